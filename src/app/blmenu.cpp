@@ -1,0 +1,110 @@
+#include <cstring>
+
+#include "app/console.h"
+#include "app/ui.h"
+#include "blacklist/store.h"
+#include "common/shared.h"
+#include "common/text.h"
+#include "device/syscmd.h"
+#include "log/log.h"
+
+namespace {
+
+const char* shown_name(const char* name) { return name[0] ? name : "(无名)"; }
+
+void draw(void) {
+    out("\n  ---------- 拉黑名单（%d 条） ----------\n", g_bn);
+    if (g_bn == 0) out("   （空）\n");
+    for (int i = 0; i < g_bn; i++) {
+        const BlacklistEntry& e = g_bl[i];
+        char left[64];
+        fmt_left(e.until, left);
+        out("   %-3d  %-30s [%s]  %s%s\n", i + 1, shown_name(e.name), e.cls[0] ? e.cls : "-", left,
+            e.byname ? "  (按名字匹配)" : "");
+        out("        实例：%s\n", e.inst);
+    }
+    out("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n");
+    out("         t = 安装后台任务(每5分钟)  u = 卸载后台任务   q = 返回\n");
+    out("  > ");
+}
+
+void clear_all(void) {
+    out("  确定清空全部 %d 条拉黑记录？(y/N) > ", g_bn);
+    char line[256];
+    if (read_line(line, sizeof line) && is_yes(line)) {
+        g_bn = 0;
+        bl_save();
+        out("  ✔ 已全部解除\n");
+        logline("清空拉黑名单");
+    } else {
+        out("  已取消。\n");
+    }
+}
+
+void remove_one(const char* arg) {
+    int64_t n = parse_int(arg, INT64_MIN, INT64_MAX);
+    if (n < 1 || n > g_bn) {
+        out("  序号不对哦。\n");
+        return;
+    }
+    int idx = (int)n - 1;
+    char name[600];
+    scopy(name, sizeof name, g_bl[idx].name);
+    for (int i = idx; i + 1 < g_bn; i++) g_bl[i] = g_bl[i + 1];
+    g_bn--;
+    bl_save();
+    out("  ✔ 已解除：%s\n", shown_name(name));
+    logline("解除拉黑 | %s", name);
+}
+
+}  // namespace
+
+void bl_menu(void) {
+    for (;;) {
+        bl_prune();
+        draw();
+        char line[256];
+        if (!read_line(line, sizeof line) || line[0] == '\n') return;
+        switch (line[0]) {
+        case 'c': case 'C':
+            clear_all();
+            break;
+        case 'd': case 'D':
+            remove_one(line + 1);
+            break;
+        case 'q': case 'Q':
+            return;
+        case 't': case 'T':
+            if (task_install()) {
+                out("  ✔ 后台任务已安装：每 5 分钟自动清理一次（重启有效）\n");
+                logline("已安装后台任务 %s", TASK_NAME_U8);
+            } else {
+                out("  ✘ 安装失败（需要管理员权限）\n");
+            }
+            break;
+        case 'u': case 'U':
+            if (task_remove()) {
+                out("  ✔ 后台任务已卸载\n");
+                logline("已卸载后台任务");
+            } else {
+                out("  ✘ 卸载失败\n");
+            }
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+int blist_mode(void) {
+    bl_load();
+    bl_prune();
+    out("拉黑名单共 %d 条：\n", g_bn);
+    for (int i = 0; i < g_bn; i++) {
+        const BlacklistEntry& e = g_bl[i];
+        char left[64];
+        fmt_left(e.until, left);
+        out("  %2d. %-30s %-14s %s\n     %s\n", i + 1, shown_name(e.name), e.cls, left, e.inst);
+    }
+    return 0;
+}

@@ -1,0 +1,32 @@
+#include "app/console.h"
+
+#include <cstdarg>
+
+#include "common/text.h"
+#include "sys/sys.h"
+
+namespace {
+int g_eof;
+}
+
+void out(const char* f, ...) {
+    char buf[4096];
+    va_list ap;
+    va_start(ap, f);
+    size_t n = vfmt(buf, sizeof buf, f, ap);
+    va_end(ap);
+    sys_out(buf, (uint32_t)n);
+}
+
+int read_line(char* buf, int size) {
+    buf[0] = 0;
+    if (g_eof) return 0;
+    if (!sys_read_line(buf, size)) {
+        buf[0] = 0;
+        g_eof = 1;
+        return 0;
+    }
+    return 1;
+}
+
+void read_reset(void) { g_eof = 0; }

@@ -1,0 +1,12 @@
+// Console output and bounded line input for the interactive screens.
+#pragma once
+
+// Formatted output (our own bounded formatter; device and user text always
+// go in as %s arguments, never as the format).
+void out(const char* f, ...);
+// Reads one line into buf (at most size-1 bytes, the rest of a longer line is
+// left for the next read). 0 at the end of input; once input has ended, every
+// later read returns 0 at once.
+int read_line(char* buf, int size);
+// Test hook: forget that input ended.
+void read_reset(void);

@@ -1,0 +1,127 @@
+#include "app/console.h"
+#include "app/ui.h"
+#include "blacklist/store.h"
+#include "common/shared.h"
+#include "common/text.h"
+#include "device/syscmd.h"
+#include "log/log.h"
+#include "sys/sys.h"
+
+namespace {
+
+const int64_t CHOICE_HOURS[8] = {1, 6, 24, 168, 720, 2160, 4320, 8760};
+
+// Reads one yes/no answer. -1 at the end of input, 1 yes, 0 no.
+int ask(void) {
+    char ans[32];
+    if (!read_line(ans, sizeof ans)) return -1;
+    return is_yes(ans);
+}
+
+void offer_blacklist(const DeviceEntry& d, const char* name) {
+    out("  要不要把它拉黑（防止它自己回来）？(y/N) > ");
+    if (ask() != 1) return;
+    out("\n  拉黑多久？（期间它一出现就被自动删掉）\n");
+    out("    1 = 1小时   2 = 6小时   3 = 1天    4 = 7天\n");
+    out("    5 = 30天    6 = 90天    7 = 180天  8 = 365天\n");
+    out("    也可以直接输入小时数（1 ~ 8760），回车 = 不拉黑 > ");
+    char line[128];
+    int64_t hours = read_line(line, sizeof line) ? duration_hours(line) : 0;
+    if (hours == 0) {
+        out("  好的，不拉黑。\n");
+        return;
+    }
+    out("  ✔ 已选择：%lld 小时（约 %lld 天）\n", (long long)hours, (long long)(hours / 24));
+    int64_t secs = hours * 3600;
+    int64_t now = sys_now();
+    if (g_bn >= BL_MAX) {
+        out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
+    } else {
+        BlacklistEntry& e = g_bl[g_bn++];
+        utf8(d.name, e.name, sizeof e.name);
+        lower_ascii(e.name);
+        utf8(d.inst, e.inst, sizeof e.inst);
+        utf8(d.cls, e.cls, sizeof e.cls);
+        e.until = now + secs;
+        e.byname = 1;
+        bl_save();
+        char left[64];
+        fmt_left(sys_now() + secs, left);
+        out("  ✔ 已拉黑：%s（%s）\n", name, left);
+        logline("拉黑 | %s | %lld秒", name, (long long)secs);
+    }
+    out("  小提示：装个后台任务才能「它一回来就自动删」。\n");
+    out("  现在安装吗？(y/N) > ");
+    if (ask() == 1) {
+        if (task_install()) out("  ✔ 后台任务已安装（每5分钟检查一次，重启有效）\n");
+        else out("  ✘ 安装失败（需要管理员权限）\n");
+    } else {
+        out("  好的，随时可在菜单 b 里安装。\n");
+    }
+}
+
+}  // namespace
+
+int is_yes(const char* line) { return (line[0] & ~0x20) == 'Y'; }
+
+int64_t duration_hours(const char* line) {
+    int64_t v = parse_int(line, INT64_MIN, INT64_MAX);
+    if (v >= 1 && v <= 8) return CHOICE_HOURS[v - 1];
+    if (line[0] == 0 || line[0] == '\n' || line[0] == '\r') return 0;
+    if (v < 1) return 1;
+    if (v > 8760) return 8760;
+    return v;
+}
+
+void removal_dialog(const int* sel, int n) {
+    int ok = 0, failed = 0, skipped = 0;
+    for (int k = 0; k < n; k++) {
+        const DeviceEntry& d = g_dev[sel[k]];
+        char name[512], cls[128], inst[512];
+        utf8(d.name, name, sizeof name);
+        utf8(d.cls, cls, sizeof cls);
+        utf8(d.inst, inst, sizeof inst);
+        out("\n  ------------------------------------------------------------\n");
+        out("  即将删除这个设备：\n");
+        out("    名称：%s\n", name);
+        out("    类别：%s\n", cls);
+        out("    状态：%s\n", d.present ? "在场" : "离场（遗留记录）");
+        out("    实例：%s\n", inst);
+        if (d.builtin && !g_force) {
+            out("\n  [!! 这是内置 / 系统类设备 !!]\n");
+            out("     删除后一般要【重启】才会被 Windows 重新识别装回；\n");
+            out("     若是磁盘 / 芯片组一类的关键设备，可能影响开机。\n");
+            out("  是否愿意承担这个风险继续？输入 y = 愿意，其他 = 跳过 > ");
+            int a = ask();
+            if (a != 1) {
+                if (a == 0) out("  已跳过。\n");
+                skipped++;
+                continue;
+            }
+        } else {
+            out("\n  删除后需要重新插拔 / 重新配对才能再出现（硬件不会损坏）。\n");
+        }
+        out("  最后确认：确定删除吗？输入 y，直接回车 = 跳过 > ");
+        int a = ask();
+        if (a != 1) {
+            if (a == 0) out("  已跳过。\n");
+            skipped++;
+            continue;
+        }
+        out("  正在删除 ...\n");
+        if (!remove_dev(d.inst)) {
+            out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
+            logline("删除失败 | %s | %s", name, inst);
+            failed++;
+            continue;
+        }
+        out("  ✔ 已删除：%s\n", name);
+        logline("已删除 | %s | %s", name, inst);
+        ok++;
+        offer_blacklist(d, name);
+    }
+    out("\n  本轮结果：成功 %d，失败 %d，跳过 %d\n\n", ok, failed, skipped);
+    out("  按回车继续...");
+    char line[256];
+    read_line(line, sizeof line);
+}

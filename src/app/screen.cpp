@@ -1,0 +1,106 @@
+#include <cstring>
+
+#include "app/console.h"
+#include "app/ui.h"
+#include "blacklist/store.h"
+#include "common/shared.h"
+#include "common/text.h"
+#include "device/scan.h"
+#include "log/log.h"
+#include "sys/sys.h"
+
+namespace {
+
+const char RULE[] = "  ============================================================\n";
+
+void banner(void) {
+    out("\n");
+    out(RULE);
+    out("     Quillfen  v2   ·   扫描 / 手动删除 / 拉黑\n");
+    out("     Quillfen 开发组 · 本机管理员专用\n");
+    out(RULE);
+    out("   匹配关键词：");
+    if (g_key[0]) {
+        char k[256];
+        utf8(g_key, k, sizeof k);
+        out("%s（自定义）", k);
+    } else {
+        for (const char16_t* key : DEF_KEYS) {
+            char k[64];
+            utf8(key, k, sizeof k);
+            out("%s ", k);
+        }
+    }
+    out("\n");
+    out("   风险提示：%s\n", g_force ? "已关闭（--force）" : "开启（内置/系统设备会额外询问）");
+    out("   拉黑名单：%d 条在用\n\n", g_bn);
+}
+
+// 1 when this process is to end because the elevated copy took over.
+int elevation_check(void) {
+    if (sys_is_elevated()) return 0;
+    out("  [提示] 当前不是管理员，删除设备会失败。\n");
+    out("  输入 e 以管理员身份重启，或直接回车继续（只能扫描）> ");
+    char ans[32];
+    if (read_line(ans, sizeof ans) && (ans[0] & ~0x20) == 'E') {
+        if (sys_relaunch_elevated()) return 1;
+        out("  提权被取消。\n");
+    }
+    return 0;
+}
+
+int blacklisted(const DeviceEntry& d) {
+    char id[1200];
+    utf8(d.inst, id, sizeof id);
+    lower_ascii(id);
+    for (int i = 0; i < g_bn; i++)
+        if (ieq_ascii(g_bl[i].inst, id)) return 1;
+    return 0;
+}
+
+}  // namespace
+
+void closing_lines(void) {
+    out("\n  日志：device_cleanup_log.txt    拉黑名单：blacklist.tsv\n");
+    out("  Vorin告辞，嗷呜——！\n\n");
+}
+
+void loop_head(const Args& a) {
+    out("  正在扫描设备...\n");
+    scan(a.scan_all, 0);
+    if (g_n == 0) {
+        out("  （没找到匹配的设备）\n\n");
+    } else {
+        out("  序号  状态   保护  已拉黑  %-32s %-14s %s\n", "设备名", "类别", "实例ID");
+        int nb = 0;
+        for (int i = 0; i < g_n; i++) {
+            const DeviceEntry& d = g_dev[i];
+            char name[512], cls[128], inst[512];
+            utf8(d.name, name, sizeof name);
+            utf8(d.cls, cls, sizeof cls);
+            utf8(d.inst, inst, sizeof inst);
+            out("  %-4d  %-4s  %-4s  %-6s  %-32s %-14s %s\n", i + 1, d.present ? "在场" : "离场",
+                d.builtin ? "锁" : "—", blacklisted(d) ? "是" : "—", name, cls, inst);
+            if (d.builtin) nb++;
+        }
+        if (nb > 0)
+            out("\n  [标记] %d 个属于内置/系统设备（列标「锁」），删除前会额外问你一句是否承担风险\n", nb);
+        out("\n");
+    }
+    logline("扫描完成，命中 %d 个设备", g_n);
+}
+
+int interactive(const Args& a) {
+    bl_load();
+    bl_prune();
+    banner();
+    if (elevation_check()) return 0;
+    for (;;) {
+        loop_head(a);
+        if (a.scan_only) {
+            closing_lines();
+            return 0;
+        }
+        if (!menu_step()) return 0;
+    }
+}

@@ -1,0 +1,36 @@
+// The interactive screens, menus and dialogues, and the command line.
+#pragma once
+
+#include <cstdint>
+
+struct Args {
+    int scan_all = 1;   // interactive scans include devices that are not attached
+    int scan_only = 0;  // end after the first table
+    int enforce = 0;
+    int install_task = 0;
+    int remove_task = 0;
+    int blist = 0;
+};
+
+// Reads the options; sets g_force and g_key directly.
+void parse_args(int argc, char** argv, Args* a);
+
+// Interactive mode: blacklist load, banner, elevation test, then the loop.
+int interactive(const Args& a);
+// Loop head: scan, table, scan log line.
+void loop_head(const Args& a);
+// One command of the main menu; 0 when the program is to end.
+int menu_step(void);
+void closing_lines(void);
+
+// Turns a number list into zero-based positions (at most cap). Returns the count.
+int parse_selection(const char* line, int n_dev, int* sel, int cap);
+// The removal dialogue for a selection.
+void removal_dialog(const int* sel, int n);
+// Hours for a duration line; 0 means no blacklisting.
+int64_t duration_hours(const char* line);
+// First byte says yes ('y' or 'Y').
+int is_yes(const char* line);
+
+void bl_menu(void);
+int blist_mode(void);

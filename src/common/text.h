@@ -1,0 +1,54 @@
+// Text helpers shared by every part of the program. They are our own code so
+// that the Windows and the Linux build convert, compare and format alike.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+// UTF-16 -> UTF-8 into out (size bytes). Always terminated; when the text does
+// not fit, the longest prefix of whole characters is kept. An unpaired
+// surrogate becomes U+FFFD. Returns the number of bytes written (no NUL).
+size_t utf8(const char16_t* w, char* out, size_t size);
+// UTF-8 -> UTF-16 into out (units). Always terminated; keeps the longest
+// prefix of whole characters (never half a surrogate pair). Invalid bytes
+// become U+FFFD. Returns the number of units written (no NUL).
+size_t utf16(const char* s, char16_t* out, size_t units);
+// Same, for a byte run of known length (no terminator needed).
+size_t utf16n(const char* s, size_t n, char16_t* out, size_t units);
+// Length of a complete UTF-8 prefix of s[0..n): drops a torn last character.
+size_t utf8_whole(const char* s, size_t n);
+
+// Lower-cases A-Z in place, unit by unit (what towlower does with no locale).
+void lowerw(char16_t* w);
+// Lower-cases the bytes 'A'-'Z' in place; every other byte stays.
+void lower_ascii(char* s);
+
+size_t wlen(const char16_t* w);
+// Substring search over UTF-16 units; an empty needle is always found.
+int wcontains(const char16_t* hay, const char16_t* needle);
+int wstarts(const char16_t* s, const char16_t* prefix);
+// Copies at most max units of src into dst, zero-fills dst[len..max).
+// dst[max] is not written.
+void wcopy_zero(char16_t* dst, const char16_t* src, size_t max);
+// Compares two UTF-16 texts with A-Z taken as a-z; 0 when equal.
+int wicmp(const char16_t* a, const char16_t* b);
+// Bounded append to a UTF-16 buffer of cap units (always terminated).
+void wcat(char16_t* dst, size_t cap, const char16_t* src);
+void wcat8(char16_t* dst, size_t cap, const char* ascii);
+
+// Byte comparison with A-Z taken as a-z; 1 when equal.
+int ieq_ascii(const char* a, const char* b);
+// Bounded byte copy (cut at size-1 bytes, always terminated).
+void scopy(char* dst, size_t size, const char* src);
+
+// Reads a decimal number the way atoi/strtoll do (leading white space, an
+// optional sign, digits up to the first other byte; no digits give 0), but
+// clamps to [lo, hi] instead of overflowing, however many digits follow.
+int64_t parse_int(const char* s, int64_t lo, int64_t hi);
+
+// A small printf of our own, bounded by size (always terminated, never cut
+// inside a UTF-8 character). Conversions: %d %u %ld %lu %lld %llu %s %c %%,
+// with the flags '-' and '0' and a field width. Widths count bytes.
+size_t fmt(char* out, size_t size, const char* f, ...);
+size_t vfmt(char* out, size_t size, const char* f, va_list ap);
