@@ -1,4 +1,4 @@
-#include "app/console.h"
+#include "common/console.h"
 #include "app/ui.h"
 #include "common/shared.h"
 #include "device/scan.h"

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "app/console.h"
+#include "common/console.h"
 #include "app/ui.h"
 #include "blacklist/store.h"
 #include "common/shared.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/console.h"
+#include "common/console.h"
 #include "common/shared.h"
 #include "common/text.h"
 #include "sys/sys.h"
