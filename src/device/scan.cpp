@@ -5,6 +5,7 @@
 #include "common/console.h"
 #include "common/shared.h"
 #include "common/text.h"
+#include "device/devset.h"
 #include "sys/sys.h"
 
 const char16_t* const DEF_KEYS[8] = {
@@ -44,20 +45,9 @@ int is_builtin(const char16_t* cls, const char16_t* inst) {
     return wstarts(id, u"acpi\\") || wstarts(id, u"root\\") || wcontains(id, u"pnp0");
 }
 
-namespace {
-
-struct SetGuard {
-    sys_devset* s;
-    ~SetGuard() {
-        if (s) sys_dev_close(s);
-    }
-};
-
-}  // namespace
-
 void scan(int all, int match_all) {
     uint32_t err = 0;
-    SetGuard set{sys_dev_open(all, &err)};
+    DevSetGuard set{sys_dev_open(all, &err)};
     g_n = 0;
     if (!set.s) {
         out("  [错误] 枚举设备失败 (code %lu)\n", (unsigned long)err);

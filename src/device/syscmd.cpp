@@ -2,16 +2,10 @@
 
 #include "common/shared.h"
 #include "common/text.h"
+#include "device/devset.h"
 #include "sys/sys.h"
 
 namespace {
-
-struct SetGuard {
-    sys_devset* s;
-    ~SetGuard() {
-        if (s) sys_dev_close(s);
-    }
-};
 
 // pnputil's "removed, a restart finishes the job".
 constexpr int PNPUTIL_REBOOT = 3010;
@@ -59,7 +53,7 @@ int id_safe_for_shell(const char16_t* id) {
 int remove_dev(const char16_t* instance_id) {
     {
         uint32_t err = 0;
-        SetGuard set{sys_dev_open(1, &err)};
+        DevSetGuard set{sys_dev_open(1, &err)};
         if (set.s) {
             for (uint32_t idx = 0; sys_dev_next(set.s, idx); idx++) {
                 char16_t id[512] = {0};
