@@ -1,0 +1,542 @@
+#!/usr/bin/env python3
+"""Scenario tests: run the real program on a scripted machine and compare
+everything it leaves behind byte for byte.
+
+    run.py BINARY CASE_OR_DIR... [--keep] [--quiet] [-k SUBSTRING]
+
+Every *.case file (searched recursively in the directories given) is one
+case. Per case a fresh temp dir is made; the program runs there with TZ=UTC,
+QUILLFEN_MACHINE pointing at a machine file written from the case, and the
+executable's path set to "<tmp>/Program Files/Quillfen/quillfen.exe", so its
+data files land in "<tmp>/Program Files/Quillfen/".
+
+Case file
+---------
+Text before the first section header is a free description. A section starts
+with a line "== NAME [OPTIONS]" and runs to the next header. Lines beginning
+with "##" are comments anywhere. Trailing blank lines of a section are dropped;
+write "{}" for an intended empty line there.
+
+  args              one argument per line
+  machine           machine-file lines; '|' separates fields (a TAB);
+                    written after the defaults exe/record/clock, so "clock|N"
+                    or "exe|PATH" here override them (with its own exe a case
+                    gets no data directory made for it)
+  stdin             standard input, "\\n" after each line (absent: empty input)
+  blacklist-in      blacklist.tsv placed before the run; '|' is a TAB;
+                    CR LF line ends, or LF with the option "lf"
+  log-in            device_cleanup_log.txt placed before the run (CR LF)
+  stdout            expected standard output; "\\n" after each line;
+                    lines starting with '@' are the macros below
+  exit              expected exit code (default 0)
+  record            expected record of system events; '|' is a TAB
+                    (absent: nothing may be recorded)
+  blacklist         expected blacklist.tsv ('|' is a TAB, CR LF line ends,
+                    or LF with the option "lf");
+                    option "absent": the file must not exist;
+                    section missing: not compared
+  log               expected device_cleanup_log.txt (CR LF line ends);
+                    option "absent" / section missing as for blacklist
+  stderr            expected standard error (default: empty)
+
+Tokens, in every section: {TAB} {CR} {LF} {SP} {} (nothing) {xHH} (one byte)
+{NOEOL} (at a line's end: no line end after it) {NOW} {NOW+N} {NOW-N} (the
+case's clock) {T} (its timestamp "[YYYY-MM-DD hh:mm:ss]") {EXE} {DIR} (the
+executable's path, the data directory with its trailing '/') {TMP}
+{REP:N:TEXT} (TEXT N times) {PIPE} (a literal '|' in '|' sections).
+A line "@repeat N TEMPLATE" (any section) stands for N lines, with {i} in
+TEMPLATE replaced by 1..N. Lines between "@define NAME" and "@end" (any
+section) are a block, put in wherever a line "@use NAME" stands.
+
+stdout macros (texts of the program's screens):
+  @banner [bl=N] [force] [key=KEYWORD]   banner; key= takes the rest of the line
+  @notadmin          not-elevated hint and the relaunch prompt (no line end)
+  @scan              "  正在扫描设备..."
+  @none              the empty-result line and a blank line
+  @head              the table header
+  @row N | STATUS | LOCK | BL | NAME | CLASS | INSTANCE     one table row
+  @marks N           the built-in note (preceded by a blank line)
+  @menu              the command menu and its prompt (no line end)
+  @nosel             "  没有选中任何设备。" and a blank line
+  @keyprompt         the keyword prompt (no line end)
+  @bye               the two closing lines of the interactive mode
+  @dev NAME | CLASS | STATUS | INSTANCE     the dialogue's device block
+  @warn              the built-in warning and the consent prompt
+  @replug            the re-plug note
+  @confirm           the final confirmation prompt
+  @removing          "  正在删除 ..."
+  @offer             the blacklist offer prompt
+  @duration          the duration menu and its prompt
+  @taskoffer         the task tip and prompt
+  @summary S F K     the dialogue summary and the Enter prompt
+  @blhead N          blacklist menu heading
+  @blempty           "   （空）"
+  @blrow I | NAME | CLASS | LEFT | BYNAME | INSTANCE    blacklist menu row
+  @blmenu            blacklist menu commands and prompt
+  @blist N           the --blist heading
+  @blistrow I | NAME | CLASS | LEFT | INSTANCE           one --blist entry
+"""
+
+import difflib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+DEFAULT_CLOCK = 1772874303  # 2026-03-07 09:05:03 UTC
+CREDIT = "     Quillfen 开发组 · 本机管理员专用\n"  # the implementer's credit line
+RULE = "  " + "=" * 60 + "\n"
+DEF_KEYS = ["smart-camara", "smart-camera", "smartcamara", "smartcamera",
+            "smart cam", "smartcam", "智慧摄像机", "智能摄像"]
+PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist"}
+KNOWN = {"args", "machine", "stdin", "blacklist-in", "log-in", "stdout", "exit",
+         "record", "blacklist", "log", "stderr"}
+NOEOL = "\x00NOEOL\x00"
+
+
+class CaseError(Exception):
+    pass
+
+
+def blen(s):
+    return len(s.encode("utf-8", "surrogateescape"))
+
+
+def pad(s, width):
+    """printf's %-Ns: widths count bytes, pad only."""
+    return s + " " * max(0, width - blen(s))
+
+
+def rpad_num(n, width):
+    return str(n).ljust(width)
+
+
+# ---- macros -------------------------------------------------------------------
+
+def fields(arg, count, name):
+    parts = arg.split(" | ")
+    if len(parts) != count:
+        raise CaseError("@%s wants %d fields separated by ' | ', got %d: %r"
+                        % (name, count, len(parts), arg))
+    return parts
+
+
+def macro(name, arg):
+    if name == "banner":
+        key, force, bl = None, False, 0
+        rest = arg
+        while rest:
+            if rest.startswith("key="):
+                key = rest[4:]
+                break
+            word, _, rest = rest.partition(" ")
+            if word == "force":
+                force = True
+            elif word.startswith("bl="):
+                bl = int(word[3:])
+            elif word:
+                raise CaseError("@banner: unknown option %r" % word)
+        if key is not None:
+            keys = key + "（自定义）"
+        else:
+            keys = "".join(k + " " for k in DEF_KEYS)
+        risk = "已关闭（--force）" if force else "开启（内置/系统设备会额外询问）"
+        return ("\n" + RULE + "     Quillfen  v2   ·   扫描 / 手动删除 / 拉黑\n" + CREDIT
+                + RULE + "   匹配关键词：" + keys + "\n" + "   风险提示：" + risk + "\n"
+                + "   拉黑名单：%d 条在用\n\n" % bl)
+    if name == "notadmin":
+        return ("  [提示] 当前不是管理员，删除设备会失败。\n"
+                "  输入 e 以管理员身份重启，或直接回车继续（只能扫描）> ")
+    if name == "scan":
+        return "  正在扫描设备...\n"
+    if name == "none":
+        return "  （没找到匹配的设备）\n\n"
+    if name == "head":
+        return "  序号  状态   保护  已拉黑  " + pad("设备名", 32) + " " + pad("类别", 14) + " 实例ID\n"
+    if name == "row":
+        n, st, lock, bl, nm, cls, inst = fields(arg, 7, name)
+        return ("  " + rpad_num(int(n), 4) + "  " + pad(st, 4) + "  " + pad(lock, 4) + "  "
+                + pad(bl, 6) + "  " + pad(nm, 32) + " " + pad(cls, 14) + " " + inst + "\n")
+    if name == "marks":
+        return ("\n  [标记] %d 个属于内置/系统设备（列标「锁」），删除前会额外问你一句是否承担风险\n"
+                % int(arg))
+    if name == "menu":
+        return ("  操作：  1,2,3 = 删除指定序号    a = 全部    k = 换关键词\n"
+                "          b = 拉黑名单管理        r = 重新扫描  q = 退出\n"
+                "  > ")
+    if name == "nosel":
+        return "  没有选中任何设备。\n\n"
+    if name == "keyprompt":
+        return "  输入新的匹配关键词（直接回车恢复默认）> "
+    if name == "bye":
+        return ("\n  日志：device_cleanup_log.txt    拉黑名单：blacklist.tsv\n"
+                "  Vorin告辞，嗷呜——！\n\n")
+    if name == "dev":
+        nm, cls, st, inst = fields(arg, 4, name)
+        return ("\n  " + "-" * 60 + "\n" + "  即将删除这个设备：\n"
+                + "    名称：" + nm + "\n" + "    类别：" + cls + "\n"
+                + "    状态：" + st + "\n" + "    实例：" + inst + "\n")
+    if name == "warn":
+        return ("\n  [!! 这是内置 / 系统类设备 !!]\n"
+                "     删除后一般要【重启】才会被 Windows 重新识别装回；\n"
+                "     若是磁盘 / 芯片组一类的关键设备，可能影响开机。\n"
+                "  是否愿意承担这个风险继续？输入 y = 愿意，其他 = 跳过 > ")
+    if name == "replug":
+        return "\n  删除后需要重新插拔 / 重新配对才能再出现（硬件不会损坏）。\n"
+    if name == "confirm":
+        return "  最后确认：确定删除吗？输入 y，直接回车 = 跳过 > "
+    if name == "removing":
+        return "  正在删除 ...\n"
+    if name == "offer":
+        return "  要不要把它拉黑（防止它自己回来）？(y/N) > "
+    if name == "duration":
+        return ("\n  拉黑多久？（期间它一出现就被自动删掉）\n"
+                "    1 = 1小时   2 = 6小时   3 = 1天    4 = 7天\n"
+                "    5 = 30天    6 = 90天    7 = 180天  8 = 365天\n"
+                "    也可以直接输入小时数（1 ~ 8760），回车 = 不拉黑 > ")
+    if name == "taskoffer":
+        return "  小提示：装个后台任务才能「它一回来就自动删」。\n  现在安装吗？(y/N) > "
+    if name == "summary":
+        s, f, k = (int(x) for x in arg.split())
+        return "\n  本轮结果：成功 %d，失败 %d，跳过 %d\n\n  按回车继续..." % (s, f, k)
+    if name == "blhead":
+        return "\n  ---------- 拉黑名单（%d 条） ----------\n" % int(arg)
+    if name == "blempty":
+        return "   （空）\n"
+    if name == "blrow":
+        i, nm, cls, left, byname, inst = fields(arg, 6, name)
+        return ("   " + rpad_num(int(i), 3) + "  " + pad(nm or "(无名)", 30) + " ["
+                + (cls or "-") + "]  " + left + ("  (按名字匹配)" if int(byname) else "")
+                + "\n        实例：" + inst + "\n")
+    if name == "blmenu":
+        return ("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n"
+                "         t = 安装后台任务(每5分钟)  u = 卸载后台任务   q = 返回\n"
+                "  > ")
+    if name == "blist":
+        return "拉黑名单共 %d 条：\n" % int(arg)
+    if name == "blistrow":
+        i, nm, cls, left, inst = fields(arg, 5, name)
+        return ("  " + str(int(i)).rjust(2) + ". " + pad(nm or "(无名)", 30) + " "
+                + pad(cls, 14) + " " + left + "\n     " + inst + "\n")
+    raise CaseError("unknown macro @%s" % name)
+
+
+# ---- case files ---------------------------------------------------------------
+
+class Ctx:
+    def __init__(self, tmp):
+        self.tmp = tmp
+        self.clock = DEFAULT_CLOCK
+        self.exe = os.path.join(tmp, "Program Files", "Quillfen", "quillfen.exe")
+
+    @property
+    def datadir(self):
+        cut = max(self.exe.rfind("/"), self.exe.rfind("\\"))
+        if cut < 0:
+            return self.tmp + "/"  # no directory: the files land in the cwd
+        return self.exe[:cut + 1]
+
+
+TOKEN = re.compile(r"\{([^{}]*)\}")
+
+
+def expand(text, ctx):
+    def one(m):
+        t = m.group(1)
+        if t == "":
+            return ""
+        if t == "TAB":
+            return "\t"
+        if t == "CR":
+            return "\r"
+        if t == "LF":
+            return "\n"
+        if t == "SP":
+            return " "
+        if t == "PIPE":
+            return "|"
+        if t == "NOEOL":
+            return NOEOL
+        if re.fullmatch(r"x[0-9A-Fa-f]{2}", t):
+            b = int(t[1:], 16)
+            return chr(b) if b < 0x80 else chr(0xDC00 + b)
+        m2 = re.fullmatch(r"NOW(?:([+-])(\d+))?", t)
+        if m2:
+            v = ctx.clock
+            if m2.group(1):
+                v += int(m2.group(2)) * (1 if m2.group(1) == "+" else -1)
+            return str(v)
+        if t == "T":
+            return time.strftime("[%Y-%m-%d %H:%M:%S]", time.gmtime(ctx.clock))
+        if t == "EXE":
+            return ctx.exe
+        if t == "DIR":
+            return ctx.datadir
+        if t == "TMP":
+            return ctx.tmp
+        m2 = re.fullmatch(r"REP:(\d+):(.*)", t, re.S)
+        if m2:
+            return m2.group(2) * int(m2.group(1))
+        raise CaseError("unknown token {%s}" % t)
+    return TOKEN.sub(one, text)
+
+
+def parse_case(path):
+    sections = {}
+    order = []
+    cur = None
+    with open(path, encoding="utf-8") as f:
+        raw = f.read()
+    if raw.endswith("\n"):
+        raw = raw[:-1]
+    for line in raw.split("\n"):
+        if line.endswith("\r"):
+            raise CaseError("CR in the case file; write {CR}")
+        if line.startswith("##"):
+            continue
+        if line.startswith("== "):
+            words = line[3:].split()
+            name, opts = words[0], words[1:]
+            if name not in KNOWN:
+                raise CaseError("unknown section %r" % name)
+            if name in sections:
+                raise CaseError("section %r twice" % name)
+            cur = (name, opts, [])
+            sections[name] = cur
+            order.append(name)
+            continue
+        if cur is not None:
+            cur[2].append(line)
+    for name, opts, lines in sections.values():
+        while lines and lines[-1] == "":
+            lines.pop()
+    return sections
+
+
+def define_blocks(lines):
+    """Takes out "@define NAME" ... "@end" blocks and puts them in for "@use NAME"."""
+    blocks, body, cur = {}, [], None
+    for line in lines:
+        if cur is not None:
+            if line == "@end":
+                cur = None
+            else:
+                blocks[cur].append(line)
+        elif line.startswith("@define "):
+            cur = line[8:].strip()
+            blocks[cur] = []
+        else:
+            body.append(line)
+    if cur is not None:
+        raise CaseError("@define %s without @end" % cur)
+
+    def use(lines, depth):
+        out = []
+        for line in lines:
+            if line.startswith("@use "):
+                name = line[5:].strip()
+                if name not in blocks or depth > 10:
+                    raise CaseError("@use of unknown block %r" % name)
+                out += use(blocks[name], depth + 1)
+            else:
+                out.append(line)
+        return out
+    return use(body, 0)
+
+
+def repeat_lines(lines):
+    out = []
+    for line in define_blocks(lines):
+        m = re.match(r"@repeat (\d+) (.*)$", line)
+        if m:
+            for i in range(1, int(m.group(1)) + 1):
+                out.append(m.group(2).replace("{i}", str(i)))
+        else:
+            out.append(line)
+    return out
+
+
+def render(name, lines, ctx, eol):
+    """Section lines -> bytes."""
+    parts = []
+    for line in repeat_lines(lines):
+        if name == "stdout" and line.startswith("@"):
+            mname, _, arg = line[1:].partition(" ")
+            parts.append(macro(mname, expand(arg, ctx)))
+            continue
+        if name in PIPE_SECTIONS:
+            text = "\t".join(expand(p, ctx) for p in line.split("|"))
+        else:
+            text = expand(line, ctx)
+        if text.endswith(NOEOL):
+            parts.append(text[:-len(NOEOL)])
+        else:
+            if NOEOL in text:
+                raise CaseError("{NOEOL} only at the end of a line")
+            parts.append(text + eol)
+    return "".join(parts).encode("utf-8", "surrogateescape")
+
+
+def show(b):
+    """Bytes -> printable lines for a diff."""
+    out = []
+    for line in b.split(b"\n"):
+        s = line.decode("utf-8", "backslashreplace")
+        s = s.replace("\t", "→").replace("\r", "␍")
+        out.append(s)
+    return out
+
+
+def diff(label, want, got):
+    lines = list(difflib.unified_diff(show(want), show(got), "expected " + label,
+                                      "actual " + label, lineterm="", n=2))
+    if len(lines) > 60:
+        lines = lines[:60] + ["... (%d more diff lines)" % (len(lines) - 60)]
+    return "\n".join("    " + l for l in lines)
+
+
+def run_case(binary, path, keep):
+    tmp = tempfile.mkdtemp(prefix="qf-scenario-")
+    problems = []
+    try:
+        sec = parse_case(path)
+        ctx = Ctx(tmp)
+        machine = sec.get("machine", ("machine", [], []))[2]
+        for line in machine:
+            m = re.fullmatch(r"clock\|(-?\d+)", line)
+            if m:
+                ctx.clock = int(m.group(1))
+        own_exe = False
+        for line in machine:
+            if line.startswith("exe|"):
+                ctx.exe = expand(line[4:], ctx)
+                own_exe = True
+        if not own_exe:  # a case that names its own exe makes its own dirs
+            os.makedirs(ctx.datadir, exist_ok=True)
+        record = os.path.join(tmp, "record")
+        mfile = os.path.join(tmp, "machine")
+        head = "exe\t%s\nrecord\t%s\nclock\t%d\n" % (ctx.exe, record, ctx.clock)
+        with open(mfile, "wb") as f:
+            f.write(head.encode("utf-8", "surrogateescape"))
+            f.write(render("machine", machine, ctx, "\n"))
+
+        def section(name, eol):
+            s = sec.get(name)
+            return None if s is None else render(name, s[2], ctx, eol)
+
+        bl_path = os.path.join(ctx.datadir, "blacklist.tsv")
+        log_path = os.path.join(ctx.datadir, "device_cleanup_log.txt")
+        if "blacklist-in" in sec:
+            eol = "\n" if "lf" in sec["blacklist-in"][1] else "\r\n"
+            with open(bl_path, "wb") as f:
+                f.write(section("blacklist-in", eol))
+        if "log-in" in sec:
+            with open(log_path, "wb") as f:
+                f.write(section("log-in", "\r\n"))
+        args = [expand(a, ctx) for a in sec.get("args", ("args", [], []))[2]]
+        stdin = section("stdin", "\n") or b""
+        env = {"QUILLFEN_MACHINE": mfile, "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
+        try:
+            p = subprocess.run([binary] + [a.encode("utf-8", "surrogateescape") for a in args],
+                               input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               env=env, cwd=tmp, timeout=20)
+        except subprocess.TimeoutExpired:
+            problems.append("  timed out")
+            return problems
+
+        def compare(label, want, got):
+            if want != got:
+                problems.append("  %s differs:\n%s" % (label, diff(label, want, got)))
+
+        compare("stdout", section("stdout", "\n") or b"", p.stdout)
+        want_exit = int("".join(sec["exit"][2]).strip()) if "exit" in sec else 0
+        if p.returncode != want_exit:
+            problems.append("  exit code: expected %d, got %d" % (want_exit, p.returncode))
+        compare("stderr", section("stderr", "\n") or b"", p.stderr)
+        got_rec = open(record, "rb").read() if os.path.exists(record) else b""
+        compare("record", section("record", "\n") or b"", got_rec)
+        for name, fpath in (("blacklist", bl_path), ("log", log_path)):
+            if name not in sec:
+                continue
+            exists = os.path.exists(fpath)
+            if "absent" in sec[name][1]:
+                if exists:
+                    problems.append("  %s: expected no file, found:\n%s"
+                                    % (name, "\n".join("    " + l for l in
+                                                       show(open(fpath, "rb").read()))))
+                continue
+            if not exists:
+                problems.append("  %s: file missing" % name)
+                continue
+            eol = "\n" if "lf" in sec[name][1] else "\r\n"
+            compare(name, section(name, eol), open(fpath, "rb").read())
+        # Saves go through a temp file; nothing else may be left beside the exe.
+        if os.path.isdir(ctx.datadir):
+            stray = sorted(set(os.listdir(ctx.datadir))
+                           - {"blacklist.tsv", "device_cleanup_log.txt"})
+            if stray:
+                problems.append("  stray files beside the executable: %s" % ", ".join(stray))
+        return problems
+    except CaseError as e:
+        return ["  case file error: %s" % e]
+    finally:
+        if keep:
+            problems.append("  kept: %s" % tmp)
+        else:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+def main(argv):
+    keep = quiet = False
+    pattern = None
+    rest = []
+    it = iter(argv[1:])
+    for a in it:
+        if a == "--keep":
+            keep = True
+        elif a == "--quiet":
+            quiet = True
+        elif a == "-k":
+            pattern = next(it, None)
+        else:
+            rest.append(a)
+    if len(rest) < 2:
+        print(__doc__)
+        return 2
+    binary = os.path.abspath(rest[0])
+    cases = []
+    for r in rest[1:]:
+        if os.path.isdir(r):
+            for root, _, files in os.walk(r):
+                cases += [os.path.join(root, f) for f in files if f.endswith(".case")]
+        else:
+            cases.append(r)
+    cases.sort()
+    if pattern:
+        cases = [c for c in cases if pattern in c]
+    passed = failed = 0
+    base = os.path.commonpath(cases) if len(cases) > 1 else os.path.dirname(cases[0]) if cases else ""
+    for c in cases:
+        name = os.path.relpath(c, base)
+        problems = run_case(binary, c, keep)
+        real = [p for p in problems if not p.startswith("  kept: ")]
+        if real:
+            failed += 1
+            print("FAIL %s" % name)
+            for pr in problems:
+                print(pr)
+        else:
+            passed += 1
+            if not quiet:
+                print("ok   %s" % name)
+                for pr in problems:
+                    print(pr)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed or not cases else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
