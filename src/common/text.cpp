@@ -294,12 +294,14 @@ size_t vfmt(char* out, size_t size, const char* f, va_list ap) {
             int k = 0;
             do { rev[k++] = (char)('0' + u % 10); u /= 10; } while (u);
             if (neg) num[tlen++] = '-';
-            size_t digits = (size_t)k;
-            if (zero && !left && width > digits + tlen) {
-                size_t z = width - digits - tlen;
-                while (z-- && tlen < 8) num[tlen++] = '0';
-            }
             while (k) num[tlen++] = rev[--k];
+            if (zero && !left && width > tlen) {
+                // Zeros go between the sign and the digits.
+                if (neg) put(&o, "-", 1);
+                pad(&o, width - tlen, '0');
+                put(&o, num + neg, tlen - (size_t)neg);
+                continue;
+            }
         } else if (conv == '%') {
             num[0] = '%';
             tlen = 1;

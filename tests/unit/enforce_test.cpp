@@ -1,0 +1,132 @@
+// The enforcement pass: no device enumeration when there is nothing to
+// enforce, and the order and multiplicity of removals when there is.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "blacklist/enforce.h"
+#include "device/syscmd.h"
+#include "common/shared.h"
+#include "machine.h"
+
+namespace {
+
+const std::string HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
+
+std::string line(int64_t until, int byname, const std::string& name, const std::string& inst) {
+    return std::to_string(until) + "\t" + std::to_string(byname) + "\t" + name + "\t" + inst + "\tCamera\r\n";
+}
+
+int count_prefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    int n = 0;
+    for (const auto& l : lines) n += l.rfind(prefix, 0) == 0;
+    return n;
+}
+
+std::vector<std::string> removals(const qt::Machine& m) {
+    std::vector<std::string> r;
+    for (const auto& l : m.recorded())
+        if (l.rfind("remove\t", 0) == 0) r.push_back(l.substr(7));
+    return r;
+}
+
+class Enforce : public ::testing::Test {
+protected:
+    qt::Machine m;
+    void SetUp() override {
+        g_bn = 0;
+        g_n = 0;
+        m.dev(1, "USB Camera", "", "Camera", "USB\\VID_0001\\1");
+        m.dev(1, "Smart Camera", "", "Camera", "USB\\VID_0000&PID_0000\\1");
+        m.dev(0, "USB Camera", "", "Camera", "USB\\VID_0001\\GONE");
+        m.dev(1, "USB Camera (2)", "", "Camera", "USB\\VID_0001\\2");
+        m.dev(1, "Realtek Audio", "", "MEDIA", "HDAUDIO\\1");
+    }
+    std::string log() const { return qt::slurp(m.path("device_cleanup_log.txt")); }
+};
+
+TEST_F(Enforce, NoBlacklistFileMeansNoEnumeration) {
+    m.load();
+    EXPECT_EQ(enforce_pass(), 0);
+    EXPECT_EQ(count_prefix(m.recorded(), "enum"), 0);
+    EXPECT_TRUE(removals(m).empty());
+    EXPECT_EQ(log(), "");
+    EXPECT_FALSE(qt::exists(m.path("blacklist.tsv")));
+}
+
+TEST_F(Enforce, AllExpiredMeansNoEnumerationOneLogLineAndARewrite) {
+    m.load();
+    qt::spit(m.path("blacklist.tsv"), HEADER + line(qt::T0, 1, "usb camera", "USB\\VID_0001\\1") +
+                                          line(qt::T0 - 1, 1, "smart camera", "X") + line(0, 0, "", "Y"));
+    EXPECT_EQ(enforce_pass(), 0);
+    EXPECT_EQ(count_prefix(m.recorded(), "enum"), 0);
+    EXPECT_TRUE(removals(m).empty());
+    EXPECT_EQ(qt::slurp(m.path("blacklist.tsv")), HEADER);
+    std::string l = log();
+    EXPECT_EQ(std::count(l.begin(), l.end(), '\n'), 1) << l;
+    EXPECT_NE(l.find("] 到期自动解除 3 条\r\n"), std::string::npos) << l;
+}
+
+TEST_F(Enforce, OneLiveEntryEnumeratesEverythingOnce) {
+    // The control case for the two tests above: the record does show scans.
+    m.load();
+    qt::spit(m.path("blacklist.tsv"), HEADER + line(qt::T0 + 1, 0, "", "NO\\SUCH\\DEVICE"));
+    EXPECT_EQ(enforce_pass(), 0);
+    auto rec = m.recorded();
+    EXPECT_EQ(count_prefix(rec, "enum\tall"), 1);
+    EXPECT_EQ(count_prefix(rec, "enum\tpresent"), 0);
+    EXPECT_TRUE(removals(m).empty());
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(Enforce, EntriesOutsideDevicesInsideRepeatsAllowed) {
+    m.load();
+    qt::spit(m.path("blacklist.tsv"),
+             HEADER + line(qt::T0 + 3600, 1, "usb camera", "NOPE") +           // by name: two present devices
+                 line(qt::T0 + 3600, 0, "ignored", "usb\\vid_0000&pid_0000\\1") +  // by id, other case
+                 line(qt::T0 - 5, 1, "realtek", "") +                          // expired: dropped first
+                 line(qt::T0 + 3600, 1, "usb camera (2)", "X"));               // the same device again
+    EXPECT_EQ(enforce_pass(), 0);
+    std::string l = log();
+    std::vector<std::string> hits;
+    for (size_t at = l.find("后台命中拉黑 | "); at != std::string::npos; at = l.find("后台命中拉黑 | ", at + 1))
+        hits.push_back(l.substr(at, l.find("\r\n", at) - at));
+    EXPECT_EQ(hits, (std::vector<std::string>{
+                        "后台命中拉黑 | usb camera | usb\\vid_0001\\1",
+                        "后台命中拉黑 | usb camera (2) | usb\\vid_0001\\2",
+                        "后台命中拉黑 | smart camera | usb\\vid_0000&pid_0000\\1",
+                        "后台命中拉黑 | usb camera (2) | usb\\vid_0001\\2",
+                    }))
+        << l;
+    // Each hit is followed by its outcome; the first removal of a device works.
+    EXPECT_NE(l.find("后台已删除 | usb camera\r\n"), std::string::npos) << l;
+    auto count = [&](const std::string& what) {
+        int n = 0;
+        for (size_t at = l.find(what); at != std::string::npos; at = l.find(what, at + 1)) n++;
+        return n;
+    };
+    EXPECT_EQ(count("后台已删除 | ") + count("后台删除失败 | "), 4) << l;
+    // The expiry line comes last, after every hit.
+    size_t expiry = l.find("到期自动解除 1 条");
+    ASSERT_NE(expiry, std::string::npos) << l;
+    EXPECT_EQ(l.find("\r\n", expiry) + 2, l.size());
+}
+
+TEST(RemoveDev, AnEmptyIdRemovesNothing) {
+    // A device whose id cannot be read also has an empty id; removing "" must
+    // not pick it (or anything else) and must not reach pnputil either.
+    qt::Machine m;
+    m.dev(1, "Smart Camera", "", "Camera", "");
+    m.dev(1, "Other", "", "Camera", "USB\\1");
+    m.lines += "run\tpnputil\t0\n";
+    m.load();
+    EXPECT_EQ(remove_dev(u""), 0);
+    for (const auto& l : m.recorded()) {
+        EXPECT_NE(l.rfind("remove", 0), 0u) << l;
+        EXPECT_NE(l.rfind("run", 0), 0u) << l;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "machine.h"
+
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "sim_api.h"
+
+namespace qt {
+
+std::string fresh_dir() {
+    std::string base = ::testing::TempDir();
+    if (base.empty() || base.back() != '/') base += '/';
+    std::string tmpl = base + "qfu.XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data())) {
+        ADD_FAILURE() << "mkdtemp failed under " << base;
+        return base;
+    }
+    return std::string(buf.data()) + "/";
+}
+
+void Machine::dev(int present, const std::string& friendly, const std::string& desc, const std::string& cls,
+                  const std::string& inst) {
+    lines += "dev\t" + std::to_string(present) + "\t" + friendly + "\t" + desc + "\t" + cls + "\t" + inst + "\n";
+}
+
+Machine::~Machine() {
+    if (!owned) return;
+    nftw(dir.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
+         FTW_DEPTH | FTW_PHYS);
+    unlink(record.c_str());
+    unlink((dir.substr(0, dir.size() - 1) + ".machine").c_str());
+}
+
+void Machine::load() {
+    if (dir.empty()) {
+        dir = fresh_dir();
+        owned = true;
+    }
+    // The seam's record and the machine file live beside the data directory,
+    // so that tests may list the directory and find only the data files.
+    if (record.empty()) record = dir.substr(0, dir.size() - 1) + ".record";
+    if (exe.empty()) exe = dir + "quillfen.exe";
+    std::string text = "clock\t" + std::to_string(clock) + "\n" + "exe\t" + exe + "\n" + "record\t" + record +
+                       "\n" + "elevated\tyes\n" + lines;
+    std::string mpath = dir.substr(0, dir.size() - 1) + ".machine";
+    spit(mpath, text);
+    ASSERT_TRUE(qt_sim_load(mpath.c_str())) << "the seam did not accept " << mpath;
+}
+
+std::vector<std::string> Machine::recorded() const {
+    std::vector<std::string> out;
+    std::string all = slurp(record), cur;
+    for (char c : all) {
+        if (c == '\n') {
+            out.push_back(cur);
+            cur.clear();
+        } else if (c != '\r') {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) out.push_back(cur);
+    return out;
+}
+
+std::string slurp(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return "";
+    std::string s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+void spit(const std::string& path, const std::string& bytes) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+std::vector<std::string> list_dir(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return names;
+    while (struct dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace qt

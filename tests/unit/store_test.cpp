@@ -1,0 +1,424 @@
+// The blacklist: remaining-time text, the reader's tolerance of odd files,
+// exact file bytes on save, safe replacement of the old file, pruning and
+// the match rule of the enforcement pass.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "blacklist/enforce.h"
+#include "blacklist/store.h"
+#include "common/shared.h"
+#include "machine.h"
+#include "sys/sys.h"
+
+namespace {
+
+const std::string HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
+const std::string SAVE_FAILED = "  [错误] 拉黑名单写入失败（权限？）\n";
+
+std::string left_secs(int64_t secs) {
+    char out[64];
+    memset(out, 'Z', sizeof out);
+    fmt_left_secs(secs, out);
+    EXPECT_NE(memchr(out, 0, sizeof out), nullptr);
+    return out;
+}
+
+TEST(FmtLeft, EveryBoundary) {
+    EXPECT_EQ(left_secs(-5), "已过期");
+    EXPECT_EQ(left_secs(0), "已过期");
+    EXPECT_EQ(left_secs(1), "剩余 1分钟");
+    EXPECT_EQ(left_secs(59), "剩余 1分钟");
+    EXPECT_EQ(left_secs(60), "剩余 1分钟");
+    EXPECT_EQ(left_secs(119), "剩余 1分钟");
+    EXPECT_EQ(left_secs(120), "剩余 2分钟");
+    EXPECT_EQ(left_secs(3599), "剩余 59分钟");
+    EXPECT_EQ(left_secs(3600), "剩余 1小时0分");
+    EXPECT_EQ(left_secs(3660), "剩余 1小时1分");
+    EXPECT_EQ(left_secs(86399), "剩余 23小时59分");
+    EXPECT_EQ(left_secs(86400), "剩余 1天0小时");
+    EXPECT_EQ(left_secs(90061), "剩余 1天1小时");
+    EXPECT_EQ(left_secs(365LL * 86400), "剩余 365天0小时");
+    EXPECT_EQ(left_secs(INT64_MIN), "已过期");
+    EXPECT_EQ(left_secs(INT64_MAX), "剩余 106751991167300天15小时");
+}
+
+TEST(FmtLeft, MeasuresFromTheClockWithoutOverflow) {
+    qt::Machine m;
+    m.load();
+    char out[64];
+    fmt_left(qt::T0 + 3600, out);
+    EXPECT_STREQ(out, "剩余 1小时0分");
+    fmt_left(qt::T0, out);
+    EXPECT_STREQ(out, "已过期");
+    fmt_left(qt::T0 + 1, out);
+    EXPECT_STREQ(out, "剩余 1分钟");
+    fmt_left(INT64_MIN, out);  // until - now would overflow
+    EXPECT_STREQ(out, "已过期");
+    fmt_left(INT64_MAX, out);
+    EXPECT_EQ(std::string(out).rfind("剩余 ", 0), 0u) << out;
+    EXPECT_NE(std::string(out).find("天"), std::string::npos) << out;
+}
+
+// ---- reading -----------------------------------------------------------------------
+
+void read_bytes(const std::string& bytes) {
+    std::string copy = bytes;
+    FILE* f = fmemopen(copy.data(), copy.size() ? copy.size() : 1, "r");
+    ASSERT_NE(f, nullptr);
+    if (copy.empty()) fgetc(f);  // an empty stream: nothing to read
+    bl_read(f);
+    fclose(f);
+}
+
+std::string rep(const std::string& s, size_t n) {
+    std::string r;
+    for (size_t i = 0; i < n; i++) r += s;
+    return r;
+}
+
+TEST(BlRead, SkipsCommentsBlankLinesAndShortLines) {
+    g_bn = 7;  // whatever was there goes
+    read_bytes(HEADER + "\r\n\n# 1\t1\ta\tb\tc\n1\t1\tthree\ttabs\n" +
+               "1800000000\t1\tName\tInst\tcls\tmore\tstill\r\n");
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_EQ(g_bl[0].until, 1800000000);
+    EXPECT_EQ(g_bl[0].byname, 1);
+    EXPECT_STREQ(g_bl[0].name, "name");
+    EXPECT_STREQ(g_bl[0].inst, "Inst");
+    EXPECT_STREQ(g_bl[0].cls, "cls\tmore\tstill");
+
+    read_bytes("");
+    EXPECT_EQ(g_bn, 0);
+}
+
+TEST(BlRead, LineEndsAndTheLastLine) {
+    read_bytes("5\t1\ta\tb\tCamera\r\n6\t0\tc\td\tCamera\n7\t1\te\tf\tCamera");
+    ASSERT_EQ(g_bn, 3);
+    for (int i = 0; i < 3; i++) {
+        EXPECT_STREQ(g_bl[i].cls, "Camera") << i;
+        EXPECT_EQ(g_bl[i].until, 5 + i);
+    }
+    read_bytes("1\t1\tn\ti\tab\rcd\n");  // the class ends at the first CR
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_STREQ(g_bl[0].cls, "ab");
+    read_bytes("1\t1\tn\ti\t");  // four tabs and nothing after
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_STREQ(g_bl[0].cls, "");
+}
+
+TEST(BlRead, OnlyCommentMarksAndLineBreaksSkipALine) {
+    // A leading blank or tab is data; a leading NUL hides the whole line.
+    read_bytes(std::string(" 9\t1\ta\tb\tc\n\t1\tx\ty\tz\n") + std::string("\0\t1\tp\tq\tr\n", 10) +
+               "3\t1\tlast\ti\tc\n");
+    ASSERT_EQ(g_bn, 3);
+    EXPECT_EQ(g_bl[0].until, 9);
+    EXPECT_EQ(g_bl[1].until, 0);
+    EXPECT_STREQ(g_bl[1].name, "x");
+    EXPECT_STREQ(g_bl[2].name, "last");
+}
+
+TEST(BlRead, ByteOrderMarkIsPartOfTheFirstLine) {
+    const std::string bom = "\xEF\xBB\xBF";
+    read_bytes(bom + HEADER + "5\t1\ta\tb\tc\n");
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_EQ(g_bl[0].until, 5);
+    read_bytes(bom + "1800000000\t1\tcam\tUSB\\1\tImage\n");
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_EQ(g_bl[0].until, 0);
+    EXPECT_STREQ(g_bl[0].name, "cam");
+}
+
+TEST(BlRead, NumbersReadLikeAtoiAndClamp) {
+    read_bytes("  +42\t  1\ta\tb\tc\n"
+               "abc\txyz\tb\tc\td\n"
+               "12abc\t2x\tb\tc\td\n"
+               "-5\t-1\tb\tc\td\n"
+               "99999999999999999999999\t99999999999\tb\tc\td\n"
+               "-99999999999999999999999\t-99999999999\tb\tc\td\n"
+               "\t\tb\tc\td\n");
+    ASSERT_EQ(g_bn, 7);
+    EXPECT_EQ(g_bl[0].until, 42);
+    EXPECT_EQ(g_bl[0].byname, 1);
+    EXPECT_EQ(g_bl[1].until, 0);
+    EXPECT_EQ(g_bl[1].byname, 0);
+    EXPECT_EQ(g_bl[2].until, 12);
+    EXPECT_EQ(g_bl[2].byname, 2);
+    EXPECT_EQ(g_bl[3].until, -5);
+    EXPECT_EQ(g_bl[3].byname, -1);
+    EXPECT_EQ(g_bl[4].until, INT64_MAX);
+    EXPECT_NE(g_bl[4].byname, 0);  // beyond 32 bits: must stay "matches by name"
+    EXPECT_EQ(g_bl[4].byname, INT32_MAX);
+    EXPECT_EQ(g_bl[5].until, INT64_MIN);
+    EXPECT_EQ(g_bl[5].byname, INT32_MIN);
+    EXPECT_EQ(g_bl[6].until, 0);
+    EXPECT_EQ(g_bl[6].byname, 0);
+}
+
+TEST(BlRead, NameIsAsciiLowerCasedOthersKeepTheirCase) {
+    read_bytes("1\t1\tHD Cam 智能ÄB\tUSB\\VID_ABCD\tCamera\n");
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_STREQ(g_bl[0].name, "hd cam 智能Äb");
+    EXPECT_STREQ(g_bl[0].inst, "USB\\VID_ABCD");
+    EXPECT_STREQ(g_bl[0].cls, "Camera");
+}
+
+TEST(BlRead, OverlongFieldsAreCutByteWise) {
+    read_bytes("1\t1\t" + std::string(700, 'N') + "\t" + std::string(1300, 'I') + "\t" + std::string(200, 'C') +
+               "\r\n");
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_EQ(strlen(g_bl[0].name), 599u);
+    EXPECT_EQ(std::string(g_bl[0].name), std::string(599, 'n'));
+    EXPECT_EQ(strlen(g_bl[0].inst), 1199u);
+    EXPECT_EQ(strlen(g_bl[0].cls), 127u);
+}
+
+TEST(BlRead, AnOverlongPhysicalLineIsReadInPieces) {
+    // 2999 bytes fill one read; what follows is a line of its own.
+    std::string first = "5\t1\tx\ty\t" + std::string(2991, 'c');
+    ASSERT_EQ(first.size(), 2999u);
+    read_bytes(first + "7\t0\tn\ti\tk\n8\t1\tm\tj\tl\n");
+    ASSERT_EQ(g_bn, 3);
+    EXPECT_EQ(g_bl[0].until, 5);
+    EXPECT_EQ(strlen(g_bl[0].cls), 127u);
+    EXPECT_EQ(g_bl[1].until, 7);
+    EXPECT_STREQ(g_bl[1].cls, "k");
+    EXPECT_EQ(g_bl[2].until, 8);
+}
+
+TEST(BlRead, StopsAt64Entries) {
+    std::string file = HEADER;
+    for (int i = 0; i < 70; i++) file += std::to_string(1800000000 + i) + "\t1\tdev" + std::to_string(i) + "\ti\tc\n";
+    read_bytes(file);
+    ASSERT_EQ(g_bn, BL_MAX);
+    EXPECT_STREQ(g_bl[63].name, "dev63");
+    EXPECT_EQ(g_bl[63].until, 1800000063);
+}
+
+// ---- saving and loading through the data directory ------------------------------------------
+
+BlacklistEntry entry(int64_t until, int byname, const char* name, const char* inst, const char* cls) {
+    BlacklistEntry e{};
+    snprintf(e.name, sizeof e.name, "%s", name);
+    snprintf(e.inst, sizeof e.inst, "%s", inst);
+    snprintf(e.cls, sizeof e.cls, "%s", cls);
+    e.until = until;
+    e.byname = byname;
+    return e;
+}
+
+class Store : public ::testing::Test {
+protected:
+    qt::Machine m;
+    std::string file;
+    void SetUp() override {
+        g_bn = 0;
+        m.load();
+        file = m.path("blacklist.tsv");
+    }
+    void TearDown() override { g_bn = 0; }
+    int save_quiet(std::string* printed) {
+        fflush(stdout);
+        ::testing::internal::CaptureStdout();
+        int r = bl_save();
+        fflush(stdout);
+        *printed = ::testing::internal::GetCapturedStdout();
+        return r;
+    }
+};
+
+TEST_F(Store, SavedBytesAreExact) {
+    g_bl[0] = entry(1800000000, 1, "usb camera", "USB\\VID_0000&PID_0000\\1", "Camera");
+    g_bl[1] = entry(-42, 7, "", "ROOT\\X", "");
+    g_bl[2] = entry(INT64_MIN, INT32_MIN, "智能摄像头", "usb\\vid_1", "Image");
+    g_bn = 3;
+    std::string printed;
+    EXPECT_EQ(save_quiet(&printed), 1);
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(qt::slurp(file), HEADER + "1800000000\t1\tusb camera\tUSB\\VID_0000&PID_0000\\1\tCamera\r\n" +
+                                   "-42\t7\t\tROOT\\X\t\r\n" +
+                                   "-9223372036854775808\t-2147483648\t智能摄像头\tusb\\vid_1\tImage\r\n");
+    EXPECT_EQ(qt::list_dir(m.dir), std::vector<std::string>{"blacklist.tsv"}) << "no temporary may be left";
+}
+
+TEST_F(Store, EmptyTableSavesTheHeaderOnly) {
+    qt::spit(file, "old content\n");
+    std::string printed;
+    EXPECT_EQ(save_quiet(&printed), 1);
+    EXPECT_EQ(qt::slurp(file), HEADER);
+}
+
+TEST_F(Store, FieldSeparatorsInsideFieldsAreWrittenAsBlanks) {
+    g_bl[0] = entry(1800000000, 1, "a\tb\rc\nd", "i\td", "c\r\nx");
+    g_bn = 1;
+    std::string printed;
+    ASSERT_EQ(save_quiet(&printed), 1);
+    EXPECT_EQ(qt::slurp(file), HEADER + "1800000000\t1\ta b c d\ti d\tc  x\r\n");
+    bl_load();
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_STREQ(g_bl[0].name, "a b c d");
+    EXPECT_STREQ(g_bl[0].cls, "c  x");
+}
+
+TEST_F(Store, RoundTripOfFullSizedEntries) {
+    for (int i = 0; i < BL_MAX; i++) {
+        std::string name = rep("摄", 199) + "ab";  // 599 bytes
+        std::string inst = "USB\\" + std::string(1195 - std::to_string(i).size(), 'Q') + std::to_string(i);
+        g_bl[i] = entry(qt::T0 + i, i % 3, name.c_str(), inst.c_str(), std::string(127, 'K').c_str());
+        ASSERT_EQ(strlen(g_bl[i].name), 599u);
+        ASSERT_EQ(strlen(g_bl[i].inst), 1199u);
+    }
+    g_bn = BL_MAX;
+    static BlacklistEntry saved[BL_MAX];
+    memcpy(saved, g_bl, sizeof saved);
+    std::string printed;
+    ASSERT_EQ(save_quiet(&printed), 1);
+    g_bn = 0;
+    memset(g_bl, 0, sizeof g_bl);
+    bl_load();
+    ASSERT_EQ(g_bn, BL_MAX);
+    for (int i = 0; i < BL_MAX; i++) {
+        EXPECT_EQ(g_bl[i].until, saved[i].until);
+        EXPECT_EQ(g_bl[i].byname, saved[i].byname);
+        EXPECT_STREQ(g_bl[i].name, saved[i].name);
+        EXPECT_STREQ(g_bl[i].inst, saved[i].inst);
+        EXPECT_STREQ(g_bl[i].cls, saved[i].cls);
+    }
+}
+
+TEST_F(Store, LoadOfAMissingFileIsEmptyAndCreatesNothing) {
+    g_bn = 5;
+    bl_load();
+    EXPECT_EQ(g_bn, 0);
+    EXPECT_FALSE(qt::exists(file));
+}
+
+TEST_F(Store, FailedSaveReportsAndKeepsTheOldFile) {
+    const std::string old = HEADER + "1800000000\t1\told\tOLD\\1\tX\r\n";
+    qt::spit(file, old);
+    // Something that is not a file already stands where the temporary goes.
+    std::string tmp = m.dir + "blacklist.tsv." + std::to_string(sys_pid()) + ".tmp";
+    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+    g_bl[0] = entry(1900000000, 1, "new", "NEW\\1", "Y");
+    g_bn = 1;
+    std::string printed;
+    EXPECT_EQ(save_quiet(&printed), 0);
+    EXPECT_EQ(printed, SAVE_FAILED);
+    EXPECT_EQ(qt::slurp(file), old);
+    EXPECT_EQ(g_bn, 1);  // the change stays in memory
+    EXPECT_STREQ(g_bl[0].name, "new");
+    // Each attempt reports once.
+    EXPECT_EQ(save_quiet(&printed), 0);
+    EXPECT_EQ(printed, SAVE_FAILED);
+}
+
+TEST_F(Store, SaveThatFailsHalfWayLeavesTheOldFileByteForByte) {
+    std::string old = HEADER;
+    for (int i = 0; i < 5; i++) old += "1800000000\t1\told" + std::to_string(i) + "\tOLD\\" + std::to_string(i) + "\tX\r\n";
+    qt::spit(file, old);
+    for (int i = 0; i < BL_MAX; i++)
+        g_bl[i] = entry(1900000000, 1, std::string(500, 'n').c_str(), std::string(1000, 'I').c_str(), "C");
+    g_bn = BL_MAX;  // about 100 KB; the write limit below stops it after 4 KB
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*prev)(int) = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string printed;
+    int r = save_quiet(&printed);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, prev);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(printed, SAVE_FAILED);
+    EXPECT_EQ(qt::slurp(file), old);
+    EXPECT_EQ(qt::list_dir(m.dir), std::vector<std::string>{"blacklist.tsv"}) << "the torn temporary must go";
+}
+
+// ---- pruning -------------------------------------------------------------------------------
+
+TEST_F(Store, PruneDropsExpiredKeepsOrderAndSaves) {
+    const int64_t now = qt::T0;
+    g_bl[0] = entry(now + 1, 1, "one", "1", "c");
+    g_bl[1] = entry(now, 1, "two", "2", "c");  // at `until` the entry has expired
+    g_bl[2] = entry(now + 3600, 1, "three", "3", "c");
+    g_bl[3] = entry(INT64_MIN, 1, "four", "4", "c");
+    g_bl[4] = entry(INT64_MAX, 0, "five", "5", "c");
+    g_bn = 5;
+    EXPECT_EQ(bl_prune(), 2);
+    ASSERT_EQ(g_bn, 3);
+    EXPECT_STREQ(g_bl[0].name, "one");
+    EXPECT_STREQ(g_bl[1].name, "three");
+    EXPECT_STREQ(g_bl[2].name, "five");
+    EXPECT_EQ(qt::slurp(file), HEADER + std::to_string(now + 1) + "\t1\tone\t1\tc\r\n" +
+                                   std::to_string(now + 3600) + "\t1\tthree\t3\tc\r\n" +
+                                   std::to_string(INT64_MAX) + "\t0\tfive\t5\tc\r\n");
+}
+
+TEST_F(Store, PruneWithNothingToDropLeavesTheFileAlone) {
+    qt::spit(file, "sentinel");
+    EXPECT_EQ(bl_prune(), 0);  // empty table
+    EXPECT_EQ(qt::slurp(file), "sentinel");
+    g_bl[0] = entry(qt::T0 + 1, 1, "a", "b", "c");
+    g_bl[1] = entry(qt::T0 + 86400, 1, "d", "e", "f");
+    g_bn = 2;
+    EXPECT_EQ(bl_prune(), 0);
+    EXPECT_EQ(g_bn, 2);
+    EXPECT_EQ(qt::slurp(file), "sentinel");
+}
+
+TEST_F(Store, PruneOfEverything) {
+    for (int i = 0; i < 3; i++) g_bl[i] = entry(qt::T0 - 10 * i, 1, "x", "y", "z");
+    g_bn = 3;
+    EXPECT_EQ(bl_prune(), 3);
+    EXPECT_EQ(g_bn, 0);
+    EXPECT_EQ(qt::slurp(file), HEADER);
+}
+
+TEST_F(Store, LoadThenPruneDropsUnreadableExpiries) {
+    qt::spit(file, HEADER + "junk\t1\ta\tb\tc\r\n" + std::to_string(qt::T0 + 60) + "\t1\tHD Cam\tUSB\\1\tCamera\r\n");
+    bl_load();
+    ASSERT_EQ(g_bn, 2);
+    EXPECT_EQ(bl_prune(), 1);
+    EXPECT_EQ(qt::slurp(file), HEADER + std::to_string(qt::T0 + 60) + "\t1\thd cam\tUSB\\1\tCamera\r\n");
+}
+
+// ---- the match rule ----------------------------------------------------------------------------
+
+TEST(BlMatches, InstanceRuleIgnoresAsciiCaseOnly) {
+    BlacklistEntry e = entry(1, 0, "smart camera", "USB\\VID_0000&PID_0000\\1", "");
+    EXPECT_TRUE(bl_matches(e, "usb\\vid_0000&pid_0000\\1", "whatever"));
+    EXPECT_FALSE(bl_matches(e, "usb\\vid_0000&pid_0000\\10", "smart camera"));  // byname 0
+    EXPECT_FALSE(bl_matches(e, "usb\\vid_0000&pid_0000\\", "smart camera"));
+    BlacklistEntry u = entry(1, 0, "", "USB\\É", "");
+    EXPECT_FALSE(bl_matches(u, "usb\\é", ""));  // only A-Z fold
+}
+
+TEST(BlMatches, NameRuleNeedsBynameAndANonEmptyName) {
+    BlacklistEntry e = entry(1, 1, "usb camera", "X\\1", "");
+    EXPECT_TRUE(bl_matches(e, "usb\\2", "usb camera"));
+    EXPECT_TRUE(bl_matches(e, "usb\\3", "usb camera (2)"));
+    EXPECT_TRUE(bl_matches(e, "usb\\3", "my usb camera"));
+    EXPECT_FALSE(bl_matches(e, "usb\\3", "usb cam"));
+    EXPECT_FALSE(bl_matches(e, "usb\\3", "usb  camera"));
+    e.byname = 0;
+    EXPECT_FALSE(bl_matches(e, "usb\\2", "usb camera"));
+    e.byname = INT32_MIN;  // any non-zero value counts
+    EXPECT_TRUE(bl_matches(e, "usb\\2", "usb camera"));
+    BlacklistEntry nameless = entry(1, 1, "", "X\\1", "");
+    EXPECT_FALSE(bl_matches(nameless, "usb\\2", "anything"));
+    EXPECT_TRUE(bl_matches(nameless, "x\\1", "anything"));
+    // An empty id names no device, not every device whose id is unreadable.
+    BlacklistEntry idless = entry(1, 0, "", "", "");
+    EXPECT_FALSE(bl_matches(idless, "", "smart camera"));
+    BlacklistEntry zh = entry(1, 1, "摄像头", "Z", "");
+    EXPECT_TRUE(bl_matches(zh, "q", "智能摄像头 hd"));
+}
+
+}  // namespace
