@@ -54,7 +54,7 @@ int blacklisted(const DeviceEntry& d) {
     utf8(d.inst, id, sizeof id);
     lower_ascii(id);
     for (int i = 0; i < g_bn; i++)
-        if (ieq_ascii(g_bl[i].inst, id)) return 1;
+        if (g_bl[i].inst[0] && ieq_ascii(g_bl[i].inst, id)) return 1;
     return 0;
 }
 

@@ -24,7 +24,9 @@ Lowered g_low[DEV_MAX];
 }  // namespace
 
 int bl_matches(const BlacklistEntry& e, const char* lower_inst, const char* lower_name) {
-    if (ieq_ascii(e.inst, lower_inst)) return 1;
+    // An empty id names no device: it would match every device whose id
+    // could not be read.
+    if (e.inst[0] && ieq_ascii(e.inst, lower_inst)) return 1;
     return e.byname && e.name[0] && strstr(lower_name, e.name) != nullptr;
 }
 

@@ -51,6 +51,8 @@ int id_safe_for_shell(const char16_t* id) {
 }
 
 int remove_dev(const char16_t* instance_id) {
+    // An empty id would pick the first device whose id cannot be read.
+    if (!instance_id[0]) return 0;
     {
         uint32_t err = 0;
         DevSetGuard set{sys_dev_open(1, &err)};
