@@ -1,0 +1,89 @@
+// Fuzzes the blacklist reader: any bytes in blacklist.tsv must load into a
+// bounded, well-formed table, and what was loaded must read back the same
+// after being written out in the file's own format.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "blacklist/enforce.h"
+#include "blacklist/store.h"
+#include "common/shared.h"
+
+namespace {
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        fprintf(stderr, "invariant broken: %s\n", what);
+        abort();
+    }
+}
+
+bool terminated(const char* s, size_t size) { return memchr(s, 0, size) != nullptr; }
+
+bool has_any(const char* s, const char* bytes) { return strpbrk(s, bytes) != nullptr; }
+
+void lower(const char* s, char* out, size_t size) {
+    size_t i = 0;
+    for (; s[i] && i + 1 < size; i++) out[i] = (s[i] >= 'A' && s[i] <= 'Z') ? (char)(s[i] + 32) : s[i];
+    out[i] = 0;
+}
+
+BlacklistEntry first[BL_MAX];
+char input[1 << 20];
+char file[BL_MAX * 2100];
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0 || size > sizeof input) return 0;
+    memcpy(input, data, size);
+    FILE* f = fmemopen(input, size, "r");
+    if (!f) return 0;
+    bl_read(f);
+    fclose(f);
+
+    check(g_bn >= 0 && g_bn <= BL_MAX, "count within the table");
+    for (int i = 0; i < g_bn; i++) {
+        const BlacklistEntry& e = g_bl[i];
+        check(terminated(e.name, sizeof e.name), "name terminated");
+        check(terminated(e.inst, sizeof e.inst), "inst terminated");
+        check(terminated(e.cls, sizeof e.cls), "cls terminated");
+        check(!has_any(e.name, "ABCDEFGHIJKLMNOPQRSTUVWXYZ"), "name lower-cased");
+        check(!has_any(e.name, "\t\n") && !has_any(e.inst, "\t\n"), "no separator in name or inst");
+        check(!has_any(e.cls, "\r\n"), "no line break in cls");
+
+        char low[1200];
+        lower(e.inst, low, sizeof low);
+        check(bl_matches(e, low, ""), "an entry matches its own instance id");
+        check(bl_matches(e, "", "") == (e.inst[0] == 0), "an empty name never matches by name");
+        if (e.byname && e.name[0]) check(bl_matches(e, "\x01", e.name) == 1, "an entry matches its own name");
+        if (!e.byname) check(bl_matches(e, "\x01", e.name) == (strcmp(e.inst, "\x01") == 0), "byname 0: id only");
+    }
+
+    // Write the table in the file format and read it again: nothing may move.
+    int n = g_bn;
+    memcpy(first, g_bl, sizeof first);
+    size_t len = 0;
+    for (int i = 0; i < n; i++) {
+        const BlacklistEntry& e = first[i];
+        int k = snprintf(file + len, sizeof file - len, "%lld\t%d\t%s\t%s\t%s\r\n", (long long)e.until, (int)e.byname,
+                         e.name, e.inst, e.cls);
+        check(k > 0 && (size_t)k < sizeof file - len, "record fits");
+        len += (size_t)k;
+    }
+    if (len == 0) return 0;
+    f = fmemopen(file, len, "r");
+    if (!f) return 0;
+    bl_read(f);
+    fclose(f);
+    check(g_bn == n, "same count after a round trip");
+    for (int i = 0; i < n; i++) {
+        check(g_bl[i].until == first[i].until, "until round trip");
+        check(g_bl[i].byname == first[i].byname, "byname round trip");
+        check(strcmp(g_bl[i].name, first[i].name) == 0, "name round trip");
+        check(strcmp(g_bl[i].inst, first[i].inst) == 0, "inst round trip");
+        check(strcmp(g_bl[i].cls, first[i].cls) == 0, "cls round trip");
+    }
+    return 0;
+}
