@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         char low[1200];
         lower(e.inst, low, sizeof low);
-        check(bl_matches(e, low, ""), "an entry matches its own instance id");
-        check(bl_matches(e, "", "") == (e.inst[0] == 0), "an empty name never matches by name");
+        check(bl_matches(e, low, "") == (e.inst[0] != 0), "an entry matches its own (non-empty) instance id");
+        check(!bl_matches(e, "", ""), "an empty id or name never matches");
         if (e.byname && e.name[0]) check(bl_matches(e, "\x01", e.name) == 1, "an entry matches its own name");
         if (!e.byname) check(bl_matches(e, "\x01", e.name) == (strcmp(e.inst, "\x01") == 0), "byname 0: id only");
     }
