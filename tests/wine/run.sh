@@ -128,7 +128,7 @@ TEST_DEV_KEYS=(
     'USB\VID_046D&PID_C31C' 'USB\VID_0BDA&PID_58B0' 'USB\VID_1234&PID_5678'
     'USB\VID_2222&PID_0002' 'USB\VID_AAAA&PID_0001'
     'USB\VID_0C45&PID_6366' 'USB\VID_0C45&PID_64AB' 'USB\VID_0C45&PID_64AC'
-    'USB\VID_0C45&PID_64AD'
+    'USB\VID_0C45&PID_64AD' 'USB\VID_0C45&PID_64AE'
 )
 
 # One device: "instance id|friendly name|description|class"; a friendly
@@ -347,6 +347,21 @@ input '3\ny\n\n'
 qf "$T/in"
 has "d: pnputil exit 1 is a failure" "$T/out" '  ✘ 删除失败：智能摄像头  （多半是权限不足，或设备正在被使用）'
 has "d: summary after failure" "$T/out" '  本轮结果：成功 0，失败 1，跳过 0'
+
+# A key planted in lower case is enumerated upper-cased; the stand-in deletes
+# it whatever the case, and pnputil's 3010 (removed, restart pending) counts
+# as a removal.
+reset_state 0 3010
+devices 'usb\vid_0c45&pid_64ae\lc01|Smart Camera Lower|x|Camera'
+input '1\ny\n\n'
+qf "$T/in"
+has "d: pnputil exit 3010 is a success" "$T/out" '  ✔ 已删除：Smart Camera Lower'
+printf 'pnputil /remove-device "USB\\VID_0C45&PID_64AE\\LC01"\n' >"$T/expect"
+same "d: id of a lower-case key reaches pnputil" "$T/expect" "$SI/pnputil.log"
+printf '0\n' >"$T/expect"
+same "d: the device's key was deleted" "$T/expect" "$SI/pnputil.result"
+sed -n '/本轮结果/,$p' "$T/out" >"$T/after"
+hasnt "d: lower-case device gone from the next table" "$T/after" 'Smart Camera Lower'
 
 # ---- e: prepared blacklist file, log -----------------------------------------
 
