@@ -31,6 +31,8 @@
 // program, which allocates nothing on the heap.
 #include "sys/sys.h"
 
+#include "common/text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -98,104 +100,14 @@ sys_devset g_sets[MAX_SETS];
 
 // ---- text -----------------------------------------------------------------
 
-// UTF-8 -> UTF-16 (no terminator); invalid bytes become U+FFFD. Returns the
-// units written, or NO_TEXT when they do not fit in cap.
-uint32_t to_utf16(const char* s, size_t n, char16_t* out, uint32_t cap) {
-    uint32_t o = 0;
-    size_t i = 0;
-    while (i < n) {
-        unsigned char c = (unsigned char)s[i];
-        uint32_t cp = 0xFFFD;
-        size_t k = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0 && i + 1 < n) {
-            cp = ((c & 0x1Fu) << 6) | (s[i + 1] & 0x3F);
-            k = 2;
-        } else if ((c & 0xF0) == 0xE0 && i + 2 < n) {
-            cp = ((c & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3F);
-            k = 3;
-        } else if ((c & 0xF8) == 0xF0 && i + 3 < n) {
-            cp = ((c & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) |
-                 ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3F);
-            k = 4;
-        }
-        i += k;
-        if (o + 2 > cap) return NO_TEXT;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out[o++] = (char16_t)(0xD800 + (cp >> 10));
-            out[o++] = (char16_t)(0xDC00 + (cp & 0x3FF));
-        } else {
-            out[o++] = (char16_t)cp;
-        }
-    }
-    return o;
-}
-
+// Stores a UTF-8 text in the pool as terminated UTF-16. A UTF-16 form never
+// has more units than the UTF-8 form has bytes, so n + 1 units always hold it.
 int pool_add(const char* s, size_t n, uint32_t* off, uint32_t* len) {
-    uint32_t got = to_utf16(s, n, g_pool + g_pool_used, POOL_UNITS - g_pool_used);
-    if (got == NO_TEXT) return 0;
+    if ((uint64_t)n + 1 > POOL_UNITS - g_pool_used) return 0;
     *off = g_pool_used;
-    *len = got;
-    g_pool_used += got;
+    *len = (uint32_t)utf16n(s, n, g_pool + g_pool_used, n + 1);
+    g_pool_used += *len + 1;
     return 1;
-}
-
-// UTF-16 -> UTF-8, bounded, always terminated. Returns bytes written.
-size_t to_utf8(const char16_t* w, size_t units, char* out, size_t size) {
-    size_t o = 0;
-    for (size_t i = 0; i < units && w[i]; i++) {
-        uint32_t cp = w[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < units && w[i + 1] >= 0xDC00 &&
-            w[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-            i++;
-        } else if (cp >= 0xD800 && cp < 0xE000) {
-            cp = 0xFFFD;
-        }
-        char b[4];
-        size_t k;
-        if (cp < 0x80) {
-            b[0] = (char)cp;
-            k = 1;
-        } else if (cp < 0x800) {
-            b[0] = (char)(0xC0 | (cp >> 6));
-            b[1] = (char)(0x80 | (cp & 0x3F));
-            k = 2;
-        } else if (cp < 0x10000) {
-            b[0] = (char)(0xE0 | (cp >> 12));
-            b[1] = (char)(0x80 | ((cp >> 6) & 0x3F));
-            b[2] = (char)(0x80 | (cp & 0x3F));
-            k = 3;
-        } else {
-            b[0] = (char)(0xF0 | (cp >> 18));
-            b[1] = (char)(0x80 | ((cp >> 12) & 0x3F));
-            b[2] = (char)(0x80 | ((cp >> 6) & 0x3F));
-            b[3] = (char)(0x80 | (cp & 0x3F));
-            k = 4;
-        }
-        if (o + k + 1 > size) break;
-        memcpy(out + o, b, k);
-        o += k;
-    }
-    if (size) out[o] = 0;
-    return o;
-}
-
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c; }
-
-int ieq(const char* a, const char* b) {
-    for (; *a && *b; a++, b++)
-        if (fold(*a) != fold(*b)) return 0;
-    return *a == *b;
-}
-
-void copy_str(char* dst, size_t size, const char* src) {
-    size_t n = strlen(src);
-    if (n >= size) n = size - 1;
-    memcpy(dst, src, n);
-    dst[n] = 0;
 }
 
 // ---- record -----------------------------------------------------------------
@@ -261,7 +173,7 @@ const char* apply_line(char* line) {
         g_enum_code = (uint32_t)n;
     } else if (strcmp(d, "exe") == 0) {
         if (nf != 2 || !field[1][0]) return "expected a path";
-        copy_str(g_exe, sizeof g_exe, field[1]);
+        scopy(g_exe, sizeof g_exe, field[1]);
     } else if (strcmp(d, "clock") == 0) {
         if (nf != 2 || !parse_int64(field[1], &n)) return "expected epoch seconds";
         g_have_clock = 1;
@@ -269,10 +181,10 @@ const char* apply_line(char* line) {
     } else if (strcmp(d, "stdin-eof") == 0) {
         if (nf != 2 || !field[1][0] || strlen(field[1]) >= sizeof g_eof_line)
             return "expected a short text";
-        copy_str(g_eof_line, sizeof g_eof_line, field[1]);
+        scopy(g_eof_line, sizeof g_eof_line, field[1]);
     } else if (strcmp(d, "record") == 0) {
         if (nf != 2 || !field[1][0]) return "expected a path";
-        copy_str(g_record, sizeof g_record, field[1]);
+        scopy(g_record, sizeof g_record, field[1]);
     } else if (strcmp(d, "run") == 0) {
         if (nf != 3) return "expected a prefix and an exit code";
         if (g_nrules == MAX_RULES) return "too many run rules";
@@ -287,7 +199,7 @@ const char* apply_line(char* line) {
         } else {
             return "expected an exit code, hang or nostart";
         }
-        copy_str(r.prefix, sizeof r.prefix, field[1]);
+        scopy(r.prefix, sizeof r.prefix, field[1]);
         g_nrules++;
     } else if (strcmp(d, "dev") == 0) {
         if (nf != 6 && nf != 7) return "expected 5 or 6 fields after dev";
@@ -309,11 +221,9 @@ const char* apply_line(char* line) {
             const char* t = field[2 + k];
             v.off[k] = 0;
             v.len[k] = NO_TEXT;
-            if (strcmp(t, "\"\"") == 0) {
-                v.len[k] = 0;
-                continue;
-            }
-            if (*t && !pool_add(t, strlen(t), &v.off[k], &v.len[k]))
+            if (strcmp(t, "\"\"") == 0) t = "";  // present but empty
+            else if (!*t) continue;                // missing
+            if (!pool_add(t, strlen(t), &v.off[k], &v.len[k]))
                 return "device texts exceed the simulator's pool";
         }
         g_ndevs++;
@@ -393,7 +303,7 @@ void inst_utf8(const Dev& d, char* out, size_t size) {
         out[0] = 0;
         return;
     }
-    to_utf8(g_pool + d.off[F_INST], d.len[F_INST], out, size);
+    utf8(g_pool + d.off[F_INST], out, size);
 }
 
 // What a successful "pnputil /remove-device" does to the machine.
@@ -401,7 +311,7 @@ void pnputil_removed(const char* command) {
     static const char PREFIX[] = "pnputil /remove-device \"";
     if (strncmp(command, PREFIX, sizeof PREFIX - 1) != 0) return;
     static char id[2048];
-    copy_str(id, sizeof id, command + sizeof PREFIX - 1);
+    scopy(id, sizeof id, command + sizeof PREFIX - 1);
     char* q = strrchr(id, '"');
     if (!q) return;
     *q = 0;
@@ -409,7 +319,7 @@ void pnputil_removed(const char* command) {
     for (int i = 0; i < g_ndevs; i++) {
         if (g_devs[i].gone) continue;
         inst_utf8(g_devs[i], inst, sizeof inst);
-        if (inst[0] && ieq(inst, id)) g_devs[i].gone = 1;
+        if (inst[0] && ieq_ascii(inst, id)) g_devs[i].gone = 1;
     }
 }
 
@@ -540,9 +450,7 @@ void sys_dev_close(sys_devset* s) {
 int sys_run_hidden(const char16_t* cmdline, uint32_t timeout_ms) {
     (void)timeout_ms;  // a hanging command reports at once instead of waiting
     static char line[8192];
-    size_t units = 0;
-    while (cmdline[units]) units++;
-    to_utf8(cmdline, units, line, sizeof line);
+    utf8(cmdline, line, sizeof line);
     record("run", line);
     static const char SHELL[] = "cmd.exe /c ";
     const char* command = line;
@@ -599,8 +507,7 @@ uint32_t sys_exe_path_w(char16_t* buf, uint32_t units) {
     size_t n = strlen(p);
     if (!n || !units) return 0;
     static char16_t wide[PATH_BYTES];
-    uint32_t o = to_utf16(p, n, wide, PATH_BYTES);
-    if (o == NO_TEXT) return 0;
+    uint32_t o = (uint32_t)utf16n(p, n, wide, PATH_BYTES);
     if (o >= units) {
         memcpy(buf, wide, (units - 1) * sizeof(char16_t));
         buf[units - 1] = 0;
