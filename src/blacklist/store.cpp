@@ -11,13 +11,6 @@ namespace {
 
 const char HEADER[] = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
 
-// Copies a field text of n bytes, cut byte-wise to size-1.
-void field(char* dst, size_t size, const char* src, size_t n) {
-    if (n > size - 1) n = size - 1;
-    memcpy(dst, src, n);
-    dst[n] = 0;
-}
-
 // Parses one line; 1 when it gave an entry.
 int parse_line(char* line, BlacklistEntry* e) {
     if (line[0] == '\n' || line[0] == '\r' || line[0] == '#') return 0;
@@ -30,12 +23,12 @@ int parse_line(char* line, BlacklistEntry* e) {
     }
     for (int i = 0; i < 4; i++) *tab[i] = 0;
     char* rest = tab[3] + 1;
-    size_t rn = strcspn(rest, "\r\n");
+    rest[strcspn(rest, "\r\n")] = 0;
     e->until = parse_int(line, INT64_MIN, INT64_MAX);
     e->byname = (int32_t)parse_int(tab[0] + 1, INT32_MIN, INT32_MAX);
-    field(e->name, sizeof e->name, tab[1] + 1, strlen(tab[1] + 1));
-    field(e->inst, sizeof e->inst, tab[2] + 1, strlen(tab[2] + 1));
-    field(e->cls, sizeof e->cls, rest, rn);
+    scopy(e->name, sizeof e->name, tab[1] + 1);
+    scopy(e->inst, sizeof e->inst, tab[2] + 1);
+    scopy(e->cls, sizeof e->cls, rest);
     lower_ascii(e->name);
     return 1;
 }

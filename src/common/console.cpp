@@ -28,5 +28,3 @@ int read_line(char* buf, int size) {
     }
     return 1;
 }
-
-void read_reset(void) { g_eof = 0; }

@@ -8,5 +8,3 @@ void out(const char* f, ...);
 // left for the next read). 0 at the end of input; once input has ended, every
 // later read returns 0 at once.
 int read_line(char* buf, int size);
-// Test hook: forget that input ended.
-void read_reset(void);

@@ -11,7 +11,6 @@ char16_t g_key[KEY_UNITS];
 int g_force;
 
 const char16_t TASK_NAME[] = u"Quillfen-Enforce";
-const char TASK_NAME_U8[] = "Quillfen-Enforce";
 
 void exe_dir(char* out, unsigned size) {
     char path[260];

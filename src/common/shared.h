@@ -32,7 +32,6 @@ extern int g_force;
 
 // The one name under which the scheduled task is created and deleted.
 extern const char16_t TASK_NAME[];
-extern const char TASK_NAME_U8[];
 
 // Directory of the running executable, ending in a path separator, or empty.
 void exe_dir(char* out, unsigned size);

@@ -10,6 +10,16 @@ namespace {
 // pnputil's "removed, a restart finishes the job".
 constexpr int PNPUTIL_REBOOT = 3010;
 
+// 1 when the id may be put between double quotes on a cmd.exe line.
+int id_safe_for_shell(const char16_t* id) {
+    // Between double quotes cmd.exe still ends the quoting at '"' and expands
+    // %variables%; control characters have no business in an id. A device
+    // picks its own serial number, so the id is untrusted input.
+    for (; *id; id++)
+        if (*id == u'"' || *id == u'%' || *id < 0x20) return 0;
+    return 1;
+}
+
 }  // namespace
 
 int run_silent(const char16_t* command) {
@@ -39,15 +49,6 @@ int task_remove(void) {
     wcat(cmd, 511, TASK_NAME);
     wcat8(cmd, 511, "\" /F");
     return run_silent(cmd) == 0 ? 1 : 0;
-}
-
-int id_safe_for_shell(const char16_t* id) {
-    // Between double quotes cmd.exe still ends the quoting at '"' and expands
-    // %variables%; control characters have no business in an id. A device
-    // picks its own serial number, so the id is untrusted input.
-    for (; *id; id++)
-        if (*id == u'"' || *id == u'%' || *id < 0x20) return 0;
-    return 1;
 }
 
 int remove_dev(const char16_t* instance_id) {

@@ -12,5 +12,3 @@ int task_remove(void);
 // Removes a device by instance id (class installer, pnputil as fallback).
 // 1 when removed.
 int remove_dev(const char16_t* instance_id);
-// 1 when the id may be put between double quotes on a cmd.exe line.
-int id_safe_for_shell(const char16_t* id);
