@@ -18,6 +18,16 @@ int ask(void) {
     return is_yes(ans);
 }
 
+// A consent or confirmation: 1 to go on. A refusal says so; the end of input
+// skips silently.
+int go_on(int* skipped) {
+    int a = ask();
+    if (a == 1) return 1;
+    if (a == 0) out("  已跳过。\n");
+    (*skipped)++;
+    return 0;
+}
+
 void offer_blacklist(const DeviceEntry& d, const char* name) {
     out("  要不要把它拉黑（防止它自己回来）？(y/N) > ");
     if (ask() != 1) return;
@@ -92,22 +102,12 @@ void removal_dialog(const int* sel, int n) {
             out("     删除后一般要【重启】才会被 Windows 重新识别装回；\n");
             out("     若是磁盘 / 芯片组一类的关键设备，可能影响开机。\n");
             out("  是否愿意承担这个风险继续？输入 y = 愿意，其他 = 跳过 > ");
-            int a = ask();
-            if (a != 1) {
-                if (a == 0) out("  已跳过。\n");
-                skipped++;
-                continue;
-            }
+            if (!go_on(&skipped)) continue;
         } else {
             out("\n  删除后需要重新插拔 / 重新配对才能再出现（硬件不会损坏）。\n");
         }
         out("  最后确认：确定删除吗？输入 y，直接回车 = 跳过 > ");
-        int a = ask();
-        if (a != 1) {
-            if (a == 0) out("  已跳过。\n");
-            skipped++;
-            continue;
-        }
+        if (!go_on(&skipped)) continue;
         out("  正在删除 ...\n");
         if (!remove_dev(d.inst)) {
             out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
