@@ -10,18 +10,27 @@
 
 namespace {
 
-const char* shown_name(const char* name) { return name[0] ? name : "(无名)"; }
+// Entry texts come from a file anyone with rights may have edited.
+const char* shown(const char* s, char* buf, size_t size) {
+    scopy(buf, size, s);
+    blank_controls(buf);
+    return buf;
+}
+
+const char* shown_name(const char* name, char* buf, size_t size) {
+    return name[0] ? shown(name, buf, size) : "(无名)";
+}
 
 void draw(void) {
     out("\n  ---------- 拉黑名单（%d 条） ----------\n", g_bn);
     if (g_bn == 0) out("   （空）\n");
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];
-        char left[64];
+        char left[64], name[600], cls[128], inst[1200];
         fmt_left(e.until, left);
-        out("   %-3d  %-30s [%s]  %s%s\n", i + 1, shown_name(e.name), e.cls[0] ? e.cls : "-", left,
-            e.byname ? "  (按名字匹配)" : "");
-        out("        实例：%s\n", e.inst);
+        out("   %-3d  %-30s [%s]  %s%s\n", i + 1, shown_name(e.name, name, sizeof name),
+            e.cls[0] ? shown(e.cls, cls, sizeof cls) : "-", left, e.byname ? "  (按名字匹配)" : "");
+        out("        实例：%s\n", shown(e.inst, inst, sizeof inst));
     }
     out("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n");
     out("         t = 安装后台任务(每5分钟)  u = 卸载后台任务   q = 返回\n");
@@ -31,37 +40,52 @@ void draw(void) {
 void clear_all(void) {
     out("  确定清空全部 %d 条拉黑记录？(y/N) > ", g_bn);
     char line[256];
-    if (read_line(line, sizeof line) && is_yes(line)) {
-        g_bn = 0;
-        bl_save();
-        out("  ✔ 已全部解除\n");
-        logline("清空拉黑名单");
-    } else {
+    if (!read_line(line, sizeof line) || !is_yes(line)) {
         out("  已取消。\n");
+        return;
     }
+    if (bl_clear() != BL_OK) {
+        save_failed();
+        return;
+    }
+    out("  ✔ 已全部解除\n");
+    logline("清空拉黑名单");
 }
 
+// n is the number the last drawing showed; the entry is found in the file by
+// its fields, wherever another window may have moved it.
 void remove_one(const char* arg) {
     int64_t n = parse_int(arg, INT64_MIN, INT64_MAX);
     if (n < 1 || n > g_bn) {
         out("  序号不对哦。\n");
         return;
     }
-    int idx = (int)n - 1;
+    static BlacklistEntry e;
+    e = g_bl[n - 1];
+    bl_status st = bl_remove(e);
+    if (st == BL_GONE) {
+        out("  [提示] 该条目已被其他窗口改动，未做修改。\n");
+        return;
+    }
+    if (st != BL_OK) {
+        save_failed();
+        return;
+    }
     char name[600];
-    scopy(name, sizeof name, g_bl[idx].name);
-    for (int i = idx; i + 1 < g_bn; i++) g_bl[i] = g_bl[i + 1];
-    g_bn--;
-    bl_save();
-    out("  ✔ 已解除：%s\n", shown_name(name));
-    logline("解除拉黑 | %s", name);
+    out("  ✔ 已解除：%s\n", shown_name(e.name, name, sizeof name));
+    logline("解除拉黑 | %s", e.name);
+}
+
+void prune_for_view(void) {
+    int dropped;
+    if (bl_prune(&dropped) == BL_FAILED) save_failed();
 }
 
 }  // namespace
 
 void bl_menu(void) {
     for (;;) {
-        bl_prune();
+        prune_for_view();
         draw();
         char line[256];
         if (!read_line(line, sizeof line) || line[0] == '\n') return;
@@ -99,14 +123,14 @@ void bl_menu(void) {
 }
 
 int blist_mode(void) {
-    bl_load();
-    bl_prune();
+    prune_for_view();
     out("拉黑名单共 %d 条：\n", g_bn);
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];
-        char left[64];
+        char left[64], name[600], cls[128], inst[1200];
         fmt_left(e.until, left);
-        out("  %2d. %-30s %-14s %s\n     %s\n", i + 1, shown_name(e.name), e.cls, left, e.inst);
+        out("  %2d. %-30s %-14s %s\n     %s\n", i + 1, shown_name(e.name, name, sizeof name),
+            shown(e.cls, cls, sizeof cls), left, shown(e.inst, inst, sizeof inst));
     }
     return 0;
 }

@@ -47,18 +47,26 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     if (g_bn >= BL_MAX) {
         out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
     } else {
-        BlacklistEntry& e = g_bl[g_bn++];
+        static BlacklistEntry e;
         utf8(d.name, e.name, sizeof e.name);
         lower_ascii(e.name);
         utf8(d.inst, e.inst, sizeof e.inst);
         utf8(d.cls, e.cls, sizeof e.cls);
         e.until = now + secs;
         e.byname = 1;
-        bl_save();
-        char left[64];
-        fmt_left(sys_now() + secs, left);
-        out("  ✔ 已拉黑：%s（%s）\n", name, left);
-        logline("拉黑 | %s | %lld秒", name, (long long)secs);
+        bl_status st = bl_add(e);
+        if (st == BL_OK) {
+            char left[64];
+            fmt_left(sys_now() + secs, left);
+            out("  ✔ 已拉黑：%s（%s）\n", name, left);
+            logline("拉黑 | %s | %lld秒", name, (long long)secs);
+        } else if (st == BL_FULL) {
+            out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
+        } else {
+            save_failed();
+            out("  ✘ 拉黑失败：%s（拉黑名单写入失败）\n", name);
+            logline("拉黑失败 | %s", name);
+        }
     }
     out("  小提示：装个后台任务才能「它一回来就自动删」。\n");
     out("  现在安装吗？(y/N) > ");
@@ -74,6 +82,13 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
 
 int is_yes(const char* line) { return (line[0] & ~0x20) == 'Y'; }
 
+void save_failed(void) { out("  [错误] 拉黑名单写入失败（权限？）\n"); }
+
+void shown_text(const char16_t* w, char* out, size_t size) {
+    utf8(w, out, size);
+    blank_controls(out);
+}
+
 int64_t duration_hours(const char* line) {
     int64_t v = parse_int(line, INT64_MIN, INT64_MAX);
     if (v >= 1 && v <= 8) return CHOICE_HOURS[v - 1];
@@ -88,9 +103,9 @@ void removal_dialog(const int* sel, int n) {
     for (int k = 0; k < n; k++) {
         const DeviceEntry& d = g_dev[sel[k]];
         char name[512], cls[128], inst[512];
-        utf8(d.name, name, sizeof name);
-        utf8(d.cls, cls, sizeof cls);
-        utf8(d.inst, inst, sizeof inst);
+        shown_text(d.name, name, sizeof name);
+        shown_text(d.cls, cls, sizeof cls);
+        shown_text(d.inst, inst, sizeof inst);
         out("\n  ------------------------------------------------------------\n");
         out("  即将删除这个设备：\n");
         out("    名称：%s\n", name);
@@ -109,14 +124,20 @@ void removal_dialog(const int* sel, int n) {
         out("  最后确认：确定删除吗？输入 y，直接回车 = 跳过 > ");
         if (!go_on(&skipped)) continue;
         out("  正在删除 ...\n");
-        if (!remove_dev(d.inst)) {
+        sys_removal r = remove_dev(d.inst);
+        if (r == SYS_REMOVE_FAILED) {
             out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
             logline("删除失败 | %s | %s", name, inst);
             failed++;
             continue;
         }
-        out("  ✔ 已删除：%s\n", name);
-        logline("已删除 | %s | %s", name, inst);
+        if (r == SYS_REMOVED_RESTART) {
+            out("  ✔ 已删除：%s（重启电脑后完成）\n", name);
+            logline("已删除（需重启） | %s | %s", name, inst);
+        } else {
+            out("  ✔ 已删除：%s\n", name);
+            logline("已删除 | %s | %s", name, inst);
+        }
         ok++;
         offer_blacklist(d, name);
     }

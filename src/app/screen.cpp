@@ -22,7 +22,7 @@ void banner(void) {
     out("   匹配关键词：");
     if (g_key[0]) {
         char k[256];
-        utf8(g_key, k, sizeof k);
+        shown_text(g_key, k, sizeof k);
         out("%s（自定义）", k);
     } else {
         for (const char16_t* key : DEF_KEYS) {
@@ -76,9 +76,9 @@ void loop_head(const Args& a) {
         for (int i = 0; i < g_n; i++) {
             const DeviceEntry& d = g_dev[i];
             char name[512], cls[128], inst[512];
-            utf8(d.name, name, sizeof name);
-            utf8(d.cls, cls, sizeof cls);
-            utf8(d.inst, inst, sizeof inst);
+            shown_text(d.name, name, sizeof name);
+            shown_text(d.cls, cls, sizeof cls);
+            shown_text(d.inst, inst, sizeof inst);
             out("  %-4d  %-4s  %-4s  %-6s  %-32s %-14s %s\n", i + 1, d.present ? "在场" : "离场",
                 d.builtin ? "锁" : "—", blacklisted(d) ? "是" : "—", name, cls, inst);
             if (d.builtin) nb++;
@@ -91,8 +91,8 @@ void loop_head(const Args& a) {
 }
 
 int interactive(const Args& a) {
-    bl_load();
-    bl_prune();
+    int dropped;
+    if (bl_prune(&dropped) == BL_FAILED) save_failed();
     banner();
     if (elevation_check()) return 0;
     for (;;) {

@@ -1,6 +1,7 @@
 // The interactive screens, menus and dialogues, and the command line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct Args {
@@ -31,6 +32,10 @@ void removal_dialog(const int* sel, int n);
 int64_t duration_hours(const char* line);
 // First byte says yes ('y' or 'Y').
 int is_yes(const char* line);
+// The line every failed blacklist change prints.
+void save_failed(void);
+// Device text for the screen: UTF-8, control characters blanked.
+void shown_text(const char16_t* w, char* out, size_t size);
 
 void bl_menu(void);
 int blist_mode(void);

@@ -45,7 +45,10 @@ void enforce_walk(int64_t now) {
             if (!g_dev[d].present) continue;
             if (!bl_matches(e, g_low[d].inst, g_low[d].name)) continue;
             logline("后台命中拉黑 | %s | %s", g_low[d].name, g_low[d].inst);
-            if (remove_dev(g_dev[d].inst))
+            sys_removal r = remove_dev(g_dev[d].inst);
+            if (r == SYS_REMOVED_RESTART)
+                logline("后台已删除（需重启） | %s", g_low[d].name);
+            else if (r == SYS_REMOVED)
                 logline("后台已删除 | %s", g_low[d].name);
             else
                 logline("后台删除失败 | %s", g_low[d].name);
@@ -54,8 +57,8 @@ void enforce_walk(int64_t now) {
 }
 
 int enforce_pass(void) {
-    bl_load();
-    int dropped = bl_prune();
+    int dropped;
+    bl_prune(&dropped);
     if (g_bn > 0) {  // an empty blacklist must not cost a device enumeration
         scan(1, 1);
         enforce_walk(sys_now());

@@ -2,16 +2,22 @@
 
 #include <cstring>
 
-#include "common/console.h"
-#include "common/shared.h"
 #include "common/text.h"
+#include "files/datafile.h"
 #include "sys/sys.h"
 
 namespace {
 
 const char HEADER[] = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
 
-// Parses one line; 1 when it gave an entry.
+// The longest line a save writes is under 2,000 bytes; hand-edited files may
+// hold longer ones, which the reader takes in pieces of this size.
+constexpr size_t LINE_PIECE = 2999;
+// Another of our processes may hold the lock while it saves or while the
+// pass removes devices; a user at the menu can wait this long.
+constexpr uint32_t LOCK_WAIT_MS = 10000;
+
+// Parses one line (terminated, its line end included); 1 when it gave an entry.
 int parse_line(char* line, BlacklistEntry* e) {
     if (line[0] == '\n' || line[0] == '\r' || line[0] == '#') return 0;
     char* tab[4];
@@ -43,73 +49,206 @@ size_t put_field(char* dst, const char* src) {
     return n;
 }
 
+int same_entry(const BlacklistEntry& a, const BlacklistEntry& b) {
+    return a.until == b.until && a.byname == b.byname && strcmp(a.name, b.name) == 0 &&
+           strcmp(a.inst, b.inst) == 0 && strcmp(a.cls, b.cls) == 0;
+}
+
+struct Paths {
+    char16_t file[PATH_UNITS];
+    char16_t tmp[PATH_UNITS];
+    char16_t lock[PATH_UNITS];
+    char16_t dir[PATH_UNITS];
+};
+
+int make_paths(Paths* p) {
+    return data_path(p->file, PATH_UNITS, "blacklist.tsv") && data_path(p->tmp, PATH_UNITS, "blacklist.tsv.tmp") &&
+           data_path(p->lock, PATH_UNITS, "blacklist.tsv.lock") && data_path(p->dir, PATH_UNITS, "");
+}
+
+// The table as the current step read it and changed it.
+BlacklistEntry g_work[BL_MAX];
+int g_wn;
+// A file of 64 entries is about 126 KB; room for generous hand edits.
+char g_bytes[256 * 1024];
+
+// Reads the file into g_work. A missing file is an empty table.
+int read_work(const Paths& p) {
+    uint32_t got = 0;
+    int cut = 0;
+    sys_read r = sys_file_read(p.file, g_bytes, sizeof g_bytes, &got, &cut);
+    g_wn = 0;
+    if (r == SYS_READ_MISSING) return 1;
+    if (r != SYS_READ_OK) return 0;
+    // A torn last line of a file too big to read whole is not an entry.
+    if (cut)
+        while (got > 0 && g_bytes[got - 1] != '\n' && g_bytes[got - 1] != '\r') got--;
+    g_wn = bl_parse(g_bytes, got, g_work);
+    return 1;
+}
+
+// Temporary files of earlier versions were named blacklist.tsv.<pid>.tmp.
+int old_temp_name(const char16_t* n) {
+    const char16_t pre[] = u"blacklist.tsv.";
+    size_t i = 0;
+    for (; pre[i]; i++)
+        if (n[i] != pre[i]) return 0;
+    size_t digits = 0;
+    while (n[i] >= u'0' && n[i] <= u'9') i++, digits++;
+    return digits > 0 && wicmp(n + i, u".tmp") == 0;
+}
+
+void delete_stale_temps(const Paths& p) {
+    sys_file_delete(p.tmp);
+    sys_dir* d = sys_dir_open(p.dir);
+    if (!d) return;
+    char16_t name[PATH_UNITS], full[PATH_UNITS];
+    while (sys_dir_next(d, name, PATH_UNITS)) {
+        if (!old_temp_name(name)) continue;
+        full[0] = 0;
+        wcat(full, PATH_UNITS, p.dir);
+        wcat(full, PATH_UNITS, name);
+        sys_file_delete(full);
+    }
+    sys_dir_close(d);
+}
+
+// Writes g_work: a fresh temporary file, then one replace step.
+int write_work(const Paths& p) {
+    size_t n = bl_format(g_work, g_wn, g_bytes, sizeof g_bytes);
+    if (n == 0) return 0;
+    delete_stale_temps(p);
+    // Created new, never opened: a file planted in advance must not pass its
+    // owner or permissions on to the blacklist.
+    if (!sys_file_create(p.tmp, g_bytes, (uint32_t)n)) return 0;
+    if (sys_file_replace(p.tmp, p.file)) return 1;
+    sys_file_delete(p.tmp);
+    return 0;
+}
+
+void publish_work(void) {
+    for (int i = 0; i < g_wn; i++) g_bl[i] = g_work[i];
+    g_bn = g_wn;
+}
+
+enum Op { OP_ADD, OP_REMOVE, OP_CLEAR };
+
+bl_status change(Op op, const BlacklistEntry* e) {
+    static Paths p;
+    if (!make_paths(&p)) return BL_FAILED;
+    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
+    if (!lock) return BL_FAILED;
+    bl_status st = BL_OK;
+    if (!read_work(p)) {
+        st = BL_FAILED;  // a brief sharing violation must not empty the blacklist
+    } else if (op == OP_ADD) {
+        if (g_wn >= BL_MAX) st = BL_FULL;
+        else g_work[g_wn++] = *e;
+    } else if (op == OP_REMOVE) {
+        int at = -1;
+        for (int i = 0; i < g_wn && at < 0; i++)
+            if (same_entry(g_work[i], *e)) at = i;
+        if (at < 0) {
+            st = BL_GONE;
+        } else {
+            for (int i = at; i + 1 < g_wn; i++) g_work[i] = g_work[i + 1];
+            g_wn--;
+        }
+    } else {
+        g_wn = 0;
+    }
+    if (st == BL_OK) {
+        if (write_work(p)) publish_work();
+        else st = BL_FAILED;
+    } else if (st != BL_FAILED) {
+        publish_work();  // nothing to write, but the table now shows the file
+    }
+    sys_lock_drop(lock);
+    return st;
+}
+
 }  // namespace
 
-void bl_read(FILE* fp) {
-    g_bn = 0;
-    char line[3000];
-    while (g_bn < BL_MAX && fgets(line, sizeof line, fp)) {
-        if (parse_line(line, &g_bl[g_bn])) g_bn++;
+int bl_parse(const char* data, size_t n, BlacklistEntry* t) {
+    int count = 0;
+    size_t i = 0;
+    char line[LINE_PIECE + 1];
+    while (i < n && count < BL_MAX) {
+        // One line, its end included: LF, CR LF or a lone CR.
+        size_t k = 0;
+        while (i < n && k < LINE_PIECE) {
+            char c = data[i++];
+            line[k++] = c;
+            if (c == '\n') break;
+            if (c == '\r') {
+                if (i < n && data[i] == '\n' && k < LINE_PIECE) line[k++] = data[i++];
+                break;
+            }
+        }
+        line[k] = 0;
+        if (parse_line(line, &t[count])) count++;
     }
+    return count;
 }
 
-void bl_load(void) {
-    g_bn = 0;
-    char path[292];
-    data_path(path, sizeof path, "blacklist.tsv");
-    FILE* fp = fopen(path, "rb");
-    if (!fp) return;
-    bl_read(fp);
-    fclose(fp);
+size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size) {
+    size_t len = sizeof HEADER - 1;
+    if (size < len) return 0;
+    memcpy(out, HEADER, len);
+    for (int i = 0; i < n; i++) {
+        const BlacklistEntry& e = t[i];
+        // The fields' own limits keep a line under 2,000 bytes.
+        if (size - len < 2100) return 0;
+        char* o = out + len;
+        size_t k = fmt(o, 40, "%lld\t%d\t", (long long)e.until, (int)e.byname);
+        k += put_field(o + k, e.name);
+        o[k++] = '\t';
+        k += put_field(o + k, e.inst);
+        o[k++] = '\t';
+        k += put_field(o + k, e.cls);
+        o[k++] = '\r';
+        o[k++] = '\n';
+        len += k;
+    }
+    return len;
 }
 
-int bl_save(void) {
-    char path[292], tmp[292], suffix[40];
-    data_path(path, sizeof path, "blacklist.tsv");
-    fmt(suffix, sizeof suffix, "blacklist.tsv.%lu.tmp", (unsigned long)sys_pid());
-    data_path(tmp, sizeof tmp, suffix);
-    FILE* fp = fopen(tmp, "wb");
-    int ok = fp != nullptr;
-    if (ok) ok = fwrite(HEADER, 1, sizeof HEADER - 1, fp) == sizeof HEADER - 1;
-    for (int i = 0; ok && i < g_bn; i++) {
-        const BlacklistEntry& e = g_bl[i];
-        char line[2100];
-        size_t n = fmt(line, 40, "%lld\t%d\t", (long long)e.until, (int)e.byname);
-        n += put_field(line + n, e.name);
-        line[n++] = '\t';
-        n += put_field(line + n, e.inst);
-        line[n++] = '\t';
-        n += put_field(line + n, e.cls);
-        line[n++] = '\r';
-        line[n++] = '\n';
-        ok = fwrite(line, 1, n, fp) == n;
-    }
-    if (fp) {
-        if (fflush(fp) != 0) ok = 0;
-        if (fclose(fp) != 0) ok = 0;
-    }
-    if (ok) ok = sys_replace_file(tmp, path);
-    if (!ok) {
-        if (fp) remove(tmp);
-        out("  [错误] 拉黑名单写入失败（权限？）\n");
-    }
-    return ok;
-}
+bl_status bl_add(const BlacklistEntry& e) { return change(OP_ADD, &e); }
 
-int bl_prune(void) {
+bl_status bl_remove(const BlacklistEntry& e) { return change(OP_REMOVE, &e); }
+
+bl_status bl_clear(void) { return change(OP_CLEAR, nullptr); }
+
+bl_status bl_prune(int* dropped) {
+    *dropped = 0;
+    static Paths p;
+    if (!make_paths(&p)) {
+        g_bn = 0;
+        return BL_OK;  // nothing can be read, so there is nothing to drop
+    }
+    // A plain read that cannot have the lock in time reads without it, and
+    // then never writes.
+    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
+    if (!read_work(p)) g_wn = 0;  // unreadable: shown as empty, as before
+    // Until the drop is written, the table shows the file as it stands.
+    publish_work();
     int64_t now = sys_now();
-    if (g_bn == 0) return 0;
     int w = 0;
-    for (int i = 0; i < g_bn; i++) {
-        if (g_bl[i].until > now) {
-            if (w != i) g_bl[w] = g_bl[i];
-            w++;
+    for (int i = 0; i < g_wn; i++)
+        if (g_work[i].until > now) g_work[w++] = g_work[i];
+    int gone = g_wn - w;
+    g_wn = w;
+    bl_status st = BL_OK;
+    if (gone > 0) {
+        if (lock && write_work(p)) {
+            publish_work();
+            *dropped = gone;
+        } else {
+            st = BL_FAILED;
         }
     }
-    int dropped = g_bn - w;
-    g_bn = w;
-    if (dropped) bl_save();
-    return dropped;
+    if (lock) sys_lock_drop(lock);
+    return st;
 }
 
 void fmt_left_secs(int64_t secs, char* out) {

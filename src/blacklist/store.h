@@ -1,19 +1,37 @@
 // The blacklist table and its file blacklist.tsv beside the executable.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
-// Empties the table and fills it from the file (a missing file: empty table).
-void bl_load(void);
-// Fills the table from an open file (used by bl_load).
-void bl_read(FILE* fp);
-// Writes the whole table: a temporary file, then one replace step. On any
-// failure prints the error line and leaves the old file as it was. 1 on
-// success.
-int bl_save(void);
-// Drops expired entries, keeping the order; saves when something was dropped.
-int bl_prune(void);
+#include "common/shared.h"
+
+enum bl_status {
+    BL_OK,      // done; the file holds the result
+    BL_FULL,    // an add found the file already holding 64 entries
+    BL_GONE,    // the entry to remove is no longer in the file
+    BL_FAILED,  // the file could not be locked, read or written
+};
+
+// Each change is one step under the blacklist's lock: the file is read again,
+// exactly this change is applied to what was read, the result is written and
+// is then what g_bl/g_bn hold. On failure the table in memory stays as it was.
+bl_status bl_add(const BlacklistEntry& e);
+// Removes the first entry whose fields all equal e's.
+bl_status bl_remove(const BlacklistEntry& e);
+// Removes every entry the file holds.
+bl_status bl_clear(void);
+// Reads the file into the table and drops the expired entries, writing only
+// when it dropped some; *dropped is how many. On FAILED the drop could not be
+// written and the table holds the file as it is.
+bl_status bl_prune(int* dropped);
+
+// Parses the bytes of a blacklist file into t (at most BL_MAX entries).
+// Returns the number of entries.
+int bl_parse(const char* data, size_t n, BlacklistEntry* t);
+// The file's bytes for a table; returns their length.
+size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size);
+
 // Remaining time until `until` as text, into out (64 bytes).
 void fmt_left(int64_t until, char* out);
 // The same for a number of seconds left.

@@ -21,7 +21,7 @@ void out(const char* f, ...) {
 int read_line(char* buf, int size) {
     buf[0] = 0;
     if (g_eof) return 0;
-    if (!sys_read_line(buf, size)) {
+    if (!sys_read_line(buf, (uint32_t)size)) {
         buf[0] = 0;
         g_eof = 1;
         return 0;

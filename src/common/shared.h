@@ -32,8 +32,3 @@ extern int g_force;
 
 // The one name under which the scheduled task is created and deleted.
 extern const char16_t TASK_NAME[];
-
-// Directory of the running executable, ending in a path separator, or empty.
-void exe_dir(char* out, unsigned size);
-// exe_dir followed by `file`, in a 292-byte buffer.
-void data_path(char* out, unsigned size, const char* file);

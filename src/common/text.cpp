@@ -129,6 +129,11 @@ void lower_ascii(char* s) {
         if (*s >= 'A' && *s <= 'Z') *s = (char)(*s + 32);
 }
 
+void blank_controls(char* s) {
+    for (; *s; s++)
+        if ((unsigned char)*s < 0x20 || *s == 0x7F) *s = ' ';
+}
+
 size_t wlen(const char16_t* w) {
     size_t n = 0;
     while (w[n]) n++;

@@ -23,6 +23,9 @@ size_t utf8_whole(const char* s, size_t n);
 void lowerw(char16_t* w);
 // Lower-cases the bytes 'A'-'Z' in place; every other byte stays.
 void lower_ascii(char* s);
+// Replaces every control byte (below 0x20, and 0x7F) with a blank, so that
+// text from a device or a file can neither break a line nor drive a terminal.
+void blank_controls(char* s);
 
 size_t wlen(const char16_t* w);
 // Substring search over UTF-16 units; an empty needle is always found.

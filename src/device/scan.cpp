@@ -1,7 +1,5 @@
 #include "device/scan.h"
 
-#include <cstdio>
-
 #include "common/console.h"
 #include "common/shared.h"
 #include "common/text.h"
@@ -58,9 +56,9 @@ void scan(int all, int match_all) {
         char16_t name[512] = {0};
         char16_t cls[128] = {0};
         char16_t inst[512] = {0};
-        if (!sys_dev_prop(set.s, SYS_PROP_FRIENDLYNAME, name, sizeof name) || !name[0])
-            sys_dev_prop(set.s, SYS_PROP_DEVICEDESC, name, sizeof name);
-        sys_dev_prop(set.s, SYS_PROP_CLASS, cls, sizeof cls);
+        if (!sys_dev_prop(set.s, SYS_PROP_FRIENDLYNAME, name, 512) || !name[0])
+            sys_dev_prop(set.s, SYS_PROP_DEVICEDESC, name, 512);
+        sys_dev_prop(set.s, SYS_PROP_CLASS, cls, 128);
         sys_dev_id(set.s, inst, 512);
         // The platform promises terminated strings; do not rely on it.
         name[511] = 0;
@@ -78,7 +76,7 @@ void scan(int all, int match_all) {
         wcopy_zero(d.name, name, 511);
         wcopy_zero(d.cls, cls, 127);
         wcopy_zero(d.inst, inst, 511);
-        d.present = sys_dev_present(set.s) ? 1 : 0;
+        d.present = sys_dev_presence(set.s) != SYS_ABSENT;
         d.builtin = is_builtin(cls, inst);
     }
 }

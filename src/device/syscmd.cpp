@@ -3,77 +3,124 @@
 #include "common/shared.h"
 #include "common/text.h"
 #include "device/devset.h"
-#include "sys/sys.h"
+#include "files/datafile.h"
 
 namespace {
 
 // pnputil's "removed, a restart finishes the job".
 constexpr int PNPUTIL_REBOOT = 3010;
+constexpr uint32_t RUN_TIMEOUT_MS = 30000;
+// Room for a command line: the program's path, and at most one path or
+// instance id as an argument.
+constexpr size_t LINE_UNITS = 2 * PATH_UNITS + 512;
 
-// 1 when the id may be put between double quotes on a cmd.exe line.
-int id_safe_for_shell(const char16_t* id) {
-    // Between double quotes cmd.exe still ends the quoting at '"' and expands
-    // %variables%; control characters have no business in an id. A device
-    // picks its own serial number, so the id is untrusted input.
+// 1 when the id can stand as one argument. A device picks its own serial
+// number, so the id is untrusted input: a quote would end the argument
+// early, and control characters have no business in an id.
+int id_safe(const char16_t* id) {
     for (; *id; id++)
-        if (*id == u'"' || *id == u'%' || *id < 0x20) return 0;
+        if (*id == u'"' || *id < 0x20) return 0;
     return 1;
+}
+
+// 1 when the device with this id is still attached.
+int still_there(const char16_t* id) {
+    DevSetGuard set{sys_dev_open_id(id)};
+    return set.s && sys_dev_presence(set.s) != SYS_ABSENT;
+}
+
+sys_removal class_installer_remove(const char16_t* id) {
+    DevSetGuard set{sys_dev_open_id(id)};
+    return set.s ? sys_dev_remove(set.s) : SYS_REMOVE_FAILED;
+}
+
+sys_removal pnputil_remove(const char16_t* id) {
+    if (!id_safe(id)) return SYS_REMOVE_FAILED;
+    char16_t args[LINE_UNITS] = {0};
+    wcat8(args, LINE_UNITS, "/remove-device ");
+    if (!add_arg(args, LINE_UNITS, id)) return SYS_REMOVE_FAILED;  // a cut id would name another device
+    int rc = run_silent("pnputil.exe", args);
+    if (rc == PNPUTIL_REBOOT) return SYS_REMOVED_RESTART;
+    return rc == 0 ? SYS_REMOVED : SYS_REMOVE_FAILED;
 }
 
 }  // namespace
 
-int run_silent(const char16_t* command) {
-    char16_t line[2047] = {0};
-    wcat8(line, 2047, "cmd.exe /c ");
-    wcat(line, 2047, command);
-    return sys_run_hidden(line, 30000);
+int add_arg(char16_t* line, size_t cap, const char16_t* arg) {
+    size_t n = wlen(line);
+    auto put = [&](char16_t c) {
+        if (n + 1 < cap) line[n] = c;
+        n++;
+    };
+    put(u'"');
+    for (const char16_t* p = arg;; p++) {
+        size_t bs = 0;
+        while (*p == u'\\') bs++, p++;
+        // Backslashes count double only before a quote, the closing one included.
+        if (*p == 0 || *p == u'"') bs *= 2;
+        for (size_t i = 0; i < bs; i++) put(u'\\');
+        if (*p == 0) break;
+        if (*p == u'"') put(u'\\');
+        put(*p);
+    }
+    put(u'"');
+    if (n + 1 > cap) {
+        line[cap - 1] = 0;
+        return 0;
+    }
+    line[n] = 0;
+    return 1;
+}
+
+int run_silent(const char* program, const char16_t* args) {
+    // By full path from the system directory, which is also the working
+    // directory: no search path, no current directory, no command
+    // interpreter and its AutoRun.
+    char16_t dir[PATH_UNITS], path[PATH_UNITS], line[LINE_UNITS];
+    if (!sys_system_dir(dir, PATH_UNITS)) return -1;
+    path[0] = 0;
+    wcat(path, PATH_UNITS, dir);
+    wcat8(path, PATH_UNITS, "\\");
+    wcat8(path, PATH_UNITS, program);
+    line[0] = 0;
+    if (wlen(path) + 1 >= PATH_UNITS || !add_arg(line, LINE_UNITS, path)) return -1;
+    wcat8(line, LINE_UNITS, " ");
+    size_t room = LINE_UNITS - wlen(line);
+    if (wlen(args) + 1 > room) return -1;
+    wcat(line, LINE_UNITS, args);
+    return sys_run(path, line, dir, RUN_TIMEOUT_MS);
 }
 
 int task_install(void) {
-    char16_t exe[260] = {0};
-    uint32_t n = sys_exe_path_w(exe, 260);
-    if (n == 0 || n >= 260) return 0;  // no path, no task that could run us
-    exe[259] = 0;
-    char16_t cmd[1599] = {0};
-    wcat8(cmd, 1599, "schtasks /Create /TN \"");
-    wcat(cmd, 1599, TASK_NAME);
-    wcat8(cmd, 1599, "\" /TR \"\\\"");
-    wcat(cmd, 1599, exe);
-    wcat8(cmd, 1599, "\\\" --enforce\" /SC MINUTE /MO 5 /RL HIGHEST /RU SYSTEM /F");
-    return run_silent(cmd) == 0 ? 1 : 0;
+    char16_t exe[PATH_UNITS], value[PATH_UNITS + 16], args[LINE_UNITS];
+    if (!sys_exe_path(exe, PATH_UNITS)) return 0;  // no path, no task that could run us
+    value[0] = 0;
+    wcat8(value, PATH_UNITS + 16, "\"");
+    wcat(value, PATH_UNITS + 16, exe);
+    wcat8(value, PATH_UNITS + 16, "\" --enforce");
+    args[0] = 0;
+    wcat8(args, LINE_UNITS, "/Create /TN ");
+    add_arg(args, LINE_UNITS, TASK_NAME);
+    wcat8(args, LINE_UNITS, " /TR ");
+    if (!add_arg(args, LINE_UNITS, value)) return 0;
+    wcat8(args, LINE_UNITS, " /SC MINUTE /MO 5 /RL HIGHEST /RU SYSTEM /F");
+    return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
 }
 
 int task_remove(void) {
-    char16_t cmd[511] = {0};
-    wcat8(cmd, 511, "schtasks /Delete /TN \"");
-    wcat(cmd, 511, TASK_NAME);
-    wcat8(cmd, 511, "\" /F");
-    return run_silent(cmd) == 0 ? 1 : 0;
+    char16_t args[128] = {0};
+    wcat8(args, 128, "/Delete /TN ");
+    add_arg(args, 128, TASK_NAME);
+    wcat8(args, 128, " /F");
+    return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
 }
 
-int remove_dev(const char16_t* instance_id) {
+sys_removal remove_dev(const char16_t* instance_id) {
     // An empty id would pick the first device whose id cannot be read.
-    if (!instance_id[0]) return 0;
-    {
-        uint32_t err = 0;
-        DevSetGuard set{sys_dev_open(1, &err)};
-        if (set.s) {
-            for (uint32_t idx = 0; sys_dev_next(set.s, idx); idx++) {
-                char16_t id[512] = {0};
-                sys_dev_id(set.s, id, 512);
-                id[511] = 0;
-                if (wicmp(id, instance_id) != 0) continue;
-                if (sys_dev_remove(set.s)) return 1;
-                break;  // only the first member with the id is tried
-            }
-        }
-    }
-    if (!id_safe_for_shell(instance_id)) return 0;
-    char16_t cmd[607] = {0};
-    wcat8(cmd, 607, "pnputil /remove-device \"");
-    wcat(cmd, 607, instance_id);
-    if (wlen(cmd) + 2 > 606) return 0;  // a cut id would name another device
-    wcat8(cmd, 607, "\"");
-    int rc = run_silent(cmd);
-    return (rc == 0 || rc == PNPUTIL_REBOOT) ? 1 : 0;
+    if (!instance_id[0]) return SYS_REMOVE_FAILED;
+    sys_removal r = class_installer_remove(instance_id);
+    if (r == SYS_REMOVE_FAILED) r = pnputil_remove(instance_id);
+    // "Removed" without a pending restart must mean gone.
+    if (r == SYS_REMOVED && still_there(instance_id)) r = SYS_REMOVE_FAILED;
+    return r;
 }

@@ -1,14 +1,24 @@
-// Everything that changes the system outside our own files: the hidden
-// command runner, device removal and the scheduled task.
+// Everything that changes the system outside our own files: starting the
+// system programs, device removal and the scheduled task.
 #pragma once
 
-// Runs "cmd.exe /c <command>" without a window, waits at most 30 s. Returns
-// the exit code, 259 after the time limit, -1 when cmd.exe cannot start.
-int run_silent(const char16_t* command);
+#include <cstddef>
+
+#include "sys/sys.h"
+
+// Runs the system program `program` (a file name such as "schtasks.exe") from
+// the system directory, by its full path, with the arguments `args`; waits at
+// most 30 s. Returns its exit code, SYS_STILL_RUNNING after the time limit,
+// -1 when it cannot be started.
+int run_silent(const char* program, const char16_t* args);
+// Appends `arg` to the command line `line` (cap units) as one argument for
+// the programs' own parser: quoted, with quotes and the backslashes before
+// them escaped. 0 when it does not fit (the line is then unusable).
+int add_arg(char16_t* line, size_t cap, const char16_t* arg);
 // Creates or replaces the scheduled task; 1 when schtasks exited with 0.
 int task_install(void);
 // Deletes the scheduled task; 1 when schtasks exited with 0.
 int task_remove(void);
-// Removes a device by instance id (class installer, pnputil as fallback).
-// 1 when removed.
-int remove_dev(const char16_t* instance_id);
+// Removes a device by instance id (class installer, pnputil as fallback) and
+// checks that it is gone when no restart is pending.
+sys_removal remove_dev(const char16_t* instance_id);

@@ -1,521 +1,284 @@
-// The simulated machine behind the Linux build: devices, the command
-// interpreter, the token and the shell come from a plain-text machine file
-// (named by QUILLFEN_MACHINE) or from the built-in demo machine, so that the
-// whole program can run and be tested without Windows.
-//
-// Machine file: UTF-8, one directive per line, fields separated by TABs,
-// '#' lines and blank lines ignored, LF or CR LF line ends.
-//   elevated  yes|no                 token says elevated (default yes)
-//   relaunch  yes|no                 the shell starts the elevated copy (default no)
-//   enum-fail <code>                 every device-set open fails with <code>
-//   exe       <path>                 the executable's full path (default /proc/self/exe)
-//   clock     <epoch seconds>        fixed current time (default: the real clock)
-//   record    <path>                 append-only file of observable events
-//   run       <prefix> <code>|hang|nostart
-//                                    a command (after "cmd.exe /c ") starting with
-//                                    <prefix> ends so; first rule wins; else 9009
-//   dev       <1|0> <friendly> <description> <class> <instance id> [ci-fail]
-//                                    one device record, in enumeration order;
-//                                    an empty field is a missing property, a
-//                                    field "" (two quotes) an empty string
-//   stdin-eof <text>                 a whole input line equal to <text> reads
-//                                    as one end of input, like Ctrl+Z typed at
-//                                    a console, after which input goes on
-// Record lines, one per event: "enum\tall|present" for every device-set open
-// (failed ones too), "run\t<command line>" for every command handed to the
-// interpreter (also one that cannot start), "remove\t<instance id>" for every
-// removal the class installer performs, "relaunch\trunas\t--elevated" for
-// every relaunch attempt.
-//
-// Everything lives in fixed static storage: this file is linked into the
-// program, which allocates nothing on the heap.
+// The seam on the simulated machine (sim_machine.h): devices, programs, the
+// token and the shell come from the machine; files, locks and the console
+// are the real ones of the Linux host. It keeps the real seam's contract,
+// one open device set included.
 #include "sys/sys.h"
 
-#include "common/text.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <unistd.h>
+
+#include "common/text.h"
+#include "sys/sim_machine.h"
 
 namespace {
 
-constexpr int MAX_DEVS = 4096;
-constexpr int MAX_RULES = 64;
-constexpr int MAX_SETS = 4;
-constexpr uint32_t POOL_UNITS = 1u << 22;  // UTF-16 text of all devices (8 MB)
-constexpr uint32_t NO_TEXT = 0xFFFFFFFFu;  // a missing property
-constexpr int PATH_BYTES = 1024;
-
-enum { F_FRIENDLY = 0, F_DESC = 1, F_CLASS = 2, F_INST = 3, F_COUNT = 4 };
-
-struct Dev {
-    uint32_t off[F_COUNT];
-    uint32_t len[F_COUNT];  // NO_TEXT: missing
-    uint8_t present;
-    uint8_t gone;     // removed earlier in this process
-    uint8_t ci_fail;  // the class installer refuses it
-};
-
-enum { RUN_CODE = 0, RUN_HANG = 1, RUN_NOSTART = 2 };
-
-struct Rule {
-    char prefix[512];
-    int kind;
-    int code;
-};
-
-char16_t g_pool[POOL_UNITS];
-uint32_t g_pool_used;
-Dev g_devs[MAX_DEVS];
-int g_ndevs;
-Rule g_rules[MAX_RULES];
-int g_nrules;
-
-int g_elevated = 1;
-int g_relaunch = 0;
-int g_enum_fail = 0;
-uint32_t g_enum_code = 0;
-char g_exe[PATH_BYTES];
-int g_have_clock = 0;
-int64_t g_clock = 0;
-char g_record[PATH_BYTES];
-char g_eof_line[64];
-int g_line_start = 1;  // the next read begins a new input line
-
-}  // namespace
-
-struct sys_devset {
-    int used;
-    int count;
-    int cur;  // index into members, -1 before the first sys_dev_next
-    uint16_t members[MAX_DEVS];
-};
-
-namespace {
-
-sys_devset g_sets[MAX_SETS];
-
-// ---- text -----------------------------------------------------------------
-
-// Stores a UTF-8 text in the pool as terminated UTF-16. A UTF-16 form never
-// has more units than the UTF-8 form has bytes, so n + 1 units always hold it.
-int pool_add(const char* s, size_t n, uint32_t* off, uint32_t* len) {
-    if ((uint64_t)n + 1 > POOL_UNITS - g_pool_used) return 0;
-    *off = g_pool_used;
-    *len = (uint32_t)utf16n(s, n, g_pool + g_pool_used, n + 1);
-    g_pool_used += *len + 1;
-    return 1;
+// A path in the host's encoding.
+const char* host(const char16_t* path, char* buf, size_t size) {
+    utf8(path, buf, size);
+    return buf[0] ? buf : ".";
 }
 
-// ---- record -----------------------------------------------------------------
-
-void record(const char* kind, const char* text) {
-    if (!g_record[0]) return;
-    FILE* f = fopen(g_record, "ab");
-    if (!f) return;
-    fputs(kind, f);
-    fputc('\t', f);
-    fputs(text, f);
-    fputc('\n', f);
-    fclose(f);
-}
-
-// ---- machine file -----------------------------------------------------------
-
-char g_line[65536];
-
-int yes_no(const char* v, int* out) {
-    if (strcmp(v, "yes") == 0) {
-        *out = 1;
-        return 1;
-    }
-    if (strcmp(v, "no") == 0) {
-        *out = 0;
-        return 1;
-    }
-    return 0;
-}
-
-int parse_int64(const char* v, int64_t* out) {
-    if (!*v) return 0;
-    char* end = nullptr;
-    errno = 0;
-    long long x = strtoll(v, &end, 10);
-    if (errno || *end) return 0;
-    *out = x;
-    return 1;
-}
-
-// Returns an error text, or nullptr when the line was understood.
-const char* apply_line(char* line) {
-    char* field[8];
-    int nf = 0;
-    field[nf++] = line;
-    for (char* p = line; *p; p++) {
-        if (*p == '\t') {
-            *p = 0;
-            if (nf == 8) return "too many fields";
-            field[nf++] = p + 1;
-        }
-    }
-    const char* d = field[0];
-    int64_t n;
-    if (strcmp(d, "elevated") == 0 || strcmp(d, "relaunch") == 0) {
-        if (nf != 2) return "expected one value";
-        if (!yes_no(field[1], d[0] == 'e' ? &g_elevated : &g_relaunch))
-            return "expected yes or no";
-    } else if (strcmp(d, "enum-fail") == 0) {
-        if (nf != 2 || !parse_int64(field[1], &n)) return "expected an error number";
-        g_enum_fail = 1;
-        g_enum_code = (uint32_t)n;
-    } else if (strcmp(d, "exe") == 0) {
-        if (nf != 2 || !field[1][0]) return "expected a path";
-        scopy(g_exe, sizeof g_exe, field[1]);
-    } else if (strcmp(d, "clock") == 0) {
-        if (nf != 2 || !parse_int64(field[1], &n)) return "expected epoch seconds";
-        g_have_clock = 1;
-        g_clock = n;
-    } else if (strcmp(d, "stdin-eof") == 0) {
-        if (nf != 2 || !field[1][0] || strlen(field[1]) >= sizeof g_eof_line)
-            return "expected a short text";
-        scopy(g_eof_line, sizeof g_eof_line, field[1]);
-    } else if (strcmp(d, "record") == 0) {
-        if (nf != 2 || !field[1][0]) return "expected a path";
-        scopy(g_record, sizeof g_record, field[1]);
-    } else if (strcmp(d, "run") == 0) {
-        if (nf != 3) return "expected a prefix and an exit code";
-        if (g_nrules == MAX_RULES) return "too many run rules";
-        Rule& r = g_rules[g_nrules];
-        if (strcmp(field[2], "hang") == 0) {
-            r.kind = RUN_HANG;
-        } else if (strcmp(field[2], "nostart") == 0) {
-            r.kind = RUN_NOSTART;
-        } else if (parse_int64(field[2], &n)) {
-            r.kind = RUN_CODE;
-            r.code = (int)n;
-        } else {
-            return "expected an exit code, hang or nostart";
-        }
-        scopy(r.prefix, sizeof r.prefix, field[1]);
-        g_nrules++;
-    } else if (strcmp(d, "dev") == 0) {
-        if (nf != 6 && nf != 7) return "expected 5 or 6 fields after dev";
-        if (g_ndevs == MAX_DEVS) return "too many devices";
-        Dev& v = g_devs[g_ndevs];
-        if (strcmp(field[1], "1") == 0)
-            v.present = 1;
-        else if (strcmp(field[1], "0") == 0)
-            v.present = 0;
-        else
-            return "presence must be 1 or 0";
-        v.ci_fail = 0;
-        if (nf == 7) {
-            if (strcmp(field[6], "ci-fail") != 0) return "unknown device flag";
-            v.ci_fail = 1;
-        }
-        v.gone = 0;
-        for (int k = 0; k < F_COUNT; k++) {
-            const char* t = field[2 + k];
-            v.off[k] = 0;
-            v.len[k] = NO_TEXT;
-            if (strcmp(t, "\"\"") == 0) t = "";  // present but empty
-            else if (!*t) continue;                // missing
-            if (!pool_add(t, strlen(t), &v.off[k], &v.len[k]))
-                return "device texts exceed the simulator's pool";
-        }
-        g_ndevs++;
-    } else {
-        return "unknown directive";
-    }
-    return nullptr;
-}
-
-int load_lines(FILE* f, const char* name) {
-    int lineno = 0;
-    while (fgets(g_line, sizeof g_line, f)) {
-        lineno++;
-        size_t n = strlen(g_line);
-        if (n == sizeof g_line - 1 && g_line[n - 1] != '\n') {
-            fprintf(stderr, "%s:%d: line too long\n", name, lineno);
-            return 0;
-        }
-        while (n && (g_line[n - 1] == '\n' || g_line[n - 1] == '\r')) g_line[--n] = 0;
-        if (n == 0 || g_line[0] == '#') continue;
-        const char* err = apply_line(g_line);
-        if (err) {
-            fprintf(stderr, "%s:%d: %s\n", name, lineno, err);
-            return 0;
-        }
-    }
-    return 1;
-}
-
-// The demo machine: what `quillfen` shows when run by hand without a machine
-// file. Elevated, everything succeeds.
-const char DEMO[] =
-    "run\tschtasks\t0\n"
-    "run\tpnputil\t0\n"
-    "dev\t1\t\tACPI x64-based PC\tComputer\tROOT\\ACPI_HAL\\0000\n"
-    "dev\t1\t\tMicrosoft ACPI-Compliant System\tSystem\tACPI_HAL\\PNP0C08\\0\n"
-    "dev\t1\tSmart Camera\tUSB Video Device\tCamera\tUSB\\VID_1BCF&PID_2C9A&MI_00\\6&1A2B3C4D&0&0000\n"
-    "dev\t1\tHD Camera for Smart TV\tUSB Video Device\tImage\tUSB\\VID_0C45&PID_6366&MI_00\\7&2F1E0D9C&0&0000\n"
-    "dev\t1\t智能摄像头\tUSB 视频设备\tCamera\tUSB\\VID_2B7E&PID_0136&MI_00\\6&3C4D5E6F&0&0000\n"
-    "dev\t1\t\tSmartCam Composite Hub\tUSB\tUSB\\VID_1BCF&PID_2C9A\\5&2A1B3C4D&0&3\n"
-    "dev\t1\t\tSmart Cam Virtual Device\tSystem\tROOT\\SMARTCAM\\0000\n"
-    "dev\t0\tSmart Camera\tUSB Video Device\tCamera\tUSB\\VID_1BCF&PID_2C9A&MI_00\\6&9F8E7D6C&0&0000\n"
-    "dev\t1\tHID Keyboard Device\tHID Keyboard Device\tKeyboard\tHID\\VID_046D&PID_C31C&MI_00\\7&1D2E3F4A&0&0000\n"
-    "dev\t1\tSamsung SSD 970 EVO 1TB\tDisk drive\tDiskDrive\tSCSI\\DISK&VEN_NVME&PROD_SAMSUNG_SSD_970\\5&1F2E3D4C&0&000000\n"
-    "dev\t1\tIntel(R) Ethernet Connection I219-V\tIntel(R) Ethernet Connection I219-V\tNet\tPCI\\VEN_8086&DEV_15BC&SUBSYS_08B11028&REV_10\\3&11583659&0&FE\n"
-    "dev\t1\t\tGeneric USB Hub\tUSB\tUSB\\ROOT_HUB30\\4&2C6E1A3B&0&0\n"
-    "dev\t0\t\t智能摄像机\tCamera\tUSB\\VID_2B7E&PID_0137\\8&5A6B7C8D&0&2\n";
-
-int load_demo(void) {
-    const char* p = DEMO;
-    while (*p) {
-        size_t n = 0;
-        while (p[n] && p[n] != '\n') n++;
-        if (n >= sizeof g_line) return 0;
-        memcpy(g_line, p, n);
-        g_line[n] = 0;
-        const char* err = apply_line(g_line);
-        if (err) {
-            fprintf(stderr, "demo machine: %s\n", err);
-            return 0;
-        }
-        p += n + (p[n] == '\n');
-    }
-    return 1;
-}
-
-// ---- devices ------------------------------------------------------------------
-
-Dev* current(sys_devset* s) {
-    if (!s || s->cur < 0 || s->cur >= s->count) return nullptr;
-    return &g_devs[s->members[s->cur]];
-}
-
-// The instance id as written in the machine file, in UTF-8.
-void inst_utf8(const Dev& d, char* out, size_t size) {
-    if (d.len[F_INST] == NO_TEXT) {
-        out[0] = 0;
-        return;
-    }
-    utf8(g_pool + d.off[F_INST], out, size);
-}
-
-// What a successful "pnputil /remove-device" does to the machine.
-void pnputil_removed(const char* command) {
-    static const char PREFIX[] = "pnputil /remove-device \"";
-    if (strncmp(command, PREFIX, sizeof PREFIX - 1) != 0) return;
-    static char id[2048];
-    scopy(id, sizeof id, command + sizeof PREFIX - 1);
-    char* q = strrchr(id, '"');
-    if (!q) return;
-    *q = 0;
-    static char inst[2048];
-    for (int i = 0; i < g_ndevs; i++) {
-        if (g_devs[i].gone) continue;
-        inst_utf8(g_devs[i], inst, sizeof inst);
-        if (inst[0] && ieq_ascii(inst, id)) g_devs[i].gone = 1;
-    }
+void sleep_ms(long ms) {
+    struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&ts, nullptr);
 }
 
 }  // namespace
-
-// Loads the machine: the file named by path, or the demo machine when path is
-// null. Returns 0 when the file cannot be read or holds an unknown line.
-// Whatever an earlier load set up is forgotten first.
-int sim_load_machine(const char* path) {
-    // Each load starts from an empty machine, so one test process can load
-    // several in turn.
-    g_pool_used = 0;
-    g_ndevs = 0;
-    g_nrules = 0;
-    g_elevated = 1;
-    g_relaunch = 0;
-    g_enum_fail = 0;
-    g_enum_code = 0;
-    g_exe[0] = 0;
-    g_have_clock = 0;
-    g_clock = 0;
-    g_record[0] = 0;
-    g_eof_line[0] = 0;
-    g_line_start = 1;
-    for (int i = 0; i < MAX_SETS; i++) g_sets[i].used = 0;
-    if (path) {
-        FILE* f = fopen(path, "rb");
-        if (!f) {
-            fprintf(stderr, "%s: cannot open the machine file\n", path);
-            return 0;
-        }
-        int ok = load_lines(f, path);
-        fclose(f);
-        return ok;
-    }
-    return load_demo();
-}
 
 // ---- device set -----------------------------------------------------------------
 
+struct sys_devset {
+    int open;
+    int count;
+    int cur;  // index into members, -1 before the first sys_dev_next
+    uint16_t members[SIM_MAX_DEVS];
+};
+
+namespace {
+
+sys_devset g_set;
+
+SimDev* current(sys_devset* s) {
+    if (!s || !s->open || s->cur < 0 || s->cur >= s->count) return nullptr;
+    return &g_sim.devs[s->members[s->cur]];
+}
+
+// The instance id as written in the machine file, in UTF-8.
+void inst_utf8(const SimDev& d, char* out, size_t size) {
+    if (!d.text[SIM_INST]) out[0] = 0;
+    else utf8(d.text[SIM_INST], out, size);
+}
+
+int open_set(void) {
+    if (g_set.open) return 0;  // the real seam holds one set too
+    g_set.open = 1;
+    g_set.count = 0;
+    g_set.cur = -1;
+    return 1;
+}
+
+// What a removal does to the machine; the result it reports.
+sys_removal remove_dev(SimDev* d) {
+    if (d->stays) return SYS_REMOVED;
+    if (d->restart) {
+        d->pending = 1;
+        return SYS_REMOVED_RESTART;
+    }
+    d->gone = 1;
+    return SYS_REMOVED;
+}
+
+}  // namespace
+
 sys_devset* sys_dev_open(int all, uint32_t* err) {
-    record("enum", all ? "all" : "present");
-    if (g_enum_fail) {
-        if (err) *err = g_enum_code;
+    sim_record("enum", all ? "all" : "present");
+    if (g_sim.enum_fail) {
+        if (err) *err = g_sim.enum_code;
         return nullptr;
     }
-    sys_devset* s = nullptr;
-    for (int i = 0; i < MAX_SETS; i++)
-        if (!g_sets[i].used) {
-            s = &g_sets[i];
-            break;
-        }
-    if (!s) {
-        if (err) *err = 8;  // ERROR_NOT_ENOUGH_MEMORY
+    if (!open_set()) {
+        if (err) *err = 170;  // ERROR_BUSY
         return nullptr;
     }
     // A set is a snapshot, as on Windows: later removals do not shrink it.
-    s->used = 1;
-    s->count = 0;
-    s->cur = -1;
-    for (int i = 0; i < g_ndevs; i++) {
-        if (g_devs[i].gone) continue;
-        if (!all && !g_devs[i].present) continue;
-        s->members[s->count++] = (uint16_t)i;
+    for (int i = 0; i < g_sim.ndevs; i++) {
+        if (g_sim.devs[i].gone) continue;
+        if (!all && !g_sim.devs[i].present) continue;
+        g_set.members[g_set.count++] = (uint16_t)i;
     }
-    return s;
+    return &g_set;
+}
+
+sys_devset* sys_dev_open_id(const char16_t* id) {
+    static char want[2048], inst[2048];
+    utf8(id, want, sizeof want);
+    sim_record("open", want);
+    if (!want[0] || !open_set()) return nullptr;
+    for (int i = 0; i < g_sim.ndevs; i++) {
+        if (g_sim.devs[i].gone) continue;
+        inst_utf8(g_sim.devs[i], inst, sizeof inst);
+        if (!ieq_ascii(inst, want)) continue;
+        g_set.members[0] = (uint16_t)i;
+        g_set.count = 1;
+        g_set.cur = 0;
+        return &g_set;
+    }
+    g_set.open = 0;
+    return nullptr;
 }
 
 int sys_dev_next(sys_devset* s, uint32_t index) {
-    if (!s || index >= (uint32_t)s->count) return 0;
+    if (!s || !s->open || index >= (uint32_t)s->count) return 0;
     s->cur = (int)index;
     return 1;
 }
 
-int sys_dev_prop(sys_devset* s, int prop, char16_t* buf, uint32_t bytes) {
-    Dev* d = current(s);
+int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units) {
+    SimDev* d = current(s);
     if (!d) return 0;
-    int f;
-    switch (prop) {
-        case SYS_PROP_FRIENDLYNAME: f = F_FRIENDLY; break;
-        case SYS_PROP_DEVICEDESC: f = F_DESC; break;
-        case SYS_PROP_CLASS: f = F_CLASS; break;
-        default: return 0;
-    }
-    uint32_t len = d->len[f];
-    if (len == NO_TEXT) return 0;
-    if ((uint64_t)(len + 1) * 2 > bytes) return 0;
-    memcpy(buf, g_pool + d->off[f], len * sizeof(char16_t));
-    buf[len] = 0;
+    const char16_t* t = d->text[prop == SYS_PROP_FRIENDLYNAME ? SIM_FRIENDLY : prop == SYS_PROP_DEVICEDESC ? SIM_DESC : SIM_CLASS];
+    if (!t) return 0;
+    size_t len = wlen(t);
+    if (len + 1 > units) return 0;
+    memcpy(buf, t, (len + 1) * sizeof(char16_t));
     return 1;
 }
 
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
-    Dev* d = current(s);
-    if (!d || units == 0) return 0;
-    uint32_t len = d->len[F_INST];
-    if (len == NO_TEXT) {
-        buf[0] = 0;
-        return 0;
-    }
-    uint32_t n = len < units - 1 ? len : units - 1;
-    memcpy(buf, g_pool + d->off[F_INST], n * sizeof(char16_t));
-    buf[n] = 0;
-    return n == len;
-}
-
-int sys_dev_present(sys_devset* s) {
-    Dev* d = current(s);
-    return d && d->present && !d->gone;
-}
-
-int sys_dev_remove(sys_devset* s) {
-    Dev* d = current(s);
-    if (!d || d->gone || d->ci_fail) return 0;
-    d->gone = 1;
-    static char inst[2048];
-    inst_utf8(*d, inst, sizeof inst);
-    record("remove", inst);
+    if (units == 0) return 0;
+    buf[0] = 0;
+    SimDev* d = current(s);
+    if (!d || !d->text[SIM_INST]) return 0;
+    size_t len = wlen(d->text[SIM_INST]);
+    if (len + 1 > units) return 0;
+    memcpy(buf, d->text[SIM_INST], (len + 1) * sizeof(char16_t));
     return 1;
 }
 
+sys_presence sys_dev_presence(sys_devset* s) {
+    SimDev* d = current(s);
+    if (!d || !d->present || d->gone) return SYS_ABSENT;
+    return d->pending ? SYS_LEAVING : SYS_PRESENT;
+}
+
+sys_removal sys_dev_remove(sys_devset* s) {
+    SimDev* d = current(s);
+    if (!d || d->gone || d->ci_fail) return SYS_REMOVE_FAILED;
+    sys_removal r = remove_dev(d);
+    static char inst[2048];
+    inst_utf8(*d, inst, sizeof inst);
+    sim_record("remove", inst);
+    return r;
+}
+
 void sys_dev_close(sys_devset* s) {
-    if (s) s->used = 0;
+    if (s) s->open = 0;
 }
 
-// ---- processes ------------------------------------------------------------------
-
-int sys_run_hidden(const char16_t* cmdline, uint32_t timeout_ms) {
-    (void)timeout_ms;  // a hanging command reports at once instead of waiting
-    static char line[8192];
-    utf8(cmdline, line, sizeof line);
-    record("run", line);
-    static const char SHELL[] = "cmd.exe /c ";
-    const char* command = line;
-    if (strncmp(line, SHELL, sizeof SHELL - 1) == 0) command = line + sizeof SHELL - 1;
-    for (int i = 0; i < g_nrules; i++) {
-        const Rule& r = g_rules[i];
-        if (strncmp(command, r.prefix, strlen(r.prefix)) != 0) continue;
-        if (r.kind == RUN_HANG) return 259;  // STILL_ACTIVE
-        if (r.kind == RUN_NOSTART) return -1;
-        if (r.code == 0 || r.code == 3010) pnputil_removed(command);
-        return r.code;
-    }
-    return 9009;  // what cmd.exe returns for an unknown program
-}
-
-// ---- process identity -----------------------------------------------------------
-
-int sys_is_elevated(void) { return g_elevated; }
-
-int sys_relaunch_elevated(void) {
-    record("relaunch", "runas\t--elevated");
-    return g_relaunch;
-}
+// ---- processes --------------------------------------------------------------------
 
 namespace {
 
-const char* exe_path(void) {
-    if (!g_exe[0]) {
-        ssize_t n = readlink("/proc/self/exe", g_exe, sizeof g_exe - 1);
-        g_exe[n > 0 ? n : 0] = 0;
+// Splits off the next argument of a command line by the rules of the
+// programs' own argument parser: quotes group, 2n backslashes before a quote
+// are n backslashes, 2n+1 make the quote literal. Returns where it stopped.
+const char* next_arg(const char* p, char* out, size_t size) {
+    size_t o = 0;
+    while (*p == ' ' || *p == '\t') p++;
+    int quoted = 0;
+    while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+        size_t bs = 0;
+        while (*p == '\\') bs++, p++;
+        if (*p == '"') {
+            for (size_t i = 0; i < bs / 2 && o + 1 < size; i++) out[o++] = '\\';
+            if (bs % 2) {
+                if (o + 1 < size) out[o++] = '"';
+            } else {
+                quoted = !quoted;
+            }
+            p++;
+        } else {
+            for (size_t i = 0; i < bs && o + 1 < size; i++) out[o++] = '\\';
+            if (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+                if (o + 1 < size) out[o++] = *p;
+                p++;
+            }
+        }
     }
-    return g_exe;
+    out[o] = 0;
+    return p;
+}
+
+// What "pnputil /remove-device <id>" does to the machine when it succeeds.
+void pnputil_removed(const char* args, int restart) {
+    static char word[2048], id[2048], inst[2048];
+    const char* p = next_arg(args, word, sizeof word);
+    if (strcmp(word, "/remove-device") != 0) return;
+    next_arg(p, id, sizeof id);
+    for (int i = 0; i < g_sim.ndevs; i++) {
+        SimDev& d = g_sim.devs[i];
+        if (d.gone) continue;
+        inst_utf8(d, inst, sizeof inst);
+        if (!inst[0] || !ieq_ascii(inst, id)) continue;
+        if (restart) d.pending = 1;
+        else remove_dev(&d);
+    }
 }
 
 }  // namespace
 
-uint32_t sys_exe_path_a(char* buf, uint32_t bytes) {
-    const char* p = exe_path();
-    size_t n = strlen(p);
-    if (!n || !bytes) return 0;
-    // Like GetModuleFileNameA: a path that does not fit is cut and the
-    // buffer size is returned.
-    if (n >= bytes) {
-        memcpy(buf, p, bytes - 1);
-        buf[bytes - 1] = 0;
-        return bytes;
+uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
+    if (units == 0) return 0;
+    size_t n = utf16(g_sim.sysdir, buf, units);
+    if (n + 1 >= units) {
+        buf[0] = 0;
+        return 0;
     }
-    memcpy(buf, p, n + 1);
     return (uint32_t)n;
 }
 
-uint32_t sys_exe_path_w(char16_t* buf, uint32_t units) {
-    const char* p = exe_path();
-    size_t n = strlen(p);
-    if (!n || !units) return 0;
-    static char16_t wide[PATH_BYTES];
-    uint32_t o = (uint32_t)utf16n(p, n, wide, PATH_BYTES);
-    if (o >= units) {
-        memcpy(buf, wide, (units - 1) * sizeof(char16_t));
-        buf[units - 1] = 0;
-        return units;
+int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms) {
+    (void)timeout_ms;  // a hanging program reports at once instead of waiting
+    (void)cwd;
+    static char line[8192], prog[SIM_PATH_BYTES], first[SIM_PATH_BYTES], key[8192];
+    utf8(cmdline, line, sizeof line);
+    utf8(program, prog, sizeof prog);
+    sim_record("run", line);
+    // Only the system directory's programs exist, and the command line must
+    // name the program it starts.
+    size_t dl = strlen(g_sim.sysdir);
+    const char* args = next_arg(line, first, sizeof first);
+    if (strncmp(prog, g_sim.sysdir, dl) != 0 || prog[dl] != '\\' || strcmp(first, prog) != 0) return -1;
+    // "<name> <arguments>" is what the rules match.
+    scopy(key, sizeof key, prog + dl + 1);
+    size_t kl = strlen(key);
+    if (kl > 4 && ieq_ascii(key + kl - 4, ".exe")) key[kl - 4] = 0;
+    size_t at = strlen(key);
+    scopy(key + at, sizeof key - at, args);
+    for (int i = 0; i < g_sim.nrules; i++) {
+        SimRule& r = g_sim.rules[i];
+        if (strncmp(key, r.prefix, strlen(r.prefix)) != 0) continue;
+        if (r.kind == SIM_RUN_HANG) return SYS_STILL_RUNNING;
+        if (r.kind == SIM_RUN_NOSTART) return -1;
+        int code = r.codes[r.used < r.ncodes ? r.used : r.ncodes - 1];
+        r.used++;
+        if (strncmp(key, "pnputil ", 8) == 0 && (code == 0 || code == 3010)) pnputil_removed(key + 8, code == 3010);
+        return code;
     }
-    memcpy(buf, wide, o * sizeof(char16_t));
-    buf[o] = 0;
-    return o;
+    return 1;
+}
+
+// ---- process identity -----------------------------------------------------------
+
+int sys_is_elevated(void) { return g_sim.elevated; }
+
+int sys_relaunch_elevated(void) {
+    sim_record("relaunch", "runas\t--elevated");
+    return g_sim.relaunch;
+}
+
+uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
+    if (units == 0) return 0;
+    buf[0] = 0;
+    if (!g_sim.exe[0]) {
+        ssize_t n = readlink("/proc/self/exe", g_sim.exe, sizeof g_sim.exe - 1);
+        g_sim.exe[n > 0 ? n : 0] = 0;
+    }
+    size_t bytes = strlen(g_sim.exe);
+    if (bytes == 0) return 0;
+    static char16_t wide[SIM_PATH_BYTES];
+    size_t n = utf16n(g_sim.exe, bytes, wide, SIM_PATH_BYTES);
+    if (n + 1 > units) return 0;  // a cut path would name another file
+    memcpy(buf, wide, (n + 1) * sizeof(char16_t));
+    return (uint32_t)n;
 }
 
 // ---- console ----------------------------------------------------------------------
@@ -524,21 +287,26 @@ void sys_console_utf8(void) {}
 
 void sys_out(const char* s, uint32_t n) { fwrite(s, 1, n, stdout); }
 
-int sys_read_line(char* buf, int size) {
+void sys_err(const char* s, uint32_t n) {
+    fflush(stdout);
+    fwrite(s, 1, n, stderr);
+}
+
+int sys_read_line(char* buf, uint32_t size) {
+    static int line_start = 1;  // the next read begins a new input line
     // Whatever was printed (the prompt) must be out before we wait.
     fflush(stdout);
     if (size > 0) buf[0] = 0;
-    if (!fgets(buf, size, stdin)) {
+    if (size > 0x7FFFFFFF || !fgets(buf, (int)size, stdin)) {
         if (size > 0) buf[0] = 0;
         return 0;
     }
-    int start = g_line_start;
+    int start = line_start;
     size_t n = strlen(buf);
-    g_line_start = n > 0 && buf[n - 1] == '\n';
-    if (start && g_eof_line[0]) {
-        size_t k = strlen(g_eof_line);
-        if (strncmp(buf, g_eof_line, k) == 0 &&
-            (buf[k] == 0 || (buf[k] == '\n' && buf[k + 1] == 0))) {
+    line_start = n > 0 && buf[n - 1] == '\n';
+    if (start && g_sim.eof_line[0]) {
+        size_t k = strlen(g_sim.eof_line);
+        if (strncmp(buf, g_sim.eof_line, k) == 0 && (buf[k] == 0 || (buf[k] == '\n' && buf[k + 1] == 0))) {
             buf[0] = 0;
             return 0;
         }
@@ -546,13 +314,148 @@ int sys_read_line(char* buf, int size) {
     return 1;
 }
 
-// ---- files and time -----------------------------------------------------------------
+// ---- files ------------------------------------------------------------------------
+// Files we create are for their owner alone, as on Windows they are for the
+// system and administrators alone.
 
-int sys_replace_file(const char* from, const char* to) { return rename(from, to) == 0; }
+sys_read sys_file_read(const char16_t* path, char* buf, uint32_t size, uint32_t* got, int* cut) {
+    static char p[SIM_PATH_BYTES];
+    *got = 0;
+    *cut = 0;
+    int fd = open(host(path, p, sizeof p), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? SYS_READ_MISSING : SYS_READ_FAILED;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return SYS_READ_FAILED;
+    }
+    while (*got < size) {
+        ssize_t k = read(fd, buf + *got, size - *got);
+        if (k < 0 && errno == EINTR) continue;
+        if (k < 0) {
+            close(fd);
+            return SYS_READ_FAILED;
+        }
+        if (k == 0) break;
+        *got += (uint32_t)k;
+    }
+    char extra;
+    if (*got == size && read(fd, &extra, 1) == 1) *cut = 1;
+    close(fd);
+    return SYS_READ_OK;
+}
 
-uint32_t sys_pid(void) { return (uint32_t)getpid(); }
+int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
+    static char p[SIM_PATH_BYTES];
+    int fd = open(host(path, p, sizeof p), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return 0;
+    ssize_t k = write(fd, data, n);
+    close(fd);
+    return k == (ssize_t)n;
+}
 
-int64_t sys_now(void) { return g_have_clock ? g_clock : (int64_t)time(nullptr); }
+int sys_file_create(const char16_t* path, const char* data, uint32_t n) {
+    static char p[SIM_PATH_BYTES];
+    host(path, p, sizeof p);
+    int fd = open(p, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return 0;
+    int ok = 1;
+    for (uint32_t done = 0; ok && done < n;) {
+        ssize_t k = write(fd, data + done, n - done);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) ok = 0;
+        else done += (uint32_t)k;
+    }
+    if (ok && fsync(fd) != 0) ok = 0;
+    if (close(fd) != 0) ok = 0;
+    if (!ok) unlink(p);
+    return ok;
+}
+
+int sys_file_replace(const char16_t* from, const char16_t* to) {
+    static char a[SIM_PATH_BYTES], b[SIM_PATH_BYTES];
+    return rename(host(from, a, sizeof a), host(to, b, sizeof b)) == 0;
+}
+
+int sys_file_delete(const char16_t* path) {
+    static char p[SIM_PATH_BYTES];
+    return unlink(host(path, p, sizeof p)) == 0 || errno == ENOENT;
+}
+
+int sys_file_exists(const char16_t* path) {
+    static char p[SIM_PATH_BYTES];
+    struct stat st;
+    return stat(host(path, p, sizeof p), &st) == 0;
+}
+
+struct sys_lock {
+    int fd;
+};
+
+namespace {
+sys_lock g_locks[2] = {{-1}, {-1}};
+}
+
+sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
+    sys_lock* l = g_locks[0].fd < 0 ? &g_locks[0] : g_locks[1].fd < 0 ? &g_locks[1] : nullptr;
+    if (!l) return nullptr;
+    static char p[SIM_PATH_BYTES];
+    int fd = open(host(path, p, sizeof p), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;  // no lock file can be made: waiting will not help
+    for (uint32_t waited = 0;; waited += 10) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            l->fd = fd;
+            return l;
+        }
+        if (errno != EWOULDBLOCK || waited >= wait_ms) break;
+        sleep_ms(10);
+    }
+    close(fd);
+    return nullptr;
+}
+
+void sys_lock_drop(sys_lock* l) {
+    if (!l || l->fd < 0) return;
+    flock(l->fd, LOCK_UN);
+    close(l->fd);
+    l->fd = -1;
+}
+
+struct sys_dir {
+    DIR* d;
+};
+
+namespace {
+sys_dir g_dir;
+}
+
+sys_dir* sys_dir_open(const char16_t* dir) {
+    static char p[SIM_PATH_BYTES];
+    if (g_dir.d) return nullptr;
+    g_dir.d = opendir(host(dir, p, sizeof p));
+    return g_dir.d ? &g_dir : nullptr;
+}
+
+int sys_dir_next(sys_dir* d, char16_t* buf, uint32_t units) {
+    if (!d || !d->d) return 0;
+    while (struct dirent* e = readdir(d->d)) {
+        size_t n = strlen(e->d_name);
+        if (utf16n(e->d_name, n, buf, units) < n && n + 1 > units) continue;
+        if (wlen(buf) + 1 >= units) continue;  // too long to be sure it is whole
+        return 1;
+    }
+    return 0;
+}
+
+void sys_dir_close(sys_dir* d) {
+    if (!d || !d->d) return;
+    closedir(d->d);
+    d->d = nullptr;
+}
+
+// ---- time -----------------------------------------------------------------------------
+
+int64_t sys_now(void) { return g_sim.have_clock ? g_sim.clock : (int64_t)time(nullptr); }
 
 void sys_local_time(int64_t t, int out[6]) {
     time_t tt = (time_t)t;

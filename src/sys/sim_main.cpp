@@ -2,9 +2,7 @@
 #include <cstdlib>
 
 #include "app/app.h"
-
-// Defined in sim.cpp: the machine file at path, or the demo machine for null.
-int sim_load_machine(const char* path);
+#include "sys/sim_machine.h"
 
 int main(int argc, char** argv) {
     // The machine file is a testing aid; without it the demo machine runs.

@@ -1,71 +1,127 @@
 // The operating-system seam: every call the program makes into the platform
 // goes through one of these plain functions. Two implementations exist:
-// win32.cpp (the real Windows API) and sim.cpp (a simulated machine used by
-// the Linux build and its tests). No platform type crosses this header.
+// win32.cpp (the real platform) and sim.cpp (a simulated machine used by the
+// Linux build and its tests). No platform type crosses this header.
+//
+// Sizes: UTF-16 buffers are given in units, byte buffers in bytes, both
+// including the terminator. Paths are UTF-16.
 #pragma once
 
 #include <cstdint>
 
 // ---- device set -----------------------------------------------------------
-// One set is open at a time; a member becomes "current" through sys_dev_next
-// and the property readers below act on the current member.
+// One set is open at a time; opening a second fails. A member becomes
+// "current" through sys_dev_next (or at once, for sys_dev_open_id), and the
+// readers below act on the current member.
 struct sys_devset;
 
-enum sys_prop { SYS_PROP_FRIENDLYNAME = 0, SYS_PROP_DEVICEDESC = 1, SYS_PROP_CLASS = 2 };
+enum sys_prop { SYS_PROP_FRIENDLYNAME, SYS_PROP_DEVICEDESC, SYS_PROP_CLASS };
+
+enum sys_presence {
+    SYS_ABSENT = 0,   // a record of a device that is not attached
+    SYS_PRESENT = 1,  // attached to the running system
+    SYS_LEAVING = 2,  // attached, but its removal is already pending
+};
+
+enum sys_removal {
+    SYS_REMOVE_FAILED = 0,
+    SYS_REMOVED = 1,
+    SYS_REMOVED_RESTART = 2,  // done, but a restart finishes it
+};
 
 // all != 0: every device record of every class, present or not;
-// all == 0: present devices only. On failure returns nullptr and sets *err
-// to the system error number.
+// all == 0: present devices only. nullptr on failure, with the system's
+// error number in *err.
 sys_devset* sys_dev_open(int all, uint32_t* err);
+// A set holding the one device with this instance id (letter case aside),
+// already current. nullptr when no such device is known (or a set is open).
+sys_devset* sys_dev_open_id(const char16_t* id);
 // Fetches member `index` (counted from 0) and makes it current; 0 past the end.
 int sys_dev_next(sys_devset* s, uint32_t index);
-// Reads a string property of the current member into buf (bytes = buffer size
-// in bytes). 1 on success; 0 (buffer untouched) when missing or too big.
-int sys_dev_prop(sys_devset* s, int prop, char16_t* buf, uint32_t bytes);
-// Reads the current member's instance id (units = buffer size in units).
+// Reads a text property of the current member. 1 with the whole text in buf;
+// 0, buf untouched, when the property is missing or does not fit.
+int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units);
+// Reads the current member's instance id. 1 with the whole id in buf; 0 with
+// buf empty when it cannot be read or does not fit.
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units);
-// 1 when the current member is attached to the running system now.
-int sys_dev_present(sys_devset* s);
-// Removes the current member through its class installer (global scope).
-// 1 when both attaching the parameters and the installer call succeeded.
-int sys_dev_remove(sys_devset* s);
+sys_presence sys_dev_presence(sys_devset* s);
+// Removes the current member through its class installer (global scope,
+// without any user interface).
+sys_removal sys_dev_remove(sys_devset* s);
 void sys_dev_close(sys_devset* s);
 
 // ---- processes --------------------------------------------------------------
-// Starts `cmdline` (a complete command line, e.g. "cmd.exe /c ...") without a
-// window or inherited handles and waits at most timeout_ms. Returns its exit
-// code, 259 when it is still running after the wait (it is left running), and
-// -1 when it cannot be started or its exit code cannot be read.
-int sys_run_hidden(const char16_t* cmdline, uint32_t timeout_ms);
+// The system directory, where the system programs live. Returns its length;
+// 0 (buf empty) on failure or when it does not fit.
+uint32_t sys_system_dir(char16_t* buf, uint32_t units);
+// Starts `program` (a full path; nothing is searched) with the complete
+// command line `cmdline` in the working directory `cwd`, without a window or
+// inherited handles, and waits at most timeout_ms. Returns its exit code,
+// SYS_STILL_RUNNING when it is still running after the wait (it is left
+// running), and -1 when it cannot be started or its exit code cannot be read.
+constexpr int SYS_STILL_RUNNING = 259;
+int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms);
 
 // ---- process identity -------------------------------------------------------
-// 1 when the process token says the process is elevated; 0 otherwise or on
-// any failure.
+// 1 when the process runs with administrator rights; 0 otherwise or on any
+// failure.
 int sys_is_elevated(void);
-// Starts the running executable again through the shell with the verb
-// "runas", the single parameter "--elevated" and the current directory.
-// 1 when the shell reports that the copy was started.
+// Starts the running executable again with administrator rights, with the
+// single argument "--elevated" and the current directory. 1 when the copy
+// was started.
 int sys_relaunch_elevated(void);
-// Full path of the running executable: ANSI form (bytes) and UTF-16 form
-// (units). Return the length, 0 on failure.
-uint32_t sys_exe_path_a(char* buf, uint32_t bytes);
-uint32_t sys_exe_path_w(char16_t* buf, uint32_t units);
+// Full path of the running executable. Returns its length; 0 (buf empty) on
+// failure or when it does not fit.
+uint32_t sys_exe_path(char16_t* buf, uint32_t units);
 
 // ---- console ---------------------------------------------------------------
-// Switches the console's output and input code pages to UTF-8 (failures are
-// ignored: there may be no console at all).
+// Switches the console to UTF-8 (failures are ignored: there may be no
+// console at all).
 void sys_console_utf8(void);
-// Writes UTF-8 bytes to standard output.
+// Writes UTF-8 bytes to standard output / standard error.
 void sys_out(const char* s, uint32_t n);
-// Bounded line read from standard input, like fgets: at most size-1 bytes,
-// stopping after a line feed; always terminated. 0 at the end of input.
-int sys_read_line(char* buf, int size);
+void sys_err(const char* s, uint32_t n);
+// Bounded line read from standard input: at most size-1 bytes, stopping
+// after a line feed; always terminated. 0 at the end of input.
+int sys_read_line(char* buf, uint32_t size);
 
-// ---- files and time --------------------------------------------------------
-// Replaces `to` with `from` in one step (the old file stays whole on failure).
-int sys_replace_file(const char* from, const char* to);
-// The running process's id (keeps temporary file names of two processes apart).
-uint32_t sys_pid(void);
+// ---- files ------------------------------------------------------------------
+// Files are created with a permission list that lets only the system and
+// administrators in.
+enum sys_read { SYS_READ_OK, SYS_READ_MISSING, SYS_READ_FAILED };
+// Reads at most `size` bytes of the file into buf; *got is the number read,
+// *cut is 1 when the file holds more. MISSING: there is no such file.
+sys_read sys_file_read(const char16_t* path, char* buf, uint32_t size, uint32_t* got, int* cut);
+// Appends the bytes in one write to a handle that can only append, creating
+// the file when needed. 1 when all were written.
+int sys_file_append(const char16_t* path, const char* data, uint32_t n);
+// Creates a new file (never opens an existing one), writes the bytes and
+// flushes them to the disk. 1 on success; on failure nothing is left behind
+// except a file that already stood there.
+int sys_file_create(const char16_t* path, const char* data, uint32_t n);
+// Replaces `to` with `from` in one step, retrying for about a second while
+// another program holds `to` open. The old file stays whole on failure.
+int sys_file_replace(const char16_t* from, const char16_t* to);
+// 1 when the file is gone afterwards (also when it never existed).
+int sys_file_delete(const char16_t* path);
+// 1 when a file or directory stands at path.
+int sys_file_exists(const char16_t* path);
+
+// An exclusive lock on a lock file (created when needed, never deleted),
+// honoured by every process of ours. Waits at most wait_ms; nullptr when it
+// could not be had. Two locks can be held at once.
+struct sys_lock;
+sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms);
+void sys_lock_drop(sys_lock* l);
+
+// The names in a directory, one at a time. One listing is open at a time.
+struct sys_dir;
+sys_dir* sys_dir_open(const char16_t* dir);
+// 1 with the next name in buf; 0 at the end (names that do not fit are skipped).
+int sys_dir_next(sys_dir* d, char16_t* buf, uint32_t units);
+void sys_dir_close(sys_dir* d);
+
+// ---- time ---------------------------------------------------------------------
 // Seconds since 1970-01-01 UTC.
 int64_t sys_now(void);
 // Local calendar time of t: year, month 1-12, day, hour, minute, second.

@@ -1,7 +1,13 @@
 // The operating-system seam on real Windows: Setup API and configuration
 // manager for devices, CreateProcessW for the system programs, the process
-// token and the shell for elevation, and the console for text. Everything
-// lives in static storage; nothing here allocates.
+// token and the shell for elevation, the console for text, and plain file
+// handles with byte-range locks for the data files.
+//
+// Only KERNEL32 and the C runtime are linked. SETUPAPI, ADVAPI32 and SHELL32
+// are loaded on first use, from the system directory only, so that a DLL
+// planted beside the executable is never loaded and a run that needs none
+// of them loads none. Everything lives in static storage; nothing here
+// allocates.
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -18,6 +24,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/secdesc.h"
 #include "common/text.h"
 #include "sys/sys.h"
 
@@ -26,6 +33,122 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 namespace {
 
 inline wchar_t* W(char16_t* p) { return reinterpret_cast<wchar_t*>(p); }
+inline const wchar_t* W(const char16_t* p) { return reinterpret_cast<const wchar_t*>(p); }
+
+// ---- DLLs loaded on demand ------------------------------------------------------
+
+HMODULE load_system_dll(const wchar_t* name) {
+    // Where SetDefaultDllDirectories exists, LoadLibraryExW understands the
+    // search flags; unpatched Windows 7 gets the full path instead.
+    static int flags_known = -1;
+    if (flags_known < 0)
+        flags_known = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") ? 1 : 0;
+    if (flags_known) return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    wchar_t path[MAX_PATH];
+    UINT n = GetSystemDirectoryW(path, MAX_PATH);
+    size_t k = wcslen(name);
+    if (n == 0 || n + 1 + k + 1 > MAX_PATH) return nullptr;
+    path[n] = L'\\';
+    memcpy(path + n + 1, name, (k + 1) * sizeof(wchar_t));
+    return LoadLibraryW(path);
+}
+
+template <class F>
+void bind(HMODULE m, const char* name, F* fn, int* ok) {
+    FARPROC p = m ? GetProcAddress(m, name) : nullptr;
+    *fn = reinterpret_cast<F>(reinterpret_cast<void*>(p));
+    if (!p) *ok = 0;
+}
+
+struct SetupApi {
+    decltype(&::SetupDiGetClassDevsW) GetClassDevs;
+    decltype(&::SetupDiCreateDeviceInfoList) CreateList;
+    decltype(&::SetupDiOpenDeviceInfoW) OpenInfo;
+    decltype(&::SetupDiEnumDeviceInfo) Enum;
+    decltype(&::SetupDiGetDeviceRegistryPropertyW) GetProp;
+    decltype(&::SetupDiGetDeviceInstallParamsW) GetInstallParams;
+    decltype(&::SetupDiSetDeviceInstallParamsW) SetInstallParams;
+    decltype(&::SetupDiSetClassInstallParamsW) SetClassParams;
+    decltype(&::SetupDiCallClassInstaller) CallInstaller;
+    decltype(&::SetupDiDestroyDeviceInfoList) Destroy;
+    decltype(&::CM_Get_Device_IDW) GetId;
+    decltype(&::CM_Get_DevNode_Status) GetStatus;
+};
+
+const SetupApi* setup_api(void) {
+    static SetupApi api;
+    static int state = -1;
+    if (state < 0) {
+        HMODULE m = load_system_dll(L"setupapi.dll");
+        int ok = 1;
+        bind(m, "SetupDiGetClassDevsW", &api.GetClassDevs, &ok);
+        bind(m, "SetupDiCreateDeviceInfoList", &api.CreateList, &ok);
+        bind(m, "SetupDiOpenDeviceInfoW", &api.OpenInfo, &ok);
+        bind(m, "SetupDiEnumDeviceInfo", &api.Enum, &ok);
+        bind(m, "SetupDiGetDeviceRegistryPropertyW", &api.GetProp, &ok);
+        bind(m, "SetupDiGetDeviceInstallParamsW", &api.GetInstallParams, &ok);
+        bind(m, "SetupDiSetDeviceInstallParamsW", &api.SetInstallParams, &ok);
+        bind(m, "SetupDiSetClassInstallParamsW", &api.SetClassParams, &ok);
+        bind(m, "SetupDiCallClassInstaller", &api.CallInstaller, &ok);
+        bind(m, "SetupDiDestroyDeviceInfoList", &api.Destroy, &ok);
+        bind(m, "CM_Get_Device_IDW", &api.GetId, &ok);
+        bind(m, "CM_Get_DevNode_Status", &api.GetStatus, &ok);
+        state = ok;
+    }
+    return state ? &api : nullptr;
+}
+
+struct AdvApi {
+    decltype(&::OpenProcessToken) OpenToken;
+    decltype(&::GetTokenInformation) TokenInfo;
+};
+
+const AdvApi* adv_api(void) {
+    static AdvApi api;
+    static int state = -1;
+    if (state < 0) {
+        HMODULE m = load_system_dll(L"advapi32.dll");
+        int ok = 1;
+        bind(m, "OpenProcessToken", &api.OpenToken, &ok);
+        bind(m, "GetTokenInformation", &api.TokenInfo, &ok);
+        state = ok;
+    }
+    return state ? &api : nullptr;
+}
+
+// ---- paths --------------------------------------------------------------------------
+
+constexpr size_t LONG_UNITS = 1100;
+
+// Paths of MAX_PATH units or more only open with the \\?\ prefix.
+const wchar_t* long_path(const char16_t* path, wchar_t* buf) {
+    size_t n = wlen(path);
+    const wchar_t* p = W(path);
+    if (n < MAX_PATH || n + 8 >= LONG_UNITS) return p;
+    if (p[0] == L'\\' && p[1] == L'\\') {
+        if (p[2] == L'?' || p[2] == L'.') return p;  // already a device path
+        wcscpy(buf, L"\\\\?\\UNC\\");
+        wcscat(buf, p + 2);
+        return buf;
+    }
+    if (p[1] != L':') return p;  // relative: nothing to prefix
+    wcscpy(buf, L"\\\\?\\");
+    wcscat(buf, p);
+    return buf;
+}
+
+// Files we create carry our own permission list (see secdesc.h).
+SECURITY_ATTRIBUTES* file_sa(void) {
+    alignas(8) static unsigned char sd[128];
+    static SECURITY_ATTRIBUTES sa;
+    if (!sa.nLength) {
+        file_security(sd, sizeof sd);
+        sa.nLength = sizeof sa;
+        sa.lpSecurityDescriptor = sd;
+        sa.bInheritHandle = FALSE;
+    }
+    return &sa;
+}
 
 }  // namespace
 
@@ -40,22 +163,10 @@ struct sys_devset {
 
 namespace {
 
-// The program walks one set at a time, so one slot is enough.
+// The program works with one set at a time, so one slot is enough.
 sys_devset g_set;
 
-}  // namespace
-
-sys_devset* sys_dev_open(int all, uint32_t* err) {
-    if (g_set.open) {
-        if (err) *err = ERROR_BUSY;
-        return nullptr;
-    }
-    DWORD flags = all ? DIGCF_ALLCLASSES : (DIGCF_ALLCLASSES | DIGCF_PRESENT);
-    HDEVINFO h = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, flags);
-    if (h == INVALID_HANDLE_VALUE) {
-        if (err) *err = GetLastError();
-        return nullptr;
-    }
+sys_devset* start_set(HDEVINFO h) {
     g_set.h = h;
     memset(&g_set.d, 0, sizeof g_set.d);
     g_set.d.cbSize = sizeof(SP_DEVINFO_DATA);
@@ -64,47 +175,72 @@ sys_devset* sys_dev_open(int all, uint32_t* err) {
     return &g_set;
 }
 
+}  // namespace
+
+sys_devset* sys_dev_open(int all, uint32_t* err) {
+    const SetupApi* api = setup_api();
+    if (!api || g_set.open) {
+        if (err) *err = api ? ERROR_BUSY : GetLastError();
+        return nullptr;
+    }
+    DWORD flags = all ? DIGCF_ALLCLASSES : (DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    HDEVINFO h = api->GetClassDevs(nullptr, nullptr, nullptr, flags);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (err) *err = GetLastError();
+        return nullptr;
+    }
+    return start_set(h);
+}
+
+sys_devset* sys_dev_open_id(const char16_t* id) {
+    const SetupApi* api = setup_api();
+    if (!api || g_set.open || !id[0]) return nullptr;
+    HDEVINFO h = api->CreateList(nullptr, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    sys_devset* s = start_set(h);
+    if (!api->OpenInfo(h, W(id), nullptr, 0, &s->d)) {
+        sys_dev_close(s);
+        return nullptr;
+    }
+    s->have = 1;
+    return s;
+}
+
 int sys_dev_next(sys_devset* s, uint32_t index) {
     if (!s || !s->open) return 0;
-    s->have = SetupDiEnumDeviceInfo(s->h, index, &s->d) ? 1 : 0;
+    s->have = setup_api()->Enum(s->h, index, &s->d) ? 1 : 0;
     return s->have;
 }
 
-int sys_dev_prop(sys_devset* s, int prop, char16_t* buf, uint32_t bytes) {
-    if (!s || !s->have || !buf || bytes < sizeof(char16_t)) return 0;
-    DWORD code;
-    switch (prop) {
-    case SYS_PROP_FRIENDLYNAME: code = SPDRP_FRIENDLYNAME; break;
-    case SYS_PROP_DEVICEDESC: code = SPDRP_DEVICEDESC; break;
-    case SYS_PROP_CLASS: code = SPDRP_CLASS; break;
-    default: return 0;
-    }
+int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units) {
+    if (!s || !s->have || !buf || units == 0) return 0;
+    DWORD code = prop == SYS_PROP_FRIENDLYNAME ? SPDRP_FRIENDLYNAME : prop == SYS_PROP_DEVICEDESC ? SPDRP_DEVICEDESC : SPDRP_CLASS;
     // Read into our own buffer first: the caller's must stay untouched when
     // the property is missing or does not fit, and the registry does not
     // promise a terminator.
     static char16_t tmp[4096];
-    DWORD cap = bytes < sizeof tmp ? bytes : (DWORD)sizeof tmp;
+    DWORD cap = units < 4096 ? units : 4096;
     DWORD got = 0;
-    if (!SetupDiGetDeviceRegistryPropertyW(s->h, &s->d, code, nullptr,
-                                           reinterpret_cast<BYTE*>(tmp), cap, &got))
+    if (!setup_api()->GetProp(s->h, &s->d, code, nullptr, reinterpret_cast<BYTE*>(tmp), cap * sizeof(char16_t), &got))
         return 0;
-    DWORD units = cap / sizeof(char16_t);
     DWORD n = got / sizeof(char16_t);
-    if (n > units) return 0;
+    if (n > cap) return 0;
     DWORD len = 0;
     while (len < n && tmp[len]) len++;
-    if (len >= units) return 0;  // no room left for the terminator
+    if (len >= cap) return 0;  // no room left for the terminator
     for (DWORD i = 0; i < len; i++) buf[i] = tmp[i];
     buf[len] = 0;
     return 1;
 }
 
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
-    if (!s || !s->have || !buf || units == 0) return 0;
+    if (!buf || units == 0) return 0;
+    buf[0] = 0;
+    if (!s || !s->have) return 0;
     static char16_t tmp[1024];
     ULONG cap = units < 1024 ? units : 1024;
     tmp[0] = 0;
-    if (CM_Get_Device_IDW(s->d.DevInst, W(tmp), cap, 0) != CR_SUCCESS) return 0;
+    if (setup_api()->GetId(s->d.DevInst, W(tmp), cap, 0) != CR_SUCCESS) return 0;
     ULONG len = 0;
     while (len < cap && tmp[len]) len++;
     if (len >= cap) return 0;  // cut off without a terminator
@@ -112,29 +248,46 @@ int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
     return 1;
 }
 
-int sys_dev_present(sys_devset* s) {
-    if (!s || !s->have) return 0;
+sys_presence sys_dev_presence(sys_devset* s) {
+    if (!s || !s->have) return SYS_ABSENT;
     ULONG status = 0, problem = 0;
     // A record of a device that is not attached has no devnode to ask.
-    return CM_Get_DevNode_Status(&status, &problem, s->d.DevInst, 0) == CR_SUCCESS ? 1 : 0;
+    if (setup_api()->GetStatus(&status, &problem, s->d.DevInst, 0) != CR_SUCCESS) return SYS_ABSENT;
+    if ((status & DN_WILL_BE_REMOVED) || ((status & DN_HAS_PROBLEM) && problem == CM_PROB_WILL_BE_REMOVED))
+        return SYS_LEAVING;
+    return SYS_PRESENT;
 }
 
-int sys_dev_remove(sys_devset* s) {
-    if (!s || !s->have) return 0;
+sys_removal sys_dev_remove(sys_devset* s) {
+    if (!s || !s->have) return SYS_REMOVE_FAILED;
+    const SetupApi* api = setup_api();
+    // The unattended pass has no desktop: an installer must not wait on a
+    // dialog nobody sees.
+    SP_DEVINSTALL_PARAMS_W ip;
+    memset(&ip, 0, sizeof ip);
+    ip.cbSize = sizeof ip;
+    if (api->GetInstallParams(s->h, &s->d, &ip)) {
+        ip.Flags |= DI_QUIETINSTALL;
+        api->SetInstallParams(s->h, &s->d, &ip);
+    }
     SP_REMOVEDEVICE_PARAMS p;
     memset(&p, 0, sizeof p);
     p.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
     p.ClassInstallHeader.InstallFunction = DIF_REMOVE;
     p.Scope = DI_REMOVEDEVICE_GLOBAL;
     p.HwProfile = 0;
-    if (!SetupDiSetClassInstallParamsW(s->h, &s->d, &p.ClassInstallHeader, (DWORD)sizeof p)) return 0;
-    if (!SetupDiCallClassInstaller(DIF_REMOVE, s->h, &s->d)) return 0;
-    return 1;
+    if (!api->SetClassParams(s->h, &s->d, &p.ClassInstallHeader, (DWORD)sizeof p)) return SYS_REMOVE_FAILED;
+    if (!api->CallInstaller(DIF_REMOVE, s->h, &s->d)) return SYS_REMOVE_FAILED;
+    memset(&ip, 0, sizeof ip);
+    ip.cbSize = sizeof ip;
+    if (api->GetInstallParams(s->h, &s->d, &ip) && (ip.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)))
+        return SYS_REMOVED_RESTART;
+    return SYS_REMOVED;
 }
 
 void sys_dev_close(sys_devset* s) {
     if (!s || !s->open) return;
-    SetupDiDestroyDeviceInfoList(s->h);
+    setup_api()->Destroy(s->h);
     s->h = INVALID_HANDLE_VALUE;
     s->open = 0;
     s->have = 0;
@@ -142,12 +295,21 @@ void sys_dev_close(sys_devset* s) {
 
 // ---- processes --------------------------------------------------------------
 
-int sys_run_hidden(const char16_t* cmdline, uint32_t timeout_ms) {
+uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
+    if (!buf || units == 0) return 0;
+    UINT n = GetSystemDirectoryW(W(buf), units);
+    if (n == 0 || n >= units) {
+        buf[0] = 0;
+        return 0;
+    }
+    return n;
+}
+
+int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms) {
     // CreateProcessW may write into the command line, so it gets a copy.
     static wchar_t line[32768];
     size_t n = 0;
-    if (cmdline)
-        for (; cmdline[n] && n < 32767; n++) line[n] = (wchar_t)cmdline[n];
+    for (; cmdline[n] && n < 32767; n++) line[n] = (wchar_t)cmdline[n];
     line[n] = 0;
 
     STARTUPINFOW si;
@@ -155,8 +317,7 @@ int sys_run_hidden(const char16_t* cmdline, uint32_t timeout_ms) {
     si.cb = (DWORD)sizeof si;
     PROCESS_INFORMATION pi;
     memset(&pi, 0, sizeof pi);
-    if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(W(program), line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, W(cwd), &si, &pi))
         return -1;
     WaitForSingleObject(pi.hProcess, timeout_ms);
     DWORD code = (DWORD)-1;
@@ -169,54 +330,37 @@ int sys_run_hidden(const char16_t* cmdline, uint32_t timeout_ms) {
 // ---- process identity -------------------------------------------------------
 
 int sys_is_elevated(void) {
+    const AdvApi* api = adv_api();
     HANDLE tok = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &tok)) return 0;
+    if (!api || !api->OpenToken(GetCurrentProcess(), TOKEN_QUERY, &tok)) return 0;
     TOKEN_ELEVATION e;
     e.TokenIsElevated = 0;
     DWORD got = 0;
-    BOOL ok = GetTokenInformation(tok, TokenElevation, &e, (DWORD)sizeof e, &got);
+    BOOL ok = api->TokenInfo(tok, TokenElevation, &e, (DWORD)sizeof e, &got);
     CloseHandle(tok);
     return (ok && e.TokenIsElevated) ? 1 : 0;
 }
 
 int sys_relaunch_elevated(void) {
-    wchar_t path[260];
-    wchar_t cwd[260];
-    path[0] = 0;
-    cwd[0] = 0;
-    DWORD n = GetModuleFileNameW(nullptr, path, 260);
-    if (n == 0 || n >= 260) return 0;
-    DWORD c = GetCurrentDirectoryW(260, cwd);
-    if (c == 0 || c >= 260) cwd[0] = 0;
-    HINSTANCE r = ShellExecuteW(nullptr, L"runas", path, L"--elevated",
-                                cwd[0] ? cwd : nullptr, SW_SHOWNORMAL);
+    static char16_t path[1024];
+    static wchar_t cwd[1024];
+    if (!sys_exe_path(path, 1024)) return 0;
+    DWORD c = GetCurrentDirectoryW(1024, cwd);
+    if (c == 0 || c >= 1024) cwd[0] = 0;
+    decltype(&::ShellExecuteW) shell_execute = nullptr;
+    int ok = 1;
+    bind(load_system_dll(L"shell32.dll"), "ShellExecuteW", &shell_execute, &ok);
+    if (!ok) return 0;
+    HINSTANCE r = shell_execute(nullptr, L"runas", W(path), L"--elevated", cwd[0] ? cwd : nullptr, SW_SHOWNORMAL);
     return (INT_PTR)r > 32 ? 1 : 0;
 }
 
-uint32_t sys_exe_path_a(char* buf, uint32_t bytes) {
-    if (!buf || bytes == 0) return 0;
-    DWORD cap = bytes < 260 ? bytes : 260;
-    DWORD n = GetModuleFileNameA(nullptr, buf, cap);
-    if (n == 0) {
-        buf[0] = 0;
-        return 0;
-    }
-    // Older systems leave a cut path unterminated.
-    if (n >= cap) n = cap - 1;
-    buf[n] = 0;
-    return n;
-}
-
-uint32_t sys_exe_path_w(char16_t* buf, uint32_t units) {
+uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
     if (!buf || units == 0) return 0;
     DWORD n = GetModuleFileNameW(nullptr, W(buf), units);
-    if (n == 0) {
+    if (n == 0 || n >= units) {
+        // A cut path would name another file.
         buf[0] = 0;
-        return 0;
-    }
-    if (n >= units) {
-        // A cut path would name another file; the task must not run that.
-        buf[units - 1] = 0;
         return 0;
     }
     buf[n] = 0;
@@ -227,8 +371,17 @@ uint32_t sys_exe_path_w(char16_t* buf, uint32_t units) {
 
 namespace {
 
-// -1 not yet known, 0 redirected, 1 a console.
-int g_out_con = -1;
+// One standard stream: whether it is a console, and a character cut
+// between two writes, kept back until its tail arrives.
+struct Stream {
+    DWORD which;
+    int console;  // -1 not yet known, 0 redirected, 1 a console
+    char stage[4096];
+    size_t held;
+};
+
+Stream g_stdout{STD_OUTPUT_HANDLE, -1, {0}, 0};
+Stream g_stderr{STD_ERROR_HANDLE, -1, {0}, 0};
 int g_in_con = -1;
 
 int is_console(DWORD which, int* cache) {
@@ -240,13 +393,36 @@ int is_console(DWORD which, int* cache) {
     return *cache;
 }
 
-void con_write(const wchar_t* w, DWORD n) {
-    HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
+void con_write(HANDLE h, const wchar_t* w, DWORD n) {
     while (n > 0) {
         DWORD done = 0;
         if (!WriteConsoleW(h, w, n, &done, nullptr) || done == 0) return;
         w += done;
         n -= done;
+    }
+}
+
+void stream_write(Stream* st, FILE* fp, const char* s, uint32_t n) {
+    if (!s || n == 0) return;
+    if (!is_console(st->which, &st->console)) {
+        fwrite(s, 1, n, fp);
+        return;
+    }
+    // UTF-8 through the C runtime shows as mojibake on a console: convert.
+    static char16_t wide[sizeof st->stage + 1];
+    HANDLE h = GetStdHandle(st->which);
+    while (n > 0) {
+        size_t take = sizeof st->stage - st->held;
+        if (take > n) take = n;
+        memcpy(st->stage + st->held, s, take);
+        s += take;
+        n -= (uint32_t)take;
+        size_t len = st->held + take;
+        size_t whole = utf8_whole(st->stage, len);
+        size_t units = utf16n(st->stage, whole, wide, sizeof wide / sizeof wide[0]);
+        con_write(h, reinterpret_cast<const wchar_t*>(wide), (DWORD)units);
+        st->held = len - whole;
+        memmove(st->stage, st->stage + whole, st->held);
     }
 }
 
@@ -257,30 +433,11 @@ void sys_console_utf8(void) {
     SetConsoleCP(65001);
 }
 
-void sys_out(const char* s, uint32_t n) {
-    if (!s || n == 0) return;
-    if (!is_console(STD_OUTPUT_HANDLE, &g_out_con)) {
-        fwrite(s, 1, n, stdout);
-        return;
-    }
-    // A character cut between two calls is kept back until its tail arrives,
-    // so the console never shows it as two replacement marks.
-    static char stage[4096];
-    static size_t held = 0;
-    static char16_t wide[sizeof stage + 1];
-    while (n > 0) {
-        size_t take = sizeof stage - held;
-        if (take > n) take = n;
-        memcpy(stage + held, s, take);
-        s += take;
-        n -= (uint32_t)take;
-        size_t len = held + take;
-        size_t whole = utf8_whole(stage, len);
-        size_t units = utf16n(stage, whole, wide, sizeof wide / sizeof wide[0]);
-        con_write(reinterpret_cast<const wchar_t*>(wide), (DWORD)units);
-        held = len - whole;
-        memmove(stage, stage + whole, held);
-    }
+void sys_out(const char* s, uint32_t n) { stream_write(&g_stdout, stdout, s, n); }
+
+void sys_err(const char* s, uint32_t n) {
+    fflush(stdout);
+    stream_write(&g_stderr, stderr, s, n);
 }
 
 namespace {
@@ -348,8 +505,8 @@ int con_fill(void) {
     return 1;
 }
 
-int con_read_line(char* buf, int size) {
-    int o = 0;
+int con_read_line(char* buf, uint32_t size) {
+    uint32_t o = 0;
     while (o < size - 1) {
         if (g_pend_at >= g_pend_n) {
             if (g_eof_next) {
@@ -375,25 +532,190 @@ int con_read_line(char* buf, int size) {
 
 }  // namespace
 
-int sys_read_line(char* buf, int size) {
+int sys_read_line(char* buf, uint32_t size) {
     if (!buf || size < 1) return 0;
-    if (size == 1) {
+    if (size == 1 || size > 0x7FFFFFFF) {
         buf[0] = 0;
         return 0;
     }
     if (is_console(STD_INPUT_HANDLE, &g_in_con)) return con_read_line(buf, size);
-    return fgets(buf, size, stdin) ? 1 : 0;
+    return fgets(buf, (int)size, stdin) ? 1 : 0;
 }
 
-// ---- files and time --------------------------------------------------------
+// ---- files ------------------------------------------------------------------
 
-int sys_replace_file(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+namespace {
+
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+sys_read sys_file_read(const char16_t* path, char* buf, uint32_t size, uint32_t* got, int* cut) {
+    static wchar_t lp[LONG_UNITS];
+    *got = 0;
+    *cut = 0;
+    HANDLE h = CreateFileW(long_path(path, lp), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD e = GetLastError();
+        return (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) ? SYS_READ_MISSING : SYS_READ_FAILED;
+    }
+    sys_read r = SYS_READ_OK;
+    while (*got < size) {
+        DWORD k = 0;
+        if (!ReadFile(h, buf + *got, size - *got, &k, nullptr)) {
+            r = SYS_READ_FAILED;
+            break;
+        }
+        if (k == 0) break;
+        *got += k;
+    }
+    char extra;
+    DWORD k = 0;
+    if (r == SYS_READ_OK && *got == size && ReadFile(h, &extra, 1, &k, nullptr) && k == 1) *cut = 1;
+    CloseHandle(h);
+    return r;
 }
 
-uint32_t sys_pid(void) {
-    return (uint32_t)GetCurrentProcessId();
+int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
+    static wchar_t lp[LONG_UNITS];
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
+    HANDLE h = CreateFileW(long_path(path, lp), FILE_APPEND_DATA | SYNCHRONIZE, SHARE_ALL, file_sa(), OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    DWORD done = 0;
+    BOOL ok = WriteFile(h, data, n, &done, nullptr);
+    CloseHandle(h);
+    return ok && done == n;
 }
+
+int sys_file_create(const char16_t* path, const char* data, uint32_t n) {
+    static wchar_t lp[LONG_UNITS];
+    const wchar_t* p = long_path(path, lp);
+    HANDLE h = CreateFileW(p, GENERIC_WRITE, 0, file_sa(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    int ok = 1;
+    for (uint32_t at = 0; ok && at < n;) {
+        DWORD done = 0;
+        if (!WriteFile(h, data + at, n - at, &done, nullptr) || done == 0) ok = 0;
+        at += done;
+    }
+    if (ok && !FlushFileBuffers(h)) ok = 0;
+    if (!CloseHandle(h)) ok = 0;
+    if (!ok) DeleteFileW(p);
+    return ok;
+}
+
+int sys_file_replace(const char16_t* from, const char16_t* to) {
+    static wchar_t a[LONG_UNITS], b[LONG_UNITS];
+    const wchar_t* pa = long_path(from, a);
+    const wchar_t* pb = long_path(to, b);
+    // A scanner or an indexer may hold the blacklist open for a moment.
+    for (int tries = 0; tries < 20; tries++) {
+        if (MoveFileExW(pa, pb, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+        DWORD e = GetLastError();
+        if (e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION && e != ERROR_LOCK_VIOLATION) return 0;
+        Sleep(50);
+    }
+    return 0;
+}
+
+int sys_file_delete(const char16_t* path) {
+    static wchar_t lp[LONG_UNITS];
+    if (DeleteFileW(long_path(path, lp))) return 1;
+    DWORD e = GetLastError();
+    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+}
+
+int sys_file_exists(const char16_t* path) {
+    static wchar_t lp[LONG_UNITS];
+    return GetFileAttributesW(long_path(path, lp)) != INVALID_FILE_ATTRIBUTES;
+}
+
+struct sys_lock {
+    HANDLE h;
+};
+
+namespace {
+sys_lock g_locks[2] = {{INVALID_HANDLE_VALUE}, {INVALID_HANDLE_VALUE}};
+}
+
+sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
+    sys_lock* l = g_locks[0].h == INVALID_HANDLE_VALUE ? &g_locks[0]
+                  : g_locks[1].h == INVALID_HANDLE_VALUE ? &g_locks[1]
+                                                          : nullptr;
+    if (!l) return nullptr;
+    static wchar_t lp[LONG_UNITS];
+    // LockFileEx wants a handle with read or write access.
+    HANDLE h = CreateFileW(long_path(path, lp), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, file_sa(), OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;  // no lock file can be had: waiting will not help
+    for (uint32_t waited = 0;; waited += 10) {
+        OVERLAPPED ov;
+        memset(&ov, 0, sizeof ov);
+        if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) {
+            l->h = h;
+            return l;
+        }
+        DWORD e = GetLastError();
+        if ((e != ERROR_LOCK_VIOLATION && e != ERROR_IO_PENDING) || waited >= wait_ms) break;
+        Sleep(10);
+    }
+    CloseHandle(h);
+    return nullptr;
+}
+
+void sys_lock_drop(sys_lock* l) {
+    if (!l || l->h == INVALID_HANDLE_VALUE) return;
+    OVERLAPPED ov;
+    memset(&ov, 0, sizeof ov);
+    UnlockFileEx(l->h, 0, 1, 0, &ov);
+    CloseHandle(l->h);
+    l->h = INVALID_HANDLE_VALUE;
+}
+
+struct sys_dir {
+    HANDLE h;
+    WIN32_FIND_DATAW fd;
+    int pending;  // fd holds a name not yet handed out
+};
+
+namespace {
+sys_dir g_dir{INVALID_HANDLE_VALUE, {}, 0};
+}
+
+sys_dir* sys_dir_open(const char16_t* dir) {
+    if (g_dir.h != INVALID_HANDLE_VALUE) return nullptr;
+    static char16_t pattern[LONG_UNITS];
+    static wchar_t lp[LONG_UNITS];
+    pattern[0] = 0;
+    wcat(pattern, LONG_UNITS, dir);
+    wcat8(pattern, LONG_UNITS, "*");
+    g_dir.h = FindFirstFileW(long_path(pattern, lp), &g_dir.fd);
+    if (g_dir.h == INVALID_HANDLE_VALUE) return nullptr;
+    g_dir.pending = 1;
+    return &g_dir;
+}
+
+int sys_dir_next(sys_dir* d, char16_t* buf, uint32_t units) {
+    if (!d || d->h == INVALID_HANDLE_VALUE) return 0;
+    for (;;) {
+        if (!d->pending && !FindNextFileW(d->h, &d->fd)) return 0;
+        d->pending = 0;
+        size_t n = wcslen(d->fd.cFileName);
+        if (n + 1 > units) continue;
+        memcpy(buf, d->fd.cFileName, (n + 1) * sizeof(wchar_t));
+        return 1;
+    }
+}
+
+void sys_dir_close(sys_dir* d) {
+    if (!d || d->h == INVALID_HANDLE_VALUE) return;
+    FindClose(d->h);
+    d->h = INVALID_HANDLE_VALUE;
+}
+
+// ---- time --------------------------------------------------------------------
 
 int64_t sys_now(void) {
     return (int64_t)_time64(nullptr);

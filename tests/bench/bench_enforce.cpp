@@ -50,7 +50,8 @@ void enforce_walk_per_pair(int64_t now) {
 bool worst_case(benchmark::State& state) {
     scan(1, 1);
     for (int i = 0; i < g_n; i++) g_dev[i].present = 1;
-    bl_load();
+    int dropped;
+    bl_prune(&dropped);
     if (g_n != DEV_MAX || g_bn != BL_MAX) {
         char why[128];
         snprintf(why, sizeof why, "machine gives %d devices and %d entries, want %d and %d", g_n, g_bn, DEV_MAX,

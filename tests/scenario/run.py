@@ -2,13 +2,16 @@
 """Scenario tests: run the real program on a scripted machine and compare
 everything it leaves behind byte for byte.
 
-    run.py BINARY CASE_OR_DIR... [--keep] [--quiet] [-k SUBSTRING]
+    run.py BINARY CASE_OR_DIR... [--keep] [--quiet] [-k SUBSTRING] [--update-record]
 
 Every *.case file (searched recursively in the directories given) is one
 case. Per case a fresh temp dir is made; the program runs there with TZ=UTC,
 QUILLFEN_MACHINE pointing at a machine file written from the case, and the
 executable's path set to "<tmp>/Program Files/Quillfen/quillfen.exe", so its
 data files land in "<tmp>/Program Files/Quillfen/".
+
+--update-record rewrites the record section of each failing case with what
+the program recorded (review the diff before committing it).
 
 Case file
 ---------
@@ -95,6 +98,8 @@ PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "log-in", "stdout", "exit",
          "record", "blacklist", "log", "stderr"}
 NOEOL = "\x00NOEOL\x00"
+DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
+              "device_cleanup_log.txt.lock"}
 
 
 class CaseError(Exception):
@@ -398,7 +403,38 @@ def diff(label, want, got):
     return "\n".join("    " + l for l in lines)
 
 
-def run_case(binary, path, keep):
+def update_record(path, got, ctx):
+    """Puts what was recorded into the case's record section."""
+    text = got.decode("utf-8", "surrogateescape")
+    lines = []
+    for line in text.split("\n")[:-1] if text else []:
+        line = line.replace("|", "{PIPE}")
+        for value, token in ((ctx.exe, "{EXE}"), (ctx.datadir, "{DIR}"), (ctx.tmp, "{TMP}")):
+            line = line.replace(value, token)
+        lines.append(line.replace("\t", "|"))
+    with open(path, encoding="utf-8") as f:
+        raw = f.read().split("\n")
+    out, i, done = [], 0, False
+    while i < len(raw):
+        if raw[i].startswith("== record"):
+            i += 1
+            while i < len(raw) and not raw[i].startswith("== "):
+                i += 1
+            if lines:
+                out += ["== record"] + lines + [""]
+            done = True
+            continue
+        out.append(raw[i])
+        i += 1
+    if not done and lines:
+        while out and out[-1] == "":
+            out.pop()
+        out += ["", "== record"] + lines + [""]
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(out).rstrip("\n") + "\n")
+
+
+def run_case(binary, path, keep, update=False):
     tmp = tempfile.mkdtemp(prefix="qf-scenario-")
     problems = []
     try:
@@ -457,6 +493,8 @@ def run_case(binary, path, keep):
             problems.append("  exit code: expected %d, got %d" % (want_exit, p.returncode))
         compare("stderr", section("stderr", "\n") or b"", p.stderr)
         got_rec = open(record, "rb").read() if os.path.exists(record) else b""
+        if update and got_rec != (section("record", "\n") or b""):
+            update_record(path, got_rec, ctx)
         compare("record", section("record", "\n") or b"", got_rec)
         for name, fpath in (("blacklist", bl_path), ("log", log_path)):
             if name not in sec:
@@ -473,10 +511,10 @@ def run_case(binary, path, keep):
                 continue
             eol = "\n" if "lf" in sec[name][1] else "\r\n"
             compare(name, section(name, eol), open(fpath, "rb").read())
-        # Saves go through a temp file; nothing else may be left beside the exe.
+        # Saves go through a temp file; nothing but the data files and their
+        # lock files may be left beside the exe.
         if os.path.isdir(ctx.datadir):
-            stray = sorted(set(os.listdir(ctx.datadir))
-                           - {"blacklist.tsv", "device_cleanup_log.txt"})
+            stray = sorted(set(os.listdir(ctx.datadir)) - DATA_FILES)
             if stray:
                 problems.append("  stray files beside the executable: %s" % ", ".join(stray))
         return problems
@@ -490,7 +528,7 @@ def run_case(binary, path, keep):
 
 
 def main(argv):
-    keep = quiet = False
+    keep = quiet = update = False
     pattern = None
     rest = []
     it = iter(argv[1:])
@@ -499,6 +537,8 @@ def main(argv):
             keep = True
         elif a == "--quiet":
             quiet = True
+        elif a == "--update-record":
+            update = True
         elif a == "-k":
             pattern = next(it, None)
         else:
@@ -521,7 +561,7 @@ def main(argv):
     base = os.path.commonpath(cases) if len(cases) > 1 else os.path.dirname(cases[0]) if cases else ""
     for c in cases:
         name = os.path.relpath(c, base)
-        problems = run_case(binary, c, keep)
+        problems = run_case(binary, c, keep, update)
         real = [p for p in problems if not p.startswith("  kept: ")]
         if real:
             failed += 1

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "blacklist/enforce.h"
 #include "blacklist/store.h"
@@ -20,7 +21,6 @@
 namespace {
 
 const std::string HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
-const std::string SAVE_FAILED = "  [错误] 拉黑名单写入失败（权限？）\n";
 
 std::string left_secs(int64_t secs) {
     char out[64];
@@ -68,14 +68,7 @@ TEST(FmtLeft, MeasuresFromTheClockWithoutOverflow) {
 
 // ---- reading -----------------------------------------------------------------------
 
-void read_bytes(const std::string& bytes) {
-    std::string copy = bytes;
-    FILE* f = fmemopen(copy.data(), copy.size() ? copy.size() : 1, "r");
-    ASSERT_NE(f, nullptr);
-    if (copy.empty()) fgetc(f);  // an empty stream: nothing to read
-    bl_read(f);
-    fclose(f);
-}
+void read_bytes(const std::string& bytes) { g_bn = bl_parse(bytes.data(), bytes.size(), g_bl); }
 
 std::string rep(const std::string& s, size_t n) {
     std::string r;
@@ -83,7 +76,7 @@ std::string rep(const std::string& s, size_t n) {
     return r;
 }
 
-TEST(BlRead, SkipsCommentsBlankLinesAndShortLines) {
+TEST(BlParse, SkipsCommentsBlankLinesAndShortLines) {
     g_bn = 7;  // whatever was there goes
     read_bytes(HEADER + "\r\n\n# 1\t1\ta\tb\tc\n1\t1\tthree\ttabs\n" +
                "1800000000\t1\tName\tInst\tcls\tmore\tstill\r\n");
@@ -98,22 +91,25 @@ TEST(BlRead, SkipsCommentsBlankLinesAndShortLines) {
     EXPECT_EQ(g_bn, 0);
 }
 
-TEST(BlRead, LineEndsAndTheLastLine) {
+TEST(BlParse, LineEndsAndTheLastLine) {
     read_bytes("5\t1\ta\tb\tCamera\r\n6\t0\tc\td\tCamera\n7\t1\te\tf\tCamera");
     ASSERT_EQ(g_bn, 3);
     for (int i = 0; i < 3; i++) {
         EXPECT_STREQ(g_bl[i].cls, "Camera") << i;
         EXPECT_EQ(g_bl[i].until, 5 + i);
     }
-    read_bytes("1\t1\tn\ti\tab\rcd\n");  // the class ends at the first CR
-    ASSERT_EQ(g_bn, 1);
+    // A lone CR ends a line too: a file written with CR alone keeps every entry.
+    read_bytes("1\t1\tn\ti\tab\r3\t1\tm\tj\tk\r\r2\t0\to\tp\tq");
+    ASSERT_EQ(g_bn, 3);
     EXPECT_STREQ(g_bl[0].cls, "ab");
+    EXPECT_STREQ(g_bl[1].cls, "k");
+    EXPECT_STREQ(g_bl[2].cls, "q");
     read_bytes("1\t1\tn\ti\t");  // four tabs and nothing after
     ASSERT_EQ(g_bn, 1);
     EXPECT_STREQ(g_bl[0].cls, "");
 }
 
-TEST(BlRead, OnlyCommentMarksAndLineBreaksSkipALine) {
+TEST(BlParse, OnlyCommentMarksAndLineBreaksSkipALine) {
     // A leading blank or tab is data; a leading NUL hides the whole line.
     read_bytes(std::string(" 9\t1\ta\tb\tc\n\t1\tx\ty\tz\n") + std::string("\0\t1\tp\tq\tr\n", 10) +
                "3\t1\tlast\ti\tc\n");
@@ -124,7 +120,7 @@ TEST(BlRead, OnlyCommentMarksAndLineBreaksSkipALine) {
     EXPECT_STREQ(g_bl[2].name, "last");
 }
 
-TEST(BlRead, ByteOrderMarkIsPartOfTheFirstLine) {
+TEST(BlParse, ByteOrderMarkIsPartOfTheFirstLine) {
     const std::string bom = "\xEF\xBB\xBF";
     read_bytes(bom + HEADER + "5\t1\ta\tb\tc\n");
     ASSERT_EQ(g_bn, 1);
@@ -135,7 +131,7 @@ TEST(BlRead, ByteOrderMarkIsPartOfTheFirstLine) {
     EXPECT_STREQ(g_bl[0].name, "cam");
 }
 
-TEST(BlRead, NumbersReadLikeAtoiAndClamp) {
+TEST(BlParse, NumbersReadLikeAtoiAndClamp) {
     read_bytes("  +42\t  1\ta\tb\tc\n"
                "abc\txyz\tb\tc\td\n"
                "12abc\t2x\tb\tc\td\n"
@@ -161,7 +157,7 @@ TEST(BlRead, NumbersReadLikeAtoiAndClamp) {
     EXPECT_EQ(g_bl[6].byname, 0);
 }
 
-TEST(BlRead, NameIsAsciiLowerCasedOthersKeepTheirCase) {
+TEST(BlParse, NameIsAsciiLowerCasedOthersKeepTheirCase) {
     read_bytes("1\t1\tHD Cam 智能ÄB\tUSB\\VID_ABCD\tCamera\n");
     ASSERT_EQ(g_bn, 1);
     EXPECT_STREQ(g_bl[0].name, "hd cam 智能Äb");
@@ -169,7 +165,7 @@ TEST(BlRead, NameIsAsciiLowerCasedOthersKeepTheirCase) {
     EXPECT_STREQ(g_bl[0].cls, "Camera");
 }
 
-TEST(BlRead, OverlongFieldsAreCutByteWise) {
+TEST(BlParse, OverlongFieldsAreCutByteWise) {
     read_bytes("1\t1\t" + std::string(700, 'N') + "\t" + std::string(1300, 'I') + "\t" + std::string(200, 'C') +
                "\r\n");
     ASSERT_EQ(g_bn, 1);
@@ -179,7 +175,7 @@ TEST(BlRead, OverlongFieldsAreCutByteWise) {
     EXPECT_EQ(strlen(g_bl[0].cls), 127u);
 }
 
-TEST(BlRead, AnOverlongPhysicalLineIsReadInPieces) {
+TEST(BlParse, AnOverlongPhysicalLineIsReadInPieces) {
     // 2999 bytes fill one read; what follows is a line of its own.
     std::string first = "5\t1\tx\ty\t" + std::string(2991, 'c');
     ASSERT_EQ(first.size(), 2999u);
@@ -192,7 +188,7 @@ TEST(BlRead, AnOverlongPhysicalLineIsReadInPieces) {
     EXPECT_EQ(g_bl[2].until, 8);
 }
 
-TEST(BlRead, StopsAt64Entries) {
+TEST(BlParse, StopsAt64Entries) {
     std::string file = HEADER;
     for (int i = 0; i < 70; i++) file += std::to_string(1800000000 + i) + "\t1\tdev" + std::to_string(i) + "\ti\tc\n";
     read_bytes(file);
@@ -201,7 +197,7 @@ TEST(BlRead, StopsAt64Entries) {
     EXPECT_EQ(g_bl[63].until, 1800000063);
 }
 
-// ---- saving and loading through the data directory ------------------------------------------
+// ---- changes through the data directory -----------------------------------------------------
 
 BlacklistEntry entry(int64_t until, int byname, const char* name, const char* inst, const char* cls) {
     BlacklistEntry e{};
@@ -213,6 +209,10 @@ BlacklistEntry entry(int64_t until, int byname, const char* name, const char* in
     return e;
 }
 
+std::string row(int64_t until, int byname, const std::string& name, const std::string& inst, const std::string& cls) {
+    return std::to_string(until) + "\t" + std::to_string(byname) + "\t" + name + "\t" + inst + "\t" + cls + "\r\n";
+}
+
 class Store : public ::testing::Test {
 protected:
     qt::Machine m;
@@ -222,171 +222,183 @@ protected:
         m.load();
         file = m.path("blacklist.tsv");
     }
-    void TearDown() override { g_bn = 0; }
-    int save_quiet(std::string* printed) {
-        fflush(stdout);
-        ::testing::internal::CaptureStdout();
-        int r = bl_save();
-        fflush(stdout);
-        *printed = ::testing::internal::GetCapturedStdout();
-        return r;
+    std::vector<std::string> others() const {
+        std::vector<std::string> names;
+        for (const auto& n : qt::list_dir(m.dir))
+            if (n != "blacklist.tsv" && n != "blacklist.tsv.lock") names.push_back(n);
+        return names;
     }
 };
 
-TEST_F(Store, SavedBytesAreExact) {
-    g_bl[0] = entry(1800000000, 1, "usb camera", "USB\\VID_0000&PID_0000\\1", "Camera");
-    g_bl[1] = entry(-42, 7, "", "ROOT\\X", "");
-    g_bl[2] = entry(INT64_MIN, INT32_MIN, "智能摄像头", "usb\\vid_1", "Image");
-    g_bn = 3;
-    std::string printed;
-    EXPECT_EQ(save_quiet(&printed), 1);
-    EXPECT_EQ(printed, "");
+TEST_F(Store, AddsWriteExactBytesAndLeaveNoTemporary) {
+    EXPECT_EQ(bl_add(entry(1800000000, 1, "usb camera", "USB\\VID_0000&PID_0000\\1", "Camera")), BL_OK);
+    EXPECT_EQ(bl_add(entry(-42, 7, "", "ROOT\\X", "")), BL_OK);
+    EXPECT_EQ(bl_add(entry(INT64_MIN, INT32_MIN, "智能摄像头", "usb\\vid_1", "Image")), BL_OK);
     EXPECT_EQ(qt::slurp(file), HEADER + "1800000000\t1\tusb camera\tUSB\\VID_0000&PID_0000\\1\tCamera\r\n" +
                                    "-42\t7\t\tROOT\\X\t\r\n" +
                                    "-9223372036854775808\t-2147483648\t智能摄像头\tusb\\vid_1\tImage\r\n");
-    EXPECT_EQ(qt::list_dir(m.dir), std::vector<std::string>{"blacklist.tsv"}) << "no temporary may be left";
+    EXPECT_EQ(g_bn, 3);
+    EXPECT_TRUE(others().empty()) << "no temporary may be left";
 }
 
-TEST_F(Store, EmptyTableSavesTheHeaderOnly) {
-    qt::spit(file, "old content\n");
-    std::string printed;
-    EXPECT_EQ(save_quiet(&printed), 1);
+TEST_F(Store, EachChangeAppliesToTheFileAsItIsNow) {
+    // Another process wrote the file after ours read it: nothing of either is lost.
+    EXPECT_EQ(bl_add(entry(qt::T0 + 60, 1, "mine", "M\\1", "c")), BL_OK);
+    qt::spit(file, HEADER + row(qt::T0 + 60, 1, "mine", "M\\1", "c") + row(qt::T0 + 90, 0, "theirs", "T\\1", "c"));
+    EXPECT_EQ(bl_add(entry(qt::T0 + 120, 1, "second", "M\\2", "c")), BL_OK);
+    ASSERT_EQ(g_bn, 3);
+    EXPECT_STREQ(g_bl[1].name, "theirs");
+    // A removal finds its entry by its fields wherever it now stands...
+    qt::spit(file, HEADER + row(qt::T0 + 90, 0, "theirs", "T\\1", "c") + row(qt::T0 + 120, 1, "second", "M\\2", "c") +
+                       row(qt::T0 + 60, 1, "mine", "M\\1", "c"));
+    EXPECT_EQ(bl_remove(entry(qt::T0 + 60, 1, "mine", "M\\1", "c")), BL_OK);
+    EXPECT_EQ(qt::slurp(file), HEADER + row(qt::T0 + 90, 0, "theirs", "T\\1", "c") + row(qt::T0 + 120, 1, "second", "M\\2", "c"));
+    // ...and one that is gone changes nothing.
+    EXPECT_EQ(bl_remove(entry(qt::T0 + 60, 1, "mine", "M\\1", "c")), BL_GONE);
+    EXPECT_EQ(g_bn, 2);
+    EXPECT_EQ(bl_clear(), BL_OK);
     EXPECT_EQ(qt::slurp(file), HEADER);
+    EXPECT_EQ(g_bn, 0);
+}
+
+TEST_F(Store, AnAddFindingAFullFileAddsNothing) {
+    std::string full = HEADER;
+    for (int i = 0; i < BL_MAX; i++) full += row(qt::T0 + 60, 1, "d" + std::to_string(i), "I\\" + std::to_string(i), "c");
+    qt::spit(file, full);
+    g_bn = 0;  // this process still thinks the list is empty
+    EXPECT_EQ(bl_add(entry(qt::T0 + 60, 1, "one more", "X", "c")), BL_FULL);
+    EXPECT_EQ(qt::slurp(file), full);
+    EXPECT_EQ(g_bn, BL_MAX);
 }
 
 TEST_F(Store, FieldSeparatorsInsideFieldsAreWrittenAsBlanks) {
-    g_bl[0] = entry(1800000000, 1, "a\tb\rc\nd", "i\td", "c\r\nx");
-    g_bn = 1;
-    std::string printed;
-    ASSERT_EQ(save_quiet(&printed), 1);
+    ASSERT_EQ(bl_add(entry(1800000000, 1, "a\tb\rc\nd", "i\td", "c\r\nx")), BL_OK);
     EXPECT_EQ(qt::slurp(file), HEADER + "1800000000\t1\ta b c d\ti d\tc  x\r\n");
-    bl_load();
-    ASSERT_EQ(g_bn, 1);
-    EXPECT_STREQ(g_bl[0].name, "a b c d");
-    EXPECT_STREQ(g_bl[0].cls, "c  x");
 }
 
-TEST_F(Store, RoundTripOfFullSizedEntries) {
+TEST(BlFormat, RoundTripOfFullSizedEntries) {
+    static BlacklistEntry t[BL_MAX], back[BL_MAX];
     for (int i = 0; i < BL_MAX; i++) {
         std::string name = rep("摄", 199) + "ab";  // 599 bytes
         std::string inst = "USB\\" + std::string(1195 - std::to_string(i).size(), 'Q') + std::to_string(i);
-        g_bl[i] = entry(qt::T0 + i, i % 3, name.c_str(), inst.c_str(), std::string(127, 'K').c_str());
-        ASSERT_EQ(strlen(g_bl[i].name), 599u);
-        ASSERT_EQ(strlen(g_bl[i].inst), 1199u);
+        t[i] = entry(qt::T0 + i, i % 3, name.c_str(), inst.c_str(), std::string(127, 'K').c_str());
+        ASSERT_EQ(strlen(t[i].inst), 1199u);
     }
-    g_bn = BL_MAX;
-    static BlacklistEntry saved[BL_MAX];
-    memcpy(saved, g_bl, sizeof saved);
-    std::string printed;
-    ASSERT_EQ(save_quiet(&printed), 1);
-    g_bn = 0;
-    memset(g_bl, 0, sizeof g_bl);
-    bl_load();
-    ASSERT_EQ(g_bn, BL_MAX);
+    static char bytes[BL_MAX * 2100];
+    size_t n = bl_format(t, BL_MAX, bytes, sizeof bytes);
+    ASSERT_GT(n, 0u);
+    ASSERT_EQ(bl_parse(bytes, n, back), BL_MAX);
     for (int i = 0; i < BL_MAX; i++) {
-        EXPECT_EQ(g_bl[i].until, saved[i].until);
-        EXPECT_EQ(g_bl[i].byname, saved[i].byname);
-        EXPECT_STREQ(g_bl[i].name, saved[i].name);
-        EXPECT_STREQ(g_bl[i].inst, saved[i].inst);
-        EXPECT_STREQ(g_bl[i].cls, saved[i].cls);
+        EXPECT_EQ(back[i].until, t[i].until);
+        EXPECT_EQ(back[i].byname, t[i].byname);
+        EXPECT_STREQ(back[i].name, t[i].name);
+        EXPECT_STREQ(back[i].inst, t[i].inst);
+        EXPECT_STREQ(back[i].cls, t[i].cls);
     }
 }
 
-TEST_F(Store, LoadOfAMissingFileIsEmptyAndCreatesNothing) {
+TEST_F(Store, AMissingFileReadsEmptyAndIsNotCreated) {
     g_bn = 5;
-    bl_load();
+    int dropped = -1;
+    EXPECT_EQ(bl_prune(&dropped), BL_OK);
+    EXPECT_EQ(dropped, 0);
     EXPECT_EQ(g_bn, 0);
     EXPECT_FALSE(qt::exists(file));
 }
 
-TEST_F(Store, FailedSaveReportsAndKeepsTheOldFile) {
-    const std::string old = HEADER + "1800000000\t1\told\tOLD\\1\tX\r\n";
+TEST_F(Store, AFailedSaveChangesNeitherTheFileNorTheTable) {
+    const std::string old = HEADER + row(1800000000, 1, "old", "OLD\\1", "X");
     qt::spit(file, old);
+    int dropped;
+    ASSERT_EQ(bl_prune(&dropped), BL_OK);
     // Something that is not a file already stands where the temporary goes.
-    std::string tmp = m.dir + "blacklist.tsv." + std::to_string(sys_pid()) + ".tmp";
-    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
-    g_bl[0] = entry(1900000000, 1, "new", "NEW\\1", "Y");
-    g_bn = 1;
-    std::string printed;
-    EXPECT_EQ(save_quiet(&printed), 0);
-    EXPECT_EQ(printed, SAVE_FAILED);
+    ASSERT_EQ(mkdir(m.path("blacklist.tsv.tmp").c_str(), 0700), 0);
+    EXPECT_EQ(bl_add(entry(1900000000, 1, "new", "NEW\\1", "Y")), BL_FAILED);
+    EXPECT_EQ(bl_clear(), BL_FAILED);
     EXPECT_EQ(qt::slurp(file), old);
-    EXPECT_EQ(g_bn, 1);  // the change stays in memory
-    EXPECT_STREQ(g_bl[0].name, "new");
-    // Each attempt reports once.
-    EXPECT_EQ(save_quiet(&printed), 0);
-    EXPECT_EQ(printed, SAVE_FAILED);
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_STREQ(g_bl[0].name, "old");
 }
 
-TEST_F(Store, SaveThatFailsHalfWayLeavesTheOldFileByteForByte) {
+TEST_F(Store, AFileThatCannotBeReadIsNeverOverwritten) {
+    ASSERT_EQ(mkdir(file.c_str(), 0700), 0);  // a brief sharing violation looks alike
+    EXPECT_EQ(bl_add(entry(1900000000, 1, "new", "NEW\\1", "Y")), BL_FAILED);
+    EXPECT_EQ(bl_clear(), BL_FAILED);
+    EXPECT_EQ(g_bn, 0);
+    EXPECT_TRUE(qt::exists(file + "/."));
+}
+
+TEST_F(Store, ASaveThatFailsHalfWayLeavesTheOldFileByteForByte) {
     std::string old = HEADER;
-    for (int i = 0; i < 5; i++) old += "1800000000\t1\told" + std::to_string(i) + "\tOLD\\" + std::to_string(i) + "\tX\r\n";
+    for (int i = 0; i < 5; i++) old += row(1800000000, 1, "old" + std::to_string(i), "OLD\\" + std::to_string(i), "X");
     qt::spit(file, old);
-    for (int i = 0; i < BL_MAX; i++)
-        g_bl[i] = entry(1900000000, 1, std::string(500, 'n').c_str(), std::string(1000, 'I').c_str(), "C");
-    g_bn = BL_MAX;  // about 100 KB; the write limit below stops it after 4 KB
+    BlacklistEntry big = entry(1900000000, 1, std::string(500, 'n').c_str(), std::string(1000, 'I').c_str(), "C");
+    for (int i = 0; i < 3; i++) ASSERT_EQ(bl_add(big), BL_OK);
+    old = qt::slurp(file);  // about 4.5 KB; the write limit below stops the next save half-way
     struct rlimit saved;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     void (*prev)(int) = signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;
-    small.rlim_cur = 4096;
+    small.rlim_cur = 5000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::string printed;
-    int r = save_quiet(&printed);
+    bl_status st = bl_add(big);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, prev);
-    EXPECT_EQ(r, 0);
-    EXPECT_EQ(printed, SAVE_FAILED);
+    EXPECT_EQ(st, BL_FAILED);
     EXPECT_EQ(qt::slurp(file), old);
-    EXPECT_EQ(qt::list_dir(m.dir), std::vector<std::string>{"blacklist.tsv"}) << "the torn temporary must go";
+    EXPECT_TRUE(others().empty()) << "the torn temporary must go";
+}
+
+TEST_F(Store, StaleTemporariesAreDeletedBeforeASave) {
+    for (const char* n : {"blacklist.tsv.tmp", "blacklist.tsv.4242.tmp", "blacklist.tsv.7.TMP"}) qt::spit(m.path(n), "x");
+    qt::spit(m.path("blacklist.tsv.12a.tmp"), "not ours");
+    ASSERT_EQ(bl_add(entry(qt::T0 + 1, 1, "a", "b", "c")), BL_OK);
+    EXPECT_EQ(others(), std::vector<std::string>{"blacklist.tsv.12a.tmp"});
 }
 
 // ---- pruning -------------------------------------------------------------------------------
 
 TEST_F(Store, PruneDropsExpiredKeepsOrderAndSaves) {
     const int64_t now = qt::T0;
-    g_bl[0] = entry(now + 1, 1, "one", "1", "c");
-    g_bl[1] = entry(now, 1, "two", "2", "c");  // at `until` the entry has expired
-    g_bl[2] = entry(now + 3600, 1, "three", "3", "c");
-    g_bl[3] = entry(INT64_MIN, 1, "four", "4", "c");
-    g_bl[4] = entry(INT64_MAX, 0, "five", "5", "c");
-    g_bn = 5;
-    EXPECT_EQ(bl_prune(), 2);
+    qt::spit(file, HEADER + row(now + 1, 1, "one", "1", "c") + row(now, 1, "two", "2", "c") +  // expired at `until`
+                       row(now + 3600, 1, "three", "3", "c") + row(INT64_MIN, 1, "four", "4", "c") +
+                       row(INT64_MAX, 0, "five", "5", "c"));
+    int dropped = 0;
+    EXPECT_EQ(bl_prune(&dropped), BL_OK);
+    EXPECT_EQ(dropped, 2);
     ASSERT_EQ(g_bn, 3);
-    EXPECT_STREQ(g_bl[0].name, "one");
     EXPECT_STREQ(g_bl[1].name, "three");
-    EXPECT_STREQ(g_bl[2].name, "five");
-    EXPECT_EQ(qt::slurp(file), HEADER + std::to_string(now + 1) + "\t1\tone\t1\tc\r\n" +
-                                   std::to_string(now + 3600) + "\t1\tthree\t3\tc\r\n" +
-                                   std::to_string(INT64_MAX) + "\t0\tfive\t5\tc\r\n");
+    EXPECT_EQ(qt::slurp(file), HEADER + row(now + 1, 1, "one", "1", "c") + row(now + 3600, 1, "three", "3", "c") +
+                                   row(INT64_MAX, 0, "five", "5", "c"));
 }
 
 TEST_F(Store, PruneWithNothingToDropLeavesTheFileAlone) {
-    qt::spit(file, "sentinel");
-    EXPECT_EQ(bl_prune(), 0);  // empty table
-    EXPECT_EQ(qt::slurp(file), "sentinel");
-    g_bl[0] = entry(qt::T0 + 1, 1, "a", "b", "c");
-    g_bl[1] = entry(qt::T0 + 86400, 1, "d", "e", "f");
-    g_bn = 2;
-    EXPECT_EQ(bl_prune(), 0);
+    const std::string keep = "# mine\n" + std::to_string(qt::T0 + 1) + "\t1\ta\tb\tc\n";
+    qt::spit(file, keep);
+    int dropped = -1;
+    EXPECT_EQ(bl_prune(&dropped), BL_OK);
+    EXPECT_EQ(dropped, 0);
+    EXPECT_EQ(g_bn, 1);
+    EXPECT_EQ(qt::slurp(file), keep);
+}
+
+TEST_F(Store, PruneDropsUnreadableExpiries) {
+    qt::spit(file, HEADER + "junk\t1\ta\tb\tc\r\n" + row(qt::T0 + 60, 1, "HD Cam", "USB\\1", "Camera"));
+    int dropped = 0;
+    EXPECT_EQ(bl_prune(&dropped), BL_OK);
+    EXPECT_EQ(dropped, 1);
+    EXPECT_EQ(qt::slurp(file), HEADER + row(qt::T0 + 60, 1, "hd cam", "USB\\1", "Camera"));
+}
+
+TEST_F(Store, APruneThatCannotSaveShowsTheFileAsItIs) {
+    const std::string old = HEADER + row(qt::T0 - 1, 1, "gone", "G", "c") + row(qt::T0 + 60, 1, "kept", "K", "c");
+    qt::spit(file, old);
+    ASSERT_EQ(mkdir(m.path("blacklist.tsv.tmp").c_str(), 0700), 0);
+    int dropped = -1;
+    EXPECT_EQ(bl_prune(&dropped), BL_FAILED);
+    EXPECT_EQ(dropped, 0);
     EXPECT_EQ(g_bn, 2);
-    EXPECT_EQ(qt::slurp(file), "sentinel");
-}
-
-TEST_F(Store, PruneOfEverything) {
-    for (int i = 0; i < 3; i++) g_bl[i] = entry(qt::T0 - 10 * i, 1, "x", "y", "z");
-    g_bn = 3;
-    EXPECT_EQ(bl_prune(), 3);
-    EXPECT_EQ(g_bn, 0);
-    EXPECT_EQ(qt::slurp(file), HEADER);
-}
-
-TEST_F(Store, LoadThenPruneDropsUnreadableExpiries) {
-    qt::spit(file, HEADER + "junk\t1\ta\tb\tc\r\n" + std::to_string(qt::T0 + 60) + "\t1\tHD Cam\tUSB\\1\tCamera\r\n");
-    bl_load();
-    ASSERT_EQ(g_bn, 2);
-    EXPECT_EQ(bl_prune(), 1);
-    EXPECT_EQ(qt::slurp(file), HEADER + std::to_string(qt::T0 + 60) + "\t1\thd cam\tUSB\\1\tCamera\r\n");
+    EXPECT_EQ(qt::slurp(file), old);
 }
 
 // ---- the match rule ----------------------------------------------------------------------------

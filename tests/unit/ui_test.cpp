@@ -124,7 +124,7 @@ TEST(Dispatch, InstallTaskWinsOverRemoveTask) {
     EXPECT_EQ(printed, "");
     auto rec = m.recorded();
     ASSERT_EQ(rec.size(), 1u);
-    EXPECT_EQ(rec[0].rfind("run\tcmd.exe /c schtasks /Create ", 0), 0u) << rec[0];
+    EXPECT_EQ(rec[0].rfind("run\t\"C:\\Windows\\system32\\schtasks.exe\" /Create ", 0), 0u) << rec[0];
 }
 
 TEST(Dispatch, EnforceWinsOverBlist) {

@@ -278,10 +278,12 @@ same "a: nothing matched" "$T/expect" "$T/out"
 # ---- c: scheduled task commands ----------------------------------------------
 
 echo "== c: task commands"
+SYS32='"C:\windows\system32'
 create_line() {
-    printf 'schtasks /Create /TN "Quillfen-Enforce" /TR "\\"%s\\" --enforce" /SC MINUTE /MO 5 /RL HIGHEST /RU SYSTEM /F\n' "$1"
+    printf '%s\\schtasks.exe" /Create /TN "Quillfen-Enforce" /TR "\\"%s\\" --enforce" /SC MINUTE /MO 5 /RL HIGHEST /RU SYSTEM /F\n' "$SYS32" "$1"
 }
-DELETE_LINE='schtasks /Delete /TN "Quillfen-Enforce" /F'
+DELETE_LINE="$SYS32\\schtasks.exe\" /Delete /TN \"Quillfen-Enforce\" /F"
+pnputil_line() { local id; for id; do printf '%s\\pnputil.exe" /remove-device "%s"\n' "$SYS32" "$id"; done; }
 for code in 0 1; do
     reset_state "$code"
     qf "$NOIN" --install-task
@@ -315,16 +317,18 @@ DEV_D=(
     'USB\VID_1234&PID_5678\0001|智能摄像头|x|Camera'
 )
 devices "${DEV_D[@]}"
-# Device 3 (removed, not blacklisted), then 1 and 2, which must be refused.
-input '3,1,2\ny\n\ny\ny\n\n'
+# Device 3 and device 1 (removed, not blacklisted), then 2, which must be
+# refused: a quote would end pnputil's argument early. A % is harmless now
+# that no command interpreter stands between.
+input '3,1,2\ny\n\ny\n\ny\n\n'
 qf "$T/in"
 rc_is "d: interactive run ends with 0 at the end of input" 0
-printf 'pnputil /remove-device "USB\\VID_1234&PID_5678\\0001"\n' >"$T/expect"
-same "d: only the plain id reached pnputil, & intact" "$T/expect" "$SI/pnputil.log"
+pnputil_line 'USB\VID_1234&PID_5678\0001' 'USB\VID_0C45&PID_6366\P%PATH%' >"$T/expect"
+same "d: pnputil by full path, ids with & and % intact, the quoted id never" "$T/expect" "$SI/pnputil.log"
 has "d: removal reported" "$T/out" '  ✔ 已删除：智能摄像头'
-has "d: id with % refused" "$T/out" '  ✘ 删除失败：Smart Camera Percent  （多半是权限不足，或设备正在被使用）'
+has "d: id with % removed" "$T/out" '  ✔ 已删除：Smart Camera Percent'
 has "d: id with quotes refused" "$T/out" '  ✘ 删除失败：Smart Camera Quote  （多半是权限不足，或设备正在被使用）'
-has "d: summary" "$T/out" '  本轮结果：成功 1，失败 2，跳过 0'
+has "d: summary" "$T/out" '  本轮结果：成功 2，失败 1，跳过 0'
 if tr -d '\r' <"$QF/device_cleanup_log.txt" | grep -qE '^\[[0-9-]{10} [0-9:]{8}\] 已删除 \| 智能摄像头 \| USB\\VID_1234&PID_5678\\0001$'; then
     ok "d: log line 已删除 with name and id"
 else
@@ -338,7 +342,7 @@ fi
 # The rescan after the dialogue no longer lists the removed device.
 sed -n '/本轮结果/,$p' "$T/out" >"$T/after"
 hasnt "d: removed device gone from the next table" "$T/after" '智能摄像头'
-has "d: refused device still listed" "$T/after" "$(row 2 在场 — — 'Smart Camera Quote' Camera 'USB\VID_0C45&PID_6366\Q"&CALC&"Z')"
+has "d: refused device still listed" "$T/after" "$(row 1 在场 — — 'Smart Camera Quote' Camera 'USB\VID_0C45&PID_6366\Q"&CALC&"Z')"
 
 # pnputil failing counts as a failed removal.
 reset_state 0 1
@@ -350,13 +354,13 @@ has "d: summary after failure" "$T/out" '  本轮结果：成功 0，失败 1，
 
 # A key planted in lower case is enumerated upper-cased; the stand-in deletes
 # it whatever the case, and pnputil's 3010 (removed, restart pending) counts
-# as a removal.
+# as a removal that a restart finishes.
 reset_state 0 3010
 devices 'usb\vid_0c45&pid_64ae\lc01|Smart Camera Lower|x|Camera'
 input '1\ny\n\n'
 qf "$T/in"
-has "d: pnputil exit 3010 is a success" "$T/out" '  ✔ 已删除：Smart Camera Lower'
-printf 'pnputil /remove-device "USB\\VID_0C45&PID_64AE\\LC01"\n' >"$T/expect"
+has "d: pnputil exit 3010 is a success that needs a restart" "$T/out" '  ✔ 已删除：Smart Camera Lower（重启电脑后完成）'
+pnputil_line 'USB\VID_0C45&PID_64AE\LC01' >"$T/expect"
 same "d: id of a lower-case key reaches pnputil" "$T/expect" "$SI/pnputil.log"
 printf '0\n' >"$T/expect"
 same "d: the device's key was deleted" "$T/expect" "$SI/pnputil.result"
@@ -422,7 +426,7 @@ has "f: task installed from the offer" "$T/out" '  ✔ 后台任务已安装（�
 has "f: second offer declined" "$T/out" '  好的，随时可在菜单 b 里安装。'
 create_line 'C:\qf\quillfen.exe' >"$T/expect"
 same "f: schtasks got the creation command once" "$T/expect" "$SI/schtasks.log"
-printf 'pnputil /remove-device "%s"\n' 'USB\VID_0C45&PID_64AB\ROAD&01' 'USB\VID_0C45&PID_64AC\ROAD&02' >"$T/expect"
+pnputil_line 'USB\VID_0C45&PID_64AB\ROAD&01' 'USB\VID_0C45&PID_64AC\ROAD&02' >"$T/expect"
 same "f: pnputil got both ids" "$T/expect" "$SI/pnputil.log"
 
 BL=$QF/blacklist.tsv
@@ -475,7 +479,7 @@ printf '%s\r\n' \
     '后台已删除 | smartcam beta' >"$T/expect"
 same "f: enforcement log lines" "$T/expect" "$T/log"
 cp "$LOG" "$T/f-enforce-log.txt"
-printf 'pnputil /remove-device "%s"\n' 'USB\VID_0C45&PID_64AB\ROAD&01' 'USB\VID_0C45&PID_64AC\ROAD&02' >"$T/expect"
+pnputil_line 'USB\VID_0C45&PID_64AB\ROAD&01' 'USB\VID_0C45&PID_64AC\ROAD&02' >"$T/expect"
 same "f: enforcement ran pnputil for the two safe ids only" "$T/expect" "$SI/pnputil.log"
 qf "$NOIN" -s
 has "f: the refused device is still there" "$T/out" "$(row 1 在场 — — 'Smart Camera Alpha 2' Camera 'USB\VID_0C45&PID_64AD\"&EVIL&"')"

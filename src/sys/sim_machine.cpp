@@ -1,0 +1,245 @@
+// Reading a machine file (or the built-in demo machine) into g_sim.
+// Everything lives in fixed static storage: this file is linked into the
+// program, which allocates nothing on the heap.
+#include "sys/sim_machine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/text.h"
+
+SimMachine g_sim;
+
+namespace {
+
+constexpr uint32_t POOL_UNITS = 1u << 22;  // UTF-16 text of all devices (8 MB)
+
+char16_t g_pool[POOL_UNITS];
+uint32_t g_pool_used;
+char g_line[65536];
+
+// Stores a UTF-8 text in the pool as terminated UTF-16. A UTF-16 form never
+// has more units than the UTF-8 form has bytes, so n + 1 units always hold it.
+const char16_t* pool_add(const char* s, size_t n) {
+    if ((uint64_t)n + 1 > POOL_UNITS - g_pool_used) return nullptr;
+    char16_t* at = g_pool + g_pool_used;
+    g_pool_used += (uint32_t)utf16n(s, n, at, n + 1) + 1;
+    return at;
+}
+
+int yes_no(const char* v, int* out) {
+    if (strcmp(v, "yes") == 0) {
+        *out = 1;
+        return 1;
+    }
+    if (strcmp(v, "no") == 0) {
+        *out = 0;
+        return 1;
+    }
+    return 0;
+}
+
+int parse_int64(const char* v, int64_t* out) {
+    if (!*v) return 0;
+    char* end = nullptr;
+    errno = 0;
+    long long x = strtoll(v, &end, 10);
+    if (errno || (*end && *end != ',')) return 0;
+    *out = x;
+    return 1;
+}
+
+const char* parse_rule(char* prefix, const char* what) {
+    if (g_sim.nrules == SIM_MAX_RULES) return "too many run rules";
+    SimRule& r = g_sim.rules[g_sim.nrules];
+    r = SimRule{};
+    if (strcmp(what, "hang") == 0) {
+        r.kind = SIM_RUN_HANG;
+    } else if (strcmp(what, "nostart") == 0) {
+        r.kind = SIM_RUN_NOSTART;
+    } else {
+        r.kind = SIM_RUN_CODE;
+        for (const char* p = what;; p++) {
+            int64_t n;
+            if (r.ncodes == SIM_MAX_CODES || !parse_int64(p, &n)) return "expected exit codes, hang or nostart";
+            r.codes[r.ncodes++] = (int)n;
+            p = strchr(p, ',');
+            if (!p) break;
+        }
+    }
+    scopy(r.prefix, sizeof r.prefix, prefix);
+    g_sim.nrules++;
+    return nullptr;
+}
+
+const char* parse_dev_flags(char* flags, SimDev* v) {
+    for (char* f = strtok(flags, ","); f; f = strtok(nullptr, ",")) {
+        if (strcmp(f, "ci-fail") == 0) v->ci_fail = 1;
+        else if (strcmp(f, "restart") == 0) v->restart = 1;
+        else if (strcmp(f, "stays") == 0) v->stays = 1;
+        else if (strcmp(f, "leaving") == 0) v->pending = 1;
+        else return "unknown device flag";
+    }
+    return nullptr;
+}
+
+const char* parse_dev(char** field, int nf) {
+    if (nf != 6 && nf != 7) return "expected 5 or 6 fields after dev";
+    if (g_sim.ndevs == SIM_MAX_DEVS) return "too many devices";
+    SimDev& v = g_sim.devs[g_sim.ndevs];
+    v = SimDev{};
+    if (strcmp(field[1], "1") == 0) v.present = 1;
+    else if (strcmp(field[1], "0") != 0) return "presence must be 1 or 0";
+    if (nf == 7) {
+        const char* err = parse_dev_flags(field[6], &v);
+        if (err) return err;
+    }
+    for (int k = 0; k < SIM_FIELDS; k++) {
+        const char* t = field[2 + k];
+        if (strcmp(t, "\"\"") == 0) t = "";  // present but empty
+        else if (!*t) continue;              // missing
+        v.text[k] = pool_add(t, strlen(t));
+        if (!v.text[k]) return "device texts exceed the simulator's pool";
+    }
+    g_sim.ndevs++;
+    return nullptr;
+}
+
+const char* path_value(char** field, int nf, char* to) {
+    if (nf != 2 || !field[1][0]) return "expected a path";
+    scopy(to, SIM_PATH_BYTES, field[1]);
+    return nullptr;
+}
+
+// Returns an error text, or nullptr when the line was understood.
+const char* apply_line(char* line) {
+    char* field[8];
+    int nf = 0;
+    field[nf++] = line;
+    for (char* p = line; *p; p++) {
+        if (*p == '\t') {
+            *p = 0;
+            if (nf == 8) return "too many fields";
+            field[nf++] = p + 1;
+        }
+    }
+    const char* d = field[0];
+    int64_t n;
+    if (strcmp(d, "elevated") == 0 || strcmp(d, "relaunch") == 0) {
+        if (nf != 2) return "expected one value";
+        if (!yes_no(field[1], d[0] == 'e' ? &g_sim.elevated : &g_sim.relaunch)) return "expected yes or no";
+    } else if (strcmp(d, "enum-fail") == 0) {
+        if (nf != 2 || !parse_int64(field[1], &n)) return "expected an error number";
+        g_sim.enum_fail = 1;
+        g_sim.enum_code = (uint32_t)n;
+    } else if (strcmp(d, "exe") == 0) {
+        return path_value(field, nf, g_sim.exe);
+    } else if (strcmp(d, "sysdir") == 0) {
+        return path_value(field, nf, g_sim.sysdir);
+    } else if (strcmp(d, "record") == 0) {
+        return path_value(field, nf, g_sim.record);
+    } else if (strcmp(d, "clock") == 0) {
+        if (nf != 2 || !parse_int64(field[1], &n)) return "expected epoch seconds";
+        g_sim.have_clock = 1;
+        g_sim.clock = n;
+    } else if (strcmp(d, "stdin-eof") == 0) {
+        if (nf != 2 || !field[1][0] || strlen(field[1]) >= sizeof g_sim.eof_line) return "expected a short text";
+        scopy(g_sim.eof_line, sizeof g_sim.eof_line, field[1]);
+    } else if (strcmp(d, "run") == 0) {
+        if (nf != 3) return "expected a prefix and an exit code";
+        return parse_rule(field[1], field[2]);
+    } else if (strcmp(d, "dev") == 0) {
+        return parse_dev(field, nf);
+    } else {
+        return "unknown directive";
+    }
+    return nullptr;
+}
+
+int load_lines(FILE* f, const char* name) {
+    int lineno = 0;
+    while (fgets(g_line, sizeof g_line, f)) {
+        lineno++;
+        size_t n = strlen(g_line);
+        if (n == sizeof g_line - 1 && g_line[n - 1] != '\n') {
+            fprintf(stderr, "%s:%d: line too long\n", name, lineno);
+            return 0;
+        }
+        while (n && (g_line[n - 1] == '\n' || g_line[n - 1] == '\r')) g_line[--n] = 0;
+        if (n == 0 || g_line[0] == '#') continue;
+        const char* err = apply_line(g_line);
+        if (err) {
+            fprintf(stderr, "%s:%d: %s\n", name, lineno, err);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// The demo machine: what `quillfen` shows when run by hand without a machine
+// file. Elevated, everything succeeds.
+const char DEMO[] =
+    "run\tschtasks\t0\n"
+    "run\tpnputil\t0\n"
+    "dev\t1\t\tACPI x64-based PC\tComputer\tROOT\\ACPI_HAL\\0000\n"
+    "dev\t1\t\tMicrosoft ACPI-Compliant System\tSystem\tACPI_HAL\\PNP0C08\\0\n"
+    "dev\t1\tSmart Camera\tUSB Video Device\tCamera\tUSB\\VID_1BCF&PID_2C9A&MI_00\\6&1A2B3C4D&0&0000\n"
+    "dev\t1\tHD Camera for Smart TV\tUSB Video Device\tImage\tUSB\\VID_0C45&PID_6366&MI_00\\7&2F1E0D9C&0&0000\n"
+    "dev\t1\t智能摄像头\tUSB 视频设备\tCamera\tUSB\\VID_2B7E&PID_0136&MI_00\\6&3C4D5E6F&0&0000\n"
+    "dev\t1\t\tSmartCam Composite Hub\tUSB\tUSB\\VID_1BCF&PID_2C9A\\5&2A1B3C4D&0&3\n"
+    "dev\t1\t\tSmart Cam Virtual Device\tSystem\tROOT\\SMARTCAM\\0000\n"
+    "dev\t0\tSmart Camera\tUSB Video Device\tCamera\tUSB\\VID_1BCF&PID_2C9A&MI_00\\6&9F8E7D6C&0&0000\n"
+    "dev\t1\tHID Keyboard Device\tHID Keyboard Device\tKeyboard\tHID\\VID_046D&PID_C31C&MI_00\\7&1D2E3F4A&0&0000\n"
+    "dev\t1\tSamsung SSD 970 EVO 1TB\tDisk drive\tDiskDrive\tSCSI\\DISK&VEN_NVME&PROD_SAMSUNG_SSD_970\\5&1F2E3D4C&0&000000\n"
+    "dev\t1\tIntel(R) Ethernet Connection I219-V\tIntel(R) Ethernet Connection I219-V\tNet\tPCI\\VEN_8086&DEV_15BC&SUBSYS_08B11028&REV_10\\3&11583659&0&FE\n"
+    "dev\t1\t\tGeneric USB Hub\tUSB\tUSB\\ROOT_HUB30\\4&2C6E1A3B&0&0\n"
+    "dev\t0\t\t智能摄像机\tCamera\tUSB\\VID_2B7E&PID_0137\\8&5A6B7C8D&0&2\n";
+
+int load_demo(void) {
+    const char* p = DEMO;
+    while (*p) {
+        size_t n = 0;
+        while (p[n] && p[n] != '\n') n++;
+        if (n >= sizeof g_line) return 0;
+        memcpy(g_line, p, n);
+        g_line[n] = 0;
+        const char* err = apply_line(g_line);
+        if (err) {
+            fprintf(stderr, "demo machine: %s\n", err);
+            return 0;
+        }
+        p += n + (p[n] == '\n');
+    }
+    return 1;
+}
+
+}  // namespace
+
+int sim_load_machine(const char* path) {
+    // Each load starts from an empty machine, so one test process can load
+    // several in turn.
+    static const SimMachine empty{};
+    g_sim = empty;
+    g_sim.elevated = 1;
+    scopy(g_sim.sysdir, sizeof g_sim.sysdir, "C:\\Windows\\system32");
+    g_pool_used = 0;
+    if (!path) return load_demo();
+    FILE* f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "%s: cannot open the machine file\n", path);
+        return 0;
+    }
+    int ok = load_lines(f, path);
+    fclose(f);
+    return ok;
+}
+
+void sim_record(const char* kind, const char* text) {
+    if (!g_sim.record[0]) return;
+    FILE* f = fopen(g_sim.record, "ab");
+    if (!f) return;
+    fprintf(f, "%s\t%s\n", kind, text);
+    fclose(f);
+}

@@ -1,0 +1,94 @@
+// The simulated machine behind the Linux build: what a machine file (named by
+// QUILLFEN_MACHINE) or the built-in demo machine declares. sim.cpp serves
+// the seam from it.
+//
+// Machine file: UTF-8, one directive per line, fields separated by TABs,
+// '#' lines and blank lines ignored, LF or CR LF line ends.
+//   elevated  yes|no                 the process has administrator rights (default yes)
+//   relaunch  yes|no                 the elevated relaunch starts (default no)
+//   enum-fail <code>                 every device-set open fails with <code>
+//   exe       <path>                 the executable's full path (default /proc/self/exe)
+//   sysdir    <path>                 the system directory (default C:\Windows\system32);
+//                                    the only programs that exist are in it
+//   clock     <epoch seconds>        fixed current time (default: the real clock)
+//   record    <path>                 append-only file of observable events
+//   run       <prefix> <codes>|hang|nostart
+//                                    a system program whose "<name> <arguments>"
+//                                    (name without directory and ".exe") starts
+//                                    with <prefix> ends so; codes is one exit
+//                                    code or a comma list taken by successive
+//                                    runs, the last one repeating; first rule
+//                                    wins; a program without a rule exits 1
+//   dev       <1|0> <friendly> <description> <class> <instance id> [flags]
+//                                    one device record, in enumeration order;
+//                                    an empty field is a missing property, a
+//                                    field "" (two quotes) an empty string;
+//                                    flags, comma-separated: ci-fail (the class
+//                                    installer refuses it), restart (its removal
+//                                    needs a restart and leaves it pending),
+//                                    stays (removal reports success, the device
+//                                    stays), leaving (its removal is pending)
+//   stdin-eof <text>                 a whole input line equal to <text> reads
+//                                    as one end of input, like Ctrl+Z typed at
+//                                    a console, after which input goes on
+// Record lines, one per event: "enum\tall|present" for every device-set open
+// (failed ones too), "open\t<id>" for every lookup of one device,
+// "run\t<command line>" for every program start (also one that cannot
+// start), "remove\t<instance id>" for every removal that took place,
+// "relaunch\trunas\t--elevated" for every relaunch attempt.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int SIM_MAX_DEVS = 4096;
+constexpr int SIM_MAX_RULES = 64;
+constexpr int SIM_MAX_CODES = 8;
+constexpr size_t SIM_PATH_BYTES = 4096;
+
+enum { SIM_FRIENDLY = 0, SIM_DESC = 1, SIM_CLASS = 2, SIM_INST = 3, SIM_FIELDS = 4 };
+enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART };
+
+struct SimDev {
+    const char16_t* text[SIM_FIELDS];  // nullptr: the property is missing
+    uint8_t present;
+    uint8_t gone;      // removed earlier in this process
+    uint8_t pending;   // its removal waits for a restart
+    uint8_t ci_fail;
+    uint8_t restart;
+    uint8_t stays;
+};
+
+struct SimRule {
+    char prefix[512];
+    int kind;
+    int codes[SIM_MAX_CODES];
+    int ncodes;
+    int used;  // runs so far
+};
+
+struct SimMachine {
+    SimDev devs[SIM_MAX_DEVS];
+    int ndevs;
+    SimRule rules[SIM_MAX_RULES];
+    int nrules;
+    int elevated;
+    int relaunch;
+    int enum_fail;
+    uint32_t enum_code;
+    char exe[SIM_PATH_BYTES];
+    char sysdir[SIM_PATH_BYTES];
+    int have_clock;
+    int64_t clock;
+    char record[SIM_PATH_BYTES];
+    char eof_line[64];
+};
+
+extern SimMachine g_sim;
+
+// Loads the machine: the file named by path, or the demo machine for null.
+// Whatever an earlier load set up is forgotten first. 0 (with a message on
+// standard error) when the file cannot be read or holds an unknown line.
+int sim_load_machine(const char* path);
+// Appends one line "kind\ttext" to the record file, if there is one.
+void sim_record(const char* kind, const char* text);
