@@ -38,10 +38,7 @@ char file[BL_MAX * 2100];
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > sizeof input) return 0;
     memcpy(input, data, size);
-    FILE* f = fmemopen(input, size, "r");
-    if (!f) return 0;
-    bl_read(f);
-    fclose(f);
+    g_bn = bl_parse(input, size, g_bl);
 
     check(g_bn >= 0 && g_bn <= BL_MAX, "count within the table");
     for (int i = 0; i < g_bn; i++) {
@@ -51,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(terminated(e.cls, sizeof e.cls), "cls terminated");
         check(!has_any(e.name, "ABCDEFGHIJKLMNOPQRSTUVWXYZ"), "name lower-cased");
         check(!has_any(e.name, "\t\n") && !has_any(e.inst, "\t\n"), "no separator in name or inst");
-        check(!has_any(e.cls, "\r\n"), "no line break in cls");
+        check(!has_any(e.name, "\r") && !has_any(e.inst, "\r") && !has_any(e.cls, "\r\n"), "no line break in a field");
 
         char low[1200];
         lower(e.inst, low, sizeof low);
@@ -64,26 +61,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Write the table in the file format and read it again: nothing may move.
     int n = g_bn;
     memcpy(first, g_bl, sizeof first);
-    size_t len = 0;
-    for (int i = 0; i < n; i++) {
-        const BlacklistEntry& e = first[i];
-        int k = snprintf(file + len, sizeof file - len, "%lld\t%d\t%s\t%s\t%s\r\n", (long long)e.until, (int)e.byname,
-                         e.name, e.inst, e.cls);
-        check(k > 0 && (size_t)k < sizeof file - len, "record fits");
-        len += (size_t)k;
-    }
-    if (len == 0) return 0;
-    f = fmemopen(file, len, "r");
-    if (!f) return 0;
-    bl_read(f);
-    fclose(f);
+    size_t len = bl_format(first, n, file, sizeof file);
+    check(len > 0, "the table fits its file");
+    g_bn = bl_parse(file, len, g_bl);
     check(g_bn == n, "same count after a round trip");
     for (int i = 0; i < n; i++) {
         check(g_bl[i].until == first[i].until, "until round trip");
         check(g_bl[i].byname == first[i].byname, "byname round trip");
         check(strcmp(g_bl[i].name, first[i].name) == 0, "name round trip");
         check(strcmp(g_bl[i].inst, first[i].inst) == 0, "inst round trip");
-        check(strcmp(g_bl[i].cls, first[i].cls) == 0, "cls round trip");
+        // A save writes the tabs that may follow the fourth as blanks.
+        char cls[sizeof first[i].cls];
+        memcpy(cls, first[i].cls, sizeof cls);
+        for (char* c = cls; *c; c++)
+            if (*c == '\t') *c = ' ';
+        check(strcmp(g_bl[i].cls, cls) == 0, "cls round trip");
     }
     return 0;
 }

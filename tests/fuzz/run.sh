@@ -14,8 +14,9 @@ clang++ -std=c++20 -g -O1 -fno-omit-frame-pointer \
   -I"$src" \
   "$root/tests/fuzz/bl_load_fuzz.cpp" \
   "$src/common/text.cpp" "$src/common/shared.cpp" "$src/common/console.cpp" \
+  "$src/common/secdesc.cpp" "$src/files/datafile.cpp" \
   "$src/log/log.cpp" "$src/device/scan.cpp" "$src/device/syscmd.cpp" \
-  "$src/blacklist/store.cpp" "$src/blacklist/enforce.cpp" "$src/sys/sim.cpp" \
+  "$src/blacklist/store.cpp" "$src/blacklist/enforce.cpp" "$src/sys/sim.cpp" "$src/sys/sim_machine.cpp" \
   -o "$out/bl_load_fuzz"
 
 # New finds go to build-fuzz/corpus; the checked-in seeds are read only.

@@ -27,7 +27,9 @@ write "{}" for an intended empty line there.
                     gets no data directory made for it)
   stdin             standard input, "\\n" after each line (absent: empty input)
   blacklist-in      blacklist.tsv placed before the run; '|' is a TAB;
-                    CR LF line ends, or LF with the option "lf"
+                    CR LF line ends, or LF / CR with the option "lf" / "cr"
+  dirs-in           directories made beside the executable before the run,
+                    one name per line (they may stay)
   log-in            device_cleanup_log.txt placed before the run (CR LF)
   stdout            expected standard output; "\\n" after each line;
                     lines starting with '@' are the macros below
@@ -95,7 +97,7 @@ RULE = "  " + "=" * 60 + "\n"
 DEF_KEYS = ["smart-camara", "smart-camera", "smartcamara", "smartcamera",
             "smart cam", "smartcam", "智慧摄像机", "智能摄像"]
 PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist"}
-KNOWN = {"args", "machine", "stdin", "blacklist-in", "log-in", "stdout", "exit",
+KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "log-in", "stdout", "exit",
          "record", "blacklist", "log", "stderr"}
 NOEOL = "\x00NOEOL\x00"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
@@ -465,8 +467,13 @@ def run_case(binary, path, keep, update=False):
 
         bl_path = os.path.join(ctx.datadir, "blacklist.tsv")
         log_path = os.path.join(ctx.datadir, "device_cleanup_log.txt")
+        made = set()
+        for name in sec.get("dirs-in", ("dirs-in", [], []))[2]:
+            os.makedirs(os.path.join(ctx.datadir, expand(name, ctx)))
+            made.add(expand(name, ctx))
         if "blacklist-in" in sec:
-            eol = "\n" if "lf" in sec["blacklist-in"][1] else "\r\n"
+            opts = sec["blacklist-in"][1]
+            eol = "\n" if "lf" in opts else "\r" if "cr" in opts else "\r\n"
             with open(bl_path, "wb") as f:
                 f.write(section("blacklist-in", eol))
         if "log-in" in sec:
@@ -514,9 +521,16 @@ def run_case(binary, path, keep, update=False):
         # Saves go through a temp file; nothing but the data files and their
         # lock files may be left beside the exe.
         if os.path.isdir(ctx.datadir):
-            stray = sorted(set(os.listdir(ctx.datadir)) - DATA_FILES)
+            stray = sorted(set(os.listdir(ctx.datadir)) - DATA_FILES - made)
             if stray:
                 problems.append("  stray files beside the executable: %s" % ", ".join(stray))
+        # Nor anywhere else: a data file must never move to another folder.
+        for root, _, files in os.walk(tmp):
+            elsewhere = [f for f in files if os.path.join(root, f) not in (record, mfile)
+                         and os.path.join(root, "") != ctx.datadir]
+            if elsewhere:
+                problems.append("  files outside the data directory: %s" % ", ".join(
+                    os.path.relpath(os.path.join(root, f), tmp) for f in elsewhere))
         return problems
     except CaseError as e:
         return ["  case file error: %s" % e]

@@ -132,8 +132,16 @@ TEST_DEV_KEYS=(
 )
 
 # One device: "instance id|friendly name|description|class"; a friendly
-# name of "-" leaves the value out, "" writes an empty one.
+# name of "-" leaves the value out, "" writes an empty one. A name may hold
+# \r and \n (written as escapes): it then goes in as hex(1), the only form
+# regedit keeps control characters in.
 reg_escape() { local s=${1//\\/\\\\}; printf '%s' "${s//\"/\\\"}"; }
+reg_string() {
+    case $1 in
+    *'\r'* | *'\n'*) printf 'hex(1):%s' "$(printf "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//')00,00" ;;
+    *) printf '"%s"' "$(reg_escape "$1")" ;;
+    esac
+}
 
 devices() {
     local f=$SI/devices.reg dev inst fn dd cls
@@ -143,7 +151,7 @@ devices() {
         for dev in "$@"; do
             IFS='|' read -r inst fn dd cls <<<"$dev"
             printf '[%s\\%s]\r\n' "$ENUM" "$inst"
-            [ "$fn" != "-" ] && printf '"FriendlyName"="%s"\r\n' "$(reg_escape "$fn")"
+            [ "$fn" != "-" ] && printf '"FriendlyName"=%s\r\n' "$(reg_string "$fn")"
             printf '"DeviceDesc"="%s"\r\n' "$(reg_escape "$dd")"
             printf '"Class"="%s"\r\n"ClassGUID"="%s"\r\n\r\n' "$cls" "$CAMERA_GUID"
         done
@@ -486,6 +494,60 @@ has "f: the refused device is still there" "$T/out" "$(row 1 在场 — — 'Sma
 hasnt "f: the enforced devices are gone" "$T/out" 'ROAD&0'
 
 # ---- b: a real console -------------------------------------------------------
+
+# ---- g: the data files under concurrency, odd names and odd places ----------------
+
+echo "== g: data files"
+reset_state 0 0
+devices "${DEV_A[@]}"
+# 8 processes scanning 300 times each into one log, all at once.
+{ for i in $(seq 1 299); do printf 'r\n'; done; printf 'q\n'; } >"$T/scans.in"
+for i in 1 2 3 4 5 6 7 8; do
+    (cd "$QF" && timeout 300 "$WINE" 'C:\qf\quillfen.exe' <"$T/scans.in" >"$T/scans.$i.out" 2>&1) &
+done
+wait
+lines=$(grep -c '' "$QF/device_cleanup_log.txt")
+whole=$(grep -cE $'^\\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\] 扫描完成，命中 4 个设备\r$' "$QF/device_cleanup_log.txt")
+if [ "$lines" = 2400 ] && [ "$whole" = 2400 ]; then ok "g: 8 x 300 concurrent scans leave 2400 whole log lines"; else bad "g: 8 x 300 concurrent scans leave 2400 whole log lines" "$lines lines, $whole whole"; fi
+echo "   concurrent log: $lines lines, $whole whole (of 2400)"
+
+# A device name with a line break cannot add a line of its own to the log.
+reset_state 0 0
+devices 'USB\VID_0C45&PID_64AB\CRLF|Smart Cam\r\n[2020-01-01 00:00:00] 清空拉黑名单|x|Camera'
+input '1\ny\n\n'
+qf "$T/in"
+has "g: the name shows with blanks for its line break" "$T/out" '  ✔ 已删除：Smart Cam  [2020-01-01 00:00:00] 清空拉黑名单'
+if [ "$(grep -c '' "$LOG")" = 3 ] && ! grep -q '^\[2020-01-01 00:00:00\]' "$LOG"; then ok "g: a device name with CR LF writes no extra log line"; else bad "g: a device name with CR LF writes no extra log line" "$(cat -A "$LOG")"; fi
+
+# A blacklist that cannot be written: the failure, not a success.
+reset_state 0 0
+devices "${DEV_F[@]}"
+mkdir "$QF/blacklist.tsv"
+input '1\ny\ny\n1\nn\n\n'
+qf "$T/in"
+has "g: save error line" "$T/out" '  [错误] 拉黑名单写入失败（权限？）'
+has "g: blacklisting reported as failed" "$T/out" '  ✘ 拉黑失败：Smart Camera Alpha（拉黑名单写入失败）'
+hasnt "g: no success line" "$T/out" '已拉黑：'
+if grep -q '] 拉黑失败 | Smart Camera Alpha' "$LOG" && ! grep -q '] 拉黑 |' "$LOG"; then ok "g: log says 拉黑失败"; else bad "g: log says 拉黑失败" "$(cat "$LOG")"; fi
+rmdir "$QF/blacklist.tsv"
+
+# Two folders of 50 Chinese characters and a long one under them: a path of
+# well over 260 units, which the data files follow.
+reset_state 0 0
+devices "${DEV_F[@]}"
+CN1=$(printf '甲%.0s' $(seq 1 50)); CN2=$(printf '乙%.0s' $(seq 1 50)); LONGDIR=$(printf 'L%.0s' $(seq 1 160))
+DEEP="$DRIVE_C/$CN1/$CN2/$LONGDIR"
+mkdir -p "$DEEP"
+cp "$EXE" "$DEEP/quillfen.exe"
+input '1\ny\ny\n1\nn\n\n'
+(cd "$QF" && timeout 120 "$WINE" "C:\\$CN1\\$CN2\\$LONGDIR\\quillfen.exe" <"$T/in" >"$T/out" 2>"$T/err")
+if [ -s "$DEEP/device_cleanup_log.txt" ] && grep -qF $'\tUSB\\VID_0C45&PID_64AB\\ROAD&01\t' "$DEEP/blacklist.tsv" &&
+    [ ! -e "$QF/blacklist.tsv" ] && [ ! -e "$DRIVE_C/blacklist.tsv" ]; then
+    ok "g: log and blacklist stay beside an executable with a 278-unit path"
+else
+    bad "g: log and blacklist stay beside an executable with a 278-unit path" "$(ls -a "$DEEP")" "$(tail -5 "$T/out")"
+fi
+rm -rf "${DRIVE_C:?}/$CN1"
 
 echo "== b: console"
 if ! command -v tmux >/dev/null 2>&1; then

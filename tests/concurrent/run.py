@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+"""Several real processes of the Linux build on one blacklist: no change is
+lost, none comes back, and a process killed at any moment leaves the old or
+the new file whole.
+
+    run.py BINARY [--kills N]
+"""
+
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n"
+ROW = re.compile(r"-?\d+\t-?\d+\t[^\t\r\n]*\t[^\t\r\n]*\t[^\r\n]*\r\n")
+FAILS = []
+
+
+def check(ok, what, detail=""):
+    print(("ok    " if ok else "FAIL  ") + what)
+    if not ok:
+        FAILS.append(what)
+        if detail:
+            print("      " + str(detail)[:2000].replace("\n", "\n      "))
+
+
+class Box:
+    """A data directory with a machine file whose executable lives in it."""
+
+    def __init__(self, binary, devices):
+        self.binary = binary
+        self.dir = tempfile.mkdtemp(prefix="qf-concurrent-") + "/"
+        self.machine = self.dir + "machine"
+        with open(self.machine, "w", encoding="utf-8") as f:
+            f.write("exe\t%squillfen.exe\n" % self.dir)
+            for name, inst, flags in devices:
+                f.write("dev\t1\t%s\t\tCamera\t%s%s\n" % (name, inst, "\t" + flags if flags else ""))
+
+    def start(self, stdin=subprocess.PIPE):
+        env = {"QUILLFEN_MACHINE": self.machine, "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
+        return subprocess.Popen([self.binary], stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                env=env, cwd=self.dir)
+
+    def run(self, text):
+        p = self.start()
+        out, _ = p.communicate(text.encode(), timeout=60)
+        return out.decode("utf-8", "replace")
+
+    def path(self, name):
+        return self.dir + name
+
+    def read(self, name):
+        try:
+            with open(self.path(name), "rb") as f:
+                return f.read().decode("utf-8", "surrogateescape")
+        except FileNotFoundError:
+            return None
+
+    def entries(self):
+        text = self.read("blacklist.tsv") or HEADER
+        return [line.split("\t") for line in text[len(HEADER):].split("\r\n") if line]
+
+    def close(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def wait_for(p, text, timeout=20):
+    """Reads p's output until text shows (the process then waits at a prompt)."""
+    seen = b""
+    end = time.time() + timeout
+    os.set_blocking(p.stdout.fileno(), False)
+    while time.time() < end:
+        chunk = p.stdout.read()
+        if chunk:
+            seen += chunk
+            if text.encode() in seen:
+                return True
+        else:
+            time.sleep(0.01)
+    return False
+
+
+def blacklist_answers(hours="1"):
+    """Confirm, blacklist for `hours`, no task."""
+    return "y\ny\n%s\nn\n" % hours
+
+
+def test_no_lost_and_no_resurrected_change(binary):
+    box = Box(binary, [("Smart Camera Y", "USB\\Y\\1", ""), ("Smart Camera Z", "USB\\Z\\1", "")])
+    now = int(time.time())
+    with open(box.path("blacklist.tsv"), "w", encoding="utf-8", newline="") as f:
+        f.write(HEADER + "%d\t0\tx\tUSB\\X\\1\tCamera\r\n" % (now + 3600))
+    try:
+        b = box.start()  # a window left open at its blacklist menu, showing X
+        b.stdin.write(b"b\n")
+        b.stdin.flush()
+        check(wait_for(b, "USB\\X\\1"), "resurrection: the long-lived window shows X")
+        # Meanwhile another window lifts X and blacklists Z.
+        box.run("b\nd1\nq\n2\n" + blacklist_answers() + "\nq\n")
+        check([e[3] for e in box.entries()] == ["USB\\Z\\1"], "resurrection: the other window's changes are saved",
+              box.entries())
+        # The old window lifts X too, then blacklists Y with a table that
+        # still held X when it was drawn.
+        os.set_blocking(b.stdout.fileno(), True)
+        out, _ = b.communicate(("d1\nq\n1\n" + blacklist_answers() + "\nq\n").encode(), timeout=60)
+        out = out.decode("utf-8", "replace")
+        check("  [提示] 该条目已被其他窗口改动，未做修改。\n" in out, "resurrection: d1 says the entry was changed elsewhere",
+              out[-3000:])
+        insts = [e[3] for e in box.entries()]
+        check(insts == ["USB\\Z\\1", "USB\\Y\\1"], "resurrection: X stays lifted and nothing is lost", insts)
+        log = box.read("device_cleanup_log.txt") or ""
+        check(log.count("] 拉黑 | ") == 2 and log.count("] 解除拉黑 | x") == 1,
+              "resurrection: the log tells the same story", log)
+    finally:
+        box.close()
+
+
+def test_concurrent_adders(binary):
+    per = 30
+    box = Box(binary, [("Smart Camera %02d" % i, "USB\\CAM\\%02d" % i, "") for i in range(2 * per)])
+    try:
+        scripts = []
+        for first in (1, per + 1):
+            picks = ",".join(str(n) for n in range(first, first + per))
+            scripts.append((picks + "\n" + blacklist_answers() * per + "\nq\n").encode())
+        procs = [box.start() for _ in scripts]
+        for p, s in zip(procs, scripts):
+            p.stdin.write(s)
+            p.stdin.close()
+        for p in procs:
+            p.wait(timeout=120)
+        insts = sorted(e[3] for e in box.entries())
+        want = sorted("USB\\CAM\\%02d" % i for i in range(2 * per))
+        check(insts == want, "adders: two processes adding %d each keep all %d entries (kept %d)"
+              % (per, 2 * per, len(insts)), insts)
+        log = box.read("device_cleanup_log.txt") or ""
+        check(log.count("] 拉黑 | ") == 2 * per, "adders: one log line per entry kept")
+    finally:
+        box.close()
+
+
+def whole(text):
+    """A blacklist file as a save writes it: the header and whole rows."""
+    if not text.startswith(HEADER):
+        return False
+    rest = text[len(HEADER):]
+    pos = 0
+    while pos < len(rest):
+        m = ROW.match(rest, pos)
+        if not m:
+            return False
+        pos = m.end()
+    return True
+
+
+def test_kills(binary, kills):
+    # Removing this device needs a restart, so it stays and can be removed
+    # and blacklisted again and again: every round is one save.
+    box = Box(binary, [("Smart Camera", "USB\\CAM\\1", "restart")])
+    script = (("1\n" + blacklist_answers() + "\n") * 60 + "b\nc\ny\nq\n") * 50
+    rng = random.Random(1)
+    torn = temps = 0
+    try:
+        stdin_path = box.path("script")
+        with open(stdin_path, "w") as f:
+            f.write(script)
+        for _ in range(kills):
+            with open(stdin_path) as f:
+                p = box.start(stdin=f)
+                time.sleep(rng.uniform(0.005, 0.08))
+                p.send_signal(signal.SIGKILL)
+                p.wait()
+                p.stdout.close()
+            text = box.read("blacklist.tsv")
+            if text is not None and not whole(text):
+                torn += 1
+            names = set(os.listdir(box.dir)) - {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
+                                                "device_cleanup_log.txt.lock", "machine", "script"}
+            if names == {"blacklist.tsv.tmp"}:
+                temps += 1
+            elif names:
+                torn += 1
+                print("      unexpected files: %s" % sorted(names))
+        check(torn == 0, "kills: after %d kills the file was always whole, with at most one temporary "
+              "(a temporary was left %d times)" % (kills, temps))
+        box.run("1\n" + blacklist_answers() + "\nq\n")
+        check(not os.path.exists(box.path("blacklist.tsv.tmp")), "kills: the next save deletes a stale temporary")
+    finally:
+        box.close()
+
+
+def main(argv):
+    if len(argv) < 2:
+        print(__doc__)
+        return 2
+    binary = os.path.abspath(argv[1])
+    kills = int(argv[argv.index("--kills") + 1]) if "--kills" in argv else 200
+    test_no_lost_and_no_resurrected_change(binary)
+    test_concurrent_adders(binary)
+    test_kills(binary, kills)
+    print("%d failed" % len(FAILS))
+    return 1 if FAILS else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
