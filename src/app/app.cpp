@@ -20,6 +20,7 @@ void parse_args(int argc, char** argv, Args* a) {
         else if (!strcmp(s, "--install-task")) a->install_task = 1;
         else if (!strcmp(s, "--remove-task")) a->remove_task = 1;
         else if (!strcmp(s, "--blist")) a->blist = 1;
+        else if (!strcmp(s, "--allow-unsafe-dir")) g_allow_unsafe = 1;
         else if (!strcmp(s, "-k") || !strcmp(s, "--key")) {
             if (i + 1 >= argc) break;
             set_key(argv[++i]);
@@ -33,7 +34,7 @@ int app_main(int argc, char** argv) {
     Args a;
     parse_args(argc, argv, &a);
     if (a.enforce) return enforce_pass();
-    if (a.install_task) return task_install() ? 0 : 1;
+    if (a.install_task) return install_task_mode();
     if (a.remove_task) return task_remove() ? 0 : 1;
     if (a.blist) return blist_mode();
     return interactive(a);

@@ -99,13 +99,11 @@ void bl_menu(void) {
         case 'q': case 'Q':
             return;
         case 't': case 'T':
-            if (task_install()) {
+            if (install_task_ui() == INSTALL_DONE) {
                 out("  ✔ 后台任务已安装：每 5 分钟自动清理一次（重启有效）\n");
                 char task[32];
                 utf8(TASK_NAME, task, sizeof task);
                 logline("已安装后台任务 %s", task);
-            } else {
-                out("  ✘ 安装失败（需要管理员权限）\n");
             }
             break;
         case 'u': case 'U':

@@ -71,8 +71,7 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     out("  小提示：装个后台任务才能「它一回来就自动删」。\n");
     out("  现在安装吗？(y/N) > ");
     if (ask() == 1) {
-        if (task_install()) out("  ✔ 后台任务已安装（每5分钟检查一次，重启有效）\n");
-        else out("  ✘ 安装失败（需要管理员权限）\n");
+        if (install_task_ui() == INSTALL_DONE) out("  ✔ 后台任务已安装（每5分钟检查一次，重启有效）\n");
     } else {
         out("  好的，随时可在菜单 b 里安装。\n");
     }

@@ -37,5 +37,15 @@ void save_failed(void);
 // Device text for the screen: UTF-8, control characters blanked.
 void shown_text(const char16_t* w, char* out, size_t size);
 
+// Set by --allow-unsafe-dir: create the task even where ordinary users could
+// change what it runs.
+extern int g_allow_unsafe;
+enum install_result { INSTALL_DONE, INSTALL_FAILED, INSTALL_REFUSED };
+// Creates the task for the menu or the dialogue, which print their own
+// success line; failures and refusals are printed here.
+install_result install_task_ui(void);
+// --install-task: the exit code.
+int install_task_mode(void);
+
 void bl_menu(void);
 int blist_mode(void);

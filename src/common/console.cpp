@@ -18,6 +18,15 @@ void out(const char* f, ...) {
     sys_out(buf, (uint32_t)n);
 }
 
+void err(const char* f, ...) {
+    char buf[4096];
+    va_list ap;
+    va_start(ap, f);
+    size_t n = vfmt(buf, sizeof buf, f, ap);
+    va_end(ap);
+    sys_err(buf, (uint32_t)n);
+}
+
 int read_line(char* buf, int size) {
     buf[0] = 0;
     if (g_eof) return 0;

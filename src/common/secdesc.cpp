@@ -14,6 +14,18 @@ constexpr unsigned char ACCESS_ALLOWED_ACE_TYPE = 0;
 const unsigned char SID_SYSTEM[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 const unsigned char SID_ADMINS[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
 
+// S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
+const unsigned char SID_INSTALLER[] = {
+    0x01, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x50, 0x00, 0x00, 0x00,
+    0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
+
+int same_sid(const unsigned char* sid, size_t size, const unsigned char* want, size_t len) {
+    if (size < len) return 0;
+    for (size_t i = 0; i < len; i++)
+        if (sid[i] != want[i]) return 0;
+    return 1;
+}
+
 struct Out {
     unsigned char* p;
     size_t n;
@@ -54,4 +66,13 @@ size_t file_security(unsigned char* out, size_t size) {
     o.ace(SID_SYSTEM, sizeof SID_SYSTEM);
     o.ace(SID_ADMINS, sizeof SID_ADMINS);
     return o.n;
+}
+
+sys_who sid_who(const unsigned char* sid, size_t size) {
+    // A SID's length follows from its count of sub-authorities, so equal
+    // prefixes of equal length are equal SIDs.
+    if (same_sid(sid, size, SID_SYSTEM, sizeof SID_SYSTEM)) return SYS_WHO_SYSTEM;
+    if (same_sid(sid, size, SID_ADMINS, sizeof SID_ADMINS)) return SYS_WHO_ADMINS;
+    if (same_sid(sid, size, SID_INSTALLER, sizeof SID_INSTALLER)) return SYS_WHO_INSTALLER;
+    return SYS_WHO_OTHER;
 }

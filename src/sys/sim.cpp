@@ -388,6 +388,23 @@ int sys_file_exists(const char16_t* path) {
     return stat(host(path, p, sizeof p), &st) == 0;
 }
 
+int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n) {
+    static char p[SIM_PATH_BYTES];
+    utf8(path, p, sizeof p);
+    *n = 0;
+    for (int i = 0; i < g_sim.nperms; i++) {
+        const SimPerm& perm = g_sim.perms[i];
+        if (strcmp(perm.path, p) != 0) continue;
+        if (!perm.readable) return 0;
+        *owner = perm.owner;
+        for (int k = 0; k < perm.n; k++) aces[(*n)++] = perm.aces[k];
+        return 1;
+    }
+    *owner = SYS_WHO_ADMINS;
+    aces[(*n)++] = sys_ace{SYS_WHO_ADMINS, 0x001F01FF, 0};
+    return 1;
+}
+
 struct sys_lock {
     int fd;
 };

@@ -107,6 +107,39 @@ const char* parse_dev(char** field, int nf) {
     return nullptr;
 }
 
+int who_named(const char* name, sys_who* who) {
+    static const char* const NAMES[] = {"system", "admins", "installer", "other"};
+    for (int i = 0; i < 4; i++)
+        if (strcmp(name, NAMES[i]) == 0) {
+            *who = (sys_who)i;
+            return 1;
+        }
+    return 0;
+}
+
+const char* parse_perm(char** field, int nf) {
+    if (nf < 3 || !field[1][0]) return "expected a path and an owner";
+    if (g_sim.nperms == SIM_MAX_PERMS) return "too many perm lines";
+    SimPerm& p = g_sim.perms[g_sim.nperms];
+    p = SimPerm{};
+    scopy(p.path, sizeof p.path, field[1]);
+    p.readable = strcmp(field[2], "unreadable") != 0;
+    if (p.readable && !who_named(field[2], &p.owner)) return "unknown owner";
+    for (int i = 3; i < nf; i++) {
+        char* mask = strchr(field[i], ':');
+        if (!mask) return "expected who:mask";
+        *mask++ = 0;
+        sys_ace& a = p.aces[p.n++];
+        if (!who_named(field[i], &a.who)) return "unknown principal";
+        char* end = nullptr;
+        a.mask = (uint32_t)strtoul(mask, &end, 16);
+        if (end == mask || (*end && strcmp(end, ":io") != 0)) return "expected a hex mask and :io";
+        a.inherit_only = *end != 0;
+    }
+    g_sim.nperms++;
+    return nullptr;
+}
+
 const char* path_value(char** field, int nf, char* to) {
     if (nf != 2 || !field[1][0]) return "expected a path";
     scopy(to, SIM_PATH_BYTES, field[1]);
@@ -152,6 +185,8 @@ const char* apply_line(char* line) {
         return parse_rule(field[1], field[2]);
     } else if (strcmp(d, "dev") == 0) {
         return parse_dev(field, nf);
+    } else if (strcmp(d, "perm") == 0) {
+        return parse_perm(field, nf);
     } else {
         return "unknown directive";
     }

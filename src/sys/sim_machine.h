@@ -28,6 +28,12 @@
 //                                    needs a restart and leaves it pending),
 //                                    stays (removal reports success, the device
 //                                    stays), leaving (its removal is pending)
+//   perm      <path> <owner>|unreadable [<who>:<hex mask>[:io]]...
+//                                    the owner and allow entries of a file or
+//                                    folder (who: system, admins, installer,
+//                                    other; io: inherit-only); "unreadable":
+//                                    they cannot be read. Undeclared paths
+//                                    belong to admins, who alone have access.
 //   stdin-eof <text>                 a whole input line equal to <text> reads
 //                                    as one end of input, like Ctrl+Z typed at
 //                                    a console, after which input goes on
@@ -41,10 +47,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sys/sys.h"
+
 constexpr int SIM_MAX_DEVS = 4096;
 constexpr int SIM_MAX_RULES = 64;
 constexpr int SIM_MAX_CODES = 8;
 constexpr size_t SIM_PATH_BYTES = 4096;
+constexpr int SIM_MAX_PERMS = 32;
+constexpr int SIM_PERM_ACES = 5;
 
 enum { SIM_FRIENDLY = 0, SIM_DESC = 1, SIM_CLASS = 2, SIM_INST = 3, SIM_FIELDS = 4 };
 enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART };
@@ -67,6 +77,14 @@ struct SimRule {
     int used;  // runs so far
 };
 
+struct SimPerm {
+    char path[1024];
+    int readable;
+    sys_who owner;
+    sys_ace aces[SIM_PERM_ACES];
+    int n;
+};
+
 struct SimMachine {
     SimDev devs[SIM_MAX_DEVS];
     int ndevs;
@@ -82,6 +100,8 @@ struct SimMachine {
     int64_t clock;
     char record[SIM_PATH_BYTES];
     char eof_line[64];
+    SimPerm perms[SIM_MAX_PERMS];
+    int nperms;
 };
 
 extern SimMachine g_sim;

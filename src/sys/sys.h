@@ -107,6 +107,20 @@ int sys_file_delete(const char16_t* path);
 // 1 when a file or directory stands at path.
 int sys_file_exists(const char16_t* path);
 
+// Who an entry of a permission list (or an owner) names.
+enum sys_who { SYS_WHO_SYSTEM, SYS_WHO_ADMINS, SYS_WHO_INSTALLER, SYS_WHO_OTHER };
+// One allow entry: whom, which access rights, and whether it only passes
+// to objects created inside (then it grants nothing on this one).
+struct sys_ace {
+    sys_who who;
+    uint32_t mask;
+    int inherit_only;
+};
+constexpr int SYS_MAX_ACES = 64;
+// The owner and the allow entries of a file's or folder's permission list
+// (deny entries are left out). 0 when they cannot be read completely.
+int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n);
+
 // An exclusive lock on a lock file (created when needed, never deleted),
 // honoured by every process of ours. Waits at most wait_ms; nullptr when it
 // could not be had. Two locks can be held at once.

@@ -19,6 +19,7 @@
 #include <setupapi.h>
 #include <cfgmgr32.h>
 #include <shellapi.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -101,6 +102,7 @@ const SetupApi* setup_api(void) {
 struct AdvApi {
     decltype(&::OpenProcessToken) OpenToken;
     decltype(&::GetTokenInformation) TokenInfo;
+    decltype(&::GetNamedSecurityInfoW) GetSecurity;
 };
 
 const AdvApi* adv_api(void) {
@@ -111,6 +113,7 @@ const AdvApi* adv_api(void) {
         int ok = 1;
         bind(m, "OpenProcessToken", &api.OpenToken, &ok);
         bind(m, "GetTokenInformation", &api.TokenInfo, &ok);
+        bind(m, "GetNamedSecurityInfoW", &api.GetSecurity, &ok);
         state = ok;
     }
     return state ? &api : nullptr;
@@ -630,6 +633,50 @@ int sys_file_delete(const char16_t* path) {
 int sys_file_exists(const char16_t* path) {
     static wchar_t lp[LONG_UNITS];
     return GetFileAttributesW(long_path(path, lp)) != INVALID_FILE_ATTRIBUTES;
+}
+
+int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n) {
+    *n = 0;
+    const AdvApi* api = adv_api();
+    if (!api) return 0;
+    static wchar_t lp[LONG_UNITS];
+    PSID own = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (api->GetSecurity(const_cast<wchar_t*>(long_path(path, lp)), SE_FILE_OBJECT,
+                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &own, nullptr, &dacl, nullptr,
+                         &sd) != ERROR_SUCCESS)
+        return 0;
+    int ok = own != nullptr;
+    if (ok) *owner = sid_who(static_cast<const unsigned char*>(own), 68);
+    if (ok && !dacl) {
+        // No list at all: everyone may do everything.
+        aces[(*n)++] = sys_ace{SYS_WHO_OTHER, GENERIC_ALL, 0};
+    } else if (ok) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(dacl) + sizeof(ACL);
+        const unsigned char* end = reinterpret_cast<const unsigned char*>(dacl) + dacl->AclSize;
+        for (WORD i = 0; ok && i < dacl->AceCount; i++) {
+            const ACE_HEADER* h = reinterpret_cast<const ACE_HEADER*>(p);
+            if (p + sizeof(ACE_HEADER) > end || h->AceSize < sizeof(ACE_HEADER) || p + h->AceSize > end) {
+                ok = 0;
+                break;
+            }
+            int io = (h->AceFlags & INHERIT_ONLY_ACE) != 0;
+            if (h->AceType == ACCESS_ALLOWED_ACE_TYPE || h->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
+                const ACCESS_ALLOWED_ACE* a = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(p);
+                size_t sid_room = h->AceSize - offsetof(ACCESS_ALLOWED_ACE, SidStart);
+                if (*n == SYS_MAX_ACES) ok = 0;
+                else aces[(*n)++] = sys_ace{sid_who(reinterpret_cast<const unsigned char*>(&a->SidStart), sid_room), a->Mask, io};
+            } else if (h->AceType == ACCESS_ALLOWED_OBJECT_ACE_TYPE || h->AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+                // An allow entry of a kind we do not read: assume the worst.
+                if (*n == SYS_MAX_ACES) ok = 0;
+                else aces[(*n)++] = sys_ace{SYS_WHO_OTHER, GENERIC_ALL, io};
+            }
+            p += h->AceSize;
+        }
+    }
+    LocalFree(sd);
+    return ok;
 }
 
 struct sys_lock {

@@ -60,15 +60,15 @@ cmake --build "$BUILD" -j2 >"$BUILD/build.log" 2>&1 || { tail -40 "$BUILD/build.
 EXE=$BUILD/quillfen.exe
 [ -f "$EXE" ] || die "no $EXE"
 mkdir -p "$BUILD/standins"
-for p in schtasks pnputil; do
+for p in schtasks pnputil planted; do
     "$CC" -O2 -Wall -static -o "$BUILD/standins/$p.exe" "$ROOT/tests/wine/standins/$p.c" \
         -lshell32 -ladvapi32 || die "stand-in $p failed to build"
 done
 
-# The executable must stand alone: only DLLs that every Windows has.
+# The executable stands alone and imports only KERNEL32 and the C runtime:
+# the other system DLLs are loaded on first use, from the system directory.
 imports=$(x86_64-w64-mingw32-objdump -p "$EXE" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
-extra=$(printf '%s\n' $imports | grep -v -x -E 'kernel32\.dll|advapi32\.dll|setupapi\.dll|shell32\.dll|msvcrt\.dll|cfgmgr32\.dll|user32\.dll|ucrtbase\.dll|api-ms-win-crt-.*\.dll')
-if [ -z "$extra" ]; then ok "exe imports only system DLLs ($imports)"; else bad "exe imports only system DLLs" "$extra"; fi
+if [ "$imports" = "kernel32.dll msvcrt.dll " ]; then ok "exe imports only KERNEL32 and msvcrt ($imports)"; else bad "exe imports only KERNEL32 and msvcrt" "$imports"; fi
 
 # The manifest (elevation, UTF-8 code page) and the version block are embedded.
 man_ok=1
@@ -107,6 +107,7 @@ fi
 cp "$BUILD/standins/schtasks.exe" "$BUILD/standins/pnputil.exe" "$DRIVE_C/windows/system32/"
 QF=$DRIVE_C/qf
 SI=$DRIVE_C/standin
+LOG=$QF/device_cleanup_log.txt
 mkdir -p "$QF" "$SI"
 cp "$EXE" "$QF/quillfen.exe"
 
@@ -292,28 +293,77 @@ create_line() {
 }
 DELETE_LINE="$SYS32\\schtasks.exe\" /Delete /TN \"Quillfen-Enforce\" /F"
 pnputil_line() { local id; for id; do printf '%s\\pnputil.exe" /remove-device "%s"\n' "$SYS32" "$id"; done; }
+# Under Wine every folder is writable by the user's own account, so the task
+# is only created with --allow-unsafe-dir.
+reset_state 0
+qf "$NOIN" --install-task
+rc_is "c: --install-task refused for a folder users can write" 1
+has "c: the refusal on standard error" "$T/err" '✘ 未安装：C:\qf\quillfen.exe 可被普通用户修改，以 SYSTEM 运行会被用来提权。'
+if [ ! -e "$SI/schtasks.log" ] && grep -q '] 拒绝安装后台任务 | C:\\qf\\quillfen.exe' "$LOG"; then ok "c: refused: schtasks never ran, the log says why"; else bad "c: refused: schtasks never ran, the log says why" "$(cat "$LOG" "$SI/schtasks.log" 2>&1)"; fi
 for code in 0 1; do
     reset_state "$code"
-    qf "$NOIN" --install-task
-    rc_is "c: --install-task with schtasks exiting $code" "$code"
+    qf "$NOIN" --install-task --allow-unsafe-dir
+    rc_is "c: --install-task --allow-unsafe-dir with schtasks exiting $code" "$code"
     qf "$NOIN" --remove-task --blist
     rc_is "c: --remove-task with schtasks exiting $code" "$code"
     { create_line 'C:\qf\quillfen.exe'; printf '%s\n' "$DELETE_LINE"; } >"$T/expect"
     same "c: schtasks received both command lines intact (exit $code)" "$T/expect" "$SI/schtasks.log"
-    if [ ! -s "$T/out" ] && [ ! -e "$QF/device_cleanup_log.txt" ]; then ok "c: task commands print and log nothing"; else bad "c: task commands print and log nothing" "$(cat "$T/out")"; fi
+    if [ $code = 0 ]; then want='后台任务装在不安全目录 | C:\qf\quillfen.exe'; else want=''; fi
+    got=$(sed -E 's/^\[[^]]*\] //' "$LOG" 2>/dev/null | tr -d '\r')
+    if [ ! -s "$T/out" ] && [ "$got" = "$want" ]; then ok "c: task commands print nothing, log only the unsafe folder"; else bad "c: task commands print nothing, log only the unsafe folder" "$(cat "$T/out")" "$got"; fi
 done
 
-# --install-task wins over --remove-task; a path with blanks and Chinese
-# characters reaches schtasks whole inside its escaped quotes.
-reset_state 0
-ODD='Program Files/Quillfen 工具'
-mkdir -p "$DRIVE_C/$ODD"
-cp "$EXE" "$DRIVE_C/$ODD/quillfen.exe"
-(cd "$DRIVE_C/$ODD" && timeout 60 "$WINE" 'C:\Program Files\Quillfen 工具\quillfen.exe' --remove-task --install-task <"$NOIN" >"$T/out" 2>"$T/err")
-RC=$?
-rc_is "c: --install-task from a path with blanks" 0
-create_line 'C:\Program Files\Quillfen 工具\quillfen.exe' >"$T/expect"
-same "c: quoted path with blanks and Chinese reaches schtasks" "$T/expect" "$SI/schtasks.log"
+# A % in the program's path is refused with or without the option.
+PCT='pct%OS%x'
+mkdir -p "$DRIVE_C/$PCT"
+cp "$EXE" "$DRIVE_C/$PCT/quillfen.exe"
+for allow in "" --allow-unsafe-dir; do
+    reset_state 0
+    (cd "$QF" && timeout 60 "$WINE" "C:\\$PCT\\quillfen.exe" --install-task $allow <"$NOIN" >"$T/out" 2>"$T/err")
+    RC=$?
+    rc_is "c: a path with % refused ${allow:-without the option}" 1
+    has "c: the % refusal ${allow:-without the option}" "$T/err" '✘ 未安装：程序路径含有 %，计划任务会把它当作环境变量展开；请换一个目录。'
+    if [ ! -e "$SI/schtasks.log" ]; then ok "c: no schtasks for a % path"; else bad "c: no schtasks for a % path" "$(cat "$SI/schtasks.log")"; fi
+done
+rm -rf "${DRIVE_C:?}/$PCT"
+
+# Programs planted beside the executable and in the current directory are
+# never started: schtasks and pnputil come from the system directory only.
+reset_state 0 0
+devices 'USB\VID_1234&PID_5678\0001|智能摄像头|x|Camera'
+mkdir -p "$DRIVE_C/cwd"
+for d in "$QF" "$DRIVE_C/cwd"; do for p in cmd schtasks pnputil; do cp "$BUILD/standins/planted.exe" "$d/$p.exe"; done; done
+input '1\ny\n\n'
+(cd "$DRIVE_C/cwd" && timeout 60 "$WINE" 'C:\qf\quillfen.exe' --remove-task <"$NOIN" >"$T/out" 2>"$T/err" &&
+    timeout 60 "$WINE" 'C:\qf\quillfen.exe' <"$T/in" >"$T/out" 2>"$T/err")
+printf '%s\n' "$DELETE_LINE" >"$T/expect"
+same "c: the real schtasks ran" "$T/expect" "$SI/schtasks.log"
+pnputil_line 'USB\VID_1234&PID_5678\0001' >"$T/expect"
+same "c: the real pnputil ran" "$T/expect" "$SI/pnputil.log"
+if [ ! -e "$SI/planted.log" ]; then ok "c: no planted cmd, schtasks or pnputil ran"; else bad "c: no planted cmd, schtasks or pnputil ran" "$(cat "$SI/planted.log")"; fi
+rm -f "$QF/cmd.exe" "$QF/schtasks.exe" "$QF/pnputil.exe"
+rm -rf "$DRIVE_C/cwd"
+
+# An idle pass loads no DLL beyond KERNEL32 and the C runtime.
+reset_state
+WINEDEBUG=+loaddll "$WINE" 'C:\qf\quillfen.exe' --enforce <"$NOIN" >"$T/out" 2>"$T/loaddll"
+loaded=$(sed -n 's/.*Loaded L"[^"]*\\\([^"\\]*\)".*/\1/p' "$T/loaddll" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+if [ "$loaded" = "kernel32.dll kernelbase.dll msvcrt.dll quillfen.exe " ]; then ok "c: an idle --enforce loads no other DLL"; else bad "c: an idle --enforce loads no other DLL" "$loaded"; fi
+
+# --install-task wins over --remove-task; a path with blanks, Chinese
+# characters, & and ^ reaches schtasks whole.
+for ODD in 'Program Files/Quillfen 工具' 'R&D ^x (1)'; do
+    reset_state 0
+    mkdir -p "$DRIVE_C/$ODD"
+    cp "$EXE" "$DRIVE_C/$ODD/quillfen.exe"
+    WIN_ODD="C:\\${ODD//\//\\}\\quillfen.exe"
+    (cd "$DRIVE_C/$ODD" && timeout 60 "$WINE" "$WIN_ODD" --remove-task --install-task --allow-unsafe-dir <"$NOIN" >"$T/out" 2>"$T/err")
+    RC=$?
+    rc_is "c: --install-task from $WIN_ODD" 0
+    create_line "$WIN_ODD" >"$T/expect"
+    same "c: $WIN_ODD reaches schtasks intact" "$T/expect" "$SI/schtasks.log"
+done
+rm -rf "$DRIVE_C/R&D ^x (1)"
 
 # ---- d: removal through pnputil ------------------------------------------------
 
@@ -398,7 +448,6 @@ has "e: — for the others" "$T/out" "$(row 2 在场 — — 'HD Camera for Smar
 } >"$T/expect"
 same "e: expired entry pruned, file rewritten with CR LF" "$T/expect" "$QF/blacklist.tsv"
 
-LOG=$QF/device_cleanup_log.txt
 n=$(grep -c '' "$LOG" 2>/dev/null || echo 0)
 if [ "$n" = 1 ] && grep -qE $'^\\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\] 扫描完成，命中 4 个设备\r$' "$LOG"; then
     ok "e: one scan line in the log, CR LF"
@@ -423,7 +472,7 @@ devices "${DEV_F[@]}"
 # Both devices: confirm, blacklist, 1 hour / 1 day, task yes / no.
 input '1,2\ny\ny\n1\ny\ny\ny\n3\nn\n\n'
 F0=$(date +%s)
-qf "$T/in"
+qf "$T/in" --allow-unsafe-dir
 F1=$(date +%s)
 rc_is "f: dialogue run exits 0" 0
 has "f: 1 hour chosen" "$T/out" '  ✔ 已选择：1 小时（约 0 天）'

@@ -10,7 +10,7 @@
 #include <stdlib.h>
 
 /* Appends the raw command line, as UTF-8, as one line to C:\standin\<name>.log. */
-static void standin_record(const char* name) {
+static inline void standin_record(const char* name) {
     static char path[MAX_PATH];
     static char line[32768 * 3 + 2];
     snprintf(path, sizeof path, "C:\\standin\\%s.log", name);
@@ -24,7 +24,7 @@ static void standin_record(const char* name) {
 }
 
 /* The exit code the test chose in C:\standin\<name>.exit; 0 when there is none. */
-static int standin_exit_code(const char* name) {
+static inline int standin_exit_code(const char* name) {
     char path[MAX_PATH];
     char buf[32];
     snprintf(path, sizeof path, "C:\\standin\\%s.exit", name);

@@ -1,0 +1,70 @@
+// Creating the scheduled task from the three places that offer it, after
+// making sure that what it would run as SYSTEM is out of ordinary users' reach.
+#include "app/ui.h"
+#include "common/console.h"
+#include "common/shared.h"
+#include "common/text.h"
+#include "device/syscmd.h"
+#include "log/log.h"
+#include "task/trust.h"
+
+namespace {
+
+const char PERCENT[] = "✘ 未安装：程序路径含有 %%，计划任务会把它当作环境变量展开；请换一个目录。\n";
+const char UNSAFE[] = "✘ 未安装：%s 可被普通用户修改，以 SYSTEM 运行会被用来提权。\n";
+
+// The verdict, with the refusal printed (indented on the screen, bare on
+// standard error) and logged. 1 when the task may be created; *unsafe_at
+// then names what the administrator allowed anyway, or is empty.
+int may_install(int to_screen, char* unsafe_at, size_t size) {
+    char16_t where[1024];
+    trust_verdict v = trust_check(where, 1024);
+    utf8(where, unsafe_at, size);
+    if (v == TRUST_OK || (v == TRUST_UNSAFE && g_allow_unsafe)) return 1;
+    char16_t exe[1024];
+    if (v == TRUST_PERCENT) {
+        sys_exe_path(exe, 1024);
+        utf8(exe, unsafe_at, size);
+    }
+    if (to_screen) {
+        out("  ");
+        if (v == TRUST_PERCENT) out(PERCENT);
+        else out(UNSAFE, unsafe_at);
+        if (v == TRUST_UNSAFE)
+            out("  [提示] 请把 quillfen.exe 复制到只有管理员能写入的目录（如 C:\\Program Files\\Quillfen）再安装；"
+                "确要安装请加 --allow-unsafe-dir 启动。\n");
+    } else if (v == TRUST_PERCENT) {
+        err(PERCENT);
+    } else {
+        err(UNSAFE, unsafe_at);
+    }
+    logline("拒绝安装后台任务 | %s", unsafe_at);
+    return 0;
+}
+
+void note_unsafe(const char* unsafe_at) {
+    if (unsafe_at[0]) logline("后台任务装在不安全目录 | %s", unsafe_at);
+}
+
+}  // namespace
+
+int g_allow_unsafe;
+
+install_result install_task_ui(void) {
+    char unsafe_at[3100];
+    if (!may_install(1, unsafe_at, sizeof unsafe_at)) return INSTALL_REFUSED;
+    if (!task_install()) {
+        out("  ✘ 安装失败（需要管理员权限）\n");
+        return INSTALL_FAILED;
+    }
+    note_unsafe(unsafe_at);
+    return INSTALL_DONE;
+}
+
+int install_task_mode(void) {
+    char unsafe_at[3100];
+    if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
+    if (!task_install()) return 1;
+    note_unsafe(unsafe_at);
+    return 0;
+}

@@ -1,0 +1,97 @@
+#include "task/trust.h"
+
+#include "common/text.h"
+#include "files/datafile.h"
+
+namespace {
+
+// Access rights, as the permission lists hold them.
+constexpr uint32_t WRITE_DATA = 0x0002;    // on a folder: create files
+constexpr uint32_t APPEND_DATA = 0x0004;   // on a folder: create folders
+constexpr uint32_t DELETE_CHILD = 0x0040;  // folders only
+constexpr uint32_t DELETE_IT = 0x00010000;
+constexpr uint32_t WRITE_DAC = 0x00040000;
+constexpr uint32_t WRITE_OWNER = 0x00080000;
+constexpr uint32_t GENERIC_ALL = 0x10000000;
+constexpr uint32_t GENERIC_WRITE = 0x40000000;
+
+constexpr uint32_t CHANGES_ABOVE = DELETE_CHILD | DELETE_IT | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | GENERIC_WRITE;
+constexpr uint32_t CHANGES_FILE = WRITE_DATA | APPEND_DATA | DELETE_IT | WRITE_DAC | WRITE_OWNER | GENERIC_ALL |
+                                  GENERIC_WRITE;
+constexpr uint32_t CHANGES_FOLDER = CHANGES_FILE | DELETE_CHILD;
+
+int trusted(sys_who w) { return w == SYS_WHO_SYSTEM || w == SYS_WHO_ADMINS || w == SYS_WHO_INSTALLER; }
+
+int is_sep(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// Length of the part of a path that names its root: "C:\", "\\server\share\",
+// "\\?\C:\", "/" (the simulated machine's paths).
+size_t root_len(const char16_t* p) {
+    size_t i = 0;
+    int unc = 0;
+    if (wstarts(p, u"\\\\?\\UNC\\")) {
+        i = 8;
+        unc = 1;
+    } else if (wstarts(p, u"\\\\?\\")) {
+        i = 4;
+    } else if (is_sep(p[0]) && is_sep(p[1])) {
+        i = 2;
+        unc = 1;
+    }
+    if (unc) {
+        for (int part = 0; part < 2 && p[i]; part++) {
+            while (p[i] && !is_sep(p[i])) i++;
+            if (p[i]) i++;
+        }
+        return i;
+    }
+    if (p[i] && p[i + 1] == u':' && is_sep(p[i + 2])) return i + 3;
+    return is_sep(p[i]) ? i + 1 : 0;
+}
+
+int check(const char16_t* path, trust_role role) {
+    sys_who owner = SYS_WHO_OTHER;
+    static sys_ace aces[SYS_MAX_ACES];
+    int n = 0;
+    // What cannot be read cannot be shown to be safe.
+    return sys_file_access(path, &owner, aces, &n) && trust_safe(owner, aces, n, role);
+}
+
+}  // namespace
+
+int trust_safe(sys_who owner, const sys_ace* aces, int n, trust_role role) {
+    // An owner can always change the permissions.
+    if (!trusted(owner)) return 0;
+    uint32_t changes = role == TRUST_FILE ? CHANGES_FILE : role == TRUST_OWN_FOLDER ? CHANGES_FOLDER : CHANGES_ABOVE;
+    for (int i = 0; i < n; i++)
+        if (!aces[i].inherit_only && !trusted(aces[i].who) && (aces[i].mask & changes)) return 0;
+    return 1;
+}
+
+trust_verdict trust_check(char16_t* where, size_t units) {
+    where[0] = 0;
+    char16_t path[PATH_UNITS];
+    if (!sys_exe_path(path, PATH_UNITS)) return TRUST_OK;  // the install itself then fails
+    if (wcontains(path, u"%")) return TRUST_PERCENT;
+    size_t root = root_len(path);
+    trust_role role = TRUST_FILE;
+    for (;;) {
+        if (!check(path, role)) {
+            wcat(where, units, path);
+            return TRUST_UNSAFE;
+        }
+        size_t n = wlen(path);
+        if (n <= root) break;  // the root was the last one
+        size_t cut = n;
+        while (cut > 0 && !is_sep(path[cut - 1])) cut--;
+        if (cut == 0) break;  // a bare file name: no folder to check
+        // The folder without its trailing separator, but the root with it.
+        path[cut - 1 < root ? root : cut - 1] = 0;
+        role = role == TRUST_FILE ? TRUST_OWN_FOLDER : TRUST_ABOVE;
+    }
+    if (data_path(path, PATH_UNITS, "blacklist.tsv") && sys_file_exists(path) && !check(path, TRUST_FILE)) {
+        wcat(where, units, path);
+        return TRUST_UNSAFE;
+    }
+    return TRUST_OK;
+}

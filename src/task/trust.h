@@ -1,0 +1,28 @@
+// Whether the scheduled task may be created: the task runs the executable
+// as SYSTEM, so nobody but the system and the administrators may be able
+// to replace it, or the blacklist it acts on.
+#pragma once
+
+#include <cstddef>
+
+#include "sys/sys.h"
+
+enum trust_role {
+    TRUST_FILE,        // the executable or the blacklist
+    TRUST_OWN_FOLDER,  // the executable's folder
+    TRUST_ABOVE,       // a folder above it: creating entries there is fine
+};
+
+// 1 when only the system, the administrators and the installer service can
+// change the object, going by its owner and its allow entries.
+int trust_safe(sys_who owner, const sys_ace* aces, int n, trust_role role);
+
+enum trust_verdict {
+    TRUST_OK,
+    TRUST_UNSAFE,   // `where` names the first object others can change
+    TRUST_PERCENT,  // the path holds '%', which the task would expand
+};
+
+// Checks the executable, its folder, every folder above it up to the root,
+// then blacklist.tsv if it exists, in this order.
+trust_verdict trust_check(char16_t* where, size_t units);

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Wine benchmarks of the real quillfen.exe, pinned to one CPU (taskset -c 1),
+# each pair of commands run interleaved; prints the medians and their ratio.
+#
+#   tests/bench/wine.sh idle [RUNS]      --enforce with no blacklist against a
+#                                        program that does nothing (goal: 1.05x)
+#   tests/bench/wine.sh removal [RUNS]   one interactive removal against a bare
+#                                        scan, 2,000 device records (goal: 2.3x)
+#
+# Uses the prefix and the build of tests/wine/run.sh (build-win); run that
+# first. Not part of the test command: timings are no test.
+set -eu
+export LANG=C.UTF-8
+unset LC_ALL DISPLAY WAYLAND_DISPLAY
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${QF_WIN_BUILD:-$ROOT/build-win}
+export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="schtasks.exe=n"
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+[ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
+[ -f "$WINEPREFIX/system.reg" ] || { echo "no Wine prefix: run tests/wine/run.sh first" >&2; exit 1; }
+DRIVE_C=$WINEPREFIX/drive_c
+B=$DRIVE_C/bench
+mkdir -p "$B"
+cp "$BUILD/quillfen.exe" "$B/quillfen.exe"
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"; "$WINESERVER" -k 2>/dev/null || true' EXIT
+"$WINESERVER" -p 600  # one server for all runs, as on a running system
+
+# time_ms INPUT EXE ARGS...: wall time of one pinned run, in milliseconds.
+time_ms() {
+    local in=$1 t
+    shift
+    t=$(date +%s%N)
+    (cd "$B" && taskset -c 1 "$WINE" "$@" <"$in" >/dev/null 2>&1) || true
+    echo $((($(date +%s%N) - t) / 1000000))
+}
+
+median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+
+# pair RUNS NAME_A INPUT_A ARGS_A... -- NAME_B INPUT_B ARGS_B...
+pair() {
+    local runs=$1 name_a=$2 in_a=$3
+    shift 3
+    local a=() b=()
+    while [ "$1" != "--" ]; do a+=("$1"); shift; done
+    shift
+    local name_b=$1 in_b=$2
+    shift 2
+    b=("$@")
+    : >"$WORK/a"
+    : >"$WORK/b"
+    time_ms "$in_a" "${a[@]}" >/dev/null  # warm the caches once
+    time_ms "$in_b" "${b[@]}" >/dev/null
+    for _ in $(seq 1 "$runs"); do
+        time_ms "$in_a" "${a[@]}" >>"$WORK/a"
+        time_ms "$in_b" "${b[@]}" >>"$WORK/b"
+    done
+    local ma mb
+    ma=$(median <"$WORK/a")
+    mb=$(median <"$WORK/b")
+    printf '%-36s median %6s ms\n%-36s median %6s ms\nratio %s\n' "$name_a" "$ma" "$name_b" "$mb" \
+        "$(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.2f", a / b }')"
+}
+
+case "${1:-}" in
+idle)
+    printf 'int main(void) { return 0; }\n' >"$WORK/noop.c"
+    x86_64-w64-mingw32-gcc -O2 -static -o "$B/noop.exe" "$WORK/noop.c"
+    rm -f "$B/blacklist.tsv"
+    : >"$WORK/empty"
+    pair "${2:-41}" "quillfen --enforce (no blacklist)" "$WORK/empty" 'C:\bench\quillfen.exe' --enforce \
+        -- "a program that does nothing" "$WORK/empty" 'C:\bench\noop.exe'
+    ;;
+removal)
+    # 2,000 device records; the one to remove is the only match of its keyword.
+    {
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+        for i in $(seq 1 2000); do
+            printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_BE%02X&PID_%04X\\%d]\r\n' $((i % 200)) "$i" "$i"
+            printf '"FriendlyName"="Bench Device %d"\r\n"Class"="USB"\r\n\r\n' "$i"
+        done
+    } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-devices.reg"
+    "$WINE" regedit /s 'C:\bench-devices.reg' </dev/null >/dev/null 2>&1
+    echo 0 >"$DRIVE_C/standin/pnputil.exit" 2>/dev/null || { mkdir -p "$DRIVE_C/standin"; echo 0 >"$DRIVE_C/standin/pnputil.exit"; }
+    printf '1\ny\n\n\nq\n' >"$WORK/remove.in"
+    : >"$WORK/empty"
+    # Every run removes the device, so each one first puts its key back.
+    reg_again() { "$WINE" regedit /s 'C:\bench-devices.reg' </dev/null >/dev/null 2>&1; }
+    runs=${2:-21}
+    : >"$WORK/a"
+    : >"$WORK/b"
+    for _ in $(seq 1 "$runs"); do
+        reg_again
+        time_ms "$WORK/remove.in" 'C:\bench\quillfen.exe' -k 'bench device 1234' --force >>"$WORK/a"
+        time_ms "$WORK/empty" 'C:\bench\quillfen.exe' -s -k 'bench device 1234' >>"$WORK/b"
+    done
+    ma=$(median <"$WORK/a")
+    mb=$(median <"$WORK/b")
+    printf '%-36s median %6s ms\n%-36s median %6s ms\nratio %s\n' "scan, remove, rescan" "$ma" "bare scan" "$mb" \
+        "$(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.2f", a / b }')"
+    { printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+      for i in $(seq 1 2000); do
+          printf '[-HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_BE%02X&PID_%04X]\r\n' $((i % 200)) "$i"
+      done; } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-clean.reg"
+    "$WINE" regedit /s 'C:\bench-clean.reg' </dev/null >/dev/null 2>&1
+    ;;
+*)
+    sed -n '2,12p' "$0"
+    exit 2
+    ;;
+esac
