@@ -1,3 +1,6 @@
+#include <cstring>
+
+#include "blacklist/match.h"
 #include "common/console.h"
 #include "app/ui.h"
 #include "blacklist/store.h"
@@ -28,6 +31,30 @@ int go_on(int* skipped) {
     return 0;
 }
 
+// 1 when the entry's name is the device's name exactly: a control character
+// would be saved as a blank, and a name cut to fit would reach more devices.
+int name_exact(const char16_t* w, const char* stored) {
+    for (const char16_t* p = w; *p; p++)
+        if (*p < 0x20) return 0;
+    static char whole[1600];
+    utf8(w, whole, sizeof whole);
+    return strlen(whole) == strlen(stored);
+}
+
+// Whether the entry may match by name: when its name reaches other devices,
+// only if the administrator says so.
+int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e) {
+    if (!e.name[0] || !name_exact(d.name, e.name)) return 0;
+    int others = bl_name_reach(e.name, d.inst);
+    if (others == 0) return 1;
+    char name[600];
+    scopy(name, sizeof name, e.name);
+    blank_controls(name);
+    out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", others, name);
+    out("  仍按名称拉黑？输入 y = 按名称，其他 = 只拉黑这一个设备 > ");
+    return ask() == 1;
+}
+
 void offer_blacklist(const DeviceEntry& d, const char* name) {
     out("  要不要把它拉黑（防止它自己回来）？(y/N) > ");
     if (ask() != 1) return;
@@ -53,7 +80,7 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
         utf8(d.inst, e.inst, sizeof e.inst);
         utf8(d.cls, e.cls, sizeof e.cls);
         e.until = now + secs;
-        e.byname = 1;
+        e.byname = by_name_consent(d, e);
         bl_status st = bl_add(e);
         if (st == BL_OK) {
             char left[64];

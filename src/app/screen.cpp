@@ -2,6 +2,7 @@
 
 #include "common/console.h"
 #include "app/ui.h"
+#include "blacklist/match.h"
 #include "blacklist/store.h"
 #include "common/shared.h"
 #include "common/text.h"
@@ -49,13 +50,20 @@ int elevation_check(void) {
     return 0;
 }
 
-int blacklisted(const DeviceEntry& d) {
-    char id[1200];
-    utf8(d.inst, id, sizeof id);
-    lower_ascii(id);
-    for (int i = 0; i < g_bn; i++)
-        if (g_bl[i].inst[0] && ieq_ascii(g_bl[i].inst, id)) return 1;
-    return 0;
+// The 已拉黑 column: 是 when an entry names the device's id (in force or
+// not), 名 when an entry in force reaches it by name only.
+const char* blacklisted(const DeviceEntry& d) {
+    char inst[1200], name[1200];
+    dev_lower(d.inst, inst, sizeof inst);
+    dev_lower(d.name, name, sizeof name);
+    int64_t now = sys_now();
+    const char* mark = "—";
+    for (int i = 0; i < g_bn; i++) {
+        bl_hit h = bl_match(g_bl[i], inst, name, d.builtin);
+        if (h == BL_BY_ID) return "是";
+        if (h == BL_BY_NAME && now < g_bl[i].until) mark = "名";
+    }
+    return mark;
 }
 
 }  // namespace
@@ -80,7 +88,7 @@ void loop_head(const Args& a) {
             shown_text(d.cls, cls, sizeof cls);
             shown_text(d.inst, inst, sizeof inst);
             out("  %-4d  %-4s  %-4s  %-6s  %-32s %-14s %s\n", i + 1, d.present ? "在场" : "离场",
-                d.builtin ? "锁" : "—", blacklisted(d) ? "是" : "—", name, cls, inst);
+                d.builtin ? "锁" : "—", blacklisted(d), name, cls, inst);
             if (d.builtin) nb++;
         }
         if (nb > 0)

@@ -1,10 +1,10 @@
 #include "blacklist/enforce.h"
 
-#include <cstring>
-
+#include "blacklist/match.h"
 #include "blacklist/store.h"
 #include "common/shared.h"
 #include "common/text.h"
+#include "device/devset.h"
 #include "device/scan.h"
 #include "device/syscmd.h"
 #include "log/log.h"
@@ -12,56 +12,70 @@
 
 namespace {
 
-// Each present device's texts, converted and lower-cased once per pass
-// rather than once per entry: the result is the same, the worst case
-// (64 entries x 2000 devices) many times cheaper.
-struct Lowered {
-    char inst[1200];
-    char name[1200];
+// One device to remove, under the first entry that reaches it.
+struct Hit {
+    int entry;
+    char16_t inst[512];
+    char name[1200];  // lower-cased, as the log shows it
 };
-Lowered g_low[DEV_MAX];
+Hit g_hits[DEV_MAX];
+int g_nhits;
 
-}  // namespace
-
-int bl_matches(const BlacklistEntry& e, const char* lower_inst, const char* lower_name) {
-    // An empty id names no device: it would match every device whose id
-    // could not be read.
-    if (e.inst[0] && ieq_ascii(e.inst, lower_inst)) return 1;
-    return e.byname && e.name[0] && strstr(lower_name, e.name) != nullptr;
-}
-
-void enforce_walk(int64_t now) {
-    for (int d = 0; d < g_n; d++) {
-        if (!g_dev[d].present) continue;
-        utf8(g_dev[d].inst, g_low[d].inst, sizeof g_low[d].inst);
-        lower_ascii(g_low[d].inst);
-        utf8(g_dev[d].name, g_low[d].name, sizeof g_low[d].name);
-        lower_ascii(g_low[d].name);
+// Walks every device record once and keeps the present devices that an
+// unexpired entry reaches; absent records take no room. 0 when the list
+// cannot be had (the reason is logged).
+int collect(int64_t now) {
+    g_nhits = 0;
+    uint32_t err = 0;
+    DevSetGuard set{sys_dev_open(1, &err)};
+    if (!set.s) {
+        logline("枚举设备失败 (code %lu)", (unsigned long)err);
+        return 0;
     }
-    for (int b = 0; b < g_bn; b++) {
-        const BlacklistEntry& e = g_bl[b];
-        if (now >= e.until) continue;
-        for (int d = 0; d < g_n; d++) {
-            if (!g_dev[d].present) continue;
-            if (!bl_matches(e, g_low[d].inst, g_low[d].name)) continue;
-            logline("后台命中拉黑 | %s | %s", g_low[d].name, g_low[d].inst);
-            sys_removal r = remove_dev(g_dev[d].inst);
-            if (r == SYS_REMOVED_RESTART)
-                logline("后台已删除（需重启） | %s", g_low[d].name);
-            else if (r == SYS_REMOVED)
-                logline("后台已删除 | %s", g_low[d].name);
-            else
-                logline("后台删除失败 | %s", g_low[d].name);
+    static DeviceEntry d;
+    static char inst[1200], name[1200];
+    for (uint32_t idx = 0; g_nhits < DEV_MAX && sys_dev_next(set.s, idx); idx++) {
+        // A device whose removal is already pending is left to the restart.
+        if (sys_dev_presence(set.s) != SYS_PRESENT || !dev_read(set.s, &d)) continue;
+        dev_lower(d.inst, inst, sizeof inst);
+        dev_lower(d.name, name, sizeof name);
+        for (int b = 0; b < g_bn; b++) {
+            if (now >= g_bl[b].until || bl_match(g_bl[b], inst, name, d.builtin) == BL_NO_HIT) continue;
+            Hit& h = g_hits[g_nhits++];
+            h.entry = b;
+            wcopy_zero(h.inst, d.inst, 511);
+            h.inst[511] = 0;
+            scopy(h.name, sizeof h.name, name);
+            break;  // each device once, under the first entry
         }
     }
+    return 1;
 }
+
+}  // namespace
 
 int enforce_pass(void) {
     int dropped;
     bl_prune(&dropped);
-    if (g_bn > 0) {  // an empty blacklist must not cost a device enumeration
-        scan(1, 1);
-        enforce_walk(sys_now());
+    int64_t now = sys_now();
+    int live = 0;
+    for (int b = 0; b < g_bn; b++) live += now < g_bl[b].until;
+    // An empty blacklist must not cost a device enumeration. The set is
+    // closed before anything is removed: a removal opens its own.
+    if (live && collect(now)) {
+        for (int b = 0; b < g_bn; b++) {
+            for (int k = 0; k < g_nhits; k++) {
+                const Hit& h = g_hits[k];
+                if (h.entry != b) continue;
+                char inst[1200];
+                dev_lower(h.inst, inst, sizeof inst);
+                logline("后台命中拉黑 | %s | %s", h.name, inst);
+                sys_removal r = remove_dev(h.inst);
+                if (r == SYS_REMOVED_RESTART) logline("后台已删除（需重启） | %s", h.name);
+                else if (r == SYS_REMOVED) logline("后台已删除 | %s", h.name);
+                else logline("后台删除失败 | %s", h.name);
+            }
+        }
     }
     if (dropped) logline("到期自动解除 %d 条", dropped);
     return 0;

@@ -43,6 +43,31 @@ int is_builtin(const char16_t* cls, const char16_t* inst) {
     return wstarts(id, u"acpi\\") || wstarts(id, u"root\\") || wcontains(id, u"pnp0");
 }
 
+int dev_read(sys_devset* s, DeviceEntry* d) {
+    char16_t name[512] = {0};
+    char16_t cls[128] = {0};
+    char16_t inst[512] = {0};
+    if (!sys_dev_prop(s, SYS_PROP_FRIENDLYNAME, name, 512) || !name[0]) sys_dev_prop(s, SYS_PROP_DEVICEDESC, name, 512);
+    sys_dev_prop(s, SYS_PROP_CLASS, cls, 128);
+    sys_dev_id(s, inst, 512);
+    // The platform promises terminated strings; do not rely on it.
+    name[511] = 0;
+    cls[127] = 0;
+    inst[511] = 0;
+    if (!name[0] && !inst[0]) return 0;
+    wcopy_zero(d->name, name, 511);
+    wcopy_zero(d->cls, cls, 127);
+    wcopy_zero(d->inst, inst, 511);
+    d->present = sys_dev_presence(s) != SYS_ABSENT;
+    d->builtin = is_builtin(cls, inst);
+    return 1;
+}
+
+void dev_lower(const char16_t* w, char* out, size_t size) {
+    utf8(w, out, size);
+    lower_ascii(out);
+}
+
 void scan(int all, int match_all) {
     uint32_t err = 0;
     DevSetGuard set{sys_dev_open(all, &err)};
@@ -53,30 +78,15 @@ void scan(int all, int match_all) {
     }
     for (uint32_t idx = 0; g_n < DEV_MAX; idx++) {
         if (!sys_dev_next(set.s, idx)) break;
-        char16_t name[512] = {0};
-        char16_t cls[128] = {0};
-        char16_t inst[512] = {0};
-        if (!sys_dev_prop(set.s, SYS_PROP_FRIENDLYNAME, name, 512) || !name[0])
-            sys_dev_prop(set.s, SYS_PROP_DEVICEDESC, name, 512);
-        sys_dev_prop(set.s, SYS_PROP_CLASS, cls, 128);
-        sys_dev_id(set.s, inst, 512);
-        // The platform promises terminated strings; do not rely on it.
-        name[511] = 0;
-        cls[127] = 0;
-        inst[511] = 0;
-        if (!name[0] && !inst[0]) continue;
+        DeviceEntry& d = g_dev[g_n];
+        if (!dev_read(set.s, &d)) continue;
         if (!match_all) {
             char16_t test[512];
-            wcopy_zero(test, name, 511);
+            wcopy_zero(test, d.name, 511);
             test[511] = 0;
             lowerw(test);
             if (!name_matches(test)) continue;
         }
-        DeviceEntry& d = g_dev[g_n++];
-        wcopy_zero(d.name, name, 511);
-        wcopy_zero(d.cls, cls, 127);
-        wcopy_zero(d.inst, inst, 511);
-        d.present = sys_dev_presence(set.s) != SYS_ABSENT;
-        d.builtin = is_builtin(cls, inst);
+        g_n++;
     }
 }

@@ -22,7 +22,8 @@ WINESERVER=/usr/lib/wine/wineserver64
 DRIVE_C=$WINEPREFIX/drive_c
 B=$DRIVE_C/bench
 mkdir -p "$B"
-cp "$BUILD/quillfen.exe" "$B/quillfen.exe"
+# QF_BENCH_EXE measures another build (an older one, say) in the same prefix.
+cp "${QF_BENCH_EXE:-$BUILD/quillfen.exe}" "$B/quillfen.exe"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"; "$WINESERVER" -k 2>/dev/null || true' EXIT
 "$WINESERVER" -p 600  # one server for all runs, as on a running system
@@ -78,7 +79,8 @@ removal)
         printf 'Windows Registry Editor Version 5.00\r\n\r\n'
         for i in $(seq 1 2000); do
             printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_BE%02X&PID_%04X\\%d]\r\n' $((i % 200)) "$i" "$i"
-            printf '"FriendlyName"="Bench Device %d"\r\n"Class"="USB"\r\n\r\n' "$i"
+            printf '"FriendlyName"="Bench Device %d"\r\n"DeviceDesc"="x"\r\n"Class"="Camera"\r\n' "$i"
+            printf '"ClassGUID"="{ca3e7ab9-b4c3-4ae6-8251-579ef933890f}"\r\n\r\n'
         done
     } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-devices.reg"
     "$WINE" regedit /s 'C:\bench-devices.reg' </dev/null >/dev/null 2>&1
@@ -88,13 +90,17 @@ removal)
     # Every run removes the device, so each one first puts its key back.
     reg_again() { "$WINE" regedit /s 'C:\bench-devices.reg' </dev/null >/dev/null 2>&1; }
     runs=${2:-21}
+    rm -f "$DRIVE_C/standin/pnputil.log"
     : >"$WORK/a"
     : >"$WORK/b"
     for _ in $(seq 1 "$runs"); do
         reg_again
-        time_ms "$WORK/remove.in" 'C:\bench\quillfen.exe' -k 'bench device 1234' --force >>"$WORK/a"
+        time_ms "$WORK/remove.in" 'C:\bench\quillfen.exe' -k 'bench device 1234' >>"$WORK/a"
         time_ms "$WORK/empty" 'C:\bench\quillfen.exe' -s -k 'bench device 1234' >>"$WORK/b"
     done
+    # A run that removed nothing measured nothing.
+    removed=$(grep -c 'remove-device' "$DRIVE_C/standin/pnputil.log" 2>/dev/null || true)
+    [ "$removed" = "$runs" ] || { echo "only ${removed:-0} of $runs runs removed the device" >&2; exit 1; }
     ma=$(median <"$WORK/a")
     mb=$(median <"$WORK/b")
     printf '%-36s median %6s ms\n%-36s median %6s ms\nratio %s\n' "scan, remove, rescan" "$ma" "bare scan" "$mb" \

@@ -129,7 +129,7 @@ TEST_DEV_KEYS=(
     'USB\VID_046D&PID_C31C' 'USB\VID_0BDA&PID_58B0' 'USB\VID_1234&PID_5678'
     'USB\VID_2222&PID_0002' 'USB\VID_AAAA&PID_0001'
     'USB\VID_0C45&PID_6366' 'USB\VID_0C45&PID_64AB' 'USB\VID_0C45&PID_64AC'
-    'USB\VID_0C45&PID_64AD' 'USB\VID_0C45&PID_64AE'
+    'USB\VID_0C45&PID_64AD' 'USB\VID_0C45&PID_64AE' 'USB\VID_FFFF&PID_FFFF'
 )
 
 # One device: "instance id|friendly name|description|class"; a friendly
@@ -539,10 +539,52 @@ cp "$LOG" "$T/f-enforce-log.txt"
 pnputil_line 'USB\VID_0C45&PID_64AB\ROAD&01' 'USB\VID_0C45&PID_64AC\ROAD&02' >"$T/expect"
 same "f: enforcement ran pnputil for the two safe ids only" "$T/expect" "$SI/pnputil.log"
 qf "$NOIN" -s
-has "f: the refused device is still there" "$T/out" "$(row 1 在场 — — 'Smart Camera Alpha 2' Camera 'USB\VID_0C45&PID_64AD\"&EVIL&"')"
+has "f: the refused device is still there, marked as reached by name" "$T/out" "$(row 1 在场 — 名 'Smart Camera Alpha 2' Camera 'USB\VID_0C45&PID_64AD\"&EVIL&"')"
 hasnt "f: the enforced devices are gone" "$T/out" 'ROAD&0'
 
 # ---- b: a real console -------------------------------------------------------
+
+# ---- h: what the unattended pass removes ----------------------------------------------
+
+echo "== h: the pass"
+bl_entry() { # byname name inst: one live entry
+    printf '# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n%s\t%s\t%s\t%s\tCamera\r\n' \
+        "$(($(date +%s) + 3600))" "$1" "$2" "$3" >"$QF/blacklist.tsv"
+}
+# A built-in ROOT device sharing the entry's name stays; the USB one goes.
+reset_state 0 0
+devices 'ROOT\QFCAM\0000|Smart Cam|x|Image' 'USB\VID_0C45&PID_64AD\SC01|Smart Cam|x|Camera'
+bl_entry 1 'smart cam' 'USB\VID_0000\NONE'
+qf "$NOIN" --enforce
+pnputil_line 'USB\VID_0C45&PID_64AD\SC01' >"$T/expect"
+same "h: by name, only the device that is not built-in is removed" "$T/expect" "$SI/pnputil.log"
+qf "$NOIN" -s
+has "h: the built-in device is still there, never marked 名" "$T/out" "$(row 1 在场 锁 — 'Smart Cam' Image 'ROOT\QFCAM\0000')"
+
+# 2,100 records, the blacklisted device enumerated after all of them.
+reset_state 0 0
+{
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    for i in $(seq 1 2099); do
+        printf '[%s\\USB\\VID_BE%02X&PID_%04X\\%d]\r\n"FriendlyName"="Filler %d"\r\n"DeviceDesc"="x"\r\n' \
+            "$ENUM" $((i % 100)) "$i" "$i" "$i"
+        printf '"Class"="Camera"\r\n"ClassGUID"="%s"\r\n\r\n' "$CAMERA_GUID"
+    done
+} | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$SI/filler.reg"
+"$WINE" regedit /s 'C:\standin\filler.reg' </dev/null >"$T/regedit.out" 2>&1
+devices 'USB\VID_FFFF&PID_FFFF\LAST|Smart Camera Last|x|Camera'
+qf "$NOIN" -s -k filler
+n=$(grep -c ' Filler [0-9]' "$T/out")
+if [ "$n" = 2099 ]; then ok "h: all 2,099 filler devices are enumerated"; else bad "h: all 2,099 filler devices are enumerated" "$n"; fi
+bl_entry 0 'smart camera last' 'USB\VID_FFFF&PID_FFFF\LAST'
+qf "$NOIN" --enforce
+pnputil_line 'USB\VID_FFFF&PID_FFFF\LAST' >"$T/expect"
+same "h: a blacklisted device after 2,100 records is removed" "$T/expect" "$SI/pnputil.log"
+{
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    for i in $(seq 1 2099); do printf '[-%s\\USB\\VID_BE%02X&PID_%04X]\r\n' "$ENUM" $((i % 100)) "$i"; done
+} | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$SI/filler.reg"
+"$WINE" regedit /s 'C:\standin\filler.reg' </dev/null >"$T/regedit.out" 2>&1
 
 # ---- g: the data files under concurrency, odd names and odd places ----------------
 
