@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs the Debian packages the build and the tests need, if any is missing.
 set -e
-need=(cmake g++ make python3 libgtest-dev "$@")
+need=(cmake g++ make python3 libgtest-dev libexpat1-dev "$@")
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

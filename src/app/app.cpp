@@ -7,7 +7,7 @@
 #include "blacklist/enforce.h"
 #include "common/shared.h"
 #include "device/scan.h"
-#include "device/syscmd.h"
+#include "task/task.h"
 #include "sys/sys.h"
 
 void parse_args(int argc, char** argv, Args* a) {

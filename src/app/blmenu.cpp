@@ -5,7 +5,7 @@
 #include "blacklist/store.h"
 #include "common/shared.h"
 #include "common/text.h"
-#include "device/syscmd.h"
+#include "task/task.h"
 #include "log/log.h"
 
 namespace {
@@ -33,7 +33,7 @@ void draw(void) {
         out("        实例：%s\n", shown(e.inst, inst, sizeof inst));
     }
     out("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n");
-    out("         t = 安装后台任务(每5分钟)  u = 卸载后台任务   q = 返回\n");
+    out("         t = 安装后台任务(即时+每5分钟)  u = 卸载后台任务   q = 返回\n");
     out("  > ");
 }
 
@@ -99,8 +99,13 @@ void bl_menu(void) {
         case 'q': case 'Q':
             return;
         case 't': case 'T':
-            if (install_task_ui() == INSTALL_DONE) {
-                out("  ✔ 后台任务已安装：每 5 分钟自动清理一次（重启有效）\n");
+            if (task_result r = install_task_ui(); r != TASK_FAILED) {
+                if (r == TASK_INSTALLED) {
+                    out("  ✔ 后台任务已安装：设备一出现就自动清理，另每 5 分钟一次（重启有效）\n");
+                } else {
+                    out("  ✔ 后台任务已安装：每 5 分钟自动清理一次（重启有效）\n");
+                    timer_only_hint();
+                }
                 char task[32];
                 utf8(TASK_NAME, task, sizeof task);
                 logline("已安装后台任务 %s", task);

@@ -98,7 +98,13 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     out("  小提示：装个后台任务才能「它一回来就自动删」。\n");
     out("  现在安装吗？(y/N) > ");
     if (ask() == 1) {
-        if (install_task_ui() == INSTALL_DONE) out("  ✔ 后台任务已安装（每5分钟检查一次，重启有效）\n");
+        task_result r = install_task_ui();
+        if (r == TASK_INSTALLED) {
+            out("  ✔ 后台任务已安装（设备一出现就检查，另每5分钟检查一次，重启有效）\n");
+        } else if (r == TASK_TIMER_ONLY) {
+            out("  ✔ 后台任务已安装（每5分钟检查一次，重启有效）\n");
+            timer_only_hint();
+        }
     } else {
         out("  好的，随时可在菜单 b 里安装。\n");
     }

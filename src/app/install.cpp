@@ -4,7 +4,6 @@
 #include "common/console.h"
 #include "common/shared.h"
 #include "common/text.h"
-#include "device/syscmd.h"
 #include "log/log.h"
 #include "task/trust.h"
 
@@ -50,21 +49,24 @@ void note_unsafe(const char* unsafe_at) {
 
 int g_allow_unsafe;
 
-install_result install_task_ui(void) {
+task_result install_task_ui(void) {
     char unsafe_at[3100];
-    if (!may_install(1, unsafe_at, sizeof unsafe_at)) return INSTALL_REFUSED;
-    if (!task_install()) {
+    if (!may_install(1, unsafe_at, sizeof unsafe_at)) return TASK_FAILED;
+    task_result r = task_install();
+    if (r == TASK_FAILED) {
         out("  ✘ 安装失败（需要管理员权限）\n");
-        return INSTALL_FAILED;
+        return r;
     }
     note_unsafe(unsafe_at);
-    return INSTALL_DONE;
+    return r;
 }
+
+void timer_only_hint(void) { out("  [提示] 本机不支持设备事件触发，改为每5分钟检查一次。\n"); }
 
 int install_task_mode(void) {
     char unsafe_at[3100];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
-    if (!task_install()) return 1;
+    if (task_install() == TASK_FAILED) return 1;
     note_unsafe(unsafe_at);
     return 0;
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "task/task.h"
+
 struct Args {
     int scan_all = 1;   // interactive scans include devices that are not attached
     int scan_only = 0;  // end after the first table
@@ -40,10 +42,12 @@ void shown_text(const char16_t* w, char* out, size_t size);
 // Set by --allow-unsafe-dir: create the task even where ordinary users could
 // change what it runs.
 extern int g_allow_unsafe;
-enum install_result { INSTALL_DONE, INSTALL_FAILED, INSTALL_REFUSED };
 // Creates the task for the menu or the dialogue, which print their own
-// success line; failures and refusals are printed here.
-install_result install_task_ui(void);
+// success line; failures and refusals are printed here (TASK_FAILED).
+task_result install_task_ui(void);
+// After the success line, when the task could only be created with its
+// five-minute timer.
+void timer_only_hint(void);
 // --install-task: the exit code.
 int install_task_mode(void);
 

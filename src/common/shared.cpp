@@ -7,5 +7,3 @@ BlacklistEntry g_bl[BL_MAX];
 int g_bn;
 char16_t g_key[KEY_UNITS];
 int g_force;
-
-const char16_t TASK_NAME[] = u"Quillfen-Enforce";

@@ -29,6 +29,3 @@ extern BlacklistEntry g_bl[BL_MAX];
 extern int g_bn;
 extern char16_t g_key[KEY_UNITS];
 extern int g_force;
-
-// The one name under which the scheduled task is created and deleted.
-extern const char16_t TASK_NAME[];

@@ -1,6 +1,5 @@
 #include "device/syscmd.h"
 
-#include "common/shared.h"
 #include "common/text.h"
 #include "device/devset.h"
 #include "files/datafile.h"
@@ -89,30 +88,6 @@ int run_silent(const char* program, const char16_t* args) {
     if (wlen(args) + 1 > room) return -1;
     wcat(line, LINE_UNITS, args);
     return sys_run(path, line, dir, RUN_TIMEOUT_MS);
-}
-
-int task_install(void) {
-    char16_t exe[PATH_UNITS], value[PATH_UNITS + 16], args[LINE_UNITS];
-    if (!sys_exe_path(exe, PATH_UNITS)) return 0;  // no path, no task that could run us
-    value[0] = 0;
-    wcat8(value, PATH_UNITS + 16, "\"");
-    wcat(value, PATH_UNITS + 16, exe);
-    wcat8(value, PATH_UNITS + 16, "\" --enforce");
-    args[0] = 0;
-    wcat8(args, LINE_UNITS, "/Create /TN ");
-    add_arg(args, LINE_UNITS, TASK_NAME);
-    wcat8(args, LINE_UNITS, " /TR ");
-    if (!add_arg(args, LINE_UNITS, value)) return 0;
-    wcat8(args, LINE_UNITS, " /SC MINUTE /MO 5 /RL HIGHEST /RU SYSTEM /F");
-    return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
-}
-
-int task_remove(void) {
-    char16_t args[128] = {0};
-    wcat8(args, 128, "/Delete /TN ");
-    add_arg(args, 128, TASK_NAME);
-    wcat8(args, 128, " /F");
-    return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
 }
 
 sys_removal remove_dev(const char16_t* instance_id) {

@@ -1,5 +1,4 @@
-// Everything that changes the system outside our own files: starting the
-// system programs, device removal and the scheduled task.
+// Starting the system programs, and device removal.
 #pragma once
 
 #include <cstddef>
@@ -15,10 +14,6 @@ int run_silent(const char* program, const char16_t* args);
 // the programs' own parser: quoted, with quotes and the backslashes before
 // them escaped. 0 when it does not fit (the line is then unusable).
 int add_arg(char16_t* line, size_t cap, const char16_t* arg);
-// Creates or replaces the scheduled task; 1 when schtasks exited with 0.
-int task_install(void);
-// Deletes the scheduled task; 1 when schtasks exited with 0.
-int task_remove(void);
 // Removes a device by instance id (class installer, pnputil as fallback) and
 // checks that it is gone when no restart is pending.
 sys_removal remove_dev(const char16_t* instance_id);

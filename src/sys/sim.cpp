@@ -213,6 +213,35 @@ void pnputil_removed(const char* args, int restart) {
     }
 }
 
+// What a task definition handed over with "/XML <file>" holds, as schtasks
+// would find it: "events" or "timer" for a UTF-16 definition with or
+// without the device-event trigger.
+void record_definition(const char* args) {
+    static char word[SIM_PATH_BYTES], text[65536];
+    static unsigned char raw[65536];
+    const char* p = args;
+    while (*p) {
+        p = next_arg(p, word, sizeof word);
+        if (strcmp(word, "/XML") != 0) continue;
+        next_arg(p, word, sizeof word);
+        FILE* f = fopen(word, "rb");
+        size_t n = f ? fread(raw, 1, sizeof raw, f) : 0;
+        if (f) fclose(f);
+        const char* what = "missing";
+        if (f) what = "not a UTF-16 task definition";
+        if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
+            static char16_t wide[sizeof raw / 2 + 1];
+            size_t k = 0;
+            for (size_t i = 2; i + 1 < n; i += 2) wide[k++] = (char16_t)(raw[i] | raw[i + 1] << 8);
+            wide[k] = 0;
+            utf8(wide, text, sizeof text);
+            if (strncmp(text, "<?xml", 5) == 0) what = strstr(text, "<EventTrigger>") ? "events" : "timer";
+        }
+        sim_record("xml", what);
+        return;
+    }
+}
+
 }  // namespace
 
 uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
@@ -237,6 +266,7 @@ int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cw
     size_t dl = strlen(g_sim.sysdir);
     const char* args = next_arg(line, first, sizeof first);
     if (strncmp(prog, g_sim.sysdir, dl) != 0 || prog[dl] != '\\' || strcmp(first, prog) != 0) return -1;
+    record_definition(args);
     // "<name> <arguments>" is what the rules match.
     scopy(key, sizeof key, prog + dl + 1);
     size_t kl = strlen(key);

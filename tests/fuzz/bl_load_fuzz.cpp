@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "blacklist/enforce.h"
+#include "blacklist/match.h"
 #include "blacklist/store.h"
 #include "common/shared.h"
 
@@ -52,10 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         char low[1200];
         lower(e.inst, low, sizeof low);
-        check(bl_matches(e, low, "") == (e.inst[0] != 0), "an entry matches its own (non-empty) instance id");
-        check(!bl_matches(e, "", ""), "an empty id or name never matches");
-        if (e.byname && e.name[0]) check(bl_matches(e, "\x01", e.name) == 1, "an entry matches its own name");
-        if (!e.byname) check(bl_matches(e, "\x01", e.name) == (strcmp(e.inst, "\x01") == 0), "byname 0: id only");
+        check((bl_match(e, low, "", 0) == BL_BY_ID) == (e.inst[0] != 0), "an entry matches its own (non-empty) instance id");
+        check(bl_match(e, "", "", 0) == BL_NO_HIT, "an empty id or name never matches");
+        if (e.byname && e.name[0]) check(bl_match(e, "\x01", e.name, 0) != BL_NO_HIT, "an entry matches its own name");
+        if (e.byname && e.name[0] && strcmp(e.inst, "\x01") != 0)
+            check(bl_match(e, "\x01", e.name, 1) == BL_NO_HIT, "a built-in device is never reached by name");
+        if (!e.byname) check((bl_match(e, "\x01", e.name, 0) != BL_NO_HIT) == (strcmp(e.inst, "\x01") == 0), "byname 0: id only");
     }
 
     // Write the table in the file format and read it again: nothing may move.

@@ -29,7 +29,8 @@ write "{}" for an intended empty line there.
   blacklist-in      blacklist.tsv placed before the run; '|' is a TAB;
                     CR LF line ends, or LF / CR with the option "lf" / "cr"
   dirs-in           directories made beside the executable before the run,
-                    one name per line (they may stay)
+                    one name per line (they may stay); "." is the folder itself
+  file-in NAME      a file NAME placed beside the executable before the run
   log-in            device_cleanup_log.txt placed before the run (CR LF)
   stdout            expected standard output; "\\n" after each line;
                     lines starting with '@' are the macros below
@@ -97,7 +98,7 @@ RULE = "  " + "=" * 60 + "\n"
 DEF_KEYS = ["smart-camara", "smart-camera", "smartcamara", "smartcamera",
             "smart cam", "smartcam", "智慧摄像机", "智能摄像"]
 PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist"}
-KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "log-in", "stdout", "exit",
+KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
          "record", "blacklist", "log", "stderr"}
 NOEOL = "\x00NOEOL\x00"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
@@ -220,7 +221,7 @@ def macro(name, arg):
                 + "\n        实例：" + inst + "\n")
     if name == "blmenu":
         return ("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n"
-                "         t = 安装后台任务(每5分钟)  u = 卸载后台任务   q = 返回\n"
+                "         t = 安装后台任务(即时+每5分钟)  u = 卸载后台任务   q = 返回\n"
                 "  > ")
     if name == "blist":
         return "拉黑名单共 %d 条：\n" % int(arg)
@@ -476,6 +477,9 @@ def run_case(binary, path, keep, update=False):
             eol = "\n" if "lf" in opts else "\r" if "cr" in opts else "\r\n"
             with open(bl_path, "wb") as f:
                 f.write(section("blacklist-in", eol))
+        if "file-in" in sec:
+            with open(os.path.join(ctx.datadir, sec["file-in"][1][0]), "wb") as f:
+                f.write(section("file-in", "\n"))
         if "log-in" in sec:
             with open(log_path, "wb") as f:
                 f.write(section("log-in", "\r\n"))

@@ -123,7 +123,7 @@ TEST(Dispatch, InstallTaskWinsOverRemoveTask) {
     EXPECT_EQ(run_app({"--remove-task", "--install-task"}, &printed), 0);
     EXPECT_EQ(printed, "");
     auto rec = m.recorded();
-    ASSERT_EQ(rec.size(), 1u);
+    ASSERT_EQ(rec.size(), 2u);  // the command, and what the definition holds
     EXPECT_EQ(rec[0].rfind("run\t\"C:\\Windows\\system32\\schtasks.exe\" /Create ", 0), 0u) << rec[0];
 }
 

@@ -1,0 +1,166 @@
+#include "task/task.h"
+
+#include "common/text.h"
+#include "device/syscmd.h"
+#include "files/datafile.h"
+#include "sys/sys.h"
+
+const char16_t TASK_NAME[] = u"Quillfen-Enforce";
+
+namespace {
+
+// A path of PATH_UNITS units, every character escaped ("&quot;"), twice,
+// and the rest of the definition.
+constexpr size_t XML_UNITS = 2 * 6 * PATH_UNITS + 4096;
+
+// The event log in which the system records device arrivals: 400 when a
+// device is configured, 410 when it is started.
+const char EVENT_QUERY[] =
+    "&lt;QueryList&gt;&lt;Query Id=\"0\" Path=\"Microsoft-Windows-Kernel-PnP/Configuration\"&gt;"
+    "&lt;Select Path=\"Microsoft-Windows-Kernel-PnP/Configuration\"&gt;"
+    "*[System[(EventID=400 or EventID=410)]]&lt;/Select&gt;&lt;/Query&gt;&lt;/QueryList&gt;";
+
+struct Xml {
+    char16_t* out;
+    size_t units;
+    size_t n;
+    void ascii(const char* s) {
+        for (; *s; s++) unit((char16_t)(unsigned char)*s);
+    }
+    void unit(char16_t c) {
+        if (n + 1 < units) out[n] = c;
+        n++;
+    }
+    void text(const char16_t* s) {
+        for (; *s; s++) {
+            switch (*s) {
+            case u'&': ascii("&amp;"); break;
+            case u'<': ascii("&lt;"); break;
+            case u'>': ascii("&gt;"); break;
+            case u'"': ascii("&quot;"); break;
+            case u'\'': ascii("&apos;"); break;
+            default: unit(*s);
+            }
+        }
+    }
+    void element(const char* name, const char16_t* value) {
+        ascii("<");
+        ascii(name);
+        ascii(">");
+        text(value);
+        ascii("</");
+        ascii(name);
+        ascii(">\r\n");
+    }
+};
+
+// Writes the definition as UTF-16 LE with its byte-order mark, fresh: a
+// leftover is deleted first, and a file that cannot be deleted fails it.
+int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
+    static char bytes[2 * XML_UNITS + 2];
+    bytes[0] = (char)0xFF;
+    bytes[1] = (char)0xFE;
+    for (size_t i = 0; i < n; i++) {
+        bytes[2 + 2 * i] = (char)(xml[i] & 0xFF);
+        bytes[3 + 2 * i] = (char)(xml[i] >> 8);
+    }
+    sys_file_delete(path);
+    return sys_file_create(path, bytes, (uint32_t)(2 + 2 * n));
+}
+
+// One attempt: write, hand to schtasks, delete whatever happened.
+int create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
+    static char16_t xml[XML_UNITS];
+    size_t n = task_xml(xml, XML_UNITS, exe, start, events);
+    if (n == 0 || !write_definition(file, xml, n)) {
+        sys_file_delete(file);
+        return 0;
+    }
+    static char16_t args[3 * PATH_UNITS];
+    args[0] = 0;
+    wcat8(args, 3 * PATH_UNITS, "/Create /TN ");
+    add_arg(args, 3 * PATH_UNITS, TASK_NAME);
+    wcat8(args, 3 * PATH_UNITS, " /XML ");
+    int ok = add_arg(args, 3 * PATH_UNITS, file);
+    wcat8(args, 3 * PATH_UNITS, " /F");
+    ok = ok && run_silent("schtasks.exe", args) == 0;
+    sys_file_delete(file);
+    return ok;
+}
+
+}  // namespace
+
+size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int start[6], int events) {
+    if (units == 0) return 0;
+    Xml x{out, units, 0};
+    // The folder the program runs in is its own.
+    char16_t dir[PATH_UNITS];
+    size_t cut = 0;
+    for (size_t i = 0; exe[i]; i++)
+        if (exe[i] == u'\\' || exe[i] == u'/') cut = i;
+    if (cut >= PATH_UNITS) return 0;
+    for (size_t i = 0; i < cut; i++) dir[i] = exe[i];
+    dir[cut] = 0;
+    if (cut == 2 && exe[1] == u':') dir[cut++] = u'\\', dir[cut] = 0;  // "C:\", not "C:"
+    char when[32];
+    fmt(when, sizeof when, "%04d-%02d-%02dT%02d:%02d:%02d", start[0], start[1], start[2], start[3], start[4], start[5]);
+
+    x.ascii("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n");
+    x.ascii("<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n");
+    x.ascii("<RegistrationInfo>\r\n");
+    x.element("Author", u"Quillfen");
+    x.element("Description", u"删除拉黑名单中重新出现的设备（Quillfen）");
+    x.ascii("</RegistrationInfo>\r\n<Triggers>\r\n");
+    x.ascii("<TimeTrigger>\r\n<Enabled>true</Enabled>\r\n<StartBoundary>");
+    x.ascii(when);
+    x.ascii("</StartBoundary>\r\n<Repetition>\r\n<Interval>PT5M</Interval>\r\n");
+    x.ascii("<StopAtDurationEnd>false</StopAtDurationEnd>\r\n</Repetition>\r\n</TimeTrigger>\r\n");
+    if (events) {
+        // A few seconds' delay: the device has then finished arriving.
+        x.ascii("<EventTrigger>\r\n<Enabled>true</Enabled>\r\n<Subscription>");
+        x.ascii(EVENT_QUERY);
+        x.ascii("</Subscription>\r\n<Delay>PT3S</Delay>\r\n</EventTrigger>\r\n");
+    }
+    x.ascii("</Triggers>\r\n<Principals>\r\n<Principal id=\"Author\">\r\n");
+    x.ascii("<UserId>S-1-5-18</UserId>\r\n<RunLevel>HighestAvailable</RunLevel>\r\n");
+    x.ascii("</Principal>\r\n</Principals>\r\n<Settings>\r\n");
+    // A laptop on battery needs the pass as much as one on the mains; an
+    // arrival during a pass gets a pass of its own after it.
+    x.ascii("<MultipleInstancesPolicy>Queue</MultipleInstancesPolicy>\r\n");
+    x.ascii("<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\r\n");
+    x.ascii("<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\r\n");
+    x.ascii("<AllowHardTerminate>true</AllowHardTerminate>\r\n");
+    x.ascii("<StartWhenAvailable>true</StartWhenAvailable>\r\n");
+    x.ascii("<Enabled>true</Enabled>\r\n");
+    x.ascii("<ExecutionTimeLimit>PT1H</ExecutionTimeLimit>\r\n");
+    x.ascii("</Settings>\r\n<Actions Context=\"Author\">\r\n<Exec>\r\n");
+    x.element("Command", exe);
+    x.element("Arguments", u"--enforce");
+    x.element("WorkingDirectory", dir);
+    x.ascii("</Exec>\r\n</Actions>\r\n</Task>\r\n");
+    if (x.n + 1 > units) {
+        out[0] = 0;
+        return 0;
+    }
+    out[x.n] = 0;
+    return x.n;
+}
+
+task_result task_install(void) {
+    char16_t exe[PATH_UNITS], file[PATH_UNITS];
+    // No path, no task that could run us.
+    if (!sys_exe_path(exe, PATH_UNITS) || !data_path(file, PATH_UNITS, "Quillfen-Enforce.xml")) return TASK_FAILED;
+    int start[6];
+    sys_local_time(sys_now(), start);
+    if (create_from(exe, file, start, 1)) return TASK_INSTALLED;
+    // A system without the device event log refuses the whole definition.
+    return create_from(exe, file, start, 0) ? TASK_TIMER_ONLY : TASK_FAILED;
+}
+
+int task_remove(void) {
+    char16_t args[128] = {0};
+    wcat8(args, 128, "/Delete /TN ");
+    add_arg(args, 128, TASK_NAME);
+    wcat8(args, 128, " /F");
+    return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
+}

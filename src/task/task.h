@@ -1,0 +1,28 @@
+// The scheduled task that runs the unattended pass as SYSTEM: created from
+// a definition file, and deleted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The one name under which the task is created, deleted and logged.
+extern const char16_t TASK_NAME[];
+
+enum task_result {
+    TASK_FAILED,
+    TASK_INSTALLED,   // on device arrival and every 5 minutes
+    TASK_TIMER_ONLY,  // every 5 minutes: the system refused the event trigger
+};
+
+// Creates or replaces the task: writes its definition beside the executable,
+// hands it to schtasks, deletes it. When schtasks refuses the definition,
+// tries once more without the device-event trigger.
+task_result task_install(void);
+// Deletes the task; 1 when schtasks exited with 0.
+int task_remove(void);
+
+// The task's definition (Task Scheduler XML, without the byte-order mark)
+// for the executable at `exe`, repeating from the local time `start`
+// (year, month, day, hour, minute, second), with or without the trigger on
+// device arrival. Returns its length in units; 0 when it does not fit.
+size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int start[6], int events);
