@@ -1,38 +1,79 @@
+// The command line and the choice of the one mode a run performs.
 #include "app/app.h"
 
-#include <cstdio>
-#include <cstring>
-
+#include "app/console.h"
 #include "app/ui.h"
 #include "blacklist/enforce.h"
-#include "common/shared.h"
 #include "device/scan.h"
-#include "task/task.h"
 #include "sys/sys.h"
+#include "task/task.h"
+#include "version.h"
+
+int g_force;
+
+namespace {
+
+int is(const char* s, const char* option) { return strcmp(s, option) == 0; }
+
+void usage(void) {
+    out("用法：quillfen [选项]\n\n");
+    out("不带选项：交互模式（扫描设备、列表、按序号删除、拉黑名单管理）。\n\n");
+    out("选项：\n");
+    out("  -s, --scan            只扫描并列出一次，然后退出\n");
+    out("  -k, --key <关键词>    用这个关键词代替默认关键词匹配设备名\n");
+    out("  --present-only        只列出当前在场的设备\n");
+    out("  --force               删除内置/系统设备前不再额外询问\n");
+    out("  --blist               列出拉黑名单后退出\n");
+    out("  --enforce             删除拉黑名单中重新出现的设备（后台任务以 SYSTEM 运行它）\n");
+    out("  --install-task        安装后台任务 Quillfen-Enforce\n");
+    out("  --remove-task         卸载后台任务\n");
+    out("  --allow-unsafe-dir    程序所在目录可被普通用户修改时也安装后台任务\n");
+    out("  -h, --help, /?, -?    显示本说明\n");
+    out("  --version             显示版本号\n\n");
+    out("数据文件（在 quillfen.exe 所在目录）：\n");
+    out("  blacklist.tsv            拉黑名单\n");
+    out("  device_cleanup_log.txt   操作日志\n\n");
+    out("退出码：\n");
+    out("  0  交互模式、--scan、--blist、--enforce、--help、--version；--install-task、--remove-task 成功\n");
+    out("  1  --install-task、--remove-task 失败，或因目录不安全拒绝安装\n");
+}
+
+}  // namespace
 
 void parse_args(int argc, char** argv, Args* a) {
     for (int i = 1; i < argc; i++) {
         const char* s = argv[i];
-        if (!strcmp(s, "-s") || !strcmp(s, "--scan")) a->scan_only = 1;
-        else if (!strcmp(s, "--force")) g_force = 1;
-        else if (!strcmp(s, "--present-only")) a->scan_all = 0;
-        else if (!strcmp(s, "--enforce")) a->enforce = 1;
-        else if (!strcmp(s, "--install-task")) a->install_task = 1;
-        else if (!strcmp(s, "--remove-task")) a->remove_task = 1;
-        else if (!strcmp(s, "--blist")) a->blist = 1;
-        else if (!strcmp(s, "--allow-unsafe-dir")) g_allow_unsafe = 1;
-        else if (!strcmp(s, "-k") || !strcmp(s, "--key")) {
+        if (is(s, "-s") || is(s, "--scan")) a->scan_only = 1;
+        else if (is(s, "--force")) g_force = 1;
+        else if (is(s, "--present-only")) a->scan_all = 0;
+        else if (is(s, "--enforce")) a->enforce = 1;
+        else if (is(s, "--install-task")) a->install_task = 1;
+        else if (is(s, "--remove-task")) a->remove_task = 1;
+        else if (is(s, "--blist")) a->blist = 1;
+        else if (is(s, "--allow-unsafe-dir")) g_allow_unsafe = 1;
+        else if (is(s, "-h") || is(s, "--help") || is(s, "/?") || is(s, "-?")) a->info = a->info ? a->info : ARGS_HELP;
+        else if (is(s, "--version")) a->info = a->info ? a->info : ARGS_VERSION;
+        else if (is(s, "-k") || is(s, "--key")) {
             if (i + 1 >= argc) break;
             set_key(argv[++i]);
+        } else if (!is(s, "--elevated")) {  // what the elevated relaunch passes
+            err("[提示] 忽略未知参数：%s\n", s);
         }
     }
 }
 
 int app_main(int argc, char** argv) {
-    sys_console_utf8();
-    setvbuf(stdout, nullptr, _IONBF, 0);
+    sys_console_init();
     Args a;
     parse_args(argc, argv, &a);
+    if (a.info == ARGS_HELP) {
+        usage();
+        return 0;
+    }
+    if (a.info == ARGS_VERSION) {
+        out("Quillfen %s\n", QF_VERSION);
+        return 0;
+    }
     if (a.enforce) return enforce_pass();
     if (a.install_task) return install_task_mode();
     if (a.remove_task) return task_remove() ? 0 : 1;

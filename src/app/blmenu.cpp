@@ -1,10 +1,10 @@
+// The blacklist menu and the --blist listing.
 #include <cstring>
 
-#include "common/console.h"
+#include "app/console.h"
 #include "app/ui.h"
 #include "blacklist/store.h"
-#include "common/shared.h"
-#include "common/text.h"
+#include "base/text.h"
 #include "task/task.h"
 #include "log/log.h"
 
@@ -26,7 +26,7 @@ void draw(void) {
     if (g_bn == 0) out("   （空）\n");
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];
-        char left[64], name[600], cls[128], inst[1200];
+        char left[LEFT_BYTES], name[600], cls[128], inst[1200];
         fmt_left(e.until, left);
         out("   %-3d  %-30s [%s]  %s%s\n", i + 1, shown_name(e.name, name, sizeof name),
             e.cls[0] ? shown(e.cls, cls, sizeof cls) : "-", left, e.byname ? "  (按名字匹配)" : "");
@@ -130,7 +130,7 @@ int blist_mode(void) {
     out("拉黑名单共 %d 条：\n", g_bn);
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];
-        char left[64], name[600], cls[128], inst[1200];
+        char left[LEFT_BYTES], name[600], cls[128], inst[1200];
         fmt_left(e.until, left);
         out("  %2d. %-30s %-14s %s\n     %s\n", i + 1, shown_name(e.name, name, sizeof name),
             shown(e.cls, cls, sizeof cls), left, shown(e.inst, inst, sizeof inst));

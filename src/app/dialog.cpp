@@ -1,11 +1,12 @@
+// The removal dialogue: confirm, remove, blacklist, offer the task.
 #include <cstring>
 
 #include "blacklist/match.h"
-#include "common/console.h"
+#include "device/scan.h"
+#include "app/console.h"
 #include "app/ui.h"
 #include "blacklist/store.h"
-#include "common/shared.h"
-#include "common/text.h"
+#include "base/text.h"
 #include "device/syscmd.h"
 #include "log/log.h"
 #include "sys/sys.h"
@@ -75,15 +76,14 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
         out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
     } else {
         static BlacklistEntry e;
-        utf8(d.name, e.name, sizeof e.name);
-        lower_ascii(e.name);
+        dev_lower(d.name, e.name, sizeof e.name);
         utf8(d.inst, e.inst, sizeof e.inst);
         utf8(d.cls, e.cls, sizeof e.cls);
         e.until = now + secs;
         e.byname = by_name_consent(d, e);
         bl_status st = bl_add(e);
         if (st == BL_OK) {
-            char left[64];
+            char left[LEFT_BYTES];
             fmt_left(sys_now() + secs, left);
             out("  ✔ 已拉黑：%s（%s）\n", name, left);
             logline("拉黑 | %s | %lld秒", name, (long long)secs);

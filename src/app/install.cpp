@@ -1,9 +1,9 @@
 // Creating the scheduled task from the three places that offer it, after
 // making sure that what it would run as SYSTEM is out of ordinary users' reach.
 #include "app/ui.h"
-#include "common/console.h"
-#include "common/shared.h"
-#include "common/text.h"
+#include "app/console.h"
+#include "base/text.h"
+#include "files/datafile.h"
 #include "log/log.h"
 #include "task/trust.h"
 
@@ -16,15 +16,12 @@ const char UNSAFE[] = "✘ 未安装：%s 可被普通用户修改，以 SYSTEM 
 // standard error) and logged. 1 when the task may be created; *unsafe_at
 // then names what the administrator allowed anyway, or is empty.
 int may_install(int to_screen, char* unsafe_at, size_t size) {
-    char16_t where[1024];
-    trust_verdict v = trust_check(where, 1024);
+    char16_t where[PATH_UNITS];
+    trust_verdict v = trust_check(where, countof(where));
     utf8(where, unsafe_at, size);
     if (v == TRUST_OK || (v == TRUST_UNSAFE && g_allow_unsafe)) return 1;
-    char16_t exe[1024];
-    if (v == TRUST_PERCENT) {
-        sys_exe_path(exe, 1024);
-        utf8(exe, unsafe_at, size);
-    }
+    char16_t exe[PATH_UNITS];
+    if (v == TRUST_PERCENT && sys_exe_path(exe, countof(exe))) utf8(exe, unsafe_at, size);
     if (to_screen) {
         out("  ");
         if (v == TRUST_PERCENT) out(PERCENT);
@@ -50,7 +47,7 @@ void note_unsafe(const char* unsafe_at) {
 int g_allow_unsafe;
 
 task_result install_task_ui(void) {
-    char unsafe_at[3100];
+    char unsafe_at[3 * PATH_UNITS];
     if (!may_install(1, unsafe_at, sizeof unsafe_at)) return TASK_FAILED;
     task_result r = task_install();
     if (r == TASK_FAILED) {
@@ -64,7 +61,7 @@ task_result install_task_ui(void) {
 void timer_only_hint(void) { out("  [提示] 本机不支持设备事件触发，改为每5分钟检查一次。\n"); }
 
 int install_task_mode(void) {
-    char unsafe_at[3100];
+    char unsafe_at[3 * PATH_UNITS];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
     if (task_install() == TASK_FAILED) return 1;
     note_unsafe(unsafe_at);

@@ -1,6 +1,6 @@
-#include "common/console.h"
+// The command menu: number lists, all, keyword change, quit.
+#include "app/console.h"
 #include "app/ui.h"
-#include "common/shared.h"
 #include "device/scan.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include <cstring>
+// The main screen: banner, elevation check, the device table and its loop.
+#include "version.h"
 
-#include "common/console.h"
+#include "app/console.h"
 #include "app/ui.h"
 #include "blacklist/match.h"
 #include "blacklist/store.h"
-#include "common/shared.h"
-#include "common/text.h"
+#include "base/text.h"
 #include "device/scan.h"
 #include "log/log.h"
 #include "sys/sys.h"
@@ -16,10 +16,10 @@ const char RULE[] = "  =========================================================
 
 void banner(void) {
     out("\n");
-    out(RULE);
-    out("     Quillfen  v2   ·   扫描 / 手动删除 / 拉黑\n");
+    out("%s", RULE);
+    out("     Quillfen  v%d   ·   扫描 / 手动删除 / 拉黑\n", QF_VERSION_MAJOR);
     out("     Quillfen 开发组 · 本机管理员专用\n");
-    out(RULE);
+    out("%s", RULE);
     out("   匹配关键词：");
     if (g_key[0]) {
         char k[256];
@@ -53,7 +53,7 @@ int elevation_check(void) {
 // The 已拉黑 column: 是 when an entry names the device's id (in force or
 // not), 名 when an entry in force reaches it by name only.
 const char* blacklisted(const DeviceEntry& d) {
-    char inst[1200], name[1200];
+    char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
     dev_lower(d.inst, inst, sizeof inst);
     dev_lower(d.name, name, sizeof name);
     int64_t now = sys_now();
@@ -75,7 +75,8 @@ void closing_lines(void) {
 
 void loop_head(const Args& a) {
     out("  正在扫描设备...\n");
-    scan(a.scan_all, 0);
+    uint32_t err;
+    if (!scan(a.scan_all, 0, &err)) out("  [错误] 枚举设备失败 (code %lu)\n", (unsigned long)err);
     if (g_n == 0) {
         out("  （没找到匹配的设备）\n\n");
     } else {

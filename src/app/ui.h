@@ -6,7 +6,10 @@
 
 #include "task/task.h"
 
+enum { ARGS_HELP = 1, ARGS_VERSION = 2 };
+
 struct Args {
+    int info = 0;       // ARGS_HELP or ARGS_VERSION, whichever came first: before any mode
     int scan_all = 1;   // interactive scans include devices that are not attached
     int scan_only = 0;  // end after the first table
     int enforce = 0;
@@ -15,7 +18,11 @@ struct Args {
     int blist = 0;
 };
 
-// Reads the options; sets g_force and g_key directly.
+// --force: no extra question before removing a built-in device.
+extern int g_force;
+
+// Reads the options; sets g_force, g_allow_unsafe and g_key directly, and
+// names each argument it does not know on standard error.
 void parse_args(int argc, char** argv, Args* a);
 
 // Interactive mode: blacklist load, banner, elevation test, then the loop.

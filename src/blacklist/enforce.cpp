@@ -1,9 +1,9 @@
+// The unattended pass: every present device against the entries in force.
 #include "blacklist/enforce.h"
 
 #include "blacklist/match.h"
 #include "blacklist/store.h"
-#include "common/shared.h"
-#include "common/text.h"
+#include "base/text.h"
 #include "device/devset.h"
 #include "device/scan.h"
 #include "device/syscmd.h"
@@ -15,8 +15,8 @@ namespace {
 // One device to remove, under the first entry that reaches it.
 struct Hit {
     int entry;
-    char16_t inst[512];
-    char name[1200];  // lower-cased, as the log shows it
+    char16_t inst[INST_UNITS];
+    char name[DEV_TEXT_BYTES];  // lower-cased, as the log shows it
 };
 Hit g_hits[DEV_MAX];
 int g_nhits;
@@ -33,7 +33,7 @@ int collect(int64_t now) {
         return 0;
     }
     static DeviceEntry d;
-    static char inst[1200], name[1200];
+    static char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
     for (uint32_t idx = 0; g_nhits < DEV_MAX && sys_dev_next(set.s, idx); idx++) {
         // A device whose removal is already pending is left to the restart.
         if (sys_dev_presence(set.s) != SYS_PRESENT || !dev_read(set.s, &d)) continue;
@@ -43,8 +43,8 @@ int collect(int64_t now) {
             if (now >= g_bl[b].until || bl_match(g_bl[b], inst, name, d.builtin) == BL_NO_HIT) continue;
             Hit& h = g_hits[g_nhits++];
             h.entry = b;
-            wcopy_zero(h.inst, d.inst, 511);
-            h.inst[511] = 0;
+            wcopy_zero(h.inst, d.inst, countof(h.inst) - 1);
+            h.inst[countof(h.inst) - 1] = 0;
             scopy(h.name, sizeof h.name, name);
             break;  // each device once, under the first entry
         }
@@ -67,7 +67,7 @@ int enforce_pass(void) {
             for (int k = 0; k < g_nhits; k++) {
                 const Hit& h = g_hits[k];
                 if (h.entry != b) continue;
-                char inst[1200];
+                char inst[DEV_TEXT_BYTES];
                 dev_lower(h.inst, inst, sizeof inst);
                 logline("后台命中拉黑 | %s | %s", h.name, inst);
                 sys_removal r = remove_dev(h.inst);

@@ -1,8 +1,9 @@
+// How an entry reaches a device, and how far a name would reach.
 #include "blacklist/match.h"
 
 #include <cstring>
 
-#include "common/text.h"
+#include "base/text.h"
 #include "device/devset.h"
 #include "device/scan.h"
 
@@ -24,7 +25,7 @@ int bl_name_reach(const char* lower_name, const char16_t* own) {
     if (!set.s) return 0;
     int n = 0;
     static DeviceEntry d;
-    static char inst[1200], name[1200];
+    static char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
     for (uint32_t idx = 0; sys_dev_next(set.s, idx); idx++) {
         if (!dev_read(set.s, &d) || wicmp(d.inst, own) == 0) continue;
         dev_lower(d.inst, inst, sizeof inst);

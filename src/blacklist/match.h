@@ -2,7 +2,7 @@
 // the unattended pass and the consent question of the dialogue.
 #pragma once
 
-#include "common/shared.h"
+#include "blacklist/store.h"
 
 enum bl_hit { BL_NO_HIT, BL_BY_ID, BL_BY_NAME };
 

@@ -1,10 +1,14 @@
+// The blacklist file: parsing, formatting, and each change as one locked step.
 #include "blacklist/store.h"
 
 #include <cstring>
 
-#include "common/text.h"
+#include "base/text.h"
 #include "files/datafile.h"
 #include "sys/sys.h"
+
+BlacklistEntry g_bl[BL_MAX];
+int g_bn;
 
 namespace {
 
@@ -13,6 +17,9 @@ const char HEADER[] = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\t
 // The longest line a save writes is under 2,000 bytes; hand-edited files may
 // hold longer ones, which the reader takes in pieces of this size.
 constexpr size_t LINE_PIECE = 2999;
+// A line as a save writes it: two numbers, three fields, four tabs, CR LF.
+constexpr size_t LINE_BYTES = 48 + sizeof(BlacklistEntry::name) + sizeof(BlacklistEntry::inst) +
+                              sizeof(BlacklistEntry::cls);
 // Another of our processes may hold the lock while it saves or while the
 // pass removes devices; a user at the menu can wait this long.
 constexpr uint32_t LOCK_WAIT_MS = 10000;
@@ -62,8 +69,8 @@ struct Paths {
 };
 
 int make_paths(Paths* p) {
-    return data_path(p->file, PATH_UNITS, "blacklist.tsv") && data_path(p->tmp, PATH_UNITS, "blacklist.tsv.tmp") &&
-           data_path(p->lock, PATH_UNITS, "blacklist.tsv.lock") && data_path(p->dir, PATH_UNITS, "");
+    return data_path(p->file, countof(p->file), "blacklist.tsv") && data_path(p->tmp, countof(p->tmp), "blacklist.tsv.tmp") &&
+           data_path(p->lock, countof(p->lock), "blacklist.tsv.lock") && data_path(p->dir, countof(p->dir), "");
 }
 
 // The table as the current step read it and changed it.
@@ -103,11 +110,11 @@ void delete_stale_temps(const Paths& p) {
     sys_dir* d = sys_dir_open(p.dir);
     if (!d) return;
     char16_t name[PATH_UNITS], full[PATH_UNITS];
-    while (sys_dir_next(d, name, PATH_UNITS)) {
+    while (sys_dir_next(d, name, countof(name))) {
         if (!old_temp_name(name)) continue;
         full[0] = 0;
-        wcat(full, PATH_UNITS, p.dir);
-        wcat(full, PATH_UNITS, name);
+        wcat(full, countof(full), p.dir);
+        wcat(full, countof(full), name);
         sys_file_delete(full);
     }
     sys_dir_close(d);
@@ -197,10 +204,9 @@ size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size) {
     memcpy(out, HEADER, len);
     for (int i = 0; i < n; i++) {
         const BlacklistEntry& e = t[i];
-        // The fields' own limits keep a line under 2,000 bytes.
-        if (size - len < 2100) return 0;
+        if (size - len < LINE_BYTES) return 0;
         char* o = out + len;
-        size_t k = fmt(o, 40, "%lld\t%d\t", (long long)e.until, (int)e.byname);
+        size_t k = fmt(o, LINE_BYTES, "%lld\t%d\t", (long long)e.until, (int)e.byname);
         k += put_field(o + k, e.name);
         o[k++] = '\t';
         k += put_field(o + k, e.inst);
@@ -254,14 +260,14 @@ bl_status bl_prune(int* dropped) {
 void fmt_left_secs(int64_t secs, char* out) {
     long long s = (long long)secs;
     if (s <= 0) {
-        fmt(out, 64, "已过期");
+        fmt(out, LEFT_BYTES, "已过期");
     } else if (s < 3600) {
         long long m = s / 60;
-        fmt(out, 64, "剩余 %lld分钟", m ? m : 1LL);
+        fmt(out, LEFT_BYTES, "剩余 %lld分钟", m ? m : 1LL);
     } else if (s < 86400) {
-        fmt(out, 64, "剩余 %lld小时%lld分", s / 3600, (s % 3600) / 60);
+        fmt(out, LEFT_BYTES, "剩余 %lld小时%lld分", s / 3600, (s % 3600) / 60);
     } else {
-        fmt(out, 64, "剩余 %lld天%lld小时", s / 86400, (s % 86400) / 3600);
+        fmt(out, LEFT_BYTES, "剩余 %lld天%lld小时", s / 86400, (s % 86400) / 3600);
     }
 }
 

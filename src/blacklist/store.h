@@ -4,7 +4,21 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/shared.h"
+// One blacklisted device.
+struct BlacklistEntry {
+    char name[600];   // display name, ASCII lower-cased
+    char inst[1200];  // instance id as stored
+    char cls[128];
+    int64_t until;    // expiry, seconds since 1970 UTC; in force while now < until
+    int32_t byname;   // non-zero: also matches devices whose name contains `name`
+};
+
+constexpr int BL_MAX = 64;
+
+// The blacklist as this process last read or wrote it. Changed only through
+// the functions below.
+extern BlacklistEntry g_bl[BL_MAX];
+extern int g_bn;
 
 enum bl_status {
     BL_OK,      // done; the file holds the result
@@ -32,7 +46,9 @@ int bl_parse(const char* data, size_t n, BlacklistEntry* t);
 // The file's bytes for a table; returns their length.
 size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size);
 
-// Remaining time until `until` as text, into out (64 bytes).
+// Room for a remaining-time text.
+constexpr size_t LEFT_BYTES = 64;
+// Remaining time until `until` as text, into out (LEFT_BYTES).
 void fmt_left(int64_t until, char* out);
 // The same for a number of seconds left.
 void fmt_left_secs(int64_t secs, char* out);

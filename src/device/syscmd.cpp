@@ -1,6 +1,7 @@
+// System programs by full path, and device removal with its fallback.
 #include "device/syscmd.h"
 
-#include "common/text.h"
+#include "base/text.h"
 #include "device/devset.h"
 #include "files/datafile.h"
 
@@ -36,8 +37,8 @@ sys_removal class_installer_remove(const char16_t* id) {
 sys_removal pnputil_remove(const char16_t* id) {
     if (!id_safe(id)) return SYS_REMOVE_FAILED;
     char16_t args[LINE_UNITS] = {0};
-    wcat8(args, LINE_UNITS, "/remove-device ");
-    if (!add_arg(args, LINE_UNITS, id)) return SYS_REMOVE_FAILED;  // a cut id would name another device
+    wcat8(args, countof(args), "/remove-device ");
+    if (!add_arg(args, countof(args), id)) return SYS_REMOVE_FAILED;  // a cut id would name another device
     int rc = run_silent("pnputil.exe", args);
     if (rc == PNPUTIL_REBOOT) return SYS_REMOVED_RESTART;
     return rc == 0 ? SYS_REMOVED : SYS_REMOVE_FAILED;
@@ -76,17 +77,17 @@ int run_silent(const char* program, const char16_t* args) {
     // directory: no search path, no current directory, no command
     // interpreter and its AutoRun.
     char16_t dir[PATH_UNITS], path[PATH_UNITS], line[LINE_UNITS];
-    if (!sys_system_dir(dir, PATH_UNITS)) return -1;
+    if (!sys_system_dir(dir, countof(dir))) return -1;
     path[0] = 0;
-    wcat(path, PATH_UNITS, dir);
-    wcat8(path, PATH_UNITS, "\\");
-    wcat8(path, PATH_UNITS, program);
+    wcat(path, countof(path), dir);
+    wcat8(path, countof(path), "\\");
+    wcat8(path, countof(path), program);
     line[0] = 0;
-    if (wlen(path) + 1 >= PATH_UNITS || !add_arg(line, LINE_UNITS, path)) return -1;
-    wcat8(line, LINE_UNITS, " ");
-    size_t room = LINE_UNITS - wlen(line);
+    if (wlen(path) + 1 >= countof(path) || !add_arg(line, countof(line), path)) return -1;
+    wcat8(line, countof(line), " ");
+    size_t room = countof(line) - wlen(line);
     if (wlen(args) + 1 > room) return -1;
-    wcat(line, LINE_UNITS, args);
+    wcat(line, countof(line), args);
     return sys_run(path, line, dir, RUN_TIMEOUT_MS);
 }
 

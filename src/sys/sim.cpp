@@ -15,7 +15,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "common/text.h"
+#include "base/text.h"
 #include "sys/sim_machine.h"
 
 namespace {
@@ -246,11 +246,13 @@ void record_definition(const char* args) {
 
 uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
     if (units == 0) return 0;
-    size_t n = utf16(g_sim.sysdir, buf, units);
-    if (n + 1 >= units) {
+    static char16_t wide[SIM_PATH_BYTES];
+    size_t n = utf16(g_sim.sysdir, wide, countof(wide));
+    if (n + 1 > units) {
         buf[0] = 0;
         return 0;
     }
+    memcpy(buf, wide, (n + 1) * sizeof(char16_t));
     return (uint32_t)n;
 }
 
@@ -313,7 +315,7 @@ uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
 
 // ---- console ----------------------------------------------------------------------
 
-void sys_console_utf8(void) {}
+void sys_console_init(void) { setvbuf(stdout, nullptr, _IONBF, 0); }
 
 void sys_out(const char* s, uint32_t n) { fwrite(s, 1, n, stdout); }
 
@@ -418,7 +420,7 @@ int sys_file_exists(const char16_t* path) {
     return stat(host(path, p, sizeof p), &st) == 0;
 }
 
-int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n) {
+int sys_file_access(const char16_t* path, principal* owner, sys_ace* aces, int* n) {
     static char p[SIM_PATH_BYTES];
     utf8(path, p, sizeof p);
     *n = 0;
@@ -430,8 +432,8 @@ int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n)
         for (int k = 0; k < perm.n; k++) aces[(*n)++] = perm.aces[k];
         return 1;
     }
-    *owner = SYS_WHO_ADMINS;
-    aces[(*n)++] = sys_ace{SYS_WHO_ADMINS, 0x001F01FF, 0};
+    *owner = PRINCIPAL_ADMINS;
+    aces[(*n)++] = sys_ace{PRINCIPAL_ADMINS, 0x001F01FF, 0};
     return 1;
 }
 
@@ -485,10 +487,11 @@ sys_dir* sys_dir_open(const char16_t* dir) {
 
 int sys_dir_next(sys_dir* d, char16_t* buf, uint32_t units) {
     if (!d || !d->d) return 0;
+    static char16_t wide[1024];
     while (struct dirent* e = readdir(d->d)) {
-        size_t n = strlen(e->d_name);
-        if (utf16n(e->d_name, n, buf, units) < n && n + 1 > units) continue;
-        if (wlen(buf) + 1 >= units) continue;  // too long to be sure it is whole
+        size_t n = utf16(e->d_name, wide, countof(wide));
+        if (n + 1 >= countof(wide) || n + 1 > units) continue;  // names that do not fit are skipped
+        memcpy(buf, wide, (n + 1) * sizeof(char16_t));
         return 1;
     }
     return 0;

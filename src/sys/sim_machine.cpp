@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/text.h"
+#include "base/text.h"
 
 SimMachine g_sim;
 
@@ -107,11 +107,11 @@ const char* parse_dev(char** field, int nf) {
     return nullptr;
 }
 
-int who_named(const char* name, sys_who* who) {
+int who_named(const char* name, principal* who) {
     static const char* const NAMES[] = {"system", "admins", "installer", "other"};
     for (int i = 0; i < 4; i++)
         if (strcmp(name, NAMES[i]) == 0) {
-            *who = (sys_who)i;
+            *who = (principal)i;
             return 1;
         }
     return 0;

@@ -82,7 +82,7 @@ struct SimRule {
 struct SimPerm {
     char path[1024];
     int readable;
-    sys_who owner;
+    principal owner;
     sys_ace aces[SIM_PERM_ACES];
     int n;
 };

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "base/security.h"
+
 // ---- device set -----------------------------------------------------------
 // One set is open at a time; opening a second fails. A member becomes
 // "current" through sys_dev_next (or at once, for sys_dev_open_id), and the
@@ -45,8 +47,8 @@ int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units);
 // buf empty when it cannot be read or does not fit.
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units);
 sys_presence sys_dev_presence(sys_devset* s);
-// Removes the current member through its class installer (global scope,
-// without any user interface).
+// Removes the current member from the system, in every hardware profile,
+// without any user interface.
 sys_removal sys_dev_remove(sys_devset* s);
 void sys_dev_close(sys_devset* s);
 
@@ -75,9 +77,10 @@ int sys_relaunch_elevated(void);
 uint32_t sys_exe_path(char16_t* buf, uint32_t units);
 
 // ---- console ---------------------------------------------------------------
-// Switches the console to UTF-8 (failures are ignored: there may be no
-// console at all).
-void sys_console_utf8(void);
+// Prepares the console: UTF-8 both ways (failures are ignored: there may be
+// no console at all) and standard output without a buffer of its own, so
+// that every prompt shows before the program waits.
+void sys_console_init(void);
 // Writes UTF-8 bytes to standard output / standard error.
 void sys_out(const char* s, uint32_t n);
 void sys_err(const char* s, uint32_t n);
@@ -107,19 +110,17 @@ int sys_file_delete(const char16_t* path);
 // 1 when a file or directory stands at path.
 int sys_file_exists(const char16_t* path);
 
-// Who an entry of a permission list (or an owner) names.
-enum sys_who { SYS_WHO_SYSTEM, SYS_WHO_ADMINS, SYS_WHO_INSTALLER, SYS_WHO_OTHER };
 // One allow entry: whom, which access rights, and whether it only passes
 // to objects created inside (then it grants nothing on this one).
 struct sys_ace {
-    sys_who who;
+    principal who;
     uint32_t mask;
     int inherit_only;
 };
 constexpr int SYS_MAX_ACES = 64;
 // The owner and the allow entries of a file's or folder's permission list
 // (deny entries are left out). 0 when they cannot be read completely.
-int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n);
+int sys_file_access(const char16_t* path, principal* owner, sys_ace* aces, int* n);
 
 // An exclusive lock on a lock file (created when needed, never deleted),
 // honoured by every process of ours. Waits at most wait_ms; nullptr when it

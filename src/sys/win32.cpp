@@ -25,8 +25,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "common/secdesc.h"
-#include "common/text.h"
+#include "base/security.h"
+#include "base/text.h"
 #include "sys/sys.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
@@ -347,9 +347,9 @@ int sys_is_elevated(void) {
 int sys_relaunch_elevated(void) {
     static char16_t path[1024];
     static wchar_t cwd[1024];
-    if (!sys_exe_path(path, 1024)) return 0;
-    DWORD c = GetCurrentDirectoryW(1024, cwd);
-    if (c == 0 || c >= 1024) cwd[0] = 0;
+    if (!sys_exe_path(path, countof(path))) return 0;
+    DWORD c = GetCurrentDirectoryW(countof(cwd), cwd);
+    if (c == 0 || c >= countof(cwd)) cwd[0] = 0;
     decltype(&::ShellExecuteW) shell_execute = nullptr;
     int ok = 1;
     bind(load_system_dll(L"shell32.dll"), "ShellExecuteW", &shell_execute, &ok);
@@ -431,9 +431,10 @@ void stream_write(Stream* st, FILE* fp, const char* s, uint32_t n) {
 
 }  // namespace
 
-void sys_console_utf8(void) {
+void sys_console_init(void) {
     SetConsoleOutputCP(65001);
     SetConsoleCP(65001);
+    setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
 void sys_out(const char* s, uint32_t n) { stream_write(&g_stdout, stdout, s, n); }
@@ -460,12 +461,12 @@ void pend_put(char c) {
 // Reads one chunk from the console into g_pend. 0 at the end of input.
 int con_fill(void) {
     static wchar_t w[4096];
-    static char16_t u[4096 + 2];
+    static char16_t u[countof(w) + 2];
     HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
     DWORD got = 0;
     g_pend_n = 0;
     g_pend_at = 0;
-    if (!ReadConsoleW(h, w, 4096, &got, nullptr) || got == 0) return 0;
+    if (!ReadConsoleW(h, w, countof(w), &got, nullptr) || got == 0) return 0;
 
     size_t k = 0;
     if (g_hi_held) u[k++] = g_hi_held;
@@ -635,7 +636,7 @@ int sys_file_exists(const char16_t* path) {
     return GetFileAttributesW(long_path(path, lp)) != INVALID_FILE_ATTRIBUTES;
 }
 
-int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n) {
+int sys_file_access(const char16_t* path, principal* owner, sys_ace* aces, int* n) {
     *n = 0;
     const AdvApi* api = adv_api();
     if (!api) return 0;
@@ -648,10 +649,10 @@ int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n)
                          &sd) != ERROR_SUCCESS)
         return 0;
     int ok = own != nullptr;
-    if (ok) *owner = sid_who(static_cast<const unsigned char*>(own), 68);
+    if (ok) *owner = sid_principal(static_cast<const unsigned char*>(own), 68);
     if (ok && !dacl) {
         // No list at all: everyone may do everything.
-        aces[(*n)++] = sys_ace{SYS_WHO_OTHER, GENERIC_ALL, 0};
+        aces[(*n)++] = sys_ace{PRINCIPAL_OTHER, GENERIC_ALL, 0};
     } else if (ok) {
         const unsigned char* p = reinterpret_cast<const unsigned char*>(dacl) + sizeof(ACL);
         const unsigned char* end = reinterpret_cast<const unsigned char*>(dacl) + dacl->AclSize;
@@ -666,11 +667,11 @@ int sys_file_access(const char16_t* path, sys_who* owner, sys_ace* aces, int* n)
                 const ACCESS_ALLOWED_ACE* a = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(p);
                 size_t sid_room = h->AceSize - offsetof(ACCESS_ALLOWED_ACE, SidStart);
                 if (*n == SYS_MAX_ACES) ok = 0;
-                else aces[(*n)++] = sys_ace{sid_who(reinterpret_cast<const unsigned char*>(&a->SidStart), sid_room), a->Mask, io};
+                else aces[(*n)++] = sys_ace{sid_principal(reinterpret_cast<const unsigned char*>(&a->SidStart), sid_room), a->Mask, io};
             } else if (h->AceType == ACCESS_ALLOWED_OBJECT_ACE_TYPE || h->AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
                 // An allow entry of a kind we do not read: assume the worst.
                 if (*n == SYS_MAX_ACES) ok = 0;
-                else aces[(*n)++] = sys_ace{SYS_WHO_OTHER, GENERIC_ALL, io};
+                else aces[(*n)++] = sys_ace{PRINCIPAL_OTHER, GENERIC_ALL, io};
             }
             p += h->AceSize;
         }

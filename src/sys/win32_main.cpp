@@ -9,7 +9,7 @@
 #include <cstddef>
 
 #include "app/app.h"
-#include "common/text.h"
+#include "base/text.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 

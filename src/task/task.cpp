@@ -1,6 +1,7 @@
+// The task's definition file, and creating and deleting the task.
 #include "task/task.h"
 
-#include "common/text.h"
+#include "base/text.h"
 #include "device/syscmd.h"
 #include "files/datafile.h"
 #include "sys/sys.h"
@@ -64,27 +65,26 @@ int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
         bytes[2 + 2 * i] = (char)(xml[i] & 0xFF);
         bytes[3 + 2 * i] = (char)(xml[i] >> 8);
     }
-    sys_file_delete(path);
+    (void)sys_file_delete(path);  // one that cannot be deleted fails the create
     return sys_file_create(path, bytes, (uint32_t)(2 + 2 * n));
 }
 
 // One attempt: write, hand to schtasks, delete whatever happened.
 int create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
     static char16_t xml[XML_UNITS];
-    size_t n = task_xml(xml, XML_UNITS, exe, start, events);
-    if (n == 0 || !write_definition(file, xml, n)) {
-        sys_file_delete(file);
-        return 0;
-    }
+    size_t n = task_xml(xml, countof(xml), exe, start, events);
+    if (n == 0 || !write_definition(file, xml, n)) return 0;
     static char16_t args[3 * PATH_UNITS];
     args[0] = 0;
-    wcat8(args, 3 * PATH_UNITS, "/Create /TN ");
-    add_arg(args, 3 * PATH_UNITS, TASK_NAME);
-    wcat8(args, 3 * PATH_UNITS, " /XML ");
-    int ok = add_arg(args, 3 * PATH_UNITS, file);
-    wcat8(args, 3 * PATH_UNITS, " /F");
+    wcat8(args, countof(args), "/Create /TN ");
+    add_arg(args, countof(args), TASK_NAME);
+    wcat8(args, countof(args), " /XML ");
+    int ok = add_arg(args, countof(args), file);
+    wcat8(args, countof(args), " /F");
     ok = ok && run_silent("schtasks.exe", args) == 0;
-    sys_file_delete(file);
+    // The definition names the program SYSTEM will run: it must not stay
+    // for anyone to read or edit for a later install.
+    if (!sys_file_delete(file)) return 0;
     return ok;
 }
 
@@ -98,7 +98,7 @@ size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int star
     size_t cut = 0;
     for (size_t i = 0; exe[i]; i++)
         if (exe[i] == u'\\' || exe[i] == u'/') cut = i;
-    if (cut >= PATH_UNITS) return 0;
+    if (cut + 2 > countof(dir)) return 0;
     for (size_t i = 0; i < cut; i++) dir[i] = exe[i];
     dir[cut] = 0;
     if (cut == 2 && exe[1] == u':') dir[cut++] = u'\\', dir[cut] = 0;  // "C:\", not "C:"
@@ -149,7 +149,7 @@ size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int star
 task_result task_install(void) {
     char16_t exe[PATH_UNITS], file[PATH_UNITS];
     // No path, no task that could run us.
-    if (!sys_exe_path(exe, PATH_UNITS) || !data_path(file, PATH_UNITS, "Quillfen-Enforce.xml")) return TASK_FAILED;
+    if (!sys_exe_path(exe, countof(exe)) || !data_path(file, countof(file), "Quillfen-Enforce.xml")) return TASK_FAILED;
     int start[6];
     sys_local_time(sys_now(), start);
     if (create_from(exe, file, start, 1)) return TASK_INSTALLED;
@@ -159,8 +159,8 @@ task_result task_install(void) {
 
 int task_remove(void) {
     char16_t args[128] = {0};
-    wcat8(args, 128, "/Delete /TN ");
-    add_arg(args, 128, TASK_NAME);
-    wcat8(args, 128, " /F");
+    wcat8(args, countof(args), "/Delete /TN ");
+    add_arg(args, countof(args), TASK_NAME);
+    wcat8(args, countof(args), " /F");
     return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
 }

@@ -1,6 +1,7 @@
+// The trust rule for permission lists, and the walk up the program's path.
 #include "task/trust.h"
 
-#include "common/text.h"
+#include "base/text.h"
 #include "files/datafile.h"
 
 namespace {
@@ -20,7 +21,7 @@ constexpr uint32_t CHANGES_FILE = WRITE_DATA | APPEND_DATA | DELETE_IT | WRITE_D
                                   GENERIC_WRITE;
 constexpr uint32_t CHANGES_FOLDER = CHANGES_FILE | DELETE_CHILD;
 
-int trusted(sys_who w) { return w == SYS_WHO_SYSTEM || w == SYS_WHO_ADMINS || w == SYS_WHO_INSTALLER; }
+int trusted(principal w) { return w == PRINCIPAL_SYSTEM || w == PRINCIPAL_ADMINS || w == PRINCIPAL_INSTALLER; }
 
 int is_sep(char16_t c) { return c == u'\\' || c == u'/'; }
 
@@ -50,7 +51,7 @@ size_t root_len(const char16_t* p) {
 }
 
 int check(const char16_t* path, trust_role role) {
-    sys_who owner = SYS_WHO_OTHER;
+    principal owner = PRINCIPAL_OTHER;
     static sys_ace aces[SYS_MAX_ACES];
     int n = 0;
     // What cannot be read cannot be shown to be safe.
@@ -59,7 +60,7 @@ int check(const char16_t* path, trust_role role) {
 
 }  // namespace
 
-int trust_safe(sys_who owner, const sys_ace* aces, int n, trust_role role) {
+int trust_safe(principal owner, const sys_ace* aces, int n, trust_role role) {
     // An owner can always change the permissions.
     if (!trusted(owner)) return 0;
     uint32_t changes = role == TRUST_FILE ? CHANGES_FILE : role == TRUST_OWN_FOLDER ? CHANGES_FOLDER : CHANGES_ABOVE;
@@ -71,7 +72,7 @@ int trust_safe(sys_who owner, const sys_ace* aces, int n, trust_role role) {
 trust_verdict trust_check(char16_t* where, size_t units) {
     where[0] = 0;
     char16_t path[PATH_UNITS];
-    if (!sys_exe_path(path, PATH_UNITS)) return TRUST_OK;  // the install itself then fails
+    if (!sys_exe_path(path, countof(path))) return TRUST_OK;  // the install itself then fails
     if (wcontains(path, u"%")) return TRUST_PERCENT;
     size_t root = root_len(path);
     trust_role role = TRUST_FILE;
@@ -89,7 +90,7 @@ trust_verdict trust_check(char16_t* where, size_t units) {
         path[cut - 1 < root ? root : cut - 1] = 0;
         role = role == TRUST_FILE ? TRUST_OWN_FOLDER : TRUST_ABOVE;
     }
-    if (data_path(path, PATH_UNITS, "blacklist.tsv") && sys_file_exists(path) && !check(path, TRUST_FILE)) {
+    if (data_path(path, countof(path), "blacklist.tsv") && sys_file_exists(path) && !check(path, TRUST_FILE)) {
         wcat(where, units, path);
         return TRUST_UNSAFE;
     }

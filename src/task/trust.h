@@ -15,7 +15,7 @@ enum trust_role {
 
 // 1 when only the system, the administrators and the installer service can
 // change the object, going by its owner and its allow entries.
-int trust_safe(sys_who owner, const sys_ace* aces, int n, trust_role role);
+int trust_safe(principal owner, const sys_ace* aces, int n, trust_role role);
 
 enum trust_verdict {
     TRUST_OK,

@@ -12,17 +12,18 @@
 
 #include "blacklist/enforce.h"
 #include "blacklist/store.h"
-#include "common/shared.h"
 #include "device/scan.h"
+#include "sys/sim_machine.h"
 #include "sys/sys.h"
 
-int sim_load_machine(const char* path);
 
 namespace {
 
+uint32_t g_err;
+
 // A full table of present devices and a full, live blacklist.
 bool worst_case(benchmark::State& state) {
-    scan(1, 1);
+    scan(1, 1, &g_err);
     int dropped;
     bl_prune(&dropped);
     if (g_n != DEV_MAX || g_bn != BL_MAX) {
@@ -43,7 +44,7 @@ bool worst_case(benchmark::State& state) {
 void BM_ScanKeyword(benchmark::State& state) {
     g_key[0] = 0;
     for (auto _ : state) {
-        scan(1, 0);
+        scan(1, 0, &g_err);
         benchmark::DoNotOptimize(g_n);
     }
     state.counters["kept"] = g_n;
@@ -52,7 +53,7 @@ BENCHMARK(BM_ScanKeyword)->Unit(benchmark::kMicrosecond);
 
 void BM_ScanAll(benchmark::State& state) {
     for (auto _ : state) {
-        scan(1, 1);
+        scan(1, 1, &g_err);
         benchmark::DoNotOptimize(g_n);
     }
     state.counters["kept"] = g_n;

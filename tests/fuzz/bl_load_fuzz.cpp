@@ -8,7 +8,6 @@
 
 #include "blacklist/match.h"
 #include "blacklist/store.h"
-#include "common/shared.h"
 
 namespace {
 

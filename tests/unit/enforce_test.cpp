@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "blacklist/enforce.h"
+#include "blacklist/store.h"
+#include "device/scan.h"
 #include "device/syscmd.h"
-#include "common/shared.h"
-#include "machine.h"
+#include "support.h"
 
 namespace {
 
-const std::string HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
+using qt::HEADER;
 
 std::string line(int64_t until, int byname, const std::string& name, const std::string& inst) {
     return std::to_string(until) + "\t" + std::to_string(byname) + "\t" + name + "\t" + inst + "\tCamera\r\n";

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "common/secdesc.h"
+#include "base/security.h"
 #include "files/datafile.h"
 #include "log/log.h"
-#include "machine.h"
+#include "support.h"
 
 namespace {
 

@@ -4,18 +4,13 @@
 
 #include <string>
 
-#include "common/shared.h"
-#include "common/text.h"
+#include "base/text.h"
 #include "device/scan.h"
-#include "machine.h"
+#include "support.h"
 
 namespace {
 
-std::string rep(const std::string& s, int n) {
-    std::string r;
-    for (int i = 0; i < n; i++) r += s;
-    return r;
-}
+using qt::rep;
 
 // name_matches is given a lower-cased name, as the scan does.
 int matches(const char16_t* name) {
@@ -127,6 +122,7 @@ TEST(Builtin, InstanceIdMarkers) {
 class Scan : public ::testing::Test {
 protected:
     qt::Machine m;
+    uint32_t err = 0;
     void SetUp() override {
         g_key[0] = 0;
         g_n = 0;
@@ -140,7 +136,7 @@ TEST_F(Scan, KeepsMatchesInEnumerationOrderWithTheirTexts) {
     m.dev(0, "", "HD Camera for Smart TV", "Image", "ROOT\\IMAGE\\0000");  // no friendly name
     m.dev(1, "智能摄像头", "ignored description", "USBDevice", "USB\\VID_1\\2");
     m.load();
-    scan(1, 0);
+    ASSERT_TRUE(scan(1, 0, &err));
     ASSERT_EQ(g_n, 3);
     EXPECT_EQ(std::u16string(g_dev[0].name), u"Smart Camera");  // case kept
     EXPECT_EQ(std::u16string(g_dev[0].cls), u"Camera");
@@ -153,7 +149,7 @@ TEST_F(Scan, KeepsMatchesInEnumerationOrderWithTheirTexts) {
     EXPECT_EQ(std::u16string(g_dev[2].name), u"智能摄像头");
     EXPECT_EQ(g_dev[2].builtin, 1);
 
-    scan(0, 0);  // present devices only
+    ASSERT_TRUE(scan(0, 0, &err));  // present devices only
     ASSERT_EQ(g_n, 2);
     EXPECT_EQ(std::u16string(g_dev[1].name), u"智能摄像头");
 }
@@ -163,10 +159,10 @@ TEST_F(Scan, NamelessDevicesNeedAnIdAndMatchAll) {
     m.dev(1, "", "", "System", "");
     m.dev(1, "Smart Cam", "", "", "");
     m.load();
-    scan(1, 0);
+    ASSERT_TRUE(scan(1, 0, &err));
     ASSERT_EQ(g_n, 1);
     EXPECT_EQ(std::u16string(g_dev[0].name), u"Smart Cam");
-    scan(1, 1);
+    ASSERT_TRUE(scan(1, 1, &err));
     ASSERT_EQ(g_n, 2);
     EXPECT_EQ(std::u16string(g_dev[0].inst), u"ACPI\\FIXEDBUTTON\\2");
     EXPECT_EQ(g_dev[0].name[0], 0);
@@ -176,9 +172,9 @@ TEST_F(Scan, RescanReplacesFieldsWhole) {
     m.dev(0, "A very long smart camera name", "", "VeryLongClassName", "USB\\VERY\\LONG\\ID\\0001");
     m.dev(1, "smart", "", "X", "Y");
     m.load();
-    scan(1, 1);
+    ASSERT_TRUE(scan(1, 1, &err));
     ASSERT_EQ(g_n, 2);
-    scan(0, 1);  // the short entry now lands in slot 0
+    ASSERT_TRUE(scan(0, 1, &err));  // the short entry now lands in slot 0
     ASSERT_EQ(g_n, 1);
     EXPECT_EQ(std::u16string(g_dev[0].name), u"smart");
     EXPECT_EQ(std::u16string(g_dev[0].cls), u"X");
@@ -192,7 +188,7 @@ TEST_F(Scan, StopsAtTheTableCapacity) {
     for (int i = 0; i < DEV_MAX + 50; i++)
         m.dev(1, "Dev " + std::to_string(i), "", "USB", "USB\\D\\" + std::to_string(i));
     m.load();
-    scan(1, 1);
+    ASSERT_TRUE(scan(1, 1, &err));
     ASSERT_EQ(g_n, DEV_MAX);
     EXPECT_EQ(std::u16string(g_dev[DEV_MAX - 1].name), u"Dev 1999");
 }

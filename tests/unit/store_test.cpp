@@ -14,13 +14,12 @@
 
 #include "blacklist/match.h"
 #include "blacklist/store.h"
-#include "common/shared.h"
-#include "machine.h"
+#include "support.h"
 #include "sys/sys.h"
 
 namespace {
 
-const std::string HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
+using qt::HEADER;
 
 std::string left_secs(int64_t secs) {
     char out[64];
@@ -70,11 +69,7 @@ TEST(FmtLeft, MeasuresFromTheClockWithoutOverflow) {
 
 void read_bytes(const std::string& bytes) { g_bn = bl_parse(bytes.data(), bytes.size(), g_bl); }
 
-std::string rep(const std::string& s, size_t n) {
-    std::string r;
-    for (size_t i = 0; i < n; i++) r += s;
-    return r;
-}
+using qt::rep;
 
 TEST(BlParse, SkipsCommentsBlankLinesAndShortLines) {
     g_bn = 7;  // whatever was there goes

@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
+#include "support.h"
 #include "task/trust.h"
 
 namespace {
 
 constexpr uint32_t F = 0x001F01FF, M = 0x001301BF, RX = 0x001200A9, GA = 0x10000000, GR_GE = 0xA0000000;
 constexpr uint32_t AD = 0x4, WD_AD_WEA_WA = 0x116;
-const sys_who SY = SYS_WHO_SYSTEM, BA = SYS_WHO_ADMINS, TI = SYS_WHO_INSTALLER, OTHER = SYS_WHO_OTHER;
+const principal SY = PRINCIPAL_SYSTEM, BA = PRINCIPAL_ADMINS, TI = PRINCIPAL_INSTALLER, OTHER = PRINCIPAL_OTHER;
 
 struct Acl {
-    sys_who owner;
+    principal owner;
     std::vector<sys_ace> aces;
     int safe(trust_role role) const { return trust_safe(owner, aces.data(), (int)aces.size(), role); }
 };

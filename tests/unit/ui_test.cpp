@@ -8,8 +8,8 @@
 
 #include "app/app.h"
 #include "app/ui.h"
-#include "common/shared.h"
-#include "machine.h"
+#include "device/scan.h"
+#include "support.h"
 
 namespace {
 
@@ -25,12 +25,8 @@ protected:
         g_key[0] = 0;
     }
     void parse(std::initializer_list<const char*> list) {
-        std::vector<std::string> store{"quillfen.exe"};
-        for (const char* s : list) store.push_back(s);
-        std::vector<char*> argv;
-        for (auto& s : store) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        parse_args((int)store.size(), argv.data(), &a);
+        qt::Argv args(list);
+        parse_args(args.argc(), args.argv(), &a);
     }
     std::u16string key() const { return g_key; }
 };
@@ -102,14 +98,10 @@ TEST_F(Args_, LaterKeyReplacesEarlierAndEmptyResets) {
 
 // Only the mode of highest precedence runs, whatever the order of the options.
 int run_app(std::initializer_list<const char*> list, std::string* printed) {
-    std::vector<std::string> store{"quillfen.exe"};
-    for (const char* s : list) store.push_back(s);
-    std::vector<char*> argv;
-    for (auto& s : store) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    qt::Argv args(list);
     fflush(stdout);
     ::testing::internal::CaptureStdout();
-    int rc = app_main((int)store.size(), argv.data());
+    int rc = app_main(args.argc(), args.argv());
     fflush(stdout);
     *printed = ::testing::internal::GetCapturedStdout();
     return rc;

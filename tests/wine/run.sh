@@ -77,7 +77,7 @@ for t in '<assemblyIdentity name="Quillfen" version="1.0.0.0" processorArchitect
          '>UTF-8</activeCodePage>' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}'; do
     strings -n 8 "$EXE" | grep -qF -- "$t" || { man_ok=0; bad "manifest embedded" "missing: $t"; }
 done
-for t in 'Quillfen' '1.0.0.0' 'Quillfen - scan and remove a named device with manual confirmation'; do
+for t in 'Quillfen' '2.0.0.0' 'Quillfen - scan and remove a named device with manual confirmation'; do
     strings -n 7 -el "$EXE" | grep -qxF -- "$t" || { man_ok=0; bad "version block embedded" "missing: $t"; }
 done
 [ $man_ok = 1 ] && ok "manifest and version block embedded"
@@ -697,9 +697,10 @@ else
         return 1
     }
     tm -f /dev/null new-session -d -s qf -x 200 -y 50 \
-        "cd '$QF' && '$WINE' 'C:\\qf\\quillfen.exe'; echo \"EXITED rc=\$?\"; sleep 300"
+        "cd '$QF' && '$WINE' 'C:\\qf\\quillfen.exe' --install-task; '$WINE' 'C:\\qf\\quillfen.exe'; echo \"EXITED rc=\$?\"; sleep 300"
     tm set-option -t qf history-limit 5000 >/dev/null
     if wait_for_prompt 1; then ok "b: menu prompt reached in the console"; else bad "b: menu prompt reached in the console" "$(cat "$T/screen")"; fi
+    has "b: standard error readable on the console" "$T/screen" '✘ 未安装：C:\qf\quillfen.exe 可被普通用户修改，以 SYSTEM 运行会被用来提权。'
     has "b: banner title readable" "$T/screen" '     Quillfen  v2   ·   扫描 / 手动删除 / 拉黑'
     has "b: keyword line readable" "$T/screen" "$(printf '%s' "$DEF_KEYS_LINE" | sed 's/ *$//')"
     if grep -F '智能摄像头' "$T/screen" | grep -qF 'USB\VID_1234&PID_5678\0001'; then ok "b: Chinese device name in the table"; else bad "b: Chinese device name in the table" "$(cat "$T/screen")"; fi

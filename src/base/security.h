@@ -7,11 +7,12 @@
 
 #include <cstddef>
 
-#include "sys/sys.h"
+// Whom an entry of a permission list, or an owner, names.
+enum principal { PRINCIPAL_SYSTEM, PRINCIPAL_ADMINS, PRINCIPAL_INSTALLER, PRINCIPAL_OTHER };
 
 // Writes the descriptor into out; returns its length, 0 when it does not fit.
 size_t file_security(unsigned char* out, size_t size);
 
 // Whom a security identifier (its bytes, at most `size`) names: the system,
 // the administrators, the installer service, or anyone else.
-sys_who sid_who(const unsigned char* sid, size_t size);
+principal sid_principal(const unsigned char* sid, size_t size);

@@ -1,11 +1,13 @@
 // Console output and bounded line input for the interactive screens.
 #pragma once
 
+#include "base/text.h"
+
 // Formatted output (our own bounded formatter; device and user text always
 // go in as %s arguments, never as the format).
-void out(const char* f, ...);
+void out(const char* f, ...) QF_PRINTF(1, 2);
 // The same to standard error.
-void err(const char* f, ...);
+void err(const char* f, ...) QF_PRINTF(1, 2);
 // Reads one line into buf (at most size-1 bytes, the rest of a longer line is
 // left for the next read). 0 at the end of input; once input has ended, every
 // later read returns 0 at once.

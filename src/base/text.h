@@ -5,6 +5,21 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+// Lets the compiler check the arguments of our printf-like functions.
+#if defined(__GNUC__)
+#define QF_PRINTF(fmt_at, args_at) __attribute__((format(printf, fmt_at, args_at)))
+#else
+#define QF_PRINTF(fmt_at, args_at)
+#endif
+
+// The number of elements of an array, from the array itself.
+template <class T, size_t N>
+constexpr size_t countof(const T (&)[N]) {
+    return N;
+}
 
 // UTF-16 -> UTF-8 into out (size bytes). Always terminated; when the text does
 // not fit, the longest prefix of whole characters is kept. An unpaired
@@ -53,5 +68,8 @@ int64_t parse_int(const char* s, int64_t lo, int64_t hi);
 // A small printf of our own, bounded by size (always terminated, never cut
 // inside a UTF-8 character). Conversions: %d %u %ld %lu %lld %llu %s %c %%,
 // with the flags '-' and '0' and a field width. Widths count bytes.
-size_t fmt(char* out, size_t size, const char* f, ...);
-size_t vfmt(char* out, size_t size, const char* f, va_list ap);
+size_t fmt(char* out, size_t size, const char* f, ...) QF_PRINTF(3, 4);
+size_t vfmt(char* out, size_t size, const char* f, va_list ap) QF_PRINTF(3, 0);
+
+// Unbounded string calls are compile errors from here on.
+#include "base/banned.h"

@@ -1,4 +1,5 @@
-#include "common/secdesc.h"
+// Security descriptors and identifiers, byte by byte.
+#include "base/security.h"
 
 #include <cstdint>
 
@@ -68,11 +69,11 @@ size_t file_security(unsigned char* out, size_t size) {
     return o.n;
 }
 
-sys_who sid_who(const unsigned char* sid, size_t size) {
+principal sid_principal(const unsigned char* sid, size_t size) {
     // A SID's length follows from its count of sub-authorities, so equal
     // prefixes of equal length are equal SIDs.
-    if (same_sid(sid, size, SID_SYSTEM, sizeof SID_SYSTEM)) return SYS_WHO_SYSTEM;
-    if (same_sid(sid, size, SID_ADMINS, sizeof SID_ADMINS)) return SYS_WHO_ADMINS;
-    if (same_sid(sid, size, SID_INSTALLER, sizeof SID_INSTALLER)) return SYS_WHO_INSTALLER;
-    return SYS_WHO_OTHER;
+    if (same_sid(sid, size, SID_SYSTEM, sizeof SID_SYSTEM)) return PRINCIPAL_SYSTEM;
+    if (same_sid(sid, size, SID_ADMINS, sizeof SID_ADMINS)) return PRINCIPAL_ADMINS;
+    if (same_sid(sid, size, SID_INSTALLER, sizeof SID_INSTALLER)) return PRINCIPAL_INSTALLER;
+    return PRINCIPAL_OTHER;
 }

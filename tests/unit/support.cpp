@@ -1,4 +1,4 @@
-#include "machine.h"
+#include "support.h"
 
 #include <dirent.h>
 #include <ftw.h>
@@ -11,9 +11,23 @@
 
 #include <gtest/gtest.h>
 
-#include "sim_api.h"
+#include "sys/sim_machine.h"
 
 namespace qt {
+
+const std::string HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
+
+std::string rep(const std::string& s, size_t n) {
+    std::string r;
+    for (size_t i = 0; i < n; i++) r += s;
+    return r;
+}
+
+Argv::Argv(std::initializer_list<const char*> args) : store{"quillfen.exe"} {
+    for (const char* s : args) store.push_back(s);
+    for (auto& s : store) ptrs.push_back(s.data());
+    ptrs.push_back(nullptr);
+}
 
 std::string fresh_dir() {
     std::string base = ::testing::TempDir();
@@ -54,7 +68,7 @@ void Machine::load() {
                        "\n" + "elevated\tyes\n" + lines;
     std::string mpath = dir.substr(0, dir.size() - 1) + ".machine";
     spit(mpath, text);
-    ASSERT_TRUE(qt_sim_load(mpath.c_str())) << "the seam did not accept " << mpath;
+    ASSERT_TRUE(sim_load_machine(mpath.c_str())) << "the seam did not accept " << mpath;
 }
 
 std::vector<std::string> Machine::recorded() const {

@@ -1,8 +1,9 @@
-#include "common/console.h"
+// Console output and bounded line input for the screens, through the seam.
+#include "app/console.h"
 
 #include <cstdarg>
 
-#include "common/text.h"
+#include "base/text.h"
 #include "sys/sys.h"
 
 namespace {

@@ -1,4 +1,5 @@
-#include "common/text.h"
+// UTF-8/UTF-16, lower-casing, comparisons and the bounded formatter.
+#include "base/text.h"
 
 namespace {
 

@@ -1,12 +1,31 @@
-// Test support: a scratch directory per test and a simulated machine whose
-// executable (and so both data files) lives in it.
+// Test support: a scratch directory per test, a simulated machine whose
+// executable (and so both data files) lives in it, and small helpers the
+// test files share.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace qt {
+
+// The first line of every blacklist file a save writes.
+extern const std::string HEADER;
+
+// s, n times.
+std::string rep(const std::string& s, size_t n);
+
+// A command line: "quillfen.exe" and the arguments, as main receives them.
+struct Argv {
+    explicit Argv(std::initializer_list<const char*> args);
+    int argc() const { return (int)store.size(); }
+    char** argv() { return ptrs.data(); }
+
+private:
+    std::vector<std::string> store;
+    std::vector<char*> ptrs;
+};
 
 constexpr int64_t T0 = 1700000000;  // the machine's clock unless a test says otherwise
 
