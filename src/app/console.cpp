@@ -7,25 +7,31 @@
 #include "sys/sys.h"
 
 namespace {
+
 int g_eof;
+
+void print(int to_err, const char* f, va_list ap) QF_PRINTF(2, 0);
+void print(int to_err, const char* f, va_list ap) {
+    char buf[4096];
+    size_t n = vfmt(buf, sizeof buf, f, ap);
+    if (to_err) sys_err(buf, (uint32_t)n);
+    else sys_out(buf, (uint32_t)n);
 }
 
+}  // namespace
+
 void out(const char* f, ...) {
-    char buf[4096];
     va_list ap;
     va_start(ap, f);
-    size_t n = vfmt(buf, sizeof buf, f, ap);
+    print(0, f, ap);
     va_end(ap);
-    sys_out(buf, (uint32_t)n);
 }
 
 void err(const char* f, ...) {
-    char buf[4096];
     va_list ap;
     va_start(ap, f);
-    size_t n = vfmt(buf, sizeof buf, f, ap);
+    print(1, f, ap);
     va_end(ap);
-    sys_err(buf, (uint32_t)n);
 }
 
 int read_line(char* buf, int size) {
