@@ -105,8 +105,9 @@ int old_temp_name(const char16_t* n) {
     return digits > 0 && wicmp(n + i, u".tmp") == 0;
 }
 
+// One that cannot be deleted makes the create-new fail, and so the save.
 void delete_stale_temps(const Paths& p) {
-    sys_file_delete(p.tmp);
+    (void)sys_file_delete(p.tmp);
     sys_dir* d = sys_dir_open(p.dir);
     if (!d) return;
     char16_t name[PATH_UNITS], full[PATH_UNITS];
@@ -115,7 +116,7 @@ void delete_stale_temps(const Paths& p) {
         full[0] = 0;
         wcat(full, countof(full), p.dir);
         wcat(full, countof(full), name);
-        sys_file_delete(full);
+        (void)sys_file_delete(full);  // leftovers of older versions: best effort
     }
     sys_dir_close(d);
 }
@@ -129,7 +130,7 @@ int write_work(const Paths& p) {
     // owner or permissions on to the blacklist.
     if (!sys_file_create(p.tmp, g_bytes, (uint32_t)n)) return 0;
     if (sys_file_replace(p.tmp, p.file)) return 1;
-    sys_file_delete(p.tmp);
+    (void)sys_file_delete(p.tmp);  // the next save deletes it if this one cannot
     return 0;
 }
 
