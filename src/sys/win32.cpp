@@ -47,7 +47,7 @@ HMODULE load_system_dll(const wchar_t* name) {
     if (flags_known) return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     wchar_t path[MAX_PATH];
     UINT n = GetSystemDirectoryW(path, MAX_PATH);
-    size_t k = wcslen(name);
+    size_t k = wlen(reinterpret_cast<const char16_t*>(name));
     if (n == 0 || n + 1 + k + 1 > MAX_PATH) return nullptr;
     path[n] = L'\\';
     memcpy(path + n + 1, name, (k + 1) * sizeof(wchar_t));
@@ -126,17 +126,18 @@ constexpr size_t LONG_UNITS = 1100;
 // Paths of MAX_PATH units or more only open with the \\?\ prefix.
 const wchar_t* long_path(const char16_t* path, wchar_t* buf) {
     size_t n = wlen(path);
-    const wchar_t* p = W(path);
-    if (n < MAX_PATH || n + 8 >= LONG_UNITS) return p;
-    if (p[0] == L'\\' && p[1] == L'\\') {
-        if (p[2] == L'?' || p[2] == L'.') return p;  // already a device path
-        wcscpy(buf, L"\\\\?\\UNC\\");
-        wcscat(buf, p + 2);
+    if (n < MAX_PATH || n + 8 >= LONG_UNITS) return W(path);
+    char16_t* out = reinterpret_cast<char16_t*>(buf);
+    out[0] = 0;
+    if (path[0] == u'\\' && path[1] == u'\\') {
+        if (path[2] == u'?' || path[2] == u'.') return W(path);  // already a device path
+        wcat8(out, LONG_UNITS, "\\\\?\\UNC\\");
+        wcat(out, LONG_UNITS, path + 2);
         return buf;
     }
-    if (p[1] != L':') return p;  // relative: nothing to prefix
-    wcscpy(buf, L"\\\\?\\");
-    wcscat(buf, p);
+    if (path[1] != u':') return W(path);  // relative: nothing to prefix
+    wcat8(out, LONG_UNITS, "\\\\?\\");
+    wcat(out, LONG_UNITS, path);
     return buf;
 }
 
@@ -750,7 +751,7 @@ int sys_dir_next(sys_dir* d, char16_t* buf, uint32_t units) {
     for (;;) {
         if (!d->pending && !FindNextFileW(d->h, &d->fd)) return 0;
         d->pending = 0;
-        size_t n = wcslen(d->fd.cFileName);
+        size_t n = wlen(reinterpret_cast<const char16_t*>(d->fd.cFileName));
         if (n + 1 > units) continue;
         memcpy(buf, d->fd.cFileName, (n + 1) * sizeof(wchar_t));
         return 1;
