@@ -10,15 +10,8 @@
 
 namespace {
 
-// Entry texts come from a file anyone with rights may have edited.
-const char* shown(const char* s, char* buf, size_t size) {
-    scopy(buf, size, s);
-    blank_controls(buf);
-    return buf;
-}
-
 const char* shown_name(const char* name, char* buf, size_t size) {
-    return name[0] ? shown(name, buf, size) : "(无名)";
+    return name[0] ? shown_text8(name, buf, size) : "(无名)";
 }
 
 void draw(void) {
@@ -29,8 +22,8 @@ void draw(void) {
         char left[LEFT_BYTES], name[600], cls[128], inst[1200];
         fmt_left(e.until, left);
         out("   %-3d  %-30s [%s]  %s%s\n", i + 1, shown_name(e.name, name, sizeof name),
-            e.cls[0] ? shown(e.cls, cls, sizeof cls) : "-", left, e.byname ? "  (按名字匹配)" : "");
-        out("        实例：%s\n", shown(e.inst, inst, sizeof inst));
+            e.cls[0] ? shown_text8(e.cls, cls, sizeof cls) : "-", left, e.byname ? "  (按名字匹配)" : "");
+        out("        实例：%s\n", shown_text8(e.inst, inst, sizeof inst));
     }
     out("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n");
     out("         t = 安装后台任务(即时+每5分钟)  u = 卸载后台任务   q = 返回\n");
@@ -133,7 +126,7 @@ int blist_mode(void) {
         char left[LEFT_BYTES], name[600], cls[128], inst[1200];
         fmt_left(e.until, left);
         out("  %2d. %-30s %-14s %s\n     %s\n", i + 1, shown_name(e.name, name, sizeof name),
-            shown(e.cls, cls, sizeof cls), left, shown(e.inst, inst, sizeof inst));
+            shown_text8(e.cls, cls, sizeof cls), left, shown_text8(e.inst, inst, sizeof inst));
     }
     return 0;
 }

@@ -48,10 +48,9 @@ int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e) {
     if (!e.name[0] || !name_exact(d.name, e.name)) return 0;
     int others = bl_name_reach(e.name, d.inst);
     if (others == 0) return 1;
-    char name[600];
-    scopy(name, sizeof name, e.name);
-    blank_controls(name);
-    out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", others, name);
+    char name[sizeof e.name];
+    out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", others,
+        shown_text8(e.name, name, sizeof name));
     out("  仍按名称拉黑？输入 y = 按名称，其他 = 只拉黑这一个设备 > ");
     return ask() == 1;
 }
@@ -119,6 +118,12 @@ void save_failed(void) { out("  [错误] 拉黑名单写入失败（权限？）
 void shown_text(const char16_t* w, char* out, size_t size) {
     utf8(w, out, size);
     blank_controls(out);
+}
+
+const char* shown_text8(const char* s, char* buf, size_t size) {
+    scopy(buf, size, s);
+    blank_controls(buf);
+    return buf;
 }
 
 int64_t duration_hours(const char* line) {

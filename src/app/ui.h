@@ -45,6 +45,9 @@ int is_yes(const char* line);
 void save_failed(void);
 // Device text for the screen: UTF-8, control characters blanked.
 void shown_text(const char16_t* w, char* out, size_t size);
+// The same for UTF-8 text (an entry read from a file anyone with rights may
+// have edited); returns buf.
+const char* shown_text8(const char* s, char* buf, size_t size);
 
 // Set by --allow-unsafe-dir: create the task even where ordinary users could
 // change what it runs.
