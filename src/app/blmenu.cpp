@@ -42,7 +42,7 @@ void clear_all(void) {
         return;
     }
     out("  ✔ 已全部解除\n");
-    logline("清空拉黑名单");
+    logline(EV_CLEARED, "清空拉黑名单");
 }
 
 // n is the number the last drawing showed; the entry is found in the file by
@@ -66,7 +66,7 @@ void remove_one(const char* arg) {
     }
     char name[600];
     out("  ✔ 已解除：%s\n", shown_name(e.name, name, sizeof name));
-    logline("解除拉黑 | %s", e.name);
+    logline(EV_LIFTED, "解除拉黑 | %s", e.name);
 }
 
 void prune_for_view(void) {
@@ -101,13 +101,13 @@ void bl_menu(void) {
                 }
                 char task[32];
                 utf8(TASK_NAME, task, sizeof task);
-                logline("已安装后台任务 %s", task);
+                logline(EV_TASK_INSTALLED, "已安装后台任务 %s", task);
             }
             break;
         case 'u': case 'U':
             if (task_remove()) {
                 out("  ✔ 后台任务已卸载\n");
-                logline("已卸载后台任务");
+                logline(EV_TASK_REMOVED, "已卸载后台任务");
             } else {
                 out("  ✘ 卸载失败\n");
             }

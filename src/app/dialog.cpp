@@ -78,20 +78,20 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
         dev_lower(d.name, e.name, sizeof e.name);
         utf8(d.inst, e.inst, sizeof e.inst);
         utf8(d.cls, e.cls, sizeof e.cls);
-        e.until = now + secs;
+        e.until = add_sat(now, secs);
         e.byname = by_name_consent(d, e);
         bl_status st = bl_add(e);
         if (st == BL_OK) {
             char left[LEFT_BYTES];
-            fmt_left(sys_now() + secs, left);
+            fmt_left(add_sat(sys_now(), secs), left);
             out("  ✔ 已拉黑：%s（%s）\n", name, left);
-            logline("拉黑 | %s | %lld秒", name, (long long)secs);
+            logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);
         } else if (st == BL_FULL) {
             out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
         } else {
             save_failed();
             out("  ✘ 拉黑失败：%s（拉黑名单写入失败）\n", name);
-            logline("拉黑失败 | %s", name);
+            logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", name);
         }
     }
     out("  小提示：装个后台任务才能「它一回来就自动删」。\n");
@@ -164,16 +164,16 @@ void removal_dialog(const int* sel, int n) {
         sys_removal r = remove_dev(d.inst);
         if (r == SYS_REMOVE_FAILED) {
             out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
-            logline("删除失败 | %s | %s", name, inst);
+            logline(EV_REMOVE_FAILED, "删除失败 | %s | %s", name, inst);
             failed++;
             continue;
         }
         if (r == SYS_REMOVED_RESTART) {
             out("  ✔ 已删除：%s（重启电脑后完成）\n", name);
-            logline("已删除（需重启） | %s | %s", name, inst);
+            logline(EV_REMOVED_RESTART, "已删除（需重启） | %s | %s", name, inst);
         } else {
             out("  ✔ 已删除：%s\n", name);
-            logline("已删除 | %s | %s", name, inst);
+            logline(EV_REMOVED, "已删除 | %s | %s", name, inst);
         }
         ok++;
         offer_blacklist(d, name);

@@ -34,12 +34,12 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
     } else {
         err(UNSAFE, unsafe_at);
     }
-    logline("拒绝安装后台任务 | %s", unsafe_at);
+    logline(EV_TASK_REFUSED, "拒绝安装后台任务 | %s", unsafe_at);
     return 0;
 }
 
 void note_unsafe(const char* unsafe_at) {
-    if (unsafe_at[0]) logline("后台任务装在不安全目录 | %s", unsafe_at);
+    if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
 }
 
 }  // namespace

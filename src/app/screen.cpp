@@ -96,7 +96,7 @@ void loop_head(const Args& a) {
             out("\n  [标记] %d 个属于内置/系统设备（列标「锁」），删除前会额外问你一句是否承担风险\n", nb);
         out("\n");
     }
-    logline("扫描完成，命中 %d 个设备", g_n);
+    logline(LOG_FILE_ONLY, "扫描完成，命中 %d 个设备", g_n);
 }
 
 int interactive(const Args& a) {

@@ -130,9 +130,34 @@ void lower_ascii(char* s) {
         if (*s >= 'A' && *s <= 'Z') *s = (char)(*s + 32);
 }
 
+namespace {
+
+int reshapes(uint32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x200E || c == 0x200F || c == 0x2028 || c == 0x2029 ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
 void blank_controls(char* s) {
-    for (; *s; s++)
-        if ((unsigned char)*s < 0x20 || *s == 0x7F) *s = ' ';
+    size_t n = 0;
+    while (s[n]) n++;
+    const unsigned char* p = (const unsigned char*)s;
+    size_t i = 0, o = 0;
+    while (i < n) {
+        int used;
+        uint32_t c = dec8(p + i, n - i, &used);
+        // A byte that starts no valid character is kept as it is, unless a
+        // terminal could take it for a C1 control.
+        if (c == 0xFFFD && used == 1) c = p[i];
+        if (reshapes(c)) {
+            s[o++] = ' ';
+        } else {
+            for (int k = 0; k < used; k++) s[o++] = s[i + k];
+        }
+        i += (size_t)used;
+    }
+    s[o] = 0;
 }
 
 size_t wlen(const char16_t* w) {
@@ -226,6 +251,12 @@ int64_t parse_int(const char* s, int64_t lo, int64_t hi) {
     return v;
 }
 
+int64_t add_sat(int64_t a, int64_t b) {
+    if (b > 0 && a > INT64_MAX - b) return INT64_MAX;
+    if (b < 0 && a < INT64_MIN - b) return INT64_MIN;
+    return a + b;
+}
+
 namespace {
 
 struct Out {
@@ -255,6 +286,12 @@ void pad(Out* o, size_t k, char c) {
 }  // namespace
 
 size_t vfmt(char* out, size_t size, const char* f, va_list ap) {
+    int n;
+    return vfmt_spans(out, size, f, ap, nullptr, 0, &n);
+}
+
+size_t vfmt_spans(char* out, size_t size, const char* f, va_list ap, fmt_span* spans, int max, int* nspans) {
+    *nspans = 0;
     if (size == 0) return 0;
     Out o{out, size, 0, 0};
     while (*f) {
@@ -279,6 +316,12 @@ size_t vfmt(char* out, size_t size, const char* f, va_list ap) {
         char num[32];
         const char* text = num;
         size_t tlen = 0;
+        size_t at = o.n;
+        // Anything else (%zu, %ls, %x, a precision...) would read its
+        // argument as the wrong type: stop here rather than guess.
+        int known = ((conv == 's' || conv == 'c' || conv == '%') && lng == 0) ||
+                    ((conv == 'd' || conv == 'u') && lng <= 2);
+        if (!known) break;
         if (conv == 's') {
             text = va_arg(ap, const char*);
             if (!text) text = "(null)";
@@ -306,16 +349,17 @@ size_t vfmt(char* out, size_t size, const char* f, va_list ap) {
                 if (neg) put(&o, "-", 1);
                 pad(&o, width - tlen, '0');
                 put(&o, num + neg, tlen - (size_t)neg);
+                if (spans && *nspans < max) spans[(*nspans)++] = fmt_span{at, o.n - at};
                 continue;
             }
-        } else if (conv == '%') {
-            num[0] = '%';
-            tlen = 1;
         } else {
-            continue;  // unknown conversion: dropped
+            put(&o, "%", 1);
+            continue;
         }
         if (!left && width > tlen) pad(&o, width - tlen, ' ');
+        at = o.n;
         put(&o, text, tlen);
+        if (spans && *nspans < max) spans[(*nspans)++] = fmt_span{at, o.n - at};
         if (left && width > tlen) pad(&o, width - tlen, ' ');
     }
     out[o.n] = 0;

@@ -38,8 +38,12 @@ size_t utf8_whole(const char* s, size_t n);
 void lowerw(char16_t* w);
 // Lower-cases the bytes 'A'-'Z' in place; every other byte stays.
 void lower_ascii(char* s);
-// Replaces every control byte (below 0x20, and 0x7F) with a blank, so that
-// text from a device or a file can neither break a line nor drive a terminal.
+// Replaces with one blank each character that could break a line, drive a
+// terminal or reorder what follows it: C0 controls and DEL, C1 controls
+// (U+0080-U+009F, and stray bytes 0x80-0x9F), the line and paragraph
+// separators U+2028/U+2029, and the directional marks, embeddings,
+// overrides and isolates (U+200E, U+200F, U+202A-U+202E, U+2066-U+2069).
+// Works in place; the text can only get shorter.
 void blank_controls(char* s);
 
 size_t wlen(const char16_t* w);
@@ -64,12 +68,24 @@ void scopy(char* dst, size_t size, const char* src);
 // optional sign, digits up to the first other byte; no digits give 0), but
 // clamps to [lo, hi] instead of overflowing, however many digits follow.
 int64_t parse_int(const char* s, int64_t lo, int64_t hi);
+// a + b, held at the ends of the 64-bit range instead of overflowing.
+int64_t add_sat(int64_t a, int64_t b);
 
 // A small printf of our own, bounded by size (always terminated, never cut
 // inside a UTF-8 character). Conversions: %d %u %ld %lu %lld %llu %s %c %%,
-// with the flags '-' and '0' and a field width. Widths count bytes.
+// with the flags '-' and '0' and a field width. Widths count bytes. Output
+// stops at any other conversion, and no argument is taken for it.
 size_t fmt(char* out, size_t size, const char* f, ...) QF_PRINTF(3, 4);
 size_t vfmt(char* out, size_t size, const char* f, va_list ap) QF_PRINTF(3, 0);
+// Where one converted argument landed in the output (padding left out).
+struct fmt_span {
+    size_t at;
+    size_t len;
+};
+// vfmt that also notes, in order, where each argument landed; *nspans is
+// their number (at most max).
+size_t vfmt_spans(char* out, size_t size, const char* f, va_list ap, fmt_span* spans, int max, int* nspans)
+    QF_PRINTF(3, 0);
 
 // Unbounded string calls are compile errors from here on.
 #include "base/banned.h"

@@ -29,7 +29,7 @@ int collect(int64_t now) {
     uint32_t err = 0;
     DevSetGuard set{sys_dev_open(1, &err)};
     if (!set.s) {
-        logline("枚举设备失败 (code %lu)", (unsigned long)err);
+        logline(EV_ENUM_FAILED, "枚举设备失败 (code %lu)", (unsigned long)err);
         return 0;
     }
     static DeviceEntry d;
@@ -69,14 +69,14 @@ int enforce_pass(void) {
                 if (h.entry != b) continue;
                 char inst[DEV_TEXT_BYTES];
                 dev_lower(h.inst, inst, sizeof inst);
-                logline("后台命中拉黑 | %s | %s", h.name, inst);
+                logline(EV_HIT, "后台命中拉黑 | %s | %s", h.name, inst);
                 sys_removal r = remove_dev(h.inst);
-                if (r == SYS_REMOVED_RESTART) logline("后台已删除（需重启） | %s", h.name);
-                else if (r == SYS_REMOVED) logline("后台已删除 | %s", h.name);
-                else logline("后台删除失败 | %s", h.name);
+                if (r == SYS_REMOVED_RESTART) logline(EV_ENFORCED_RESTART, "后台已删除（需重启） | %s", h.name);
+                else if (r == SYS_REMOVED) logline(EV_ENFORCED, "后台已删除 | %s", h.name);
+                else logline(EV_ENFORCE_FAILED, "后台删除失败 | %s", h.name);
             }
         }
     }
-    if (dropped) logline("到期自动解除 %d 条", dropped);
+    if (dropped) logline(EV_EXPIRED, "到期自动解除 %d 条", dropped);
     return 0;
 }

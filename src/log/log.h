@@ -1,8 +1,50 @@
 // The activity log: one timestamped line per event, appended to
-// device_cleanup_log.txt beside the executable.
+// device_cleanup_log.txt beside the executable, and the same event in the
+// system's event log.
 #pragma once
+
+#include <cstdint>
 
 #include "base/text.h"
 
-// printf-style (our own formatter: %d %lld %s ...). Failures are silent.
-void logline(const char* f, ...) QF_PRINTF(1, 2);
+// The ids under which the lines reach the event log. Event Viewer shows
+// them and administrators filter on them, so they are a public interface:
+// a number never changes meaning, and a new line takes the next free id of
+// its type. The thousands give the type: 1 information, 2 warning, 3 error.
+enum log_event : uint16_t {
+    LOG_FILE_ONLY = 0,  // the scan count: the file alone
+
+    EV_REMOVED = 1001,            // 已删除 | name | id
+    EV_BLACKLISTED = 1002,        // 拉黑 | name | seconds
+    EV_TASK_INSTALLED = 1003,     // 已安装后台任务 task
+    EV_TASK_REMOVED = 1004,       // 已卸载后台任务
+    EV_CLEARED = 1005,            // 清空拉黑名单
+    EV_LIFTED = 1006,             // 解除拉黑 | name
+    EV_HIT = 1007,                // 后台命中拉黑 | name | id
+    EV_ENFORCED = 1008,           // 后台已删除 | name
+    EV_EXPIRED = 1009,            // 到期自动解除 n 条
+    EV_BLOCKED = 1010,            // 已禁止系统安装 | id
+    EV_UNBLOCKED = 1011,          // 已解除系统安装禁止 | id
+
+    EV_REMOVED_RESTART = 2001,    // 已删除（需重启） | name | id
+    EV_ENFORCED_RESTART = 2002,   // 后台已删除（需重启） | name
+    EV_TASK_UNSAFE = 2003,        // 后台任务装在不安全目录 | path
+    EV_TASK_REFUSED = 2004,       // 拒绝安装后台任务 | path
+    EV_BLOCK_REWRITTEN = 2005,    // 系统安装禁止被移除，已重新写入 | id
+    EV_BLOCK_FAILED = 2006,       // 写入系统安装禁止失败 | id
+    EV_BLOCK_UNSUPPORTED = 2007,  // 系统安装禁止不适用（Windows 版本或版本类型）
+    EV_TASK_XML_LEFT = 2008,      // 任务定义文件未能删除 | path
+    EV_BLOCK_DISABLED = 2009,     // 系统安装禁止由管理员设置为关闭，未写入
+
+    EV_REMOVE_FAILED = 3001,      // 删除失败 | name | id
+    EV_ENFORCE_FAILED = 3002,     // 后台删除失败 | name
+    EV_BLACKLIST_FAILED = 3003,   // 拉黑失败 | name
+    EV_ENUM_FAILED = 3004,        // 枚举设备失败 (code n)
+    EV_BLACKLIST_UNREADABLE = 3005,  // 读取拉黑名单失败
+    EV_PROGRAM_TIMEOUT = 3006,    // 系统程序超时 | program
+};
+
+// One line, printf-style (our own formatter: %d %lld %s ...). The event
+// gets the line's arguments as its insertion strings, in order. Failures
+// are silent.
+void logline(log_event ev, const char* f, ...) QF_PRINTF(2, 3);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -445,20 +446,35 @@ namespace {
 sys_lock g_locks[2] = {{-1}, {-1}};
 }
 
+namespace {
+
+const char* base_name(const char* p) {
+    const char* b = p;
+    for (; *p; p++)
+        if (*p == '/' || *p == '\\') b = p + 1;
+    return b;
+}
+
+}  // namespace
+
 sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
     sys_lock* l = g_locks[0].fd < 0 ? &g_locks[0] : g_locks[1].fd < 0 ? &g_locks[1] : nullptr;
     if (!l) return nullptr;
     static char p[SIM_PATH_BYTES];
     int fd = open(host(path, p, sizeof p), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;  // no lock file can be made: waiting will not help
+    // A lock the machine says another process holds: the wait's time passes
+    // at once, as a hanging program's does.
+    int held = g_sim.lock_held[0] && strcmp(base_name(p), g_sim.lock_held) == 0;
     for (uint32_t waited = 0;; waited += 10) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (!held && flock(fd, LOCK_EX | LOCK_NB) == 0) {
             l->fd = fd;
             return l;
         }
-        if (errno != EWOULDBLOCK || waited >= wait_ms) break;
-        sleep_ms(10);
+        if ((!held && errno != EWOULDBLOCK) || waited >= wait_ms) break;
+        if (!held) sleep_ms(10);
     }
+    if (wait_ms > 0) sim_record("lock-timeout", base_name(p));
     close(fd);
     return nullptr;
 }
@@ -501,6 +517,162 @@ void sys_dir_close(sys_dir* d) {
     if (!d || !d->d) return;
     closedir(d->d);
     d->d = nullptr;
+}
+
+// ---- registry ---------------------------------------------------------------------
+// The machine's registry: g_sim.reg, saved to its file after each change.
+
+namespace {
+
+struct RegKey {
+    char key[SIM_REG_KEY];
+    char name[SIM_REG_NAME];
+};
+
+RegKey g_rk;
+
+void reg_names(const char16_t* key, const char16_t* name) {
+    utf8(key, g_rk.key, sizeof g_rk.key);
+    if (name) utf8(name, g_rk.name, sizeof g_rk.name);
+    else g_rk.name[0] = 0;
+}
+
+SimRegValue* reg_find(void) {
+    for (int i = 0; i < g_sim.nreg; i++)
+        if (ieq_ascii(g_sim.reg[i].key, g_rk.key) && ieq_ascii(g_sim.reg[i].name, g_rk.name)) return &g_sim.reg[i];
+    return nullptr;
+}
+
+int reg_denied(void) {
+    size_t n = strlen(g_sim.reg_deny);
+    if (!n) return 0;
+    static char head[SIM_REG_KEY];
+    scopy(head, n + 1 < sizeof head ? n + 1 : sizeof head, g_rk.key);
+    return ieq_ascii(head, g_sim.reg_deny) && (g_rk.key[n] == 0 || g_rk.key[n] == '\\');
+}
+
+int reg_put(sys_reg_type type, const char* data) {
+    if (reg_denied()) return 0;
+    SimRegValue* v = reg_find();
+    if (!v) {
+        if (g_sim.nreg == SIM_MAX_REG) return 0;
+        v = &g_sim.reg[g_sim.nreg++];
+        scopy(v->key, sizeof v->key, g_rk.key);
+        scopy(v->name, sizeof v->name, g_rk.name);
+    }
+    v->type = type;
+    scopy(v->data, sizeof v->data, data);
+    sim_save_registry();
+    return 1;
+}
+
+int key_exists(void) {
+    for (int i = 0; i < g_sim.nreg; i++)
+        if (ieq_ascii(g_sim.reg[i].key, g_rk.key)) return 1;
+    return 0;
+}
+
+}  // namespace
+
+sys_reg sys_reg_dword(const char16_t* key, const char16_t* name, uint32_t* v) {
+    reg_names(key, name);
+    const SimRegValue* r = reg_find();
+    if (!r) return SYS_REG_MISSING;
+    if (r->type != SYS_REG_DWORD) return SYS_REG_FAILED;
+    *v = (uint32_t)strtoul(r->data, nullptr, 10);
+    return SYS_REG_OK;
+}
+
+namespace {
+
+// The whole text of a value, or 0 when it does not fit in units.
+int reg_copy_text(const char* data, char16_t* buf, uint32_t units) {
+    static char16_t whole[SIM_REG_DATA];
+    size_t n = utf16(data, whole, countof(whole));
+    if (n + 1 > units) return 0;
+    memcpy(buf, whole, (n + 1) * sizeof(char16_t));
+    return 1;
+}
+
+}  // namespace
+
+sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, uint32_t units) {
+    if (units == 0) return SYS_REG_FAILED;
+    buf[0] = 0;
+    reg_names(key, name);
+    const SimRegValue* r = reg_find();
+    if (!r) return SYS_REG_MISSING;
+    if (r->type != SYS_REG_SZ && r->type != SYS_REG_EXPAND_SZ) return SYS_REG_FAILED;
+    return reg_copy_text(r->data, buf, units) ? SYS_REG_OK : SYS_REG_FAILED;
+}
+
+sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t name_units, sys_reg_type* type,
+                         char16_t* text, uint32_t text_units) {
+    reg_names(key, nullptr);
+    uint32_t k = 0;
+    for (int i = 0; i < g_sim.nreg; i++) {
+        const SimRegValue& r = g_sim.reg[i];
+        if (!ieq_ascii(r.key, g_rk.key) || k++ != index) continue;
+        if (!reg_copy_text(r.name, name, name_units)) return SYS_REG_FAILED;
+        *type = r.type;
+        if (text_units && ((r.type != SYS_REG_SZ && r.type != SYS_REG_EXPAND_SZ) || !reg_copy_text(r.data, text, text_units)))
+            text[0] = 0;
+        return SYS_REG_OK;
+    }
+    return SYS_REG_MISSING;
+}
+
+int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v) {
+    reg_names(key, name);
+    char data[16];
+    fmt(data, sizeof data, "%u", (unsigned)v);
+    return reg_put(SYS_REG_DWORD, data);
+}
+
+int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* text, sys_reg_type type) {
+    reg_names(key, name);
+    static char data[SIM_REG_DATA];
+    utf8(text, data, sizeof data);
+    return reg_put(type == SYS_REG_EXPAND_SZ ? SYS_REG_EXPAND_SZ : SYS_REG_SZ, data);
+}
+
+int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
+    reg_names(key, name);
+    SimRegValue* v = reg_find();
+    if (!v) return 1;
+    if (reg_denied()) return 0;
+    int at = (int)(v - g_sim.reg);
+    for (int i = at; i + 1 < g_sim.nreg; i++) g_sim.reg[i] = g_sim.reg[i + 1];
+    g_sim.nreg--;
+    sim_save_registry();
+    return 1;
+}
+
+int sys_reg_delete_key(const char16_t* key) {
+    reg_names(key, nullptr);
+    if (!key_exists()) return 1;
+    if (reg_denied()) return 0;
+    int w = 0;
+    for (int i = 0; i < g_sim.nreg; i++)
+        if (!ieq_ascii(g_sim.reg[i].key, g_rk.key)) g_sim.reg[w++] = g_sim.reg[i];
+    g_sim.nreg = w;
+    sim_save_registry();
+    return 1;
+}
+
+// ---- event log ----------------------------------------------------------------------
+
+void sys_event(uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
+    if (!g_sim.events) return;
+    static char line[8192], one[2048];
+    static const char* const TYPES[] = {"info", "warning", "error"};
+    fmt(line, sizeof line, "%u\t%s", (unsigned)id, TYPES[type]);
+    for (int i = 0; i < n; i++) {
+        utf8(strings[i], one, sizeof one);
+        size_t at = strlen(line);
+        fmt(line + at, sizeof line - at, "\t%s", one);
+    }
+    sim_record("event", line);
 }
 
 // ---- time -----------------------------------------------------------------------------

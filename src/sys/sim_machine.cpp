@@ -180,6 +180,16 @@ const char* apply_line(char* line) {
     } else if (strcmp(d, "stdin-eof") == 0) {
         if (nf != 2 || !field[1][0] || strlen(field[1]) >= sizeof g_sim.eof_line) return "expected a short text";
         scopy(g_sim.eof_line, sizeof g_sim.eof_line, field[1]);
+    } else if (strcmp(d, "registry") == 0) {
+        return path_value(field, nf, g_sim.registry);
+    } else if (strcmp(d, "reg-deny") == 0) {
+        if (nf != 2 || !field[1][0]) return "expected a key";
+        scopy(g_sim.reg_deny, sizeof g_sim.reg_deny, field[1]);
+    } else if (strcmp(d, "lock-held") == 0) {
+        if (nf != 2 || !field[1][0]) return "expected a file name";
+        scopy(g_sim.lock_held, sizeof g_sim.lock_held, field[1]);
+    } else if (strcmp(d, "events") == 0) {
+        if (nf != 2 || !yes_no(field[1], &g_sim.events)) return "expected yes or no";
     } else if (strcmp(d, "run") == 0) {
         if (nf != 3) return "expected a prefix and an exit code";
         return parse_rule(field[1], field[2]);
@@ -250,7 +260,53 @@ int load_demo(void) {
     return 1;
 }
 
+const char* const REG_TYPES[] = {"sz", "expand", "dword", "other"};
+
+// Loads the registry's file; a missing file is an empty registry.
+int load_registry(void) {
+    FILE* f = fopen(g_sim.registry, "rb");
+    if (!f) return 1;
+    int lineno = 0, ok = 1;
+    while (ok && fgets(g_line, sizeof g_line, f)) {
+        lineno++;
+        size_t n = strlen(g_line);
+        while (n && (g_line[n - 1] == '\n' || g_line[n - 1] == '\r')) g_line[--n] = 0;
+        if (n == 0 || g_line[0] == '#') continue;
+        char* field[4];
+        field[0] = g_line;
+        int nf = 1;
+        for (char* p = g_line; *p && nf < 4; p++)
+            if (*p == '\t') *p = 0, field[nf++] = p + 1;
+        int type = -1;
+        for (int t = 0; nf == 4 && t < 4; t++)
+            if (strcmp(field[2], REG_TYPES[t]) == 0) type = t;
+        if (type < 0 || g_sim.nreg == SIM_MAX_REG) {
+            fprintf(stderr, "%s:%d: expected key, name, sz|expand|dword|other and data\n", g_sim.registry, lineno);
+            ok = 0;
+            break;
+        }
+        SimRegValue& v = g_sim.reg[g_sim.nreg++];
+        scopy(v.key, sizeof v.key, field[0]);
+        scopy(v.name, sizeof v.name, field[1]);
+        v.type = (sys_reg_type)type;
+        scopy(v.data, sizeof v.data, field[3]);
+    }
+    fclose(f);
+    return ok;
+}
+
 }  // namespace
+
+void sim_save_registry(void) {
+    if (!g_sim.registry[0]) return;
+    FILE* f = fopen(g_sim.registry, "wb");
+    if (!f) return;
+    for (int i = 0; i < g_sim.nreg; i++) {
+        const SimRegValue& v = g_sim.reg[i];
+        fprintf(f, "%s\t%s\t%s\t%s\n", v.key, v.name, REG_TYPES[v.type], v.data);
+    }
+    fclose(f);
+}
 
 int sim_load_machine(const char* path) {
     // Each load starts from an empty machine, so one test process can load
@@ -268,7 +324,7 @@ int sim_load_machine(const char* path) {
     }
     int ok = load_lines(f, path);
     fclose(f);
-    return ok;
+    return ok && (!g_sim.registry[0] || load_registry());
 }
 
 void sim_record(const char* kind, const char* text) {

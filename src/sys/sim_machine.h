@@ -37,13 +37,26 @@
 //   stdin-eof <text>                 a whole input line equal to <text> reads
 //                                    as one end of input, like Ctrl+Z typed at
 //                                    a console, after which input goes on
+//   registry  <path>                 the registry (HKEY_LOCAL_MACHINE): a file
+//                                    read at start if it exists and rewritten
+//                                    after every change; one value per line,
+//                                    "<key>\t<name>\tsz|expand|dword\t<data>"
+//                                    (data: the rest of the line; a DWORD in
+//                                    decimal). Without it the registry starts
+//                                    empty and lives in memory.
+//   reg-deny  <key>                  writes to this key and below it fail
+//   lock-held <file name>            another process holds this lock file:
+//                                    every wait for it times out at once
+//   events    yes|no                 record the event-log events (default no)
 // Record lines, one per event: "enum\tall|present" for every device-set open
 // (failed ones too), "open\t<id>" for every lookup of one device,
 // "run\t<command line>" for every program start (also one that cannot
 // start), "xml\tevents|timer|..." for a task definition a program is handed
 // with /XML (with or without the device-event trigger; anything else says
 // what is wrong), "remove\t<instance id>" for every removal that took place,
-// "relaunch\trunas\t--elevated" for every relaunch attempt.
+// "relaunch\trunas\t--elevated" for every relaunch attempt, "lock-timeout\t<file
+// name>" for every wait for a lock that timed out, "event\t<id>\t<type>[\t<string>]..."
+// for every event written (with "events yes").
 #pragma once
 
 #include <cstddef>
@@ -57,6 +70,8 @@ constexpr int SIM_MAX_CODES = 8;
 constexpr size_t SIM_PATH_BYTES = 4096;
 constexpr int SIM_MAX_PERMS = 32;
 constexpr int SIM_PERM_ACES = 5;
+constexpr int SIM_MAX_REG = 512;
+constexpr size_t SIM_REG_KEY = 512, SIM_REG_NAME = 256, SIM_REG_DATA = 4200;
 
 enum { SIM_FRIENDLY = 0, SIM_DESC = 1, SIM_CLASS = 2, SIM_INST = 3, SIM_FIELDS = 4 };
 enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART };
@@ -87,6 +102,14 @@ struct SimPerm {
     int n;
 };
 
+// One registry value; UTF-8 texts.
+struct SimRegValue {
+    char key[SIM_REG_KEY];
+    char name[SIM_REG_NAME];
+    sys_reg_type type;
+    char data[SIM_REG_DATA];  // a DWORD in decimal
+};
+
 struct SimMachine {
     SimDev devs[SIM_MAX_DEVS];
     int ndevs;
@@ -104,6 +127,12 @@ struct SimMachine {
     char eof_line[64];
     SimPerm perms[SIM_MAX_PERMS];
     int nperms;
+    SimRegValue reg[SIM_MAX_REG];
+    int nreg;
+    char registry[SIM_PATH_BYTES];  // the registry's file, if any
+    char reg_deny[SIM_REG_KEY];
+    char lock_held[256];
+    int events;
 };
 
 extern SimMachine g_sim;
@@ -114,3 +143,5 @@ extern SimMachine g_sim;
 int sim_load_machine(const char* path);
 // Appends one line "kind\ttext" to the record file, if there is one.
 void sim_record(const char* kind, const char* text);
+// Rewrites the registry's file, if there is one, from g_sim.reg.
+void sim_save_registry(void);

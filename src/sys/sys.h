@@ -136,6 +136,37 @@ sys_dir* sys_dir_open(const char16_t* dir);
 int sys_dir_next(sys_dir* d, char16_t* buf, uint32_t units);
 void sys_dir_close(sys_dir* d);
 
+// ---- registry --------------------------------------------------------------
+// Keys are paths under HKEY_LOCAL_MACHINE, such as u"SOFTWARE\\Quillfen", in
+// the 64-bit view. Key and value names compare without regard to case.
+enum sys_reg_type { SYS_REG_SZ, SYS_REG_EXPAND_SZ, SYS_REG_DWORD, SYS_REG_OTHER };
+enum sys_reg { SYS_REG_OK, SYS_REG_MISSING, SYS_REG_FAILED };
+// A DWORD value. MISSING: no such key or value; FAILED: it cannot be read
+// or is of another type.
+sys_reg sys_reg_dword(const char16_t* key, const char16_t* name, uint32_t* v);
+// A string value (REG_SZ, or REG_EXPAND_SZ unexpanded), whole, into buf;
+// FAILED when it is of another type or does not fit.
+sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, uint32_t units);
+// The value at position `index` of a key, counted from 0: its name, its
+// type and, for a string, its text (empty when it does not fit). MISSING
+// past the last value or when the key does not exist. Changing the key
+// changes the positions.
+sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t name_units, sys_reg_type* type,
+                         char16_t* text, uint32_t text_units);
+// Writing creates the key when needed. 1 on success.
+int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v);
+int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* text, sys_reg_type type);
+// 1 when the value, or the key (which must have no subkeys), is gone
+// afterwards, also when it never existed.
+int sys_reg_delete_value(const char16_t* key, const char16_t* name);
+int sys_reg_delete_key(const char16_t* key);
+
+// ---- event log -----------------------------------------------------------------
+enum sys_event_type { SYS_EVENT_INFO, SYS_EVENT_WARNING, SYS_EVENT_ERROR };
+// Writes one event of the source "Quillfen" to the Application log, with
+// its insertion strings (%1, %2, ...). Failures are ignored.
+void sys_event(uint16_t id, sys_event_type type, const char16_t* const* strings, int n);
+
 // ---- time ---------------------------------------------------------------------
 // Seconds since 1970-01-01 UTC.
 int64_t sys_now(void);

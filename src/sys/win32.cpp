@@ -119,6 +119,42 @@ const AdvApi* adv_api(void) {
     return state ? &api : nullptr;
 }
 
+// The registry and the event log, also from ADVAPI32, loaded when first
+// needed: a pass with nothing to do should not pay for them.
+struct RegApi {
+    decltype(&::RegOpenKeyExW) Open;
+    decltype(&::RegCreateKeyExW) Create;
+    decltype(&::RegQueryValueExW) Query;
+    decltype(&::RegEnumValueW) EnumValue;
+    decltype(&::RegSetValueExW) Set;
+    decltype(&::RegDeleteValueW) DeleteValue;
+    decltype(&::RegDeleteKeyExW) DeleteKey;
+    decltype(&::RegCloseKey) Close;
+    decltype(&::RegisterEventSourceW) RegisterSource;
+    decltype(&::ReportEventW) Report;
+};
+
+const RegApi* reg_api(void) {
+    static RegApi api;
+    static int state = -1;
+    if (state < 0) {
+        HMODULE m = load_system_dll(L"advapi32.dll");
+        int ok = 1;
+        bind(m, "RegOpenKeyExW", &api.Open, &ok);
+        bind(m, "RegCreateKeyExW", &api.Create, &ok);
+        bind(m, "RegQueryValueExW", &api.Query, &ok);
+        bind(m, "RegEnumValueW", &api.EnumValue, &ok);
+        bind(m, "RegSetValueExW", &api.Set, &ok);
+        bind(m, "RegDeleteValueW", &api.DeleteValue, &ok);
+        bind(m, "RegDeleteKeyExW", &api.DeleteKey, &ok);
+        bind(m, "RegCloseKey", &api.Close, &ok);
+        bind(m, "RegisterEventSourceW", &api.RegisterSource, &ok);
+        bind(m, "ReportEventW", &api.Report, &ok);
+        state = ok;
+    }
+    return state ? &api : nullptr;
+}
+
 // ---- paths --------------------------------------------------------------------------
 
 constexpr size_t LONG_UNITS = 1100;
@@ -762,6 +798,149 @@ void sys_dir_close(sys_dir* d) {
     if (!d || d->h == INVALID_HANDLE_VALUE) return;
     FindClose(d->h);
     d->h = INVALID_HANDLE_VALUE;
+}
+
+// ---- registry ---------------------------------------------------------------------
+
+namespace {
+
+// The 64-bit view whatever the build, so that both see the same policy keys.
+constexpr REGSAM VIEW = KEY_WOW64_64KEY;
+
+sys_reg open_key(const char16_t* key, REGSAM access, HKEY* h) {
+    const RegApi* api = reg_api();
+    if (!api) return SYS_REG_FAILED;
+    LSTATUS e = api->Open(HKEY_LOCAL_MACHINE, W(key), 0, access | VIEW, h);
+    if (e == ERROR_SUCCESS) return SYS_REG_OK;
+    return e == ERROR_FILE_NOT_FOUND ? SYS_REG_MISSING : SYS_REG_FAILED;
+}
+
+// A registry string need not end in a terminator, and may hold several.
+int text_of(const wchar_t* raw, DWORD bytes, char16_t* buf, uint32_t units) {
+    DWORD n = bytes / sizeof(wchar_t);
+    DWORD len = 0;
+    while (len < n && raw[len]) len++;
+    if (len + 1 > units) return 0;
+    for (DWORD i = 0; i < len; i++) buf[i] = (char16_t)raw[i];
+    buf[len] = 0;
+    return 1;
+}
+
+// Room for the longest value this program reads: an instance id and a path.
+wchar_t g_regbuf[4096];
+
+}  // namespace
+
+sys_reg sys_reg_dword(const char16_t* key, const char16_t* name, uint32_t* v) {
+    HKEY h;
+    sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
+    if (r != SYS_REG_OK) return r;
+    DWORD type = 0, value = 0, size = sizeof value;
+    LSTATUS e = reg_api()->Query(h, W(name), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    reg_api()->Close(h);
+    if (e == ERROR_FILE_NOT_FOUND) return SYS_REG_MISSING;
+    if (e != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return SYS_REG_FAILED;
+    *v = value;
+    return SYS_REG_OK;
+}
+
+sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, uint32_t units) {
+    if (!buf || units == 0) return SYS_REG_FAILED;
+    buf[0] = 0;
+    HKEY h;
+    sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
+    if (r != SYS_REG_OK) return r;
+    DWORD type = 0, size = sizeof g_regbuf - sizeof(wchar_t);
+    LSTATUS e = reg_api()->Query(h, W(name), nullptr, &type, reinterpret_cast<BYTE*>(g_regbuf), &size);
+    reg_api()->Close(h);
+    if (e == ERROR_FILE_NOT_FOUND) return SYS_REG_MISSING;
+    if (e != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return SYS_REG_FAILED;
+    return text_of(g_regbuf, size, buf, units) ? SYS_REG_OK : SYS_REG_FAILED;
+}
+
+sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t name_units, sys_reg_type* type,
+                         char16_t* text, uint32_t text_units) {
+    HKEY h;
+    sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
+    if (r != SYS_REG_OK) return r;
+    static wchar_t vname[16384];
+    DWORD nlen = countof(vname), t = 0, size = sizeof g_regbuf - sizeof(wchar_t);
+    LSTATUS e = reg_api()->EnumValue(h, index, vname, &nlen, nullptr, &t, reinterpret_cast<BYTE*>(g_regbuf), &size);
+    if (e == ERROR_MORE_DATA) {
+        // A value too long for us: its name still counts, its data does not.
+        nlen = countof(vname);
+        size = 0;
+        e = reg_api()->EnumValue(h, index, vname, &nlen, nullptr, &t, nullptr, nullptr);
+    }
+    reg_api()->Close(h);
+    if (e == ERROR_NO_MORE_ITEMS) return SYS_REG_MISSING;
+    if (e != ERROR_SUCCESS || nlen + 1 > name_units) return SYS_REG_FAILED;
+    for (DWORD i = 0; i < nlen; i++) name[i] = (char16_t)vname[i];
+    name[nlen] = 0;
+    *type = t == REG_SZ ? SYS_REG_SZ : t == REG_EXPAND_SZ ? SYS_REG_EXPAND_SZ : t == REG_DWORD ? SYS_REG_DWORD : SYS_REG_OTHER;
+    if (text_units) text[0] = 0;
+    if ((t == REG_SZ || t == REG_EXPAND_SZ) && text_units && !text_of(g_regbuf, size, text, text_units)) text[0] = 0;
+    return SYS_REG_OK;
+}
+
+namespace {
+
+int set_value(const char16_t* key, const char16_t* name, DWORD type, const void* data, DWORD size) {
+    const RegApi* api = reg_api();
+    if (!api) return 0;
+    HKEY h;
+    if (api->Create(HKEY_LOCAL_MACHINE, W(key), 0, nullptr, 0, KEY_SET_VALUE | VIEW, nullptr, &h, nullptr) != ERROR_SUCCESS)
+        return 0;
+    LSTATUS e = api->Set(h, W(name), 0, type, static_cast<const BYTE*>(data), size);
+    api->Close(h);
+    return e == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v) {
+    DWORD value = v;
+    return set_value(key, name, REG_DWORD, &value, sizeof value);
+}
+
+int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* text, sys_reg_type type) {
+    DWORD size = (DWORD)((wlen(text) + 1) * sizeof(char16_t));
+    return set_value(key, name, type == SYS_REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ, text, size);
+}
+
+int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
+    HKEY h;
+    sys_reg r = open_key(key, KEY_SET_VALUE, &h);
+    if (r == SYS_REG_MISSING) return 1;
+    if (r != SYS_REG_OK) return 0;
+    LSTATUS e = reg_api()->DeleteValue(h, W(name));
+    reg_api()->Close(h);
+    return e == ERROR_SUCCESS || e == ERROR_FILE_NOT_FOUND;
+}
+
+int sys_reg_delete_key(const char16_t* key) {
+    const RegApi* api = reg_api();
+    if (!api) return 0;
+    LSTATUS e = api->DeleteKey(HKEY_LOCAL_MACHINE, W(key), VIEW, 0);
+    return e == ERROR_SUCCESS || e == ERROR_FILE_NOT_FOUND;
+}
+
+// ---- event log ----------------------------------------------------------------------
+
+void sys_event(uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
+    const RegApi* api = reg_api();
+    if (!api) return;
+    // One handle for the process; events written without the source's key
+    // still carry their strings.
+    static HANDLE source = nullptr;
+    if (!source) source = api->RegisterSource(nullptr, L"Quillfen");
+    if (!source) return;
+    WORD t = type == SYS_EVENT_ERROR ? EVENTLOG_ERROR_TYPE : type == SYS_EVENT_WARNING ? EVENTLOG_WARNING_TYPE
+                                                                                       : EVENTLOG_INFORMATION_TYPE;
+    const wchar_t* w[8];
+    if (n > 8) n = 8;
+    for (int i = 0; i < n; i++) w[i] = W(strings[i]);
+    api->Report(source, t, 0, id, nullptr, (WORD)n, 0, w, nullptr);
 }
 
 // ---- time --------------------------------------------------------------------

@@ -35,8 +35,8 @@ TEST(DataPath, BesideTheExecutableOrNowhere) {
 TEST(Log, ADeviceTextCannotBreakOrForgeALine) {
     qt::Machine m;
     m.load();
-    logline("已删除 | %s | %s", "Cam\r\n[2020-01-01 00:00:00] 清空拉黑名单\x1b[2J\x7f", "USB\\1");
-    logline("扫描完成，命中 %d 个设备", 0);
+    logline(EV_REMOVED, "已删除 | %s | %s", "Cam\r\n[2020-01-01 00:00:00] 清空拉黑名单\x1b[2J\x7f", "USB\\1");
+    logline(LOG_FILE_ONLY, "扫描完成，命中 %d 个设备", 0);
     std::string log = qt::slurp(m.path("device_cleanup_log.txt"));
     ASSERT_EQ(log.size() > 44 ? log.substr(22, 3) : "", "已") << log;  // after "[YYYY-MM-DD hh:mm:ss] "
     EXPECT_EQ(log.substr(22), "已删除 | Cam  [2020-01-01 00:00:00] 清空拉黑名单 [2J  | USB\\1\r\n" + log.substr(0, 22) +

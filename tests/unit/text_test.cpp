@@ -3,6 +3,7 @@
 // blacklist file.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -265,6 +266,68 @@ TEST(Fmt, PaddingIsCutLikeText) {
     EXPECT_STREQ(buf, "     ");
     EXPECT_EQ(fmt(buf, sizeof buf, "%-3s%s", "a", "中"), 3u);  // "a  " then no room for 3 bytes
     EXPECT_STREQ(buf, "a  ");
+}
+
+// An unknown conversion used to be skipped and its argument handed to the
+// next one: "%zu %s" read the number as a text.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+#pragma GCC diagnostic ignored "-Wformat-extra-args"
+TEST(Fmt, StopsAtAConversionItDoesNotImplement) {
+    char got[64];
+    size_t z = 7;
+    EXPECT_EQ(fmt(got, sizeof got, "a%zu %s", z, "x"), 1u);
+    EXPECT_STREQ(got, "a");
+    fmt(got, sizeof got, "b%ls|%x|%.3s", u"w", 1, "abc");
+    EXPECT_STREQ(got, "b");
+    fmt(got, sizeof got, "c%%%d%q", 5, 6);
+    EXPECT_STREQ(got, "c%5");
+}
+#pragma GCC diagnostic pop
+
+TEST(Fmt, SpansNameWhereEachArgumentLanded) {
+    char out[64];
+    fmt_span spans[3];
+    int n = 0;
+    auto go = [&](const char* f, ...) {
+        va_list ap;
+        va_start(ap, f);
+        vfmt_spans(out, sizeof out, f, ap, spans, 3, &n);
+        va_end(ap);
+    };
+    go("拉黑 | %s | %-6lld秒%%", "cam", 3600LL);
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(std::string(out + spans[0].at, spans[0].len), "cam");
+    EXPECT_EQ(std::string(out + spans[1].at, spans[1].len), "3600");  // padding left out
+    go("%s%s%s%s", "a", "b", "c", "d");  // more arguments than room: the first three
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(spans[2].at, 2u);
+}
+
+TEST(AddSat, HeldAtTheEndsOfTheRange) {
+    EXPECT_EQ(add_sat(INT64_MAX - 10, 3600), INT64_MAX);
+    EXPECT_EQ(add_sat(INT64_MIN + 10, -3600), INT64_MIN);
+    EXPECT_EQ(add_sat(100, -30), 70);
+}
+
+// ---- blanking ----------------------------------------------------------------
+
+std::string blanked(std::string s) {
+    blank_controls(s.data());
+    return s.c_str();
+}
+
+TEST(Blank, EveryCharacterThatCanReshapeAScreenOrALogBecomesOneBlank) {
+    // C0 and DEL; C1 as characters and as stray bytes; separators;
+    // directional marks, embeddings, overrides and isolates.
+    EXPECT_EQ(blanked("a\tb\r\n\x1b[2J\x7f"), "a b   [2J ");
+    EXPECT_EQ(blanked("a\u0080b\u0085c\u009Fd"), "a b c d");
+    EXPECT_EQ(blanked("x\x85y\x9bz"), "x y z");
+    EXPECT_EQ(blanked("1\u20282\u20293"), "1 2 3");
+    EXPECT_EQ(blanked("\u200E\u200F\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069"), std::string(11, ' '));
+    // Their neighbours, and everything else, stay as they are.
+    const std::string kept = "\u00A0\u200D\u2010\u2027\u202F\u2065\u206A中文😀\xC3\xA9\xA0\xFF";
+    EXPECT_EQ(blanked(kept), kept);
 }
 
 }  // namespace
