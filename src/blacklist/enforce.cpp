@@ -56,7 +56,11 @@ int collect(int64_t now) {
 
 int enforce_pass(void) {
     int dropped;
-    bl_prune(&dropped);
+    if (bl_prune(&dropped) == BL_UNREADABLE) {
+        // An entry we cannot read could be any device: remove none.
+        logline(EV_BLACKLIST_UNREADABLE, "读取拉黑名单失败");
+        return 0;
+    }
     int64_t now = sys_now();
     int live = 0;
     for (int b = 0; b < g_bn; b++) live += now < g_bl[b].until;
