@@ -430,7 +430,11 @@ int sys_file_replace(const char16_t* from, const char16_t* to) {
 
 int sys_file_delete(const char16_t* path) {
     static char p[SIM_PATH_BYTES];
-    return unlink(host(path, p, sizeof p)) == 0 || errno == ENOENT;
+    struct stat st;
+    if (lstat(host(path, p, sizeof p), &st) != 0) return errno == ENOENT;
+    // As on Windows: only a plain file with one link, never a link's target.
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return 0;
+    return unlink(p) == 0 || errno == ENOENT;
 }
 
 int sys_file_exists(const char16_t* path) {

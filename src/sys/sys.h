@@ -111,7 +111,10 @@ int sys_file_create(const char16_t* path, const char* data, uint32_t n);
 // Replaces `to` with `from` in one step, retrying for about a second while
 // another program holds `to` open. The old file stays whole on failure.
 int sys_file_replace(const char16_t* from, const char16_t* to);
-// 1 when the file is gone afterwards (also when it never existed).
+// Deletes a plain file with a single link, read-only or not; a symbolic
+// link is never followed, and a directory, a link or a file with more than
+// one link is left alone (0). 1 when the file is gone afterwards (also when
+// it never existed).
 int sys_file_delete(const char16_t* path);
 // 1 when a file or directory stands at path.
 int sys_file_exists(const char16_t* path);

@@ -677,9 +677,37 @@ int sys_file_replace(const char16_t* from, const char16_t* to) {
 
 int sys_file_delete(const char16_t* path) {
     static wchar_t lp[LONG_UNITS];
-    if (DeleteFileW(long_path(path, lp))) return 1;
-    DWORD e = GetLastError();
-    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+    // The name itself, never what a planted link points to: a symbolic link
+    // is opened as the link (FILE_FLAG_OPEN_REPARSE_POINT), and without
+    // FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
+    HANDLE h = CreateFileW(long_path(path, lp), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, SHARE_ALL, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD e = GetLastError();
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+    }
+    // A second hard link shares the attributes of some other file, which
+    // clearing read-only would change too.
+    BY_HANDLE_FILE_INFORMATION info;
+    int ok = GetFileInformationByHandle(h, &info) &&
+             !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+             info.nNumberOfLinks == 1;
+    if (ok && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        // A read-only file refuses deletion. Zero attributes would mean "no
+        // change" (FILE_BASIC_INFO), hence NORMAL when nothing else is left.
+        FILE_BASIC_INFO b;
+        memset(&b, 0, sizeof b);
+        b.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+        if (!b.FileAttributes) b.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        ok = SetFileInformationByHandle(h, FileBasicInfo, &b, sizeof b);
+    }
+    if (ok) {
+        FILE_DISPOSITION_INFO d;
+        d.DeleteFile = TRUE;
+        ok = SetFileInformationByHandle(h, FileDispositionInfo, &d, sizeof d);
+    }
+    CloseHandle(h);
+    return ok;
 }
 
 int sys_file_exists(const char16_t* path) {

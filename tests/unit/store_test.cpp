@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <algorithm>
@@ -405,6 +406,17 @@ TEST_F(Store, ASaveThatFailsHalfWayLeavesTheOldFileByteForByte) {
     EXPECT_EQ(st, BL_FAILED);
     EXPECT_EQ(qt::slurp(file), old);
     EXPECT_TRUE(others().empty()) << "the torn temporary must go";
+}
+
+// A temporary name planted as a link to another file: that file must stay
+// as it is, and the save fails rather than write through the link.
+TEST_F(Store, AStaleTemporaryThatIsALinkIsNeverFollowed) {
+    std::string target = m.dir + "elsewhere";
+    qt::spit(target, "precious");
+    ASSERT_EQ(symlink(target.c_str(), m.path("blacklist.tsv.tmp").c_str()), 0);
+    EXPECT_EQ(bl_add(entry(qt::T0 + 60, 1, "a", "b", "c")), BL_FAILED);
+    EXPECT_EQ(qt::slurp(target), "precious");
+    EXPECT_FALSE(qt::exists(file));
 }
 
 TEST_F(Store, StaleTemporariesAreDeletedBeforeASave) {
