@@ -3,6 +3,7 @@
 
 #include "blacklist/match.h"
 #include "device/scan.h"
+#include "device/walk.h"
 #include "app/console.h"
 #include "app/ui.h"
 #include "blacklist/store.h"

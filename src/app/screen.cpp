@@ -7,6 +7,7 @@
 #include "blacklist/store.h"
 #include "base/text.h"
 #include "device/scan.h"
+#include "device/walk.h"
 #include "log/log.h"
 #include "sys/sys.h"
 

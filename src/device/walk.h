@@ -29,6 +29,12 @@ int dev_walk_open(DevWalk* w, int all);
 int dev_walk_next(DevWalk* w, WalkedDevice* out);
 void dev_walk_close(DevWalk* w);
 
+// Reads the current member of an open set into d: its texts, presence and
+// built-in mark. 0 when it has neither a name nor an instance id.
+int dev_read(sys_devset* s, DeviceEntry* d);
+// A device text as the blacklist compares it: UTF-8, A-Z lower-cased.
+void dev_lower(const char16_t* w, char* out, size_t size);
+
 // Opens the one device with this instance id: 1 with it in *out, 0 when the
 // system knows no such device.
 int dev_lookup(const char16_t* id, WalkedDevice* out);
