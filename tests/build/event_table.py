@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The event ids in log.h and the message table in events.mc cannot drift
 apart: both name the same ids, every id has its Chinese and English text and
-no severity or facility bits, and each logline() in the sources writes the
-Chinese text with its conversions as %1, %2...
+no severity or facility bits, each logline() in the sources writes the
+Chinese text with its conversions as %1, %2..., and the README's table lists
+every id with its type and that text.
 
-    event_table.py SRC_DIR
+    event_table.py SRC_DIR README
 """
 import pathlib
 import re
@@ -46,11 +47,18 @@ for path in sorted(src.rglob("*.cpp")):
     for m in re.finditer(r'\blogline\(\s*(EV_\w+)\s*,\s*"((?:[^"\\]|\\.)*)"', text):
         calls += 1
         n = iter(range(1, 100))
-        want = re.sub(r"%%|%-?0?\d*(?:ll|l)?[dusc]", lambda c: "%" if c[0] == "%%" else "%%%d" % next(n), m[2])
+        want = re.sub(r"%%|%-?0?\d*(?:ll|l)?[dusc]", lambda c: c[0] if c[0] == "%%" else "%%%d" % next(n), m[2])
         have = table.get(m[1], (None, None))[1]
         if want != have:
             errors.append("%s:%d: %s writes %r, events.mc says %r" % (path.name, text.count("\n", 0, m.start()) + 1,
                                                                       m[1], want, have))
 
-print("\n".join(errors) or "%d ids, %d log lines agree with events.mc" % (len(enum), calls))
+TYPES = {1: "information", 2: "warning", 3: "error"}
+want = sorted("%d %s %s" % (i, TYPES.get(i // 1000), t) for i, t in table.values())
+rows = re.findall(r"^\| (\d+) \| (\w+) \| `(.*?)` \|", pathlib.Path(sys.argv[2]).read_text(encoding="utf-8"), re.M)
+have = sorted("%s %s %s" % (i, kind, t.replace("\\|", "|")) for i, kind, t in rows)
+errors += ["README lacks: " + r for r in sorted(set(want) - set(have))]
+errors += ["README, not in events.mc: " + r for r in sorted(set(have) - set(want))]
+
+print("\n".join(errors) or "%d ids, %d log lines and the README agree with events.mc" % (len(enum), calls))
 sys.exit(1 if errors or not enum or not calls else 0)
