@@ -2,6 +2,7 @@
 #include "app/app.h"
 
 #include "app/console.h"
+#include "app/exitcode.h"
 #include "app/ui.h"
 #include "blacklist/enforce.h"
 #include "device/scan.h"
@@ -74,7 +75,10 @@ int app_main(int argc, char** argv) {
         out("Quillfen %s\n", QF_VERSION);
         return 0;
     }
-    if (a.enforce) return enforce_pass();
+    if (a.enforce) {
+        enforce_result r = enforce_pass();
+        return r == ENFORCE_FAILED ? EXIT_FAILED : r == ENFORCE_RESTART ? EXIT_RESTART : EXIT_OK;
+    }
     if (a.install_task) return install_task_mode();
     if (a.remove_task) return uninstall_task() ? 0 : 1;
     if (a.blist) return blist_mode();

@@ -7,6 +7,7 @@
 #include "blacklist/store.h"
 #include "base/text.h"
 #include "device/scan.h"
+#include "device/walk.h"
 #include "log/log.h"
 #include "sys/sys.h"
 
@@ -34,7 +35,13 @@ void banner(void) {
     }
     out("\n");
     out("   风险提示：%s\n", g_force ? "已关闭（--force）" : "开启（内置/系统设备会额外询问）");
-    out("   拉黑名单：%d 条在用\n\n", g_bn);
+    if (bl_last_read() == BL_UNREADABLE) {
+        unreadable_line();
+    } else {
+        out("   拉黑名单：%d 条在用\n", bl_in_force(sys_now()));
+        if (bl_last_read() == BL_OVERFULL) overfull_line();
+    }
+    out("\n");
 }
 
 // 1 when this process is to end because the elevated copy took over.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "blacklist/store.h"
 #include "task/task.h"
 
 enum { ARGS_HELP = 1, ARGS_VERSION = 2 };
@@ -43,6 +44,11 @@ int64_t duration_hours(const char* line);
 int is_yes(const char* line);
 // The line every failed blacklist change prints.
 void save_failed(void);
+// The line for a blacklist that cannot be read, or holds more than 64 entries.
+void unreadable_line(void);
+void overfull_line(void);
+// The line for a change that the store refused (FAILED, UNREADABLE, OVERFULL).
+void refused_line(bl_status st);
 // Device text for the screen: UTF-8, control characters blanked.
 void shown_text(const char16_t* w, char* out, size_t size);
 // The same for UTF-8 text (an entry read from a file anyone with rights may

@@ -55,7 +55,9 @@ TEMPLATE replaced by 1..N. Lines between "@define NAME" and "@end" (any
 section) are a block, put in wherever a line "@use NAME" stands.
 
 stdout macros (texts of the program's screens):
-  @banner [bl=N] [force] [key=KEYWORD]   banner; key= takes the rest of the line
+  @banner [bl=N] [force] [unreadable|overfull] [key=KEYWORD]
+                     banner; key= takes the rest of the line; unreadable /
+                     overfull: the blacklist's error line in its place / after it
   @notadmin          not-elevated hint and the relaunch prompt (no line end)
   @scan              "  正在扫描设备..."
   @none              the empty-result line and a blank line
@@ -101,6 +103,8 @@ PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
          "record", "blacklist", "log", "stderr"}
 NOEOL = "\x00NOEOL\x00"
+UNREADABLE = "  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"
+OVERFULL = "  [错误] 拉黑名单超过 64 条：只有前 64 条生效，这次不会修改它。\n"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
               "device_cleanup_log.txt.lock"}
 
@@ -134,7 +138,7 @@ def fields(arg, count, name):
 
 def macro(name, arg):
     if name == "banner":
-        key, force, bl = None, False, 0
+        key, force, bl, state = None, False, 0, None
         rest = arg
         while rest:
             if rest.startswith("key="):
@@ -145,6 +149,8 @@ def macro(name, arg):
                 force = True
             elif word.startswith("bl="):
                 bl = int(word[3:])
+            elif word in ("unreadable", "overfull"):
+                state = word
             elif word:
                 raise CaseError("@banner: unknown option %r" % word)
         if key is not None:
@@ -154,7 +160,8 @@ def macro(name, arg):
         risk = "已关闭（--force）" if force else "开启（内置/系统设备会额外询问）"
         return ("\n" + RULE + "     Quillfen  v2   ·   扫描 / 手动删除 / 拉黑\n" + CREDIT
                 + RULE + "   匹配关键词：" + keys + "\n" + "   风险提示：" + risk + "\n"
-                + "   拉黑名单：%d 条在用\n\n" % bl)
+                + (UNREADABLE if state == "unreadable" else "   拉黑名单：%d 条在用\n" % bl)
+                + (OVERFULL if state == "overfull" else "") + "\n")
     if name == "notadmin":
         return ("  [提示] 当前不是管理员，删除设备会失败。\n"
                 "  输入 e 以管理员身份重启，或直接回车继续（只能扫描）> ")
