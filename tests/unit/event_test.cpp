@@ -10,7 +10,6 @@
 #include "log/log.h"
 #include "support.h"
 #include "sys/sys.h"
-#include "task/eventsource.h"
 
 namespace {
 
@@ -59,37 +58,25 @@ TEST(EventStrings, EachArgumentIsOneStringBlankedLikeTheLog) {
                          }));
 }
 
-TEST(EventSource, TheExecutableIsTheMessageFileAndRemovalTakesTheKey) {
-    qt::Machine m;
-    m.exe = "C:\\Program Files\\Quillfen\\quillfen.exe";
-    m.load();
-    ASSERT_EQ(event_source_register(), 1);
-    sys_reg_type type = SYS_REG_OTHER;
-    EXPECT_EQ(message_file(&type), u"C:\\Program Files\\Quillfen\\quillfen.exe");
-    EXPECT_EQ(type, SYS_REG_EXPAND_SZ);
-    uint32_t types = 0;
-    EXPECT_EQ(sys_reg_dword(KEY, u"TypesSupported", &types), SYS_REG_OK);
-    EXPECT_EQ(types, 7u);
-    EXPECT_EQ(event_source_remove(), 1);
-    EXPECT_EQ(sys_reg_dword(KEY, u"TypesSupported", &types), SYS_REG_MISSING);
-    EXPECT_EQ(event_source_remove(), 1) << "a key that is gone is no failure";
-}
-
 TEST(TaskModes, InstallingRegistersTheSourceRemovingLogsThenDeletesIt) {
     qt::Machine m;
     m.lines = "run\tschtasks\t0\nevents\tyes\n";
     m.load();
-    std::u16string exe(m.exe.begin(), m.exe.end());
     EXPECT_EQ(run_app({"--install-task"}), 0);
-    EXPECT_EQ(message_file(), exe);
+    sys_reg_type type = SYS_REG_OTHER;
+    EXPECT_EQ(message_file(&type), std::u16string(m.exe.begin(), m.exe.end()));
+    EXPECT_EQ(type, SYS_REG_EXPAND_SZ);
+    uint32_t types = 0;
+    EXPECT_EQ(sys_reg_dword(KEY, u"TypesSupported", &types), SYS_REG_OK);
+    EXPECT_EQ(types, 7u);
     EXPECT_EQ(run_app({"--remove-task"}), 0);
-    EXPECT_EQ(message_file(), u"<missing>");
+    EXPECT_EQ(sys_reg_dword(KEY, u"TypesSupported", &types), SYS_REG_MISSING) << "the whole key goes";
     ASSERT_FALSE(events(m).empty());
     EXPECT_EQ(events(m).back(), "event\t1004\tinfo");
     testing::internal::CaptureStdout();  // the menu and the dialogue share this one
     EXPECT_EQ(install_task_ui(), TASK_INSTALLED);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(message_file(), exe);
+    EXPECT_NE(message_file(), u"<missing>");
 }
 
 TEST(TaskModes, TheExitCodeIsTheTaskDeletionsAlone) {
