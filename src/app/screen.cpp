@@ -57,20 +57,10 @@ int elevation_check(void) {
     return 0;
 }
 
-// The 已拉黑 column: 是 when an entry names the device's id (in force or
-// not), 名 when an entry in force reaches it by name only.
+// The 已拉黑 column: 是 by id, 名 by name only.
 const char* blacklisted(const DeviceEntry& d) {
-    char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
-    dev_lower(d.inst, inst, sizeof inst);
-    dev_lower(d.name, name, sizeof name);
-    int64_t now = sys_now();
-    const char* mark = "—";
-    for (int i = 0; i < g_bn; i++) {
-        bl_hit h = bl_match(g_bl[i], inst, name, d.builtin);
-        if (h == BL_BY_ID) return "是";
-        if (h == BL_BY_NAME && now < g_bl[i].until) mark = "名";
-    }
-    return mark;
+    bl_hit h = bl_device_mark(d, sys_now());
+    return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : "—";
 }
 
 }  // namespace

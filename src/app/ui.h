@@ -16,7 +16,9 @@ struct Args {
     int enforce = 0;
     int install_task = 0;
     int remove_task = 0;
+    int check = 0;
     int blist = 0;
+    int json = 0;  // a JSON document instead of the screen (-s, --blist, --check)
 };
 
 // --force: no extra question before removing a built-in device.
@@ -72,3 +74,10 @@ int uninstall_task(void);
 
 void bl_menu(void);
 int blist_mode(void);
+
+// The documents for scripts: the device list (-s --json) and the blacklist
+// (--blist --json). Both return the exit code.
+int scan_json(const Args& a);
+int blist_json(void);
+// --check: whether the blacklist holds on this machine; the exit code.
+int check_mode(int json);

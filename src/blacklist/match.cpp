@@ -28,3 +28,16 @@ int bl_name_reach(const char* lower_name, const char16_t* own) {
     dev_walk_close(&w);
     return n;
 }
+
+bl_hit bl_device_mark(const DeviceEntry& d, int64_t now) {
+    static char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
+    dev_lower(d.inst, inst, sizeof inst);
+    dev_lower(d.name, name, sizeof name);
+    bl_hit mark = BL_NO_HIT;
+    for (int i = 0; i < g_bn; i++) {
+        bl_hit h = bl_match(g_bl[i], inst, name, d.builtin);
+        if (h == BL_BY_ID) return BL_BY_ID;
+        if (h == BL_BY_NAME && now < g_bl[i].until) mark = BL_BY_NAME;
+    }
+    return mark;
+}

@@ -309,6 +309,20 @@ bl_status bl_prune(int* dropped) {
     return st;
 }
 
+bl_status bl_read(void) {
+    static Paths p;
+    if (!make_paths(&p)) {
+        g_bn = 0;
+        g_last = BL_OK;
+        return BL_OK;
+    }
+    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
+    bl_status st = read_work(p);
+    publish_work();
+    if (lock) sys_lock_drop(lock);
+    return st;
+}
+
 bl_status bl_last_read(void) { return g_last; }
 
 int bl_in_force(int64_t now) {

@@ -46,6 +46,9 @@ bl_status bl_clear(void);
 // written and the table holds the file as it is; on UNREADABLE the table is
 // empty; on OVERFULL it holds the first 64 entries, expired ones included.
 bl_status bl_prune(int* dropped);
+// Reads the file into the table as it stands: nothing is dropped and
+// nothing is written. OK, UNREADABLE or OVERFULL.
+bl_status bl_read(void);
 // What the last read of the file found: OK, UNREADABLE or OVERFULL.
 bl_status bl_last_read(void);
 // How many entries of the table are in force at `now`.

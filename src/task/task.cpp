@@ -164,3 +164,11 @@ int task_remove(void) {
     wcat8(args, countof(args), " /F");
     return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
 }
+
+task_state task_query(void) {
+    char16_t args[128] = {0};
+    wcat8(args, countof(args), "/Query /TN ");
+    add_arg(args, countof(args), TASK_NAME);
+    int rc = run_silent("schtasks.exe", args);
+    return rc == 0 ? TASK_PRESENT : rc == 1 ? TASK_ABSENT : TASK_QUERY_FAILED;
+}

@@ -33,7 +33,10 @@ write "{}" for an intended empty line there.
   file-in NAME      a file NAME placed beside the executable before the run
   log-in            device_cleanup_log.txt placed before the run (CR LF)
   stdout            expected standard output; "\\n" after each line;
-                    lines starting with '@' are the macros below
+                    lines starting with '@' are the macros below;
+                    option "json": a JSON document, compared with the
+                    output parsed as one strict JSON document (key order
+                    counts)
   exit              expected exit code (default 0)
   record            expected record of system events; '|' is a TAB
                     (absent: nothing may be recorded)
@@ -86,6 +89,7 @@ stdout macros (texts of the program's screens):
 """
 
 import difflib
+import json
 import os
 import re
 import shutil
@@ -258,7 +262,8 @@ class Ctx:
 TOKEN = re.compile(r"\{([^{}]*)\}")
 
 
-def expand(text, ctx):
+def expand(text, ctx, lenient=False):
+    """Replaces the tokens; with lenient, braces that are no token stay (JSON)."""
     def one(m):
         t = m.group(1)
         if t == "":
@@ -295,6 +300,8 @@ def expand(text, ctx):
         m2 = re.fullmatch(r"REP:(\d+):(.*)", t, re.S)
         if m2:
             return m2.group(2) * int(m2.group(1))
+        if lenient:
+            return m.group(0)
         raise CaseError("unknown token {%s}" % t)
     return TOKEN.sub(one, text)
 
@@ -374,7 +381,7 @@ def repeat_lines(lines):
     return out
 
 
-def render(name, lines, ctx, eol):
+def render(name, lines, ctx, eol, lenient=False):
     """Section lines -> bytes."""
     parts = []
     for line in repeat_lines(lines):
@@ -385,7 +392,7 @@ def render(name, lines, ctx, eol):
         if name in PIPE_SECTIONS:
             text = "\t".join(expand(p, ctx) for p in line.split("|"))
         else:
-            text = expand(line, ctx)
+            text = expand(line, ctx, lenient)
         if text.endswith(NOEOL):
             parts.append(text[:-len(NOEOL)])
         else:
@@ -411,6 +418,23 @@ def diff(label, want, got):
     if len(lines) > 60:
         lines = lines[:60] + ["... (%d more diff lines)" % (len(lines) - 60)]
     return "\n".join("    " + l for l in lines)
+
+
+def compare_json(want, got, problems):
+    """The output must be one JSON document in UTF-8, equal to the expected one."""
+    try:
+        want_doc = json.loads(want.decode("utf-8"))
+    except ValueError as e:
+        raise CaseError("the expected stdout is not JSON: %s" % e)
+    try:
+        got_doc = json.loads(got.decode("utf-8"))
+    except ValueError as e:
+        problems.append("  stdout is not one JSON document in UTF-8: %s\n    %r" % (e, got[:2000]))
+        return
+    w = json.dumps(want_doc, ensure_ascii=False, indent=1)
+    g = json.dumps(got_doc, ensure_ascii=False, indent=1)
+    if w != g:
+        problems.append("  stdout (JSON) differs:\n%s" % diff("JSON", w.encode(), g.encode()))
 
 
 def update_record(path, got, ctx):
@@ -505,7 +529,10 @@ def run_case(binary, path, keep, update=False):
             if want != got:
                 problems.append("  %s differs:\n%s" % (label, diff(label, want, got)))
 
-        compare("stdout", section("stdout", "\n") or b"", p.stdout)
+        if "stdout" in sec and "json" in sec["stdout"][1]:
+            compare_json(render("stdout", sec["stdout"][2], ctx, "\n", lenient=True), p.stdout, problems)
+        else:
+            compare("stdout", section("stdout", "\n") or b"", p.stdout)
         want_exit = int("".join(sec["exit"][2]).strip()) if "exit" in sec else 0
         if p.returncode != want_exit:
             problems.append("  exit code: expected %d, got %d" % (want_exit, p.returncode))
