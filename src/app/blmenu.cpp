@@ -122,9 +122,8 @@ void bl_menu(void) {
             }
             break;
         case 'u': case 'U':
-            if (task_remove()) {
+            if (uninstall_task()) {
                 out("  ✔ 后台任务已卸载\n");
-                logline(EV_TASK_REMOVED, "已卸载后台任务");
             } else {
                 out("  ✘ 卸载失败\n");
             }

@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "files/datafile.h"
 #include "log/log.h"
+#include "task/eventsource.h"
 #include "task/trust.h"
 
 namespace {
@@ -54,6 +55,7 @@ task_result install_task_ui(void) {
         out("  ✘ 安装失败（需要管理员权限）\n");
         return r;
     }
+    (void)event_source_register();  // without it the events keep their strings, not their texts
     note_unsafe(unsafe_at);
     return r;
 }
@@ -64,6 +66,7 @@ int install_task_mode(void) {
     char unsafe_at[3 * PATH_UNITS];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
     if (task_install() == TASK_FAILED) return 1;
+    (void)event_source_register();  // without it the events keep their strings, not their texts
     note_unsafe(unsafe_at);
     return 0;
 }

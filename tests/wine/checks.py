@@ -225,8 +225,8 @@ def task_commands(m, code):
     same("schtasks received the command lines intact",
          [create_line(QF_EXE)] * (2 if code else 1) + [DELETE_LINE], m.calls("schtasks"))
     expect("the task commands print nothing", made.out == gone.out == "", made.out + gone.out)
-    same("the log names only the unsafe folder",
-         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe"] if code == 0 else [], m.log())
+    same("the log names the unsafe folder and the removal",
+         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已卸载后台任务"] if code == 0 else [], m.log())
 
 
 @check
@@ -662,6 +662,8 @@ def console_reads_and_writes_chinese(m):
     lacks("the rest of the long line reached no prompt", con.screen, "没有选中任何设备")
     has("the closing line is readable", con.screen, "  Vorin告辞，嗷呜——！")
 
+
+import event_checks  # noqa: E402,F401  (its checks register themselves)
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:], prepare))
