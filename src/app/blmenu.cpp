@@ -4,6 +4,7 @@
 #include "app/console.h"
 #include "app/ui.h"
 #include "blacklist/store.h"
+#include "block/block.h"
 #include "base/text.h"
 #include "task/task.h"
 #include "log/log.h"
@@ -13,6 +14,11 @@ namespace {
 
 const char* shown_name(const char* name, char* buf, size_t size) {
     return name[0] ? shown_text8(name, buf, size) : "(无名)";
+}
+
+// Only where Windows honours the block, and only of a file we could read.
+void block_line(void) {
+    if (bl_last_read() != BL_UNREADABLE && block_applies()) out("  系统安装禁止：%d 条生效\n", block_count());
 }
 
 void draw(void) {
@@ -32,6 +38,7 @@ void draw(void) {
             e.cls[0] ? shown_text8(e.cls, cls, sizeof cls) : "-", left, e.byname ? "  (按名字匹配)" : "");
         out("        实例：%s\n", shown_text8(e.inst, inst, sizeof inst));
     }
+    block_line();
     out("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n");
     out("         t = 安装后台任务(即时+每5分钟)  u = 卸载后台任务   q = 返回\n");
     out("  > ");
@@ -149,5 +156,6 @@ int blist_mode(void) {
         out("  %2d. %-30s %-14s %s\n     %s\n", i + 1, shown_name(e.name, name, sizeof name),
             shown_text8(e.cls, cls, sizeof cls), left, shown_text8(e.inst, inst, sizeof inst));
     }
+    block_line();
     return 0;
 }

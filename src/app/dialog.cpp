@@ -7,6 +7,7 @@
 #include "app/console.h"
 #include "app/ui.h"
 #include "blacklist/store.h"
+#include "block/block.h"
 #include "base/text.h"
 #include "device/syscmd.h"
 #include "log/log.h"
@@ -80,11 +81,15 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     utf8(d.cls, e.cls, sizeof e.cls);
     e.until = add_sat(now, secs);
     e.byname = by_name_consent(d, e);
+    block_prepare(&e);  // may ask for the task: before the blacklist's lock
     bl_status st = bl_add(e);
     if (st == BL_OK) {
         char left[LEFT_BYTES];
         fmt_left(add_sat(sys_now(), secs), left);
         out("  ✔ 已拉黑：%s（%s）\n", name, left);
+        block_outcome b = block_outcome_of(e.inst);
+        if (b == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
+        else if (b == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
         logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);
     } else if (st == BL_FULL) {
         out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);

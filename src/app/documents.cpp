@@ -5,6 +5,7 @@
 #include "app/ui.h"
 #include "blacklist/match.h"
 #include "blacklist/store.h"
+#include "block/block.h"
 #include "device/scan.h"
 #include "log/log.h"
 #include "sys/sys.h"
@@ -97,7 +98,7 @@ int blist_json(void) {
         json_key("by_name");
         json_bool(e.byname != 0);
         json_key("install_blocked");
-        json_bool(0);  // no install block is written yet
+        json_bool(block_holds(e.inst));
         json_close();
     }
     json_close_array();

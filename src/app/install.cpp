@@ -3,6 +3,8 @@
 #include "app/ui.h"
 #include "app/console.h"
 #include "base/text.h"
+#include "blacklist/store.h"
+#include "block/block.h"
 #include "files/datafile.h"
 #include "log/log.h"
 #include "task/eventsource.h"
@@ -39,6 +41,13 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
     return 0;
 }
 
+// The task now runs this copy: the blocks of every other copy go, this
+// copy's are written.
+void installed_blocks(void) {
+    block_task_installed();
+    (void)bl_sync_blocks(1);
+}
+
 void note_unsafe(const char* unsafe_at) {
     if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
 }
@@ -56,6 +65,7 @@ task_result install_task_ui(void) {
         return r;
     }
     (void)event_source_register();  // without it the events keep their strings, not their texts
+    installed_blocks();
     note_unsafe(unsafe_at);
     return r;
 }
@@ -67,6 +77,7 @@ int install_task_mode(void) {
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
     if (task_install() == TASK_FAILED) return 1;
     (void)event_source_register();  // without it the events keep their strings, not their texts
+    installed_blocks();
     note_unsafe(unsafe_at);
     return 0;
 }

@@ -1,15 +1,20 @@
 // Taking the unattended pass off the machine, for --remove-task and the
 // blacklist menu.
 #include "app/ui.h"
+#include "blacklist/store.h"
+#include "block/block.h"
 #include "log/log.h"
 #include "task/eventsource.h"
 #include "task/task.h"
 
 int uninstall_task(void) {
-    // CALL POINT: lift the recorded installation blocks here, before the
-    // task goes; a pass running in between would write them again.
+    // The blocks go before the task: once it is gone nothing would lift them.
+    bl_lift_blocks();
     int ok = task_remove();
-    if (ok) logline(EV_TASK_REMOVED, "已卸载后台任务");
+    if (ok) {
+        block_task_removed();
+        logline(EV_TASK_REMOVED, "已卸载后台任务");
+    }
     // The source goes after the task, so that a task still running keeps
     // the texts of its events. Also when schtasks failed: it fails as well
     // for a task that is already gone, and without administrator rights the

@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
+#include "block/block.h"
 #include "device/scan.h"
 #include "device/syscmd.h"
 #include "device/walk.h"
@@ -52,6 +53,7 @@ Outcome remove_reached(void) {
 }  // namespace
 
 enforce_result enforce_pass(void) {
+    block_unattended();
     int dropped;
     bl_status st = bl_prune(&dropped);
     if (st == BL_UNREADABLE) {
@@ -59,6 +61,10 @@ enforce_result enforce_pass(void) {
         logline(EV_BLACKLIST_UNREADABLE, "读取拉黑名单失败");
         return ENFORCE_FAILED;
     }
+    // The install block, brought back in line: a policy refresh may have
+    // replaced the list, and an entry may have come or gone meanwhile.
+    block_prepare(nullptr);
+    (void)bl_sync_blocks(0);  // its troubles are logged; removal is the backstop either way
     int64_t now = sys_now();
     // Expired entries that stay in the file are a failure too: the drop
     // could not be written, or the file is too full to be written.

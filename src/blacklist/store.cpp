@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "block/block.h"
 #include "files/datafile.h"
 #include "sys/sys.h"
 
@@ -186,13 +187,18 @@ bl_status change(Op op, const BlacklistEntry* e) {
             for (int i = 0; i < g_nshown; i++) (void)remove_equal(g_shown[i]);  // gone already: skipped
         }
         if (st == BL_OK) {
-            if (write_work(p)) publish_work();
-            else st = BL_FAILED;
+            if (write_work(p)) {
+                publish_work();
+                block_sync(g_work, g_wn);  // the install block follows the change, in the same step
+            } else {
+                st = BL_FAILED;
+            }
         } else {
             publish_work();  // nothing to write, but the table now shows the file
         }
     }
     sys_lock_drop(lock);
+    block_rescan_if_lifted();
     return st;
 }
 
@@ -299,6 +305,7 @@ bl_status bl_prune(int* dropped) {
         if (gone > 0) {
             if (lock && write_work(p)) {
                 publish_work();
+                block_sync(g_work, g_wn);
                 *dropped = gone;
             } else {
                 st = BL_FAILED;
@@ -306,6 +313,7 @@ bl_status bl_prune(int* dropped) {
         }
     }
     if (lock) sys_lock_drop(lock);
+    block_rescan_if_lifted();
     return st;
 }
 
@@ -321,6 +329,33 @@ bl_status bl_read(void) {
     publish_work();
     if (lock) sys_lock_drop(lock);
     return st;
+}
+
+bl_status bl_sync_blocks(int lift_all) {
+    static Paths p;
+    if (!make_paths(&p)) return BL_FAILED;
+    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
+    if (!lock) return BL_FAILED;
+    // The other copies' blocks have nobody to lift them once the task runs
+    // this copy, whatever this copy's file holds.
+    if (lift_all) block_lift_all();
+    bl_status st = read_work(p);
+    if (st != BL_UNREADABLE) {
+        publish_work();
+        block_sync(g_work, g_wn);
+    }
+    sys_lock_drop(lock);
+    block_rescan_if_lifted();
+    return st;
+}
+
+void bl_lift_blocks(void) {
+    static Paths p;
+    // Lifted with or without the lock: a block must not outlive the task.
+    sys_lock* lock = make_paths(&p) ? sys_lock_take(p.lock, LOCK_WAIT_MS) : nullptr;
+    block_lift_all();
+    if (lock) sys_lock_drop(lock);
+    block_rescan_if_lifted();
 }
 
 bl_status bl_last_read(void) { return g_last; }

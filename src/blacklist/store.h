@@ -49,6 +49,13 @@ bl_status bl_prune(int* dropped);
 // Reads the file into the table as it stands: nothing is dropped and
 // nothing is written. OK, UNREADABLE or OVERFULL.
 bl_status bl_read(void);
+// One locked step that brings the install block in line with the file
+// (after the task is installed, and at the start of every pass), lifting
+// every copy's blocks first when lift_all is set. An unreadable file
+// changes no block.
+bl_status bl_sync_blocks(int lift_all);
+// Lifts the blocks of every copy, under the lock when it can be had.
+void bl_lift_blocks(void);
 // What the last read of the file found: OK, UNREADABLE or OVERFULL.
 bl_status bl_last_read(void);
 // How many entries of the table are in force at `now`.

@@ -32,6 +32,9 @@ write "{}" for an intended empty line there.
                     one name per line (they may stay); "." is the folder itself
   file-in NAME      a file NAME placed beside the executable before the run
   log-in            device_cleanup_log.txt placed before the run (CR LF)
+  registry-in       the machine's registry before the run, one value per
+                    line, key|name|sz|expand|dword|data ('|' is a TAB; the
+                    data is the rest of the line, TABs included)
   stdout            expected standard output; "\\n" after each line;
                     lines starting with '@' are the macros below;
                     option "json": a JSON document, compared with the
@@ -46,6 +49,9 @@ write "{}" for an intended empty line there.
                     section missing: not compared
   log               expected device_cleanup_log.txt (CR LF line ends);
                     option "absent" / section missing as for blacklist
+  registry          expected registry after the run, the same way (with
+                    registry-in or registry, the machine keeps its registry
+                    in a file; section missing: not compared)
   stderr            expected standard error (default: empty)
 
 Tokens, in every section: {TAB} {CR} {LF} {SP} {} (nothing) {xHH} (one byte)
@@ -103,9 +109,9 @@ CREDIT = "     Quillfen 开发组 · 本机管理员专用\n"  # the implementer
 RULE = "  " + "=" * 60 + "\n"
 DEF_KEYS = ["smart-camara", "smart-camera", "smartcamara", "smartcamera",
             "smart cam", "smartcam", "智慧摄像机", "智能摄像"]
-PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist"}
+PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist", "registry-in", "registry"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
-         "record", "blacklist", "log", "stderr"}
+         "record", "blacklist", "log", "stderr", "registry-in", "registry"}
 NOEOL = "\x00NOEOL\x00"
 UNREADABLE = "  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"
 OVERFULL = "  [错误] 拉黑名单超过 64 条：只有前 64 条生效，这次不会修改它。\n"
@@ -489,6 +495,12 @@ def run_case(binary, path, keep, update=False):
         record = os.path.join(tmp, "record")
         mfile = os.path.join(tmp, "machine")
         head = "exe\t%s\nrecord\t%s\nclock\t%d\n" % (ctx.exe, record, ctx.clock)
+        registry = os.path.join(tmp, "registry")
+        if "registry-in" in sec or "registry" in sec:
+            head += "registry\t%s\n" % registry
+            with open(registry, "wb") as f:
+                if "registry-in" in sec:
+                    f.write(render("registry-in", sec["registry-in"][2], ctx, "\n"))
         with open(mfile, "wb") as f:
             f.write(head.encode("utf-8", "surrogateescape"))
             f.write(render("machine", machine, ctx, "\n"))
@@ -537,6 +549,8 @@ def run_case(binary, path, keep, update=False):
         if p.returncode != want_exit:
             problems.append("  exit code: expected %d, got %d" % (want_exit, p.returncode))
         compare("stderr", section("stderr", "\n") or b"", p.stderr)
+        if "registry" in sec:
+            compare("registry", section("registry", "\n"), open(registry, "rb").read())
         got_rec = open(record, "rb").read() if os.path.exists(record) else b""
         if update and got_rec != (section("record", "\n") or b""):
             update_record(path, got_rec, ctx)
@@ -564,7 +578,7 @@ def run_case(binary, path, keep, update=False):
                 problems.append("  stray files beside the executable: %s" % ", ".join(stray))
         # Nor anywhere else: a data file must never move to another folder.
         for root, _, files in os.walk(tmp):
-            elsewhere = [f for f in files if os.path.join(root, f) not in (record, mfile)
+            elsewhere = [f for f in files if os.path.join(root, f) not in (record, mfile, registry)
                          and os.path.join(root, "") != ctx.datadir]
             if elsewhere:
                 problems.append("  files outside the data directory: %s" % ", ".join(

@@ -81,7 +81,7 @@ TEST(TaskModes, TheExitCodeIsTheTaskDeletionsAlone) {
     m.load();
     EXPECT_EQ(run_app({"--remove-task"}), 0);
     EXPECT_EQ(run_app({"--install-task"}), 0);
-    EXPECT_EQ(qt::slurp(reg), source);
+    EXPECT_EQ(qt::slurp(reg), source + "SOFTWARE\\Quillfen\tTaskCommand\tsz\t" + m.exe + "\n");
 }
 
 }  // namespace

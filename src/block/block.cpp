@@ -1,0 +1,411 @@
+// The install block in the registry: the policy switch, the list of denied
+// instance ids, and our record of the values we wrote.
+//
+// An administrator stays in charge: we never change, renumber or delete a
+// list value we did not write, never write over a value that holds another
+// id, and touch nothing else under the restrictions key. Each value we write
+// is recorded under SOFTWARE\Quillfen\DenyInstanceIDs with the same number,
+// as "<instance id>\t<path of the blacklist it came from>", so that two
+// copies in different folders each manage only their own.
+#include "block/block.h"
+
+#include "base/text.h"
+#include "device/scan.h"
+#include "device/syscmd.h"
+#include "files/datafile.h"
+#include "log/log.h"
+#include "sys/sys.h"
+#include "task/task.h"
+
+namespace {
+
+const char16_t POLICY_KEY[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions";
+const char16_t LIST_KEY[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\DenyInstanceIDs";
+const char16_t SWITCH[] = u"DenyInstanceIDs";
+const char16_t OWN_KEY[] = u"SOFTWARE\\Quillfen";
+const char16_t RECORD_KEY[] = u"SOFTWARE\\Quillfen\\DenyInstanceIDs";
+const char16_t ENABLED_BY_US[] = u"EnabledByQuillfen";
+const char16_t TASK_COMMAND[] = u"TaskCommand";
+const char16_t VERSION_KEY[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+
+// Windows 10 2004 is the first to honour the list (Policy CSP -
+// DeviceInstallation).
+constexpr int64_t FIRST_BUILD = 19041;
+// More values than this under one key are not ours to manage; the numbers
+// we pick are checked against the registry itself before each write.
+constexpr int MAX_VALUES = 256;
+constexpr size_t NAME_UNITS_REG = 16;
+
+struct ListValue {
+    char16_t name[NAME_UNITS_REG];
+    uint32_t number;  // 0: not a number
+    char16_t id[INST_UNITS];
+};
+
+struct Record {
+    char16_t name[NAME_UNITS_REG];
+    uint32_t number;
+    char16_t id[INST_UNITS];
+    int ours;  // written for this copy's blacklist
+};
+
+struct Wanted {
+    char16_t id[INST_UNITS];
+    block_outcome outcome;
+};
+
+// Static: read afresh by each step, too large for the stack.
+ListValue g_list[MAX_VALUES];
+int g_nlist;
+uint32_t g_highest;  // the highest numeric name in the list
+Record g_rec[MAX_VALUES];
+int g_nrec;
+Wanted g_want[BL_MAX];
+int g_nwant;
+char16_t g_blacklist_path[PATH_UNITS];
+
+int g_applies = -1;
+int g_task_runs = -1;  // -1 not asked in this process
+int g_unattended;
+int g_said_unsupported;
+int g_said_disabled;
+int g_lifted;
+
+uint32_t number_of(const char16_t* name) {
+    if (!name[0]) return 0;
+    uint64_t v = 0;
+    for (const char16_t* p = name; *p; p++) {
+        if (*p < u'0' || *p > u'9' || v > 0xFFFFFFFFull / 10) return 0;
+        v = v * 10 + (uint64_t)(*p - u'0');
+    }
+    return v <= 0xFFFFFFFFull ? (uint32_t)v : 0;
+}
+
+void read_list(void) {
+    g_nlist = 0;
+    g_highest = 0;
+    static char16_t name[256], text[INST_UNITS];
+    for (uint32_t i = 0; g_nlist < MAX_VALUES; i++) {
+        sys_reg_type type;
+        sys_reg r = sys_reg_value_at(LIST_KEY, i, name, countof(name), &type, text, countof(text));
+        if (r == SYS_REG_MISSING) break;
+        if (r != SYS_REG_OK) continue;
+        uint32_t n = number_of(name);
+        if (n > g_highest) g_highest = n;
+        if (wlen(name) >= NAME_UNITS_REG) continue;  // not a name we would write or look up
+        ListValue& v = g_list[g_nlist++];
+        wcopy_zero(v.name, name, NAME_UNITS_REG);
+        v.number = n;
+        v.id[0] = 0;
+        if (type == SYS_REG_SZ || type == SYS_REG_EXPAND_SZ) wcopy_zero(v.id, text, INST_UNITS);
+    }
+}
+
+// Whether the list value with this name holds the id.
+int list_holds(const char16_t* name, const char16_t* id) {
+    for (int i = 0; i < g_nlist; i++)
+        if (wicmp(g_list[i].name, name) == 0) return wicmp(g_list[i].id, id) == 0;
+    return 0;
+}
+
+int list_has_id(const char16_t* id) {
+    for (int i = 0; i < g_nlist; i++)
+        if (wicmp(g_list[i].id, id) == 0) return 1;
+    return 0;
+}
+
+void read_records(void) {
+    g_nrec = 0;
+    if (!g_blacklist_path[0] && !data_path(g_blacklist_path, countof(g_blacklist_path), "blacklist.tsv"))
+        g_blacklist_path[0] = 0;
+    static char16_t name[256], text[INST_UNITS + PATH_UNITS];
+    for (uint32_t i = 0; g_nrec < MAX_VALUES; i++) {
+        sys_reg_type type;
+        sys_reg r = sys_reg_value_at(RECORD_KEY, i, name, countof(name), &type, text, countof(text));
+        if (r == SYS_REG_MISSING) break;
+        if (r != SYS_REG_OK || wlen(name) >= NAME_UNITS_REG) continue;
+        size_t tab = 0;
+        while (text[tab] && text[tab] != u'\t') tab++;
+        if (!text[tab] || tab >= INST_UNITS) continue;
+        text[tab] = 0;
+        Record& rec = g_rec[g_nrec++];
+        wcopy_zero(rec.name, name, NAME_UNITS_REG);
+        rec.number = number_of(name);
+        wcopy_zero(rec.id, text, INST_UNITS);
+        rec.ours = g_blacklist_path[0] && wicmp(text + tab + 1, g_blacklist_path) == 0;
+    }
+}
+
+// The ids this copy wants blocked: those of its entries in force, except a
+// built-in device's, which nobody may lose the use of, and an empty id.
+void read_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra) {
+    g_nwant = 0;
+    int64_t now = sys_now();
+    static char16_t id[INST_UNITS], cls[CLASS_UNITS];
+    for (int i = 0; i <= n && g_nwant < BL_MAX; i++) {
+        const BlacklistEntry* e = i < n ? &t[i] : extra;
+        if (!e || now >= e->until || !e->inst[0]) continue;
+        utf16(e->inst, id, countof(id));
+        utf16(e->cls, cls, countof(cls));
+        if (is_builtin(cls, id)) continue;
+        int dup = 0;
+        for (int k = 0; k < g_nwant && !dup; k++) dup = wicmp(g_want[k].id, id) == 0;
+        if (dup) continue;
+        wcopy_zero(g_want[g_nwant].id, id, INST_UNITS);
+        g_want[g_nwant++].outcome = BLOCK_NONE;
+    }
+}
+
+const Record* our_record_of(const char16_t* id) {
+    for (int i = 0; i < g_nrec; i++)
+        if (g_rec[i].ours && wicmp(g_rec[i].id, id) == 0) return &g_rec[i];
+    return nullptr;
+}
+
+int is_wanted(const char16_t* id) {
+    for (int i = 0; i < g_nwant; i++)
+        if (wicmp(g_want[i].id, id) == 0) return 1;
+    return 0;
+}
+
+// Whether a wanted id needs a write: ours is not in the list, and nobody
+// else's value holds it either.
+int needs_write(const Wanted& w) {
+    const Record* r = our_record_of(w.id);
+    if (r) return !list_holds(r->name, w.id);
+    return !list_has_id(w.id);
+}
+
+// The id as the log lines show it: lower-cased.
+const char* lower_id(const char16_t* id) {
+    static char text[DEV_TEXT_BYTES];
+    utf8(id, text, sizeof text);
+    lower_ascii(text);
+    return text;
+}
+
+void number_name(uint32_t n, char16_t* out) {
+    char a[NAME_UNITS_REG];
+    fmt(a, sizeof a, "%u", (unsigned)n);
+    out[0] = 0;
+    wcat8(out, NAME_UNITS_REG, a);
+}
+
+// Deletes record `r` and, while its list value still holds its id, that
+// value too. 1 when the list value went.
+int lift(const Record& r) {
+    int lifted = 0;
+    if (list_holds(r.name, r.id)) {
+        if (!sys_reg_delete_value(LIST_KEY, r.name)) return 0;  // the record stays: we try again
+        logline(EV_UNBLOCKED, "已解除系统安装禁止 | %s", lower_id(r.id));
+        lifted = 1;
+        g_lifted = 1;
+    }
+    (void)sys_reg_delete_value(RECORD_KEY, r.name);
+    return lifted;
+}
+
+// When we switched the policy on and the last recorded value of any copy is
+// gone: an empty list is "not configured" again; values an administrator
+// added since keep the switch on, and only our mark of it goes.
+void settle_switch(void) {
+    uint32_t ours = 0;
+    if (sys_reg_dword(OWN_KEY, ENABLED_BY_US, &ours) != SYS_REG_OK || ours != 1) return;
+    char16_t name[NAME_UNITS_REG];
+    sys_reg_type type;
+    if (sys_reg_value_at(RECORD_KEY, 0, name, countof(name), &type, nullptr, 0) != SYS_REG_MISSING) return;
+    read_list();
+    if (g_nlist == 0 && !sys_reg_delete_value(POLICY_KEY, SWITCH)) return;
+    (void)sys_reg_delete_value(OWN_KEY, ENABLED_BY_US);
+}
+
+// The policy is on, or we may switch it on: only when the switch is absent
+// and the list empty. A switch of 0 is an administrator's "Disabled".
+int switch_on(void) {
+    uint32_t v = 0;
+    sys_reg r = sys_reg_dword(POLICY_KEY, SWITCH, &v);
+    if (r == SYS_REG_OK && v != 0) return 1;
+    if (r == SYS_REG_MISSING && g_nlist == 0) {
+        if (!sys_reg_set_dword(POLICY_KEY, SWITCH, 1)) return -1;
+        (void)sys_reg_set_dword(OWN_KEY, ENABLED_BY_US, 1);
+        return 1;
+    }
+    if (!g_said_disabled && !g_unattended) {
+        logline(EV_BLOCK_DISABLED, "系统安装禁止由管理员设置为关闭，未写入");
+        g_said_disabled = 1;
+    }
+    return 0;
+}
+
+// Writes the id under the next free number, into `name`, and records it;
+// a value found there meanwhile is never written over.
+int write_block(const char16_t* id, char16_t* name) {
+    static char16_t record[INST_UNITS + PATH_UNITS + 2];
+    for (uint32_t n = g_highest + 1; n != 0 && n <= g_highest + 16; n++) {
+        number_name(n, name);
+        char16_t held[4];
+        sys_reg r = sys_reg_text(LIST_KEY, name, held, countof(held));
+        if (r == SYS_REG_OK || r == SYS_REG_FAILED) continue;  // taken (or unreadable): next
+        record[0] = 0;
+        wcat(record, countof(record), id);
+        wcat8(record, countof(record), "\t");
+        wcat(record, countof(record), g_blacklist_path);
+        // The record first: a block must never exist that nothing would lift.
+        if (!sys_reg_set_text(RECORD_KEY, name, record, SYS_REG_SZ)) return 0;
+        if (!sys_reg_set_text(LIST_KEY, name, id, SYS_REG_SZ)) {
+            (void)sys_reg_delete_value(RECORD_KEY, name);
+            return 0;
+        }
+        g_highest = n;
+        return 1;
+    }
+    return 0;
+}
+
+int task_runs_this_copy(void) {
+    if (g_task_runs >= 0) return g_task_runs;
+    g_task_runs = 0;
+    char16_t exe[PATH_UNITS], cmd[PATH_UNITS];
+    if (!sys_exe_path(exe, countof(exe)) || task_query() != TASK_PRESENT) return 0;
+    sys_reg r = sys_reg_text(OWN_KEY, TASK_COMMAND, cmd, countof(cmd));
+    if (r == SYS_REG_MISSING && g_unattended) {
+        // A task installed by an older version: it is what runs us now.
+        g_task_runs = sys_reg_set_text(OWN_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
+        return g_task_runs;
+    }
+    g_task_runs = r == SYS_REG_OK && wicmp(cmd, exe) == 0;
+    return g_task_runs;
+}
+
+}  // namespace
+
+int block_applies(void) {
+    if (g_applies >= 0) return g_applies;
+    char16_t build[32], edition[64];
+    char a[96];
+    g_applies = 0;
+    if (sys_reg_text(VERSION_KEY, u"CurrentBuildNumber", build, countof(build)) != SYS_REG_OK ||
+        sys_reg_text(VERSION_KEY, u"EditionID", edition, countof(edition)) != SYS_REG_OK || !edition[0])
+        return 0;
+    utf8(build, a, sizeof a);
+    // The Home editions' ids start with "Core" (Core, CoreN, CoreSingleLanguage...).
+    g_applies = parse_int(a, 0, INT64_MAX) >= FIRST_BUILD && !wstarts(edition, u"Core");
+    return g_applies;
+}
+
+void block_prepare(const BlacklistEntry* extra) {
+    if (g_task_runs >= 0) return;
+    read_wanted(g_bl, g_bn, extra);
+    if (g_nwant == 0 || !block_applies()) return;
+    read_list();
+    read_records();
+    for (int i = 0; i < g_nwant; i++)
+        if (needs_write(g_want[i])) {
+            (void)task_runs_this_copy();
+            return;
+        }
+}
+
+void block_sync(const BlacklistEntry* t, int n) {
+    read_wanted(t, n, nullptr);
+    read_records();
+    int ours = 0;
+    for (int i = 0; i < g_nrec; i++) ours += g_rec[i].ours;
+    if (g_nwant == 0 && ours == 0) return;  // the usual idle pass: one registry read
+    read_list();
+    for (int i = 0; i < g_nrec; i++)
+        if (g_rec[i].ours && !is_wanted(g_rec[i].id)) (void)lift(g_rec[i]);
+    int writing = -1;  // not decided yet
+    for (int i = 0; i < g_nwant; i++) {
+        Wanted& w = g_want[i];
+        const Record* r = our_record_of(w.id);
+        if (r && list_holds(r->name, w.id)) {
+            w.outcome = BLOCK_WRITTEN;
+            continue;
+        }
+        if (!r && list_has_id(w.id)) continue;  // an administrator's value holds it
+        if (g_task_runs != 1) break;  // nothing would lift it: the task does not run this copy
+        if (!block_applies()) {
+            if (!g_said_unsupported && !g_unattended) {
+                logline(EV_BLOCK_UNSUPPORTED, "系统安装禁止不适用（Windows 版本或版本类型）");
+                g_said_unsupported = 1;
+            }
+            break;
+        }
+        if (writing < 0) writing = switch_on();
+        if (writing == 0) {
+            w.outcome = BLOCK_FAILED;
+            continue;
+        }
+        // A record whose value went (a policy refresh may replace the whole
+        // list) is written again under a free number.
+        static Record old;
+        if (r) old = *r;
+        char16_t name[NAME_UNITS_REG];
+        if (writing > 0 && write_block(w.id, name)) {
+            if (r) {
+                if (wicmp(old.name, name) != 0) (void)sys_reg_delete_value(RECORD_KEY, old.name);
+                logline(EV_BLOCK_REWRITTEN, "系统安装禁止被移除，已重新写入 | %s", lower_id(w.id));
+            } else {
+                logline(EV_BLOCKED, "已禁止系统安装 | %s", lower_id(w.id));
+            }
+            w.outcome = BLOCK_WRITTEN;
+        } else {
+            logline(EV_BLOCK_FAILED, "写入系统安装禁止失败 | %s", lower_id(w.id));
+            w.outcome = BLOCK_FAILED;
+        }
+    }
+    settle_switch();
+}
+
+void block_lift_all(void) {
+    read_records();
+    if (g_nrec == 0) return;
+    read_list();
+    for (int i = 0; i < g_nrec; i++) (void)lift(g_rec[i]);
+    settle_switch();
+}
+
+void block_rescan_if_lifted(void) {
+    if (!g_lifted) return;
+    g_lifted = 0;
+    (void)run_silent("pnputil.exe", u"/scan-devices /async");  // a failed rescan only delays the install
+}
+
+void block_task_installed(void) {
+    char16_t exe[PATH_UNITS];
+    g_task_runs = sys_exe_path(exe, countof(exe)) && sys_reg_set_text(OWN_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
+}
+
+void block_task_removed(void) {
+    (void)sys_reg_delete_value(OWN_KEY, TASK_COMMAND);
+    g_task_runs = 0;
+}
+
+void block_unattended(void) { g_unattended = 1; }
+
+block_outcome block_outcome_of(const char* inst) {
+    static char16_t id[INST_UNITS];
+    utf16(inst, id, countof(id));
+    for (int i = 0; i < g_nwant; i++)
+        if (wicmp(g_want[i].id, id) == 0) return g_want[i].outcome;
+    return BLOCK_NONE;
+}
+
+int block_holds(const char* inst) {
+    static char16_t id[INST_UNITS];
+    utf16(inst, id, countof(id));
+    read_records();
+    const Record* r = our_record_of(id);
+    if (!r) return 0;
+    read_list();
+    return list_holds(r->name, id);
+}
+
+int block_count(void) {
+    read_records();
+    read_list();
+    int n = 0;
+    for (int i = 0; i < g_nrec; i++) n += g_rec[i].ours && list_holds(g_rec[i].name, g_rec[i].id);
+    return n;
+}
