@@ -47,15 +47,18 @@ struct Out {
 
 }  // namespace
 
-size_t file_security(unsigned char* out, size_t size) {
+size_t file_security(unsigned char* out, size_t size, int owner) {
     const size_t acl = 8 + (8 + sizeof SID_SYSTEM) + (8 + sizeof SID_ADMINS);
-    const size_t total = 20 + acl;
+    const size_t total = 20 + acl + (owner ? sizeof SID_ADMINS : 0);
     if (size < total) return 0;
     Out o{out, 0};
     o.u8(1);  // revision
     o.u8(0);
     o.u16(SE_DACL_PRESENT | SE_DACL_PROTECTED | SE_SELF_RELATIVE);
-    o.u32(0);   // no owner: the creator's default owner applies
+    // Under the policy "Default owner for objects created by members of the
+    // Administrators group: Object creator" the default is the user's account,
+    // which the trust check rejects.
+    o.u32(owner ? (uint32_t)(20 + acl) : 0);
     o.u32(0);   // no group
     o.u32(0);   // no audit list
     o.u32(20);  // the permission list follows at once
@@ -66,6 +69,7 @@ size_t file_security(unsigned char* out, size_t size) {
     o.u16(0);
     o.ace(SID_SYSTEM, sizeof SID_SYSTEM);
     o.ace(SID_ADMINS, sizeof SID_ADMINS);
+    if (owner) o.bytes(SID_ADMINS, sizeof SID_ADMINS);
     return o.n;
 }
 

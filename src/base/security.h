@@ -1,8 +1,8 @@
 // The permission list of the files we create, as the bytes of a
-// self-relative security descriptor: the system and the administrators have
-// full control, nobody else has any access, and nothing is inherited from
-// the folder. Built here rather than in the seam so that it can be tested
-// on any platform.
+// self-relative security descriptor: the administrators own them, the
+// system and the administrators have full control, nobody else has any
+// access, and nothing is inherited from the folder. Built here rather than
+// in the seam so that it can be tested on any platform.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,9 @@
 enum principal { PRINCIPAL_SYSTEM, PRINCIPAL_ADMINS, PRINCIPAL_INSTALLER, PRINCIPAL_OTHER };
 
 // Writes the descriptor into out; returns its length, 0 when it does not fit.
-size_t file_security(unsigned char* out, size_t size);
+// Without the owner (owner == 0) the creator's default owner applies: only
+// a token that may name the administrators as owner can use the other one.
+size_t file_security(unsigned char* out, size_t size, int owner);
 
 // Whom a security identifier (its bytes, at most `size`) names: the system,
 // the administrators, the installer service, or anyone else.

@@ -177,17 +177,30 @@ const wchar_t* long_path(const char16_t* path, wchar_t* buf) {
     return buf;
 }
 
-// Files we create carry our own permission list (see secdesc.h).
-SECURITY_ATTRIBUTES* file_sa(void) {
-    alignas(8) static unsigned char sd[128];
-    static SECURITY_ATTRIBUTES sa;
-    if (!sa.nLength) {
-        file_security(sd, sizeof sd);
-        sa.nLength = sizeof sa;
-        sa.lpSecurityDescriptor = sd;
-        sa.bInheritHandle = FALSE;
+// Files we create carry our own permission list and owner (security.h).
+// Only a token that holds the administrators as a group it may use as owner
+// can name them (learn.microsoft.com: "TOKEN_OWNER structure"); an
+// unelevated one gets ERROR_INVALID_OWNER, and its files the default owner.
+SECURITY_ATTRIBUTES* file_sa(int owner) {
+    alignas(8) static unsigned char sd[2][128];
+    static SECURITY_ATTRIBUTES sa[2];
+    if (!sa[owner].nLength) {
+        file_security(sd[owner], sizeof sd[owner], owner);
+        sa[owner].nLength = sizeof sa[owner];
+        sa[owner].lpSecurityDescriptor = sd[owner];
+        sa[owner].bInheritHandle = FALSE;
     }
-    return &sa;
+    return &sa[owner];
+}
+
+HANDLE create_file(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) {
+    static int owner_refused;
+    if (!owner_refused) {
+        HANDLE h = CreateFileW(path, access, share, file_sa(1), disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_OWNER) return h;
+        owner_refused = 1;
+    }
+    return CreateFileW(path, access, share, file_sa(0), disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -621,8 +634,7 @@ sys_read sys_file_read(const char16_t* path, char* buf, uint32_t size, uint32_t*
 int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
     static wchar_t lp[LONG_UNITS];
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
-    HANDLE h = CreateFileW(long_path(path, lp), FILE_APPEND_DATA | SYNCHRONIZE, SHARE_ALL, file_sa(), OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = create_file(long_path(path, lp), FILE_APPEND_DATA | SYNCHRONIZE, SHARE_ALL, OPEN_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return 0;
     DWORD done = 0;
     BOOL ok = WriteFile(h, data, n, &done, nullptr);
@@ -633,7 +645,7 @@ int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
 int sys_file_create(const char16_t* path, const char* data, uint32_t n) {
     static wchar_t lp[LONG_UNITS];
     const wchar_t* p = long_path(path, lp);
-    HANDLE h = CreateFileW(p, GENERIC_WRITE, 0, file_sa(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = create_file(p, GENERIC_WRITE, 0, CREATE_NEW);
     if (h == INVALID_HANDLE_VALUE) return 0;
     int ok = 1;
     for (uint32_t at = 0; ok && at < n;) {
@@ -732,8 +744,7 @@ sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
     if (!l) return nullptr;
     static wchar_t lp[LONG_UNITS];
     // LockFileEx wants a handle with read or write access.
-    HANDLE h = CreateFileW(long_path(path, lp), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, file_sa(), OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = create_file(long_path(path, lp), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, OPEN_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return nullptr;  // no lock file can be had: waiting will not help
     for (uint32_t waited = 0;; waited += 10) {
         OVERLAPPED ov;
