@@ -257,8 +257,9 @@ uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
     return (uint32_t)n;
 }
 
-int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms) {
-    (void)timeout_ms;  // a hanging program reports at once instead of waiting
+sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code) {
+    (void)timeout_ms;  // a hanging program is stopped at once instead of after the wait
     (void)cwd;
     static char line[8192], prog[SIM_PATH_BYTES], first[SIM_PATH_BYTES], key[8192];
     utf8(cmdline, line, sizeof line);
@@ -268,7 +269,7 @@ int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cw
     // name the program it starts.
     size_t dl = strlen(g_sim.sysdir);
     const char* args = next_arg(line, first, sizeof first);
-    if (strncmp(prog, g_sim.sysdir, dl) != 0 || prog[dl] != '\\' || strcmp(first, prog) != 0) return -1;
+    if (strncmp(prog, g_sim.sysdir, dl) != 0 || prog[dl] != '\\' || strcmp(first, prog) != 0) return SYS_RUN_FAILED;
     record_definition(args);
     // "<name> <arguments>" is what the rules match.
     scopy(key, sizeof key, prog + dl + 1);
@@ -279,14 +280,15 @@ int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cw
     for (int i = 0; i < g_sim.nrules; i++) {
         SimRule& r = g_sim.rules[i];
         if (strncmp(key, r.prefix, strlen(r.prefix)) != 0) continue;
-        if (r.kind == SIM_RUN_HANG) return SYS_STILL_RUNNING;
-        if (r.kind == SIM_RUN_NOSTART) return -1;
-        int code = r.codes[r.used < r.ncodes ? r.used : r.ncodes - 1];
+        if (r.kind == SIM_RUN_HANG) return SYS_RUN_TIMEOUT;
+        if (r.kind == SIM_RUN_NOSTART) return SYS_RUN_FAILED;
+        *code = r.codes[r.used < r.ncodes ? r.used : r.ncodes - 1];
         r.used++;
-        if (strncmp(key, "pnputil ", 8) == 0 && (code == 0 || code == 3010)) pnputil_removed(key + 8, code == 3010);
-        return code;
+        if (strncmp(key, "pnputil ", 8) == 0 && (*code == 0 || *code == 3010)) pnputil_removed(key + 8, *code == 3010);
+        return SYS_RUN_EXITED;
     }
-    return 1;
+    *code = 1;
+    return SYS_RUN_EXITED;
 }
 
 // ---- process identity -----------------------------------------------------------

@@ -17,8 +17,10 @@
 //                                    (name without directory and ".exe") starts
 //                                    with <prefix> ends so; codes is one exit
 //                                    code or a comma list taken by successive
-//                                    runs, the last one repeating; first rule
-//                                    wins; a program without a rule exits 1
+//                                    runs, the last one repeating; hang: it is
+//                                    stopped at the time limit (at once here);
+//                                    first rule wins; a program without a rule
+//                                    exits 1
 //   dev       <1|0> <friendly> <description> <class> <instance id> [flags]
 //                                    one device record, in enumeration order;
 //                                    an empty field is a missing property, a

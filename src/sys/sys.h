@@ -58,11 +58,12 @@ void sys_dev_close(sys_devset* s);
 uint32_t sys_system_dir(char16_t* buf, uint32_t units);
 // Starts `program` (a full path; nothing is searched) with the complete
 // command line `cmdline` in the working directory `cwd`, without a window or
-// inherited handles, and waits at most timeout_ms. Returns its exit code,
-// SYS_STILL_RUNNING when it is still running after the wait (it is left
-// running), and -1 when it cannot be started or its exit code cannot be read.
-constexpr int SYS_STILL_RUNNING = 259;
-int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms);
+// inherited handles, and waits at most timeout_ms. A program still running
+// then is stopped, with whatever it started. EXITED puts its exit code in
+// *code (any number: a program may itself exit with 259).
+enum sys_run_result { SYS_RUN_EXITED, SYS_RUN_TIMEOUT, SYS_RUN_FAILED };
+sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code);
 
 // ---- process identity -------------------------------------------------------
 // 1 when the process runs with administrator rights; 0 otherwise or on any

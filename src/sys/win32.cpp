@@ -358,7 +358,28 @@ uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
     return n;
 }
 
-int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms) {
+namespace {
+
+// A job whose processes all end when its last handle closes, so that a
+// program stopped at the time limit takes whatever it started along
+// (learn.microsoft.com: "JOBOBJECT_BASIC_LIMIT_INFORMATION structure").
+HANDLE kill_on_close_job(void) {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, (DWORD)sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+}  // namespace
+
+sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code) {
     // CreateProcessW may write into the command line, so it gets a copy.
     static wchar_t line[32768];
     size_t n = 0;
@@ -370,14 +391,35 @@ int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cw
     si.cb = (DWORD)sizeof si;
     PROCESS_INFORMATION pi;
     memset(&pi, 0, sizeof pi);
-    if (!CreateProcessW(W(program), line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, W(cwd), &si, &pi))
-        return -1;
-    WaitForSingleObject(pi.hProcess, timeout_ms);
-    DWORD code = (DWORD)-1;
-    if (!GetExitCodeProcess(pi.hProcess, &code)) code = (DWORD)-1;
+    // Suspended until it is in the job: nothing it starts may escape it.
+    if (!CreateProcessW(W(program), line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, W(cwd),
+                        &si, &pi))
+        return SYS_RUN_FAILED;
+    // Windows 7 cannot nest jobs, and the Task Scheduler runs the task in one
+    // (learn.microsoft.com: "AssignProcessToJobObject function"): then the
+    // program alone is stopped.
+    HANDLE job = kill_on_close_job();
+    if (job && !AssignProcessToJobObject(job, pi.hProcess)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    sys_run_result r = SYS_RUN_FAILED;
+    if (ResumeThread(pi.hThread) != (DWORD)-1) {
+        DWORD w = WaitForSingleObject(pi.hProcess, timeout_ms);
+        DWORD exit_code = 0;
+        if (w == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &exit_code)) {
+            // 259 here is the program's own exit code: it has ended.
+            *code = (int)exit_code;
+            r = SYS_RUN_EXITED;
+        } else if (w == WAIT_TIMEOUT) {
+            r = SYS_RUN_TIMEOUT;
+        }
+    }
+    if (r != SYS_RUN_EXITED) TerminateProcess(pi.hProcess, 1);  // a no-op for one that has ended
+    if (job) CloseHandle(job);  // ends whatever else is still in it
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    return (int)code;
+    return r;
 }
 
 // ---- process identity -------------------------------------------------------

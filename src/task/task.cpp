@@ -69,23 +69,27 @@ int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
     return sys_file_create(path, bytes, (uint32_t)(2 + 2 * n));
 }
 
-// One attempt: write, hand to schtasks, delete whatever happened.
-int create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
+enum attempt { CREATED, REFUSED, FAILED };
+
+// One attempt: write, hand to schtasks, delete whatever happened. REFUSED:
+// schtasks ran and said no.
+attempt create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
     static char16_t xml[XML_UNITS];
     size_t n = task_xml(xml, countof(xml), exe, start, events);
-    if (n == 0 || !write_definition(file, xml, n)) return 0;
+    if (n == 0 || !write_definition(file, xml, n)) return FAILED;
     static char16_t args[3 * PATH_UNITS];
     args[0] = 0;
     wcat8(args, countof(args), "/Create /TN ");
     add_arg(args, countof(args), TASK_NAME);
     wcat8(args, countof(args), " /XML ");
-    int ok = add_arg(args, countof(args), file);
+    int rc = -1;
+    int ran = add_arg(args, countof(args), file);
     wcat8(args, countof(args), " /F");
-    ok = ok && run_silent("schtasks.exe", args) == 0;
+    ran = ran && run_silent("schtasks.exe", args, &rc);
     // The definition names the program SYSTEM will run: it must not stay
     // for anyone to read or edit for a later install.
-    if (!sys_file_delete(file)) return 0;
-    return ok;
+    if (!sys_file_delete(file)) return FAILED;
+    return !ran ? FAILED : rc == 0 ? CREATED : REFUSED;
 }
 
 }  // namespace
@@ -152,9 +156,12 @@ task_result task_install(void) {
     if (!sys_exe_path(exe, countof(exe)) || !data_path(file, countof(file), "Quillfen-Enforce.xml")) return TASK_FAILED;
     int start[6];
     sys_local_time(sys_now(), start);
-    if (create_from(exe, file, start, 1)) return TASK_INSTALLED;
-    // A system without the device event log refuses the whole definition.
-    return create_from(exe, file, start, 0) ? TASK_TIMER_ONLY : TASK_FAILED;
+    attempt a = create_from(exe, file, start, 1);
+    if (a == CREATED) return TASK_INSTALLED;
+    // A system without the device event log refuses the whole definition;
+    // a schtasks that cannot start or never finishes would not do better.
+    if (a == FAILED) return TASK_FAILED;
+    return create_from(exe, file, start, 0) == CREATED ? TASK_TIMER_ONLY : TASK_FAILED;
 }
 
 int task_remove(void) {
@@ -162,5 +169,6 @@ int task_remove(void) {
     wcat8(args, countof(args), "/Delete /TN ");
     add_arg(args, countof(args), TASK_NAME);
     wcat8(args, countof(args), " /F");
-    return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
+    int rc;
+    return run_silent("schtasks.exe", args, &rc) && rc == 0;
 }
