@@ -76,7 +76,7 @@ int app_main(int argc, char** argv) {
     }
     if (a.enforce) return enforce_pass();
     if (a.install_task) return install_task_mode();
-    if (a.remove_task) return task_remove() ? 0 : 1;
+    if (a.remove_task) return remove_task_logged() ? 0 : 1;
     if (a.blist) return blist_mode();
     return interactive(a);
 }

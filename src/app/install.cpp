@@ -1,5 +1,6 @@
 // Creating the scheduled task from the three places that offer it, after
-// making sure that what it would run as SYSTEM is out of ordinary users' reach.
+// making sure that what it would run as SYSTEM is out of ordinary users'
+// reach, and deleting it; every change is logged, wherever it was asked for.
 #include "app/ui.h"
 #include "app/console.h"
 #include "base/text.h"
@@ -42,6 +43,14 @@ void note_unsafe(const char* unsafe_at) {
     if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
 }
 
+// What every successful install logs, after the unsafe location if any.
+void installed(const char* unsafe_at) {
+    note_unsafe(unsafe_at);
+    char task[32];
+    utf8(TASK_NAME, task, sizeof task);
+    logline(EV_TASK_INSTALLED, "已安装后台任务 %s", task);
+}
+
 }  // namespace
 
 int g_allow_unsafe;
@@ -54,7 +63,7 @@ task_result install_task_ui(void) {
         out("  ✘ 安装失败（需要管理员权限）\n");
         return r;
     }
-    note_unsafe(unsafe_at);
+    installed(unsafe_at);
     return r;
 }
 
@@ -64,6 +73,12 @@ int install_task_mode(void) {
     char unsafe_at[3 * PATH_UNITS];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
     if (task_install() == TASK_FAILED) return 1;
-    note_unsafe(unsafe_at);
+    installed(unsafe_at);
     return 0;
+}
+
+int remove_task_logged(void) {
+    if (!task_remove()) return 0;
+    logline(EV_TASK_REMOVED, "已卸载后台任务");
+    return 1;
 }

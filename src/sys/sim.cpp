@@ -27,6 +27,13 @@ const char* host(const char16_t* path, char* buf, size_t size) {
     return buf[0] ? buf : ".";
 }
 
+const char* base_name(const char* p) {
+    const char* b = p;
+    for (; *p; p++)
+        if (*p == '/' || *p == '\\') b = p + 1;
+    return b;
+}
+
 void sleep_ms(long ms) {
     struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&ts, nullptr);
@@ -412,9 +419,15 @@ int sys_file_replace(const char16_t* from, const char16_t* to) {
     return rename(host(from, a, sizeof a), host(to, b, sizeof b)) == 0;
 }
 
-int sys_file_delete(const char16_t* path) {
+int sys_file_delete(const char16_t* path) { return sys_file_delete_wait(path, 0); }
+
+int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
+    (void)wait_ms;  // a file held open stays held: the wait would pass in vain
     static char p[SIM_PATH_BYTES];
-    return unlink(host(path, p, sizeof p)) == 0 || errno == ENOENT;
+    host(path, p, sizeof p);
+    struct stat st;
+    if (g_sim.delete_fails[0] && strcmp(base_name(p), g_sim.delete_fails) == 0 && stat(p, &st) == 0) return 0;
+    return unlink(p) == 0 || errno == ENOENT;
 }
 
 int sys_file_exists(const char16_t* path) {
@@ -447,17 +460,6 @@ struct sys_lock {
 namespace {
 sys_lock g_locks[2] = {{-1}, {-1}};
 }
-
-namespace {
-
-const char* base_name(const char* p) {
-    const char* b = p;
-    for (; *p; p++)
-        if (*p == '/' || *p == '\\') b = p + 1;
-    return b;
-}
-
-}  // namespace
 
 sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
     sys_lock* l = g_locks[0].fd < 0 ? &g_locks[0] : g_locks[1].fd < 0 ? &g_locks[1] : nullptr;

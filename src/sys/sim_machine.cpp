@@ -169,6 +169,9 @@ const char* apply_line(char* line) {
         g_sim.enum_code = (uint32_t)n;
     } else if (strcmp(d, "exe") == 0) {
         return path_value(field, nf, g_sim.exe);
+    } else if (strcmp(d, "delete-fails") == 0) {
+        if (nf != 2 || !field[1][0]) return "expected a file name";
+        scopy(g_sim.delete_fails, sizeof g_sim.delete_fails, field[1]);
     } else if (strcmp(d, "sysdir") == 0) {
         return path_value(field, nf, g_sim.sysdir);
     } else if (strcmp(d, "record") == 0) {

@@ -50,6 +50,8 @@
 //   lock-held <file name>            another process holds this lock file:
 //                                    every wait for it times out at once
 //   events    yes|no                 record the event-log events (default no)
+//   delete-fails <file name>         another program holds every file of this
+//                                    name open: deleting one that exists fails
 // Record lines, one per event: "enum\tall|present" for every device-set open
 // (failed ones too), "open\t<id>" for every lookup of one device,
 // "run\t<command line>" for every program start (also one that cannot
@@ -122,6 +124,7 @@ struct SimMachine {
     int enum_fail;
     uint32_t enum_code;
     char exe[SIM_PATH_BYTES];
+    char delete_fails[256];
     char sysdir[SIM_PATH_BYTES];
     int have_clock;
     int64_t clock;

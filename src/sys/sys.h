@@ -108,6 +108,9 @@ int sys_file_create(const char16_t* path, const char* data, uint32_t n);
 int sys_file_replace(const char16_t* from, const char16_t* to);
 // 1 when the file is gone afterwards (also when it never existed).
 int sys_file_delete(const char16_t* path);
+// The same, retrying for at most wait_ms while another program holds the
+// file open or denies access for a moment.
+int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms);
 // 1 when a file or directory stands at path.
 int sys_file_exists(const char16_t* path);
 

@@ -715,11 +715,19 @@ int sys_file_replace(const char16_t* from, const char16_t* to) {
     return 0;
 }
 
-int sys_file_delete(const char16_t* path) {
+int sys_file_delete(const char16_t* path) { return sys_file_delete_wait(path, 0); }
+
+int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
     static wchar_t lp[LONG_UNITS];
-    if (DeleteFileW(long_path(path, lp))) return 1;
-    DWORD e = GetLastError();
-    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+    const wchar_t* p = long_path(path, lp);
+    for (uint32_t waited = 0;; waited += 50) {
+        if (DeleteFileW(p)) return 1;
+        DWORD e = GetLastError();
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return 1;
+        // A scanner that has it open shares it or not: either error passes.
+        if ((e != ERROR_SHARING_VIOLATION && e != ERROR_ACCESS_DENIED) || waited >= wait_ms) return 0;
+        Sleep(50);
+    }
 }
 
 int sys_file_exists(const char16_t* path) {

@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "device/syscmd.h"
 #include "files/datafile.h"
+#include "log/log.h"
 #include "sys/sys.h"
 
 const char16_t TASK_NAME[] = u"Quillfen-Enforce";
@@ -55,8 +56,12 @@ struct Xml {
     }
 };
 
+// A scanner or an indexer may hold the definition open for a moment.
+constexpr uint32_t DELETE_WAIT_MS = 2000;
+
 // Writes the definition as UTF-16 LE with its byte-order mark, fresh: a
-// leftover is deleted first, and a file that cannot be deleted fails it.
+// leftover of an earlier install is deleted first, and one that cannot be
+// deleted fails it.
 int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
     static char bytes[2 * XML_UNITS + 2];
     bytes[0] = (char)0xFF;
@@ -65,14 +70,15 @@ int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
         bytes[2 + 2 * i] = (char)(xml[i] & 0xFF);
         bytes[3 + 2 * i] = (char)(xml[i] >> 8);
     }
-    (void)sys_file_delete(path);  // one that cannot be deleted fails the create
+    (void)sys_file_delete_wait(path, DELETE_WAIT_MS);  // one that stays fails the create
     return sys_file_create(path, bytes, (uint32_t)(2 + 2 * n));
 }
 
 enum attempt { CREATED, REFUSED, FAILED };
 
-// One attempt: write, hand to schtasks, delete whatever happened. REFUSED:
-// schtasks ran and said no.
+// One attempt: write, hand to schtasks, delete whatever happened. A task
+// that schtasks created stays created, whatever becomes of the file;
+// REFUSED: schtasks ran and said no.
 attempt create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
     static char16_t xml[XML_UNITS];
     size_t n = task_xml(xml, countof(xml), exe, start, events);
@@ -87,8 +93,12 @@ attempt create_from(const char16_t* exe, const char16_t* file, const int start[6
     wcat8(args, countof(args), " /F");
     ran = ran && run_silent("schtasks.exe", args, &rc);
     // The definition names the program SYSTEM will run: it must not stay
-    // for anyone to read or edit for a later install.
-    if (!sys_file_delete(file)) return FAILED;
+    // for anyone to read, or to edit for a later install.
+    if (!sys_file_delete_wait(file, DELETE_WAIT_MS)) {
+        char shown[3 * PATH_UNITS];
+        utf8(file, shown, sizeof shown);
+        logline(EV_TASK_XML_LEFT, "任务定义文件未能删除 | %s", shown);
+    }
     return !ran ? FAILED : rc == 0 ? CREATED : REFUSED;
 }
 

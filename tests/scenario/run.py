@@ -44,6 +44,8 @@ write "{}" for an intended empty line there.
   log               expected device_cleanup_log.txt (CR LF line ends);
                     option "absent" / section missing as for blacklist
   stderr            expected standard error (default: empty)
+  left              files expected beside the executable after the run besides
+                    the data files, one name per line
 
 Tokens, in every section: {TAB} {CR} {LF} {SP} {} (nothing) {xHH} (one byte)
 {NOEOL} (at a line's end: no line end after it) {NOW} {NOW+N} {NOW-N} (the
@@ -99,7 +101,7 @@ DEF_KEYS = ["smart-camara", "smart-camera", "smartcamara", "smartcamera",
             "smart cam", "smartcam", "智慧摄像机", "智能摄像"]
 PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
-         "record", "blacklist", "log", "stderr"}
+         "record", "blacklist", "log", "stderr", "left"}
 NOEOL = "\x00NOEOL\x00"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
               "device_cleanup_log.txt.lock"}
@@ -524,8 +526,12 @@ def run_case(binary, path, keep, update=False):
             compare(name, section(name, eol), open(fpath, "rb").read())
         # Saves go through a temp file; nothing but the data files and their
         # lock files may be left beside the exe.
+        left = set(sec.get("left", ("left", [], []))[2])
+        missing = sorted(n for n in left if not os.path.exists(os.path.join(ctx.datadir, n)))
+        if missing:
+            problems.append("  expected beside the executable: %s" % ", ".join(missing))
         if os.path.isdir(ctx.datadir):
-            stray = sorted(set(os.listdir(ctx.datadir)) - DATA_FILES - made)
+            stray = sorted(set(os.listdir(ctx.datadir)) - DATA_FILES - made - left)
             if stray:
                 problems.append("  stray files beside the executable: %s" % ", ".join(stray))
         # Nor anywhere else: a data file must never move to another folder.
