@@ -323,6 +323,8 @@ uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
     return (uint32_t)n;
 }
 
+int sys_restrict_dll_search(void) { return !g_sim.dll_search_unsafe; }
+
 // ---- console ----------------------------------------------------------------------
 
 void sys_console_init(void) { setvbuf(stdout, nullptr, _IONBF, 0); }

@@ -169,6 +169,10 @@ const char* apply_line(char* line) {
         g_sim.enum_code = (uint32_t)n;
     } else if (strcmp(d, "exe") == 0) {
         return path_value(field, nf, g_sim.exe);
+    } else if (strcmp(d, "safe-dll-search") == 0) {
+        int safe;
+        if (nf != 2 || !yes_no(field[1], &safe)) return "expected yes or no";
+        g_sim.dll_search_unsafe = !safe;
     } else if (strcmp(d, "delete-fails") == 0) {
         if (nf != 2 || !field[1][0]) return "expected a file name";
         scopy(g_sim.delete_fails, sizeof g_sim.delete_fails, field[1]);

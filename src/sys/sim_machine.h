@@ -10,6 +10,8 @@
 //   exe       <path>                 the executable's full path (default /proc/self/exe)
 //   sysdir    <path>                 the system directory (default C:\Windows\system32);
 //                                    the only programs that exist are in it
+//   safe-dll-search yes|no           the system can restrict DLL loads to the
+//                                    system directory (default yes)
 //   clock     <epoch seconds>        fixed current time (default: the real clock)
 //   record    <path>                 append-only file of observable events
 //   run       <prefix> <codes>|hang|nostart
@@ -124,6 +126,7 @@ struct SimMachine {
     int enum_fail;
     uint32_t enum_code;
     char exe[SIM_PATH_BYTES];
+    int dll_search_unsafe;
     char delete_fails[256];
     char sysdir[SIM_PATH_BYTES];
     int have_clock;

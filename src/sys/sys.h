@@ -76,6 +76,9 @@ int sys_relaunch_elevated(void);
 // Full path of the running executable. Returns its length; 0 (buf empty) on
 // failure or when it does not fit.
 uint32_t sys_exe_path(char16_t* buf, uint32_t units);
+// Later DLL loads search the system directory only. 0 when the system
+// cannot promise that for the DLLs' own dependencies.
+int sys_restrict_dll_search(void);
 
 // ---- console ---------------------------------------------------------------
 // Prepares the console: UTF-8 both ways (failures are ignored: there may be

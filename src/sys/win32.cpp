@@ -3,11 +3,11 @@
 // token and the shell for elevation, the console for text, and plain file
 // handles with byte-range locks for the data files.
 //
-// Only KERNEL32 and the C runtime are linked. SETUPAPI, ADVAPI32 and SHELL32
-// are loaded on first use, from the system directory only, so that a DLL
-// planted beside the executable is never loaded and a run that needs none
-// of them loads none. Everything lives in static storage; nothing here
-// allocates.
+// Only KERNEL32 and the C runtime are linked. SETUPAPI, CFGMGR32, ADVAPI32
+// and SHELL32 are loaded on first use, from the system directory only, so
+// that a DLL planted beside the executable is never loaded and a run that
+// needs none of them loads none. Everything lives in static storage;
+// nothing here allocates.
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -38,21 +38,10 @@ inline const wchar_t* W(const char16_t* p) { return reinterpret_cast<const wchar
 
 // ---- DLLs loaded on demand ------------------------------------------------------
 
-HMODULE load_system_dll(const wchar_t* name) {
-    // Where SetDefaultDllDirectories exists, LoadLibraryExW understands the
-    // search flags; unpatched Windows 7 gets the full path instead.
-    static int flags_known = -1;
-    if (flags_known < 0)
-        flags_known = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") ? 1 : 0;
-    if (flags_known) return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    wchar_t path[MAX_PATH];
-    UINT n = GetSystemDirectoryW(path, MAX_PATH);
-    size_t k = wlen(reinterpret_cast<const char16_t*>(name));
-    if (n == 0 || n + 1 + k + 1 > MAX_PATH) return nullptr;
-    path[n] = L'\\';
-    memcpy(path + n + 1, name, (k + 1) * sizeof(wchar_t));
-    return LoadLibraryW(path);
-}
+// Only with the search restricted (sys_restrict_dll_search) do the DLL's
+// own dependencies come from the system directory too; the program refuses
+// to run where it cannot be restricted.
+HMODULE load_system_dll(const wchar_t* name) { return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 template <class F>
 void bind(HMODULE m, const char* name, F* fn, int* ok) {
@@ -72,8 +61,6 @@ struct SetupApi {
     decltype(&::SetupDiSetClassInstallParamsW) SetClassParams;
     decltype(&::SetupDiCallClassInstaller) CallInstaller;
     decltype(&::SetupDiDestroyDeviceInfoList) Destroy;
-    decltype(&::CM_Get_Device_IDW) GetId;
-    decltype(&::CM_Get_DevNode_Status) GetStatus;
 };
 
 const SetupApi* setup_api(void) {
@@ -92,6 +79,25 @@ const SetupApi* setup_api(void) {
         bind(m, "SetupDiSetClassInstallParamsW", &api.SetClassParams, &ok);
         bind(m, "SetupDiCallClassInstaller", &api.CallInstaller, &ok);
         bind(m, "SetupDiDestroyDeviceInfoList", &api.Destroy, &ok);
+        state = ok;
+    }
+    return state ? &api : nullptr;
+}
+
+// The configuration manager is documented in CfgMgr32.dll (learn.microsoft.com:
+// "CM_Get_Device_IDW function (cfgmgr32.h)"); SetupAPI's copies are only kept
+// for compatibility. Loaded apart, so that neither DLL can disable the other.
+struct CfgMgr {
+    decltype(&::CM_Get_Device_IDW) GetId;
+    decltype(&::CM_Get_DevNode_Status) GetStatus;
+};
+
+const CfgMgr* cfg_mgr(void) {
+    static CfgMgr api;
+    static int state = -1;
+    if (state < 0) {
+        HMODULE m = load_system_dll(L"cfgmgr32.dll");
+        int ok = 1;
         bind(m, "CM_Get_Device_IDW", &api.GetId, &ok);
         bind(m, "CM_Get_DevNode_Status", &api.GetStatus, &ok);
         state = ok;
@@ -293,7 +299,8 @@ int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
     static char16_t tmp[1024];
     ULONG cap = units < 1024 ? units : 1024;
     tmp[0] = 0;
-    if (setup_api()->GetId(s->d.DevInst, W(tmp), cap, 0) != CR_SUCCESS) return 0;
+    const CfgMgr* cm = cfg_mgr();
+    if (!cm || cm->GetId(s->d.DevInst, W(tmp), cap, 0) != CR_SUCCESS) return 0;
     ULONG len = 0;
     while (len < cap && tmp[len]) len++;
     if (len >= cap) return 0;  // cut off without a terminator
@@ -305,7 +312,8 @@ sys_presence sys_dev_presence(sys_devset* s) {
     if (!s || !s->have) return SYS_ABSENT;
     ULONG status = 0, problem = 0;
     // A record of a device that is not attached has no devnode to ask.
-    if (setup_api()->GetStatus(&status, &problem, s->d.DevInst, 0) != CR_SUCCESS) return SYS_ABSENT;
+    const CfgMgr* cm = cfg_mgr();
+    if (!cm || cm->GetStatus(&status, &problem, s->d.DevInst, 0) != CR_SUCCESS) return SYS_ABSENT;
     if ((status & DN_WILL_BE_REMOVED) || ((status & DN_HAS_PROBLEM) && problem == CM_PROB_WILL_BE_REMOVED))
         return SYS_LEAVING;
     return SYS_PRESENT;
@@ -460,6 +468,14 @@ uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
     }
     buf[n] = 0;
     return n;
+}
+
+int sys_restrict_dll_search(void) {
+    // Missing on Windows 7 without KB2533623 (learn.microsoft.com:
+    // "SetDefaultDllDirectories function"); looked up at run time.
+    using Fn = BOOL(WINAPI*)(DWORD);
+    FARPROC p = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    return p && reinterpret_cast<Fn>(reinterpret_cast<void*>(p))(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 // ---- console ---------------------------------------------------------------
