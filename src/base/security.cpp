@@ -14,6 +14,8 @@ constexpr unsigned char ACCESS_ALLOWED_ACE_TYPE = 0;
 // S-1-5-18 (the system) and S-1-5-32-544 (the administrators).
 const unsigned char SID_SYSTEM[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 const unsigned char SID_ADMINS[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
+// S-1-3-0 (CREATOR OWNER).
+const unsigned char SID_CREATOR_OWNER[] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 
 // S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
 const unsigned char SID_INSTALLER[] = {
@@ -79,5 +81,6 @@ principal sid_principal(const unsigned char* sid, size_t size) {
     if (same_sid(sid, size, SID_SYSTEM, sizeof SID_SYSTEM)) return PRINCIPAL_SYSTEM;
     if (same_sid(sid, size, SID_ADMINS, sizeof SID_ADMINS)) return PRINCIPAL_ADMINS;
     if (same_sid(sid, size, SID_INSTALLER, sizeof SID_INSTALLER)) return PRINCIPAL_INSTALLER;
+    if (same_sid(sid, size, SID_CREATOR_OWNER, sizeof SID_CREATOR_OWNER)) return PRINCIPAL_CREATOR_OWNER;
     return PRINCIPAL_OTHER;
 }

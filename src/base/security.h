@@ -7,8 +7,9 @@
 
 #include <cstddef>
 
-// Whom an entry of a permission list, or an owner, names.
-enum principal { PRINCIPAL_SYSTEM, PRINCIPAL_ADMINS, PRINCIPAL_INSTALLER, PRINCIPAL_OTHER };
+// Whom an entry of a permission list, or an owner, names. CREATOR OWNER
+// stands in an inheritable entry for whoever creates an object inside.
+enum principal { PRINCIPAL_SYSTEM, PRINCIPAL_ADMINS, PRINCIPAL_INSTALLER, PRINCIPAL_OTHER, PRINCIPAL_CREATOR_OWNER };
 
 // Writes the descriptor into out; returns its length, 0 when it does not fit.
 // Without the owner (owner == 0) the creator's default owner applies: only
@@ -16,5 +17,5 @@ enum principal { PRINCIPAL_SYSTEM, PRINCIPAL_ADMINS, PRINCIPAL_INSTALLER, PRINCI
 size_t file_security(unsigned char* out, size_t size, int owner);
 
 // Whom a security identifier (its bytes, at most `size`) names: the system,
-// the administrators, the installer service, or anyone else.
+// the administrators, the installer service, CREATOR OWNER, or anyone else.
 principal sid_principal(const unsigned char* sid, size_t size);

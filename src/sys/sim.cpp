@@ -302,28 +302,68 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
 
 int sys_is_elevated(void) { return g_sim.elevated; }
 
-int sys_relaunch_elevated(void) {
-    sim_record("relaunch", "runas\t--elevated");
+int sys_relaunch_elevated(const char16_t* exe) {
+    static char p[SIM_PATH_BYTES], line[SIM_PATH_BYTES + 32];
+    utf8(exe, p, sizeof p);
+    fmt(line, sizeof line, "runas\t%s\t--elevated", p);
+    sim_record("relaunch", line);
     return g_sim.relaunch;
 }
 
-uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
+namespace {
+
+// A UTF-8 path of the machine into buf; its length, 0 when empty or too long.
+uint32_t wide_path(const char* path, char16_t* buf, uint32_t units) {
     if (units == 0) return 0;
     buf[0] = 0;
-    if (!g_sim.exe[0]) {
-        ssize_t n = readlink("/proc/self/exe", g_sim.exe, sizeof g_sim.exe - 1);
-        g_sim.exe[n > 0 ? n : 0] = 0;
-    }
-    size_t bytes = strlen(g_sim.exe);
+    size_t bytes = strlen(path);
     if (bytes == 0) return 0;
     static char16_t wide[SIM_PATH_BYTES];
-    size_t n = utf16n(g_sim.exe, bytes, wide, SIM_PATH_BYTES);
+    size_t n = utf16n(path, bytes, wide, SIM_PATH_BYTES);
     if (n + 1 > units) return 0;  // a cut path would name another file
     memcpy(buf, wide, (n + 1) * sizeof(char16_t));
     return (uint32_t)n;
 }
 
+}  // namespace
+
+uint32_t sys_exe_loaded_path(char16_t* buf, uint32_t units) {
+    if (!g_sim.exe[0]) {
+        ssize_t n = readlink("/proc/self/exe", g_sim.exe, sizeof g_sim.exe - 1);
+        g_sim.exe[n > 0 ? n : 0] = 0;
+    }
+    return wide_path(g_sim.exe, buf, units);
+}
+
+uint32_t sys_exe_final_path(char16_t* buf, uint32_t units) {
+    if (g_sim.exe_final_fails) {
+        if (units) buf[0] = 0;
+        return 0;
+    }
+    if (!g_sim.exe_final[0]) return sys_exe_loaded_path(buf, units);
+    return wide_path(g_sim.exe_final, buf, units);
+}
+
 int sys_restrict_dll_search(void) { return !g_sim.dll_search_unsafe; }
+
+sys_volume sys_volume_type(const char16_t* path) {
+    static char p[SIM_PATH_BYTES];
+    utf8(path, p, sizeof p);
+    // The innermost mount point that holds the path, as GetVolumePathNameW finds it.
+    sys_volume kind = SYS_VOLUME_FIXED;
+    size_t best = 0;
+    for (int i = 0; i < g_sim.nvolumes; i++) {
+        const SimVolume& v = g_sim.volumes[i];
+        size_t n = strlen(v.path);
+        int holds = strncmp(p, v.path, n) == 0 &&
+                    (p[n] == 0 || p[n] == '/' || p[n] == '\\' || v.path[n - 1] == '/' || v.path[n - 1] == '\\');
+        if (holds && n > best) {
+            best = n;
+            kind = v.kind;
+        }
+    }
+    return kind;
+}
 
 // ---- console ----------------------------------------------------------------------
 

@@ -164,6 +164,7 @@ const RegApi* reg_api(void) {
 // ---- paths --------------------------------------------------------------------------
 
 constexpr size_t LONG_UNITS = 1100;
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Paths of MAX_PATH units or more only open with the \\?\ prefix.
 const wchar_t* long_path(const char16_t* path, wchar_t* buf) {
@@ -444,21 +445,19 @@ int sys_is_elevated(void) {
     return (ok && e.TokenIsElevated) ? 1 : 0;
 }
 
-int sys_relaunch_elevated(void) {
-    static char16_t path[1024];
+int sys_relaunch_elevated(const char16_t* exe) {
     static wchar_t cwd[1024];
-    if (!sys_exe_path(path, countof(path))) return 0;
     DWORD c = GetCurrentDirectoryW(countof(cwd), cwd);
     if (c == 0 || c >= countof(cwd)) cwd[0] = 0;
     decltype(&::ShellExecuteW) shell_execute = nullptr;
     int ok = 1;
     bind(load_system_dll(L"shell32.dll"), "ShellExecuteW", &shell_execute, &ok);
     if (!ok) return 0;
-    HINSTANCE r = shell_execute(nullptr, L"runas", W(path), L"--elevated", cwd[0] ? cwd : nullptr, SW_SHOWNORMAL);
+    HINSTANCE r = shell_execute(nullptr, L"runas", W(exe), L"--elevated", cwd[0] ? cwd : nullptr, SW_SHOWNORMAL);
     return (INT_PTR)r > 32 ? 1 : 0;
 }
 
-uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
+uint32_t sys_exe_loaded_path(char16_t* buf, uint32_t units) {
     if (!buf || units == 0) return 0;
     DWORD n = GetModuleFileNameW(nullptr, W(buf), units);
     if (n == 0 || n >= units) {
@@ -470,12 +469,55 @@ uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
     return n;
 }
 
+uint32_t sys_exe_final_path(char16_t* buf, uint32_t units) {
+    if (!buf || units == 0) return 0;
+    buf[0] = 0;
+    // The executable does not move while it runs: resolved once.
+    static wchar_t final_path[LONG_UNITS];
+    static DWORD len;
+    static int state = -1;
+    if (state < 0) {
+        state = 0;
+        static char16_t loaded[LONG_UNITS];
+        static wchar_t lp[LONG_UNITS];
+        // Opened without access to its contents, only to ask for its name.
+        HANDLE h = sys_exe_loaded_path(loaded, LONG_UNITS)
+                       ? CreateFileW(long_path(loaded, lp), 0, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr)
+                       : INVALID_HANDLE_VALUE;
+        if (h != INVALID_HANDLE_VALUE) {
+            // Fails with ERROR_PATH_NOT_FOUND on a volume without a drive letter
+            // (learn.microsoft.com: "GetFinalPathNameByHandleW function").
+            len = GetFinalPathNameByHandleW(h, final_path, LONG_UNITS, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            state = len > 0 && len < LONG_UNITS;
+            CloseHandle(h);
+        }
+    }
+    if (!state || len + 1 > units) return 0;
+    memcpy(buf, final_path, (len + 1) * sizeof(wchar_t));
+    return len;
+}
+
 int sys_restrict_dll_search(void) {
     // Missing on Windows 7 without KB2533623 (learn.microsoft.com:
     // "SetDefaultDllDirectories function"); looked up at run time.
     using Fn = BOOL(WINAPI*)(DWORD);
     FARPROC p = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     return p && reinterpret_cast<Fn>(reinterpret_cast<void*>(p))(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+sys_volume sys_volume_type(const char16_t* path) {
+    static wchar_t lp[LONG_UNITS], root[LONG_UNITS];
+    // The mount point, not the drive letter: a volume mounted in a folder is
+    // its own volume (learn.microsoft.com: "GetVolumePathNameW function").
+    if (!GetVolumePathNameW(long_path(path, lp), root, LONG_UNITS)) return SYS_VOLUME_UNKNOWN;
+    switch (GetDriveTypeW(root)) {
+    case DRIVE_FIXED: return SYS_VOLUME_FIXED;
+    case DRIVE_REMOVABLE: return SYS_VOLUME_REMOVABLE;
+    case DRIVE_REMOTE: return SYS_VOLUME_REMOTE;
+    case DRIVE_CDROM: return SYS_VOLUME_CDROM;
+    case DRIVE_RAMDISK: return SYS_VOLUME_RAMDISK;
+    default: return SYS_VOLUME_UNKNOWN;
+    }
 }
 
 // ---- console ---------------------------------------------------------------
@@ -656,12 +698,6 @@ int sys_read_line(char* buf, uint32_t size) {
 
 // ---- files ------------------------------------------------------------------
 
-namespace {
-
-constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-}  // namespace
-
 sys_read sys_file_read(const char16_t* path, char* buf, uint32_t size, uint32_t* got, int* cut) {
     static wchar_t lp[LONG_UNITS];
     *got = 0;
@@ -778,15 +814,16 @@ int sys_file_access(const char16_t* path, principal* owner, sys_ace* aces, int* 
                 break;
             }
             int io = (h->AceFlags & INHERIT_ONLY_ACE) != 0;
+            int oi = (h->AceFlags & OBJECT_INHERIT_ACE) != 0;  // files created inside get it
             if (h->AceType == ACCESS_ALLOWED_ACE_TYPE || h->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
                 const ACCESS_ALLOWED_ACE* a = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(p);
                 size_t sid_room = h->AceSize - offsetof(ACCESS_ALLOWED_ACE, SidStart);
                 if (*n == SYS_MAX_ACES) ok = 0;
-                else aces[(*n)++] = sys_ace{sid_principal(reinterpret_cast<const unsigned char*>(&a->SidStart), sid_room), a->Mask, io};
+                else aces[(*n)++] = sys_ace{sid_principal(reinterpret_cast<const unsigned char*>(&a->SidStart), sid_room), a->Mask, io, oi};
             } else if (h->AceType == ACCESS_ALLOWED_OBJECT_ACE_TYPE || h->AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
                 // An allow entry of a kind we do not read: assume the worst.
                 if (*n == SYS_MAX_ACES) ok = 0;
-                else aces[(*n)++] = sys_ace{PRINCIPAL_OTHER, GENERIC_ALL, io};
+                else aces[(*n)++] = sys_ace{PRINCIPAL_OTHER, GENERIC_ALL, io, oi};
             }
             p += h->AceSize;
         }

@@ -24,7 +24,8 @@ write "{}" for an intended empty line there.
   machine           machine-file lines; '|' separates fields (a TAB);
                     written after the defaults exe/record/clock, so "clock|N"
                     or "exe|PATH" here override them (with its own exe a case
-                    gets no data directory made for it)
+                    gets no data directory made for it); with "exe-final|PATH"
+                    {EXE} and {DIR} follow that path, as the data files do
   stdin             standard input, "\\n" after each line (absent: empty input)
   blacklist-in      blacklist.tsv placed before the run; '|' is a TAB;
                     CR LF line ends, or LF / CR with the option "lf" / "cr"
@@ -455,6 +456,11 @@ def run_case(binary, path, keep, update=False):
             if line.startswith("exe|"):
                 ctx.exe = expand(line[4:], ctx)
                 own_exe = True
+        for line in machine:
+            # The data files follow the final path: so do {EXE} and {DIR}.
+            if line.startswith("exe-final|") and line != "exe-final|fail":
+                ctx.exe = expand(line[len("exe-final|"):], ctx)
+                own_exe = False
         if not own_exe:  # a case that names its own exe makes its own dirs
             os.makedirs(ctx.datadir, exist_ok=True)
         record = os.path.join(tmp, "record")

@@ -6,6 +6,7 @@
 
 #include "base/security.h"
 #include "files/datafile.h"
+#include "files/exepath.h"
 #include "log/log.h"
 #include "support.h"
 
@@ -30,6 +31,37 @@ TEST(DataPath, BesideTheExecutableOrNowhere) {
     deep.exe = "/" + std::string(PATH_UNITS - 12, 'd') + "/quillfen.exe";
     deep.load();
     EXPECT_EQ(path_of("blacklist.tsv"), u"<none>");
+}
+
+std::u16string from_final(const std::u16string& final_path) {
+    char16_t out[PATH_UNITS];
+    size_t n = exe_from_final(final_path.c_str(), out, PATH_UNITS);
+    return n == 0 ? u"<none>" : std::u16string(out, n);
+}
+
+TEST(ExePath, APlainPathWhereItFitsADriveLetterAlways) {
+    EXPECT_EQ(from_final(u"\\\\?\\C:\\Program Files\\Q\\quillfen.exe"), u"C:\\Program Files\\Q\\quillfen.exe");
+    std::u16string at_limit = u"C:\\" + std::u16string(259 - 3 - 13, u'd') + u"\\quillfen.exe";  // 259 units
+    EXPECT_EQ(from_final(u"\\\\?\\" + at_limit), at_limit);
+    std::u16string too_long = u"\\\\?\\C:\\" + std::u16string(260 - 3 - 13, u'd') + u"\\quillfen.exe";
+    EXPECT_EQ(from_final(too_long), too_long) << "260 units need the prefix";
+    EXPECT_EQ(from_final(u"\\\\?\\UNC\\srv\\share\\quillfen.exe"), u"<none>");
+    EXPECT_EQ(from_final(u"\\\\?\\Volume{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\\quillfen.exe"), u"<none>");
+    EXPECT_EQ(from_final(u"\\\\srv\\share\\quillfen.exe"), u"<none>");
+    EXPECT_EQ(from_final(u"/opt/q/quillfen"), u"/opt/q/quillfen");
+}
+
+TEST(DataPath, BesideTheFinalPathOrTheLoadedOne) {
+    qt::Machine link;
+    link.exe = "/link/quillfen.exe";
+    link.lines = "exe-final\t\\\\?\\C:\\Q\\quillfen.exe\n";
+    link.load();
+    EXPECT_EQ(path_of("blacklist.tsv"), u"C:\\Q\\blacklist.tsv");
+    qt::Machine share;
+    share.exe = "Z:\\Q\\quillfen.exe";
+    share.lines = "exe-final\t\\\\?\\UNC\\srv\\share\\Q\\quillfen.exe\n";
+    share.load();
+    EXPECT_EQ(path_of("blacklist.tsv"), u"Z:\\Q\\blacklist.tsv");
 }
 
 TEST(Log, ADeviceTextCannotBreakOrForgeALine) {
