@@ -2,6 +2,7 @@
 #include "app/app.h"
 
 #include "app/console.h"
+#include "app/exitcode.h"
 #include "app/ui.h"
 #include "blacklist/enforce.h"
 #include "device/scan.h"
@@ -24,18 +25,25 @@ void usage(void) {
     out("  --present-only        只列出当前在场的设备\n");
     out("  --force               删除内置/系统设备前不再额外询问\n");
     out("  --blist               列出拉黑名单后退出\n");
+    out("  --check               检查本机是否合规（给检测脚本用），不做任何修改\n");
+    out("  --json                与 -s、--blist、--check 一起用：输出 JSON；单独使用等于 -s --json\n");
     out("  --enforce             删除拉黑名单中重新出现的设备（后台任务以 SYSTEM 运行它）\n");
     out("  --install-task        安装后台任务 Quillfen-Enforce\n");
     out("  --remove-task         卸载后台任务\n");
     out("  --allow-unsafe-dir    程序所在目录可被普通用户修改时也安装后台任务\n");
     out("  -h, --help, /?, -?    显示本说明\n");
     out("  --version             显示版本号\n\n");
+    out("同时给出多个模式时，只运行第一个：--enforce、--install-task、--remove-task、--check、--blist、-s、交互模式。\n\n");
     out("数据文件（在 quillfen.exe 所在目录）：\n");
     out("  blacklist.tsv            拉黑名单\n");
     out("  device_cleanup_log.txt   操作日志\n\n");
     out("退出码：\n");
-    out("  0  交互模式、--scan、--blist、--enforce、--help、--version；--install-task、--remove-task 成功\n");
-    out("  1  --install-task、--remove-task 失败，或因目录不安全拒绝安装\n");
+    out("  交互模式、-s、--help、--version   0\n");
+    out("  -s --json                         0；设备列表读不了时 1\n");
+    out("  --blist（含 --json）              0；拉黑名单读不了时 1\n");
+    out("  --check                           0 合规，1 不合规，2 无法判断\n");
+    out("  --enforce                         0 全部成功，1 有失败，3010 成功但需重启\n");
+    out("  --install-task、--remove-task     0 成功，1 失败或拒绝安装\n");
 }
 
 }  // namespace
@@ -50,11 +58,16 @@ void parse_args(int argc, char** argv, Args* a) {
         else if (is(s, "--install-task")) a->install_task = 1;
         else if (is(s, "--remove-task")) a->remove_task = 1;
         else if (is(s, "--blist")) a->blist = 1;
+        else if (is(s, "--check")) a->check = 1;
+        else if (is(s, "--json")) a->json = 1;
         else if (is(s, "--allow-unsafe-dir")) g_allow_unsafe = 1;
         else if (is(s, "-h") || is(s, "--help") || is(s, "/?") || is(s, "-?")) a->info = a->info ? a->info : ARGS_HELP;
         else if (is(s, "--version")) a->info = a->info ? a->info : ARGS_VERSION;
         else if (is(s, "-k") || is(s, "--key")) {
-            if (i + 1 >= argc) break;
+            if (i + 1 >= argc) {
+                err("[提示] %s 后缺少关键词，已忽略\n", s);
+                break;
+            }
             set_key(argv[++i]);
         } else if (!is(s, "--elevated")) {  // what the elevated relaunch passes
             err("[提示] 忽略未知参数：%s\n", s);
@@ -80,9 +93,16 @@ int app_main(int argc, char** argv) {
         out("Quillfen %s\n", QF_VERSION);
         return 0;
     }
-    if (a.enforce) return enforce_pass();
+    // --json has a document only for the listing modes.
+    if (a.json && (a.enforce || a.install_task || a.remove_task)) err("[提示] 忽略未知参数：%s\n", "--json");
+    if (a.enforce) {
+        enforce_result r = enforce_pass();
+        return r == ENFORCE_FAILED ? EXIT_FAILED : r == ENFORCE_RESTART ? EXIT_RESTART : EXIT_OK;
+    }
     if (a.install_task) return install_task_mode();
-    if (a.remove_task) return remove_task_logged() ? 0 : 1;
-    if (a.blist) return blist_mode();
+    if (a.remove_task) return remove_task_logged() ? EXIT_OK : EXIT_FAILED;
+    if (a.check) return check_mode(a.json);
+    if (a.blist) return a.json ? blist_json() : blist_mode();
+    if (a.json) return scan_json(a);
     return interactive(a);
 }

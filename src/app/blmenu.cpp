@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "task/task.h"
 #include "log/log.h"
+#include "sys/sys.h"
 
 namespace {
 
@@ -15,8 +16,14 @@ const char* shown_name(const char* name, char* buf, size_t size) {
 }
 
 void draw(void) {
-    out("\n  ---------- 拉黑名单（%d 条） ----------\n", g_bn);
-    if (g_bn == 0) out("   （空）\n");
+    if (bl_last_read() == BL_UNREADABLE) {
+        out("\n");
+        unreadable_line();
+    } else {
+        out("\n  ---------- 拉黑名单（%d 条） ----------\n", bl_in_force(sys_now()));
+        if (bl_last_read() == BL_OVERFULL) overfull_line();
+        if (g_bn == 0) out("   （空）\n");
+    }
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];
         char left[LEFT_BYTES], name[600], cls[128], inst[1200];
@@ -31,14 +38,18 @@ void draw(void) {
 }
 
 void clear_all(void) {
+    if (bl_last_read() != BL_OK) {
+        refused_line(bl_last_read());
+        return;
+    }
     out("  确定清空全部 %d 条拉黑记录？(y/N) > ", g_bn);
     char line[256];
     if (!read_line(line, sizeof line) || !is_yes(line)) {
         out("  已取消。\n");
         return;
     }
-    if (bl_clear() != BL_OK) {
-        save_failed();
+    if (bl_status st = bl_clear(); st != BL_OK) {
+        refused_line(st);
         return;
     }
     out("  ✔ 已全部解除\n");
@@ -48,6 +59,10 @@ void clear_all(void) {
 // n is the number the last drawing showed; the entry is found in the file by
 // its fields, wherever another window may have moved it.
 void remove_one(const char* arg) {
+    if (bl_last_read() != BL_OK) {
+        refused_line(bl_last_read());
+        return;
+    }
     int64_t n = parse_int(arg, INT64_MIN, INT64_MAX);
     if (n < 1 || n > g_bn) {
         out("  序号不对哦。\n");
@@ -61,7 +76,7 @@ void remove_one(const char* arg) {
         return;
     }
     if (st != BL_OK) {
-        save_failed();
+        refused_line(st);
         return;
     }
     char name[600];
@@ -69,6 +84,8 @@ void remove_one(const char* arg) {
     logline(EV_LIFTED, "解除拉黑 | %s", e.name);
 }
 
+// Refused drops of an unreadable or over-full file are the screens' own
+// lines; only a failed write is reported here.
 void prune_for_view(void) {
     int dropped;
     if (bl_prune(&dropped) == BL_FAILED) save_failed();
@@ -116,7 +133,12 @@ void bl_menu(void) {
 
 int blist_mode(void) {
     prune_for_view();
-    out("拉黑名单共 %d 条：\n", g_bn);
+    if (bl_last_read() == BL_UNREADABLE) {
+        unreadable_line();
+        return 1;
+    }
+    out("拉黑名单共 %d 条：\n", bl_in_force(sys_now()));
+    if (bl_last_read() == BL_OVERFULL) overfull_line();
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];
         char left[LEFT_BYTES], name[600], cls[128], inst[1200];

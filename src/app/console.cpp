@@ -42,5 +42,19 @@ int read_line(char* buf, int size) {
         g_eof = 1;
         return 0;
     }
+    // The rest of an over-long line is dropped: typed for this prompt, it
+    // must never answer the next one.
+    size_t n = strlen(buf);
+    if (n + 1 == (size_t)size && buf[n - 1] != '\n') {
+        char rest[256];
+        size_t k;
+        do {
+            if (!sys_read_line(rest, sizeof rest)) {
+                g_eof = 1;
+                break;
+            }
+            k = strlen(rest);
+        } while (k > 0 && rest[k - 1] != '\n');
+    }
     return 1;
 }

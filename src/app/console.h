@@ -8,7 +8,7 @@
 void out(const char* f, ...) QF_PRINTF(1, 2);
 // The same to standard error.
 void err(const char* f, ...) QF_PRINTF(1, 2);
-// Reads one line into buf (at most size-1 bytes, the rest of a longer line is
-// left for the next read). 0 at the end of input; once input has ended, every
-// later read returns 0 at once.
+// Reads one line into buf (at most size-1 bytes; the rest of a longer line is
+// read and dropped). 0 at the end of input; once input has ended, every later
+// read returns 0 at once.
 int read_line(char* buf, int size);

@@ -3,6 +3,7 @@
 
 #include "blacklist/match.h"
 #include "device/scan.h"
+#include "device/walk.h"
 #include "app/console.h"
 #include "app/ui.h"
 #include "blacklist/store.h"
@@ -71,28 +72,26 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     out("  ✔ 已选择：%lld 小时（约 %lld 天）\n", (long long)hours, (long long)(hours / 24));
     int64_t secs = hours * 3600;
     int64_t now = sys_now();
-    if (g_bn >= BL_MAX) {
+    // Whether the list is full is the store's to say: it reads the file
+    // afresh, and another window may have made room meanwhile.
+    static BlacklistEntry e;
+    dev_lower(d.name, e.name, sizeof e.name);
+    utf8(d.inst, e.inst, sizeof e.inst);
+    utf8(d.cls, e.cls, sizeof e.cls);
+    e.until = add_sat(now, secs);
+    e.byname = by_name_consent(d, e);
+    bl_status st = bl_add(e);
+    if (st == BL_OK) {
+        char left[LEFT_BYTES];
+        fmt_left(add_sat(sys_now(), secs), left);
+        out("  ✔ 已拉黑：%s（%s）\n", name, left);
+        logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);
+    } else if (st == BL_FULL) {
         out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
     } else {
-        static BlacklistEntry e;
-        dev_lower(d.name, e.name, sizeof e.name);
-        utf8(d.inst, e.inst, sizeof e.inst);
-        utf8(d.cls, e.cls, sizeof e.cls);
-        e.until = add_sat(now, secs);
-        e.byname = by_name_consent(d, e);
-        bl_status st = bl_add(e);
-        if (st == BL_OK) {
-            char left[LEFT_BYTES];
-            fmt_left(add_sat(sys_now(), secs), left);
-            out("  ✔ 已拉黑：%s（%s）\n", name, left);
-            logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);
-        } else if (st == BL_FULL) {
-            out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
-        } else {
-            save_failed();
-            out("  ✘ 拉黑失败：%s（拉黑名单写入失败）\n", name);
-            logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", name);
-        }
+        refused_line(st);
+        out("  ✘ 拉黑失败：%s（拉黑名单写入失败）\n", name);
+        logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", name);
     }
     out("  小提示：装个后台任务才能「它一回来就自动删」。\n");
     out("  现在安装吗？(y/N) > ");
@@ -114,6 +113,16 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
 int is_yes(const char* line) { return (line[0] & ~0x20) == 'Y'; }
 
 void save_failed(void) { out("  [错误] 拉黑名单写入失败（权限？）\n"); }
+
+void unreadable_line(void) { out("  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"); }
+
+void overfull_line(void) { out("  [错误] 拉黑名单超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", BL_MAX, BL_MAX); }
+
+void refused_line(bl_status st) {
+    if (st == BL_UNREADABLE) unreadable_line();
+    else if (st == BL_OVERFULL) overfull_line();
+    else save_failed();
+}
 
 void shown_text(const char16_t* w, char* out, size_t size) {
     utf8(w, out, size);

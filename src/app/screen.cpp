@@ -7,6 +7,7 @@
 #include "blacklist/store.h"
 #include "base/text.h"
 #include "device/scan.h"
+#include "device/walk.h"
 #include "files/datafile.h"
 #include "files/exepath.h"
 #include "log/log.h"
@@ -36,7 +37,13 @@ void banner(void) {
     }
     out("\n");
     out("   风险提示：%s\n", g_force ? "已关闭（--force）" : "开启（内置/系统设备会额外询问）");
-    out("   拉黑名单：%d 条在用\n\n", g_bn);
+    if (bl_last_read() == BL_UNREADABLE) {
+        unreadable_line();
+    } else {
+        out("   拉黑名单：%d 条在用\n", bl_in_force(sys_now()));
+        if (bl_last_read() == BL_OVERFULL) overfull_line();
+    }
+    out("\n");
 }
 
 // 1 when this process is to end because the elevated copy took over.
@@ -53,20 +60,10 @@ int elevation_check(void) {
     return 0;
 }
 
-// The 已拉黑 column: 是 when an entry names the device's id (in force or
-// not), 名 when an entry in force reaches it by name only.
+// The 已拉黑 column: 是 by id, 名 by name only.
 const char* blacklisted(const DeviceEntry& d) {
-    char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
-    dev_lower(d.inst, inst, sizeof inst);
-    dev_lower(d.name, name, sizeof name);
-    int64_t now = sys_now();
-    const char* mark = "—";
-    for (int i = 0; i < g_bn; i++) {
-        bl_hit h = bl_match(g_bl[i], inst, name, d.builtin);
-        if (h == BL_BY_ID) return "是";
-        if (h == BL_BY_NAME && now < g_bl[i].until) mark = "名";
-    }
-    return mark;
+    bl_hit h = bl_device_mark(d, sys_now());
+    return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : "—";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "blacklist/store.h"
 #include "task/task.h"
 
 enum { ARGS_HELP = 1, ARGS_VERSION = 2 };
@@ -15,7 +16,9 @@ struct Args {
     int enforce = 0;
     int install_task = 0;
     int remove_task = 0;
+    int check = 0;
     int blist = 0;
+    int json = 0;  // a JSON document instead of the screen (-s, --blist, --check)
 };
 
 // --force: no extra question before removing a built-in device.
@@ -43,6 +46,11 @@ int64_t duration_hours(const char* line);
 int is_yes(const char* line);
 // The line every failed blacklist change prints.
 void save_failed(void);
+// The line for a blacklist that cannot be read, or holds more than 64 entries.
+void unreadable_line(void);
+void overfull_line(void);
+// The line for a change that the store refused (FAILED, UNREADABLE, OVERFULL).
+void refused_line(bl_status st);
 // Device text for the screen: UTF-8, control characters blanked.
 void shown_text(const char16_t* w, char* out, size_t size);
 // The same for UTF-8 text (an entry read from a file anyone with rights may
@@ -66,3 +74,10 @@ int remove_task_logged(void);
 
 void bl_menu(void);
 int blist_mode(void);
+
+// The documents for scripts: the device list (-s --json) and the blacklist
+// (--blist --json). Both return the exit code.
+int scan_json(const Args& a);
+int blist_json(void);
+// --check: whether the blacklist holds on this machine; the exit code.
+int check_mode(int json);

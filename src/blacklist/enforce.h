@@ -1,6 +1,12 @@
 // The unattended pass the scheduled task runs: remove every present device
-// that an unexpired blacklist entry matches.
+// that an entry in force reaches.
 #pragma once
 
-// Returns the process exit code (always 0).
-int enforce_pass(void);
+enum enforce_result {
+    ENFORCE_OK,       // nothing failed
+    ENFORCE_FAILED,   // a removal, the device list, the blacklist's read or
+                      // the drop of expired entries failed
+    ENFORCE_RESTART,  // nothing failed, and a removal waits for a restart
+};
+
+enforce_result enforce_pass(void);

@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "base/text.h"
-#include "device/devset.h"
-#include "device/scan.h"
+#include "device/walk.h"
 
 bl_hit bl_match(const BlacklistEntry& e, const char* lower_inst, const char* lower_name, int builtin) {
     // An empty id names no device: it would match every device whose id
@@ -20,17 +19,25 @@ int bl_name_reach(const char* lower_name, const char16_t* own) {
     scopy(probe.name, sizeof probe.name, lower_name);
     probe.inst[0] = 0;
     probe.byname = 1;
-    uint32_t err = 0;
-    DevSetGuard set{sys_dev_open(1, &err)};
-    if (!set.s) return 0;
+    DevWalk w;
+    if (!dev_walk_open(&w, 1)) return 0;
     int n = 0;
-    static DeviceEntry d;
-    static char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
-    for (uint32_t idx = 0; sys_dev_next(set.s, idx); idx++) {
-        if (!dev_read(set.s, &d) || wicmp(d.inst, own) == 0) continue;
-        dev_lower(d.inst, inst, sizeof inst);
-        dev_lower(d.name, name, sizeof name);
-        if (bl_match(probe, inst, name, d.builtin) == BL_BY_NAME) n++;
-    }
+    static WalkedDevice d;
+    while (dev_walk_next(&w, &d))
+        if (wicmp(d.d.inst, own) != 0 && bl_match(probe, d.inst, d.name, d.d.builtin) == BL_BY_NAME) n++;
+    dev_walk_close(&w);
     return n;
+}
+
+bl_hit bl_device_mark(const DeviceEntry& d, int64_t now) {
+    static char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
+    dev_lower(d.inst, inst, sizeof inst);
+    dev_lower(d.name, name, sizeof name);
+    bl_hit mark = BL_NO_HIT;
+    for (int i = 0; i < g_bn; i++) {
+        bl_hit h = bl_match(g_bl[i], inst, name, d.builtin);
+        if (h == BL_BY_ID) return BL_BY_ID;
+        if (h == BL_BY_NAME && now < g_bl[i].until) mark = BL_BY_NAME;
+    }
+    return mark;
 }

@@ -2,7 +2,10 @@
 // the unattended pass and the consent question of the dialogue.
 #pragma once
 
+#include <cstdint>
+
 #include "blacklist/store.h"
+#include "device/scan.h"
 
 enum bl_hit { BL_NO_HIT, BL_BY_ID, BL_BY_NAME };
 
@@ -17,3 +20,8 @@ bl_hit bl_match(const BlacklistEntry& e, const char* lower_inst, const char* low
 // not and built-in ones left out, an entry matching by `lower_name` would
 // reach. Walks the system's device list; g_dev is left alone.
 int bl_name_reach(const char* lower_name, const char16_t* own);
+
+// How the blacklist marks a device in the device table and the scan's JSON:
+// BY_ID when an entry names its id (in force or not), BY_NAME when an entry
+// in force reaches it by name only.
+bl_hit bl_device_mark(const DeviceEntry& d, int64_t now);

@@ -14,12 +14,11 @@ namespace {
 
 const char HEADER[] = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n";
 
-// The longest line a save writes is under 2,000 bytes; hand-edited files may
-// hold longer ones, which the reader takes in pieces of this size.
-constexpr size_t LINE_PIECE = 2999;
-// A line as a save writes it: two numbers, three fields, four tabs, CR LF.
+// Room for a line as a save writes it: two numbers, three fields, four
+// tabs, CR LF. A longer line in the file was not written by us.
 constexpr size_t LINE_BYTES = 48 + sizeof(BlacklistEntry::name) + sizeof(BlacklistEntry::inst) +
                               sizeof(BlacklistEntry::cls);
+static_assert(BL_LINE_MAX + 2 == LINE_BYTES, "the reader accepts exactly what a save can write");
 // Another of our processes may hold the lock while it saves or while the
 // pass removes devices; a user at the menu can wait this long.
 constexpr uint32_t LOCK_WAIT_MS = 10000;
@@ -76,22 +75,35 @@ int make_paths(Paths* p) {
 // The table as the current step read it and changed it.
 BlacklistEntry g_work[BL_MAX];
 int g_wn;
-// A file of 64 entries is about 126 KB; room for generous hand edits.
+// What the last read found.
+bl_status g_last = BL_OK;
+// A file of 64 entries is about 126 KB; reads go through it in pieces.
 char g_bytes[256 * 1024];
+bl_reader g_reader;
 
-// Reads the file into g_work. A missing file is an empty table.
-int read_work(const Paths& p) {
-    uint32_t got = 0;
-    int cut = 0;
-    sys_read r = sys_file_read(p.file, g_bytes, sizeof g_bytes, &got, &cut);
+// Reads the file into g_work, whatever its size. A missing file is an empty
+// table; one that cannot be read whole is UNREADABLE, never a short table.
+bl_status read_work(const Paths& p) {
     g_wn = 0;
-    if (r == SYS_READ_MISSING) return 1;
-    if (r != SYS_READ_OK) return 0;
-    // A torn last line of a file too big to read whole is not an entry.
-    if (cut)
-        while (got > 0 && g_bytes[got - 1] != '\n' && g_bytes[got - 1] != '\r') got--;
-    g_wn = bl_parse(g_bytes, got, g_work);
-    return 1;
+    sys_read r;
+    sys_file* f = sys_file_open(p.file, &r);
+    if (!f) {
+        g_last = r == SYS_READ_MISSING ? BL_OK : BL_UNREADABLE;
+        return g_last;
+    }
+    bl_read_start(&g_reader, g_work);
+    uint32_t got = 0;
+    int ok;
+    while ((ok = sys_file_next(f, g_bytes, sizeof g_bytes, &got)) && got > 0) bl_read_bytes(&g_reader, g_bytes, got);
+    sys_file_close(f);
+    if (!ok) {
+        g_last = BL_UNREADABLE;
+        return g_last;
+    }
+    bl_read_end(&g_reader);
+    g_wn = g_reader.n;
+    g_last = g_reader.total > BL_MAX ? BL_OVERFULL : BL_OK;
+    return g_last;
 }
 
 // Temporary files of earlier versions were named blacklist.tsv.<pid>.tmp.
@@ -141,35 +153,44 @@ void publish_work(void) {
 
 enum Op { OP_ADD, OP_REMOVE, OP_CLEAR };
 
+// The entries a clear removes: what the table showed when it was asked.
+BlacklistEntry g_shown[BL_MAX];
+int g_nshown;
+
+// Removes the first entry equal to e; 0 when there is none.
+int remove_equal(const BlacklistEntry& e) {
+    for (int i = 0; i < g_wn; i++) {
+        if (!same_entry(g_work[i], e)) continue;
+        for (int k = i; k + 1 < g_wn; k++) g_work[k] = g_work[k + 1];
+        g_wn--;
+        return 1;
+    }
+    return 0;
+}
+
 bl_status change(Op op, const BlacklistEntry* e) {
     static Paths p;
     if (!make_paths(&p)) return BL_FAILED;
     sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
     if (!lock) return BL_FAILED;
-    bl_status st = BL_OK;
-    if (!read_work(p)) {
-        st = BL_FAILED;  // a brief sharing violation must not empty the blacklist
-    } else if (op == OP_ADD) {
-        if (g_wn >= BL_MAX) st = BL_FULL;
-        else g_work[g_wn++] = *e;
-    } else if (op == OP_REMOVE) {
-        int at = -1;
-        for (int i = 0; i < g_wn && at < 0; i++)
-            if (same_entry(g_work[i], *e)) at = i;
-        if (at < 0) {
-            st = BL_GONE;
+    bl_status st = read_work(p);
+    if (st == BL_OVERFULL) {
+        publish_work();  // the table shows the file's first 64; nothing is written
+    } else if (st == BL_OK) {
+        if (op == OP_ADD) {
+            if (g_wn >= BL_MAX) st = BL_FULL;
+            else g_work[g_wn++] = *e;
+        } else if (op == OP_REMOVE) {
+            if (!remove_equal(*e)) st = BL_GONE;
         } else {
-            for (int i = at; i + 1 < g_wn; i++) g_work[i] = g_work[i + 1];
-            g_wn--;
+            for (int i = 0; i < g_nshown; i++) (void)remove_equal(g_shown[i]);  // gone already: skipped
         }
-    } else {
-        g_wn = 0;
-    }
-    if (st == BL_OK) {
-        if (write_work(p)) publish_work();
-        else st = BL_FAILED;
-    } else if (st != BL_FAILED) {
-        publish_work();  // nothing to write, but the table now shows the file
+        if (st == BL_OK) {
+            if (write_work(p)) publish_work();
+            else st = BL_FAILED;
+        } else {
+            publish_work();  // nothing to write, but the table now shows the file
+        }
     }
     sys_lock_drop(lock);
     return st;
@@ -177,26 +198,50 @@ bl_status change(Op op, const BlacklistEntry* e) {
 
 }  // namespace
 
-int bl_parse(const char* data, size_t n, BlacklistEntry* t) {
-    int count = 0;
-    size_t i = 0;
-    char line[LINE_PIECE + 1];
-    while (i < n && count < BL_MAX) {
-        // One line, its end included: LF, CR LF or a lone CR.
-        size_t k = 0;
-        while (i < n && k < LINE_PIECE) {
-            char c = data[i++];
-            line[k++] = c;
-            if (c == '\n') break;
-            if (c == '\r') {
-                if (i < n && data[i] == '\n' && k < LINE_PIECE) line[k++] = data[i++];
-                break;
-            }
+void bl_read_start(bl_reader* r, BlacklistEntry* t) {
+    r->t = t;
+    r->n = 0;
+    r->total = 0;
+    r->k = 0;
+    r->overlong = 0;
+}
+
+namespace {
+
+void end_line(bl_reader* r) {
+    static BlacklistEntry past;  // an entry beyond the table: counted, not kept
+    if (!r->overlong && r->k > 0) {
+        r->line[r->k] = 0;
+        if (parse_line(r->line, r->n < BL_MAX ? &r->t[r->n] : &past)) {
+            if (r->n < BL_MAX) r->n++;
+            r->total++;
         }
-        line[k] = 0;
-        if (parse_line(line, &t[count])) count++;
     }
-    return count;
+    r->k = 0;
+    r->overlong = 0;
+}
+
+}  // namespace
+
+void bl_read_bytes(bl_reader* r, const char* data, size_t n) {
+    // LF, CR LF and a lone CR all end a line; the empty line between CR and
+    // LF is skipped like any blank line.
+    for (size_t i = 0; i < n; i++) {
+        char c = data[i];
+        if (c == '\n' || c == '\r') end_line(r);
+        else if (r->k < BL_LINE_MAX) r->line[r->k++] = c;
+        else r->overlong = 1;
+    }
+}
+
+void bl_read_end(bl_reader* r) { end_line(r); }
+
+int bl_parse(const char* data, size_t n, BlacklistEntry* t) {
+    static bl_reader r;
+    bl_read_start(&r, t);
+    bl_read_bytes(&r, data, n);
+    bl_read_end(&r);
+    return r.n;
 }
 
 size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size) {
@@ -224,38 +269,66 @@ bl_status bl_add(const BlacklistEntry& e) { return change(OP_ADD, &e); }
 
 bl_status bl_remove(const BlacklistEntry& e) { return change(OP_REMOVE, &e); }
 
-bl_status bl_clear(void) { return change(OP_CLEAR, nullptr); }
+bl_status bl_clear(void) {
+    for (int i = 0; i < g_bn; i++) g_shown[i] = g_bl[i];
+    g_nshown = g_bn;
+    return change(OP_CLEAR, nullptr);
+}
 
 bl_status bl_prune(int* dropped) {
     *dropped = 0;
     static Paths p;
     if (!make_paths(&p)) {
         g_bn = 0;
-        return BL_OK;  // nothing can be read, so there is nothing to drop
+        g_last = BL_OK;
+        return BL_OK;  // nothing can be read there, so there is nothing to drop
     }
     // A plain read that cannot have the lock in time reads without it, and
     // then never writes.
     sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
-    if (!read_work(p)) g_wn = 0;  // unreadable: shown as empty, as before
+    bl_status st = read_work(p);
     // Until the drop is written, the table shows the file as it stands.
     publish_work();
-    int64_t now = sys_now();
-    int w = 0;
-    for (int i = 0; i < g_wn; i++)
-        if (g_work[i].until > now) g_work[w++] = g_work[i];
-    int gone = g_wn - w;
-    g_wn = w;
-    bl_status st = BL_OK;
-    if (gone > 0) {
-        if (lock && write_work(p)) {
-            publish_work();
-            *dropped = gone;
-        } else {
-            st = BL_FAILED;
+    if (st == BL_OK) {
+        int64_t now = sys_now();
+        int w = 0;
+        for (int i = 0; i < g_wn; i++)
+            if (g_work[i].until > now) g_work[w++] = g_work[i];
+        int gone = g_wn - w;
+        g_wn = w;
+        if (gone > 0) {
+            if (lock && write_work(p)) {
+                publish_work();
+                *dropped = gone;
+            } else {
+                st = BL_FAILED;
+            }
         }
     }
     if (lock) sys_lock_drop(lock);
     return st;
+}
+
+bl_status bl_read(void) {
+    static Paths p;
+    if (!make_paths(&p)) {
+        g_bn = 0;
+        g_last = BL_OK;
+        return BL_OK;
+    }
+    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
+    bl_status st = read_work(p);
+    publish_work();
+    if (lock) sys_lock_drop(lock);
+    return st;
+}
+
+bl_status bl_last_read(void) { return g_last; }
+
+int bl_in_force(int64_t now) {
+    int n = 0;
+    for (int i = 0; i < g_bn; i++) n += now < g_bl[i].until;
+    return n;
 }
 
 void fmt_left_secs(int64_t secs, char* out) {

@@ -46,8 +46,3 @@ int scan(int all, int match_all, uint32_t* err);
 int name_matches(const char16_t* lower_name);
 // 1 when the class or the instance id mark a built-in/system device.
 int is_builtin(const char16_t* cls, const char16_t* inst);
-// Reads the current member of an open set into d: its texts, presence and
-// built-in mark. 0 when it has neither a name nor an instance id.
-int dev_read(sys_devset* s, DeviceEntry* d);
-// A device text as the blacklist compares it: UTF-8, A-Z lower-cased.
-void dev_lower(const char16_t* w, char* out, size_t size);

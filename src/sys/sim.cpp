@@ -402,31 +402,49 @@ int sys_read_line(char* buf, uint32_t size) {
 // Files we create are for their owner alone, as on Windows they are for the
 // system and administrators alone.
 
-sys_read sys_file_read(const char16_t* path, char* buf, uint32_t size, uint32_t* got, int* cut) {
+struct sys_file {
+    int fd;
+};
+
+namespace {
+sys_file g_file{-1};
+}
+
+sys_file* sys_file_open(const char16_t* path, sys_read* r) {
     static char p[SIM_PATH_BYTES];
-    *got = 0;
-    *cut = 0;
+    *r = SYS_READ_FAILED;
+    if (g_file.fd >= 0) return nullptr;  // the real seam holds one too
     int fd = open(host(path, p, sizeof p), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? SYS_READ_MISSING : SYS_READ_FAILED;
+    if (fd < 0) {
+        if (errno == ENOENT) *r = SYS_READ_MISSING;
+        return nullptr;
+    }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
-        return SYS_READ_FAILED;
+        return nullptr;
     }
-    while (*got < size) {
-        ssize_t k = read(fd, buf + *got, size - *got);
+    *r = SYS_READ_OK;
+    g_file.fd = fd;
+    return &g_file;
+}
+
+int sys_file_next(sys_file* f, char* buf, uint32_t size, uint32_t* got) {
+    *got = 0;
+    if (!f || f->fd < 0) return 0;
+    for (;;) {
+        ssize_t k = read(f->fd, buf, size);
         if (k < 0 && errno == EINTR) continue;
-        if (k < 0) {
-            close(fd);
-            return SYS_READ_FAILED;
-        }
-        if (k == 0) break;
-        *got += (uint32_t)k;
+        if (k < 0) return 0;
+        *got = (uint32_t)k;
+        return 1;
     }
-    char extra;
-    if (*got == size && read(fd, &extra, 1) == 1) *cut = 1;
-    close(fd);
-    return SYS_READ_OK;
+}
+
+void sys_file_close(sys_file* f) {
+    if (!f || f->fd < 0) return;
+    close(f->fd);
+    f->fd = -1;
 }
 
 int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
@@ -466,9 +484,11 @@ int sys_file_delete(const char16_t* path) { return sys_file_delete_wait(path, 0)
 int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
     (void)wait_ms;  // a file held open stays held: the wait would pass in vain
     static char p[SIM_PATH_BYTES];
-    host(path, p, sizeof p);
     struct stat st;
-    if (g_sim.delete_fails[0] && strcmp(base_name(p), g_sim.delete_fails) == 0 && stat(p, &st) == 0) return 0;
+    if (lstat(host(path, p, sizeof p), &st) != 0) return errno == ENOENT;
+    // As on Windows: only a plain file with one link, never a link's target.
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return 0;
+    if (g_sim.delete_fails[0] && strcmp(base_name(p), g_sim.delete_fails) == 0) return 0;
     return unlink(p) == 0 || errno == ENOENT;
 }
 

@@ -114,9 +114,15 @@ int sys_read_line(char* buf, uint32_t size);
 // Files are created with a permission list that lets only the system and
 // administrators in.
 enum sys_read { SYS_READ_OK, SYS_READ_MISSING, SYS_READ_FAILED };
-// Reads at most `size` bytes of the file into buf; *got is the number read,
-// *cut is 1 when the file holds more. MISSING: there is no such file.
-sys_read sys_file_read(const char16_t* path, char* buf, uint32_t size, uint32_t* got, int* cut);
+// A file open for reading, from its start. One is open at a time.
+struct sys_file;
+// nullptr with *r MISSING when there is no such file, FAILED when what
+// stands there cannot be read (no access, a directory in its place).
+sys_file* sys_file_open(const char16_t* path, sys_read* r);
+// The next bytes: 1 with *got of them in buf (0 at the end of the file);
+// 0 on a read error.
+int sys_file_next(sys_file* f, char* buf, uint32_t size, uint32_t* got);
+void sys_file_close(sys_file* f);
 // Appends the bytes in one write to a handle that can only append, creating
 // the file when needed. 1 when all were written.
 int sys_file_append(const char16_t* path, const char* data, uint32_t n);
@@ -127,7 +133,10 @@ int sys_file_create(const char16_t* path, const char* data, uint32_t n);
 // Replaces `to` with `from` in one step, retrying for about a second while
 // another program holds `to` open. The old file stays whole on failure.
 int sys_file_replace(const char16_t* from, const char16_t* to);
-// 1 when the file is gone afterwards (also when it never existed).
+// Deletes a plain file with a single link, read-only or not; a symbolic
+// link is never followed, and a directory, a link or a file with more than
+// one link is left alone (0). 1 when the file is gone afterwards (also when
+// it never existed).
 int sys_file_delete(const char16_t* path);
 // The same, retrying for at most wait_ms while another program holds the
 // file open or denies access for a moment.

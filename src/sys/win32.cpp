@@ -698,31 +698,45 @@ int sys_read_line(char* buf, uint32_t size) {
 
 // ---- files ------------------------------------------------------------------
 
-sys_read sys_file_read(const char16_t* path, char* buf, uint32_t size, uint32_t* got, int* cut) {
+struct sys_file {
+    HANDLE h;
+};
+
+namespace {
+sys_file g_file{INVALID_HANDLE_VALUE};
+}
+
+sys_file* sys_file_open(const char16_t* path, sys_read* r) {
     static wchar_t lp[LONG_UNITS];
-    *got = 0;
-    *cut = 0;
+    *r = SYS_READ_FAILED;
+    if (g_file.h != INVALID_HANDLE_VALUE) return nullptr;
+    // A directory in the file's place fails here: without
+    // FILE_FLAG_BACKUP_SEMANTICS CreateFileW does not open directories.
     HANDLE h = CreateFileW(long_path(path, lp), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD e = GetLastError();
-        return (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) ? SYS_READ_MISSING : SYS_READ_FAILED;
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) *r = SYS_READ_MISSING;
+        return nullptr;
     }
-    sys_read r = SYS_READ_OK;
-    while (*got < size) {
-        DWORD k = 0;
-        if (!ReadFile(h, buf + *got, size - *got, &k, nullptr)) {
-            r = SYS_READ_FAILED;
-            break;
-        }
-        if (k == 0) break;
-        *got += k;
-    }
-    char extra;
+    *r = SYS_READ_OK;
+    g_file.h = h;
+    return &g_file;
+}
+
+int sys_file_next(sys_file* f, char* buf, uint32_t size, uint32_t* got) {
+    *got = 0;
+    if (!f || f->h == INVALID_HANDLE_VALUE) return 0;
     DWORD k = 0;
-    if (r == SYS_READ_OK && *got == size && ReadFile(h, &extra, 1, &k, nullptr) && k == 1) *cut = 1;
-    CloseHandle(h);
-    return r;
+    if (!ReadFile(f->h, buf, size, &k, nullptr)) return 0;
+    *got = k;
+    return 1;
+}
+
+void sys_file_close(sys_file* f) {
+    if (!f || f->h == INVALID_HANDLE_VALUE) return;
+    CloseHandle(f->h);
+    f->h = INVALID_HANDLE_VALUE;
 }
 
 int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
@@ -767,16 +781,59 @@ int sys_file_replace(const char16_t* from, const char16_t* to) {
     return 0;
 }
 
+namespace {
+
+// One attempt at deleting the name; *e is the system's error when a call
+// failed, 0 when the name is one that is never deleted.
+int delete_once(const wchar_t* p, DWORD* e) {
+    *e = 0;
+    // The name itself, never what a planted link points to: a symbolic link
+    // is opened as the link (FILE_FLAG_OPEN_REPARSE_POINT), and without
+    // FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
+    HANDLE h = CreateFileW(p, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *e = GetLastError();
+        return *e == ERROR_FILE_NOT_FOUND || *e == ERROR_PATH_NOT_FOUND;
+    }
+    // A second hard link shares the attributes of some other file, which
+    // clearing read-only would change too.
+    BY_HANDLE_FILE_INFORMATION info;
+    int ok = GetFileInformationByHandle(h, &info) &&
+             !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+             info.nNumberOfLinks == 1;
+    if (ok && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        // A read-only file refuses deletion. Zero attributes would mean "no
+        // change" (FILE_BASIC_INFO), hence NORMAL when nothing else is left.
+        FILE_BASIC_INFO b;
+        memset(&b, 0, sizeof b);
+        b.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+        if (!b.FileAttributes) b.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        ok = SetFileInformationByHandle(h, FileBasicInfo, &b, sizeof b);
+        if (!ok) *e = GetLastError();
+    }
+    if (ok) {
+        FILE_DISPOSITION_INFO d;
+        d.DeleteFile = TRUE;
+        ok = SetFileInformationByHandle(h, FileDispositionInfo, &d, sizeof d);
+        if (!ok) *e = GetLastError();
+    }
+    CloseHandle(h);
+    return ok;
+}
+
+}  // namespace
+
 int sys_file_delete(const char16_t* path) { return sys_file_delete_wait(path, 0); }
 
 int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
     static wchar_t lp[LONG_UNITS];
     const wchar_t* p = long_path(path, lp);
     for (uint32_t waited = 0;; waited += 50) {
-        if (DeleteFileW(p)) return 1;
-        DWORD e = GetLastError();
-        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return 1;
-        // A scanner that has it open shares it or not: either error passes.
+        DWORD e;
+        if (delete_once(p, &e)) return 1;
+        // A scanner that has it open shares its deletion or not: either
+        // error passes when it lets go.
         if ((e != ERROR_SHARING_VIOLATION && e != ERROR_ACCESS_DENIED) || waited >= wait_ms) return 0;
         Sleep(50);
     }

@@ -183,3 +183,12 @@ int task_remove(void) {
     int rc;
     return run_silent("schtasks.exe", args, &rc) && rc == 0;
 }
+
+task_state task_query(void) {
+    char16_t args[128] = {0};
+    wcat8(args, countof(args), "/Query /TN ");
+    add_arg(args, countof(args), TASK_NAME);
+    int rc;
+    if (!run_silent("schtasks.exe", args, &rc)) return TASK_QUERY_FAILED;
+    return rc == 0 ? TASK_PRESENT : rc == 1 ? TASK_ABSENT : TASK_QUERY_FAILED;
+}

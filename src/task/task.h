@@ -22,6 +22,12 @@ task_result task_install(void);
 // Deletes the task; 1 when schtasks exited with 0.
 int task_remove(void);
 
+enum task_state { TASK_QUERY_FAILED, TASK_ABSENT, TASK_PRESENT };
+// Whether the task exists, as `schtasks /Query` says: it exits 0 for a task
+// it found and 1 for one it did not; anything else, a program that cannot
+// start or does not finish included, is no answer.
+task_state task_query(void);
+
 // The task's definition (Task Scheduler XML, without the byte-order mark)
 // for the executable at `exe`, repeating from the local time `start`
 // (year, month, day, hour, minute, second), with or without the trigger on

@@ -144,6 +144,40 @@ def test_concurrent_adders(binary):
         box.close()
 
 
+def test_stale_window(binary):
+    """A window acts on what it showed, and the store, not its memory, says
+    whether the list is full."""
+    box = Box(binary, [("Smart Camera N", "USB\\N\\1", "")])
+    now = int(time.time())
+    try:
+        with open(box.path("blacklist.tsv"), "w", encoding="utf-8", newline="") as f:
+            f.write(HEADER + "".join("%d\t0\told %d\tUSB\\OLD\\%d\tCamera\r\n" % (now + 3600, i, i)
+                                     for i in range(64)))
+        a = box.start()  # A removes N and waits at the duration prompt, 64 entries in memory
+        a.stdin.write(b"1\ny\ny\n")
+        a.stdin.flush()
+        check(wait_for(a, "回车 = 不拉黑 > "), "full: A waits at the duration prompt")
+        box.run("b\nc\ny\nq\nq\n")  # B clears the list
+        os.set_blocking(a.stdout.fileno(), True)
+        out, _ = a.communicate(b"1\nn\n\nq\n", timeout=60)
+        out = out.decode("utf-8", "replace")
+        check([e[3] for e in box.entries()] == ["USB\\N\\1"], "full: A's add lands in the list B emptied",
+              out[-2000:])
+
+        a = box.start()  # A draws the menu showing N; B adds; A clears
+        a.stdin.write(b"b\n")
+        a.stdin.flush()
+        check(wait_for(a, "c = 全部清空"), "clear: A shows its menu")
+        with open(box.path("blacklist.tsv"), "a", encoding="utf-8", newline="") as f:
+            f.write("%d\t0\tb's\tUSB\\B\\1\tCamera\r\n" % (now + 3600))
+        os.set_blocking(a.stdout.fileno(), True)
+        a.communicate(b"c\ny\nq\nq\n", timeout=60)
+        check([e[3] for e in box.entries()] == ["USB\\B\\1"], "clear: the entry B added after A drew survives",
+              box.entries())
+    finally:
+        box.close()
+
+
 def whole(text):
     """A blacklist file as a save writes it: the header and whole rows."""
     if not text.startswith(HEADER):
@@ -202,6 +236,7 @@ def main(argv):
     kills = int(argv[argv.index("--kills") + 1]) if "--kills" in argv else 200
     test_no_lost_and_no_resurrected_change(binary)
     test_concurrent_adders(binary)
+    test_stale_window(binary)
     test_kills(binary, kills)
     print("%d failed" % len(FAILS))
     return 1 if FAILS else 0

@@ -39,6 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(input, data, size);
     g_bn = bl_parse(input, size, g_bl);
 
+    // Where the file's pieces end must not change what is read.
+    static bl_reader r;
+    static BlacklistEntry pieces[BL_MAX];
+    size_t cut = data[0] % size;
+    bl_read_start(&r, pieces);
+    bl_read_bytes(&r, input, cut);
+    bl_read_bytes(&r, input + cut, size - cut);
+    bl_read_end(&r);
+    check(r.n == g_bn, "same count whatever the pieces");
+    check(r.total >= r.n && (r.total == r.n || r.n == BL_MAX), "every entry counted, the first 64 kept");
+    for (int i = 0; i < r.n; i++)
+        check(pieces[i].until == g_bl[i].until && strcmp(pieces[i].inst, g_bl[i].inst) == 0, "same entries in pieces");
+
     check(g_bn >= 0 && g_bn <= BL_MAX, "count within the table");
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];

@@ -34,7 +34,10 @@ write "{}" for an intended empty line there.
   file-in NAME      a file NAME placed beside the executable before the run
   log-in            device_cleanup_log.txt placed before the run (CR LF)
   stdout            expected standard output; "\\n" after each line;
-                    lines starting with '@' are the macros below
+                    lines starting with '@' are the macros below;
+                    option "json": a JSON document, compared with the
+                    output parsed as one strict JSON document (key order
+                    counts)
   exit              expected exit code (default 0)
   record            expected record of system events; '|' is a TAB
                     (absent: nothing may be recorded)
@@ -58,7 +61,9 @@ TEMPLATE replaced by 1..N. Lines between "@define NAME" and "@end" (any
 section) are a block, put in wherever a line "@use NAME" stands.
 
 stdout macros (texts of the program's screens):
-  @banner [bl=N] [force] [key=KEYWORD]   banner; key= takes the rest of the line
+  @banner [bl=N] [force] [unreadable|overfull] [key=KEYWORD]
+                     banner; key= takes the rest of the line; unreadable /
+                     overfull: the blacklist's error line in its place / after it
   @notadmin          not-elevated hint and the relaunch prompt (no line end)
   @scan              "  正在扫描设备..."
   @none              the empty-result line and a blank line
@@ -87,6 +92,7 @@ stdout macros (texts of the program's screens):
 """
 
 import difflib
+import json
 import os
 import re
 import shutil
@@ -104,6 +110,8 @@ PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
          "record", "blacklist", "log", "stderr", "left"}
 NOEOL = "\x00NOEOL\x00"
+UNREADABLE = "  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"
+OVERFULL = "  [错误] 拉黑名单超过 64 条：只有前 64 条生效，这次不会修改它。\n"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
               "device_cleanup_log.txt.lock"}
 
@@ -137,7 +145,7 @@ def fields(arg, count, name):
 
 def macro(name, arg):
     if name == "banner":
-        key, force, bl = None, False, 0
+        key, force, bl, state = None, False, 0, None
         rest = arg
         while rest:
             if rest.startswith("key="):
@@ -148,6 +156,8 @@ def macro(name, arg):
                 force = True
             elif word.startswith("bl="):
                 bl = int(word[3:])
+            elif word in ("unreadable", "overfull"):
+                state = word
             elif word:
                 raise CaseError("@banner: unknown option %r" % word)
         if key is not None:
@@ -157,7 +167,8 @@ def macro(name, arg):
         risk = "已关闭（--force）" if force else "开启（内置/系统设备会额外询问）"
         return ("\n" + RULE + "     Quillfen  v2   ·   扫描 / 手动删除 / 拉黑\n" + CREDIT
                 + RULE + "   匹配关键词：" + keys + "\n" + "   风险提示：" + risk + "\n"
-                + "   拉黑名单：%d 条在用\n\n" % bl)
+                + (UNREADABLE if state == "unreadable" else "   拉黑名单：%d 条在用\n" % bl)
+                + (OVERFULL if state == "overfull" else "") + "\n")
     if name == "notadmin":
         return ("  [提示] 当前不是管理员，删除设备会失败。\n"
                 "  输入 e 以管理员身份重启，或直接回车继续（只能扫描）> ")
@@ -254,7 +265,8 @@ class Ctx:
 TOKEN = re.compile(r"\{([^{}]*)\}")
 
 
-def expand(text, ctx):
+def expand(text, ctx, lenient=False):
+    """Replaces the tokens; with lenient, braces that are no token stay (JSON)."""
     def one(m):
         t = m.group(1)
         if t == "":
@@ -291,6 +303,8 @@ def expand(text, ctx):
         m2 = re.fullmatch(r"REP:(\d+):(.*)", t, re.S)
         if m2:
             return m2.group(2) * int(m2.group(1))
+        if lenient:
+            return m.group(0)
         raise CaseError("unknown token {%s}" % t)
     return TOKEN.sub(one, text)
 
@@ -370,7 +384,7 @@ def repeat_lines(lines):
     return out
 
 
-def render(name, lines, ctx, eol):
+def render(name, lines, ctx, eol, lenient=False):
     """Section lines -> bytes."""
     parts = []
     for line in repeat_lines(lines):
@@ -381,7 +395,7 @@ def render(name, lines, ctx, eol):
         if name in PIPE_SECTIONS:
             text = "\t".join(expand(p, ctx) for p in line.split("|"))
         else:
-            text = expand(line, ctx)
+            text = expand(line, ctx, lenient)
         if text.endswith(NOEOL):
             parts.append(text[:-len(NOEOL)])
         else:
@@ -407,6 +421,23 @@ def diff(label, want, got):
     if len(lines) > 60:
         lines = lines[:60] + ["... (%d more diff lines)" % (len(lines) - 60)]
     return "\n".join("    " + l for l in lines)
+
+
+def compare_json(want, got, problems):
+    """The output must be one JSON document in UTF-8, equal to the expected one."""
+    try:
+        want_doc = json.loads(want.decode("utf-8"))
+    except ValueError as e:
+        raise CaseError("the expected stdout is not JSON: %s" % e)
+    try:
+        got_doc = json.loads(got.decode("utf-8"))
+    except ValueError as e:
+        problems.append("  stdout is not one JSON document in UTF-8: %s\n    %r" % (e, got[:2000]))
+        return
+    w = json.dumps(want_doc, ensure_ascii=False, indent=1)
+    g = json.dumps(got_doc, ensure_ascii=False, indent=1)
+    if w != g:
+        problems.append("  stdout (JSON) differs:\n%s" % diff("JSON", w.encode(), g.encode()))
 
 
 def update_record(path, got, ctx):
@@ -506,7 +537,10 @@ def run_case(binary, path, keep, update=False):
             if want != got:
                 problems.append("  %s differs:\n%s" % (label, diff(label, want, got)))
 
-        compare("stdout", section("stdout", "\n") or b"", p.stdout)
+        if "stdout" in sec and "json" in sec["stdout"][1]:
+            compare_json(render("stdout", sec["stdout"][2], ctx, "\n", lenient=True), p.stdout, problems)
+        else:
+            compare("stdout", section("stdout", "\n") or b"", p.stdout)
         want_exit = int("".join(sec["exit"][2]).strip()) if "exit" in sec else 0
         if p.returncode != want_exit:
             problems.append("  exit code: expected %d, got %d" % (want_exit, p.returncode))

@@ -6,8 +6,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -68,6 +70,8 @@ TEST(FmtLeft, MeasuresFromTheClockWithoutOverflow) {
 // ---- reading -----------------------------------------------------------------------
 
 void read_bytes(const std::string& bytes) { g_bn = bl_parse(bytes.data(), bytes.size(), g_bl); }
+
+std::string row_text(int i) { return std::to_string(1800000000 + i) + "\t1\tdev" + std::to_string(i) + "\ti\tc\r\n"; }
 
 using qt::rep;
 
@@ -161,26 +165,46 @@ TEST(BlParse, NameIsAsciiLowerCasedOthersKeepTheirCase) {
 }
 
 TEST(BlParse, OverlongFieldsAreCutByteWise) {
-    read_bytes("1\t1\t" + std::string(700, 'N') + "\t" + std::string(1300, 'I') + "\t" + std::string(200, 'C') +
+    read_bytes("1\t1\t" + std::string(620, 'N') + "\t" + std::string(1200, 'I') + "\t" + std::string(140, 'C') +
                "\r\n");
     ASSERT_EQ(g_bn, 1);
-    EXPECT_EQ(strlen(g_bl[0].name), 599u);
     EXPECT_EQ(std::string(g_bl[0].name), std::string(599, 'n'));
     EXPECT_EQ(strlen(g_bl[0].inst), 1199u);
     EXPECT_EQ(strlen(g_bl[0].cls), 127u);
 }
 
-TEST(BlParse, AnOverlongPhysicalLineIsReadInPieces) {
-    // 2999 bytes fill one read; what follows is a line of its own.
-    std::string first = "5\t1\tx\ty\t" + std::string(2991, 'c');
-    ASSERT_EQ(first.size(), 2999u);
-    read_bytes(first + "7\t0\tn\ti\tk\n8\t1\tm\tj\tl\n");
-    ASSERT_EQ(g_bn, 3);
-    EXPECT_EQ(g_bl[0].until, 5);
-    EXPECT_EQ(strlen(g_bl[0].cls), 127u);
-    EXPECT_EQ(g_bl[1].until, 7);
-    EXPECT_STREQ(g_bl[1].cls, "k");
-    EXPECT_EQ(g_bl[2].until, 8);
+// A line longer than any a save writes was not written by us: its tail must
+// not become an entry of its own, here one in force that matches by name.
+TEST(BlParse, ALineLongerThanASaveWritesIsNoEntryAtAll) {
+    std::string crafted = "5\t1\tx\ty\t" + std::string(2991, 'c') + "9999999999\t1\tcam\tUSB\\1\tCamera";
+    read_bytes(crafted + "\n7\t0\tn\ti\tk\n");
+    ASSERT_EQ(g_bn, 1);
+    EXPECT_EQ(g_bl[0].until, 7);
+    // The longest line a save can write still reads.
+    std::string longest = std::to_string(INT64_MIN) + "\t" + std::to_string(INT32_MIN) + "\t" + std::string(599, 'n') +
+                          "\t" + std::string(1199, 'i') + "\t" + std::string(127, 'c');
+    ASSERT_LE(longest.size(), BL_LINE_MAX);
+    read_bytes(longest + "\r\n");
+    EXPECT_EQ(g_bn, 1);
+}
+
+// The reader takes the file in pieces: where a piece ends must not matter.
+TEST(BlParse, PiecesOfAnySizeReadAlike) {
+    std::string file = HEADER;
+    for (int i = 0; i < 70; i++) file += row_text(i);
+    file += "1\t1\t" + std::string(2500, 'z') + "\r\n";
+    BlacklistEntry whole[BL_MAX];
+    int n = bl_parse(file.data(), file.size(), whole);
+    for (size_t piece : {1u, 2u, 7u, 1974u, 1975u, 4096u}) {
+        static bl_reader r;
+        bl_read_start(&r, g_bl);
+        for (size_t at = 0; at < file.size(); at += piece)
+            bl_read_bytes(&r, file.data() + at, std::min(piece, file.size() - at));
+        bl_read_end(&r);
+        ASSERT_EQ(r.n, n) << piece;
+        EXPECT_EQ(r.total, 70) << piece;
+        EXPECT_STREQ(g_bl[63].name, whole[63].name) << piece;
+    }
 }
 
 TEST(BlParse, StopsAt64Entries) {
@@ -315,12 +339,52 @@ TEST_F(Store, AFailedSaveChangesNeitherTheFileNorTheTable) {
     EXPECT_STREQ(g_bl[0].name, "old");
 }
 
+// Tests run as root, who reads any file: a directory in the file's place is
+// what cannot be read here.
 TEST_F(Store, AFileThatCannotBeReadIsNeverOverwritten) {
-    ASSERT_EQ(mkdir(file.c_str(), 0700), 0);  // a brief sharing violation looks alike
-    EXPECT_EQ(bl_add(entry(1900000000, 1, "new", "NEW\\1", "Y")), BL_FAILED);
-    EXPECT_EQ(bl_clear(), BL_FAILED);
+    ASSERT_EQ(mkdir(file.c_str(), 0700), 0);
+    int dropped = -1;
+    EXPECT_EQ(bl_prune(&dropped), BL_UNREADABLE);
+    EXPECT_EQ(bl_last_read(), BL_UNREADABLE);
     EXPECT_EQ(g_bn, 0);
+    EXPECT_EQ(bl_add(entry(1900000000, 1, "new", "NEW\\1", "Y")), BL_UNREADABLE);
+    EXPECT_EQ(bl_remove(entry(1900000000, 1, "new", "NEW\\1", "Y")), BL_UNREADABLE);
+    EXPECT_EQ(bl_clear(), BL_UNREADABLE);
     EXPECT_TRUE(qt::exists(file + "/."));
+    EXPECT_TRUE(qt::list_dir(file).empty());
+}
+
+// Padding past any fixed read buffer used to cut the file, and the next save
+// kept only the new entry.
+TEST_F(Store, APaddedFileKeepsEveryEntryThroughAnAdd) {
+    std::string pad;
+    for (int i = 0; i < 150000; i++) pad += "\r\n";
+    qt::spit(file, HEADER + pad + row(qt::T0 + 60, 1, "a", "A", "c") + row(qt::T0 + 60, 1, "b", "B", "c") +
+                       row(qt::T0 + 60, 0, "c", "C", "c"));
+    ASSERT_GT(qt::slurp(file).size(), 300000u);
+    int dropped;
+    ASSERT_EQ(bl_prune(&dropped), BL_OK);
+    EXPECT_EQ(g_bn, 3);
+    ASSERT_EQ(bl_add(entry(qt::T0 + 60, 1, "d", "D", "c")), BL_OK);
+    EXPECT_EQ(qt::slurp(file), HEADER + row(qt::T0 + 60, 1, "a", "A", "c") + row(qt::T0 + 60, 1, "b", "B", "c") +
+                                   row(qt::T0 + 60, 0, "c", "C", "c") + row(qt::T0 + 60, 1, "d", "D", "c"));
+}
+
+TEST_F(Store, AnOverfullFileIsReadButNeverWrittenOver) {
+    std::string old = HEADER + row(qt::T0 - 1, 1, "expired", "E", "c");
+    for (int i = 0; i < 69; i++) old += row_text(i);
+    qt::spit(file, old);
+    int dropped = -1;
+    EXPECT_EQ(bl_prune(&dropped), BL_OVERFULL);  // not even the expired entry is dropped
+    EXPECT_EQ(dropped, 0);
+    EXPECT_EQ(g_bn, BL_MAX);
+    EXPECT_EQ(bl_in_force(qt::T0), BL_MAX - 1);
+    g_bl[5] = entry(1, 1, "x", "y", "z");  // what a d<n> would name
+    EXPECT_EQ(bl_add(entry(qt::T0 + 60, 1, "new", "N", "c")), BL_OVERFULL);
+    EXPECT_EQ(bl_remove(g_bl[1]), BL_OVERFULL);
+    EXPECT_EQ(bl_clear(), BL_OVERFULL);
+    EXPECT_EQ(qt::slurp(file), old);
+    EXPECT_STREQ(g_bl[5].name, "dev4");  // the table shows the file's first 64
 }
 
 TEST_F(Store, ASaveThatFailsHalfWayLeavesTheOldFileByteForByte) {
@@ -342,6 +406,17 @@ TEST_F(Store, ASaveThatFailsHalfWayLeavesTheOldFileByteForByte) {
     EXPECT_EQ(st, BL_FAILED);
     EXPECT_EQ(qt::slurp(file), old);
     EXPECT_TRUE(others().empty()) << "the torn temporary must go";
+}
+
+// A temporary name planted as a link to another file: that file must stay
+// as it is, and the save fails rather than write through the link.
+TEST_F(Store, AStaleTemporaryThatIsALinkIsNeverFollowed) {
+    std::string target = m.dir + "elsewhere";
+    qt::spit(target, "precious");
+    ASSERT_EQ(symlink(target.c_str(), m.path("blacklist.tsv.tmp").c_str()), 0);
+    EXPECT_EQ(bl_add(entry(qt::T0 + 60, 1, "a", "b", "c")), BL_FAILED);
+    EXPECT_EQ(qt::slurp(target), "precious");
+    EXPECT_FALSE(qt::exists(file));
 }
 
 TEST_F(Store, StaleTemporariesAreDeletedBeforeASave) {

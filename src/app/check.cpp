@@ -1,0 +1,86 @@
+// The compliance check: read the blacklist as it is, reach the present
+// devices, ask for the task; change nothing and log nothing.
+#include "app/check.h"
+
+#include "app/console.h"
+#include "app/exitcode.h"
+#include "app/json.h"
+#include "app/ui.h"
+#include "blacklist/reach.h"
+#include "blacklist/store.h"
+#include "sys/sys.h"
+
+CheckAnswer check_rule(const CheckFacts& f) {
+    if (!f.blacklist_read) return {CHECK_CANNOT_TELL, CHECK_BLACKLIST_UNREADABLE};
+    int counts = f.entries_in_force > 0;
+    if (counts && !f.devices_read) return {CHECK_CANNOT_TELL, CHECK_DEVICES_UNAVAILABLE};
+    if (counts && f.task == TASK_QUERY_FAILED) return {CHECK_CANNOT_TELL, CHECK_TASK_QUERY_FAILED};
+    if (f.present > 0 || (counts && f.task != TASK_PRESENT)) return {CHECK_NOT_COMPLIANT, CHECK_NO_PROBLEM};
+    return {CHECK_COMPLIANT, CHECK_NO_PROBLEM};
+}
+
+namespace {
+
+void print_text(const CheckFacts& f, CheckAnswer a) {
+    static const char* const WHY[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败"};
+    const char* task = f.task == TASK_PRESENT ? "已安装" : "未安装";
+    if (a.verdict == CHECK_CANNOT_TELL) out("无法判断：%s\n", WHY[a.problem]);
+    else if (a.verdict == CHECK_COMPLIANT) out("合规：拉黑 %d 条在用，在场的拉黑设备 0 个，后台任务%s\n", f.entries_in_force, task);
+    else out("不合规：拉黑 %d 条在用，在场的拉黑设备 %d 个，后台任务%s\n", f.entries_in_force, f.present, task);
+}
+
+void print_json(const CheckFacts& f, CheckAnswer a) {
+    static const char* const WHY[] = {"", "blacklist_unreadable", "device_list_unavailable", "task_query_failed"};
+    json_to_stdout();
+    json_open();
+    json_key("version");
+    json_int(1);
+    json_key("compliant");
+    if (a.verdict == CHECK_CANNOT_TELL) {
+        json_null();
+        json_key("error");
+        json_text(WHY[a.problem]);
+    } else {
+        json_bool(a.verdict == CHECK_COMPLIANT);
+        json_key("entries_in_force");
+        json_int(f.entries_in_force);
+        json_key("present");
+        json_open_array();
+        for (int i = 0; i < g_nreached; i++) {
+            json_open();
+            json_key("name");
+            json_text16(g_reached[i].name);
+            json_key("instance_id");
+            json_text16(g_reached[i].inst);
+            json_key("blacklisted");
+            json_text(g_reached[i].how == BL_BY_ID ? "id" : "name");
+            json_close();
+        }
+        json_close_array();
+        json_key("task_installed");
+        json_bool(f.task == TASK_PRESENT);
+    }
+    json_close();
+    json_flush();
+    out("\n");
+}
+
+}  // namespace
+
+int check_mode(int json) {
+    CheckFacts f{};
+    g_nreached = 0;
+    f.blacklist_read = bl_read() != BL_UNREADABLE;
+    int64_t now = sys_now();
+    f.entries_in_force = f.blacklist_read ? bl_in_force(now) : 0;
+    // Always asked, so that the answer shows it; it counts only with an
+    // entry in force.
+    f.task = task_query();
+    uint32_t err;
+    f.devices_read = f.blacklist_read && reach_collect(now, &err);
+    f.present = g_nreached;
+    CheckAnswer a = check_rule(f);
+    if (json) print_json(f, a);
+    else print_text(f, a);
+    return a.verdict == CHECK_COMPLIANT ? EXIT_OK : a.verdict == CHECK_NOT_COMPLIANT ? EXIT_FAILED : EXIT_CANNOT_TELL;
+}

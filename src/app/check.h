@@ -1,0 +1,27 @@
+// --check: whether the blacklist holds on this machine, for detection
+// scripts (Intune remediations, Configuration Manager): the rule, and the
+// mode that gathers the facts and prints the answer.
+#pragma once
+
+#include "task/task.h"
+
+enum check_verdict { CHECK_COMPLIANT, CHECK_NOT_COMPLIANT, CHECK_CANNOT_TELL };
+enum check_problem { CHECK_NO_PROBLEM, CHECK_BLACKLIST_UNREADABLE, CHECK_DEVICES_UNAVAILABLE, CHECK_TASK_QUERY_FAILED };
+
+struct CheckFacts {
+    int blacklist_read;    // the blacklist could be read
+    int entries_in_force;
+    int devices_read;      // the device list could be had
+    int present;           // present devices that an entry in force reaches
+    task_state task;
+};
+
+struct CheckAnswer {
+    check_verdict verdict;
+    check_problem problem;  // why it cannot tell
+};
+
+// Compliant: no present device is reached by an entry in force and, when an
+// entry is in force, the task exists. The task and the devices count only
+// when an entry is in force; what cannot be had then makes it "cannot tell".
+CheckAnswer check_rule(const CheckFacts& f);

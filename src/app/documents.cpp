@@ -1,0 +1,106 @@
+// The JSON documents of -s --json and --blist --json. Texts go out as the
+// system and the file hold them: JSON escapes what the screen blanks.
+#include "app/exitcode.h"
+#include "app/json.h"
+#include "app/ui.h"
+#include "blacklist/match.h"
+#include "blacklist/store.h"
+#include "device/scan.h"
+#include "log/log.h"
+#include "sys/sys.h"
+
+namespace {
+
+void begin(void) {
+    json_to_stdout();
+    json_open();
+    json_key("version");
+    json_int(1);
+}
+
+void end(void) {
+    json_close();
+    json_flush();
+    sys_out("\n", 1);
+}
+
+int error_document(const char* error) {
+    begin();
+    json_key("error");
+    json_text(error);
+    end();
+    return EXIT_FAILED;
+}
+
+}  // namespace
+
+int scan_json(const Args& a) {
+    int dropped;
+    (void)bl_prune(&dropped);  // the marks need the blacklist; its troubles are the screens' to show
+    uint32_t err;
+    if (!scan(a.scan_all, 0, &err)) return error_document("device_list_unavailable");
+    int64_t now = sys_now();
+    begin();
+    json_key("keyword");
+    if (g_key[0]) json_text16(g_key);
+    else json_null();
+    json_key("devices");
+    json_open_array();
+    for (int i = 0; i < g_n; i++) {
+        const DeviceEntry& d = g_dev[i];
+        json_open();
+        json_key("name");
+        json_text16(d.name);
+        json_key("class");
+        json_text16(d.cls);
+        json_key("instance_id");
+        json_text16(d.inst);
+        json_key("present");
+        json_bool(d.present);
+        json_key("builtin");
+        json_bool(d.builtin);
+        json_key("blacklisted");
+        bl_hit h = bl_device_mark(d, now);
+        if (h == BL_NO_HIT) json_null();
+        else json_text(h == BL_BY_ID ? "id" : "name");
+        json_close();
+    }
+    json_close_array();
+    end();
+    logline(LOG_FILE_ONLY, "扫描完成，命中 %d 个设备", g_n);
+    return EXIT_OK;
+}
+
+int blist_json(void) {
+    int dropped;
+    if (bl_prune(&dropped) == BL_UNREADABLE) return error_document("blacklist_unreadable");
+    int64_t now = sys_now();
+    begin();
+    json_key("entries");
+    json_open_array();
+    for (int i = 0; i < g_bn; i++) {
+        const BlacklistEntry& e = g_bl[i];
+        if (now >= e.until) continue;  // in force only
+        char utc[32];
+        json_utc(e.until, utc);
+        json_open();
+        json_key("name");
+        json_text(e.name);
+        json_key("instance_id");
+        json_text(e.inst);
+        json_key("class");
+        json_text(e.cls);
+        json_key("until");
+        json_int(e.until);
+        json_key("until_utc");
+        json_text(utc);
+        json_key("by_name");
+        json_bool(e.byname != 0);
+        json_key("install_blocked");
+        json_bool(0);  // no install block is written yet
+        json_close();
+    }
+    json_close_array();
+    end();
+    return EXIT_OK;
+}

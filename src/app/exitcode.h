@@ -1,0 +1,11 @@
+// The exit codes of every mode. Scripts, detection rules and Task
+// Scheduler's "Last Run Result" read them, so a number never changes its
+// meaning.
+#pragma once
+
+enum exit_code {
+    EXIT_OK = 0,          // done; --check: compliant
+    EXIT_FAILED = 1,      // something failed; --check: not compliant
+    EXIT_CANNOT_TELL = 2, // --check: the answer cannot be had
+    EXIT_RESTART = 3010,  // --enforce: done, a removal finishes at the next restart
+};

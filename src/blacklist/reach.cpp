@@ -1,0 +1,85 @@
+// Collecting the present devices that entries in force reach.
+#include "blacklist/reach.h"
+
+#include "base/text.h"
+#include "blacklist/store.h"
+#include "device/walk.h"
+
+Reached g_reached[DEV_MAX];
+int g_nreached;
+
+namespace {
+
+// A device that keeps coming back is collected once per process; the pass
+// runs at most this many rounds of DEV_MAX.
+constexpr int MAX_SEEN = 8 * DEV_MAX;
+
+// Devices collected since the last reset, as hashes of their lower-cased
+// ids: 16,000 full ids would not fit in static storage.
+uint64_t g_seen[MAX_SEEN];
+int g_nseen;
+
+WalkedDevice g_dev_seen;
+
+uint64_t key_of(const WalkedDevice& w) {
+    // A device without an id cannot be removed; its name tells it apart.
+    const char* s = w.inst[0] ? w.inst : w.name;
+    uint64_t h = 1469598103934665603ULL;
+    for (; *s; s++) h = (h ^ (unsigned char)*s) * 1099511628211ULL;
+    return w.inst[0] ? h : h ^ 1;
+}
+
+int seen(uint64_t key) {
+    for (int i = 0; i < g_nseen; i++)
+        if (g_seen[i] == key) return 1;
+    return 0;
+}
+
+void consider(const WalkedDevice& w, int64_t now) {
+    if (w.presence != SYS_PRESENT || g_nreached == DEV_MAX || g_nseen == MAX_SEEN) return;
+    uint64_t key = key_of(w);
+    if (seen(key)) return;
+    for (int b = 0; b < g_bn; b++) {
+        if (now >= g_bl[b].until) continue;
+        bl_hit how = bl_match(g_bl[b], w.inst, w.name, w.d.builtin);
+        if (how == BL_NO_HIT) continue;
+        g_seen[g_nseen++] = key;
+        Reached& r = g_reached[g_nreached++];
+        r.entry = b;
+        r.how = how;
+        wcopy_zero(r.inst, w.d.inst, countof(r.inst) - 1);
+        r.inst[countof(r.inst) - 1] = 0;
+        wcopy_zero(r.name, w.d.name, countof(r.name) - 1);
+        r.name[countof(r.name) - 1] = 0;
+        scopy(r.lower_name, sizeof r.lower_name, w.name);
+        return;
+    }
+}
+
+}  // namespace
+
+void reach_reset(void) { g_nseen = 0; }
+
+int reach_collect(int64_t now, uint32_t* err) {
+    *err = 0;
+    g_nreached = 0;
+    int by_name = 0;
+    for (int b = 0; b < g_bn; b++) by_name |= now < g_bl[b].until && g_bl[b].byname && g_bl[b].name[0];
+    if (!by_name) {
+        static char16_t id[INST_UNITS];
+        for (int b = 0; b < g_bn; b++) {
+            if (now >= g_bl[b].until || !g_bl[b].inst[0]) continue;
+            utf16(g_bl[b].inst, id, countof(id));
+            if (dev_lookup(id, &g_dev_seen)) consider(g_dev_seen, now);
+        }
+        return 1;
+    }
+    DevWalk w;
+    if (!dev_walk_open(&w, 0)) {
+        *err = w.err;
+        return 0;
+    }
+    while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(g_dev_seen, now);
+    dev_walk_close(&w);  // a removal opens a set of its own
+    return 1;
+}

@@ -1,0 +1,30 @@
+// Which present devices the entries in force reach: what the unattended
+// pass removes and what the compliance check counts.
+#pragma once
+
+#include <cstdint>
+
+#include "blacklist/match.h"
+#include "device/scan.h"
+
+// One present device, under the first entry in force that reaches it.
+struct Reached {
+    int entry;                  // index into g_bl
+    bl_hit how;                 // by id or by name
+    char16_t inst[INST_UNITS];  // as the system reports them
+    char16_t name[NAME_UNITS];
+    char lower_name[DEV_TEXT_BYTES];  // as the log shows it
+};
+
+extern Reached g_reached[DEV_MAX];
+extern int g_nreached;
+
+// Forgets which devices were collected before.
+void reach_reset(void);
+// Refills g_reached with at most DEV_MAX present devices that entries in
+// force at `now` reach, leaving out every device collected since the last
+// reset. When an entry matches by name the present devices are walked;
+// otherwise each entry's id is looked up, which costs next to nothing.
+// A device whose removal is already pending does not count. 0 when the
+// device list cannot be had (*err holds the system's error number).
+int reach_collect(int64_t now, uint32_t* err);

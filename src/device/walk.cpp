@@ -1,0 +1,69 @@
+// The device walk: open the set, read each member, lower-case its texts.
+#include "device/walk.h"
+
+#include "base/text.h"
+
+int dev_read(sys_devset* s, DeviceEntry* d) {
+    char16_t name[NAME_UNITS] = {0};
+    char16_t cls[CLASS_UNITS] = {0};
+    char16_t inst[INST_UNITS] = {0};
+    // A missing property or id leaves an empty text; the member still counts.
+    if (!sys_dev_prop(s, SYS_PROP_FRIENDLYNAME, name, countof(name)) || !name[0])
+        if (!sys_dev_prop(s, SYS_PROP_DEVICEDESC, name, countof(name))) name[0] = 0;
+    if (!sys_dev_prop(s, SYS_PROP_CLASS, cls, countof(cls))) cls[0] = 0;
+    if (!sys_dev_id(s, inst, countof(inst))) inst[0] = 0;
+    if (!name[0] && !inst[0]) return 0;
+    // The field's last unit is never written: it stays the terminator.
+    wcopy_zero(d->name, name, countof(d->name) - 1);
+    wcopy_zero(d->cls, cls, countof(d->cls) - 1);
+    wcopy_zero(d->inst, inst, countof(d->inst) - 1);
+    d->present = sys_dev_presence(s) != SYS_ABSENT;
+    d->builtin = is_builtin(cls, inst);
+    return 1;
+}
+
+void dev_lower(const char16_t* w, char* out, size_t size) {
+    utf8(w, out, size);
+    lower_ascii(out);
+}
+
+namespace {
+
+void fill(sys_devset* s, WalkedDevice* out) {
+    out->presence = sys_dev_presence(s);
+    dev_lower(out->d.inst, out->inst, sizeof out->inst);
+    dev_lower(out->d.name, out->name, sizeof out->name);
+}
+
+}  // namespace
+
+int dev_walk_open(DevWalk* w, int all) {
+    w->index = 0;
+    w->err = 0;
+    w->set = sys_dev_open(all, &w->err);
+    return w->set != nullptr;
+}
+
+int dev_walk_next(DevWalk* w, WalkedDevice* out) {
+    if (!w->set) return 0;
+    while (sys_dev_next(w->set, w->index++)) {
+        if (!dev_read(w->set, &out->d)) continue;
+        fill(w->set, out);
+        return 1;
+    }
+    return 0;
+}
+
+void dev_walk_close(DevWalk* w) {
+    if (w->set) sys_dev_close(w->set);
+    w->set = nullptr;
+}
+
+int dev_lookup(const char16_t* id, WalkedDevice* out) {
+    sys_devset* s = sys_dev_open_id(id);
+    if (!s) return 0;
+    int ok = dev_read(s, &out->d);
+    if (ok) fill(s, out);
+    sys_dev_close(s);
+    return ok;
+}

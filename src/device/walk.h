@@ -1,0 +1,40 @@
+// One walk over the system's devices, for every place that walks them: the
+// scan, the by-name reach of a blacklist entry and the unattended pass.
+#pragma once
+
+#include <cstdint>
+
+#include "device/scan.h"
+
+// A cursor the caller advances; one is open at a time, like the set under it.
+struct DevWalk {
+    sys_devset* set;
+    uint32_t index;
+    uint32_t err;  // the system's error number when the open failed
+};
+
+// One device as the walk hands it out: its texts, and the same lower-cased
+// as UTF-8 (dev_lower), as the blacklist compares them.
+struct WalkedDevice {
+    DeviceEntry d;
+    sys_presence presence;
+    char inst[DEV_TEXT_BYTES];
+    char name[DEV_TEXT_BYTES];
+};
+
+// all: every record of every class, present or not; else present devices
+// only. 0 when the device list cannot be had (w->err says why).
+int dev_walk_open(DevWalk* w, int all);
+// The next device with a name or an id; 0 at the end.
+int dev_walk_next(DevWalk* w, WalkedDevice* out);
+void dev_walk_close(DevWalk* w);
+
+// Reads the current member of an open set into d: its texts, presence and
+// built-in mark. 0 when it has neither a name nor an instance id.
+int dev_read(sys_devset* s, DeviceEntry* d);
+// A device text as the blacklist compares it: UTF-8, A-Z lower-cased.
+void dev_lower(const char16_t* w, char* out, size_t size);
+
+// Opens the one device with this instance id: 1 with it in *out, 0 when the
+// system knows no such device.
+int dev_lookup(const char16_t* id, WalkedDevice* out);

@@ -1,0 +1,590 @@
+#!/usr/bin/env python3
+r"""The Wine checks: the Windows build of quillfen.exe run under Wine against
+devices planted in the prefix's registry, with our own stand-ins for
+schtasks and pnputil, comparing screens, files and recorded command lines.
+
+    tests/wine/run.sh [--list | NAME...]
+
+Every check plants the devices, writes the files and picks the stand-in exit
+codes it needs, so each runs alone by name. The helpers are described at the
+top of machine.py (the prefix, m), harness.py (expect and its shorthands),
+screens.py (expected screen texts) and console.py (a tmux console).
+
+A check reads like this:
+
+    @check
+    def remove_pnputil_failure(m):
+        m.standin_exit(pnputil=1)
+        m.plant(QUOTE_DEVICES)
+        r = m.run(stdin="3\ny\n\n")
+        has("pnputil exit 1 is a failure", r.out, "  ✘ 删除失败：智能摄像头" + S.FAILED_HINT)
+"""
+
+import glob
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import time
+
+import check_task_xml
+import screens as S
+from console import Console, have_tmux
+from harness import check, expect, has, lacks, main, same, skip
+from machine import BLACKLIST_HEADER, QF_EXE, TIMESTAMP, prepare
+
+# For scans: a built-in ROOT device, a keyboard no keyword matches, a camera
+# known by its description alone (its friendly name is empty), two Chinese
+# names and a built-in USB hub.
+SCAN_DEVICES = [
+    (r"ROOT\QFCAM\0000", "SmartCam Loopback", "Loopback", "Image"),
+    (r"USB\VID_046D&PID_C31C\K1", "Generic Keyboard", "Keyboard", "Keyboard"),
+    (r"USB\VID_0BDA&PID_58B0\SN001", "", "HD Camera for Smart TV", "Camera"),
+    (r"USB\VID_1234&PID_5678\0001", "智能摄像头", "USB 视频设备", "Camera"),
+    (r"USB\VID_2222&PID_0002\7", "智慧摄像头", "智慧摄像头", "Camera"),
+    (r"USB\VID_AAAA&PID_0001\5&1A2B&0&1", "Smart-Camera Hub", "USB Composite", "USB"),
+]
+CN_ID = SCAN_DEVICES[3][0]  # the Chinese camera's id
+ALPHA = (r"USB\VID_0C45&PID_64AB\ROAD&01", "Smart Camera Alpha", "x", "Camera")
+BETA = (r"USB\VID_0C45&PID_64AC\ROAD&02", "SmartCam Beta", "x", "Camera")
+# Ids a command interpreter would expand or split; only a quote is refused.
+QUOTE_DEVICES = [
+    (r"USB\VID_0C45&PID_6366\P%PATH%", "Smart Camera Percent", "x", "Camera"),
+    (r'USB\VID_0C45&PID_6366\Q"&CALC&"Z', "Smart Camera Quote", "x", "Camera"),
+    (r"USB\VID_1234&PID_5678\0001", "智能摄像头", "x", "Camera"),
+]
+
+SYS32 = '"C:\\windows\\system32\\'
+DELETE_LINE = SYS32 + 'schtasks.exe" /Delete /TN "Quillfen-Enforce" /F'
+UNSAFE_REFUSAL = "✘ 未安装：C:\\qf\\quillfen.exe 可被普通用户修改，以 SYSTEM 运行会被用来提权。"
+
+
+def create_line(exe):
+    """The command that hands over the definition written beside EXE."""
+    folder = exe.rsplit("\\", 1)[0]
+    return SYS32 + 'schtasks.exe" /Create /TN "Quillfen-Enforce" /XML "%s\\Quillfen-Enforce.xml" /F' % folder
+
+
+def pnputil_lines(*ids):
+    return [SYS32 + 'pnputil.exe" /remove-device "%s"' % i for i in ids]
+
+
+def line(text, n):
+    lines = text.split("\n")
+    return lines[n - 1] if len(lines) >= n else ""
+
+
+def in_one_line(text, *parts):
+    return any(all(p in l for p in parts) for l in text.split("\n"))
+
+
+def byte_lines(raw):
+    """RAW split into lines without their LF; a last line without one counts."""
+    lines = raw.split(b"\n")
+    return lines[:-1] if lines[-1] == b"" else lines
+
+
+def from_line(text, part):
+    """TEXT from the first line holding PART on (nothing when none does)."""
+    at = text.find(part)
+    return "" if at < 0 else text[text.rfind("\n", 0, at) + 1:]
+
+
+def definition_ok(m, what, exe, n, kind):
+    """The N-th definition schtasks was handed is whole and names EXE, and no
+    definition file is left behind."""
+    path = m.standin_path("task.%d.xml" % n)
+    problems = check_task_xml.problems(path, exe, kind) if os.path.exists(path) else ["no " + path]
+    left = (glob.glob(os.path.join(m.p.drive_c, "*", "Quillfen-Enforce.xml"))
+            + glob.glob(os.path.join(m.p.drive_c, "*", "*", "Quillfen-Enforce.xml")))
+    expect(what, not problems and not left, "\n".join(problems + ["left behind: " + f for f in left]))
+
+
+def banner_credit(r):
+    credit = line(r.out, 4)
+    expect("the credit line is indented text", re.match(r"     [^ ]", credit), "line 4: " + credit)
+    return credit
+
+
+# ---- the executable ------------------------------------------------------------
+
+@check
+def exe_imports_only_kernel32_msvcrt(m):
+    """Other system DLLs are loaded on first use, from the system directory."""
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", m.p.exe],
+                          capture_output=True, text=True).stdout
+    same("imports", ["kernel32.dll", "msvcrt.dll"],
+         sorted(d.strip().lower() for d in re.findall(r"DLL Name: (.*)", dump)))
+
+
+@check
+def exe_embeds_manifest_and_version(m):
+    """The manifest (elevation, UTF-8 code page) and the version block."""
+    narrow = subprocess.run(["strings", "-n", "8", m.p.exe], capture_output=True, text=True).stdout
+    for t in ('<assemblyIdentity name="Quillfen" version="1.0.0.0" processorArchitecture="amd64"'
+              ' type="win32"/>',
+              'level="requireAdministrator" uiAccess="false"', ">UTF-8</activeCodePage>",
+              "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"):
+        expect("manifest holds " + t, t in narrow)
+    wide = subprocess.run(["strings", "-n", "7", "-el", m.p.exe], capture_output=True, text=True).stdout
+    for t in ("Quillfen", "2.0.0.0", "Quillfen - scan and remove a named device with manual confirmation"):
+        expect("version block holds " + t, t in wide.split("\n"))
+
+
+# ---- scanning ------------------------------------------------------------------
+
+@check
+def scan_default_keywords(m):
+    m.plant(SCAN_DEVICES)
+    r = m.run("-s")
+    expect("-s exits 0", r.rc == 0, r.err)
+    want = (S.banner(banner_credit(r)) + S.SCANNING + S.header()
+            + S.row(1, "在场", "锁", "—", "SmartCam Loopback", "Image", r"ROOT\QFCAM\0000")
+            + S.row(2, "在场", "—", "—", "HD Camera for Smart TV", "Camera", r"USB\VID_0BDA&PID_58B0\SN001")
+            + S.row(3, "在场", "—", "—", "智能摄像头", "Camera", r"USB\VID_1234&PID_5678\0001")
+            + S.row(4, "在场", "锁", "—", "Smart-Camera Hub", "USB", r"USB\VID_AAAA&PID_0001\5&1A2B&0&1")
+            + S.builtin_note(2) + "\n" + S.CLOSING)
+    same("the screen: default keywords, the description for an empty name, built-in marks", want, r.out)
+    same("redirected output ends its lines in CR LF", want.replace("\n", "\r\n").encode(), r.raw)
+
+
+@check
+def scan_keyword_chinese(m):
+    m.plant(SCAN_DEVICES)
+    r = m.run("-s", "-k", "摄像头")
+    expect("-s -k 摄像头 exits 0", r.rc == 0, r.err)
+    want = (S.banner(line(r.out, 4), key="摄像头") + S.SCANNING + S.header()
+            + S.row(1, "在场", "—", "—", "智能摄像头", "Camera", r"USB\VID_1234&PID_5678\0001")
+            + S.row(2, "在场", "—", "—", "智慧摄像头", "Camera", r"USB\VID_2222&PID_0002\7")
+            + "\n" + S.CLOSING)
+    same("the keyword from the command line matches Chinese names", want, r.out)
+
+
+@check
+def scan_keyword_ascii_lowercased(m):
+    m.plant(SCAN_DEVICES)
+    r = m.run("--present-only", "--force", "-s", "-k", "CAMERA")
+    expect("-k CAMERA exits 0", r.rc == 0, r.err)
+    want = (S.banner(line(r.out, 4), key="camera", force=True) + S.SCANNING + S.header()
+            + S.row(1, "在场", "—", "—", "HD Camera for Smart TV", "Camera", r"USB\VID_0BDA&PID_58B0\SN001")
+            + S.row(2, "在场", "锁", "—", "Smart-Camera Hub", "USB", r"USB\VID_AAAA&PID_0001\5&1A2B&0&1")
+            + S.builtin_note(1) + "\n" + S.CLOSING)
+    same("the keyword lower-cased, --force, --present-only", want, r.out)
+
+
+@check
+def scan_nothing_matched(m):
+    m.plant(SCAN_DEVICES)
+    r = m.run("-s", "-k", "no such device")
+    want = S.banner(line(r.out, 4), key="no such device") + S.SCANNING + S.NOTHING + S.CLOSING
+    same("the empty table", want, r.out)
+
+
+@check
+def scan_marks_blacklisted_prunes_expired(m):
+    m.plant(SCAN_DEVICES)
+    now = int(time.time())
+    keep = (now + 7200, 1, "智能摄像头", r"usb\vid_1234&pid_5678\0001", "Camera")
+    m.blacklist([keep, (now - 10, 0, "old thing", r"USB\VID_DEAD&PID_BEEF\1", "Camera")], eol="\n")
+    r = m.run("-s")
+    expect("-s with a blacklist exits 0", r.rc == 0, r.err)
+    has("the banner counts the entry in force", r.out, "   拉黑名单：1 条在用")
+    has("是 for the blacklisted id (other letter case)", r.out,
+        S.row(3, "在场", "—", "是", "智能摄像头", "Camera", r"USB\VID_1234&PID_5678\0001"))
+    has("— for the others", r.out,
+        S.row(2, "在场", "—", "—", "HD Camera for Smart TV", "Camera", r"USB\VID_0BDA&PID_58B0\SN001"))
+    want = (BLACKLIST_HEADER + "\r\n" + "\t".join(map(str, keep)) + "\r\n").encode()
+    same("the expired entry pruned, the file rewritten with CR LF", want, m.read(r"C:\qf\blacklist.tsv"))
+
+
+# ---- the scheduled task --------------------------------------------------------
+
+@check
+def install_task_refused_unsafe_folder(m):
+    """Under Wine every folder is writable by the user's own account."""
+    r = m.run("--install-task")
+    expect("--install-task exits 1", r.rc == 1, r.err)
+    has("the refusal on standard error", r.err, UNSAFE_REFUSAL)
+    log = m.log()
+    expect("schtasks never ran, the log says why",
+           not m.calls("schtasks") and any(l.startswith("拒绝安装后台任务 | C:\\qf\\quillfen.exe") for l in log),
+           "\n".join(log + m.calls("schtasks")))
+
+
+def task_commands(m, code):
+    m.standin_exit(schtasks=code)
+    made = m.run("--install-task", "--allow-unsafe-dir")
+    expect("--install-task --allow-unsafe-dir exits %d" % code, made.rc == code, made.err)
+    definition_ok(m, "the definition is whole and deleted afterwards", QF_EXE, 1, "events")
+    gone = m.run("--remove-task", "--blist")
+    expect("--remove-task exits %d" % code, gone.rc == code, gone.err)
+    # A failure is tried once more, without the device-event trigger.
+    same("schtasks received the command lines intact",
+         [create_line(QF_EXE)] * (2 if code else 1) + [DELETE_LINE], m.calls("schtasks"))
+    expect("the task commands print nothing", made.out == gone.out == "", made.out + gone.out)
+    same("the log names only the unsafe folder",
+         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe"] if code == 0 else [], m.log())
+
+
+@check
+def install_remove_task_schtasks_succeeds(m):
+    task_commands(m, 0)
+
+
+@check
+def install_remove_task_schtasks_fails(m):
+    task_commands(m, 1)
+
+
+@check
+def install_task_timer_fallback(m):
+    """A system without the device event log refuses the trigger: the task is
+    created again with the timer alone, and that counts as success."""
+    m.standin_file("schtasks.noevents")
+    r = m.run("--install-task", "--allow-unsafe-dir")
+    expect("the timer-only fallback exits 0", r.rc == 0, r.err)
+    definition_ok(m, "the first definition had the device-event trigger", QF_EXE, 1, "events")
+    definition_ok(m, "the second one has the timer alone", QF_EXE, 2, "timer")
+    if os.path.exists(m.standin_path("task.1.xml")):  # kept for reading
+        shutil.copy(m.standin_path("task.1.xml"), os.path.join(m.p.build, "Quillfen-Enforce.as-written.xml"))
+
+
+@check
+def install_task_refused_percent_path(m):
+    """A % in the program's path is refused with or without the option."""
+    exe = m.install_exe(r"C:\pct%OS%x\quillfen.exe")
+    for opts in ([], ["--allow-unsafe-dir"]):
+        how = " ".join(opts) or "without the option"
+        r = m.run("--install-task", *opts, exe=exe, timeout=60)
+        expect("refused " + how, r.rc == 1, r.err)
+        has("the % refusal " + how, r.err, "✘ 未安装：程序路径含有 %，计划任务会把它当作环境变量展开；请换一个目录。")
+        same("no schtasks for a % path " + how, [], m.calls("schtasks"))
+
+
+def install_task_from(m, exe):
+    """--install-task wins over --remove-task; the path reaches schtasks whole."""
+    m.install_exe(exe)
+    r = m.run("--remove-task", "--install-task", "--allow-unsafe-dir", exe=exe, cwd=exe.rsplit("\\", 1)[0],
+              timeout=60)
+    expect("--install-task from " + exe, r.rc == 0, r.err)
+    same(exe + " reaches schtasks intact", [create_line(exe)], m.calls("schtasks"))
+    definition_ok(m, "the definition names " + exe + " intact", exe, 1, "events")
+
+
+@check
+def install_task_path_with_blanks_and_chinese(m):
+    install_task_from(m, r"C:\Program Files\Quillfen 工具\quillfen.exe")
+
+
+@check
+def install_task_path_with_shell_characters(m):
+    install_task_from(m, r"C:\R&D ^x (1)\quillfen.exe")
+
+
+@check
+def system_programs_from_system_folder_only(m):
+    """Programs planted beside the executable and in the current directory
+    are never started: schtasks and pnputil come from the system directory."""
+    m.plant([(r"USB\VID_1234&PID_5678\0001", "智能摄像头", "x", "Camera")])
+    m.folder(r"C:\cwd")
+    impostor = os.path.join(m.p.build, "standins", "planted.exe")
+    for d in (r"C:\qf", r"C:\cwd"):
+        for p in ("cmd", "schtasks", "pnputil"):
+            shutil.copy(impostor, m.unix("%s\\%s.exe" % (d, p)))
+    m.run("--remove-task", cwd=r"C:\cwd", timeout=60)
+    m.run(stdin="1\ny\n\n", cwd=r"C:\cwd", timeout=60)
+    same("the real schtasks ran", [DELETE_LINE], m.calls("schtasks"))
+    same("the real pnputil ran", pnputil_lines(r"USB\VID_1234&PID_5678\0001"), m.calls("pnputil"))
+    same("no planted cmd, schtasks or pnputil ran", [], m.calls("planted"))
+
+
+@check
+def enforce_idle_loads_no_other_dll(m):
+    r = m.run("--enforce", env={"WINEDEBUG": "+loaddll"})
+    loaded = [x.lower() for l in r.err.split("\n") for x in re.findall(r'.*Loaded L"[^"]*\\([^"\\]*)"', l)]
+    same("an idle --enforce loads no DLL beyond KERNEL32 and the C runtime",
+         ["kernel32.dll", "kernelbase.dll", "msvcrt.dll", "quillfen.exe"], sorted(loaded))
+
+
+# ---- removal through pnputil ---------------------------------------------------
+
+@check
+def remove_selected_devices(m):
+    """Device 3 and device 1, then 2, which is refused: a quote would end
+    pnputil's argument early. A % is harmless with no command interpreter."""
+    m.plant(QUOTE_DEVICES)
+    r = m.run(stdin="3,1,2\ny\n\ny\n\ny\n\n")
+    expect("the dialogue ends with 0 at the end of input", r.rc == 0, r.err)
+    same("pnputil by full path, ids with & and % intact, the quoted id never",
+         pnputil_lines(r"USB\VID_1234&PID_5678\0001", r"USB\VID_0C45&PID_6366\P%PATH%"), m.calls("pnputil"))
+    has("removal reported", r.out, "  ✔ 已删除：智能摄像头")
+    has("the id with % removed", r.out, "  ✔ 已删除：Smart Camera Percent")
+    has("the id with quotes refused", r.out, "  ✘ 删除失败：Smart Camera Quote" + S.FAILED_HINT)
+    has("summary", r.out, "  本轮结果：成功 2，失败 1，跳过 0")
+    log = m.log()
+    expect("log line 已删除 with name and id",
+           "已删除 | 智能摄像头 | USB\\VID_1234&PID_5678\\0001" in log, "\n".join(log))
+    expect("log line 删除失败 for the refused id",
+           any(l.startswith('删除失败 | Smart Camera Quote | USB\\VID_0C45&PID_6366\\Q"&CALC&"Z') for l in log),
+           "\n".join(log))
+    after = from_line(r.out, "本轮结果")  # the rescan after the dialogue
+    lacks("the removed device is gone from the next table", after, "智能摄像头")
+    has("the refused device is still listed", after,
+        S.row(1, "在场", "—", "—", "Smart Camera Quote", "Camera", r'USB\VID_0C45&PID_6366\Q"&CALC&"Z'))
+
+
+@check
+def remove_pnputil_failure(m):
+    m.standin_exit(pnputil=1)
+    m.plant(QUOTE_DEVICES)
+    r = m.run(stdin="3\ny\n\n")
+    has("pnputil exit 1 is a failure", r.out, "  ✘ 删除失败：智能摄像头" + S.FAILED_HINT)
+    has("the summary counts it", r.out, "  本轮结果：成功 0，失败 1，跳过 0")
+
+
+@check
+def remove_lowercase_key_restart_pending(m):
+    """A key planted in lower case is enumerated upper-cased; pnputil's 3010
+    (removed, restart pending) is a removal that a restart finishes."""
+    m.standin_exit(pnputil=3010)
+    m.plant([(r"usb\vid_0c45&pid_64ae\lc01", "Smart Camera Lower", "x", "Camera")])
+    r = m.run(stdin="1\ny\n\n")
+    has("pnputil exit 3010 is a success that needs a restart", r.out, "  ✔ 已删除：Smart Camera Lower（重启电脑后完成）")
+    same("the id of a lower-case key reaches pnputil",
+         pnputil_lines(r"USB\VID_0C45&PID_64AE\LC01"), m.calls("pnputil"))
+    same("the device's key was deleted", b"0\n", m.read(r"C:\standin\pnputil.result"))
+    lacks("the device is gone from the next table", from_line(r.out, "本轮结果"), "Smart Camera Lower")
+
+
+# ---- the dialogue, the blacklist and the unattended pass -----------------------
+
+@check
+def dialogue_removes_blacklists_installs_task(m):
+    """Both devices: confirm, blacklist for 1 hour and 1 day, take the task
+    offer the first time and decline it the second."""
+    m.plant([ALPHA, BETA])
+    t0 = int(time.time())
+    r = m.run("--allow-unsafe-dir", stdin="1,2\ny\ny\n1\ny\ny\ny\n3\nn\n\n")
+    t1 = int(time.time()) + 1
+    expect("the dialogue exits 0", r.rc == 0, r.err)
+    has("1 hour chosen", r.out, "  ✔ 已选择：1 小时（约 0 天）")
+    has("1 day chosen", r.out, "  ✔ 已选择：24 小时（约 1 天）")
+    lines = r.out.split("\n")
+    shown = "\n".join(l for l in lines if "已拉黑" in l)
+    expect("blacklisted for an hour",
+           any(re.fullmatch(r"  ✔ 已拉黑：Smart Camera Alpha（剩余 (59分钟|1小时0分)）", l) for l in lines), shown)
+    expect("blacklisted for a day",
+           any(re.fullmatch(r"  ✔ 已拉黑：SmartCam Beta（剩余 (23小时59分|1天0小时)）", l) for l in lines), shown)
+    has("the task installed from the offer", r.out, "  ✔ 后台任务已安装（设备一出现就检查，另每5分钟检查一次，重启有效）")
+    has("the second offer declined", r.out, "  好的，随时可在菜单 b 里安装。")
+    same("schtasks got the creation command once", [create_line(QF_EXE)], m.calls("schtasks"))
+    same("pnputil got both ids", pnputil_lines(ALPHA[0], BETA[0]), m.calls("pnputil"))
+
+    raw = (m.read(r"C:\qf\blacklist.tsv") or b"").decode("utf-8", "replace")
+    rows = raw.split("\n")[:-1] if raw.endswith("\n") else raw.split("\n")
+    fields = [l.rstrip("\r").split("\t") for l in rows[1:]]
+
+    def entry_ok(f, name, inst, seconds):
+        return (len(f) == 5 and f[1:] == ["1", name, inst, "Camera"] and f[0].isdigit()
+                and t0 + seconds <= int(f[0]) <= t1 + seconds)
+    expect("blacklist.tsv: header, two entries, expiry, lower-cased names, CR LF",
+           len(rows) == 3 and all(l.endswith("\r") for l in rows) and rows[0] == BLACKLIST_HEADER + "\r"
+           and entry_ok(fields[0], "smart camera alpha", ALPHA[0], 3600)
+           and entry_ok(fields[1], "smartcam beta", BETA[0], 86400),
+           raw.replace("\r", "␍").replace("\t", "→") + "\nwindow %d..%d" % (t0, t1))
+    log = m.log()
+    for msg in ("已删除 | Smart Camera Alpha | " + ALPHA[0], "拉黑 | Smart Camera Alpha | 3600秒",
+                "已删除 | SmartCam Beta | " + BETA[0], "拉黑 | SmartCam Beta | 86400秒"):
+        expect("log: " + msg, any(l.startswith(msg) for l in log), "\n".join(log))
+
+
+@check
+def blist_lists_entries(m):
+    now = int(time.time())
+    m.blacklist([(now + 3600, 1, "smart camera alpha", ALPHA[0], "Camera"),
+                 (now + 86400, 1, "smartcam beta", BETA[0], "Camera")])
+    r = m.run("--blist")
+    expect("--blist exits 0", r.rc == 0, r.err)
+    got = re.sub(r"剩余 (59分钟|1小时0分)$", "剩余 <1h>", r.out, flags=re.M)
+    got = re.sub(r"剩余 (23小时59分|1天0小时)$", "剩余 <1d>", got, flags=re.M)
+    want = (S.blist_head(2) + S.blist_row(1, "smart camera alpha", "Camera", "剩余 <1h>", ALPHA[0])
+            + S.blist_row(2, "smartcam beta", "Camera", "剩余 <1d>", BETA[0]))
+    same("--blist lists both entries", want, got)
+
+
+@check
+def enforce_removes_blacklisted(m):
+    """The two entries the dialogue writes; a third device matches entry 1 by
+    name, but its id would break out of pnputil's quotes."""
+    evil = (r'USB\VID_0C45&PID_64AD\"&EVIL&"', "Smart Camera Alpha 2", "x", "Camera")
+    m.plant([ALPHA, BETA, evil])
+    now = int(time.time())
+    m.blacklist([(now + 3600, 1, "smart camera alpha", ALPHA[0], "Camera"),
+                 (now + 86400, 1, "smartcam beta", BETA[0], "Camera")])
+    r = m.run("--enforce")
+    expect("--enforce exits 0", r.rc == 0, r.err)
+    expect("--enforce prints nothing", r.out == "", r.out)
+    want = ["后台命中拉黑 | smart camera alpha | usb\\vid_0c45&pid_64ab\\road&01",
+            "后台已删除 | smart camera alpha",
+            '后台命中拉黑 | smart camera alpha 2 | usb\\vid_0c45&pid_64ad\\"&evil&"',
+            "后台删除失败 | smart camera alpha 2",
+            "后台命中拉黑 | smartcam beta | usb\\vid_0c45&pid_64ac\\road&02",
+            "后台已删除 | smartcam beta"]
+    same("the enforcement log lines, CR LF", "".join(l + "\r\n" for l in want),
+         TIMESTAMP.sub("", m.log_raw().decode("utf-8", "replace")))
+    same("pnputil ran for the two safe ids only", pnputil_lines(ALPHA[0], BETA[0]), m.calls("pnputil"))
+    r = m.run("-s")
+    has("the refused device is still there, marked as reached by name", r.out,
+        S.row(1, "在场", "—", "名", "Smart Camera Alpha 2", "Camera", evil[0]))
+    lacks("the enforced devices are gone", r.out, "ROAD&0")
+
+
+@check
+def enforce_by_name_spares_builtin(m):
+    """A built-in ROOT device sharing the entry's name stays; the USB one goes."""
+    m.plant([(r"ROOT\QFCAM\0000", "Smart Cam", "x", "Image"),
+             (r"USB\VID_0C45&PID_64AD\SC01", "Smart Cam", "x", "Camera")])
+    m.blacklist([(int(time.time()) + 3600, 1, "smart cam", r"USB\VID_0000\NONE", "Camera")])
+    m.run("--enforce")
+    same("by name, only the device that is not built-in is removed",
+         pnputil_lines(r"USB\VID_0C45&PID_64AD\SC01"), m.calls("pnputil"))
+    r = m.run("-s")
+    has("the built-in device is still there, never marked 名", r.out,
+        S.row(1, "在场", "锁", "—", "Smart Cam", "Image", r"ROOT\QFCAM\0000"))
+
+
+@check
+def enforce_after_2100_records(m):
+    """The blacklisted device is enumerated after 2,099 others."""
+    fillers = [(r"USB\VID_BE%02X&PID_%04X\%d" % (i % 100, i, i), "Filler %d" % i, "x", "Camera")
+               for i in range(1, 2100)]
+    last = (r"USB\VID_FFFF&PID_FFFF\LAST", "Smart Camera Last", "x", "Camera")
+    m.plant(fillers + [last])
+    r = m.run("-s", "-k", "filler")
+    same("the fillers alone fill a table of 2,000", 2000, len(re.findall(r"(?m) Filler [0-9]", r.out)))
+    m.blacklist([(int(time.time()) + 3600, 0, "smart camera last", last[0], "Camera")])
+    m.run("--enforce")
+    same("a blacklisted device after 2,100 records is removed", pnputil_lines(last[0]), m.calls("pnputil"))
+
+
+# ---- the data files ------------------------------------------------------------
+
+@check
+def log_scan_lines(m):
+    m.plant(SCAN_DEVICES)
+    now = time.time()
+    m.run("-s")
+    raw = m.log_raw()
+    expect("one scan line in the log, CR LF",
+           re.fullmatch(rb"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] " + "扫描完成，命中 4 个设备".encode() + rb"\r\n", raw),
+           raw.decode("utf-8", "replace").replace("\r", "␍"))
+    stamp = raw[1:20].decode("ascii", "replace")
+    try:
+        at = time.mktime(time.strptime(stamp, "%Y-%m-%d %H:%M:%S"))
+    except ValueError:
+        at = 0
+    expect("the log time is local now", abs(at - now) <= 120, "%s vs %s" % (stamp, time.strftime("%F %T")))
+    m.run("-s")
+    same("the log is appended to", 2, len(m.log()))
+
+
+@check
+def log_concurrent_scans_whole_lines(m):
+    """8 processes scanning 300 times each into one log, all at once."""
+    m.plant(SCAN_DEVICES)
+    scans = "r\n" * 299 + "q\n"
+    runs = [m.start(stdin=scans, timeout=300) for _ in range(8)]
+    for run in runs:
+        run.wait()
+    lines = byte_lines(m.log_raw())
+    whole = [l for l in lines if re.fullmatch(rb"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] "
+                                              + "扫描完成，命中 4 个设备".encode() + rb"\r", l)]
+    expect("8 x 300 concurrent scans leave 2400 whole log lines", len(lines) == len(whole) == 2400,
+           "%d lines, %d whole" % (len(lines), len(whole)))
+
+
+@check
+def log_device_name_with_line_break(m):
+    """A device name with a line break cannot add a line of its own to the log."""
+    m.plant([(r"USB\VID_0C45&PID_64AB\CRLF", "Smart Cam\r\n[2020-01-01 00:00:00] 清空拉黑名单", "x", "Camera")])
+    r = m.run(stdin="1\ny\n\n")
+    has("the name shows with blanks for its line break", r.out,
+        "  ✔ 已删除：Smart Cam  [2020-01-01 00:00:00] 清空拉黑名单")
+    lines = byte_lines(m.log_raw())
+    expect("no extra log line",
+           len(lines) == 3 and not any(l.startswith(b"[2020-01-01 00:00:00]") for l in lines),
+           b"\n".join(lines).decode("utf-8", "replace").replace("\r", "␍"))
+
+
+@check
+def blacklist_save_failure_reported(m):
+    """A blacklist that cannot be written: the failure, not a success."""
+    m.plant([ALPHA, BETA])
+    os.mkdir(m.unix(r"C:\qf\blacklist.tsv"))
+    r = m.run(stdin="1\ny\ny\n1\nn\n\n")
+    has("the save error line", r.out, "  [错误] 拉黑名单写入失败（权限？）")
+    has("blacklisting reported as failed", r.out, "  ✘ 拉黑失败：Smart Camera Alpha（拉黑名单写入失败）")
+    lacks("no success line", r.out, "已拉黑：")
+    log = m.log()
+    expect("the log says 拉黑失败",
+           any(l.startswith("拉黑失败 | Smart Camera Alpha") for l in log)
+           and not any(l.startswith("拉黑 |") for l in log), "\n".join(log))
+
+
+@check
+def data_files_beside_long_path_exe(m):
+    """Two folders of 50 Chinese characters and a long one under them: a path
+    of 278 units, which the data files follow."""
+    m.plant([ALPHA, BETA])
+    folder = "C:\\%s\\%s\\%s" % ("甲" * 50, "乙" * 50, "L" * 160)
+    exe = m.install_exe(folder + "\\quillfen.exe")
+    r = m.run(stdin="1\ny\ny\n1\nn\n\n", exe=exe)
+    bl = m.read(folder + r"\blacklist.tsv") or b""
+    expect("the log and the blacklist stay beside the executable",
+           m.log_raw(folder) and ("\t%s\t" % ALPHA[0]).encode() in bl
+           and m.read(r"C:\qf\blacklist.tsv") is None and m.read(r"C:\blacklist.tsv") is None,
+           "\n".join(os.listdir(m.unix(folder))) + "\n" + "\n".join(r.out.split("\n")[-5:]))
+
+
+# ---- a real console ------------------------------------------------------------
+
+@check
+def console_reads_and_writes_chinese(m):
+    if not have_tmux():
+        skip("no tmux")
+    m.plant(SCAN_DEVICES)
+    wine = shlex.quote(m.p.wine)
+    con = Console(m, "cd %s && %s 'C:\\qf\\quillfen.exe' --install-task; %s 'C:\\qf\\quillfen.exe'; "
+                     'echo "EXITED rc=$?"; sleep 300' % (shlex.quote(m.unix(r"C:\qf")), wine, wine))
+    expect("the menu prompt is reached", con.wait_for_prompt(1), con.screen)
+    has("standard error is readable", con.screen, UNSAFE_REFUSAL)
+    has("the banner title is readable", con.screen, S.TITLE)
+    has("the keyword line is readable", con.screen, S.KEYS_LINE.rstrip(" "))
+    expect("a Chinese device name in the table", in_one_line(con.screen, "智能摄像头", CN_ID), con.screen)
+    expect("no mojibake", not re.search("Ã|â|ï¿½|\ufffd", con.screen), con.screen)
+
+    con.type("k")
+    con.wait_for("（直接回车恢复默认）>")
+    con.type("摄像头")
+    expect("a rescan after the keyword", con.wait_for("正在扫描设备...", 2), con.screen)
+    con.wait_for_prompt(2)
+    after = from_line(con.screen, "恢复默认")
+    expect("the Chinese keyword typed in the console matches",
+           in_one_line(after, "智能摄像头", CN_ID)
+           and "智慧摄像头" in after and "SmartCam Loopback" not in after, after)
+
+    # A 301-byte line: the menu takes 255 bytes ("r..." = rescan), the next
+    # menu prompt gets the rest (no digits: nothing selected).
+    con.type("r" + "x" * 300)
+    expect("a long console line is served in pieces",
+           con.wait_for("没有选中任何设备。") and con.wait_for("正在扫描设备...", 4), con.screen[-3000:])
+    con.wait_for_prompt(4)
+    con.type("q")
+    expect("q ends with 0", con.wait_for("EXITED rc=0"), con.screen[-2000:])
+    has("the closing line is readable", con.screen, "  Vorin告辞，嗷呜——！")
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:], prepare))
