@@ -21,6 +21,7 @@ A check reads like this:
 """
 
 import glob
+import json
 import os
 import re
 import shlex
@@ -424,7 +425,7 @@ def enforce_removes_blacklisted(m):
     m.blacklist([(now + 3600, 1, "smart camera alpha", ALPHA[0], "Camera"),
                  (now + 86400, 1, "smartcam beta", BETA[0], "Camera")])
     r = m.run("--enforce")
-    expect("--enforce exits 0", r.rc == 0, r.err)
+    expect("--enforce exits 1: the device with a quote in its id could not be removed", r.rc == 1, r.err)
     expect("--enforce prints nothing", r.out == "", r.out)
     want = ["后台命中拉黑 | smart camera alpha | usb\\vid_0c45&pid_64ab\\road&01",
             "后台已删除 | smart camera alpha",
@@ -439,6 +440,66 @@ def enforce_removes_blacklisted(m):
     has("the refused device is still there, marked as reached by name", r.out,
         S.row(1, "在场", "—", "名", "Smart Camera Alpha 2", "Camera", evil[0]))
     lacks("the enforced devices are gone", r.out, "ROAD&0")
+
+
+@check
+def enforce_exit_codes(m):
+    """--enforce tells Task Scheduler what happened: 0 when every removal
+    worked, 1 when one failed, 3010 when one waits for a restart."""
+    now = int(time.time())
+    for code in (0, 1, 3010):
+        m.standin_exit(pnputil=code)
+        m.plant([ALPHA])
+        m.blacklist([(now + 3600, 0, "x", ALPHA[0], "Camera")])
+        r = m.run("--enforce", full_exit=True)
+        expect("pnputil exiting %d: --enforce exits %d" % (code, code), r.rc == code, "rc %s\n%s" % (r.rc, r.err))
+
+
+@check
+def check_asks_schtasks_for_the_task(m):
+    """--check: an entry in force and its device absent; compliant only while
+    schtasks /Query finds the task."""
+    m.plant([ALPHA])
+    m.blacklist([(int(time.time()) + 3600, 0, "x", r"USB\VID_DEAD&PID_0000\GONE", "Camera")])
+    for code, word in ((0, "合规：拉黑 1 条在用，在场的拉黑设备 0 个，后台任务已安装"),
+                       (1, "不合规：拉黑 1 条在用，在场的拉黑设备 0 个，后台任务未安装")):
+        m.standin_exit(schtasks=code)
+        r = m.run("--check")
+        expect("schtasks /Query exiting %d: --check exits %d" % (code, code), r.rc == code, r.err)
+        same("schtasks /Query exiting %d: the answer" % code, word + "\n", r.out)
+    same("schtasks was asked by name, twice", [SYS32 + 'schtasks.exe" /Query /TN "Quillfen-Enforce"'] * 2,
+         m.calls("schtasks"))
+    expect("--check logs nothing", m.log_raw() == b"", m.log_raw())
+
+
+@check
+def json_documents_parse(m):
+    """The three documents for scripts are strict JSON in UTF-8 on standard
+    output, and nothing else is there."""
+    m.plant([ALPHA, (r"USB\VID_0C45&PID_64AE\Q", 'Cam "quoted" \\ back', "x", "Camera")])
+    now = int(time.time())
+    m.blacklist([(now + 3600, 1, "smart camera alpha", ALPHA[0], "Camera")])
+    m.standin_exit(schtasks=0)
+    docs = {}
+    for args in (("--json", "-k", "cam"), ("--blist", "--json"), ("--check", "--json")):
+        r = m.run(*args)
+        try:
+            docs[args[0]] = json.loads(r.raw.decode("utf-8"))
+        except ValueError as e:
+            expect("%s is one JSON document" % " ".join(args), False, "%s\n%r" % (e, r.raw[:2000]))
+    scan = docs.get("--json", {})
+    expect("the scan: version 1, both devices, the quoted name whole, the mark by id",
+           scan.get("version") == 1 and [d["name"] for d in scan.get("devices", [])] ==
+           ["Smart Camera Alpha", 'Cam "quoted" \\ back'] and scan["devices"][0]["blacklisted"] == "id", scan)
+    bl = docs.get("--blist", {})
+    expect("the blacklist: the entry with its expiry", bl.get("version") == 1 and
+           [(e["instance_id"], e["until"], e["by_name"]) for e in bl.get("entries", [])] == [(ALPHA[0], now + 3600, True)],
+           bl)
+    chk = docs.get("--check", {})
+    expect("the check: not compliant, the device by id, the task installed",
+           chk.get("compliant") is False and chk.get("present") == [
+               {"name": "Smart Camera Alpha", "instance_id": ALPHA[0], "blacklisted": "id"}] and chk.get("task_installed") is True,
+           chk)
 
 
 @check
@@ -520,9 +581,10 @@ def log_device_name_with_line_break(m):
 
 @check
 def blacklist_save_failure_reported(m):
-    """A blacklist that cannot be written: the failure, not a success."""
+    """A blacklist that cannot be written (a folder stands where its new
+    content goes): the failure, not a success."""
     m.plant([ALPHA, BETA])
-    os.mkdir(m.unix(r"C:\qf\blacklist.tsv"))
+    os.mkdir(m.unix(r"C:\qf\blacklist.tsv.tmp"))
     r = m.run(stdin="1\ny\ny\n1\nn\n\n")
     has("the save error line", r.out, "  [错误] 拉黑名单写入失败（权限？）")
     has("blacklisting reported as failed", r.out, "  ✘ 拉黑失败：Smart Camera Alpha（拉黑名单写入失败）")
@@ -531,6 +593,21 @@ def blacklist_save_failure_reported(m):
     expect("the log says 拉黑失败",
            any(l.startswith("拉黑失败 | Smart Camera Alpha") for l in log)
            and not any(l.startswith("拉黑 |") for l in log), "\n".join(log))
+
+
+@check
+def readonly_stale_temporary_is_deleted(m):
+    """A read-only blacklist.tsv.tmp left behind no longer blocks every save:
+    it is deleted through its own handle, and the blacklisting lands."""
+    m.plant([ALPHA])
+    m.write(r"C:\qf\blacklist.tsv.tmp", b"stale")
+    m.wine("attrib", "+r", r"C:\qf\blacklist.tsv.tmp")
+    expect("the stale file is read-only", not os.stat(m.unix(r"C:\qf\blacklist.tsv.tmp")).st_mode & 0o222)
+    r = m.run(stdin="1\ny\ny\n1\nn\n\n")
+    expect("the device is blacklisted", re.search(r"(?m)^  ✔ 已拉黑：Smart Camera Alpha（剩余 (59分钟|1小时0分)）$", r.out),
+           r.out[-2000:])
+    expect("the entry is in the file", ("\t%s\t" % ALPHA[0]).encode() in (m.read(r"C:\qf\blacklist.tsv") or b""))
+    expect("no temporary is left", m.read(r"C:\qf\blacklist.tsv.tmp") is None)
 
 
 @check
@@ -575,14 +652,14 @@ def console_reads_and_writes_chinese(m):
            in_one_line(after, "智能摄像头", CN_ID)
            and "智慧摄像头" in after and "SmartCam Loopback" not in after, after)
 
-    # A 301-byte line: the menu takes 255 bytes ("r..." = rescan), the next
-    # menu prompt gets the rest (no digits: nothing selected).
+    # A 301-byte line: the menu takes 255 bytes ("r..." = rescan) and drops
+    # the rest, which must not reach the next prompt.
     con.type("r" + "x" * 300)
-    expect("a long console line is served in pieces",
-           con.wait_for("没有选中任何设备。") and con.wait_for("正在扫描设备...", 4), con.screen[-3000:])
-    con.wait_for_prompt(4)
+    expect("a long console line answers its own prompt alone",
+           con.wait_for("正在扫描设备...", 3) and con.wait_for_prompt(3), con.screen[-3000:])
     con.type("q")
     expect("q ends with 0", con.wait_for("EXITED rc=0"), con.screen[-2000:])
+    lacks("the rest of the long line reached no prompt", con.screen, "没有选中任何设备")
     has("the closing line is readable", con.screen, "  Vorin告辞，嗷呜——！")
 
 

@@ -25,6 +25,8 @@ every run's input and output stay in build-win/wine-work/NAME/ for reading.
                               -> Run(rc, out, raw, err): out and err are text
                               with CR LF turned into LF, raw the stdout bytes;
                               rc is None after a timeout
+                              full_exit=True: rc is the whole 32-bit exit code
+                              (Linux sees only 8 bits of a Wine process's)
   m.start(...)                the same, started: .wait() gives the Run
   m.log(folder=r"C:\qf")      the activity log's lines without time stamps or line ends
   m.log_raw(folder)           the log file's bytes (b"" when there is none)
@@ -56,7 +58,9 @@ QF_EXE = r"C:\qf\quillfen.exe"
 ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
 CAMERA_GUID = "{ca3e7ab9-b4c3-4ae6-8251-579ef933890f}"
 BLACKLIST_HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)"
-STANDINS = ("schtasks", "pnputil", "planted")
+STANDINS = ("schtasks", "pnputil", "planted", "exitcode")
+# Where the exit-code runner lives: outside C:\standin, which each check empties.
+EXITCODE_EXE = r"C:\qftools\exitcode.exe"
 TIMESTAMP = re.compile(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ", re.M)
 
 Run = collections.namedtuple("Run", "rc out raw err")
@@ -152,6 +156,8 @@ class Prefix:
             shutil.copy(os.path.join(self.build, "standins", p + ".exe"), sys32)
         os.makedirs(os.path.join(self.drive_c, "qf"), exist_ok=True)
         shutil.copy(self.exe, os.path.join(self.drive_c, "qf", "quillfen.exe"))
+        os.makedirs(os.path.join(self.drive_c, "qftools"), exist_ok=True)
+        shutil.copy(os.path.join(self.build, "standins", "exitcode.exe"), os.path.join(self.drive_c, "qftools"))
 
     def close(self):
         if self.wineserver:
@@ -284,8 +290,17 @@ class Machine:
                                     cwd=self.unix(cwd), env=full_env)
         return Started(proc, (base + ".out", base + ".err"), timeout)
 
-    def run(self, *args, **kw):
-        return self.start(*args, **kw).wait()
+    def run(self, *args, full_exit=False, **kw):
+        if not full_exit:
+            return self.start(*args, **kw).wait()
+        # Through the runner, which reads all 32 bits of the exit code.
+        result = r"C:\standin\exitcode.txt"
+        if os.path.exists(self.unix(result)):
+            os.remove(self.unix(result))
+        exe = kw.pop("exe", QF_EXE)
+        r = self.start(result, exe, *args, exe=EXITCODE_EXE, **kw).wait()
+        code = (self.read(result) or b"").strip()
+        return r._replace(rc=int(code) if code.isdigit() else None)
 
     def wine(self, *args, timeout=60):
         return self.run(*args[1:], exe=args[0], timeout=timeout)
