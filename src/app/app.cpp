@@ -100,7 +100,7 @@ int app_main(int argc, char** argv) {
         return r == ENFORCE_FAILED ? EXIT_FAILED : r == ENFORCE_RESTART ? EXIT_RESTART : EXIT_OK;
     }
     if (a.install_task) return install_task_mode();
-    if (a.remove_task) return remove_task_logged() ? EXIT_OK : EXIT_FAILED;
+    if (a.remove_task) return uninstall_task() ? EXIT_OK : EXIT_FAILED;
     if (a.check) return check_mode(a.json);
     if (a.blist) return a.json ? blist_json() : blist_mode();
     if (a.json) return scan_json(a);

@@ -119,7 +119,7 @@ void bl_menu(void) {
             }
             break;
         case 'u': case 'U':
-            if (remove_task_logged()) {
+            if (uninstall_task()) {
                 out("  ✔ 后台任务已卸载\n");
             } else {
                 out("  ✘ 卸载失败\n");

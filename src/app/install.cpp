@@ -7,6 +7,7 @@
 #include "files/datafile.h"
 #include "files/exepath.h"
 #include "log/log.h"
+#include "task/eventsource.h"
 #include "task/trust.h"
 
 namespace {
@@ -68,6 +69,7 @@ task_result install_task_ui(void) {
         out("  ✘ 安装失败（需要管理员权限）\n");
         return r;
     }
+    (void)event_source_register();  // without it the events keep their strings, not their texts
     installed(unsafe_at);
     return r;
 }
@@ -78,12 +80,7 @@ int install_task_mode(void) {
     char unsafe_at[3 * PATH_UNITS];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
     if (task_install() == TASK_FAILED) return 1;
+    (void)event_source_register();  // without it the events keep their strings, not their texts
     installed(unsafe_at);
     return 0;
-}
-
-int remove_task_logged(void) {
-    if (!task_remove()) return 0;
-    logline(EV_TASK_REMOVED, "已卸载后台任务");
-    return 1;
 }

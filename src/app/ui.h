@@ -69,8 +69,9 @@ task_result install_task_ui(void);
 void timer_only_hint(void);
 // --install-task: the exit code.
 int install_task_mode(void);
-// Deletes the task; 1 when it was deleted.
-int remove_task_logged(void);
+// --remove-task and the menu's u: deletes the task, logs that, and removes
+// the event log source; 1 when the task was deleted.
+int uninstall_task(void);
 
 void bl_menu(void);
 int blist_mode(void);

@@ -1098,20 +1098,28 @@ int sys_reg_delete_key(const char16_t* key) {
 
 // ---- event log ----------------------------------------------------------------------
 
+// "RegisterEventSourceW" and "ReportEventW" (Event Logging). A source whose
+// key is missing still writes to the Application log: the event keeps its
+// strings, only Event Viewer finds no text for its id.
 void sys_event(uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
-    const RegApi* api = reg_api();
-    if (!api) return;
-    // One handle for the process; events written without the source's key
-    // still carry their strings.
-    static HANDLE source = nullptr;
-    if (!source) source = api->RegisterSource(nullptr, L"Quillfen");
-    if (!source) return;
+    // One attempt per process: with the event log service stopped, every
+    // further line would wait for the same failure.
+    static int state = -1;
+    static HANDLE source;
+    if (state < 0) {
+        const RegApi* api = reg_api();
+        source = api ? api->RegisterSource(nullptr, L"Quillfen") : nullptr;
+        state = source != nullptr;
+    }
+    if (!state) return;
     WORD t = type == SYS_EVENT_ERROR ? EVENTLOG_ERROR_TYPE : type == SYS_EVENT_WARNING ? EVENTLOG_WARNING_TYPE
                                                                                        : EVENTLOG_INFORMATION_TYPE;
     const wchar_t* w[8];
     if (n > 8) n = 8;
     for (int i = 0; i < n; i++) w[i] = W(strings[i]);
-    api->Report(source, t, 0, id, nullptr, (WORD)n, 0, w, nullptr);
+    // The id is the message's whole number: the message table sets no
+    // severity, customer or facility bits above it.
+    (void)reg_api()->Report(source, t, 0, id, nullptr, (WORD)n, 0, n ? w : nullptr, nullptr);
 }
 
 // ---- time --------------------------------------------------------------------

@@ -765,5 +765,7 @@ def console_reads_and_writes_chinese(m):
     has("the closing line is readable", con.screen, "  Vorin告辞，嗷呜——！")
 
 
+import event_checks  # noqa: E402,F401  (its checks register themselves)
+
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:], prepare))
