@@ -77,6 +77,12 @@ void parse_args(int argc, char** argv, Args* a) {
 
 int app_main(int argc, char** argv) {
     sys_console_init();
+    // Without it a system DLL's own dependencies would still be searched for
+    // in the program's folder, which may be anyone's.
+    if (!sys_restrict_dll_search()) {
+        err("[错误] 这个系统缺少安全加载系统组件的更新（KB2533623），请先更新 Windows。\n");
+        return 1;
+    }
     Args a;
     parse_args(argc, argv, &a);
     if (a.info == ARGS_HELP) {

@@ -123,9 +123,6 @@ void bl_menu(void) {
                     out("  ✔ 后台任务已安装：每 5 分钟自动清理一次（重启有效）\n");
                     timer_only_hint();
                 }
-                char task[32];
-                utf8(TASK_NAME, task, sizeof task);
-                logline(EV_TASK_INSTALLED, "已安装后台任务 %s", task);
             }
             break;
         case 'u': case 'U':

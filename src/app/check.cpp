@@ -8,6 +8,7 @@
 #include "app/ui.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
+#include "log/log.h"
 #include "sys/sys.h"
 
 CheckAnswer check_rule(const CheckFacts& f) {
@@ -68,6 +69,7 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
 }  // namespace
 
 int check_mode(int json) {
+    log_off();  // a detection script's run is no event, even when a program hangs
     CheckFacts f{};
     g_nreached = 0;
     f.blacklist_read = bl_read() != BL_UNREADABLE;

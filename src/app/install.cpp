@@ -1,11 +1,13 @@
 // Creating the scheduled task from the three places that offer it, after
-// making sure that what it would run as SYSTEM is out of ordinary users' reach.
+// making sure that what it would run as SYSTEM is out of ordinary users'
+// reach, and deleting it; every change is logged, wherever it was asked for.
 #include "app/ui.h"
 #include "app/console.h"
 #include "base/text.h"
 #include "blacklist/store.h"
 #include "block/block.h"
 #include "files/datafile.h"
+#include "files/exepath.h"
 #include "log/log.h"
 #include "task/eventsource.h"
 #include "task/trust.h"
@@ -14,6 +16,7 @@ namespace {
 
 const char PERCENT[] = "✘ 未安装：程序路径含有 %%，计划任务会把它当作环境变量展开；请换一个目录。\n";
 const char UNSAFE[] = "✘ 未安装：%s 可被普通用户修改，以 SYSTEM 运行会被用来提权。\n";
+const char NOT_LOCAL[] = "✘ 未安装：%s 不在本机固定磁盘上，SYSTEM 任务不能可靠地从这里运行。\n";
 
 // The verdict, with the refusal printed (indented on the screen, bare on
 // standard error) and logged. 1 when the task may be created; *unsafe_at
@@ -24,16 +27,19 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
     utf8(where, unsafe_at, size);
     if (v == TRUST_OK || (v == TRUST_UNSAFE && g_allow_unsafe)) return 1;
     char16_t exe[PATH_UNITS];
-    if (v == TRUST_PERCENT && sys_exe_path(exe, countof(exe))) utf8(exe, unsafe_at, size);
+    if (v == TRUST_PERCENT && exe_path(exe, countof(exe))) utf8(exe, unsafe_at, size);
     if (to_screen) {
         out("  ");
         if (v == TRUST_PERCENT) out(PERCENT);
+        else if (v == TRUST_NOT_LOCAL) out(NOT_LOCAL, unsafe_at);
         else out(UNSAFE, unsafe_at);
         if (v == TRUST_UNSAFE)
             out("  [提示] 请把 quillfen.exe 复制到只有管理员能写入的目录（如 C:\\Program Files\\Quillfen）再安装；"
                 "确要安装请加 --allow-unsafe-dir 启动。\n");
     } else if (v == TRUST_PERCENT) {
         err(PERCENT);
+    } else if (v == TRUST_NOT_LOCAL) {
+        err(NOT_LOCAL, unsafe_at);
     } else {
         err(UNSAFE, unsafe_at);
     }
@@ -52,6 +58,14 @@ void note_unsafe(const char* unsafe_at) {
     if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
 }
 
+// What every successful install logs, after the unsafe location if any.
+void installed(const char* unsafe_at) {
+    note_unsafe(unsafe_at);
+    char task[32];
+    utf8(TASK_NAME, task, sizeof task);
+    logline(EV_TASK_INSTALLED, "已安装后台任务 %s", task);
+}
+
 }  // namespace
 
 int g_allow_unsafe;
@@ -65,8 +79,8 @@ task_result install_task_ui(void) {
         return r;
     }
     (void)event_source_register();  // without it the events keep their strings, not their texts
+    installed(unsafe_at);
     installed_blocks();
-    note_unsafe(unsafe_at);
     return r;
 }
 
@@ -77,7 +91,7 @@ int install_task_mode(void) {
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
     if (task_install() == TASK_FAILED) return 1;
     (void)event_source_register();  // without it the events keep their strings, not their texts
+    installed(unsafe_at);
     installed_blocks();
-    note_unsafe(unsafe_at);
     return 0;
 }

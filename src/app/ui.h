@@ -61,7 +61,8 @@ const char* shown_text8(const char* s, char* buf, size_t size);
 // change what it runs.
 extern int g_allow_unsafe;
 // Creates the task for the menu or the dialogue, which print their own
-// success line; failures and refusals are printed here (TASK_FAILED).
+// success line; failures and refusals are printed here (TASK_FAILED). Every
+// install and every deletion of the task is logged by these functions.
 task_result install_task_ui(void);
 // After the success line, when the task could only be created with its
 // five-minute timer.

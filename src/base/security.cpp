@@ -14,6 +14,8 @@ constexpr unsigned char ACCESS_ALLOWED_ACE_TYPE = 0;
 // S-1-5-18 (the system) and S-1-5-32-544 (the administrators).
 const unsigned char SID_SYSTEM[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 const unsigned char SID_ADMINS[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
+// S-1-3-0 (CREATOR OWNER).
+const unsigned char SID_CREATOR_OWNER[] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 
 // S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
 const unsigned char SID_INSTALLER[] = {
@@ -47,15 +49,18 @@ struct Out {
 
 }  // namespace
 
-size_t file_security(unsigned char* out, size_t size) {
+size_t file_security(unsigned char* out, size_t size, int owner) {
     const size_t acl = 8 + (8 + sizeof SID_SYSTEM) + (8 + sizeof SID_ADMINS);
-    const size_t total = 20 + acl;
+    const size_t total = 20 + acl + (owner ? sizeof SID_ADMINS : 0);
     if (size < total) return 0;
     Out o{out, 0};
     o.u8(1);  // revision
     o.u8(0);
     o.u16(SE_DACL_PRESENT | SE_DACL_PROTECTED | SE_SELF_RELATIVE);
-    o.u32(0);   // no owner: the creator's default owner applies
+    // Under the policy "Default owner for objects created by members of the
+    // Administrators group: Object creator" the default is the user's account,
+    // which the trust check rejects.
+    o.u32(owner ? (uint32_t)(20 + acl) : 0);
     o.u32(0);   // no group
     o.u32(0);   // no audit list
     o.u32(20);  // the permission list follows at once
@@ -66,6 +71,7 @@ size_t file_security(unsigned char* out, size_t size) {
     o.u16(0);
     o.ace(SID_SYSTEM, sizeof SID_SYSTEM);
     o.ace(SID_ADMINS, sizeof SID_ADMINS);
+    if (owner) o.bytes(SID_ADMINS, sizeof SID_ADMINS);
     return o.n;
 }
 
@@ -75,5 +81,6 @@ principal sid_principal(const unsigned char* sid, size_t size) {
     if (same_sid(sid, size, SID_SYSTEM, sizeof SID_SYSTEM)) return PRINCIPAL_SYSTEM;
     if (same_sid(sid, size, SID_ADMINS, sizeof SID_ADMINS)) return PRINCIPAL_ADMINS;
     if (same_sid(sid, size, SID_INSTALLER, sizeof SID_INSTALLER)) return PRINCIPAL_INSTALLER;
+    if (same_sid(sid, size, SID_CREATOR_OWNER, sizeof SID_CREATOR_OWNER)) return PRINCIPAL_CREATOR_OWNER;
     return PRINCIPAL_OTHER;
 }

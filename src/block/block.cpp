@@ -13,6 +13,7 @@
 #include "device/scan.h"
 #include "device/syscmd.h"
 #include "files/datafile.h"
+#include "files/exepath.h"
 #include "log/log.h"
 #include "sys/sys.h"
 #include "task/task.h"
@@ -266,7 +267,7 @@ int task_runs_this_copy(void) {
     if (g_task_runs >= 0) return g_task_runs;
     g_task_runs = 0;
     char16_t exe[PATH_UNITS], cmd[PATH_UNITS];
-    if (!sys_exe_path(exe, countof(exe)) || task_query() != TASK_PRESENT) return 0;
+    if (!exe_path(exe, countof(exe)) || task_query() != TASK_PRESENT) return 0;
     sys_reg r = sys_reg_text(OWN_KEY, TASK_COMMAND, cmd, countof(cmd));
     if (r == SYS_REG_MISSING && g_unattended) {
         // A task installed by an older version: it is what runs us now.
@@ -369,12 +370,13 @@ void block_lift_all(void) {
 void block_rescan_if_lifted(void) {
     if (!g_lifted) return;
     g_lifted = 0;
-    (void)run_silent("pnputil.exe", u"/scan-devices /async");  // a failed rescan only delays the install
+    int code;
+    (void)run_silent("pnputil.exe", u"/scan-devices /async", &code);  // a failed rescan only delays the install
 }
 
 void block_task_installed(void) {
     char16_t exe[PATH_UNITS];
-    g_task_runs = sys_exe_path(exe, countof(exe)) && sys_reg_set_text(OWN_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
+    g_task_runs = exe_path(exe, countof(exe)) && sys_reg_set_text(OWN_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
 }
 
 void block_task_removed(void) {

@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "device/devset.h"
 #include "files/datafile.h"
+#include "log/log.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ sys_removal pnputil_remove(const char16_t* id) {
     char16_t args[LINE_UNITS] = {0};
     wcat8(args, countof(args), "/remove-device ");
     if (!add_arg(args, countof(args), id)) return SYS_REMOVE_FAILED;  // a cut id would name another device
-    int rc = run_silent("pnputil.exe", args);
+    int rc;
+    if (!run_silent("pnputil.exe", args, &rc)) return SYS_REMOVE_FAILED;
     if (rc == PNPUTIL_REBOOT) return SYS_REMOVED_RESTART;
     return rc == 0 ? SYS_REMOVED : SYS_REMOVE_FAILED;
 }
@@ -72,23 +74,25 @@ int add_arg(char16_t* line, size_t cap, const char16_t* arg) {
     return 1;
 }
 
-int run_silent(const char* program, const char16_t* args) {
+int run_silent(const char* program, const char16_t* args, int* code) {
     // By full path from the system directory, which is also the working
     // directory: no search path, no current directory, no command
     // interpreter and its AutoRun.
     char16_t dir[PATH_UNITS], path[PATH_UNITS], line[LINE_UNITS];
-    if (!sys_system_dir(dir, countof(dir))) return -1;
+    if (!sys_system_dir(dir, countof(dir))) return 0;
     path[0] = 0;
     wcat(path, countof(path), dir);
     wcat8(path, countof(path), "\\");
     wcat8(path, countof(path), program);
     line[0] = 0;
-    if (wlen(path) + 1 >= countof(path) || !add_arg(line, countof(line), path)) return -1;
+    if (wlen(path) + 1 >= countof(path) || !add_arg(line, countof(line), path)) return 0;
     wcat8(line, countof(line), " ");
     size_t room = countof(line) - wlen(line);
-    if (wlen(args) + 1 > room) return -1;
+    if (wlen(args) + 1 > room) return 0;
     wcat(line, countof(line), args);
-    return sys_run(path, line, dir, RUN_TIMEOUT_MS);
+    sys_run_result r = sys_run(path, line, dir, RUN_TIMEOUT_MS, code);
+    if (r == SYS_RUN_TIMEOUT) logline(EV_PROGRAM_TIMEOUT, "系统程序超时 | %s", program);
+    return r == SYS_RUN_EXITED;
 }
 
 sys_removal remove_dev(const char16_t* instance_id) {

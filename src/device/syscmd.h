@@ -7,9 +7,9 @@
 
 // Runs the system program `program` (a file name such as "schtasks.exe") from
 // the system directory, by its full path, with the arguments `args`; waits at
-// most 30 s. Returns its exit code, SYS_STILL_RUNNING after the time limit,
-// -1 when it cannot be started.
-int run_silent(const char* program, const char16_t* args);
+// most 30 s. 1 when it ran to its end, with its exit code in *code; 0 when it
+// could not be started or was stopped at the time limit (which is logged).
+int run_silent(const char* program, const char16_t* args, int* code);
 // Appends `arg` to the command line `line` (cap units) as one argument for
 // the programs' own parser: quoted, with quotes and the backslashes before
 // them escaped. 0 when it does not fit (the line is then unusable).

@@ -2,13 +2,13 @@
 #include "files/datafile.h"
 
 #include "base/text.h"
-#include "sys/sys.h"
+#include "files/exepath.h"
 
 int data_path(char16_t* out, size_t units, const char* file) {
     if (units == 0) return 0;
     out[0] = 0;
     char16_t exe[PATH_UNITS];
-    if (!sys_exe_path(exe, countof(exe))) return 0;
+    if (!exe_path(exe, countof(exe))) return 0;
     // Windows paths use backslashes; the simulated machine may hand us a
     // Linux path, so a slash counts as a separator too.
     size_t cut = 0;

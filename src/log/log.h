@@ -48,3 +48,7 @@ enum log_event : uint16_t {
 // gets the line's arguments as its insertion strings, in order. Failures
 // are silent.
 void logline(log_event ev, const char* f, ...) QF_PRINTF(2, 3);
+
+// From now on no line is written, neither to the file nor as an event: for
+// --check, which must leave no trace of its own.
+void log_off(void);

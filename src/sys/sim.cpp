@@ -27,6 +27,13 @@ const char* host(const char16_t* path, char* buf, size_t size) {
     return buf[0] ? buf : ".";
 }
 
+const char* base_name(const char* p) {
+    const char* b = p;
+    for (; *p; p++)
+        if (*p == '/' || *p == '\\') b = p + 1;
+    return b;
+}
+
 void sleep_ms(long ms) {
     struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&ts, nullptr);
@@ -257,8 +264,9 @@ uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
     return (uint32_t)n;
 }
 
-int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms) {
-    (void)timeout_ms;  // a hanging program reports at once instead of waiting
+sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code) {
+    (void)timeout_ms;  // a hanging program is stopped at once instead of after the wait
     (void)cwd;
     static char line[8192], prog[SIM_PATH_BYTES], first[SIM_PATH_BYTES], key[8192];
     utf8(cmdline, line, sizeof line);
@@ -268,7 +276,7 @@ int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cw
     // name the program it starts.
     size_t dl = strlen(g_sim.sysdir);
     const char* args = next_arg(line, first, sizeof first);
-    if (strncmp(prog, g_sim.sysdir, dl) != 0 || prog[dl] != '\\' || strcmp(first, prog) != 0) return -1;
+    if (strncmp(prog, g_sim.sysdir, dl) != 0 || prog[dl] != '\\' || strcmp(first, prog) != 0) return SYS_RUN_FAILED;
     record_definition(args);
     // "<name> <arguments>" is what the rules match.
     scopy(key, sizeof key, prog + dl + 1);
@@ -279,39 +287,82 @@ int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cw
     for (int i = 0; i < g_sim.nrules; i++) {
         SimRule& r = g_sim.rules[i];
         if (strncmp(key, r.prefix, strlen(r.prefix)) != 0) continue;
-        if (r.kind == SIM_RUN_HANG) return SYS_STILL_RUNNING;
-        if (r.kind == SIM_RUN_NOSTART) return -1;
-        int code = r.codes[r.used < r.ncodes ? r.used : r.ncodes - 1];
+        if (r.kind == SIM_RUN_HANG) return SYS_RUN_TIMEOUT;
+        if (r.kind == SIM_RUN_NOSTART) return SYS_RUN_FAILED;
+        *code = r.codes[r.used < r.ncodes ? r.used : r.ncodes - 1];
         r.used++;
-        if (strncmp(key, "pnputil ", 8) == 0 && (code == 0 || code == 3010)) pnputil_removed(key + 8, code == 3010);
-        return code;
+        if (strncmp(key, "pnputil ", 8) == 0 && (*code == 0 || *code == 3010)) pnputil_removed(key + 8, *code == 3010);
+        return SYS_RUN_EXITED;
     }
-    return 1;
+    *code = 1;
+    return SYS_RUN_EXITED;
 }
 
 // ---- process identity -----------------------------------------------------------
 
 int sys_is_elevated(void) { return g_sim.elevated; }
 
-int sys_relaunch_elevated(void) {
-    sim_record("relaunch", "runas\t--elevated");
+int sys_relaunch_elevated(const char16_t* exe) {
+    static char p[SIM_PATH_BYTES], line[SIM_PATH_BYTES + 32];
+    utf8(exe, p, sizeof p);
+    fmt(line, sizeof line, "runas\t%s\t--elevated", p);
+    sim_record("relaunch", line);
     return g_sim.relaunch;
 }
 
-uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
+namespace {
+
+// A UTF-8 path of the machine into buf; its length, 0 when empty or too long.
+uint32_t wide_path(const char* path, char16_t* buf, uint32_t units) {
     if (units == 0) return 0;
     buf[0] = 0;
+    size_t bytes = strlen(path);
+    if (bytes == 0) return 0;
+    static char16_t wide[SIM_PATH_BYTES];
+    size_t n = utf16n(path, bytes, wide, SIM_PATH_BYTES);
+    if (n + 1 > units) return 0;  // a cut path would name another file
+    memcpy(buf, wide, (n + 1) * sizeof(char16_t));
+    return (uint32_t)n;
+}
+
+}  // namespace
+
+uint32_t sys_exe_loaded_path(char16_t* buf, uint32_t units) {
     if (!g_sim.exe[0]) {
         ssize_t n = readlink("/proc/self/exe", g_sim.exe, sizeof g_sim.exe - 1);
         g_sim.exe[n > 0 ? n : 0] = 0;
     }
-    size_t bytes = strlen(g_sim.exe);
-    if (bytes == 0) return 0;
-    static char16_t wide[SIM_PATH_BYTES];
-    size_t n = utf16n(g_sim.exe, bytes, wide, SIM_PATH_BYTES);
-    if (n + 1 > units) return 0;  // a cut path would name another file
-    memcpy(buf, wide, (n + 1) * sizeof(char16_t));
-    return (uint32_t)n;
+    return wide_path(g_sim.exe, buf, units);
+}
+
+uint32_t sys_exe_final_path(char16_t* buf, uint32_t units) {
+    if (g_sim.exe_final_fails) {
+        if (units) buf[0] = 0;
+        return 0;
+    }
+    if (!g_sim.exe_final[0]) return sys_exe_loaded_path(buf, units);
+    return wide_path(g_sim.exe_final, buf, units);
+}
+
+int sys_restrict_dll_search(void) { return !g_sim.dll_search_unsafe; }
+
+sys_volume sys_volume_type(const char16_t* path) {
+    static char p[SIM_PATH_BYTES];
+    utf8(path, p, sizeof p);
+    // The innermost mount point that holds the path, as GetVolumePathNameW finds it.
+    sys_volume kind = SYS_VOLUME_FIXED;
+    size_t best = 0;
+    for (int i = 0; i < g_sim.nvolumes; i++) {
+        const SimVolume& v = g_sim.volumes[i];
+        size_t n = strlen(v.path);
+        int holds = strncmp(p, v.path, n) == 0 &&
+                    (p[n] == 0 || p[n] == '/' || p[n] == '\\' || v.path[n - 1] == '/' || v.path[n - 1] == '\\');
+        if (holds && n > best) {
+            best = n;
+            kind = v.kind;
+        }
+    }
+    return kind;
 }
 
 // ---- console ----------------------------------------------------------------------
@@ -428,12 +479,16 @@ int sys_file_replace(const char16_t* from, const char16_t* to) {
     return rename(host(from, a, sizeof a), host(to, b, sizeof b)) == 0;
 }
 
-int sys_file_delete(const char16_t* path) {
+int sys_file_delete(const char16_t* path) { return sys_file_delete_wait(path, 0); }
+
+int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
+    (void)wait_ms;  // a file held open stays held: the wait would pass in vain
     static char p[SIM_PATH_BYTES];
     struct stat st;
     if (lstat(host(path, p, sizeof p), &st) != 0) return errno == ENOENT;
     // As on Windows: only a plain file with one link, never a link's target.
     if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return 0;
+    if (g_sim.delete_fails[0] && strcmp(base_name(p), g_sim.delete_fails) == 0) return 0;
     return unlink(p) == 0 || errno == ENOENT;
 }
 
@@ -467,17 +522,6 @@ struct sys_lock {
 namespace {
 sys_lock g_locks[2] = {{-1}, {-1}};
 }
-
-namespace {
-
-const char* base_name(const char* p) {
-    const char* b = p;
-    for (; *p; p++)
-        if (*p == '/' || *p == '\\') b = p + 1;
-    return b;
-}
-
-}  // namespace
 
 sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
     sys_lock* l = g_locks[0].fd < 0 ? &g_locks[0] : g_locks[1].fd < 0 ? &g_locks[1] : nullptr;

@@ -108,8 +108,9 @@ const char* parse_dev(char** field, int nf) {
 }
 
 int who_named(const char* name, principal* who) {
-    static const char* const NAMES[] = {"system", "admins", "installer", "other"};
-    for (int i = 0; i < 4; i++)
+    // In the order of enum principal.
+    static const char* const NAMES[] = {"system", "admins", "installer", "other", "creator-owner"};
+    for (int i = 0; i < (int)countof(NAMES); i++)
         if (strcmp(name, NAMES[i]) == 0) {
             *who = (principal)i;
             return 1;
@@ -133,11 +134,30 @@ const char* parse_perm(char** field, int nf) {
         if (!who_named(field[i], &a.who)) return "unknown principal";
         char* end = nullptr;
         a.mask = (uint32_t)strtoul(mask, &end, 16);
-        if (end == mask || (*end && strcmp(end, ":io") != 0)) return "expected a hex mask and :io";
-        a.inherit_only = *end != 0;
+        if (end == mask) return "expected a hex mask";
+        for (char* f = end; *f; f += 3) {
+            if (strncmp(f, ":io", 3) == 0) a.inherit_only = 1;
+            else if (strncmp(f, ":oi", 3) == 0) a.files_inherit = 1;
+            else return "expected :io or :oi after the mask";
+        }
     }
     g_sim.nperms++;
     return nullptr;
+}
+
+const char* parse_volume(char** field, int nf) {
+    static const char* const KINDS[] = {"unknown", "fixed", "removable", "remote", "cdrom", "ramdisk"};
+    if (nf != 3 || !field[1][0]) return "expected a path and a kind";
+    if (g_sim.nvolumes == SIM_MAX_VOLUMES) return "too many volume lines";
+    SimVolume& v = g_sim.volumes[g_sim.nvolumes];
+    for (int k = 0; k < (int)countof(KINDS); k++)
+        if (strcmp(field[2], KINDS[k]) == 0) {
+            v.kind = (sys_volume)k;  // in the order of enum sys_volume
+            scopy(v.path, sizeof v.path, field[1]);
+            g_sim.nvolumes++;
+            return nullptr;
+        }
+    return "unknown volume kind";
 }
 
 const char* path_value(char** field, int nf, char* to) {
@@ -169,6 +189,18 @@ const char* apply_line(char* line) {
         g_sim.enum_code = (uint32_t)n;
     } else if (strcmp(d, "exe") == 0) {
         return path_value(field, nf, g_sim.exe);
+    } else if (strcmp(d, "exe-final") == 0) {
+        if (nf == 2 && strcmp(field[1], "fail") == 0) g_sim.exe_final_fails = 1;
+        else return path_value(field, nf, g_sim.exe_final);
+    } else if (strcmp(d, "volume") == 0) {
+        return parse_volume(field, nf);
+    } else if (strcmp(d, "safe-dll-search") == 0) {
+        int safe;
+        if (nf != 2 || !yes_no(field[1], &safe)) return "expected yes or no";
+        g_sim.dll_search_unsafe = !safe;
+    } else if (strcmp(d, "delete-fails") == 0) {
+        if (nf != 2 || !field[1][0]) return "expected a file name";
+        scopy(g_sim.delete_fails, sizeof g_sim.delete_fails, field[1]);
     } else if (strcmp(d, "sysdir") == 0) {
         return path_value(field, nf, g_sim.sysdir);
     } else if (strcmp(d, "record") == 0) {

@@ -7,7 +7,16 @@
 //   elevated  yes|no                 the process has administrator rights (default yes)
 //   relaunch  yes|no                 the elevated relaunch starts (default no)
 //   enum-fail <code>                 every device-set open fails with <code>
-//   exe       <path>                 the executable's full path (default /proc/self/exe)
+//   exe       <path>                 the executable's path as loaded (default /proc/self/exe)
+//   exe-final <path>|fail            its final path as the system spells it, every
+//                                    link resolved (default: the path as loaded);
+//                                    fail: it cannot be had
+//   volume    <path> fixed|removable|remote|cdrom|ramdisk|unknown
+//                                    the kind of the volume mounted at <path>; a
+//                                    path is on the volume of the longest such
+//                                    folder that holds it (default fixed)
+//   safe-dll-search yes|no           the system can restrict DLL loads to the
+//                                    system directory (default yes)
 //   sysdir    <path>                 the system directory (default C:\Windows\system32);
 //                                    the only programs that exist are in it
 //   clock     <epoch seconds>        fixed current time (default: the real clock)
@@ -17,8 +26,10 @@
 //                                    (name without directory and ".exe") starts
 //                                    with <prefix> ends so; codes is one exit
 //                                    code or a comma list taken by successive
-//                                    runs, the last one repeating; first rule
-//                                    wins; a program without a rule exits 1
+//                                    runs, the last one repeating; hang: it is
+//                                    stopped at the time limit (at once here);
+//                                    first rule wins; a program without a rule
+//                                    exits 1
 //   dev       <1|0> <friendly> <description> <class> <instance id> [flags]
 //                                    one device record, in enumeration order;
 //                                    an empty field is a missing property, a
@@ -28,10 +39,11 @@
 //                                    needs a restart and leaves it pending),
 //                                    stays (removal reports success, the device
 //                                    stays), leaving (its removal is pending)
-//   perm      <path> <owner>|unreadable [<who>:<hex mask>[:io]]...
+//   perm      <path> <owner>|unreadable [<who>:<hex mask>[:io][:oi]]...
 //                                    the owner and allow entries of a file or
 //                                    folder (who: system, admins, installer,
-//                                    other; io: inherit-only); "unreadable":
+//                                    other, creator-owner; io: inherit-only,
+//                                    oi: files inherit it); "unreadable":
 //                                    they cannot be read. Undeclared paths
 //                                    belong to admins, who alone have access.
 //   stdin-eof <text>                 a whole input line equal to <text> reads
@@ -48,13 +60,15 @@
 //   lock-held <file name>            another process holds this lock file:
 //                                    every wait for it times out at once
 //   events    yes|no                 record the event-log events (default no)
+//   delete-fails <file name>         another program holds every file of this
+//                                    name open: deleting one that exists fails
 // Record lines, one per event: "enum\tall|present" for every device-set open
 // (failed ones too), "open\t<id>" for every lookup of one device,
 // "run\t<command line>" for every program start (also one that cannot
 // start), "xml\tevents|timer|..." for a task definition a program is handed
 // with /XML (with or without the device-event trigger; anything else says
 // what is wrong), "remove\t<instance id>" for every removal that took place,
-// "relaunch\trunas\t--elevated" for every relaunch attempt, "lock-timeout\t<file
+// "relaunch\trunas\t<exe>\t--elevated" for every relaunch attempt, "lock-timeout\t<file
 // name>" for every wait for a lock that timed out, "event\t<id>\t<type>[\t<string>]..."
 // for every event written (with "events yes").
 #pragma once
@@ -71,6 +85,7 @@ constexpr size_t SIM_PATH_BYTES = 4096;
 constexpr int SIM_MAX_PERMS = 32;
 constexpr int SIM_PERM_ACES = 5;
 constexpr int SIM_MAX_REG = 512;
+constexpr int SIM_MAX_VOLUMES = 8;
 constexpr size_t SIM_REG_KEY = 512, SIM_REG_NAME = 256, SIM_REG_DATA = 4200;
 
 enum { SIM_FRIENDLY = 0, SIM_DESC = 1, SIM_CLASS = 2, SIM_INST = 3, SIM_FIELDS = 4 };
@@ -110,6 +125,11 @@ struct SimRegValue {
     char data[SIM_REG_DATA];  // a DWORD in decimal
 };
 
+struct SimVolume {
+    char path[1024];
+    sys_volume kind;
+};
+
 struct SimMachine {
     SimDev devs[SIM_MAX_DEVS];
     int ndevs;
@@ -120,6 +140,12 @@ struct SimMachine {
     int enum_fail;
     uint32_t enum_code;
     char exe[SIM_PATH_BYTES];
+    char exe_final[SIM_PATH_BYTES];  // empty: the path as loaded
+    int exe_final_fails;
+    SimVolume volumes[SIM_MAX_VOLUMES];
+    int nvolumes;
+    int dll_search_unsafe;
+    char delete_fails[256];
     char sysdir[SIM_PATH_BYTES];
     int have_clock;
     int64_t clock;

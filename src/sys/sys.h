@@ -58,23 +58,45 @@ void sys_dev_close(sys_devset* s);
 uint32_t sys_system_dir(char16_t* buf, uint32_t units);
 // Starts `program` (a full path; nothing is searched) with the complete
 // command line `cmdline` in the working directory `cwd`, without a window or
-// inherited handles, and waits at most timeout_ms. Returns its exit code,
-// SYS_STILL_RUNNING when it is still running after the wait (it is left
-// running), and -1 when it cannot be started or its exit code cannot be read.
-constexpr int SYS_STILL_RUNNING = 259;
-int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms);
+// inherited handles, and waits at most timeout_ms. A program still running
+// then is stopped, with whatever it started. EXITED puts its exit code in
+// *code (any number: a program may itself exit with 259).
+enum sys_run_result { SYS_RUN_EXITED, SYS_RUN_TIMEOUT, SYS_RUN_FAILED };
+sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code);
 
 // ---- process identity -------------------------------------------------------
 // 1 when the process runs with administrator rights; 0 otherwise or on any
 // failure.
 int sys_is_elevated(void);
-// Starts the running executable again with administrator rights, with the
+// Starts the executable `exe` again with administrator rights, with the
 // single argument "--elevated" and the current directory. 1 when the copy
 // was started.
-int sys_relaunch_elevated(void);
-// Full path of the running executable. Returns its length; 0 (buf empty) on
-// failure or when it does not fit.
-uint32_t sys_exe_path(char16_t* buf, uint32_t units);
+int sys_relaunch_elevated(const char16_t* exe);
+// The running executable's path as it was loaded, which may pass through a
+// link or a junction. Returns its length; 0 (buf empty) on failure or when
+// it does not fit.
+uint32_t sys_exe_loaded_path(char16_t* buf, uint32_t units);
+// Its final path, every link resolved, as the system spells it (on Windows
+// "\\?\C:\...", or "\\?\UNC\..." for a share). Returns its length; 0 (buf
+// empty) when it cannot be had, as for a volume without a drive letter, or
+// does not fit.
+uint32_t sys_exe_final_path(char16_t* buf, uint32_t units);
+// Later DLL loads search the system directory only. 0 when the system
+// cannot promise that for the DLLs' own dependencies.
+int sys_restrict_dll_search(void);
+
+enum sys_volume {
+    SYS_VOLUME_UNKNOWN,  // it cannot be told
+    SYS_VOLUME_FIXED,
+    SYS_VOLUME_REMOVABLE,
+    SYS_VOLUME_REMOTE,
+    SYS_VOLUME_CDROM,
+    SYS_VOLUME_RAMDISK,
+};
+// The kind of the volume that holds `path` (a volume mounted in a folder
+// counts as itself, not as the volume of the folder).
+sys_volume sys_volume_type(const char16_t* path);
 
 // ---- console ---------------------------------------------------------------
 // Prepares the console: UTF-8 both ways (failures are ignored: there may be
@@ -116,15 +138,20 @@ int sys_file_replace(const char16_t* from, const char16_t* to);
 // one link is left alone (0). 1 when the file is gone afterwards (also when
 // it never existed).
 int sys_file_delete(const char16_t* path);
+// The same, retrying for at most wait_ms while another program holds the
+// file open or denies access for a moment.
+int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms);
 // 1 when a file or directory stands at path.
 int sys_file_exists(const char16_t* path);
 
-// One allow entry: whom, which access rights, and whether it only passes
-// to objects created inside (then it grants nothing on this one).
+// One allow entry: whom, which access rights, whether it only passes to
+// objects created inside (then it grants nothing on this one), and whether
+// files created inside inherit it.
 struct sys_ace {
     principal who;
     uint32_t mask;
     int inherit_only;
+    int files_inherit = 0;
 };
 constexpr int SYS_MAX_ACES = 64;
 // The owner and the allow entries of a file's or folder's permission list

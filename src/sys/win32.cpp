@@ -3,11 +3,11 @@
 // token and the shell for elevation, the console for text, and plain file
 // handles with byte-range locks for the data files.
 //
-// Only KERNEL32 and the C runtime are linked. SETUPAPI, ADVAPI32 and SHELL32
-// are loaded on first use, from the system directory only, so that a DLL
-// planted beside the executable is never loaded and a run that needs none
-// of them loads none. Everything lives in static storage; nothing here
-// allocates.
+// Only KERNEL32 and the C runtime are linked. SETUPAPI, CFGMGR32, ADVAPI32
+// and SHELL32 are loaded on first use, from the system directory only, so
+// that a DLL planted beside the executable is never loaded and a run that
+// needs none of them loads none. Everything lives in static storage;
+// nothing here allocates.
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -38,21 +38,10 @@ inline const wchar_t* W(const char16_t* p) { return reinterpret_cast<const wchar
 
 // ---- DLLs loaded on demand ------------------------------------------------------
 
-HMODULE load_system_dll(const wchar_t* name) {
-    // Where SetDefaultDllDirectories exists, LoadLibraryExW understands the
-    // search flags; unpatched Windows 7 gets the full path instead.
-    static int flags_known = -1;
-    if (flags_known < 0)
-        flags_known = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") ? 1 : 0;
-    if (flags_known) return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    wchar_t path[MAX_PATH];
-    UINT n = GetSystemDirectoryW(path, MAX_PATH);
-    size_t k = wlen(reinterpret_cast<const char16_t*>(name));
-    if (n == 0 || n + 1 + k + 1 > MAX_PATH) return nullptr;
-    path[n] = L'\\';
-    memcpy(path + n + 1, name, (k + 1) * sizeof(wchar_t));
-    return LoadLibraryW(path);
-}
+// Only with the search restricted (sys_restrict_dll_search) do the DLL's
+// own dependencies come from the system directory too; the program refuses
+// to run where it cannot be restricted.
+HMODULE load_system_dll(const wchar_t* name) { return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 template <class F>
 void bind(HMODULE m, const char* name, F* fn, int* ok) {
@@ -72,8 +61,6 @@ struct SetupApi {
     decltype(&::SetupDiSetClassInstallParamsW) SetClassParams;
     decltype(&::SetupDiCallClassInstaller) CallInstaller;
     decltype(&::SetupDiDestroyDeviceInfoList) Destroy;
-    decltype(&::CM_Get_Device_IDW) GetId;
-    decltype(&::CM_Get_DevNode_Status) GetStatus;
 };
 
 const SetupApi* setup_api(void) {
@@ -92,6 +79,25 @@ const SetupApi* setup_api(void) {
         bind(m, "SetupDiSetClassInstallParamsW", &api.SetClassParams, &ok);
         bind(m, "SetupDiCallClassInstaller", &api.CallInstaller, &ok);
         bind(m, "SetupDiDestroyDeviceInfoList", &api.Destroy, &ok);
+        state = ok;
+    }
+    return state ? &api : nullptr;
+}
+
+// The configuration manager is documented in CfgMgr32.dll (learn.microsoft.com:
+// "CM_Get_Device_IDW function (cfgmgr32.h)"); SetupAPI's copies are only kept
+// for compatibility. Loaded apart, so that neither DLL can disable the other.
+struct CfgMgr {
+    decltype(&::CM_Get_Device_IDW) GetId;
+    decltype(&::CM_Get_DevNode_Status) GetStatus;
+};
+
+const CfgMgr* cfg_mgr(void) {
+    static CfgMgr api;
+    static int state = -1;
+    if (state < 0) {
+        HMODULE m = load_system_dll(L"cfgmgr32.dll");
+        int ok = 1;
         bind(m, "CM_Get_Device_IDW", &api.GetId, &ok);
         bind(m, "CM_Get_DevNode_Status", &api.GetStatus, &ok);
         state = ok;
@@ -158,6 +164,7 @@ const RegApi* reg_api(void) {
 // ---- paths --------------------------------------------------------------------------
 
 constexpr size_t LONG_UNITS = 1100;
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Paths of MAX_PATH units or more only open with the \\?\ prefix.
 const wchar_t* long_path(const char16_t* path, wchar_t* buf) {
@@ -177,17 +184,30 @@ const wchar_t* long_path(const char16_t* path, wchar_t* buf) {
     return buf;
 }
 
-// Files we create carry our own permission list (see secdesc.h).
-SECURITY_ATTRIBUTES* file_sa(void) {
-    alignas(8) static unsigned char sd[128];
-    static SECURITY_ATTRIBUTES sa;
-    if (!sa.nLength) {
-        file_security(sd, sizeof sd);
-        sa.nLength = sizeof sa;
-        sa.lpSecurityDescriptor = sd;
-        sa.bInheritHandle = FALSE;
+// Files we create carry our own permission list and owner (security.h).
+// Only a token that holds the administrators as a group it may use as owner
+// can name them (learn.microsoft.com: "TOKEN_OWNER structure"); an
+// unelevated one gets ERROR_INVALID_OWNER, and its files the default owner.
+SECURITY_ATTRIBUTES* file_sa(int owner) {
+    alignas(8) static unsigned char sd[2][128];
+    static SECURITY_ATTRIBUTES sa[2];
+    if (!sa[owner].nLength) {
+        file_security(sd[owner], sizeof sd[owner], owner);
+        sa[owner].nLength = sizeof sa[owner];
+        sa[owner].lpSecurityDescriptor = sd[owner];
+        sa[owner].bInheritHandle = FALSE;
     }
-    return &sa;
+    return &sa[owner];
+}
+
+HANDLE create_file(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) {
+    static int owner_refused;
+    if (!owner_refused) {
+        HANDLE h = CreateFileW(path, access, share, file_sa(1), disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_OWNER) return h;
+        owner_refused = 1;
+    }
+    return CreateFileW(path, access, share, file_sa(0), disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -280,7 +300,8 @@ int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
     static char16_t tmp[1024];
     ULONG cap = units < 1024 ? units : 1024;
     tmp[0] = 0;
-    if (setup_api()->GetId(s->d.DevInst, W(tmp), cap, 0) != CR_SUCCESS) return 0;
+    const CfgMgr* cm = cfg_mgr();
+    if (!cm || cm->GetId(s->d.DevInst, W(tmp), cap, 0) != CR_SUCCESS) return 0;
     ULONG len = 0;
     while (len < cap && tmp[len]) len++;
     if (len >= cap) return 0;  // cut off without a terminator
@@ -292,7 +313,8 @@ sys_presence sys_dev_presence(sys_devset* s) {
     if (!s || !s->have) return SYS_ABSENT;
     ULONG status = 0, problem = 0;
     // A record of a device that is not attached has no devnode to ask.
-    if (setup_api()->GetStatus(&status, &problem, s->d.DevInst, 0) != CR_SUCCESS) return SYS_ABSENT;
+    const CfgMgr* cm = cfg_mgr();
+    if (!cm || cm->GetStatus(&status, &problem, s->d.DevInst, 0) != CR_SUCCESS) return SYS_ABSENT;
     if ((status & DN_WILL_BE_REMOVED) || ((status & DN_HAS_PROBLEM) && problem == CM_PROB_WILL_BE_REMOVED))
         return SYS_LEAVING;
     return SYS_PRESENT;
@@ -345,7 +367,28 @@ uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
     return n;
 }
 
-int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms) {
+namespace {
+
+// A job whose processes all end when its last handle closes, so that a
+// program stopped at the time limit takes whatever it started along
+// (learn.microsoft.com: "JOBOBJECT_BASIC_LIMIT_INFORMATION structure").
+HANDLE kill_on_close_job(void) {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, (DWORD)sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+}  // namespace
+
+sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code) {
     // CreateProcessW may write into the command line, so it gets a copy.
     static wchar_t line[32768];
     size_t n = 0;
@@ -357,14 +400,35 @@ int sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cw
     si.cb = (DWORD)sizeof si;
     PROCESS_INFORMATION pi;
     memset(&pi, 0, sizeof pi);
-    if (!CreateProcessW(W(program), line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, W(cwd), &si, &pi))
-        return -1;
-    WaitForSingleObject(pi.hProcess, timeout_ms);
-    DWORD code = (DWORD)-1;
-    if (!GetExitCodeProcess(pi.hProcess, &code)) code = (DWORD)-1;
+    // Suspended until it is in the job: nothing it starts may escape it.
+    if (!CreateProcessW(W(program), line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, W(cwd),
+                        &si, &pi))
+        return SYS_RUN_FAILED;
+    // Windows 7 cannot nest jobs, and the Task Scheduler runs the task in one
+    // (learn.microsoft.com: "AssignProcessToJobObject function"): then the
+    // program alone is stopped.
+    HANDLE job = kill_on_close_job();
+    if (job && !AssignProcessToJobObject(job, pi.hProcess)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    sys_run_result r = SYS_RUN_FAILED;
+    if (ResumeThread(pi.hThread) != (DWORD)-1) {
+        DWORD w = WaitForSingleObject(pi.hProcess, timeout_ms);
+        DWORD exit_code = 0;
+        if (w == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &exit_code)) {
+            // 259 here is the program's own exit code: it has ended.
+            *code = (int)exit_code;
+            r = SYS_RUN_EXITED;
+        } else if (w == WAIT_TIMEOUT) {
+            r = SYS_RUN_TIMEOUT;
+        }
+    }
+    if (r != SYS_RUN_EXITED) TerminateProcess(pi.hProcess, 1);  // a no-op for one that has ended
+    if (job) CloseHandle(job);  // ends whatever else is still in it
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    return (int)code;
+    return r;
 }
 
 // ---- process identity -------------------------------------------------------
@@ -381,21 +445,19 @@ int sys_is_elevated(void) {
     return (ok && e.TokenIsElevated) ? 1 : 0;
 }
 
-int sys_relaunch_elevated(void) {
-    static char16_t path[1024];
+int sys_relaunch_elevated(const char16_t* exe) {
     static wchar_t cwd[1024];
-    if (!sys_exe_path(path, countof(path))) return 0;
     DWORD c = GetCurrentDirectoryW(countof(cwd), cwd);
     if (c == 0 || c >= countof(cwd)) cwd[0] = 0;
     decltype(&::ShellExecuteW) shell_execute = nullptr;
     int ok = 1;
     bind(load_system_dll(L"shell32.dll"), "ShellExecuteW", &shell_execute, &ok);
     if (!ok) return 0;
-    HINSTANCE r = shell_execute(nullptr, L"runas", W(path), L"--elevated", cwd[0] ? cwd : nullptr, SW_SHOWNORMAL);
+    HINSTANCE r = shell_execute(nullptr, L"runas", W(exe), L"--elevated", cwd[0] ? cwd : nullptr, SW_SHOWNORMAL);
     return (INT_PTR)r > 32 ? 1 : 0;
 }
 
-uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
+uint32_t sys_exe_loaded_path(char16_t* buf, uint32_t units) {
     if (!buf || units == 0) return 0;
     DWORD n = GetModuleFileNameW(nullptr, W(buf), units);
     if (n == 0 || n >= units) {
@@ -405,6 +467,57 @@ uint32_t sys_exe_path(char16_t* buf, uint32_t units) {
     }
     buf[n] = 0;
     return n;
+}
+
+uint32_t sys_exe_final_path(char16_t* buf, uint32_t units) {
+    if (!buf || units == 0) return 0;
+    buf[0] = 0;
+    // The executable does not move while it runs: resolved once.
+    static wchar_t final_path[LONG_UNITS];
+    static DWORD len;
+    static int state = -1;
+    if (state < 0) {
+        state = 0;
+        static char16_t loaded[LONG_UNITS];
+        static wchar_t lp[LONG_UNITS];
+        // Opened without access to its contents, only to ask for its name.
+        HANDLE h = sys_exe_loaded_path(loaded, LONG_UNITS)
+                       ? CreateFileW(long_path(loaded, lp), 0, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr)
+                       : INVALID_HANDLE_VALUE;
+        if (h != INVALID_HANDLE_VALUE) {
+            // Fails with ERROR_PATH_NOT_FOUND on a volume without a drive letter
+            // (learn.microsoft.com: "GetFinalPathNameByHandleW function").
+            len = GetFinalPathNameByHandleW(h, final_path, LONG_UNITS, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            state = len > 0 && len < LONG_UNITS;
+            CloseHandle(h);
+        }
+    }
+    if (!state || len + 1 > units) return 0;
+    memcpy(buf, final_path, (len + 1) * sizeof(wchar_t));
+    return len;
+}
+
+int sys_restrict_dll_search(void) {
+    // Missing on Windows 7 without KB2533623 (learn.microsoft.com:
+    // "SetDefaultDllDirectories function"); looked up at run time.
+    using Fn = BOOL(WINAPI*)(DWORD);
+    FARPROC p = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    return p && reinterpret_cast<Fn>(reinterpret_cast<void*>(p))(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+sys_volume sys_volume_type(const char16_t* path) {
+    static wchar_t lp[LONG_UNITS], root[LONG_UNITS];
+    // The mount point, not the drive letter: a volume mounted in a folder is
+    // its own volume (learn.microsoft.com: "GetVolumePathNameW function").
+    if (!GetVolumePathNameW(long_path(path, lp), root, LONG_UNITS)) return SYS_VOLUME_UNKNOWN;
+    switch (GetDriveTypeW(root)) {
+    case DRIVE_FIXED: return SYS_VOLUME_FIXED;
+    case DRIVE_REMOVABLE: return SYS_VOLUME_REMOVABLE;
+    case DRIVE_REMOTE: return SYS_VOLUME_REMOTE;
+    case DRIVE_CDROM: return SYS_VOLUME_CDROM;
+    case DRIVE_RAMDISK: return SYS_VOLUME_RAMDISK;
+    default: return SYS_VOLUME_UNKNOWN;
+    }
 }
 
 // ---- console ---------------------------------------------------------------
@@ -585,12 +698,6 @@ int sys_read_line(char* buf, uint32_t size) {
 
 // ---- files ------------------------------------------------------------------
 
-namespace {
-
-constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-}  // namespace
-
 struct sys_file {
     HANDLE h;
 };
@@ -635,8 +742,7 @@ void sys_file_close(sys_file* f) {
 int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
     static wchar_t lp[LONG_UNITS];
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end.
-    HANDLE h = CreateFileW(long_path(path, lp), FILE_APPEND_DATA | SYNCHRONIZE, SHARE_ALL, file_sa(), OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = create_file(long_path(path, lp), FILE_APPEND_DATA | SYNCHRONIZE, SHARE_ALL, OPEN_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return 0;
     DWORD done = 0;
     BOOL ok = WriteFile(h, data, n, &done, nullptr);
@@ -647,7 +753,7 @@ int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
 int sys_file_create(const char16_t* path, const char* data, uint32_t n) {
     static wchar_t lp[LONG_UNITS];
     const wchar_t* p = long_path(path, lp);
-    HANDLE h = CreateFileW(p, GENERIC_WRITE, 0, file_sa(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = create_file(p, GENERIC_WRITE, 0, CREATE_NEW);
     if (h == INVALID_HANDLE_VALUE) return 0;
     int ok = 1;
     for (uint32_t at = 0; ok && at < n;) {
@@ -675,16 +781,20 @@ int sys_file_replace(const char16_t* from, const char16_t* to) {
     return 0;
 }
 
-int sys_file_delete(const char16_t* path) {
-    static wchar_t lp[LONG_UNITS];
+namespace {
+
+// One attempt at deleting the name; *e is the system's error when a call
+// failed, 0 when the name is one that is never deleted.
+int delete_once(const wchar_t* p, DWORD* e) {
+    *e = 0;
     // The name itself, never what a planted link points to: a symbolic link
     // is opened as the link (FILE_FLAG_OPEN_REPARSE_POINT), and without
     // FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
-    HANDLE h = CreateFileW(long_path(path, lp), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, SHARE_ALL, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE h = CreateFileW(p, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        DWORD e = GetLastError();
-        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+        *e = GetLastError();
+        return *e == ERROR_FILE_NOT_FOUND || *e == ERROR_PATH_NOT_FOUND;
     }
     // A second hard link shares the attributes of some other file, which
     // clearing read-only would change too.
@@ -700,14 +810,33 @@ int sys_file_delete(const char16_t* path) {
         b.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
         if (!b.FileAttributes) b.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         ok = SetFileInformationByHandle(h, FileBasicInfo, &b, sizeof b);
+        if (!ok) *e = GetLastError();
     }
     if (ok) {
         FILE_DISPOSITION_INFO d;
         d.DeleteFile = TRUE;
         ok = SetFileInformationByHandle(h, FileDispositionInfo, &d, sizeof d);
+        if (!ok) *e = GetLastError();
     }
     CloseHandle(h);
     return ok;
+}
+
+}  // namespace
+
+int sys_file_delete(const char16_t* path) { return sys_file_delete_wait(path, 0); }
+
+int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
+    static wchar_t lp[LONG_UNITS];
+    const wchar_t* p = long_path(path, lp);
+    for (uint32_t waited = 0;; waited += 50) {
+        DWORD e;
+        if (delete_once(p, &e)) return 1;
+        // A scanner that has it open shares its deletion or not: either
+        // error passes when it lets go.
+        if ((e != ERROR_SHARING_VIOLATION && e != ERROR_ACCESS_DENIED) || waited >= wait_ms) return 0;
+        Sleep(50);
+    }
 }
 
 int sys_file_exists(const char16_t* path) {
@@ -742,15 +871,16 @@ int sys_file_access(const char16_t* path, principal* owner, sys_ace* aces, int* 
                 break;
             }
             int io = (h->AceFlags & INHERIT_ONLY_ACE) != 0;
+            int oi = (h->AceFlags & OBJECT_INHERIT_ACE) != 0;  // files created inside get it
             if (h->AceType == ACCESS_ALLOWED_ACE_TYPE || h->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
                 const ACCESS_ALLOWED_ACE* a = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(p);
                 size_t sid_room = h->AceSize - offsetof(ACCESS_ALLOWED_ACE, SidStart);
                 if (*n == SYS_MAX_ACES) ok = 0;
-                else aces[(*n)++] = sys_ace{sid_principal(reinterpret_cast<const unsigned char*>(&a->SidStart), sid_room), a->Mask, io};
+                else aces[(*n)++] = sys_ace{sid_principal(reinterpret_cast<const unsigned char*>(&a->SidStart), sid_room), a->Mask, io, oi};
             } else if (h->AceType == ACCESS_ALLOWED_OBJECT_ACE_TYPE || h->AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
                 // An allow entry of a kind we do not read: assume the worst.
                 if (*n == SYS_MAX_ACES) ok = 0;
-                else aces[(*n)++] = sys_ace{PRINCIPAL_OTHER, GENERIC_ALL, io};
+                else aces[(*n)++] = sys_ace{PRINCIPAL_OTHER, GENERIC_ALL, io, oi};
             }
             p += h->AceSize;
         }
@@ -774,8 +904,7 @@ sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
     if (!l) return nullptr;
     static wchar_t lp[LONG_UNITS];
     // LockFileEx wants a handle with read or write access.
-    HANDLE h = CreateFileW(long_path(path, lp), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, file_sa(), OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = create_file(long_path(path, lp), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, OPEN_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return nullptr;  // no lock file can be had: waiting will not help
     for (uint32_t waited = 0;; waited += 10) {
         OVERLAPPED ov;

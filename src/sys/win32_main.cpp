@@ -23,19 +23,9 @@ constexpr size_t MAX_ARGS = LINE_UNITS / 2 + 2;
 char g_store[LINE_UNITS * 3 + MAX_ARGS];
 char* g_argv[MAX_ARGS + 1];
 
-// Later DLL loads search the system directory only, never the program's
-// folder or the current directory. Looked up at run time: unpatched
-// Windows 7 lacks it (and then every load names its full path).
-void restrict_dll_search(void) {
-    using Fn = BOOL(WINAPI*)(DWORD);
-    FARPROC p = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
-    if (p) reinterpret_cast<Fn>(reinterpret_cast<void*>(p))(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    restrict_dll_search();
     if (argc < 0) argc = 0;
     if ((size_t)argc > MAX_ARGS) argc = (int)MAX_ARGS;
     size_t used = 0;

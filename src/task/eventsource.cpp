@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "files/datafile.h"
+#include "files/exepath.h"
 #include "sys/sys.h"
 
 namespace {
@@ -17,7 +18,8 @@ constexpr uint32_t TYPES = 0x1 | 0x2 | 0x4;
 
 int event_source_register(void) {
     char16_t exe[PATH_UNITS];
-    if (!sys_exe_path(exe, countof(exe))) return 0;
+    // The final path: the one the task runs, which stays when a link goes.
+    if (!exe_path(exe, countof(exe))) return 0;
     // Expandable like the system's own sources; nothing in it expands, since
     // no task is installed from a path holding '%'.
     return sys_reg_set_text(KEY, u"EventMessageFile", exe, SYS_REG_EXPAND_SZ) &&

@@ -4,6 +4,8 @@
 #include "base/text.h"
 #include "device/syscmd.h"
 #include "files/datafile.h"
+#include "files/exepath.h"
+#include "log/log.h"
 #include "sys/sys.h"
 
 const char16_t TASK_NAME[] = u"Quillfen-Enforce";
@@ -55,8 +57,12 @@ struct Xml {
     }
 };
 
+// A scanner or an indexer may hold the definition open for a moment.
+constexpr uint32_t DELETE_WAIT_MS = 2000;
+
 // Writes the definition as UTF-16 LE with its byte-order mark, fresh: a
-// leftover is deleted first, and a file that cannot be deleted fails it.
+// leftover of an earlier install is deleted first, and one that cannot be
+// deleted fails it.
 int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
     static char bytes[2 * XML_UNITS + 2];
     bytes[0] = (char)0xFF;
@@ -65,27 +71,36 @@ int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
         bytes[2 + 2 * i] = (char)(xml[i] & 0xFF);
         bytes[3 + 2 * i] = (char)(xml[i] >> 8);
     }
-    (void)sys_file_delete(path);  // one that cannot be deleted fails the create
+    (void)sys_file_delete_wait(path, DELETE_WAIT_MS);  // one that stays fails the create
     return sys_file_create(path, bytes, (uint32_t)(2 + 2 * n));
 }
 
-// One attempt: write, hand to schtasks, delete whatever happened.
-int create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
+enum attempt { CREATED, REFUSED, FAILED };
+
+// One attempt: write, hand to schtasks, delete whatever happened. A task
+// that schtasks created stays created, whatever becomes of the file;
+// REFUSED: schtasks ran and said no.
+attempt create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
     static char16_t xml[XML_UNITS];
     size_t n = task_xml(xml, countof(xml), exe, start, events);
-    if (n == 0 || !write_definition(file, xml, n)) return 0;
+    if (n == 0 || !write_definition(file, xml, n)) return FAILED;
     static char16_t args[3 * PATH_UNITS];
     args[0] = 0;
     wcat8(args, countof(args), "/Create /TN ");
     add_arg(args, countof(args), TASK_NAME);
     wcat8(args, countof(args), " /XML ");
-    int ok = add_arg(args, countof(args), file);
+    int rc = -1;
+    int ran = add_arg(args, countof(args), file);
     wcat8(args, countof(args), " /F");
-    ok = ok && run_silent("schtasks.exe", args) == 0;
+    ran = ran && run_silent("schtasks.exe", args, &rc);
     // The definition names the program SYSTEM will run: it must not stay
-    // for anyone to read or edit for a later install.
-    if (!sys_file_delete(file)) return 0;
-    return ok;
+    // for anyone to read, or to edit for a later install.
+    if (!sys_file_delete_wait(file, DELETE_WAIT_MS)) {
+        char shown[3 * PATH_UNITS];
+        utf8(file, shown, sizeof shown);
+        logline(EV_TASK_XML_LEFT, "任务定义文件未能删除 | %s", shown);
+    }
+    return !ran ? FAILED : rc == 0 ? CREATED : REFUSED;
 }
 
 }  // namespace
@@ -149,12 +164,15 @@ size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int star
 task_result task_install(void) {
     char16_t exe[PATH_UNITS], file[PATH_UNITS];
     // No path, no task that could run us.
-    if (!sys_exe_path(exe, countof(exe)) || !data_path(file, countof(file), "Quillfen-Enforce.xml")) return TASK_FAILED;
+    if (!exe_path(exe, countof(exe)) || !data_path(file, countof(file), "Quillfen-Enforce.xml")) return TASK_FAILED;
     int start[6];
     sys_local_time(sys_now(), start);
-    if (create_from(exe, file, start, 1)) return TASK_INSTALLED;
-    // A system without the device event log refuses the whole definition.
-    return create_from(exe, file, start, 0) ? TASK_TIMER_ONLY : TASK_FAILED;
+    attempt a = create_from(exe, file, start, 1);
+    if (a == CREATED) return TASK_INSTALLED;
+    // A system without the device event log refuses the whole definition;
+    // a schtasks that cannot start or never finishes would not do better.
+    if (a == FAILED) return TASK_FAILED;
+    return create_from(exe, file, start, 0) == CREATED ? TASK_TIMER_ONLY : TASK_FAILED;
 }
 
 int task_remove(void) {
@@ -162,13 +180,15 @@ int task_remove(void) {
     wcat8(args, countof(args), "/Delete /TN ");
     add_arg(args, countof(args), TASK_NAME);
     wcat8(args, countof(args), " /F");
-    return run_silent("schtasks.exe", args) == 0 ? 1 : 0;
+    int rc;
+    return run_silent("schtasks.exe", args, &rc) && rc == 0;
 }
 
 task_state task_query(void) {
     char16_t args[128] = {0};
     wcat8(args, countof(args), "/Query /TN ");
     add_arg(args, countof(args), TASK_NAME);
-    int rc = run_silent("schtasks.exe", args);
+    int rc;
+    if (!run_silent("schtasks.exe", args, &rc)) return TASK_QUERY_FAILED;
     return rc == 0 ? TASK_PRESENT : rc == 1 ? TASK_ABSENT : TASK_QUERY_FAILED;
 }

@@ -16,7 +16,8 @@ enum task_result {
 
 // Creates or replaces the task: writes its definition beside the executable,
 // hands it to schtasks, deletes it. When schtasks refuses the definition,
-// tries once more without the device-event trigger.
+// tries once more without the device-event trigger; a definition that
+// cannot be deleted is logged and does not undo a created task.
 task_result task_install(void);
 // Deletes the task; 1 when schtasks exited with 0.
 int task_remove(void);

@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "files/datafile.h"
+#include "files/exepath.h"
 
 namespace {
 
@@ -22,6 +23,11 @@ constexpr uint32_t CHANGES_FILE = WRITE_DATA | APPEND_DATA | DELETE_IT | WRITE_D
 constexpr uint32_t CHANGES_FOLDER = CHANGES_FILE | DELETE_CHILD;
 
 int trusted(principal w) { return w == PRINCIPAL_SYSTEM || w == PRINCIPAL_ADMINS || w == PRINCIPAL_INSTALLER; }
+
+// What an entry lets others do to a file created in the folder later.
+int gives_files(const sys_ace& a) {
+    return a.files_inherit && a.who != PRINCIPAL_CREATOR_OWNER && !trusted(a.who) && (a.mask & CHANGES_FILE);
+}
 
 int is_sep(char16_t c) { return c == u'\\' || c == u'/'; }
 
@@ -50,6 +56,18 @@ size_t root_len(const char16_t* p) {
     return is_sep(p[i]) ? i + 1 : 0;
 }
 
+// Cuts path to its folder: without its trailing separator, but the root
+// with it. 0 when there is none above.
+int up(char16_t* path, size_t root) {
+    size_t n = wlen(path);
+    if (n <= root) return 0;
+    size_t cut = n;
+    while (cut > 0 && !is_sep(path[cut - 1])) cut--;
+    if (cut == 0) return 0;  // a bare file name
+    path[cut - 1 < root ? root : cut - 1] = 0;
+    return 1;
+}
+
 int check(const char16_t* path, trust_role role) {
     principal owner = PRINCIPAL_OTHER;
     static sys_ace aces[SYS_MAX_ACES];
@@ -64,31 +82,35 @@ int trust_safe(principal owner, const sys_ace* aces, int n, trust_role role) {
     // An owner can always change the permissions.
     if (!trusted(owner)) return 0;
     uint32_t changes = role == TRUST_FILE ? CHANGES_FILE : role == TRUST_OWN_FOLDER ? CHANGES_FOLDER : CHANGES_ABOVE;
-    for (int i = 0; i < n; i++)
+    for (int i = 0; i < n; i++) {
         if (!aces[i].inherit_only && !trusted(aces[i].who) && (aces[i].mask & changes)) return 0;
+        if (role == TRUST_OWN_FOLDER && gives_files(aces[i])) return 0;
+    }
     return 1;
 }
 
 trust_verdict trust_check(char16_t* where, size_t units) {
     where[0] = 0;
     char16_t path[PATH_UNITS];
-    if (!sys_exe_path(path, countof(path))) return TRUST_OK;  // the install itself then fails
+    exe_found how;
+    if (!exe_path(path, countof(path), &how)) return TRUST_OK;  // the install itself then fails
+    if (how != EXE_FINAL) {
+        wcat(where, units, path);
+        return TRUST_NOT_LOCAL;
+    }
     if (wcontains(path, u"%")) return TRUST_PERCENT;
     size_t root = root_len(path);
-    trust_role role = TRUST_FILE;
-    for (;;) {
+    // Removable and network volumes can be swapped or changed from elsewhere.
+    wcat(where, units, path);
+    up(where, root);
+    if (sys_volume_type(where) != SYS_VOLUME_FIXED) return TRUST_NOT_LOCAL;
+    where[0] = 0;
+    for (trust_role role = TRUST_FILE;; role = role == TRUST_FILE ? TRUST_OWN_FOLDER : TRUST_ABOVE) {
         if (!check(path, role)) {
             wcat(where, units, path);
             return TRUST_UNSAFE;
         }
-        size_t n = wlen(path);
-        if (n <= root) break;  // the root was the last one
-        size_t cut = n;
-        while (cut > 0 && !is_sep(path[cut - 1])) cut--;
-        if (cut == 0) break;  // a bare file name: no folder to check
-        // The folder without its trailing separator, but the root with it.
-        path[cut - 1 < root ? root : cut - 1] = 0;
-        role = role == TRUST_FILE ? TRUST_OWN_FOLDER : TRUST_ABOVE;
+        if (!up(path, root)) break;  // the root was the last one
     }
     if (data_path(path, countof(path), "blacklist.tsv") && sys_file_exists(path) && !check(path, TRUST_FILE)) {
         wcat(where, units, path);

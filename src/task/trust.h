@@ -14,15 +14,21 @@ enum trust_role {
 };
 
 // 1 when only the system, the administrators and the installer service can
-// change the object, going by its owner and its allow entries.
+// change the object, going by its owner and its allow entries. For the
+// executable's own folder that includes the entries that files created in
+// it inherit, as a copied quillfen.exe or a new blacklist.tsv would; CREATOR
+// OWNER there stands for the administrator who creates them.
 int trust_safe(principal owner, const sys_ace* aces, int n, trust_role role);
 
 enum trust_verdict {
     TRUST_OK,
-    TRUST_UNSAFE,   // `where` names the first object others can change
-    TRUST_PERCENT,  // the path holds '%', which the task would expand
+    TRUST_UNSAFE,     // `where` names the first object others can change
+    TRUST_PERCENT,    // the path holds '%', which the task would expand
+    TRUST_NOT_LOCAL,  // `where` names the folder, or the path as loaded when
+                      // there is no final local path: not on a fixed disk here
 };
 
-// Checks the executable, its folder, every folder above it up to the root,
-// then blacklist.tsv if it exists, in this order.
+// Checks that the executable's final path is known and on a fixed disk of
+// this machine, then the executable, its folder, every folder above it up
+// to the root, then blacklist.tsv if it exists, in this order.
 trust_verdict trust_check(char16_t* where, size_t units);

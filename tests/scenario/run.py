@@ -24,7 +24,8 @@ write "{}" for an intended empty line there.
   machine           machine-file lines; '|' separates fields (a TAB);
                     written after the defaults exe/record/clock, so "clock|N"
                     or "exe|PATH" here override them (with its own exe a case
-                    gets no data directory made for it)
+                    gets no data directory made for it); with "exe-final|PATH"
+                    {EXE} and {DIR} follow that path, as the data files do
   stdin             standard input, "\\n" after each line (absent: empty input)
   blacklist-in      blacklist.tsv placed before the run; '|' is a TAB;
                     CR LF line ends, or LF / CR with the option "lf" / "cr"
@@ -53,6 +54,8 @@ write "{}" for an intended empty line there.
                     registry-in or registry, the machine keeps its registry
                     in a file; section missing: not compared)
   stderr            expected standard error (default: empty)
+  left              files expected beside the executable after the run besides
+                    the data files, one name per line
 
 Tokens, in every section: {TAB} {CR} {LF} {SP} {} (nothing) {xHH} (one byte)
 {NOEOL} (at a line's end: no line end after it) {NOW} {NOW+N} {NOW-N} (the
@@ -111,7 +114,7 @@ DEF_KEYS = ["smart-camara", "smart-camera", "smartcamara", "smartcamera",
             "smart cam", "smartcam", "智慧摄像机", "智能摄像"]
 PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist", "registry-in", "registry"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
-         "record", "blacklist", "log", "stderr", "registry-in", "registry"}
+         "record", "blacklist", "log", "stderr", "registry-in", "registry", "left"}
 NOEOL = "\x00NOEOL\x00"
 UNREADABLE = "  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"
 OVERFULL = "  [错误] 拉黑名单超过 64 条：只有前 64 条生效，这次不会修改它。\n"
@@ -490,6 +493,11 @@ def run_case(binary, path, keep, update=False):
             if line.startswith("exe|"):
                 ctx.exe = expand(line[4:], ctx)
                 own_exe = True
+        for line in machine:
+            # The data files follow the final path: so do {EXE} and {DIR}.
+            if line.startswith("exe-final|") and line != "exe-final|fail":
+                ctx.exe = expand(line[len("exe-final|"):], ctx)
+                own_exe = False
         if not own_exe:  # a case that names its own exe makes its own dirs
             os.makedirs(ctx.datadir, exist_ok=True)
         record = os.path.join(tmp, "record")
@@ -572,8 +580,12 @@ def run_case(binary, path, keep, update=False):
             compare(name, section(name, eol), open(fpath, "rb").read())
         # Saves go through a temp file; nothing but the data files and their
         # lock files may be left beside the exe.
+        left = set(sec.get("left", ("left", [], []))[2])
+        missing = sorted(n for n in left if not os.path.exists(os.path.join(ctx.datadir, n)))
+        if missing:
+            problems.append("  expected beside the executable: %s" % ", ".join(missing))
         if os.path.isdir(ctx.datadir):
-            stray = sorted(set(os.listdir(ctx.datadir)) - DATA_FILES - made)
+            stray = sorted(set(os.listdir(ctx.datadir)) - DATA_FILES - made - left)
             if stray:
                 problems.append("  stray files beside the executable: %s" % ", ".join(stray))
         # Nor anywhere else: a data file must never move to another folder.

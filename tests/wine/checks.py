@@ -34,7 +34,7 @@ import check_task_xml
 import screens as S
 from console import Console, have_tmux
 from harness import check, expect, has, lacks, main, same, skip
-from machine import BLACKLIST_HEADER, QF_EXE, TIMESTAMP, prepare
+from machine import BLACKLIST_HEADER, HOLDER_EXE, QF_EXE, TIMESTAMP, prepare
 
 # For scans: a built-in ROOT device, a keyboard no keyword matches, a camera
 # known by its description alone (its friendly name is empty), two Chinese
@@ -225,8 +225,10 @@ def task_commands(m, code):
     same("schtasks received the command lines intact",
          [create_line(QF_EXE)] * (2 if code else 1) + [DELETE_LINE], m.calls("schtasks"))
     expect("the task commands print nothing", made.out == gone.out == "", made.out + gone.out)
-    same("the log names the unsafe folder and the removal",
-         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已卸载后台任务"] if code == 0 else [], m.log())
+    # Every change to the task is logged, from the command line too.
+    same("the log names the unsafe folder, the install and the removal",
+         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce", "已卸载后台任务"]
+         if code == 0 else [], m.log())
 
 
 @check
@@ -309,6 +311,86 @@ def enforce_idle_loads_no_other_dll(m):
          ["kernel32.dll", "kernelbase.dll", "msvcrt.dll", "quillfen.exe"], sorted(loaded))
 
 
+@check
+def scan_loads_cfgmgr32(m):
+    """The configuration manager comes from cfgmgr32.dll in the system folder,
+    not through SetupAPI's copies."""
+    m.plant([SCAN_DEVICES[3]])
+    r = m.run("-s", env={"WINEDEBUG": "+loaddll"})
+    loaded = [x.lower().replace("\\\\", "\\") for x in re.findall(r'Loaded L"([^"]*)"', r.err)]  # as escaped there
+    expect("a scan loads cfgmgr32.dll from the system folder", "c:\\windows\\system32\\cfgmgr32.dll" in loaded,
+           "\n".join(loaded))
+
+
+def link(m, target, link_path):
+    """A Unix symbolic link at LINK_PATH to TARGET (C: paths), gone at cleanup."""
+    os.symlink(m.unix(target), m.unix(link_path))
+    m.on_cleanup(lambda: os.remove(m.unix(link_path)))
+
+
+@check
+def install_task_through_symlink_uses_final_path(m):
+    """GetModuleFileNameW gives the link's path; the task must run the file
+    SYSTEM would reach, from its real folder."""
+    link(m, r"C:\qf", r"C:\qflink")
+    r = m.run("--install-task", "--allow-unsafe-dir", exe=r"C:\qflink\quillfen.exe", cwd=r"C:\qf")
+    expect("--install-task through the link exits 0", r.rc == 0, r.err)
+    same("schtasks is handed the definition in the real folder", [create_line(QF_EXE)], m.calls("schtasks"))
+    definition_ok(m, "the task runs the real path, in the real folder", QF_EXE, 1, "events")
+    same("the log names the real path",
+         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
+
+
+@check
+def data_files_beside_symlink_target(m):
+    """Started through a link to the executable in another folder, the program
+    keeps its log and blacklist beside the real file, where the task's runs
+    look for them."""
+    m.folder(r"C:\elsewhere")
+    link(m, QF_EXE, r"C:\elsewhere\quillfen.exe")
+    m.plant([ALPHA])
+    r = m.run("-k", "Smart Camera Alpha", stdin="1\ny\ny\n1\nn\n\n", exe=r"C:\elsewhere\quillfen.exe",
+              cwd=r"C:\elsewhere")
+    expect("the dialogue through the link exits 0", r.rc == 0, r.err)
+    bl = (m.read(r"C:\qf\blacklist.tsv") or b"").decode("utf-8", "replace")
+    expect("the blacklist is beside the real file", "\t" + ALPHA[0] + "\t" in bl, bl)
+    expect("the log is beside the real file", "拉黑 | Smart Camera Alpha | 3600秒" in m.log(), "\n".join(m.log()))
+    same("nothing beside the link", ["quillfen.exe"], sorted(os.listdir(m.unix(r"C:\elsewhere"))))
+
+
+def held_definition(m, hold_ms):
+    """A scanner holds the definition file, without sharing its deletion,
+    until HOLD_MS after schtasks has created the task."""
+    holder = m.start(r"C:\qf\Quillfen-Enforce.xml", str(hold_ms), exe=HOLDER_EXE, timeout=90)
+    r = m.run("--install-task", "--allow-unsafe-dir")
+    holder.wait()
+    expect("the scanner held the file", m.read(r"C:\standin\holder.log") == b"opened\nreleased\n",
+           m.read(r"C:\standin\holder.log"))
+    expect("--install-task exits 0: the task was created", r.rc == 0, r.err)
+    same("schtasks created it once", [create_line(QF_EXE)], m.calls("schtasks"))
+    return r
+
+
+@check
+def install_task_definition_held_briefly(m):
+    held_definition(m, 300)
+    expect("the definition is deleted once the scanner lets go", m.read(r"C:\qf\Quillfen-Enforce.xml") is None)
+    same("the log has the install and nothing about the file",
+         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
+
+
+@check
+def install_task_definition_held_too_long(m):
+    held_definition(m, 3000)
+    same("the file left behind is logged by its full path, the task as installed",
+         ["任务定义文件未能删除 | C:\\qf\\Quillfen-Enforce.xml", "后台任务装在不安全目录 | C:\\qf\\quillfen.exe",
+          "已安装后台任务 Quillfen-Enforce"], m.log())
+    expect("the file is still there", m.read(r"C:\qf\Quillfen-Enforce.xml") is not None)
+    again = m.run("--install-task", "--allow-unsafe-dir")
+    expect("the next install exits 0", again.rc == 0, again.err)
+    definition_ok(m, "the next install writes a fresh definition and deletes it", QF_EXE, 2, "events")
+
+
 # ---- removal through pnputil ---------------------------------------------------
 
 @check
@@ -343,6 +425,26 @@ def remove_pnputil_failure(m):
     r = m.run(stdin="3\ny\n\n")
     has("pnputil exit 1 is a failure", r.out, "  ✘ 删除失败：智能摄像头" + S.FAILED_HINT)
     has("the summary counts it", r.out, "  本轮结果：成功 0，失败 1，跳过 0")
+
+
+@check
+def enforce_pnputil_stopped_at_time_limit(m):
+    """A pnputil that does not finish within 30 s is stopped: the removal
+    failed, and the log says which program hung."""
+    m.plant([ALPHA])
+    m.blacklist([(int(time.time()) + 3600, 0, "smart camera alpha", ALPHA[0], "Camera")])
+    m.standin_file("pnputil.sleep", "45000")
+    t0 = time.time()
+    r = m.run("--enforce", timeout=90)
+    took = time.time() - t0
+    beats = os.path.getsize(m.standin_path("pnputil.beat"))
+    time.sleep(1.5)
+    expect("pnputil was stopped: it runs no more", os.path.getsize(m.standin_path("pnputil.beat")) == beats,
+           "%d beats, then more" % beats)
+    expect("after the 30 s limit, not before and not after pnputil's own end", 29 <= took < 44, "%.1f s" % took)
+    same("hit, timeout, failure", ["后台命中拉黑 | smart camera alpha | " + ALPHA[0].lower(), "系统程序超时 | pnputil.exe",
+                                   "后台删除失败 | smart camera alpha"], m.log())
+    expect("--enforce exits 1: the device could not be removed", r.rc == 1, "exit %s" % r.rc)
 
 
 @check

@@ -58,9 +58,11 @@ QF_EXE = r"C:\qf\quillfen.exe"
 ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
 CAMERA_GUID = "{ca3e7ab9-b4c3-4ae6-8251-579ef933890f}"
 BLACKLIST_HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)"
-STANDINS = ("schtasks", "pnputil", "planted", "exitcode")
+STANDINS = ("schtasks", "pnputil", "planted", "exitcode", "holder")
 # Where the exit-code runner lives: outside C:\standin, which each check empties.
 EXITCODE_EXE = r"C:\qftools\exitcode.exe"
+# A stand-in scanner that holds a file open (standins/holder.c).
+HOLDER_EXE = r"C:\qftools\holder.exe"
 TIMESTAMP = re.compile(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ", re.M)
 
 Run = collections.namedtuple("Run", "rc out raw err")
@@ -157,7 +159,8 @@ class Prefix:
         os.makedirs(os.path.join(self.drive_c, "qf"), exist_ok=True)
         shutil.copy(self.exe, os.path.join(self.drive_c, "qf", "quillfen.exe"))
         os.makedirs(os.path.join(self.drive_c, "qftools"), exist_ok=True)
-        shutil.copy(os.path.join(self.build, "standins", "exitcode.exe"), os.path.join(self.drive_c, "qftools"))
+        for p in ("exitcode", "holder"):
+            shutil.copy(os.path.join(self.build, "standins", p + ".exe"), os.path.join(self.drive_c, "qftools"))
 
     def close(self):
         if self.wineserver:

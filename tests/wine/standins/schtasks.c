@@ -2,7 +2,8 @@
  * definition handed over with /XML (C:\standin\task.<n>.xml for the n-th one)
  * and exits with the chosen code. When C:\standin\schtasks.noevents exists it
  * refuses, with 1, a definition that holds a device-event trigger, as a
- * system without that event log does. */
+ * system without that event log does. Its last act is to create
+ * C:\standin\schtasks.done, which holder.exe waits for. */
 #include "standin.h"
 
 #include <shellapi.h>
@@ -27,6 +28,9 @@ int main(void) {
             if (memcmp(raw + k, event, sizeof event - 2) == 0) refuse = 1;
     }
     if (argv) LocalFree(argv);
-    if (refuse && GetFileAttributesW(L"C:\\standin\\schtasks.noevents") != INVALID_FILE_ATTRIBUTES) return 1;
-    return standin_exit_code("schtasks");
+    int code = standin_exit_code("schtasks");
+    if (refuse && GetFileAttributesW(L"C:\\standin\\schtasks.noevents") != INVALID_FILE_ATTRIBUTES) code = 1;
+    FILE* done = fopen("C:\\standin\\schtasks.done", "wb");
+    if (done) fclose(done);
+    return code;
 }

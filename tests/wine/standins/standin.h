@@ -23,15 +23,20 @@ static inline void standin_record(const char* name) {
     fclose(f);
 }
 
-/* The exit code the test chose in C:\standin\<name>.exit; 0 when there is none. */
-static inline int standin_exit_code(const char* name) {
-    char path[MAX_PATH];
+/* The number a test put in a file; 0 when there is none. */
+static inline int standin_number(const char* path) {
     char buf[32];
-    snprintf(path, sizeof path, "C:\\standin\\%s.exit", name);
     FILE* f = fopen(path, "rb");
     if (!f) return 0;
     size_t n = fread(buf, 1, sizeof buf - 1, f);
     fclose(f);
     buf[n] = 0;
     return atoi(buf);
+}
+
+/* The exit code the test chose in C:\standin\<name>.exit; 0 when there is none. */
+static inline int standin_exit_code(const char* name) {
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "C:\\standin\\%s.exit", name);
+    return standin_number(path);
 }
