@@ -161,6 +161,37 @@ const RegApi* reg_api(void) {
     return state ? &api : nullptr;
 }
 
+// Reading a key needs four calls, which kernel32 exports too ("On legacy
+// versions of Windows, this API is also exposed by kernel32.dll", the
+// RegOpenKeyExW page): taken from there when all four are, the idle pass
+// reads its records without loading ADVAPI32 and what it brings along.
+struct RegReadApi {
+    decltype(&::RegOpenKeyExW) Open;
+    decltype(&::RegQueryValueExW) Query;
+    decltype(&::RegEnumValueW) EnumValue;
+    decltype(&::RegCloseKey) Close;
+};
+
+const RegReadApi* reg_read_api(void) {
+    static RegReadApi api;
+    static int state = -1;
+    if (state < 0) {
+        int ok = 1;
+        HMODULE k = GetModuleHandleW(L"kernel32.dll");
+        bind(k, "RegOpenKeyExW", &api.Open, &ok);
+        bind(k, "RegQueryValueExW", &api.Query, &ok);
+        bind(k, "RegEnumValueW", &api.EnumValue, &ok);
+        bind(k, "RegCloseKey", &api.Close, &ok);
+        if (!ok) {
+            const RegApi* full = reg_api();
+            ok = full != nullptr;
+            if (ok) api = RegReadApi{full->Open, full->Query, full->EnumValue, full->Close};
+        }
+        state = ok;
+    }
+    return state ? &api : nullptr;
+}
+
 // ---- paths --------------------------------------------------------------------------
 
 constexpr size_t LONG_UNITS = 1100;
@@ -979,7 +1010,7 @@ namespace {
 constexpr REGSAM VIEW = KEY_WOW64_64KEY;
 
 sys_reg open_key(const char16_t* key, REGSAM access, HKEY* h) {
-    const RegApi* api = reg_api();
+    const RegReadApi* api = reg_read_api();
     if (!api) return SYS_REG_FAILED;
     LSTATUS e = api->Open(HKEY_LOCAL_MACHINE, W(key), 0, access | VIEW, h);
     if (e == ERROR_SUCCESS) return SYS_REG_OK;
@@ -1007,8 +1038,8 @@ sys_reg sys_reg_dword(const char16_t* key, const char16_t* name, uint32_t* v) {
     sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
     if (r != SYS_REG_OK) return r;
     DWORD type = 0, value = 0, size = sizeof value;
-    LSTATUS e = reg_api()->Query(h, W(name), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    reg_api()->Close(h);
+    LSTATUS e = reg_read_api()->Query(h, W(name), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    reg_read_api()->Close(h);
     if (e == ERROR_FILE_NOT_FOUND) return SYS_REG_MISSING;
     if (e != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return SYS_REG_FAILED;
     *v = value;
@@ -1022,8 +1053,8 @@ sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, u
     sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
     if (r != SYS_REG_OK) return r;
     DWORD type = 0, size = sizeof g_regbuf - sizeof(wchar_t);
-    LSTATUS e = reg_api()->Query(h, W(name), nullptr, &type, reinterpret_cast<BYTE*>(g_regbuf), &size);
-    reg_api()->Close(h);
+    LSTATUS e = reg_read_api()->Query(h, W(name), nullptr, &type, reinterpret_cast<BYTE*>(g_regbuf), &size);
+    reg_read_api()->Close(h);
     if (e == ERROR_FILE_NOT_FOUND) return SYS_REG_MISSING;
     if (e != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return SYS_REG_FAILED;
     return text_of(g_regbuf, size, buf, units) ? SYS_REG_OK : SYS_REG_FAILED;
@@ -1036,14 +1067,14 @@ sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, ui
     if (r != SYS_REG_OK) return r;
     static wchar_t vname[16384];
     DWORD nlen = countof(vname), t = 0, size = sizeof g_regbuf - sizeof(wchar_t);
-    LSTATUS e = reg_api()->EnumValue(h, index, vname, &nlen, nullptr, &t, reinterpret_cast<BYTE*>(g_regbuf), &size);
+    LSTATUS e = reg_read_api()->EnumValue(h, index, vname, &nlen, nullptr, &t, reinterpret_cast<BYTE*>(g_regbuf), &size);
     if (e == ERROR_MORE_DATA) {
         // A value too long for us: its name still counts, its data does not.
         nlen = countof(vname);
         size = 0;
-        e = reg_api()->EnumValue(h, index, vname, &nlen, nullptr, &t, nullptr, nullptr);
+        e = reg_read_api()->EnumValue(h, index, vname, &nlen, nullptr, &t, nullptr, nullptr);
     }
-    reg_api()->Close(h);
+    reg_read_api()->Close(h);
     if (e == ERROR_NO_MORE_ITEMS) return SYS_REG_MISSING;
     if (e != ERROR_SUCCESS || nlen + 1 > name_units) return SYS_REG_FAILED;
     for (DWORD i = 0; i < nlen; i++) name[i] = (char16_t)vname[i];
@@ -1080,12 +1111,13 @@ int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* 
 }
 
 int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
+    const RegApi* api = reg_api();
     HKEY h;
     sys_reg r = open_key(key, KEY_SET_VALUE, &h);
     if (r == SYS_REG_MISSING) return 1;
     if (r != SYS_REG_OK) return 0;
-    LSTATUS e = reg_api()->DeleteValue(h, W(name));
-    reg_api()->Close(h);
+    LSTATUS e = api ? api->DeleteValue(h, W(name)) : ERROR_PROC_NOT_FOUND;
+    reg_read_api()->Close(h);
     return e == ERROR_SUCCESS || e == ERROR_FILE_NOT_FOUND;
 }
 

@@ -6,6 +6,13 @@
 #                                        program that does nothing (goal: 1.05x)
 #   tests/bench/wine.sh removal [RUNS]   one interactive removal against a bare
 #                                        scan, 2,000 device records (goal: 2.3x)
+#   tests/bench/wine.sh pass [RUNS]      on 2,000 device records, against the
+#                                        floor (a program that enumerates them
+#                                        and reads name, class and id):
+#                                        --enforce with 64 by-id entries in
+#                                        force, none present (goal: 0.10x), and
+#                                        the same with one of them by name
+#                                        (goal: 1.02x)
 #
 # Uses the prefix and the build of tests/wine/run.sh (build-win); run that
 # first. Not part of the test command: timings are no test.
@@ -28,13 +35,14 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"; "$WINESERVER" -k 2>/dev/null || true' EXIT
 "$WINESERVER" -p 600  # one server for all runs, as on a running system
 
-# time_ms INPUT EXE ARGS...: wall time of one pinned run, in milliseconds.
+# time_ms INPUT EXE ARGS...: wall time of one pinned run, in milliseconds
+# (three decimals: an idle run takes a few dozen).
 time_ms() {
     local in=$1 t
     shift
     t=$(date +%s%N)
     (cd "$B" && taskset -c 1 "$WINE" "$@" <"$in" >/dev/null 2>&1) || true
-    echo $((($(date +%s%N) - t) / 1000000))
+    awk -v ns=$(($(date +%s%N) - t)) 'BEGIN { printf "%.3f\n", ns / 1e6 }'
 }
 
 median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
@@ -60,8 +68,42 @@ pair() {
     local ma mb
     ma=$(median <"$WORK/a")
     mb=$(median <"$WORK/b")
-    printf '%-36s median %6s ms\n%-36s median %6s ms\nratio %s\n' "$name_a" "$ma" "$name_b" "$mb" \
-        "$(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.2f", a / b }')"
+    printf '%-44s median %9s ms\n%-44s median %9s ms\nratio %s\n' "$name_a" "$ma" "$name_b" "$mb" \
+        "$(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.3f", a / b }')"
+}
+
+# plant_records N: N device records, none of them blacklisted (one regedit).
+plant_records() {
+    {
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+        for i in $(seq 1 "$1"); do
+            printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_BE%02X&PID_%04X\\%d]\r\n' $((i % 200)) "$i" "$i"
+            printf '"FriendlyName"="Bench Device %d"\r\n"DeviceDesc"="x"\r\n"Class"="Camera"\r\n' "$i"
+            printf '"ClassGUID"="{ca3e7ab9-b4c3-4ae6-8251-579ef933890f}"\r\n\r\n'
+        done
+    } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-devices.reg"
+    "$WINE" regedit /s 'C:\bench-devices.reg' </dev/null >/dev/null 2>&1
+}
+
+unplant_records() {
+    { printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+      for i in $(seq 1 "$1"); do
+          printf '[-HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_BE%02X&PID_%04X]\r\n' $((i % 200)) "$i"
+      done; } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-clean.reg"
+    "$WINE" regedit /s 'C:\bench-clean.reg' </dev/null >/dev/null 2>&1
+}
+
+# blacklist BYNAME_FIRST: 64 entries in force whose ids no device has; the
+# first matches by name too when BYNAME_FIRST is 1 (a name no device has).
+blacklist() {
+    local until=$(($(date +%s) + 86400))
+    {
+        printf '# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n'
+        for i in $(seq 0 63); do
+            printf '%d\t%d\tno such camera %d\tUSB\\VID_FFFF&PID_%04d\\9&DEADBEEF&0&%d\tCamera\r\n' \
+                "$until" $((i == 0 ? $1 : 0)) "$i" "$i" "$i"
+        done
+    } >"$B/blacklist.tsv"
 }
 
 case "${1:-}" in
@@ -111,8 +153,22 @@ removal)
       done; } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-clean.reg"
     "$WINE" regedit /s 'C:\bench-clean.reg' </dev/null >/dev/null 2>&1
     ;;
+pass)
+    runs=${2:-21}
+    x86_64-w64-mingw32-gcc -O2 -static -o "$B/floor.exe" "$ROOT/tests/bench/floor.c" -lsetupapi
+    plant_records 2000
+    : >"$WORK/empty"
+    blacklist 0
+    pair "$runs" "--enforce, 64 by-id entries, none present" "$WORK/empty" 'C:\bench\quillfen.exe' --enforce \
+        -- "the floor (enumerate, read name/class/id)" "$WORK/empty" 'C:\bench\floor.exe'
+    blacklist 1
+    pair "$runs" "--enforce, the same with one by name" "$WORK/empty" 'C:\bench\quillfen.exe' --enforce \
+        -- "the floor (enumerate, read name/class/id)" "$WORK/empty" 'C:\bench\floor.exe'
+    rm -f "$B/blacklist.tsv"
+    unplant_records 2000
+    ;;
 *)
-    sed -n '2,12p' "$0"
+    sed -n '2,19p' "$0"
     exit 2
     ;;
 esac

@@ -604,6 +604,58 @@ def json_documents_parse(m):
            chk)
 
 
+RESTRICTIONS = r"HKLM\SOFTWARE\Policies\Microsoft\Windows\DeviceInstall\Restrictions"
+DENY_LIST = RESTRICTIONS + r"\DenyInstanceIDs"
+QUILLFEN_KEY = r"HKLM\SOFTWARE\Quillfen"
+CURRENT_VERSION = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion"
+
+
+def windows_10_pro(m):
+    """Makes the prefix a Windows 10 22H2 Pro, where the install block
+    applies; the old values come back, and the keys Quillfen writes go, at
+    cleanup."""
+    old = m.reg_get(CURRENT_VERSION) or {}
+    for name, value in (("CurrentVersion", "10.0"), ("CurrentBuildNumber", "19045"), ("EditionID", "Professional")):
+        m.wine("reg", "add", CURRENT_VERSION, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+        if name in old:
+            m.on_cleanup(lambda n=name, v=old[name]: m.wine("reg", "add", CURRENT_VERSION, "/v", n, "/t", "REG_SZ",
+                                                            "/d", v, "/f"))
+        else:
+            m.on_cleanup(lambda n=name: m.reg_delete(CURRENT_VERSION, n))
+    m.on_cleanup(lambda: m.reg_delete(RESTRICTIONS))
+    m.on_cleanup(lambda: m.reg_delete(QUILLFEN_KEY))
+
+
+@check
+def install_block_written_and_lifted(m):
+    """On Wine's real registry: with the task running this copy, blacklisting
+    a device writes its id into the policy's list beside an administrator's
+    value, and records it; lifting the entry deletes both, keeps the
+    administrator's value, and asks Windows to rescan."""
+    windows_10_pro(m)
+    m.wine("reg", "add", QUILLFEN_KEY, "/v", "TaskCommand", "/t", "REG_SZ", "/d", QF_EXE, "/f")
+    m.wine("reg", "add", RESTRICTIONS, "/v", "DenyInstanceIDs", "/t", "REG_DWORD", "/d", "1", "/f")
+    m.wine("reg", "add", DENY_LIST, "/v", "1", "/t", "REG_SZ", "/d", r"PCI\VEN_ADMIN", "/f")
+    m.standin_exit(schtasks=0, pnputil=0)
+    m.plant([ALPHA])
+    r = m.run(stdin="1\ny\ny\n1\nn\n\n")
+    has("the dialogue says the block was written", r.out, "  ✔ 已同时禁止系统再次安装它（到期自动解除）")
+    same("the list holds the administrator's value and ours", {"1": r"PCI\VEN_ADMIN", "2": ALPHA[0]},
+         m.reg_get(DENY_LIST))
+    same("the record names the id and this copy's blacklist", {"2": ALPHA[0] + "\t" + r"C:\qf\blacklist.tsv"},
+         m.reg_get(QUILLFEN_KEY + r"\DenyInstanceIDs"))
+    expect("the log says so", "已禁止系统安装 | " + ALPHA[0].lower() in m.log(), "\n".join(m.log()))
+    r = m.run(stdin="b\nd1\nq\nq\n")
+    has("the menu counted the block", r.out, "  系统安装禁止：1 条生效")
+    same("lifting leaves the administrator's value alone", {"1": r"PCI\VEN_ADMIN"}, m.reg_get(DENY_LIST))
+    expect("and the record goes", not m.reg_get(QUILLFEN_KEY + r"\DenyInstanceIDs"),
+           m.reg_get(QUILLFEN_KEY + r"\DenyInstanceIDs"))
+    expect("the switch an administrator set stays", (m.reg_get(RESTRICTIONS) or {}).get("DenyInstanceIDs") == 1,
+           m.reg_get(RESTRICTIONS))
+    expect("Windows is asked to look for the hardware again",
+           SYS32 + 'pnputil.exe" /scan-devices /async' in m.calls("pnputil"), m.calls("pnputil"))
+
+
 @check
 def enforce_by_name_spares_builtin(m):
     """A built-in ROOT device sharing the entry's name stays; the USB one goes."""
