@@ -3,18 +3,20 @@
 
 #include "app/console.h"
 #include "app/exitcode.h"
-#include "app/ui.h"
+#include "app/args.h"
+#include "app/blmenu.h"
+#include "app/check.h"
+#include "app/documents.h"
+#include "app/install.h"
+#include "app/interactive.h"
+#include "app/uninstall.h"
 #include "blacklist/enforce.h"
 #include "device/scan.h"
 #include "sys/sys.h"
 #include "task/task.h"
 #include "version.h"
 
-int g_force;
-
 namespace {
-
-int is(const char* s, const char* option) { return strcmp(s, option) == 0; }
 
 void usage(void) {
     out("用法：quillfen [选项]\n\n");
@@ -47,33 +49,6 @@ void usage(void) {
 }
 
 }  // namespace
-
-void parse_args(int argc, char** argv, Args* a) {
-    for (int i = 1; i < argc; i++) {
-        const char* s = argv[i];
-        if (is(s, "-s") || is(s, "--scan")) a->scan_only = 1;
-        else if (is(s, "--force")) g_force = 1;
-        else if (is(s, "--present-only")) a->scan_all = 0;
-        else if (is(s, "--enforce")) a->enforce = 1;
-        else if (is(s, "--install-task")) a->install_task = 1;
-        else if (is(s, "--remove-task")) a->remove_task = 1;
-        else if (is(s, "--blist")) a->blist = 1;
-        else if (is(s, "--check")) a->check = 1;
-        else if (is(s, "--json")) a->json = 1;
-        else if (is(s, "--allow-unsafe-dir")) g_allow_unsafe = 1;
-        else if (is(s, "-h") || is(s, "--help") || is(s, "/?") || is(s, "-?")) a->info = a->info ? a->info : ARGS_HELP;
-        else if (is(s, "--version")) a->info = a->info ? a->info : ARGS_VERSION;
-        else if (is(s, "-k") || is(s, "--key")) {
-            if (i + 1 >= argc) {
-                err("[提示] %s 后缺少关键词，已忽略\n", s);
-                break;
-            }
-            set_key(argv[++i]);
-        } else if (!is(s, "--elevated")) {  // what the elevated relaunch passes
-            err("[提示] 忽略未知参数：%s\n", s);
-        }
-    }
-}
 
 int app_main(int argc, char** argv) {
     sys_console_init();

@@ -2,7 +2,10 @@
 #include <cstring>
 
 #include "app/console.h"
-#include "app/ui.h"
+#include "app/blmenu.h"
+#include "app/install.h"
+#include "app/show.h"
+#include "app/uninstall.h"
 #include "blacklist/store.h"
 #include "block/block.h"
 #include "base/text.h"

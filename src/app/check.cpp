@@ -5,7 +5,6 @@
 #include "app/console.h"
 #include "app/exitcode.h"
 #include "app/json.h"
-#include "app/ui.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
 #include "log/log.h"

@@ -25,3 +25,7 @@ struct CheckAnswer {
 // entry is in force, the task exists. The task and the devices count only
 // when an entry is in force; what cannot be had then makes it "cannot tell".
 CheckAnswer check_rule(const CheckFacts& f);
+
+// --check: gathers the facts, prints the answer (text or JSON) and returns
+// the exit code. Changes nothing and logs nothing.
+int check_mode(int json);

@@ -58,3 +58,5 @@ int read_line(char* buf, int size) {
     }
     return 1;
 }
+
+int is_yes(const char* line) { return (line[0] & ~0x20) == 'Y'; }

@@ -12,3 +12,5 @@ void err(const char* f, ...) QF_PRINTF(1, 2);
 // read and dropped). 0 at the end of input; once input has ended, every later
 // read returns 0 at once.
 int read_line(char* buf, int size);
+// Whether an answer is yes: its first byte is 'y' or 'Y'.
+int is_yes(const char* line);

@@ -5,11 +5,14 @@
 #include "device/scan.h"
 #include "device/walk.h"
 #include "app/console.h"
-#include "app/ui.h"
+#include "app/args.h"
+#include "app/dialog.h"
+#include "app/install.h"
+#include "app/show.h"
 #include "blacklist/store.h"
 #include "block/block.h"
 #include "base/text.h"
-#include "device/syscmd.h"
+#include "device/remove.h"
 #include "log/log.h"
 #include "sys/sys.h"
 
@@ -115,35 +118,10 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
 
 }  // namespace
 
-int is_yes(const char* line) { return (line[0] & ~0x20) == 'Y'; }
-
-void save_failed(void) { out("  [错误] 拉黑名单写入失败（权限？）\n"); }
-
-void unreadable_line(void) { out("  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"); }
-
-void overfull_line(void) { out("  [错误] 拉黑名单超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", BL_MAX, BL_MAX); }
-
-void refused_line(bl_status st) {
-    if (st == BL_UNREADABLE) unreadable_line();
-    else if (st == BL_OVERFULL) overfull_line();
-    else save_failed();
-}
-
-void shown_text(const char16_t* w, char* out, size_t size) {
-    utf8(w, out, size);
-    blank_controls(out);
-}
-
-const char* shown_text8(const char* s, char* buf, size_t size) {
-    scopy(buf, size, s);
-    blank_controls(buf);
-    return buf;
-}
-
 int64_t duration_hours(const char* line) {
     int64_t v = parse_int(line, INT64_MIN, INT64_MAX);
     if (v >= 1 && v <= 8) return CHOICE_HOURS[v - 1];
-    if (line[0] == 0 || line[0] == '\n' || line[0] == '\r') return 0;
+    if (line[0] == 0 || line[0] == '\n') return 0;
     if (v < 1) return 1;
     if (v > 8760) return 8760;
     return v;

@@ -2,7 +2,7 @@
 // system and the file hold them: JSON escapes what the screen blanks.
 #include "app/exitcode.h"
 #include "app/json.h"
-#include "app/ui.h"
+#include "app/documents.h"
 #include "blacklist/match.h"
 #include "blacklist/store.h"
 #include "block/block.h"

@@ -1,7 +1,8 @@
 // Creating the scheduled task from the three places that offer it, after
 // making sure that what it would run as SYSTEM is out of ordinary users'
 // reach, and deleting it; every change is logged, wherever it was asked for.
-#include "app/ui.h"
+#include "app/args.h"
+#include "app/install.h"
 #include "app/console.h"
 #include "base/text.h"
 #include "blacklist/store.h"
@@ -67,8 +68,6 @@ void installed(const char* unsafe_at) {
 }
 
 }  // namespace
-
-int g_allow_unsafe;
 
 task_result install_task_ui(void) {
     char unsafe_at[3 * PATH_UNITS];

@@ -1,6 +1,8 @@
 // The command menu: number lists, all, keyword change, quit.
 #include "app/console.h"
-#include "app/ui.h"
+#include "app/blmenu.h"
+#include "app/dialog.h"
+#include "app/menu.h"
 #include "device/scan.h"
 
 namespace {
@@ -15,7 +17,7 @@ void keyword_change(void) {
     if (!read_line(line, sizeof line)) return;
     int n = 0;
     while (line[n]) n++;
-    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
+    if (n > 0 && line[n - 1] == '\n') line[--n] = 0;
     if (n == 0) g_key[0] = 0;
     else set_key(line);
 }
@@ -47,13 +49,9 @@ int menu_step(void) {
     out("          b = 拉黑名单管理        r = 重新扫描  q = 退出\n");
     out("  > ");
     char line[256];
-    if (!read_line(line, sizeof line) || line[0] == 0) {
-        closing_lines();
-        return 0;
-    }
+    if (!read_line(line, sizeof line) || line[0] == 0) return 0;
     switch (line[0]) {
     case 'q': case 'Q':
-        closing_lines();
         return 0;
     case 'r': case 'R':
         return 1;

@@ -1,8 +1,10 @@
-// The main screen: banner, elevation check, the device table and its loop.
+// The main screen: banner, elevation check and the device table.
+#include "app/screen.h"
+
 #include "version.h"
 
 #include "app/console.h"
-#include "app/ui.h"
+#include "app/show.h"
 #include "blacklist/match.h"
 #include "blacklist/store.h"
 #include "base/text.h"
@@ -16,6 +18,14 @@
 namespace {
 
 const char RULE[] = "  ============================================================\n";
+
+// The 已拉黑 column: 是 by id, 名 by name only.
+const char* blacklisted(const DeviceEntry& d) {
+    bl_hit h = bl_device_mark(d, sys_now());
+    return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : "—";
+}
+
+}  // namespace
 
 void banner(void) {
     out("\n");
@@ -46,7 +56,6 @@ void banner(void) {
     out("\n");
 }
 
-// 1 when this process is to end because the elevated copy took over.
 int elevation_check(void) {
     if (sys_is_elevated()) return 0;
     out("  [提示] 当前不是管理员，删除设备会失败。\n");
@@ -60,14 +69,6 @@ int elevation_check(void) {
     return 0;
 }
 
-// The 已拉黑 column: 是 by id, 名 by name only.
-const char* blacklisted(const DeviceEntry& d) {
-    bl_hit h = bl_device_mark(d, sys_now());
-    return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : "—";
-}
-
-}  // namespace
-
 void closing_lines(void) {
     out("\n  日志：device_cleanup_log.txt    拉黑名单：blacklist.tsv\n");
     out("  Vorin告辞，嗷呜——！\n\n");
@@ -75,8 +76,8 @@ void closing_lines(void) {
 
 void loop_head(const Args& a) {
     out("  正在扫描设备...\n");
-    uint32_t err;
-    if (!scan(a.scan_all, 0, &err)) out("  [错误] 枚举设备失败 (code %lu)\n", (unsigned long)err);
+    uint32_t code;
+    if (!scan(a.scan_all, 0, &code)) out("  [错误] 枚举设备失败 (code %lu)\n", (unsigned long)code);
     if (g_n == 0) {
         out("  （没找到匹配的设备）\n\n");
     } else {
@@ -97,19 +98,4 @@ void loop_head(const Args& a) {
         out("\n");
     }
     logline(LOG_FILE_ONLY, "扫描完成，命中 %d 个设备", g_n);
-}
-
-int interactive(const Args& a) {
-    int dropped;
-    if (bl_prune(&dropped) == BL_FAILED) save_failed();
-    banner();
-    if (elevation_check()) return 0;
-    for (;;) {
-        loop_head(a);
-        if (a.scan_only) {
-            closing_lines();
-            return 0;
-        }
-        if (!menu_step()) return 0;
-    }
 }

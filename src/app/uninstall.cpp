@@ -1,6 +1,6 @@
 // Taking the unattended pass off the machine, for --remove-task and the
 // blacklist menu.
-#include "app/ui.h"
+#include "app/uninstall.h"
 #include "blacklist/store.h"
 #include "block/block.h"
 #include "log/log.h"

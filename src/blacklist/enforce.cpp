@@ -6,7 +6,7 @@
 #include "blacklist/store.h"
 #include "block/block.h"
 #include "device/scan.h"
-#include "device/syscmd.h"
+#include "device/remove.h"
 #include "device/walk.h"
 #include "log/log.h"
 #include "sys/sys.h"

@@ -365,27 +365,3 @@ int bl_in_force(int64_t now) {
     for (int i = 0; i < g_bn; i++) n += now < g_bl[i].until;
     return n;
 }
-
-void fmt_left_secs(int64_t secs, char* out) {
-    long long s = (long long)secs;
-    if (s <= 0) {
-        fmt(out, LEFT_BYTES, "已过期");
-    } else if (s < 3600) {
-        long long m = s / 60;
-        fmt(out, LEFT_BYTES, "剩余 %lld分钟", m ? m : 1LL);
-    } else if (s < 86400) {
-        fmt(out, LEFT_BYTES, "剩余 %lld小时%lld分", s / 3600, (s % 3600) / 60);
-    } else {
-        fmt(out, LEFT_BYTES, "剩余 %lld天%lld小时", s / 86400, (s % 86400) / 3600);
-    }
-}
-
-void fmt_left(int64_t until, char* out) {
-    int64_t now = sys_now();
-    // Saturate instead of overflowing for an expiry far in the past or future.
-    int64_t secs;
-    if (now > 0 && until < INT64_MIN + now) secs = INT64_MIN;
-    else if (now < 0 && until > INT64_MAX + now) secs = INT64_MAX;
-    else secs = until - now;
-    fmt_left_secs(secs, out);
-}

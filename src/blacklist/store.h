@@ -79,10 +79,3 @@ void bl_read_end(bl_reader* r);
 int bl_parse(const char* data, size_t n, BlacklistEntry* t);
 // The file's bytes for a table; returns their length.
 size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size);
-
-// Room for a remaining-time text.
-constexpr size_t LEFT_BYTES = 64;
-// Remaining time until `until` as text, into out (LEFT_BYTES).
-void fmt_left(int64_t until, char* out);
-// The same for a number of seconds left.
-void fmt_left_secs(int64_t secs, char* out);

@@ -11,7 +11,7 @@
 
 #include "base/text.h"
 #include "device/scan.h"
-#include "device/syscmd.h"
+#include "proc/run.h"
 #include "files/datafile.h"
 #include "files/exepath.h"
 #include "log/log.h"

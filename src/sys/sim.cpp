@@ -388,6 +388,11 @@ int sys_read_line(char* buf, uint32_t size) {
     int start = line_start;
     size_t n = strlen(buf);
     line_start = n > 0 && buf[n - 1] == '\n';
+    // As Windows' text mode does: CR LF ends a line as LF alone.
+    if (n >= 2 && buf[n - 2] == '\r' && buf[n - 1] == '\n') {
+        buf[n - 2] = '\n';
+        buf[n - 1] = 0;
+    }
     if (start && g_sim.eof_line[0]) {
         size_t k = strlen(g_sim.eof_line);
         if (strncmp(buf, g_sim.eof_line, k) == 0 && (buf[k] == 0 || (buf[k] == '\n' && buf[k + 1] == 0))) {

@@ -107,7 +107,9 @@ void sys_console_init(void);
 void sys_out(const char* s, uint32_t n);
 void sys_err(const char* s, uint32_t n);
 // Bounded line read from standard input: at most size-1 bytes, stopping
-// after a line feed; always terminated. 0 at the end of input.
+// after a line feed; always terminated. 0 at the end of input. A line that
+// ends in CR LF comes out ending in LF alone, from a console, a file or a
+// pipe alike; a CR anywhere else stays.
 int sys_read_line(char* buf, uint32_t size);
 
 // ---- files ------------------------------------------------------------------

@@ -2,7 +2,7 @@
 #include "task/task.h"
 
 #include "base/text.h"
-#include "device/syscmd.h"
+#include "proc/run.h"
 #include "files/datafile.h"
 #include "files/exepath.h"
 #include "log/log.h"

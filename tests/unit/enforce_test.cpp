@@ -9,7 +9,7 @@
 #include "blacklist/enforce.h"
 #include "blacklist/store.h"
 #include "device/scan.h"
-#include "device/syscmd.h"
+#include "device/remove.h"
 #include "support.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// The blacklist: remaining-time text, the reader's tolerance of odd files,
-// exact file bytes on save, safe replacement of the old file, pruning and
-// the match rule of the enforcement pass.
+// The blacklist store: the reader's tolerance of odd files, exact file bytes
+// on save, safe replacement of the old file, pruning, and files it must
+// never write over.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "blacklist/match.h"
 #include "blacklist/store.h"
 #include "support.h"
 #include "sys/sys.h"
@@ -22,50 +21,6 @@
 namespace {
 
 using qt::HEADER;
-
-std::string left_secs(int64_t secs) {
-    char out[64];
-    memset(out, 'Z', sizeof out);
-    fmt_left_secs(secs, out);
-    EXPECT_NE(memchr(out, 0, sizeof out), nullptr);
-    return out;
-}
-
-TEST(FmtLeft, EveryBoundary) {
-    EXPECT_EQ(left_secs(-5), "已过期");
-    EXPECT_EQ(left_secs(0), "已过期");
-    EXPECT_EQ(left_secs(1), "剩余 1分钟");
-    EXPECT_EQ(left_secs(59), "剩余 1分钟");
-    EXPECT_EQ(left_secs(60), "剩余 1分钟");
-    EXPECT_EQ(left_secs(119), "剩余 1分钟");
-    EXPECT_EQ(left_secs(120), "剩余 2分钟");
-    EXPECT_EQ(left_secs(3599), "剩余 59分钟");
-    EXPECT_EQ(left_secs(3600), "剩余 1小时0分");
-    EXPECT_EQ(left_secs(3660), "剩余 1小时1分");
-    EXPECT_EQ(left_secs(86399), "剩余 23小时59分");
-    EXPECT_EQ(left_secs(86400), "剩余 1天0小时");
-    EXPECT_EQ(left_secs(90061), "剩余 1天1小时");
-    EXPECT_EQ(left_secs(365LL * 86400), "剩余 365天0小时");
-    EXPECT_EQ(left_secs(INT64_MIN), "已过期");
-    EXPECT_EQ(left_secs(INT64_MAX), "剩余 106751991167300天15小时");
-}
-
-TEST(FmtLeft, MeasuresFromTheClockWithoutOverflow) {
-    qt::Machine m;
-    m.load();
-    char out[64];
-    fmt_left(qt::T0 + 3600, out);
-    EXPECT_STREQ(out, "剩余 1小时0分");
-    fmt_left(qt::T0, out);
-    EXPECT_STREQ(out, "已过期");
-    fmt_left(qt::T0 + 1, out);
-    EXPECT_STREQ(out, "剩余 1分钟");
-    fmt_left(INT64_MIN, out);  // until - now would overflow
-    EXPECT_STREQ(out, "已过期");
-    fmt_left(INT64_MAX, out);
-    EXPECT_EQ(std::string(out).rfind("剩余 ", 0), 0u) << out;
-    EXPECT_NE(std::string(out).find("天"), std::string::npos) << out;
-}
 
 // ---- reading -----------------------------------------------------------------------
 
@@ -218,15 +173,7 @@ TEST(BlParse, StopsAt64Entries) {
 
 // ---- changes through the data directory -----------------------------------------------------
 
-BlacklistEntry entry(int64_t until, int byname, const char* name, const char* inst, const char* cls) {
-    BlacklistEntry e{};
-    snprintf(e.name, sizeof e.name, "%s", name);
-    snprintf(e.inst, sizeof e.inst, "%s", inst);
-    snprintf(e.cls, sizeof e.cls, "%s", cls);
-    e.until = until;
-    e.byname = byname;
-    return e;
-}
+using qt::entry;
 
 std::string row(int64_t until, int byname, const std::string& name, const std::string& inst, const std::string& cls) {
     return std::to_string(until) + "\t" + std::to_string(byname) + "\t" + name + "\t" + inst + "\t" + cls + "\r\n";
@@ -469,45 +416,6 @@ TEST_F(Store, APruneThatCannotSaveShowsTheFileAsItIs) {
     EXPECT_EQ(dropped, 0);
     EXPECT_EQ(g_bn, 2);
     EXPECT_EQ(qt::slurp(file), old);
-}
-
-// ---- the match rule ----------------------------------------------------------------------------
-
-TEST(BlMatch, InstanceRuleIgnoresAsciiCaseOnly) {
-    BlacklistEntry e = entry(1, 0, "smart camera", "USB\\VID_0000&PID_0000\\1", "");
-    EXPECT_EQ(bl_match(e, "usb\\vid_0000&pid_0000\\1", "whatever", 0), BL_BY_ID);
-    EXPECT_FALSE(bl_match(e, "usb\\vid_0000&pid_0000\\10", "smart camera", 0));  // byname 0
-    EXPECT_FALSE(bl_match(e, "usb\\vid_0000&pid_0000\\", "smart camera", 0));
-    BlacklistEntry u = entry(1, 0, "", "USB\\É", "");
-    EXPECT_FALSE(bl_match(u, "usb\\é", "", 0));  // only A-Z fold
-}
-
-TEST(BlMatch, NameRuleNeedsBynameAndANonEmptyName) {
-    BlacklistEntry e = entry(1, 1, "usb camera", "X\\1", "");
-    EXPECT_TRUE(bl_match(e, "usb\\2", "usb camera", 0));
-    EXPECT_TRUE(bl_match(e, "usb\\3", "usb camera (2)", 0));
-    EXPECT_TRUE(bl_match(e, "usb\\3", "my usb camera", 0));
-    EXPECT_FALSE(bl_match(e, "usb\\3", "usb cam", 0));
-    EXPECT_FALSE(bl_match(e, "usb\\3", "usb  camera", 0));
-    e.byname = 0;
-    EXPECT_FALSE(bl_match(e, "usb\\2", "usb camera", 0));
-    e.byname = INT32_MIN;  // any non-zero value counts
-    EXPECT_TRUE(bl_match(e, "usb\\2", "usb camera", 0));
-    BlacklistEntry nameless = entry(1, 1, "", "X\\1", "");
-    EXPECT_FALSE(bl_match(nameless, "usb\\2", "anything", 0));
-    EXPECT_TRUE(bl_match(nameless, "x\\1", "anything", 0));
-    // An empty id names no device, not every device whose id is unreadable.
-    BlacklistEntry idless = entry(1, 0, "", "", "");
-    EXPECT_FALSE(bl_match(idless, "", "smart camera", 0));
-    BlacklistEntry zh = entry(1, 1, "摄像头", "Z", "");
-    EXPECT_EQ(bl_match(zh, "q", "智能摄像头 hd", 0), BL_BY_NAME);
-}
-
-TEST(BlMatch, ABuiltInDeviceIsReachedByItsIdOnly) {
-    BlacklistEntry e = entry(1, 1, "smart cam", "ROOT\\CAM\\0", "");
-    EXPECT_EQ(bl_match(e, "root\\other\\0", "smart cam", 1), BL_NO_HIT);
-    EXPECT_EQ(bl_match(e, "root\\cam\\0", "smart cam", 1), BL_BY_ID);
-    EXPECT_EQ(bl_match(e, "usb\\1", "smart cam", 0), BL_BY_NAME);
 }
 
 }  // namespace

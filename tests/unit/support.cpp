@@ -86,6 +86,13 @@ std::vector<std::string> Machine::recorded() const {
     return out;
 }
 
+std::vector<std::string> Machine::recorded(const std::string& kind) const {
+    std::vector<std::string> out;
+    for (const std::string& r : recorded())
+        if (r.rfind(kind + "\t", 0) == 0) out.push_back(r);
+    return out;
+}
+
 std::string slurp(const std::string& path) {
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) return "";
@@ -120,6 +127,16 @@ std::vector<std::string> list_dir(const std::string& dir) {
     closedir(d);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+BlacklistEntry entry(int64_t until, int byname, const char* name, const char* inst, const char* cls) {
+    BlacklistEntry e{};
+    snprintf(e.name, sizeof e.name, "%s", name);
+    snprintf(e.inst, sizeof e.inst, "%s", inst);
+    snprintf(e.cls, sizeof e.cls, "%s", cls);
+    e.until = until;
+    e.byname = byname;
+    return e;
 }
 
 }  // namespace qt

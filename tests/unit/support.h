@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "blacklist/store.h"
+
 namespace qt {
 
 // The first line of every blacklist file a save writes.
@@ -49,8 +51,13 @@ struct Machine {
     // Writes the machine file and makes the seam use it.
     void load();
     std::vector<std::string> recorded() const;
+    // The recorded lines of one kind ("event", "run"...).
+    std::vector<std::string> recorded(const std::string& kind) const;
     std::string path(const char* file) const { return dir + file; }
 };
+
+// A blacklist entry with these fields.
+BlacklistEntry entry(int64_t until, int byname, const char* name, const char* inst, const char* cls);
 
 std::string slurp(const std::string& path);  // "" when missing
 bool exists(const std::string& path);

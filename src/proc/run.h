@@ -1,9 +1,14 @@
-// Starting the system programs, and device removal.
+// Starting the system programs: by their full path in the system
+// directory, with arguments quoted for the programs' own parser.
 #pragma once
 
 #include <cstddef>
 
-#include "sys/sys.h"
+#include "files/datafile.h"
+
+// Room for a command line: the program's path, and at most one path or
+// instance id as an argument.
+constexpr size_t RUN_LINE_UNITS = 2 * PATH_UNITS + 512;
 
 // Runs the system program `program` (a file name such as "schtasks.exe") from
 // the system directory, by its full path, with the arguments `args`; waits at
@@ -14,6 +19,3 @@ int run_silent(const char* program, const char16_t* args, int* code);
 // the programs' own parser: quoted, with quotes and the backslashes before
 // them escaped. 0 when it does not fit (the line is then unusable).
 int add_arg(char16_t* line, size_t cap, const char16_t* arg);
-// Removes a device by instance id (class installer, pnputil as fallback) and
-// checks that it is gone when no restart is pending.
-sys_removal remove_dev(const char16_t* instance_id);

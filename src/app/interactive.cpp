@@ -1,0 +1,26 @@
+// The interactive mode: the main screen and the command menu in turn, so
+// that the numbers typed always refer to the table just printed.
+#include "app/interactive.h"
+
+#include "app/menu.h"
+#include "app/screen.h"
+#include "app/show.h"
+#include "blacklist/store.h"
+
+int interactive(const Args& a) {
+    int dropped;
+    if (bl_prune(&dropped) == BL_FAILED) save_failed();
+    banner();
+    if (elevation_check()) return 0;
+    for (;;) {
+        loop_head(a);
+        if (a.scan_only) {
+            closing_lines();
+            return 0;
+        }
+        if (!menu_step()) {
+            closing_lines();
+            return 0;
+        }
+    }
+}

@@ -1,0 +1,53 @@
+// Screen texts of the blacklist and of devices, and the remaining time.
+#include "app/show.h"
+
+#include "app/console.h"
+#include "base/text.h"
+#include "sys/sys.h"
+
+void save_failed(void) { out("  [错误] 拉黑名单写入失败（权限？）\n"); }
+
+void unreadable_line(void) { out("  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"); }
+
+void overfull_line(void) { out("  [错误] 拉黑名单超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", BL_MAX, BL_MAX); }
+
+void refused_line(bl_status st) {
+    if (st == BL_UNREADABLE) unreadable_line();
+    else if (st == BL_OVERFULL) overfull_line();
+    else save_failed();
+}
+
+void shown_text(const char16_t* w, char* out, size_t size) {
+    utf8(w, out, size);
+    blank_controls(out);
+}
+
+const char* shown_text8(const char* s, char* buf, size_t size) {
+    scopy(buf, size, s);
+    blank_controls(buf);
+    return buf;
+}
+
+void fmt_left_secs(int64_t secs, char* out) {
+    long long s = (long long)secs;
+    if (s <= 0) {
+        fmt(out, LEFT_BYTES, "已过期");
+    } else if (s < 3600) {
+        long long m = s / 60;
+        fmt(out, LEFT_BYTES, "剩余 %lld分钟", m ? m : 1LL);
+    } else if (s < 86400) {
+        fmt(out, LEFT_BYTES, "剩余 %lld小时%lld分", s / 3600, (s % 3600) / 60);
+    } else {
+        fmt(out, LEFT_BYTES, "剩余 %lld天%lld小时", s / 86400, (s % 86400) / 3600);
+    }
+}
+
+void fmt_left(int64_t until, char* out) {
+    int64_t now = sys_now();
+    // Saturate instead of overflowing for an expiry far in the past or future.
+    int64_t secs;
+    if (now > 0 && until < INT64_MIN + now) secs = INT64_MIN;
+    else if (now < 0 && until > INT64_MAX + now) secs = INT64_MAX;
+    else secs = until - now;
+    fmt_left_secs(secs, out);
+}

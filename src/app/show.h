@@ -1,0 +1,30 @@
+// How blacklist and device texts, and the blacklist's troubles, show on the
+// screen.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "blacklist/store.h"
+
+// Device text for the screen: UTF-8, with every character that could break
+// a line or reshape the screen blanked.
+void shown_text(const char16_t* w, char* out, size_t size);
+// The same for UTF-8 text (an entry read from a file anyone with rights may
+// have edited); returns buf.
+const char* shown_text8(const char* s, char* buf, size_t size);
+
+// The line every failed blacklist change prints.
+void save_failed(void);
+// The lines for a blacklist that cannot be read, or holds more than 64 entries.
+void unreadable_line(void);
+void overfull_line(void);
+// The line for a change that the store refused (FAILED, UNREADABLE, OVERFULL).
+void refused_line(bl_status st);
+
+// Room for a remaining-time text.
+constexpr size_t LEFT_BYTES = 64;
+// Remaining time until `until` as text, into out (LEFT_BYTES).
+void fmt_left(int64_t until, char* out);
+// The same for a number of seconds left.
+void fmt_left_secs(int64_t secs, char* out);
