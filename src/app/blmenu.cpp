@@ -66,6 +66,10 @@ void clear_all(void) {
     logline(EV_CLEARED, "清空拉黑名单");
 }
 
+// The entry being lifted, kept for the lines after it is gone: static, as
+// an entry is 2 KB.
+BlacklistEntry g_lifted;
+
 // n is the number the last drawing showed; the entry is found in the file by
 // its fields, wherever another window may have moved it.
 void remove_one(const char* arg) {
@@ -78,9 +82,8 @@ void remove_one(const char* arg) {
         out("  序号不对哦。\n");
         return;
     }
-    static BlacklistEntry e;
-    e = g_bl[n - 1];
-    bl_status st = bl_remove(e);
+    g_lifted = g_bl[n - 1];
+    bl_status st = bl_remove(g_lifted);
     if (st == BL_GONE) {
         out("  [提示] 该条目已被其他窗口改动，未做修改。\n");
         return;
@@ -90,8 +93,8 @@ void remove_one(const char* arg) {
         return;
     }
     char name[600];
-    out("  ✔ 已解除：%s\n", shown_name(e.name, name, sizeof name));
-    logline(EV_LIFTED, "解除拉黑 | %s", e.name);
+    out("  ✔ 已解除：%s\n", shown_name(g_lifted.name, name, sizeof name));
+    logline(EV_LIFTED, "解除拉黑 | %s", g_lifted.name);
 }
 
 // Refused drops of an unreadable or over-full file are the screens' own

@@ -21,16 +21,18 @@ CheckAnswer check_rule(const CheckFacts& f) {
 
 namespace {
 
+// Why it cannot tell, by check_problem: on the screen, and in the document.
+const char* const WHY_TEXT[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败"};
+const char* const WHY_JSON[] = {"", "blacklist_unreadable", "device_list_unavailable", "task_query_failed"};
+
 void print_text(const CheckFacts& f, CheckAnswer a) {
-    static const char* const WHY[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败"};
     const char* task = f.task == TASK_PRESENT ? "已安装" : "未安装";
-    if (a.verdict == CHECK_CANNOT_TELL) out("无法判断：%s\n", WHY[a.problem]);
+    if (a.verdict == CHECK_CANNOT_TELL) out("无法判断：%s\n", WHY_TEXT[a.problem]);
     else if (a.verdict == CHECK_COMPLIANT) out("合规：拉黑 %d 条在用，在场的拉黑设备 0 个，后台任务%s\n", f.entries_in_force, task);
     else out("不合规：拉黑 %d 条在用，在场的拉黑设备 %d 个，后台任务%s\n", f.entries_in_force, f.present, task);
 }
 
 void print_json(const CheckFacts& f, CheckAnswer a) {
-    static const char* const WHY[] = {"", "blacklist_unreadable", "device_list_unavailable", "task_query_failed"};
     json_to_stdout();
     json_open();
     json_key("version");
@@ -39,7 +41,7 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
     if (a.verdict == CHECK_CANNOT_TELL) {
         json_null();
         json_key("error");
-        json_text(WHY[a.problem]);
+        json_text(WHY_JSON[a.problem]);
     } else {
         json_bool(a.verdict == CHECK_COMPLIANT);
         json_key("entries_in_force");

@@ -37,14 +37,18 @@ int go_on(int* skipped) {
     return 0;
 }
 
+// Static, as they are a few KB each: a device's whole name, and the entry
+// being made for it.
+char g_whole[1600];
+BlacklistEntry g_new;
+
 // 1 when the entry's name is the device's name exactly: a control character
 // would be saved as a blank, and a name cut to fit would reach more devices.
 int name_exact(const char16_t* w, const char* stored) {
     for (const char16_t* p = w; *p; p++)
         if (*p < 0x20) return 0;
-    static char whole[1600];
-    utf8(w, whole, sizeof whole);
-    return strlen(whole) == strlen(stored);
+    utf8(w, g_whole, sizeof g_whole);
+    return strlen(g_whole) == strlen(stored);
 }
 
 // Whether the entry may match by name: when its name reaches other devices,
@@ -78,7 +82,7 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     int64_t now = sys_now();
     // Whether the list is full is the store's to say: it reads the file
     // afresh, and another window may have made room meanwhile.
-    static BlacklistEntry e;
+    BlacklistEntry& e = g_new;
     dev_lower(d.name, e.name, sizeof e.name);
     utf8(d.inst, e.inst, sizeof e.inst);
     utf8(d.cls, e.cls, sizeof e.cls);

@@ -19,6 +19,8 @@ struct Writer {
 };
 
 char g_out[8192];
+// A UTF-16 text on its way out: static, as device texts reach 1.5 KB.
+char g_text[4 * 1024];
 Writer g_w{g_out, sizeof g_out, 0, 1, 0, {1}, 0};
 
 void put(const char* s, size_t k) {
@@ -134,9 +136,8 @@ void json_text(const char* s) {
 }
 
 void json_text16(const char16_t* s) {
-    static char u[4 * 1024];
-    utf8(s, u, sizeof u);
-    json_text(u);
+    utf8(s, g_text, sizeof g_text);
+    json_text(g_text);
 }
 
 void json_int(int64_t v) {

@@ -14,28 +14,36 @@ bl_hit bl_match(const BlacklistEntry& e, const char* lower_inst, const char* low
     return BL_NO_HIT;
 }
 
+namespace {
+
+// Static, as an entry is 2 KB and a device 5 KB: the entry a name would
+// make, the device being looked at, and a device's texts as compared.
+BlacklistEntry g_probe;
+WalkedDevice g_seen;
+char g_inst[DEV_TEXT_BYTES], g_name[DEV_TEXT_BYTES];
+
+}  // namespace
+
 int bl_name_reach(const char* lower_name, const char16_t* own) {
-    static BlacklistEntry probe;
-    scopy(probe.name, sizeof probe.name, lower_name);
-    probe.inst[0] = 0;
-    probe.byname = 1;
+    scopy(g_probe.name, sizeof g_probe.name, lower_name);
+    g_probe.inst[0] = 0;
+    g_probe.byname = 1;
     DevWalk w;
     if (!dev_walk_open(&w, 1)) return 0;
     int n = 0;
-    static WalkedDevice d;
-    while (dev_walk_next(&w, &d))
-        if (wicmp(d.d.inst, own) != 0 && bl_match(probe, d.inst, d.name, d.d.builtin) == BL_BY_NAME) n++;
+    while (dev_walk_next(&w, &g_seen))
+        if (wicmp(g_seen.d.inst, own) != 0 && bl_match(g_probe, g_seen.inst, g_seen.name, g_seen.d.builtin) == BL_BY_NAME)
+            n++;
     dev_walk_close(&w);
     return n;
 }
 
 bl_hit bl_device_mark(const DeviceEntry& d, int64_t now) {
-    static char inst[DEV_TEXT_BYTES], name[DEV_TEXT_BYTES];
-    dev_lower(d.inst, inst, sizeof inst);
-    dev_lower(d.name, name, sizeof name);
+    dev_lower(d.inst, g_inst, sizeof g_inst);
+    dev_lower(d.name, g_name, sizeof g_name);
     bl_hit mark = BL_NO_HIT;
     for (int i = 0; i < g_bn; i++) {
-        bl_hit h = bl_match(g_bl[i], inst, name, d.builtin);
+        bl_hit h = bl_match(g_bl[i], g_inst, g_name, d.builtin);
         if (h == BL_BY_ID) return BL_BY_ID;
         if (h == BL_BY_NAME && now < g_bl[i].until) mark = BL_BY_NAME;
     }

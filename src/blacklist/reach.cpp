@@ -19,7 +19,9 @@ constexpr int MAX_SEEN = 8 * DEV_MAX;
 uint64_t g_seen[MAX_SEEN];
 int g_nseen;
 
+// The device being looked at and an entry's id: static, as a device is 5 KB.
 WalkedDevice g_dev_seen;
+char16_t g_id[INST_UNITS];
 
 uint64_t key_of(const WalkedDevice& w) {
     // A device without an id cannot be removed; its name tells it apart.
@@ -66,11 +68,10 @@ int reach_collect(int64_t now, uint32_t* err) {
     int by_name = 0;
     for (int b = 0; b < g_bn; b++) by_name |= now < g_bl[b].until && g_bl[b].byname && g_bl[b].name[0];
     if (!by_name) {
-        static char16_t id[INST_UNITS];
         for (int b = 0; b < g_bn; b++) {
             if (now >= g_bl[b].until || !g_bl[b].inst[0]) continue;
-            utf16(g_bl[b].inst, id, countof(id));
-            if (dev_lookup(id, &g_dev_seen)) consider(g_dev_seen, now);
+            utf16(g_bl[b].inst, g_id, countof(g_id));
+            if (dev_lookup(g_id, &g_dev_seen)) consider(g_dev_seen, now);
         }
         return 1;
     }

@@ -73,6 +73,10 @@ int make_paths(Paths* p) {
            data_path(p->lock, countof(p->lock), "blacklist.tsv.lock") && data_path(p->dir, countof(p->dir), "");
 }
 
+// The data files' paths, made afresh by each step: static, as four paths of
+// 1,024 units would weigh on the stack.
+Paths g_paths;
+
 // The table as the current step read it and changed it.
 BlacklistEntry g_work[BL_MAX];
 int g_wn;
@@ -170,11 +174,10 @@ int remove_equal(const BlacklistEntry& e) {
 }
 
 bl_status change(Op op, const BlacklistEntry* e) {
-    static Paths p;
-    if (!make_paths(&p)) return BL_FAILED;
-    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
+    if (!make_paths(&g_paths)) return BL_FAILED;
+    sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
     if (!lock) return BL_FAILED;
-    bl_status st = read_work(p);
+    bl_status st = read_work(g_paths);
     if (st == BL_OVERFULL) {
         publish_work();  // the table shows the file's first 64; nothing is written
     } else if (st == BL_OK) {
@@ -187,7 +190,7 @@ bl_status change(Op op, const BlacklistEntry* e) {
             for (int i = 0; i < g_nshown; i++) (void)remove_equal(g_shown[i]);  // gone already: skipped
         }
         if (st == BL_OK) {
-            if (write_work(p)) {
+            if (write_work(g_paths)) {
                 publish_work();
                 block_sync(g_work, g_wn);  // the install block follows the change, in the same step
             } else {
@@ -204,6 +207,13 @@ bl_status change(Op op, const BlacklistEntry* e) {
 
 }  // namespace
 
+namespace {
+
+// The reader of bl_parse: static, as its line buffer is 2 KB.
+bl_reader g_parse_reader;
+
+}  // namespace
+
 void bl_read_start(bl_reader* r, BlacklistEntry* t) {
     r->t = t;
     r->n = 0;
@@ -214,11 +224,13 @@ void bl_read_start(bl_reader* r, BlacklistEntry* t) {
 
 namespace {
 
+// An entry beyond the table: counted, not kept (static: 2 KB).
+BlacklistEntry g_past;
+
 void end_line(bl_reader* r) {
-    static BlacklistEntry past;  // an entry beyond the table: counted, not kept
     if (!r->overlong && r->k > 0) {
         r->line[r->k] = 0;
-        if (parse_line(r->line, r->n < BL_MAX ? &r->t[r->n] : &past)) {
+        if (parse_line(r->line, r->n < BL_MAX ? &r->t[r->n] : &g_past)) {
             if (r->n < BL_MAX) r->n++;
             r->total++;
         }
@@ -243,11 +255,10 @@ void bl_read_bytes(bl_reader* r, const char* data, size_t n) {
 void bl_read_end(bl_reader* r) { end_line(r); }
 
 int bl_parse(const char* data, size_t n, BlacklistEntry* t) {
-    static bl_reader r;
-    bl_read_start(&r, t);
-    bl_read_bytes(&r, data, n);
-    bl_read_end(&r);
-    return r.n;
+    bl_read_start(&g_parse_reader, t);
+    bl_read_bytes(&g_parse_reader, data, n);
+    bl_read_end(&g_parse_reader);
+    return g_parse_reader.n;
 }
 
 size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size) {
@@ -283,16 +294,15 @@ bl_status bl_clear(void) {
 
 bl_status bl_prune(int* dropped) {
     *dropped = 0;
-    static Paths p;
-    if (!make_paths(&p)) {
+    if (!make_paths(&g_paths)) {
         g_bn = 0;
         g_last = BL_OK;
         return BL_OK;  // nothing can be read there, so there is nothing to drop
     }
     // A plain read that cannot have the lock in time reads without it, and
     // then never writes.
-    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
-    bl_status st = read_work(p);
+    sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
+    bl_status st = read_work(g_paths);
     // Until the drop is written, the table shows the file as it stands.
     publish_work();
     if (st == BL_OK) {
@@ -303,7 +313,7 @@ bl_status bl_prune(int* dropped) {
         int gone = g_wn - w;
         g_wn = w;
         if (gone > 0) {
-            if (lock && write_work(p)) {
+            if (lock && write_work(g_paths)) {
                 publish_work();
                 block_sync(g_work, g_wn);
                 *dropped = gone;
@@ -318,28 +328,26 @@ bl_status bl_prune(int* dropped) {
 }
 
 bl_status bl_read(void) {
-    static Paths p;
-    if (!make_paths(&p)) {
+    if (!make_paths(&g_paths)) {
         g_bn = 0;
         g_last = BL_OK;
         return BL_OK;
     }
-    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
-    bl_status st = read_work(p);
+    sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
+    bl_status st = read_work(g_paths);
     publish_work();
     if (lock) sys_lock_drop(lock);
     return st;
 }
 
 bl_status bl_sync_blocks(int lift_all) {
-    static Paths p;
-    if (!make_paths(&p)) return BL_FAILED;
-    sys_lock* lock = sys_lock_take(p.lock, LOCK_WAIT_MS);
+    if (!make_paths(&g_paths)) return BL_FAILED;
+    sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
     if (!lock) return BL_FAILED;
     // The other copies' blocks have nobody to lift them once the task runs
     // this copy, whatever this copy's file holds.
     if (lift_all) block_lift_all();
-    bl_status st = read_work(p);
+    bl_status st = read_work(g_paths);
     if (st != BL_UNREADABLE) {
         publish_work();
         block_sync(g_work, g_wn);
@@ -350,9 +358,8 @@ bl_status bl_sync_blocks(int lift_all) {
 }
 
 void bl_lift_blocks(void) {
-    static Paths p;
     // Lifted with or without the lock: a block must not outlive the task.
-    sys_lock* lock = make_paths(&p) ? sys_lock_take(p.lock, LOCK_WAIT_MS) : nullptr;
+    sys_lock* lock = make_paths(&g_paths) ? sys_lock_take(g_paths.lock, LOCK_WAIT_MS) : nullptr;
     block_lift_all();
     if (lock) sys_lock_drop(lock);
     block_rescan_if_lifted();

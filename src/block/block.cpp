@@ -64,6 +64,12 @@ int g_nrec;
 Wanted g_want[BL_MAX];
 int g_nwant;
 char16_t g_blacklist_path[PATH_UNITS];
+// Scratch for one value's name and data, an id, a class, a log text and a
+// record: static, as together they are some 10 KB.
+char16_t g_name[256], g_text[INST_UNITS + PATH_UNITS + 2];
+char16_t g_id[INST_UNITS], g_cls[CLASS_UNITS];
+char g_log_text[DEV_TEXT_BYTES];
+Record g_old;
 
 int g_applies = -1;
 int g_task_runs = -1;  // -1 not asked in this process
@@ -85,20 +91,20 @@ uint32_t number_of(const char16_t* name) {
 void read_list(void) {
     g_nlist = 0;
     g_highest = 0;
-    static char16_t name[256], text[INST_UNITS];
     for (uint32_t i = 0; g_nlist < MAX_VALUES; i++) {
         sys_reg_type type;
-        sys_reg r = sys_reg_value_at(LIST_KEY, i, name, countof(name), &type, text, countof(text));
+        sys_reg r = sys_reg_value_at(LIST_KEY, i, g_name, countof(g_name), &type, g_text, countof(g_text));
         if (r == SYS_REG_MISSING) break;
         if (r != SYS_REG_OK) continue;
-        uint32_t n = number_of(name);
+        uint32_t n = number_of(g_name);
         if (n > g_highest) g_highest = n;
-        if (wlen(name) >= NAME_UNITS_REG) continue;  // not a name we would write or look up
+        if (wlen(g_name) >= NAME_UNITS_REG) continue;  // not a name we would write or look up
         ListValue& v = g_list[g_nlist++];
-        wcopy_zero(v.name, name, NAME_UNITS_REG);
+        wcopy_zero(v.name, g_name, NAME_UNITS_REG);
         v.number = n;
         v.id[0] = 0;
-        if (type == SYS_REG_SZ || type == SYS_REG_EXPAND_SZ) wcopy_zero(v.id, text, INST_UNITS);
+        // A text longer than an id is no id of ours: kept as none.
+        if ((type == SYS_REG_SZ || type == SYS_REG_EXPAND_SZ) && wlen(g_text) < INST_UNITS) wcopy_zero(v.id, g_text, INST_UNITS);
     }
 }
 
@@ -119,21 +125,20 @@ void read_records(void) {
     g_nrec = 0;
     if (!g_blacklist_path[0] && !data_path(g_blacklist_path, countof(g_blacklist_path), "blacklist.tsv"))
         g_blacklist_path[0] = 0;
-    static char16_t name[256], text[INST_UNITS + PATH_UNITS];
     for (uint32_t i = 0; g_nrec < MAX_VALUES; i++) {
         sys_reg_type type;
-        sys_reg r = sys_reg_value_at(RECORD_KEY, i, name, countof(name), &type, text, countof(text));
+        sys_reg r = sys_reg_value_at(RECORD_KEY, i, g_name, countof(g_name), &type, g_text, countof(g_text));
         if (r == SYS_REG_MISSING) break;
-        if (r != SYS_REG_OK || wlen(name) >= NAME_UNITS_REG) continue;
+        if (r != SYS_REG_OK || wlen(g_name) >= NAME_UNITS_REG) continue;
         size_t tab = 0;
-        while (text[tab] && text[tab] != u'\t') tab++;
-        if (!text[tab] || tab >= INST_UNITS) continue;
-        text[tab] = 0;
+        while (g_text[tab] && g_text[tab] != u'\t') tab++;
+        if (!g_text[tab] || tab >= INST_UNITS) continue;
+        g_text[tab] = 0;
         Record& rec = g_rec[g_nrec++];
-        wcopy_zero(rec.name, name, NAME_UNITS_REG);
-        rec.number = number_of(name);
-        wcopy_zero(rec.id, text, INST_UNITS);
-        rec.ours = g_blacklist_path[0] && wicmp(text + tab + 1, g_blacklist_path) == 0;
+        wcopy_zero(rec.name, g_name, NAME_UNITS_REG);
+        rec.number = number_of(g_name);
+        wcopy_zero(rec.id, g_text, INST_UNITS);
+        rec.ours = g_blacklist_path[0] && wicmp(g_text + tab + 1, g_blacklist_path) == 0;
     }
 }
 
@@ -142,17 +147,16 @@ void read_records(void) {
 void read_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra) {
     g_nwant = 0;
     int64_t now = sys_now();
-    static char16_t id[INST_UNITS], cls[CLASS_UNITS];
     for (int i = 0; i <= n && g_nwant < BL_MAX; i++) {
         const BlacklistEntry* e = i < n ? &t[i] : extra;
         if (!e || now >= e->until || !e->inst[0]) continue;
-        utf16(e->inst, id, countof(id));
-        utf16(e->cls, cls, countof(cls));
-        if (is_builtin(cls, id)) continue;
+        utf16(e->inst, g_id, countof(g_id));
+        utf16(e->cls, g_cls, countof(g_cls));
+        if (is_builtin(g_cls, g_id)) continue;
         int dup = 0;
-        for (int k = 0; k < g_nwant && !dup; k++) dup = wicmp(g_want[k].id, id) == 0;
+        for (int k = 0; k < g_nwant && !dup; k++) dup = wicmp(g_want[k].id, g_id) == 0;
         if (dup) continue;
-        wcopy_zero(g_want[g_nwant].id, id, INST_UNITS);
+        wcopy_zero(g_want[g_nwant].id, g_id, INST_UNITS);
         g_want[g_nwant++].outcome = BLOCK_NONE;
     }
 }
@@ -179,10 +183,9 @@ int needs_write(const Wanted& w) {
 
 // The id as the log lines show it: lower-cased.
 const char* lower_id(const char16_t* id) {
-    static char text[DEV_TEXT_BYTES];
-    utf8(id, text, sizeof text);
-    lower_ascii(text);
-    return text;
+    utf8(id, g_log_text, sizeof g_log_text);
+    lower_ascii(g_log_text);
+    return g_log_text;
 }
 
 void number_name(uint32_t n, char16_t* out) {
@@ -241,18 +244,17 @@ int switch_on(void) {
 // Writes the id under the next free number, into `name`, and records it;
 // a value found there meanwhile is never written over.
 int write_block(const char16_t* id, char16_t* name) {
-    static char16_t record[INST_UNITS + PATH_UNITS + 2];
     for (uint32_t n = g_highest + 1; n != 0 && n <= g_highest + 16; n++) {
         number_name(n, name);
         char16_t held[4];
         sys_reg r = sys_reg_text(LIST_KEY, name, held, countof(held));
         if (r == SYS_REG_OK || r == SYS_REG_FAILED) continue;  // taken (or unreadable): next
-        record[0] = 0;
-        wcat(record, countof(record), id);
-        wcat8(record, countof(record), "\t");
-        wcat(record, countof(record), g_blacklist_path);
+        g_text[0] = 0;
+        wcat(g_text, countof(g_text), id);
+        wcat8(g_text, countof(g_text), "\t");
+        wcat(g_text, countof(g_text), g_blacklist_path);
         // The record first: a block must never exist that nothing would lift.
-        if (!sys_reg_set_text(RECORD_KEY, name, record, SYS_REG_SZ)) return 0;
+        if (!sys_reg_set_text(RECORD_KEY, name, g_text, SYS_REG_SZ)) return 0;
         if (!sys_reg_set_text(LIST_KEY, name, id, SYS_REG_SZ)) {
             (void)sys_reg_delete_value(RECORD_KEY, name);
             return 0;
@@ -340,12 +342,11 @@ void block_sync(const BlacklistEntry* t, int n) {
         }
         // A record whose value went (a policy refresh may replace the whole
         // list) is written again under a free number.
-        static Record old;
-        if (r) old = *r;
+        if (r) g_old = *r;
         char16_t name[NAME_UNITS_REG];
         if (writing > 0 && write_block(w.id, name)) {
             if (r) {
-                if (wicmp(old.name, name) != 0) (void)sys_reg_delete_value(RECORD_KEY, old.name);
+                if (wicmp(g_old.name, name) != 0) (void)sys_reg_delete_value(RECORD_KEY, g_old.name);
                 logline(EV_BLOCK_REWRITTEN, "系统安装禁止被移除，已重新写入 | %s", lower_id(w.id));
             } else {
                 logline(EV_BLOCKED, "已禁止系统安装 | %s", lower_id(w.id));
@@ -387,21 +388,19 @@ void block_task_removed(void) {
 void block_unattended(void) { g_unattended = 1; }
 
 block_outcome block_outcome_of(const char* inst) {
-    static char16_t id[INST_UNITS];
-    utf16(inst, id, countof(id));
+    utf16(inst, g_id, countof(g_id));
     for (int i = 0; i < g_nwant; i++)
-        if (wicmp(g_want[i].id, id) == 0) return g_want[i].outcome;
+        if (wicmp(g_want[i].id, g_id) == 0) return g_want[i].outcome;
     return BLOCK_NONE;
 }
 
 int block_holds(const char* inst) {
-    static char16_t id[INST_UNITS];
-    utf16(inst, id, countof(id));
+    utf16(inst, g_id, countof(g_id));
     read_records();
-    const Record* r = our_record_of(id);
+    const Record* r = our_record_of(g_id);
     if (!r) return 0;
     read_list();
-    return list_holds(r->name, id);
+    return list_holds(r->name, g_id);
 }
 
 int block_count(void) {

@@ -46,6 +46,13 @@ int is_builtin(const char16_t* cls, const char16_t* inst) {
     return wstarts(id, u"acpi\\") || wstarts(id, u"root\\") || wcontains(id, u"pnp0");
 }
 
+namespace {
+
+// The device the scan is looking at: static, as it is 5 KB.
+WalkedDevice g_seen;
+
+}  // namespace
+
 int scan(int all, int match_all, uint32_t* err) {
     *err = 0;
     g_n = 0;
@@ -54,16 +61,15 @@ int scan(int all, int match_all, uint32_t* err) {
         *err = w.err;
         return 0;
     }
-    static WalkedDevice seen;
-    while (g_n < DEV_MAX && dev_walk_next(&w, &seen)) {
+    while (g_n < DEV_MAX && dev_walk_next(&w, &g_seen)) {
         if (!match_all) {
             char16_t test[NAME_UNITS];
-            wcopy_zero(test, seen.d.name, countof(test) - 1);
+            wcopy_zero(test, g_seen.d.name, countof(test) - 1);
             test[countof(test) - 1] = 0;
             lowerw(test);
             if (!name_matches(test)) continue;
         }
-        g_dev[g_n++] = seen.d;
+        g_dev[g_n++] = g_seen.d;
     }
     dev_walk_close(&w);
     return 1;

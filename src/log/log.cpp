@@ -22,9 +22,10 @@ int g_off;
 // only take it when it is free at once.
 int g_lock_stuck;
 
-// Static: the line, its arguments and their UTF-16 forms are too large for
-// the stack of a deep caller, and nothing may come from the heap.
+// Static: the line, its arguments, their UTF-16 forms and the paths are too
+// large for the stack of a deep caller, and nothing may come from the heap.
 char g_line[32 + MESSAGE_BYTES + 2];
+char16_t g_path[PATH_UNITS], g_lock_path[PATH_UNITS];
 char g_arg[MESSAGE_BYTES];
 char16_t g_strings[MAX_STRINGS][MESSAGE_BYTES];
 
@@ -43,7 +44,6 @@ void report(log_event ev, const char* message, const fmt_span* spans, int n) {
 }
 
 void vlog(int64_t now, log_event ev, const char* f, va_list ap) {
-    static char16_t path[PATH_UNITS], lock_path[PATH_UNITS];
     int t[6];
     sys_local_time(now, t);
     size_t n = fmt(g_line, 32, "[%04d-%02d-%02d %02d:%02d:%02d] ", t[0], t[1], t[2], t[3], t[4], t[5]);
@@ -58,14 +58,14 @@ void vlog(int64_t now, log_event ev, const char* f, va_list ap) {
     n = strlen(g_line);
     g_line[n++] = '\r';
     g_line[n++] = '\n';
-    if (!data_path(path, countof(path), "device_cleanup_log.txt") ||
-        !data_path(lock_path, countof(lock_path), "device_cleanup_log.txt.lock"))
+    if (!data_path(g_path, countof(g_path), "device_cleanup_log.txt") ||
+        !data_path(g_lock_path, countof(g_lock_path), "device_cleanup_log.txt.lock"))
         return;  // a log we cannot place must not disturb the action
     // Appending handles alone do not keep concurrent writers apart; the lock
     // does.
-    sys_lock* lock = sys_lock_take(lock_path, g_lock_stuck ? 0 : LOCK_WAIT_MS);
+    sys_lock* lock = sys_lock_take(g_lock_path, g_lock_stuck ? 0 : LOCK_WAIT_MS);
     if (!lock) g_lock_stuck = 1;
-    (void)sys_file_append(path, g_line, (uint32_t)n);  // the log never reports its own failures
+    (void)sys_file_append(g_path, g_line, (uint32_t)n);  // the log never reports its own failures
     if (lock) sys_lock_drop(lock);
 }
 

@@ -57,6 +57,12 @@ struct Xml {
     }
 };
 
+// The definition, its bytes and the command line: static, as together
+// they are some 40 KB.
+char16_t g_xml[XML_UNITS];
+char g_xml_bytes[2 * XML_UNITS + 2];
+char16_t g_args[3 * PATH_UNITS];
+
 // A scanner or an indexer may hold the definition open for a moment.
 constexpr uint32_t DELETE_WAIT_MS = 2000;
 
@@ -64,15 +70,14 @@ constexpr uint32_t DELETE_WAIT_MS = 2000;
 // leftover of an earlier install is deleted first, and one that cannot be
 // deleted fails it.
 int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
-    static char bytes[2 * XML_UNITS + 2];
-    bytes[0] = (char)0xFF;
-    bytes[1] = (char)0xFE;
+    g_xml_bytes[0] = (char)0xFF;
+    g_xml_bytes[1] = (char)0xFE;
     for (size_t i = 0; i < n; i++) {
-        bytes[2 + 2 * i] = (char)(xml[i] & 0xFF);
-        bytes[3 + 2 * i] = (char)(xml[i] >> 8);
+        g_xml_bytes[2 + 2 * i] = (char)(xml[i] & 0xFF);
+        g_xml_bytes[3 + 2 * i] = (char)(xml[i] >> 8);
     }
     (void)sys_file_delete_wait(path, DELETE_WAIT_MS);  // one that stays fails the create
-    return sys_file_create(path, bytes, (uint32_t)(2 + 2 * n));
+    return sys_file_create(path, g_xml_bytes, (uint32_t)(2 + 2 * n));
 }
 
 enum attempt { CREATED, REFUSED, FAILED };
@@ -81,18 +86,16 @@ enum attempt { CREATED, REFUSED, FAILED };
 // that schtasks created stays created, whatever becomes of the file;
 // REFUSED: schtasks ran and said no.
 attempt create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
-    static char16_t xml[XML_UNITS];
-    size_t n = task_xml(xml, countof(xml), exe, start, events);
-    if (n == 0 || !write_definition(file, xml, n)) return FAILED;
-    static char16_t args[3 * PATH_UNITS];
-    args[0] = 0;
-    wcat8(args, countof(args), "/Create /TN ");
-    add_arg(args, countof(args), TASK_NAME);
-    wcat8(args, countof(args), " /XML ");
+    size_t n = task_xml(g_xml, countof(g_xml), exe, start, events);
+    if (n == 0 || !write_definition(file, g_xml, n)) return FAILED;
+    g_args[0] = 0;
+    wcat8(g_args, countof(g_args), "/Create /TN ");
+    add_arg(g_args, countof(g_args), TASK_NAME);
+    wcat8(g_args, countof(g_args), " /XML ");
     int rc = -1;
-    int ran = add_arg(args, countof(args), file);
-    wcat8(args, countof(args), " /F");
-    ran = ran && run_silent("schtasks.exe", args, &rc);
+    int ran = add_arg(g_args, countof(g_args), file);
+    wcat8(g_args, countof(g_args), " /F");
+    ran = ran && run_silent("schtasks.exe", g_args, &rc);
     // The definition names the program SYSTEM will run: it must not stay
     // for anyone to read, or to edit for a later install.
     if (!sys_file_delete_wait(file, DELETE_WAIT_MS)) {
