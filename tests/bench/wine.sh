@@ -117,15 +117,7 @@ idle)
     ;;
 removal)
     # 2,000 device records; the one to remove is the only match of its keyword.
-    {
-        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-        for i in $(seq 1 2000); do
-            printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_BE%02X&PID_%04X\\%d]\r\n' $((i % 200)) "$i" "$i"
-            printf '"FriendlyName"="Bench Device %d"\r\n"DeviceDesc"="x"\r\n"Class"="Camera"\r\n' "$i"
-            printf '"ClassGUID"="{ca3e7ab9-b4c3-4ae6-8251-579ef933890f}"\r\n\r\n'
-        done
-    } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-devices.reg"
-    "$WINE" regedit /s 'C:\bench-devices.reg' </dev/null >/dev/null 2>&1
+    plant_records 2000
     echo 0 >"$DRIVE_C/standin/pnputil.exit" 2>/dev/null || { mkdir -p "$DRIVE_C/standin"; echo 0 >"$DRIVE_C/standin/pnputil.exit"; }
     printf '1\ny\n\n\nq\n' >"$WORK/remove.in"
     : >"$WORK/empty"
@@ -147,11 +139,7 @@ removal)
     mb=$(median <"$WORK/b")
     printf '%-36s median %6s ms\n%-36s median %6s ms\nratio %s\n' "scan, remove, rescan" "$ma" "bare scan" "$mb" \
         "$(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.2f", a / b }')"
-    { printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-      for i in $(seq 1 2000); do
-          printf '[-HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_BE%02X&PID_%04X]\r\n' $((i % 200)) "$i"
-      done; } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-clean.reg"
-    "$WINE" regedit /s 'C:\bench-clean.reg' </dev/null >/dev/null 2>&1
+    unplant_records 2000
     ;;
 pass)
     runs=${2:-21}
