@@ -2,6 +2,7 @@
 #include "app/console.h"
 
 #include <cstdarg>
+#include <cstring>
 
 #include "base/text.h"
 #include "sys/sys.h"
@@ -34,27 +35,37 @@ void err(const char* f, ...) {
     va_end(ap);
 }
 
+namespace {
+
+// Whether a read ended its line. The buffer was zeroed before the read, so a
+// line feed anywhere in it was read now, even past a NUL byte typed into the
+// line, which would stop strlen.
+int ended_line(const char* buf, size_t size) { return memchr(buf, '\n', size - 1) != nullptr; }
+
+// Where the rest of an over-long line is read to be dropped (static: the
+// caller's buffer is busy holding the answer).
+char g_rest[256];
+
+}  // namespace
+
 int read_line(char* buf, int size) {
     buf[0] = 0;
     if (g_eof) return 0;
+    memset(buf, 0, (size_t)size);
     if (!sys_read_line(buf, (uint32_t)size)) {
         buf[0] = 0;
         g_eof = 1;
         return 0;
     }
     // The rest of an over-long line is dropped: typed for this prompt, it
-    // must never answer the next one.
-    size_t n = strlen(buf);
-    if (n + 1 == (size_t)size && buf[n - 1] != '\n') {
-        char rest[256];
-        size_t k;
-        do {
-            if (!sys_read_line(rest, sizeof rest)) {
-                g_eof = 1;
-                break;
-            }
-            k = strlen(rest);
-        } while (k > 0 && rest[k - 1] != '\n');
+    // must never answer the next one. A last line without its line feed
+    // meets the end of input here.
+    for (int done = ended_line(buf, (size_t)size); !done; done = ended_line(g_rest, sizeof g_rest)) {
+        memset(g_rest, 0, sizeof g_rest);
+        if (!sys_read_line(g_rest, sizeof g_rest)) {
+            g_eof = 1;
+            break;
+        }
     }
     return 1;
 }

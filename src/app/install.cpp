@@ -50,10 +50,7 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
 
 // The task now runs this copy: the blocks of every other copy go, this
 // copy's are written.
-void installed_blocks(void) {
-    block_task_installed();
-    (void)bl_sync_blocks(1);
-}
+void installed_blocks(void) { (void)bl_blocks_take_over(); }
 
 void note_unsafe(const char* unsafe_at) {
     if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);

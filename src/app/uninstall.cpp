@@ -9,12 +9,11 @@
 
 int uninstall_task(void) {
     // The blocks go before the task: once it is gone nothing would lift them.
-    bl_lift_blocks();
+    // Should the deletion fail, the task's next pass finds no TaskCommand,
+    // finds itself, and takes the blocks up again.
+    bl_blocks_give_up();
     int ok = task_remove();
-    if (ok) {
-        block_task_removed();
-        logline(EV_TASK_REMOVED, "已卸载后台任务");
-    }
+    if (ok) logline(EV_TASK_REMOVED, "已卸载后台任务");
     // The source goes after the task, so that a task still running keeps
     // the texts of its events. Also when schtasks failed: it fails as well
     // for a task that is already gone, and without administrator rights the

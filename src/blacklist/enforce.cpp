@@ -9,6 +9,7 @@
 #include "device/remove.h"
 #include "device/walk.h"
 #include "log/log.h"
+#include "proc/run.h"
 #include "sys/sys.h"
 
 namespace {
@@ -64,7 +65,7 @@ enforce_result enforce_pass(void) {
     // The install block, brought back in line: a policy refresh may have
     // replaced the list, and an entry may have come or gone meanwhile.
     block_prepare(nullptr);
-    (void)bl_sync_blocks(0);  // its troubles are logged; removal is the backstop either way
+    (void)bl_sync_blocks();  // its troubles are logged; removal is the backstop either way
     int64_t now = sys_now();
     // Expired entries that stay in the file are a failure too: the drop
     // could not be written, or the file is too full to be written.
@@ -87,6 +88,6 @@ enforce_result enforce_pass(void) {
         now = sys_now();
     }
     if (dropped) logline(EV_EXPIRED, "到期自动解除 %d 条", dropped);
-    if (failed) return ENFORCE_FAILED;
+    if (failed || run_timed_out()) return ENFORCE_FAILED;
     return restart ? ENFORCE_RESTART : ENFORCE_OK;
 }

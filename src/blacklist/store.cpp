@@ -37,6 +37,10 @@ int parse_line(char* line, BlacklistEntry* e) {
     for (int i = 0; i < 4; i++) *tab[i] = 0;
     char* rest = tab[3] + 1;
     rest[strcspn(rest, "\r\n")] = 0;
+    // A field longer than a save writes was not written by us: cut to fit,
+    // a name would reach more devices than the one it was written for.
+    if (strlen(tab[1] + 1) >= sizeof e->name || strlen(tab[2] + 1) >= sizeof e->inst || strlen(rest) >= sizeof e->cls)
+        return 0;
     e->until = parse_int(line, INT64_MIN, INT64_MAX);
     e->byname = (int32_t)parse_int(tab[0] + 1, INT32_MIN, INT32_MAX);
     scopy(e->name, sizeof e->name, tab[1] + 1);
@@ -340,13 +344,10 @@ bl_status bl_read(void) {
     return st;
 }
 
-bl_status bl_sync_blocks(int lift_all) {
+bl_status bl_sync_blocks(void) {
     if (!make_paths(&g_paths)) return BL_FAILED;
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
     if (!lock) return BL_FAILED;
-    // The other copies' blocks have nobody to lift them once the task runs
-    // this copy, whatever this copy's file holds.
-    if (lift_all) block_lift_all();
     bl_status st = read_work(g_paths);
     if (st != BL_UNREADABLE) {
         publish_work();
@@ -357,10 +358,28 @@ bl_status bl_sync_blocks(int lift_all) {
     return st;
 }
 
-void bl_lift_blocks(void) {
-    // Lifted with or without the lock: a block must not outlive the task.
+bl_status bl_blocks_take_over(void) {
     sys_lock* lock = make_paths(&g_paths) ? sys_lock_take(g_paths.lock, LOCK_WAIT_MS) : nullptr;
-    block_lift_all();
+    // The other copies' blocks have nobody to lift them once the task runs
+    // this copy: they go even when the lock cannot be had.
+    block_take_over();
+    bl_status st = BL_FAILED;
+    if (lock) {
+        st = read_work(g_paths);
+        if (st != BL_UNREADABLE) {
+            publish_work();
+            block_sync(g_work, g_wn);
+        }
+        sys_lock_drop(lock);
+    }
+    block_rescan_if_lifted();
+    return st;
+}
+
+void bl_blocks_give_up(void) {
+    // A block must not outlive the task: lifted with the lock or without.
+    sys_lock* lock = make_paths(&g_paths) ? sys_lock_take(g_paths.lock, LOCK_WAIT_MS) : nullptr;
+    block_give_up();
     if (lock) sys_lock_drop(lock);
     block_rescan_if_lifted();
 }

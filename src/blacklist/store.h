@@ -49,13 +49,16 @@ bl_status bl_prune(int* dropped);
 // Reads the file into the table as it stands: nothing is dropped and
 // nothing is written. OK, UNREADABLE or OVERFULL.
 bl_status bl_read(void);
-// One locked step that brings the install block in line with the file
-// (after the task is installed, and at the start of every pass), lifting
-// every copy's blocks first when lift_all is set. An unreadable file
-// changes no block.
-bl_status bl_sync_blocks(int lift_all);
-// Lifts the blocks of every copy, under the lock when it can be had.
-void bl_lift_blocks(void);
+// One locked step that brings the install block in line with the file (at
+// the start of every pass). An unreadable file changes no block.
+bl_status bl_sync_blocks(void);
+// After the task was installed from this copy: in one locked step, the task
+// is recorded as running this copy, every copy's blocks are lifted and this
+// copy's are written. The lifting happens even without the lock.
+bl_status bl_blocks_take_over(void);
+// Before the task is deleted: the task is recorded as running no copy and
+// every copy's blocks are lifted, under the lock when it can be had.
+void bl_blocks_give_up(void);
 // What the last read of the file found: OK, UNREADABLE or OVERFULL.
 bl_status bl_last_read(void);
 // How many entries of the table are in force at `now`.

@@ -58,6 +58,7 @@ struct Wanted {
 // Static: read afresh by each step, too large for the stack.
 ListValue g_list[MAX_VALUES];
 int g_nlist;
+int g_nlist_all;  // every value of the list, kept or not
 uint32_t g_highest;  // the highest numeric name in the list
 Record g_rec[MAX_VALUES];
 int g_nrec;
@@ -69,6 +70,7 @@ char16_t g_blacklist_path[PATH_UNITS];
 char16_t g_name[256], g_text[INST_UNITS + PATH_UNITS + 2];
 char16_t g_id[INST_UNITS], g_cls[CLASS_UNITS];
 char g_log_text[DEV_TEXT_BYTES];
+char16_t g_held[INST_UNITS];
 Record g_old;
 
 int g_applies = -1;
@@ -88,17 +90,31 @@ uint32_t number_of(const char16_t* name) {
     return v <= 0xFFFFFFFFull ? (uint32_t)v : 0;
 }
 
+// A key that cannot be read at all fails at every position; the walk gives
+// up after this many failures in a row rather than count to four billion.
+constexpr int MAX_FAILURES = 16;
+
+// Walks the whole list: every value counts, also one whose name or data we
+// could not read, for "is the list empty" and for the highest number; the
+// first MAX_VALUES are kept for finding an administrator's value of an id.
 void read_list(void) {
     g_nlist = 0;
+    g_nlist_all = 0;
     g_highest = 0;
-    for (uint32_t i = 0; g_nlist < MAX_VALUES; i++) {
+    int failures = 0;
+    for (uint32_t i = 0; failures < MAX_FAILURES; i++) {
         sys_reg_type type;
         sys_reg r = sys_reg_value_at(LIST_KEY, i, g_name, countof(g_name), &type, g_text, countof(g_text));
         if (r == SYS_REG_MISSING) break;
-        if (r != SYS_REG_OK) continue;
+        g_nlist_all++;
+        if (r != SYS_REG_OK) {
+            failures++;
+            continue;
+        }
+        failures = 0;
         uint32_t n = number_of(g_name);
         if (n > g_highest) g_highest = n;
-        if (wlen(g_name) >= NAME_UNITS_REG) continue;  // not a name we would write or look up
+        if (g_nlist == MAX_VALUES || wlen(g_name) >= NAME_UNITS_REG) continue;
         ListValue& v = g_list[g_nlist++];
         wcopy_zero(v.name, g_name, NAME_UNITS_REG);
         v.number = n;
@@ -106,15 +122,23 @@ void read_list(void) {
         // A text longer than an id is no id of ours: kept as none.
         if ((type == SYS_REG_SZ || type == SYS_REG_EXPAND_SZ) && wlen(g_text) < INST_UNITS) wcopy_zero(v.id, g_text, INST_UNITS);
     }
+    if (failures == MAX_FAILURES) g_nlist_all = MAX_VALUES + 1;  // unreadable: never "empty"
 }
 
-// Whether the list value with this name holds the id.
-int list_holds(const char16_t* name, const char16_t* id) {
-    for (int i = 0; i < g_nlist; i++)
-        if (wicmp(g_list[i].name, name) == 0) return wicmp(g_list[i].id, id) == 0;
-    return 0;
+enum held_state { HOLDS, HOLDS_OTHER, GONE, UNKNOWN };
+
+// What the list value with this name holds, asked of the registry itself:
+// a list too long to keep must not hide our own value.
+held_state list_value(const char16_t* name, const char16_t* id) {
+    sys_reg r = sys_reg_text(LIST_KEY, name, g_held, countof(g_held));
+    if (r == SYS_REG_MISSING) return GONE;
+    if (r != SYS_REG_OK) return UNKNOWN;
+    return wicmp(g_held, id) == 0 ? HOLDS : HOLDS_OTHER;
 }
 
+int list_holds(const char16_t* name, const char16_t* id) { return list_value(name, id) == HOLDS; }
+
+// Whether any value of the list (of the first MAX_VALUES) holds the id.
 int list_has_id(const char16_t* id) {
     for (int i = 0; i < g_nlist; i++)
         if (wicmp(g_list[i].id, id) == 0) return 1;
@@ -125,11 +149,17 @@ void read_records(void) {
     g_nrec = 0;
     if (!g_blacklist_path[0] && !data_path(g_blacklist_path, countof(g_blacklist_path), "blacklist.tsv"))
         g_blacklist_path[0] = 0;
-    for (uint32_t i = 0; g_nrec < MAX_VALUES; i++) {
+    int failures = 0;
+    for (uint32_t i = 0; g_nrec < MAX_VALUES && failures < MAX_FAILURES; i++) {
         sys_reg_type type;
         sys_reg r = sys_reg_value_at(RECORD_KEY, i, g_name, countof(g_name), &type, g_text, countof(g_text));
         if (r == SYS_REG_MISSING) break;
-        if (r != SYS_REG_OK || wlen(g_name) >= NAME_UNITS_REG) continue;
+        if (r != SYS_REG_OK) {
+            failures++;
+            continue;
+        }
+        failures = 0;
+        if (wlen(g_name) >= NAME_UNITS_REG) continue;
         size_t tab = 0;
         while (g_text[tab] && g_text[tab] != u'\t') tab++;
         if (!g_text[tab] || tab >= INST_UNITS) continue;
@@ -198,15 +228,17 @@ void number_name(uint32_t n, char16_t* out) {
 // Deletes record `r` and, while its list value still holds its id, that
 // value too. 1 when the list value went.
 int lift(const Record& r) {
-    int lifted = 0;
-    if (list_holds(r.name, r.id)) {
-        if (!sys_reg_delete_value(LIST_KEY, r.name)) return 0;  // the record stays: we try again
+    held_state held = list_value(r.name, r.id);
+    // What cannot be read may still be ours: the record stays, and the next
+    // step tries again.
+    if (held == UNKNOWN) return 0;
+    if (held == HOLDS) {
+        if (!sys_reg_delete_value(LIST_KEY, r.name)) return 0;
         logline(EV_UNBLOCKED, "已解除系统安装禁止 | %s", lower_id(r.id));
-        lifted = 1;
         g_lifted = 1;
     }
     (void)sys_reg_delete_value(RECORD_KEY, r.name);
-    return lifted;
+    return held == HOLDS;
 }
 
 // When we switched the policy on and the last recorded value of any copy is
@@ -219,7 +251,7 @@ void settle_switch(void) {
     sys_reg_type type;
     if (sys_reg_value_at(RECORD_KEY, 0, name, countof(name), &type, nullptr, 0) != SYS_REG_MISSING) return;
     read_list();
-    if (g_nlist == 0 && !sys_reg_delete_value(POLICY_KEY, SWITCH)) return;
+    if (g_nlist_all == 0 && !sys_reg_delete_value(POLICY_KEY, SWITCH)) return;
     (void)sys_reg_delete_value(OWN_KEY, ENABLED_BY_US);
 }
 
@@ -229,10 +261,13 @@ int switch_on(void) {
     uint32_t v = 0;
     sys_reg r = sys_reg_dword(POLICY_KEY, SWITCH, &v);
     if (r == SYS_REG_OK && v != 0) return 1;
-    if (r == SYS_REG_MISSING && g_nlist == 0) {
-        if (!sys_reg_set_dword(POLICY_KEY, SWITCH, 1)) return -1;
-        (void)sys_reg_set_dword(OWN_KEY, ENABLED_BY_US, 1);
-        return 1;
+    if (r == SYS_REG_MISSING && g_nlist_all == 0) {
+        // Our mark first: a switch we set but did not mark would stay on
+        // for good, taken for an administrator's.
+        if (!sys_reg_set_dword(OWN_KEY, ENABLED_BY_US, 1)) return -1;
+        if (sys_reg_set_dword(POLICY_KEY, SWITCH, 1)) return 1;
+        (void)sys_reg_delete_value(OWN_KEY, ENABLED_BY_US);
+        return -1;
     }
     if (!g_said_disabled && !g_unattended) {
         logline(EV_BLOCK_DISABLED, "系统安装禁止由管理员设置为关闭，未写入");
@@ -263,6 +298,15 @@ int write_block(const char16_t* id, char16_t* name) {
         return 1;
     }
     return 0;
+}
+
+// Whether TaskCommand names this copy: read afresh under the lock before any
+// write, for another process may have installed the task from elsewhere, or
+// removed it, since this one asked.
+int task_command_ours(void) {
+    char16_t exe[PATH_UNITS], cmd[PATH_UNITS];
+    return exe_path(exe, countof(exe)) && sys_reg_text(OWN_KEY, TASK_COMMAND, cmd, countof(cmd)) == SYS_REG_OK &&
+           wicmp(cmd, exe) == 0;
 }
 
 int task_runs_this_copy(void) {
@@ -312,13 +356,14 @@ void block_prepare(const BlacklistEntry* extra) {
 void block_sync(const BlacklistEntry* t, int n) {
     read_wanted(t, n, nullptr);
     read_records();
-    int ours = 0;
-    for (int i = 0; i < g_nrec; i++) ours += g_rec[i].ours;
-    if (g_nwant == 0 && ours == 0) return;  // the usual idle pass: one registry read
+    int recorded = 0;
+    for (int i = 0; i < g_nrec; i++) recorded += g_rec[i].ours;
+    if (g_nwant == 0 && recorded == 0) return;  // the usual idle pass: one registry read
     read_list();
     for (int i = 0; i < g_nrec; i++)
         if (g_rec[i].ours && !is_wanted(g_rec[i].id)) (void)lift(g_rec[i]);
     int writing = -1;  // not decided yet
+    int ours = -1;     // TaskCommand names this copy; not read yet
     for (int i = 0; i < g_nwant; i++) {
         Wanted& w = g_want[i];
         const Record* r = our_record_of(w.id);
@@ -327,14 +372,16 @@ void block_sync(const BlacklistEntry* t, int n) {
             continue;
         }
         if (!r && list_has_id(w.id)) continue;  // an administrator's value holds it
-        if (g_task_runs != 1) break;  // nothing would lift it: the task does not run this copy
+        // Only while the task runs this copy: nothing else would lift it.
+        if (ours < 0) ours = task_command_ours();
         if (!block_applies()) {
-            if (!g_said_unsupported && !g_unattended) {
+            if (ours && !g_said_unsupported && !g_unattended) {
                 logline(EV_BLOCK_UNSUPPORTED, "系统安装禁止不适用（Windows 版本或版本类型）");
                 g_said_unsupported = 1;
             }
             break;
         }
+        if (g_task_runs != 1 || !ours) break;
         if (writing < 0) writing = switch_on();
         if (writing == 0) {
             w.outcome = BLOCK_FAILED;
@@ -360,12 +407,27 @@ void block_sync(const BlacklistEntry* t, int n) {
     settle_switch();
 }
 
-void block_lift_all(void) {
+namespace {
+
+void lift_all(void) {
     read_records();
     if (g_nrec == 0) return;
-    read_list();
     for (int i = 0; i < g_nrec; i++) (void)lift(g_rec[i]);
     settle_switch();
+}
+
+}  // namespace
+
+void block_take_over(void) {
+    char16_t exe[PATH_UNITS];
+    g_task_runs = exe_path(exe, countof(exe)) && sys_reg_set_text(OWN_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
+    lift_all();
+}
+
+void block_give_up(void) {
+    (void)sys_reg_delete_value(OWN_KEY, TASK_COMMAND);
+    g_task_runs = 0;
+    lift_all();
 }
 
 void block_rescan_if_lifted(void) {
@@ -373,16 +435,6 @@ void block_rescan_if_lifted(void) {
     g_lifted = 0;
     int code;
     (void)run_silent("pnputil.exe", u"/scan-devices /async", &code);  // a failed rescan only delays the install
-}
-
-void block_task_installed(void) {
-    char16_t exe[PATH_UNITS];
-    g_task_runs = exe_path(exe, countof(exe)) && sys_reg_set_text(OWN_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
-}
-
-void block_task_removed(void) {
-    (void)sys_reg_delete_value(OWN_KEY, TASK_COMMAND);
-    g_task_runs = 0;
 }
 
 void block_unattended(void) { g_unattended = 1; }

@@ -21,17 +21,18 @@ void block_prepare(const BlacklistEntry* extra);
 // step read it: lifts this copy's blocks whose entry is gone, and, while the
 // task runs this copy, writes the missing ones.
 void block_sync(const BlacklistEntry* t, int n);
-// Lifts the recorded blocks of every copy (before the task goes, and before
-// it is installed anew), under the blacklist's lock.
-void block_lift_all(void);
+// Under the blacklist's lock, when the task has just been installed from
+// this copy: it runs this copy now (recorded as TaskCommand), and the blocks
+// of every copy are lifted, for the other copies' task no longer runs.
+void block_take_over(void);
+// Under the blacklist's lock, before the task is deleted: it runs no copy
+// from now on, and the blocks of every copy are lifted, for nothing would
+// lift them afterwards.
+void block_give_up(void);
 // After the lock is dropped: when blocks were lifted, asks Windows to look
 // for the hardware again, so that a device no longer blocked installs.
 void block_rescan_if_lifted(void);
 
-// The task now runs this copy: record its path, so that blocks may be
-// written. After the task is deleted: forget it.
-void block_task_installed(void);
-void block_task_removed(void);
 // The unattended pass: the two lines that say why nothing was written are
 // never logged from it, or every run every five minutes would add them.
 void block_unattended(void);

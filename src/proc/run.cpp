@@ -9,6 +9,8 @@ namespace {
 
 constexpr uint32_t RUN_TIMEOUT_MS = 30000;
 
+int g_timed_out;
+
 }  // namespace
 
 int add_arg(char16_t* line, size_t cap, const char16_t* arg) {
@@ -54,6 +56,11 @@ int run_silent(const char* program, const char16_t* args, int* code) {
     if (wlen(args) + 1 > room) return 0;
     wcat(line, countof(line), args);
     sys_run_result r = sys_run(path, line, dir, RUN_TIMEOUT_MS, code);
-    if (r == SYS_RUN_TIMEOUT) logline(EV_PROGRAM_TIMEOUT, "系统程序超时 | %s", program);
+    if (r == SYS_RUN_TIMEOUT) {
+        logline(EV_PROGRAM_TIMEOUT, "系统程序超时 | %s", program);
+        g_timed_out = 1;
+    }
     return r == SYS_RUN_EXITED;
 }
+
+int run_timed_out(void) { return g_timed_out; }

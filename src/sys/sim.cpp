@@ -602,6 +602,24 @@ struct RegKey {
 
 RegKey g_rk;
 
+// One registry call: the file, when there is one, is read afresh and changed
+// under an exclusive lock, as one process's change of Windows' registry is
+// at once what the others read.
+struct RegCall {
+    int fd = -1;
+    RegCall() {
+        if (!g_sim.registry[0]) return;
+        static char lock[SIM_PATH_BYTES + 8];
+        fmt(lock, sizeof lock, "%s.lock", g_sim.registry);
+        fd = open(lock, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) flock(fd, LOCK_EX);
+        (void)sim_reload_registry();
+    }
+    ~RegCall() {
+        if (fd >= 0) close(fd);
+    }
+};
+
 void reg_names(const char16_t* key, const char16_t* name) {
     utf8(key, g_rk.key, sizeof g_rk.key);
     if (name) utf8(name, g_rk.name, sizeof g_rk.name);
@@ -646,6 +664,7 @@ int key_exists(void) {
 }  // namespace
 
 sys_reg sys_reg_dword(const char16_t* key, const char16_t* name, uint32_t* v) {
+    RegCall call;
     reg_names(key, name);
     const SimRegValue* r = reg_find();
     if (!r) return SYS_REG_MISSING;
@@ -668,6 +687,7 @@ int reg_copy_text(const char* data, char16_t* buf, uint32_t units) {
 }  // namespace
 
 sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, uint32_t units) {
+    RegCall call;
     if (units == 0) return SYS_REG_FAILED;
     buf[0] = 0;
     reg_names(key, name);
@@ -679,6 +699,7 @@ sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, u
 
 sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t name_units, sys_reg_type* type,
                          char16_t* text, uint32_t text_units) {
+    RegCall call;
     reg_names(key, nullptr);
     uint32_t k = 0;
     for (int i = 0; i < g_sim.nreg; i++) {
@@ -694,6 +715,7 @@ sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, ui
 }
 
 int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v) {
+    RegCall call;
     reg_names(key, name);
     char data[16];
     fmt(data, sizeof data, "%u", (unsigned)v);
@@ -701,6 +723,7 @@ int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v) {
 }
 
 int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* text, sys_reg_type type) {
+    RegCall call;
     reg_names(key, name);
     static char data[SIM_REG_DATA];
     utf8(text, data, sizeof data);
@@ -708,6 +731,7 @@ int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* 
 }
 
 int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
+    RegCall call;
     reg_names(key, name);
     SimRegValue* v = reg_find();
     if (!v) return 1;
@@ -720,6 +744,7 @@ int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
 }
 
 int sys_reg_delete_key(const char16_t* key) {
+    RegCall call;
     reg_names(key, nullptr);
     if (!key_exists()) return 1;
     if (reg_denied()) return 0;

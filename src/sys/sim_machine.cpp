@@ -329,6 +329,11 @@ int load_registry(void) {
 
 }  // namespace
 
+int sim_reload_registry(void) {
+    g_sim.nreg = 0;
+    return !g_sim.registry[0] || load_registry();
+}
+
 void sim_save_registry(void) {
     if (!g_sim.registry[0]) return;
     FILE* f = fopen(g_sim.registry, "wb");

@@ -54,7 +54,10 @@
 //                                    after every change; one value per line,
 //                                    "<key>\t<name>\tsz|expand|dword\t<data>"
 //                                    (data: the rest of the line; a DWORD in
-//                                    decimal). Without it the registry starts
+//                                    decimal), read afresh and rewritten under
+//                                    a lock by each registry call, so that
+//                                    processes share it as they share Windows'
+//                                    registry. Without it the registry starts
 //                                    empty and lives in memory.
 //   reg-deny  <key>                  writes to this key and below it fail
 //   lock-held <file name>            another process holds this lock file:
@@ -169,5 +172,7 @@ extern SimMachine g_sim;
 int sim_load_machine(const char* path);
 // Appends one line "kind\ttext" to the record file, if there is one.
 void sim_record(const char* kind, const char* text);
-// Rewrites the registry's file, if there is one, from g_sim.reg.
+// Reads the registry's file, if there is one, into g_sim.reg again, and
+// rewrites the file from g_sim.reg.
+int sim_reload_registry(void);
 void sim_save_registry(void);

@@ -32,22 +32,23 @@ def check(ok, what, detail=""):
 class Box:
     """A data directory with a machine file whose executable lives in it."""
 
-    def __init__(self, binary, devices):
+    def __init__(self, binary, devices, extra=""):
         self.binary = binary
         self.dir = tempfile.mkdtemp(prefix="qf-concurrent-") + "/"
         self.machine = self.dir + "machine"
         with open(self.machine, "w", encoding="utf-8") as f:
             f.write("exe\t%squillfen.exe\n" % self.dir)
+            f.write(extra.replace("{DIR}", self.dir))
             for name, inst, flags in devices:
                 f.write("dev\t1\t%s\t\tCamera\t%s%s\n" % (name, inst, "\t" + flags if flags else ""))
 
-    def start(self, stdin=subprocess.PIPE):
+    def start(self, stdin=subprocess.PIPE, args=()):
         env = {"QUILLFEN_MACHINE": self.machine, "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
-        return subprocess.Popen([self.binary], stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        return subprocess.Popen([self.binary] + list(args), stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                 env=env, cwd=self.dir)
 
-    def run(self, text):
-        p = self.start()
+    def run(self, text, args=()):
+        p = self.start(args=args)
         out, _ = p.communicate(text.encode(), timeout=60)
         return out.decode("utf-8", "replace")
 
@@ -178,6 +179,34 @@ def test_stale_window(binary):
         box.close()
 
 
+def test_block_after_the_task_went(binary):
+    """A window that found the task running this copy must not write an
+    install block after another process removed the task: nothing would
+    lift it."""
+    registry = ("registry\t{DIR}registry\nrun\tschtasks\t0\n")
+    box = Box(binary, [("Smart Camera A", "USB\\A\\1", ""), ("Smart Camera B", "USB\\B\\1", "")], registry)
+    try:
+        with open(box.path("registry"), "w", encoding="utf-8") as f:
+            f.write("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\tCurrentBuildNumber\tsz\t19045\n"
+                    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\tEditionID\tsz\tProfessional\n"
+                    "SOFTWARE\\Quillfen\tTaskCommand\tsz\t%squillfen.exe\n" % box.dir)
+        list_key = "Restrictions\\DenyInstanceIDs\t"
+        a = box.start()
+        a.stdin.write(("1\n" + blacklist_answers() + "\n").encode())
+        a.stdin.flush()
+        check(wait_for(a, "已同时禁止系统再次安装它", 20) and list_key in box.read("registry"),
+              "block: window A blacklists A and blocks it", box.read("registry"))
+        box.run("", args=["--remove-task"])
+        check(list_key not in box.read("registry") and "TaskCommand" not in box.read("registry"),
+              "block: --remove-task lifts it and forgets the task", box.read("registry"))
+        os.set_blocking(a.stdout.fileno(), True)
+        a.communicate(("1\n" + blacklist_answers() + "\nq\n").encode(), timeout=60)
+        check(list_key not in box.read("registry"), "block: A's next blacklisting writes no block",
+              box.read("registry"))
+    finally:
+        box.close()
+
+
 def whole(text):
     """A blacklist file as a save writes it: the header and whole rows."""
     if not text.startswith(HEADER):
@@ -237,6 +266,7 @@ def main(argv):
     test_no_lost_and_no_resurrected_change(binary)
     test_concurrent_adders(binary)
     test_stale_window(binary)
+    test_block_after_the_task_went(binary)
     test_kills(binary, kills)
     print("%d failed" % len(FAILS))
     return 1 if FAILS else 0

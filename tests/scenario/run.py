@@ -435,8 +435,29 @@ def compare_json(want, got, problems):
         want_doc = json.loads(want.decode("utf-8"))
     except ValueError as e:
         raise CaseError("the expected stdout is not JSON: %s" % e)
+    def no_constants(name):
+        raise ValueError("%s is not JSON" % name)
+
+    def no_duplicates(pairs):
+        keys = [k for k, _ in pairs]
+        if len(set(keys)) != len(keys):
+            raise ValueError("a key twice in one object: %r" % keys)
+        return dict(pairs)
+
+    def check_text(v):
+        if isinstance(v, str):
+            v.encode("utf-8")  # a lone surrogate cannot be encoded
+        elif isinstance(v, dict):
+            for k, x in v.items():
+                check_text(k)
+                check_text(x)
+        elif isinstance(v, list):
+            for x in v:
+                check_text(x)
+
     try:
-        got_doc = json.loads(got.decode("utf-8"))
+        got_doc = json.loads(got.decode("utf-8"), parse_constant=no_constants, object_pairs_hook=no_duplicates)
+        check_text(got_doc)
     except ValueError as e:
         problems.append("  stdout is not one JSON document in UTF-8: %s\n    %r" % (e, got[:2000]))
         return
@@ -590,7 +611,7 @@ def run_case(binary, path, keep, update=False):
                 problems.append("  stray files beside the executable: %s" % ", ".join(stray))
         # Nor anywhere else: a data file must never move to another folder.
         for root, _, files in os.walk(tmp):
-            elsewhere = [f for f in files if os.path.join(root, f) not in (record, mfile, registry)
+            elsewhere = [f for f in files if os.path.join(root, f) not in (record, mfile, registry, registry + ".lock")
                          and os.path.join(root, "") != ctx.datadir]
             if elsewhere:
                 problems.append("  files outside the data directory: %s" % ", ".join(

@@ -119,13 +119,21 @@ TEST(BlParse, NameIsAsciiLowerCasedOthersKeepTheirCase) {
     EXPECT_STREQ(g_bl[0].cls, "Camera");
 }
 
-TEST(BlParse, OverlongFieldsAreCutByteWise) {
-    read_bytes("1\t1\t" + std::string(620, 'N') + "\t" + std::string(1200, 'I') + "\t" + std::string(140, 'C') +
-               "\r\n");
+// A field longer than a save writes makes the line no entry: cut to fit, a
+// name matching by name would reach more devices than it was written for.
+TEST(BlParse, AFieldLongerThanASaveWritesMakesNoEntry) {
+    const std::string name(599, 'N'), inst(1199, 'I'), cls(127, 'C');
+    read_bytes("1\t1\t" + name + "\t" + inst + "\t" + cls + "\r\n");
     ASSERT_EQ(g_bn, 1);
     EXPECT_EQ(std::string(g_bl[0].name), std::string(599, 'n'));
-    EXPECT_EQ(strlen(g_bl[0].inst), 1199u);
-    EXPECT_EQ(strlen(g_bl[0].cls), 127u);
+    EXPECT_EQ(std::string(g_bl[0].inst), inst);
+    EXPECT_EQ(std::string(g_bl[0].cls), cls);
+    for (const std::string& line : {"1\t1\t" + name + "N\t" + inst + "\t" + cls, "1\t1\t" + name + "\t" + inst + "I\tc",
+                                    "1\t1\tn\ti\t" + cls + "C"}) {
+        read_bytes(line + "\r\n5\t0\tnext\tX\tc\r\n");
+        ASSERT_EQ(g_bn, 1);
+        EXPECT_STREQ(g_bl[0].name, "next");
+    }
 }
 
 // A line longer than any a save writes was not written by us: its tail must
