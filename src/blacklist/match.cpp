@@ -29,7 +29,7 @@ int bl_name_reach(const char* lower_name, const char16_t* own) {
     g_probe.inst[0] = 0;
     g_probe.byname = 1;
     DevWalk w;
-    if (!dev_walk_open(&w, 1)) return 0;
+    if (!dev_walk_open(&w, 1, 1)) return 0;
     int n = 0;
     while (dev_walk_next(&w, &g_seen))
         if (wicmp(g_seen.d.inst, own) != 0 && bl_match(g_probe, g_seen.inst, g_seen.name, g_seen.d.builtin) == BL_BY_NAME)

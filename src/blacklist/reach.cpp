@@ -76,7 +76,7 @@ int reach_collect(int64_t now, uint32_t* err) {
         return 1;
     }
     DevWalk w;
-    if (!dev_walk_open(&w, 0)) {
+    if (!dev_walk_open(&w, 0, 1)) {
         *err = w.err;
         return 0;
     }

@@ -57,7 +57,7 @@ int scan(int all, int match_all, uint32_t* err) {
     *err = 0;
     g_n = 0;
     DevWalk w;
-    if (!dev_walk_open(&w, all)) {
+    if (!dev_walk_open(&w, all, 0)) {
         *err = w.err;
         return 0;
     }

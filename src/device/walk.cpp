@@ -29,16 +29,19 @@ void dev_lower(const char16_t* w, char* out, size_t size) {
 
 namespace {
 
-void fill(sys_devset* s, WalkedDevice* out) {
+void fill(sys_devset* s, WalkedDevice* out, int lower) {
     out->presence = sys_dev_presence(s);
+    out->inst[0] = out->name[0] = 0;
+    if (!lower) return;
     dev_lower(out->d.inst, out->inst, sizeof out->inst);
     dev_lower(out->d.name, out->name, sizeof out->name);
 }
 
 }  // namespace
 
-int dev_walk_open(DevWalk* w, int all) {
+int dev_walk_open(DevWalk* w, int all, int lower) {
     w->index = 0;
+    w->lower = lower;
     w->err = 0;
     w->set = sys_dev_open(all, &w->err);
     return w->set != nullptr;
@@ -48,7 +51,7 @@ int dev_walk_next(DevWalk* w, WalkedDevice* out) {
     if (!w->set) return 0;
     while (sys_dev_next(w->set, w->index++)) {
         if (!dev_read(w->set, &out->d)) continue;
-        fill(w->set, out);
+        fill(w->set, out, w->lower);
         return 1;
     }
     return 0;
@@ -63,7 +66,7 @@ int dev_lookup(const char16_t* id, WalkedDevice* out) {
     sys_devset* s = sys_dev_open_id(id);
     if (!s) return 0;
     int ok = dev_read(s, &out->d);
-    if (ok) fill(s, out);
+    if (ok) fill(s, out, 1);
     sys_dev_close(s);
     return ok;
 }

@@ -11,10 +11,12 @@ struct DevWalk {
     sys_devset* set;
     uint32_t index;
     uint32_t err;  // the system's error number when the open failed
+    int lower;     // fill the lower-cased texts too
 };
 
-// One device as the walk hands it out: its texts, and the same lower-cased
-// as UTF-8 (dev_lower), as the blacklist compares them.
+// One device as the walk hands it out: its texts, and, when the walk was
+// opened for the blacklist's comparisons, the same lower-cased as UTF-8
+// (dev_lower).
 struct WalkedDevice {
     DeviceEntry d;
     sys_presence presence;
@@ -23,8 +25,9 @@ struct WalkedDevice {
 };
 
 // all: every record of every class, present or not; else present devices
-// only. 0 when the device list cannot be had (w->err says why).
-int dev_walk_open(DevWalk* w, int all);
+// only. lower: hand out the lower-cased texts too (the keyword scan needs
+// none). 0 when the device list cannot be had (w->err says why).
+int dev_walk_open(DevWalk* w, int all, int lower);
 // The next device with a name or an id; 0 at the end.
 int dev_walk_next(DevWalk* w, WalkedDevice* out);
 void dev_walk_close(DevWalk* w);
