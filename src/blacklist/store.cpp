@@ -344,15 +344,26 @@ bl_status bl_read(void) {
     return st;
 }
 
-bl_status bl_sync_blocks(void) {
-    if (!make_paths(&g_paths)) return BL_FAILED;
-    sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
-    if (!lock) return BL_FAILED;
+namespace {
+
+// Under the lock: the file as it is, and the install block in line with it.
+// An unreadable file changes no block.
+bl_status sync_locked(void) {
     bl_status st = read_work(g_paths);
     if (st != BL_UNREADABLE) {
         publish_work();
         block_sync(g_work, g_wn);
     }
+    return st;
+}
+
+}  // namespace
+
+bl_status bl_sync_blocks(void) {
+    if (!make_paths(&g_paths)) return BL_FAILED;
+    sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
+    if (!lock) return BL_FAILED;
+    bl_status st = sync_locked();
     sys_lock_drop(lock);
     block_rescan_if_lifted();
     return st;
@@ -365,11 +376,7 @@ bl_status bl_blocks_take_over(void) {
     block_take_over();
     bl_status st = BL_FAILED;
     if (lock) {
-        st = read_work(g_paths);
-        if (st != BL_UNREADABLE) {
-            publish_work();
-            block_sync(g_work, g_wn);
-        }
+        st = sync_locked();
         sys_lock_drop(lock);
     }
     block_rescan_if_lifted();

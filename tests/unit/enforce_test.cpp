@@ -9,7 +9,6 @@
 #include "blacklist/enforce.h"
 #include "blacklist/store.h"
 #include "device/scan.h"
-#include "device/remove.h"
 #include "support.h"
 
 namespace {
@@ -113,21 +112,6 @@ TEST_F(Enforce, GroupedByEntryEachDeviceOnceUnderItsFirstEntry) {
     size_t expiry = l.find("到期自动解除 1 条");
     ASSERT_NE(expiry, std::string::npos) << l;
     EXPECT_EQ(l.find("\r\n", expiry) + 2, l.size());
-}
-
-TEST(RemoveDev, AnEmptyIdRemovesNothing) {
-    // A device whose id cannot be read also has an empty id; removing "" must
-    // not pick it (or anything else) and must not reach pnputil either.
-    qt::Machine m;
-    m.dev(1, "Smart Camera", "", "Camera", "");
-    m.dev(1, "Other", "", "Camera", "USB\\1");
-    m.lines += "run\tpnputil\t0\n";
-    m.load();
-    EXPECT_EQ(remove_dev(u""), 0);
-    for (const auto& l : m.recorded()) {
-        EXPECT_NE(l.rfind("remove", 0), 0u) << l;
-        EXPECT_NE(l.rfind("run", 0), 0u) << l;
-    }
 }
 
 }  // namespace
