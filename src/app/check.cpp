@@ -33,10 +33,7 @@ void print_text(const CheckFacts& f, CheckAnswer a) {
 }
 
 void print_json(const CheckFacts& f, CheckAnswer a) {
-    json_to_stdout();
-    json_open();
-    json_key("version");
-    json_int(1);
+    json_begin_document();
     json_key("compliant");
     if (a.verdict == CHECK_CANNOT_TELL) {
         json_null();
@@ -62,9 +59,7 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
         json_key("task_installed");
         json_bool(f.task == TASK_PRESENT);
     }
-    json_close();
-    json_flush();
-    out("\n");
+    json_end_document();
 }
 
 }  // namespace

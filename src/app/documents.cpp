@@ -12,24 +12,11 @@
 
 namespace {
 
-void begin(void) {
-    json_to_stdout();
-    json_open();
-    json_key("version");
-    json_int(1);
-}
-
-void end(void) {
-    json_close();
-    json_flush();
-    sys_out("\n", 1);
-}
-
 int error_document(const char* error) {
-    begin();
+    json_begin_document();
     json_key("error");
     json_text(error);
-    end();
+    json_end_document();
     return EXIT_FAILED;
 }
 
@@ -41,7 +28,7 @@ int scan_json(const Args& a) {
     uint32_t err;
     if (!scan(a.scan_all, 0, &err)) return error_document("device_list_unavailable");
     int64_t now = sys_now();
-    begin();
+    json_begin_document();
     json_key("keyword");
     if (g_key[0]) json_text16(g_key);
     else json_null();
@@ -67,7 +54,7 @@ int scan_json(const Args& a) {
         json_close();
     }
     json_close_array();
-    end();
+    json_end_document();
     logline(LOG_FILE_ONLY, "扫描完成，命中 %d 个设备", g_n);
     return EXIT_OK;
 }
@@ -76,7 +63,7 @@ int blist_json(void) {
     int dropped;
     if (bl_prune(&dropped) == BL_UNREADABLE) return error_document("blacklist_unreadable");
     int64_t now = sys_now();
-    begin();
+    json_begin_document();
     json_key("entries");
     json_open_array();
     for (int i = 0; i < g_bn; i++) {
@@ -102,6 +89,6 @@ int blist_json(void) {
         json_close();
     }
     json_close_array();
-    end();
+    json_end_document();
     return EXIT_OK;
 }

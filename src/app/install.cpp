@@ -1,12 +1,11 @@
-// Creating the scheduled task from the three places that offer it, after
-// making sure that what it would run as SYSTEM is out of ordinary users'
-// reach, and deleting it; every change is logged, wherever it was asked for.
+// Creating the scheduled task from the places that offer it, after making
+// sure that what it would run as SYSTEM is out of ordinary users' reach;
+// every install is logged, wherever it was asked for.
 #include "app/args.h"
 #include "app/install.h"
 #include "app/console.h"
 #include "base/text.h"
 #include "blacklist/store.h"
-#include "block/block.h"
 #include "files/datafile.h"
 #include "files/exepath.h"
 #include "log/log.h"
@@ -48,20 +47,17 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
     return 0;
 }
 
-// The task now runs this copy: the blocks of every other copy go, this
-// copy's are written.
-void installed_blocks(void) { (void)bl_blocks_take_over(); }
-
-void note_unsafe(const char* unsafe_at) {
-    if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
-}
-
-// What every successful install logs, after the unsafe location if any.
+// What follows every successful install: the event source (without it the
+// events keep their strings, not their texts), the log lines (the unsafe
+// location first, if any), and the install blocks, for the task now runs
+// this copy.
 void installed(const char* unsafe_at) {
-    note_unsafe(unsafe_at);
+    (void)event_source_register();
+    if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
     char task[32];
     utf8(TASK_NAME, task, sizeof task);
     logline(EV_TASK_INSTALLED, "已安装后台任务 %s", task);
+    (void)bl_blocks_take_over();
 }
 
 }  // namespace
@@ -74,9 +70,7 @@ task_result install_task_ui(void) {
         out("  ✘ 安装失败（需要管理员权限）\n");
         return r;
     }
-    (void)event_source_register();  // without it the events keep their strings, not their texts
     installed(unsafe_at);
-    installed_blocks();
     return r;
 }
 
@@ -86,8 +80,6 @@ int install_task_mode(void) {
     char unsafe_at[3 * PATH_UNITS];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
     if (task_install() == TASK_FAILED) return 1;
-    (void)event_source_register();  // without it the events keep their strings, not their texts
     installed(unsafe_at);
-    installed_blocks();
     return 0;
 }

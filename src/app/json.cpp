@@ -19,15 +19,23 @@ struct Writer {
 };
 
 char g_out[8192];
+
 // A UTF-16 text on its way out: static, as device texts reach 1.5 KB.
 char g_text[4 * 1024];
 Writer g_w{g_out, sizeof g_out, 0, 1, 0, {1}, 0};
+
+// Writes out what is buffered (standard output only).
+void flush(void) {
+    if (!g_w.to_stdout) return;
+    sys_out(g_w.buf, (uint32_t)g_w.n);
+    g_w.n = 0;
+}
 
 void put(const char* s, size_t k) {
     for (size_t i = 0; i < k; i++) {
         if (g_w.n + 1 >= g_w.size) {
             if (!g_w.to_stdout) return;  // a test's buffer: the rest is cut
-            json_flush();
+            flush();
         }
         g_w.buf[g_w.n++] = s[i];
     }
@@ -78,8 +86,17 @@ uint32_t dec(const unsigned char* s, size_t n, int* used) {
 
 }  // namespace
 
-void json_to_stdout(void) {
+void json_begin_document(void) {
     g_w = Writer{g_out, sizeof g_out, 0, 1, 0, {1}, 0};
+    json_open();
+    json_key("version");
+    json_int(1);
+}
+
+void json_end_document(void) {
+    json_close();
+    put("\n", 1);
+    flush();
 }
 
 void json_to_buffer(char* buf, size_t size) {
@@ -87,11 +104,7 @@ void json_to_buffer(char* buf, size_t size) {
     if (size) buf[0] = 0;
 }
 
-void json_flush(void) {
-    if (!g_w.to_stdout) return;
-    sys_out(g_w.buf, (uint32_t)g_w.n);
-    g_w.n = 0;
-}
+
 
 void json_open(void) { open_('{'); }
 void json_close(void) { close_('}'); }

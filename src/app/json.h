@@ -5,12 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// Where a document goes: standard output, or a caller's buffer (size bytes,
-// always terminated), which is how the tests read it.
-void json_to_stdout(void);
+// A document on standard output: its object opened with "version": 1, and
+// closed with a line end after it.
+void json_begin_document(void);
+void json_end_document(void);
+// Writing into a caller's buffer instead (size bytes, always terminated),
+// which is how the tests read the writer.
 void json_to_buffer(char* buf, size_t size);
-// Writes out what is still buffered; the end of every document.
-void json_flush(void);
 
 // Objects and arrays nest; the writer puts the commas.
 void json_open(void);            // {

@@ -369,27 +369,29 @@ bl_status bl_sync_blocks(void) {
     return st;
 }
 
-bl_status bl_blocks_take_over(void) {
+namespace {
+
+// The task changed hands: the blocks of every copy are lifted even when the
+// lock cannot be had, since nothing would lift them afterwards; a new
+// owner's own blocks are written under the lock.
+bl_status hand_over(int take_over) {
     sys_lock* lock = make_paths(&g_paths) ? sys_lock_take(g_paths.lock, LOCK_WAIT_MS) : nullptr;
-    // The other copies' blocks have nobody to lift them once the task runs
-    // this copy: they go even when the lock cannot be had.
-    block_take_over();
+    if (take_over) block_take_over();
+    else block_give_up();
     bl_status st = BL_FAILED;
     if (lock) {
-        st = sync_locked();
+        st = take_over ? sync_locked() : BL_OK;
         sys_lock_drop(lock);
     }
     block_rescan_if_lifted();
     return st;
 }
 
-void bl_blocks_give_up(void) {
-    // A block must not outlive the task: lifted with the lock or without.
-    sys_lock* lock = make_paths(&g_paths) ? sys_lock_take(g_paths.lock, LOCK_WAIT_MS) : nullptr;
-    block_give_up();
-    if (lock) sys_lock_drop(lock);
-    block_rescan_if_lifted();
-}
+}  // namespace
+
+bl_status bl_blocks_take_over(void) { return hand_over(1); }
+
+void bl_blocks_give_up(void) { (void)hand_over(0); }
 
 bl_status bl_last_read(void) { return g_last; }
 

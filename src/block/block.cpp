@@ -37,15 +37,9 @@ constexpr int64_t FIRST_BUILD = 19041;
 constexpr int MAX_VALUES = 256;
 constexpr size_t NAME_UNITS_REG = 16;
 
-struct ListValue {
-    char16_t name[NAME_UNITS_REG];
-    uint32_t number;  // 0: not a number
-    char16_t id[INST_UNITS];
-};
 
 struct Record {
     char16_t name[NAME_UNITS_REG];
-    uint32_t number;
     char16_t id[INST_UNITS];
     int ours;  // written for this copy's blacklist
 };
@@ -56,7 +50,9 @@ struct Wanted {
 };
 
 // Static: read afresh by each step, too large for the stack.
-ListValue g_list[MAX_VALUES];
+// The ids the list holds (the first MAX_VALUES values), to find an
+// administrator's value of an id.
+char16_t g_list[MAX_VALUES][INST_UNITS];
 int g_nlist;
 int g_nlist_all;  // every value of the list, kept or not
 uint32_t g_highest;  // the highest numeric name in the list
@@ -114,13 +110,10 @@ void read_list(void) {
         failures = 0;
         uint32_t n = number_of(g_name);
         if (n > g_highest) g_highest = n;
-        if (g_nlist == MAX_VALUES || wlen(g_name) >= NAME_UNITS_REG) continue;
-        ListValue& v = g_list[g_nlist++];
-        wcopy_zero(v.name, g_name, NAME_UNITS_REG);
-        v.number = n;
-        v.id[0] = 0;
-        // A text longer than an id is no id of ours: kept as none.
-        if ((type == SYS_REG_SZ || type == SYS_REG_EXPAND_SZ) && wlen(g_text) < INST_UNITS) wcopy_zero(v.id, g_text, INST_UNITS);
+        // A text longer than an id holds no id.
+        if (g_nlist == MAX_VALUES || (type != SYS_REG_SZ && type != SYS_REG_EXPAND_SZ) || wlen(g_text) >= INST_UNITS)
+            continue;
+        wcopy_zero(g_list[g_nlist++], g_text, INST_UNITS);
     }
     if (failures == MAX_FAILURES) g_nlist_all = MAX_VALUES + 1;  // unreadable: never "empty"
 }
@@ -141,7 +134,7 @@ int list_holds(const char16_t* name, const char16_t* id) { return list_value(nam
 // Whether any value of the list (of the first MAX_VALUES) holds the id.
 int list_has_id(const char16_t* id) {
     for (int i = 0; i < g_nlist; i++)
-        if (wicmp(g_list[i].id, id) == 0) return 1;
+        if (wicmp(g_list[i], id) == 0) return 1;
     return 0;
 }
 
@@ -166,7 +159,6 @@ void read_records(void) {
         g_text[tab] = 0;
         Record& rec = g_rec[g_nrec++];
         wcopy_zero(rec.name, g_name, NAME_UNITS_REG);
-        rec.number = number_of(g_name);
         wcopy_zero(rec.id, g_text, INST_UNITS);
         rec.ours = g_blacklist_path[0] && wicmp(g_text + tab + 1, g_blacklist_path) == 0;
     }

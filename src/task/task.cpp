@@ -178,20 +178,28 @@ task_result task_install(void) {
     return create_from(exe, file, start, 0) == CREATED ? TASK_TIMER_ONLY : TASK_FAILED;
 }
 
-int task_remove(void) {
+namespace {
+
+// schtasks <verb> /TN "Quillfen-Enforce" [<tail>]: 1 when it ran to its end,
+// with its exit code in *rc.
+int schtasks_on_task(const char* verb, const char* tail, int* rc) {
     char16_t args[128] = {0};
-    wcat8(args, countof(args), "/Delete /TN ");
+    wcat8(args, countof(args), verb);
+    wcat8(args, countof(args), " /TN ");
     add_arg(args, countof(args), TASK_NAME);
-    wcat8(args, countof(args), " /F");
+    wcat8(args, countof(args), tail);
+    return run_silent("schtasks.exe", args, rc);
+}
+
+}  // namespace
+
+int task_remove(void) {
     int rc;
-    return run_silent("schtasks.exe", args, &rc) && rc == 0;
+    return schtasks_on_task("/Delete", " /F", &rc) && rc == 0;
 }
 
 task_state task_query(void) {
-    char16_t args[128] = {0};
-    wcat8(args, countof(args), "/Query /TN ");
-    add_arg(args, countof(args), TASK_NAME);
     int rc;
-    if (!run_silent("schtasks.exe", args, &rc)) return TASK_QUERY_FAILED;
+    if (!schtasks_on_task("/Query", "", &rc)) return TASK_QUERY_FAILED;
     return rc == 0 ? TASK_PRESENT : rc == 1 ? TASK_ABSENT : TASK_QUERY_FAILED;
 }
