@@ -3,38 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "app/app.h"
-#include "app/install.h"
-#include "log/log.h"
 #include "support.h"
-#include "sys/sys.h"
 
 namespace {
-
-const char16_t KEY[] = u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillfen";
-
-// The message file named by the key; "<missing>" when there is none.
-std::u16string message_file() {
-    char16_t text[512];
-    return sys_reg_text(KEY, u"EventMessageFile", text, 512) == SYS_REG_OK ? text : u"<missing>";
-}
 
 int run_app(std::initializer_list<const char*> list) {
     qt::Argv args(list);
     return app_main(args.argc(), args.argv());
-}
-
-// --install-task and --remove-task are checked on Wine's real registry.
-TEST(TaskModes, TheMenuAndTheDialogueRegisterTheSourceToo) {
-    qt::Machine m;
-    m.lines = "run\tschtasks\t0\n";
-    m.load();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(install_task_ui(), TASK_INSTALLED);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(message_file(), std::u16string(m.exe.begin(), m.exe.end()));
 }
 
 TEST(TaskModes, TheExitCodeIsTheTaskDeletionsAlone) {

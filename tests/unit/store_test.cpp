@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -149,25 +148,6 @@ TEST(BlParse, ALineLongerThanASaveWritesIsNoEntryAtAll) {
     ASSERT_LE(longest.size(), BL_LINE_MAX);
     read_bytes(longest + "\r\n");
     EXPECT_EQ(g_bn, 1);
-}
-
-// The reader takes the file in pieces: where a piece ends must not matter.
-TEST(BlParse, PiecesOfAnySizeReadAlike) {
-    std::string file = HEADER;
-    for (int i = 0; i < 70; i++) file += row_text(i);
-    file += "1\t1\t" + std::string(2500, 'z') + "\r\n";
-    BlacklistEntry whole[BL_MAX];
-    int n = bl_parse(file.data(), file.size(), whole);
-    for (size_t piece : {1u, 2u, 7u, 1974u, 1975u, 4096u}) {
-        static bl_reader r;
-        bl_read_start(&r, g_bl);
-        for (size_t at = 0; at < file.size(); at += piece)
-            bl_read_bytes(&r, file.data() + at, std::min(piece, file.size() - at));
-        bl_read_end(&r);
-        ASSERT_EQ(r.n, n) << piece;
-        EXPECT_EQ(r.total, 70) << piece;
-        EXPECT_STREQ(g_bl[63].name, whole[63].name) << piece;
-    }
 }
 
 TEST(BlParse, StopsAt64Entries) {

@@ -3,7 +3,6 @@
 // blacklist file.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -284,31 +283,6 @@ TEST(Fmt, StopsAtAConversionItDoesNotImplement) {
     EXPECT_STREQ(got, "c%5");
 }
 #pragma GCC diagnostic pop
-
-TEST(Fmt, SpansNameWhereEachArgumentLanded) {
-    char out[64];
-    fmt_span spans[3];
-    int n = 0;
-    auto go = [&](const char* f, ...) {
-        va_list ap;
-        va_start(ap, f);
-        vfmt_spans(out, sizeof out, f, ap, spans, 3, &n);
-        va_end(ap);
-    };
-    go("拉黑 | %s | %-6lld秒%%", "cam", 3600LL);
-    ASSERT_EQ(n, 2);
-    EXPECT_EQ(std::string(out + spans[0].at, spans[0].len), "cam");
-    EXPECT_EQ(std::string(out + spans[1].at, spans[1].len), "3600");  // padding left out
-    go("%s%s%s%s", "a", "b", "c", "d");  // more arguments than room: the first three
-    EXPECT_EQ(n, 3);
-    EXPECT_EQ(spans[2].at, 2u);
-}
-
-TEST(AddSat, HeldAtTheEndsOfTheRange) {
-    EXPECT_EQ(add_sat(INT64_MAX - 10, 3600), INT64_MAX);
-    EXPECT_EQ(add_sat(INT64_MIN + 10, -3600), INT64_MIN);
-    EXPECT_EQ(add_sat(100, -30), 70);
-}
 
 // ---- blanking ----------------------------------------------------------------
 

@@ -21,7 +21,6 @@ A check reads like this:
 """
 
 import glob
-import json
 import os
 import re
 import shlex
@@ -572,58 +571,6 @@ def check_asks_schtasks_for_the_task(m):
     same("schtasks was asked by name, twice", [SYS32 + 'schtasks.exe" /Query /TN "Quillfen-Enforce"'] * 2,
          m.calls("schtasks"))
     expect("--check logs nothing", m.log_raw() == b"", m.log_raw())
-
-
-@check
-def json_documents_parse(m):
-    """The three documents for scripts are strict JSON in UTF-8 on standard
-    output, and nothing else is there."""
-    m.plant([ALPHA, (r"USB\VID_0C45&PID_64AE\Q", 'Cam "quoted" \\ back', "x", "Camera")])
-    now = int(time.time())
-    m.blacklist([(now + 3600, 1, "smart camera alpha", ALPHA[0], "Camera")])
-    m.standin_exit(schtasks=0)
-    docs = {}
-    for args in (("--json", "-k", "cam"), ("--blist", "--json"), ("--check", "--json")):
-        r = m.run(*args)
-        try:
-            docs[args[0]] = json.loads(r.raw.decode("utf-8"))
-        except ValueError as e:
-            expect("%s is one JSON document" % " ".join(args), False, "%s\n%r" % (e, r.raw[:2000]))
-    scan = docs.get("--json", {})
-    expect("the scan: version 1, both devices, the quoted name whole, the mark by id",
-           scan.get("version") == 1 and [d["name"] for d in scan.get("devices", [])] ==
-           ["Smart Camera Alpha", 'Cam "quoted" \\ back'] and scan["devices"][0]["blacklisted"] == "id", scan)
-    bl = docs.get("--blist", {})
-    expect("the blacklist: the entry with its expiry", bl.get("version") == 1 and
-           [(e["instance_id"], e["until"], e["by_name"]) for e in bl.get("entries", [])] == [(ALPHA[0], now + 3600, True)],
-           bl)
-    chk = docs.get("--check", {})
-    expect("the check: not compliant, the device by id, the task installed",
-           chk.get("compliant") is False and chk.get("present") == [
-               {"name": "Smart Camera Alpha", "instance_id": ALPHA[0], "blacklisted": "id"}] and chk.get("task_installed") is True,
-           chk)
-
-
-RESTRICTIONS = r"HKLM\SOFTWARE\Policies\Microsoft\Windows\DeviceInstall\Restrictions"
-DENY_LIST = RESTRICTIONS + r"\DenyInstanceIDs"
-QUILLFEN_KEY = r"HKLM\SOFTWARE\Quillfen"
-CURRENT_VERSION = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion"
-
-
-def windows_10_pro(m):
-    """Makes the prefix a Windows 10 22H2 Pro, where the install block
-    applies; the old values come back, and the keys Quillfen writes go, at
-    cleanup."""
-    old = m.reg_get(CURRENT_VERSION) or {}
-    for name, value in (("CurrentVersion", "10.0"), ("CurrentBuildNumber", "19045"), ("EditionID", "Professional")):
-        m.wine("reg", "add", CURRENT_VERSION, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
-        if name in old:
-            m.on_cleanup(lambda n=name, v=old[name]: m.wine("reg", "add", CURRENT_VERSION, "/v", n, "/t", "REG_SZ",
-                                                            "/d", v, "/f"))
-        else:
-            m.on_cleanup(lambda n=name: m.reg_delete(CURRENT_VERSION, n))
-    m.on_cleanup(lambda: m.reg_delete(RESTRICTIONS))
-    m.on_cleanup(lambda: m.reg_delete(QUILLFEN_KEY))
 
 
 @check
