@@ -573,6 +573,28 @@ def check_asks_schtasks_for_the_task(m):
     expect("--check logs nothing", m.log_raw() == b"", m.log_raw())
 
 
+RESTRICTIONS = r"HKLM\SOFTWARE\Policies\Microsoft\Windows\DeviceInstall\Restrictions"
+DENY_LIST = RESTRICTIONS + r"\DenyInstanceIDs"
+QUILLFEN_KEY = r"HKLM\SOFTWARE\Quillfen"
+CURRENT_VERSION = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion"
+
+
+def windows_10_pro(m):
+    """Makes the prefix a Windows 10 22H2 Pro, where the install block
+    applies; the old values come back, and the keys Quillfen writes go, at
+    cleanup."""
+    old = m.reg_get(CURRENT_VERSION) or {}
+    for name, value in (("CurrentVersion", "10.0"), ("CurrentBuildNumber", "19045"), ("EditionID", "Professional")):
+        m.wine("reg", "add", CURRENT_VERSION, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+        if name in old:
+            m.on_cleanup(lambda n=name, v=old[name]: m.wine("reg", "add", CURRENT_VERSION, "/v", n, "/t", "REG_SZ",
+                                                            "/d", v, "/f"))
+        else:
+            m.on_cleanup(lambda n=name: m.reg_delete(CURRENT_VERSION, n))
+    m.on_cleanup(lambda: m.reg_delete(RESTRICTIONS))
+    m.on_cleanup(lambda: m.reg_delete(QUILLFEN_KEY))
+
+
 @check
 def install_block_written_and_lifted(m):
     """On Wine's real registry: with the task running this copy, blacklisting
