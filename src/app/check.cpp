@@ -67,7 +67,7 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
 int check_mode(int json) {
     log_off();  // a detection script's run is no event, even when a program hangs
     CheckFacts f{};
-    g_nreached = 0;
+    reach_reset();
     f.blacklist_read = bl_read() != BL_UNREADABLE;
     int64_t now = sys_now();
     f.entries_in_force = f.blacklist_read ? bl_in_force(now) : 0;

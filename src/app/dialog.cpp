@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "blacklist/match.h"
+#include "blacklist/reach.h"
 #include "device/scan.h"
 #include "device/walk.h"
 #include "app/console.h"
@@ -10,7 +11,6 @@
 #include "app/install.h"
 #include "app/show.h"
 #include "blacklist/store.h"
-#include "block/block.h"
 #include "base/text.h"
 #include "device/remove.h"
 #include "log/log.h"
@@ -88,13 +88,12 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     utf8(d.cls, e.cls, sizeof e.cls);
     e.until = add_sat(now, secs);
     e.byname = by_name_consent(d, e);
-    block_prepare(&e);  // may ask for the task: before the blacklist's lock
-    bl_status st = bl_add(e);
+    block_outcome b;
+    bl_status st = bl_add(e, &b);
     if (st == BL_OK) {
         char left[LEFT_BYTES];
         fmt_left(add_sat(sys_now(), secs), left);
         out("  ✔ 已拉黑：%s（%s）\n", name, left);
-        block_outcome b = block_outcome_of(e.inst);
         if (b == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
         else if (b == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
         logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);

@@ -5,7 +5,7 @@
 #include "app/documents.h"
 #include "blacklist/match.h"
 #include "blacklist/store.h"
-#include "block/block.h"
+#include "blacklist/wanted.h"
 #include "device/scan.h"
 #include "log/log.h"
 #include "sys/sys.h"
@@ -26,7 +26,7 @@ int scan_json(const Args& a) {
     int dropped;
     (void)bl_prune(&dropped);  // the marks need the blacklist; its troubles are the screens' to show
     uint32_t err;
-    if (!scan(a.scan_all, 0, &err)) return error_document("device_list_unavailable");
+    if (!scan(a.scan_all ? SCAN_ALL : SCAN_PRESENT, &err)) return error_document("device_list_unavailable");
     int64_t now = sys_now();
     json_begin_document();
     json_key("keyword");
@@ -85,7 +85,7 @@ int blist_json(void) {
         json_key("by_name");
         json_bool(e.byname != 0);
         json_key("install_blocked");
-        json_bool(block_holds(e.inst));
+        json_bool(bl_blocked(e));
         json_close();
     }
     json_close_array();

@@ -77,7 +77,7 @@ void closing_lines(void) {
 void loop_head(const Args& a) {
     out("  正在扫描设备...\n");
     uint32_t code;
-    if (!scan(a.scan_all, 0, &code)) out("  [错误] 枚举设备失败 (code %lu)\n", (unsigned long)code);
+    if (!scan(a.scan_all ? SCAN_ALL : SCAN_PRESENT, &code)) out("  [错误] 枚举设备失败 (code %lu)\n", (unsigned long)code);
     if (g_n == 0) {
         out("  （没找到匹配的设备）\n\n");
     } else {

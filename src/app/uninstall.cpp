@@ -2,7 +2,6 @@
 // blacklist menu.
 #include "app/uninstall.h"
 #include "blacklist/store.h"
-#include "block/block.h"
 #include "log/log.h"
 #include "task/eventsource.h"
 #include "task/task.h"

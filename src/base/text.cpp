@@ -63,6 +63,8 @@ uint32_t dec8(const unsigned char* s, size_t n, int* used) {
 
 }  // namespace
 
+uint32_t utf8_decode(const char* s, size_t n, int* used) { return dec8((const unsigned char*)s, n, used); }
+
 size_t utf8(const char16_t* w, char* out, size_t size) {
     if (size == 0) return 0;
     size_t o = 0;

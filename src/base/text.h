@@ -21,6 +21,9 @@ constexpr size_t countof(const T (&)[N]) {
     return N;
 }
 
+// Room for the longest path we accept, in UTF-16 units with the terminator.
+constexpr size_t PATH_UNITS = 1024;
+
 // UTF-16 -> UTF-8 into out (size bytes). Always terminated; when the text does
 // not fit, the longest prefix of whole characters is kept. An unpaired
 // surrogate becomes U+FFFD. Returns the number of bytes written (no NUL).
@@ -31,6 +34,9 @@ size_t utf8(const char16_t* w, char* out, size_t size);
 size_t utf16(const char* s, char16_t* out, size_t units);
 // Same, for a byte run of known length (no terminator needed).
 size_t utf16n(const char* s, size_t n, char16_t* out, size_t units);
+// Decodes one UTF-8 character from s (at most n bytes, n > 0); *used gets
+// its length. Bytes that are not one character give U+FFFD and *used = 1.
+uint32_t utf8_decode(const char* s, size_t n, int* used);
 // Length of a complete UTF-8 prefix of s[0..n): drops a torn last character.
 size_t utf8_whole(const char* s, size_t n);
 

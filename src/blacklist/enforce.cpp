@@ -4,7 +4,6 @@
 #include "base/text.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
-#include "block/block.h"
 #include "device/scan.h"
 #include "device/remove.h"
 #include "device/walk.h"
@@ -54,9 +53,8 @@ Outcome remove_reached(void) {
 }  // namespace
 
 enforce_result enforce_pass(void) {
-    block_unattended();
     int dropped;
-    bl_status st = bl_prune(&dropped);
+    bl_status st = bl_prune(&dropped, BLOCK_UNATTENDED);
     if (st == BL_UNREADABLE) {
         // An entry we cannot read could be any device: remove none.
         logline(EV_BLACKLIST_UNREADABLE, "读取拉黑名单失败");
@@ -64,8 +62,7 @@ enforce_result enforce_pass(void) {
     }
     // The install block, brought back in line: a policy refresh may have
     // replaced the list, and an entry may have come or gone meanwhile.
-    block_prepare(nullptr);
-    (void)bl_sync_blocks();  // its troubles are logged; removal is the backstop either way
+    (void)bl_sync_blocks(BLOCK_UNATTENDED);  // its troubles are logged; removal is the backstop either way
     int64_t now = sys_now();
     // Expired entries that stay in the file are a failure too: the drop
     // could not be written, or the file is too full to be written.

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/text.h"
-#include "device/walk.h"
 
 bl_hit bl_match(const BlacklistEntry& e, const char* lower_inst, const char* lower_name, int builtin) {
     // An empty id names no device: it would match every device whose id
@@ -16,27 +15,10 @@ bl_hit bl_match(const BlacklistEntry& e, const char* lower_inst, const char* low
 
 namespace {
 
-// Static, as an entry is 2 KB and a device 5 KB: the entry a name would
-// make, the device being looked at, and a device's texts as compared.
-BlacklistEntry g_probe;
-WalkedDevice g_seen;
+// A device's texts as compared: static, as each is 1.2 KB.
 char g_inst[DEV_TEXT_BYTES], g_name[DEV_TEXT_BYTES];
 
 }  // namespace
-
-int bl_name_reach(const char* lower_name, const char16_t* own) {
-    scopy(g_probe.name, sizeof g_probe.name, lower_name);
-    g_probe.inst[0] = 0;
-    g_probe.byname = 1;
-    DevWalk w;
-    if (!dev_walk_open(&w, 1, 1)) return 0;
-    int n = 0;
-    while (dev_walk_next(&w, &g_seen))
-        if (wicmp(g_seen.d.inst, own) != 0 && bl_match(g_probe, g_seen.inst, g_seen.name, g_seen.d.builtin) == BL_BY_NAME)
-            n++;
-    dev_walk_close(&w);
-    return n;
-}
 
 bl_hit bl_device_mark(const DeviceEntry& d, int64_t now) {
     dev_lower(d.inst, g_inst, sizeof g_inst);

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "blacklist/store.h"
-#include "device/scan.h"
+#include "device/device.h"
 
 enum bl_hit { BL_NO_HIT, BL_BY_ID, BL_BY_NAME };
 
@@ -15,11 +15,6 @@ enum bl_hit { BL_NO_HIT, BL_BY_ID, BL_BY_NAME };
 // contains the entry's, but never for a built-in device, which nobody may
 // lose through a name it merely shares.
 bl_hit bl_match(const BlacklistEntry& e, const char* lower_inst, const char* lower_name, int builtin);
-
-// How many devices other than the one with instance id `own`, present or
-// not and built-in ones left out, an entry matching by `lower_name` would
-// reach. Walks the system's device list; g_dev is left alone.
-int bl_name_reach(const char* lower_name, const char16_t* own);
 
 // How the blacklist marks a device in the device table and the scan's JSON:
 // BY_ID when an entry names its id (in force or not), BY_NAME when an entry

@@ -60,7 +60,10 @@ void consider(const WalkedDevice& w, int64_t now) {
 
 }  // namespace
 
-void reach_reset(void) { g_nseen = 0; }
+void reach_reset(void) {
+    g_nseen = 0;
+    g_nreached = 0;
+}
 
 int reach_collect(int64_t now, uint32_t* err) {
     *err = 0;
@@ -76,11 +79,33 @@ int reach_collect(int64_t now, uint32_t* err) {
         return 1;
     }
     DevWalk w;
-    if (!dev_walk_open(&w, 0, 1)) {
+    if (!dev_walk_open(&w, WALK_PRESENT | WALK_LOWER)) {
         *err = w.err;
         return 0;
     }
     while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(g_dev_seen, now);
     dev_walk_close(&w);  // a removal opens a set of its own
     return 1;
+}
+
+namespace {
+
+// The entry a name would make: static, as an entry is 2 KB.
+BlacklistEntry g_probe;
+
+}  // namespace
+
+int bl_name_reach(const char* lower_name, const char16_t* own) {
+    scopy(g_probe.name, sizeof g_probe.name, lower_name);
+    g_probe.inst[0] = 0;
+    g_probe.byname = 1;
+    DevWalk w;
+    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return 0;
+    int n = 0;
+    while (dev_walk_next(&w, &g_dev_seen))
+        if (wicmp(g_dev_seen.d.inst, own) != 0 &&
+            bl_match(g_probe, g_dev_seen.inst, g_dev_seen.name, g_dev_seen.d.builtin) == BL_BY_NAME)
+            n++;
+    dev_walk_close(&w);
+    return n;
 }

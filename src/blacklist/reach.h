@@ -19,7 +19,7 @@ struct Reached {
 extern Reached g_reached[DEV_MAX];
 extern int g_nreached;
 
-// Forgets which devices were collected before.
+// Forgets which devices were collected before, and empties g_reached.
 void reach_reset(void);
 // Refills g_reached with at most DEV_MAX present devices that entries in
 // force at `now` reach, leaving out every device collected since the last
@@ -28,3 +28,8 @@ void reach_reset(void);
 // A device whose removal is already pending does not count. 0 when the
 // device list cannot be had (*err holds the system's error number).
 int reach_collect(int64_t now, uint32_t* err);
+
+// How many devices other than the one with instance id `own`, present or
+// not and built-in ones left out, an entry matching by `lower_name` would
+// reach. Walks the system's device list; g_reached is left alone.
+int bl_name_reach(const char* lower_name, const char16_t* own);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/text.h"
-#include "block/block.h"
+#include "blacklist/wanted.h"
 #include "files/datafile.h"
 #include "sys/sys.h"
 
@@ -73,8 +73,8 @@ struct Paths {
 };
 
 int make_paths(Paths* p) {
-    return data_path(p->file, countof(p->file), "blacklist.tsv") && data_path(p->tmp, countof(p->tmp), "blacklist.tsv.tmp") &&
-           data_path(p->lock, countof(p->lock), "blacklist.tsv.lock") && data_path(p->dir, countof(p->dir), "");
+    return data_path(p->file, countof(p->file), DATA_BLACKLIST) && data_path(p->tmp, countof(p->tmp), DATA_BLACKLIST_TMP) &&
+           data_path(p->lock, countof(p->lock), DATA_BLACKLIST_LOCK) && data_dir(p->dir, countof(p->dir));
 }
 
 // The data files' paths, made afresh by each step: static, as four paths of
@@ -117,10 +117,11 @@ bl_status read_work(const Paths& p) {
 
 // Temporary files of earlier versions were named blacklist.tsv.<pid>.tmp.
 int old_temp_name(const char16_t* n) {
-    const char16_t pre[] = u"blacklist.tsv.";
+    const char* pre = data_file_name(DATA_BLACKLIST);
     size_t i = 0;
     for (; pre[i]; i++)
-        if (n[i] != pre[i]) return 0;
+        if (n[i] != (char16_t)(unsigned char)pre[i]) return 0;
+    if (n[i++] != u'.') return 0;
     size_t digits = 0;
     while (n[i] >= u'0' && n[i] <= u'9') i++, digits++;
     return digits > 0 && wicmp(n + i, u".tmp") == 0;
@@ -166,6 +167,30 @@ enum Op { OP_ADD, OP_REMOVE, OP_CLEAR };
 BlacklistEntry g_shown[BL_MAX];
 int g_nshown;
 
+// The ids the table wants blocked, and what the last sync did for each:
+// static, as they are 64 KB.
+BlockIds g_want;
+
+// The install block follows the table, in the same locked step.
+void sync_blocks(const BlacklistEntry* t, int n, block_caller who) {
+    bl_wanted(t, n, nullptr, sys_now(), &g_want);
+    block_sync(&g_want, who);
+}
+
+// Before the lock: the block may need to ask whether the task runs this copy.
+void prepare_blocks(const BlacklistEntry* extra, block_caller who) {
+    bl_wanted(g_bl, g_bn, extra, sys_now(), &g_want);
+    block_prepare(&g_want, who);
+}
+
+block_outcome outcome_of(const BlacklistEntry& e) {
+    char16_t id[INST_UNITS];
+    utf16(e.inst, id, countof(id));
+    for (int i = 0; i < g_want.n; i++)
+        if (wicmp(g_want.id[i], id) == 0) return g_want.outcome[i];
+    return BLOCK_NONE;
+}
+
 // Removes the first entry equal to e; 0 when there is none.
 int remove_equal(const BlacklistEntry& e) {
     for (int i = 0; i < g_wn; i++) {
@@ -196,7 +221,7 @@ bl_status change(Op op, const BlacklistEntry* e) {
         if (st == BL_OK) {
             if (write_work(g_paths)) {
                 publish_work();
-                block_sync(g_work, g_wn);  // the install block follows the change, in the same step
+                sync_blocks(g_work, g_wn, BLOCK_AT_CONSOLE);
             } else {
                 st = BL_FAILED;
             }
@@ -286,7 +311,12 @@ size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size) {
     return len;
 }
 
-bl_status bl_add(const BlacklistEntry& e) { return change(OP_ADD, &e); }
+bl_status bl_add(const BlacklistEntry& e, block_outcome* block) {
+    prepare_blocks(&e, BLOCK_AT_CONSOLE);
+    bl_status st = change(OP_ADD, &e);
+    if (block) *block = outcome_of(e);
+    return st;
+}
 
 bl_status bl_remove(const BlacklistEntry& e) { return change(OP_REMOVE, &e); }
 
@@ -296,7 +326,7 @@ bl_status bl_clear(void) {
     return change(OP_CLEAR, nullptr);
 }
 
-bl_status bl_prune(int* dropped) {
+bl_status bl_prune(int* dropped, block_caller who) {
     *dropped = 0;
     if (!make_paths(&g_paths)) {
         g_bn = 0;
@@ -319,7 +349,7 @@ bl_status bl_prune(int* dropped) {
         if (gone > 0) {
             if (lock && write_work(g_paths)) {
                 publish_work();
-                block_sync(g_work, g_wn);
+                sync_blocks(g_work, g_wn, who);
                 *dropped = gone;
             } else {
                 st = BL_FAILED;
@@ -348,22 +378,23 @@ namespace {
 
 // Under the lock: the file as it is, and the install block in line with it.
 // An unreadable file changes no block.
-bl_status sync_locked(void) {
+bl_status sync_locked(block_caller who) {
     bl_status st = read_work(g_paths);
     if (st != BL_UNREADABLE) {
         publish_work();
-        block_sync(g_work, g_wn);
+        sync_blocks(g_work, g_wn, who);
     }
     return st;
 }
 
 }  // namespace
 
-bl_status bl_sync_blocks(void) {
+bl_status bl_sync_blocks(block_caller who) {
+    prepare_blocks(nullptr, who);
     if (!make_paths(&g_paths)) return BL_FAILED;
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
     if (!lock) return BL_FAILED;
-    bl_status st = sync_locked();
+    bl_status st = sync_locked(who);
     sys_lock_drop(lock);
     block_rescan_if_lifted();
     return st;
@@ -380,7 +411,7 @@ bl_status hand_over(int take_over) {
     else block_give_up();
     bl_status st = BL_FAILED;
     if (lock) {
-        st = take_over ? sync_locked() : BL_OK;
+        st = take_over ? sync_locked(BLOCK_AT_CONSOLE) : BL_OK;
         sys_lock_drop(lock);
     }
     block_rescan_if_lifted();

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "block/block.h"
+
 // One blacklisted device.
 struct BlacklistEntry {
     char name[600];   // display name, ASCII lower-cased
@@ -34,7 +36,9 @@ enum bl_status {
 // exactly this change is applied to what was read, the result is written and
 // is then what g_bl/g_bn hold. On failure the table in memory stays as it
 // was; on OVERFULL it shows the file's first 64 entries.
-bl_status bl_add(const BlacklistEntry& e);
+// An add also brings the install block in line, and *block tells what that
+// did for the entry's id.
+bl_status bl_add(const BlacklistEntry& e, block_outcome* block = nullptr);
 // Removes the first entry whose fields all equal e's.
 bl_status bl_remove(const BlacklistEntry& e);
 // Removes the entries the table shows now, each found by its fields, so
@@ -45,13 +49,14 @@ bl_status bl_clear(void);
 // when it dropped some; *dropped is how many. On FAILED the drop could not be
 // written and the table holds the file as it is; on UNREADABLE the table is
 // empty; on OVERFULL it holds the first 64 entries, expired ones included.
-bl_status bl_prune(int* dropped);
+// `who` goes to the install block's step.
+bl_status bl_prune(int* dropped, block_caller who = BLOCK_AT_CONSOLE);
 // Reads the file into the table as it stands: nothing is dropped and
 // nothing is written. OK, UNREADABLE or OVERFULL.
 bl_status bl_read(void);
 // One locked step that brings the install block in line with the file (at
 // the start of every pass). An unreadable file changes no block.
-bl_status bl_sync_blocks(void);
+bl_status bl_sync_blocks(block_caller who = BLOCK_AT_CONSOLE);
 // After the task was installed from this copy: in one locked step, the task
 // is recorded as running this copy, every copy's blocks are lifted and this
 // copy's are written. The lifting happens even without the lock.

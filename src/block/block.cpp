@@ -10,12 +10,12 @@
 #include "block/block.h"
 
 #include "base/text.h"
-#include "device/scan.h"
-#include "proc/run.h"
 #include "files/datafile.h"
 #include "files/exepath.h"
 #include "log/log.h"
+#include "proc/run.h"
 #include "sys/sys.h"
+#include "task/owner.h"
 #include "task/task.h"
 
 namespace {
@@ -23,10 +23,8 @@ namespace {
 const char16_t POLICY_KEY[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions";
 const char16_t LIST_KEY[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\DenyInstanceIDs";
 const char16_t SWITCH[] = u"DenyInstanceIDs";
-const char16_t OWN_KEY[] = u"SOFTWARE\\Quillfen";
 const char16_t RECORD_KEY[] = u"SOFTWARE\\Quillfen\\DenyInstanceIDs";
 const char16_t ENABLED_BY_US[] = u"EnabledByQuillfen";
-const char16_t TASK_COMMAND[] = u"TaskCommand";
 const char16_t VERSION_KEY[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
 // Windows 10 2004 is the first to honour the list (Policy CSP -
@@ -44,37 +42,37 @@ struct Record {
     int ours;  // written for this copy's blacklist
 };
 
-struct Wanted {
-    char16_t id[INST_UNITS];
-    block_outcome outcome;
+// What the process learns once and keeps from step to step: static, as it
+// outlives each call.
+struct Cache {
+    int applies = -1;    // Windows honours the list here; -1 not read yet
+    int task_runs = -1;  // the task runs this copy; -1 not asked in this process
+    int said_unsupported;
+    int said_disabled;
+    int lifted;  // a block went since the last rescan
+    char16_t blacklist_path[PATH_UNITS];  // the path our records name
 };
 
-// Static: read afresh by each step, too large for the stack.
-// The ids the list holds (the first MAX_VALUES values), to find an
-// administrator's value of an id.
-char16_t g_list[MAX_VALUES][INST_UNITS];
-int g_nlist;
-int g_nlist_all;  // every value of the list, kept or not
-uint32_t g_highest;  // the highest numeric name in the list
-Record g_rec[MAX_VALUES];
-int g_nrec;
-Wanted g_want[BL_MAX];
-int g_nwant;
-char16_t g_blacklist_path[PATH_UNITS];
-// Scratch for one value's name and data, an id, a class, a log text and a
-// record: static, as together they are some 10 KB.
-char16_t g_name[256], g_text[INST_UNITS + PATH_UNITS + 2];
-char16_t g_id[INST_UNITS], g_cls[CLASS_UNITS];
-char g_log_text[DEV_TEXT_BYTES];
-char16_t g_held[INST_UNITS];
-Record g_old;
+// What each step reads afresh from the registry, and room for one value's
+// name and data, an id, a log text and a record: static, as together they
+// are some 600 KB.
+struct Scratch {
+    // The ids the list holds (the first MAX_VALUES values), to find an
+    // administrator's value of an id.
+    char16_t list[MAX_VALUES][INST_UNITS];
+    int nlist;
+    int nlist_all;     // every value of the list, kept or not
+    uint32_t highest;  // the highest numeric name in the list
+    Record rec[MAX_VALUES];
+    int nrec;
+    char16_t name[256], text[INST_UNITS + PATH_UNITS + 2];
+    char16_t held[INST_UNITS];
+    char log_text[DEV_TEXT_BYTES];
+    Record old;
+};
 
-int g_applies = -1;
-int g_task_runs = -1;  // -1 not asked in this process
-int g_unattended;
-int g_said_unsupported;
-int g_said_disabled;
-int g_lifted;
+Cache g_cache;
+Scratch g_s;
 
 uint32_t number_of(const char16_t* name) {
     if (!name[0]) return 0;
@@ -94,28 +92,28 @@ constexpr int MAX_FAILURES = 16;
 // could not read, for "is the list empty" and for the highest number; the
 // first MAX_VALUES are kept for finding an administrator's value of an id.
 void read_list(void) {
-    g_nlist = 0;
-    g_nlist_all = 0;
-    g_highest = 0;
+    g_s.nlist = 0;
+    g_s.nlist_all = 0;
+    g_s.highest = 0;
     int failures = 0;
     for (uint32_t i = 0; failures < MAX_FAILURES; i++) {
         sys_reg_type type;
-        sys_reg r = sys_reg_value_at(LIST_KEY, i, g_name, countof(g_name), &type, g_text, countof(g_text));
+        sys_reg r = sys_reg_value_at(LIST_KEY, i, g_s.name, countof(g_s.name), &type, g_s.text, countof(g_s.text));
         if (r == SYS_REG_MISSING) break;
-        g_nlist_all++;
+        g_s.nlist_all++;
         if (r != SYS_REG_OK) {
             failures++;
             continue;
         }
         failures = 0;
-        uint32_t n = number_of(g_name);
-        if (n > g_highest) g_highest = n;
+        uint32_t n = number_of(g_s.name);
+        if (n > g_s.highest) g_s.highest = n;
         // A text longer than an id holds no id.
-        if (g_nlist == MAX_VALUES || (type != SYS_REG_SZ && type != SYS_REG_EXPAND_SZ) || wlen(g_text) >= INST_UNITS)
+        if (g_s.nlist == MAX_VALUES || (type != SYS_REG_SZ && type != SYS_REG_EXPAND_SZ) || wlen(g_s.text) >= INST_UNITS)
             continue;
-        wcopy_zero(g_list[g_nlist++], g_text, INST_UNITS);
+        wcopy_zero(g_s.list[g_s.nlist++], g_s.text, INST_UNITS);
     }
-    if (failures == MAX_FAILURES) g_nlist_all = MAX_VALUES + 1;  // unreadable: never "empty"
+    if (failures == MAX_FAILURES) g_s.nlist_all = MAX_VALUES + 1;  // unreadable: never "empty"
 }
 
 enum held_state { HOLDS, HOLDS_OTHER, GONE, UNKNOWN };
@@ -123,91 +121,72 @@ enum held_state { HOLDS, HOLDS_OTHER, GONE, UNKNOWN };
 // What the list value with this name holds, asked of the registry itself:
 // a list too long to keep must not hide our own value.
 held_state list_value(const char16_t* name, const char16_t* id) {
-    sys_reg r = sys_reg_text(LIST_KEY, name, g_held, countof(g_held));
+    sys_reg r = sys_reg_text(LIST_KEY, name, g_s.held, countof(g_s.held));
     if (r == SYS_REG_MISSING) return GONE;
     if (r != SYS_REG_OK) return UNKNOWN;
-    return wicmp(g_held, id) == 0 ? HOLDS : HOLDS_OTHER;
+    return wicmp(g_s.held, id) == 0 ? HOLDS : HOLDS_OTHER;
 }
 
 int list_holds(const char16_t* name, const char16_t* id) { return list_value(name, id) == HOLDS; }
 
 // Whether any value of the list (of the first MAX_VALUES) holds the id.
 int list_has_id(const char16_t* id) {
-    for (int i = 0; i < g_nlist; i++)
-        if (wicmp(g_list[i], id) == 0) return 1;
+    for (int i = 0; i < g_s.nlist; i++)
+        if (wicmp(g_s.list[i], id) == 0) return 1;
     return 0;
 }
 
 void read_records(void) {
-    g_nrec = 0;
-    if (!g_blacklist_path[0] && !data_path(g_blacklist_path, countof(g_blacklist_path), "blacklist.tsv"))
-        g_blacklist_path[0] = 0;
+    g_s.nrec = 0;
+    if (!g_cache.blacklist_path[0] && !data_path(g_cache.blacklist_path, countof(g_cache.blacklist_path), DATA_BLACKLIST))
+        g_cache.blacklist_path[0] = 0;
     int failures = 0;
-    for (uint32_t i = 0; g_nrec < MAX_VALUES && failures < MAX_FAILURES; i++) {
+    for (uint32_t i = 0; g_s.nrec < MAX_VALUES && failures < MAX_FAILURES; i++) {
         sys_reg_type type;
-        sys_reg r = sys_reg_value_at(RECORD_KEY, i, g_name, countof(g_name), &type, g_text, countof(g_text));
+        sys_reg r = sys_reg_value_at(RECORD_KEY, i, g_s.name, countof(g_s.name), &type, g_s.text, countof(g_s.text));
         if (r == SYS_REG_MISSING) break;
         if (r != SYS_REG_OK) {
             failures++;
             continue;
         }
         failures = 0;
-        if (wlen(g_name) >= NAME_UNITS_REG) continue;
+        if (wlen(g_s.name) >= NAME_UNITS_REG) continue;
         size_t tab = 0;
-        while (g_text[tab] && g_text[tab] != u'\t') tab++;
-        if (!g_text[tab] || tab >= INST_UNITS) continue;
-        g_text[tab] = 0;
-        Record& rec = g_rec[g_nrec++];
-        wcopy_zero(rec.name, g_name, NAME_UNITS_REG);
-        wcopy_zero(rec.id, g_text, INST_UNITS);
-        rec.ours = g_blacklist_path[0] && wicmp(g_text + tab + 1, g_blacklist_path) == 0;
-    }
-}
-
-// The ids this copy wants blocked: those of its entries in force, except a
-// built-in device's, which nobody may lose the use of, and an empty id.
-void read_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra) {
-    g_nwant = 0;
-    int64_t now = sys_now();
-    for (int i = 0; i <= n && g_nwant < BL_MAX; i++) {
-        const BlacklistEntry* e = i < n ? &t[i] : extra;
-        if (!e || now >= e->until || !e->inst[0]) continue;
-        utf16(e->inst, g_id, countof(g_id));
-        utf16(e->cls, g_cls, countof(g_cls));
-        if (is_builtin(g_cls, g_id)) continue;
-        int dup = 0;
-        for (int k = 0; k < g_nwant && !dup; k++) dup = wicmp(g_want[k].id, g_id) == 0;
-        if (dup) continue;
-        wcopy_zero(g_want[g_nwant].id, g_id, INST_UNITS);
-        g_want[g_nwant++].outcome = BLOCK_NONE;
+        while (g_s.text[tab] && g_s.text[tab] != u'\t') tab++;
+        if (!g_s.text[tab] || tab >= INST_UNITS) continue;
+        g_s.text[tab] = 0;
+        Record& rec = g_s.rec[g_s.nrec++];
+        wcopy_zero(rec.name, g_s.name, NAME_UNITS_REG);
+        wcopy_zero(rec.id, g_s.text, INST_UNITS);
+        rec.ours = g_cache.blacklist_path[0] && wicmp(g_s.text + tab + 1, g_cache.blacklist_path) == 0;
     }
 }
 
 const Record* our_record_of(const char16_t* id) {
-    for (int i = 0; i < g_nrec; i++)
-        if (g_rec[i].ours && wicmp(g_rec[i].id, id) == 0) return &g_rec[i];
+    for (int i = 0; i < g_s.nrec; i++)
+        if (g_s.rec[i].ours && wicmp(g_s.rec[i].id, id) == 0) return &g_s.rec[i];
     return nullptr;
 }
 
-int is_wanted(const char16_t* id) {
-    for (int i = 0; i < g_nwant; i++)
-        if (wicmp(g_want[i].id, id) == 0) return 1;
+int is_wanted(const BlockIds* want, const char16_t* id) {
+    for (int i = 0; i < want->n; i++)
+        if (wicmp(want->id[i], id) == 0) return 1;
     return 0;
 }
 
 // Whether a wanted id needs a write: ours is not in the list, and nobody
 // else's value holds it either.
-int needs_write(const Wanted& w) {
-    const Record* r = our_record_of(w.id);
-    if (r) return !list_holds(r->name, w.id);
-    return !list_has_id(w.id);
+int needs_write(const char16_t* id) {
+    const Record* r = our_record_of(id);
+    if (r) return !list_holds(r->name, id);
+    return !list_has_id(id);
 }
 
 // The id as the log lines show it: lower-cased.
 const char* lower_id(const char16_t* id) {
-    utf8(id, g_log_text, sizeof g_log_text);
-    lower_ascii(g_log_text);
-    return g_log_text;
+    utf8(id, g_s.log_text, sizeof g_s.log_text);
+    lower_ascii(g_s.log_text);
+    return g_s.log_text;
 }
 
 void number_name(uint32_t n, char16_t* out) {
@@ -227,7 +206,7 @@ int lift(const Record& r) {
     if (held == HOLDS) {
         if (!sys_reg_delete_value(LIST_KEY, r.name)) return 0;
         logline(EV_UNBLOCKED, "已解除系统安装禁止 | %s", lower_id(r.id));
-        g_lifted = 1;
+        g_cache.lifted = 1;
     }
     (void)sys_reg_delete_value(RECORD_KEY, r.name);
     return held == HOLDS;
@@ -238,32 +217,32 @@ int lift(const Record& r) {
 // added since keep the switch on, and only our mark of it goes.
 void settle_switch(void) {
     uint32_t ours = 0;
-    if (sys_reg_dword(OWN_KEY, ENABLED_BY_US, &ours) != SYS_REG_OK || ours != 1) return;
+    if (sys_reg_dword(PRODUCT_KEY, ENABLED_BY_US, &ours) != SYS_REG_OK || ours != 1) return;
     char16_t name[NAME_UNITS_REG];
     sys_reg_type type;
     if (sys_reg_value_at(RECORD_KEY, 0, name, countof(name), &type, nullptr, 0) != SYS_REG_MISSING) return;
     read_list();
-    if (g_nlist_all == 0 && !sys_reg_delete_value(POLICY_KEY, SWITCH)) return;
-    (void)sys_reg_delete_value(OWN_KEY, ENABLED_BY_US);
+    if (g_s.nlist_all == 0 && !sys_reg_delete_value(POLICY_KEY, SWITCH)) return;
+    (void)sys_reg_delete_value(PRODUCT_KEY, ENABLED_BY_US);
 }
 
 // The policy is on, or we may switch it on: only when the switch is absent
 // and the list empty. A switch of 0 is an administrator's "Disabled".
-int switch_on(void) {
+int switch_on(block_caller who) {
     uint32_t v = 0;
     sys_reg r = sys_reg_dword(POLICY_KEY, SWITCH, &v);
     if (r == SYS_REG_OK && v != 0) return 1;
-    if (r == SYS_REG_MISSING && g_nlist_all == 0) {
+    if (r == SYS_REG_MISSING && g_s.nlist_all == 0) {
         // Our mark first: a switch we set but did not mark would stay on
         // for good, taken for an administrator's.
-        if (!sys_reg_set_dword(OWN_KEY, ENABLED_BY_US, 1)) return -1;
+        if (!sys_reg_set_dword(PRODUCT_KEY, ENABLED_BY_US, 1)) return -1;
         if (sys_reg_set_dword(POLICY_KEY, SWITCH, 1)) return 1;
-        (void)sys_reg_delete_value(OWN_KEY, ENABLED_BY_US);
+        (void)sys_reg_delete_value(PRODUCT_KEY, ENABLED_BY_US);
         return -1;
     }
-    if (!g_said_disabled && !g_unattended) {
+    if (!g_cache.said_disabled && who != BLOCK_UNATTENDED) {
         logline(EV_BLOCK_DISABLED, "系统安装禁止由管理员设置为关闭，未写入");
-        g_said_disabled = 1;
+        g_cache.said_disabled = 1;
     }
     return 0;
 }
@@ -271,129 +250,123 @@ int switch_on(void) {
 // Writes the id under the next free number, into `name`, and records it;
 // a value found there meanwhile is never written over.
 int write_block(const char16_t* id, char16_t* name) {
-    for (uint32_t n = g_highest + 1; n != 0 && n <= g_highest + 16; n++) {
+    for (uint32_t n = g_s.highest + 1; n != 0 && n <= g_s.highest + 16; n++) {
         number_name(n, name);
         char16_t held[4];
         sys_reg r = sys_reg_text(LIST_KEY, name, held, countof(held));
         if (r == SYS_REG_OK || r == SYS_REG_FAILED) continue;  // taken (or unreadable): next
-        g_text[0] = 0;
-        wcat(g_text, countof(g_text), id);
-        wcat8(g_text, countof(g_text), "\t");
-        wcat(g_text, countof(g_text), g_blacklist_path);
+        g_s.text[0] = 0;
+        wcat(g_s.text, countof(g_s.text), id);
+        wcat8(g_s.text, countof(g_s.text), "\t");
+        wcat(g_s.text, countof(g_s.text), g_cache.blacklist_path);
         // The record first: a block must never exist that nothing would lift.
-        if (!sys_reg_set_text(RECORD_KEY, name, g_text, SYS_REG_SZ)) return 0;
+        if (!sys_reg_set_text(RECORD_KEY, name, g_s.text, SYS_REG_SZ)) return 0;
         if (!sys_reg_set_text(LIST_KEY, name, id, SYS_REG_SZ)) {
             (void)sys_reg_delete_value(RECORD_KEY, name);
             return 0;
         }
-        g_highest = n;
+        g_s.highest = n;
         return 1;
     }
     return 0;
 }
 
-// Whether TaskCommand names this copy: read afresh under the lock before any
-// write, for another process may have installed the task from elsewhere, or
-// removed it, since this one asked.
-int task_command_ours(void) {
-    char16_t exe[PATH_UNITS], cmd[PATH_UNITS];
-    return exe_path(exe, countof(exe)) && sys_reg_text(OWN_KEY, TASK_COMMAND, cmd, countof(cmd)) == SYS_REG_OK &&
-           wicmp(cmd, exe) == 0;
-}
-
-int task_runs_this_copy(void) {
-    if (g_task_runs >= 0) return g_task_runs;
-    g_task_runs = 0;
-    char16_t exe[PATH_UNITS], cmd[PATH_UNITS];
+int task_runs_this_copy(block_caller who) {
+    if (g_cache.task_runs >= 0) return g_cache.task_runs;
+    g_cache.task_runs = 0;
+    char16_t exe[PATH_UNITS];
     if (!exe_path(exe, countof(exe)) || task_query() != TASK_PRESENT) return 0;
-    sys_reg r = sys_reg_text(OWN_KEY, TASK_COMMAND, cmd, countof(cmd));
-    if (r == SYS_REG_MISSING && g_unattended) {
+    task_owner owner = task_owner_get();
+    if (owner == OWNER_NONE && who == BLOCK_UNATTENDED) {
         // A task installed by an older version: it is what runs us now.
-        g_task_runs = sys_reg_set_text(OWN_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
-        return g_task_runs;
+        g_cache.task_runs = task_owner_set();
+        return g_cache.task_runs;
     }
-    g_task_runs = r == SYS_REG_OK && wicmp(cmd, exe) == 0;
-    return g_task_runs;
+    g_cache.task_runs = owner == OWNER_THIS_COPY;
+    return g_cache.task_runs;
 }
 
 }  // namespace
 
 int block_applies(void) {
-    if (g_applies >= 0) return g_applies;
+    if (g_cache.applies >= 0) return g_cache.applies;
     char16_t build[32], edition[64];
     char a[96];
-    g_applies = 0;
+    g_cache.applies = 0;
     if (sys_reg_text(VERSION_KEY, u"CurrentBuildNumber", build, countof(build)) != SYS_REG_OK ||
         sys_reg_text(VERSION_KEY, u"EditionID", edition, countof(edition)) != SYS_REG_OK || !edition[0])
         return 0;
     utf8(build, a, sizeof a);
     // The Home editions' ids start with "Core" (Core, CoreN, CoreSingleLanguage...).
-    g_applies = parse_int(a, 0, INT64_MAX) >= FIRST_BUILD && !wstarts(edition, u"Core");
-    return g_applies;
+    g_cache.applies = parse_int(a, 0, INT64_MAX) >= FIRST_BUILD && !wstarts(edition, u"Core");
+    return g_cache.applies;
 }
 
-void block_prepare(const BlacklistEntry* extra) {
-    if (g_task_runs >= 0) return;
-    read_wanted(g_bl, g_bn, extra);
-    if (g_nwant == 0 || !block_applies()) return;
+void block_prepare(const BlockIds* want, block_caller who) {
+    if (g_cache.task_runs >= 0) return;
+    if (want->n == 0 || !block_applies()) return;
     read_list();
     read_records();
-    for (int i = 0; i < g_nwant; i++)
-        if (needs_write(g_want[i])) {
-            (void)task_runs_this_copy();
+    for (int i = 0; i < want->n; i++)
+        if (needs_write(want->id[i])) {
+            (void)task_runs_this_copy(who);
             return;
         }
 }
 
-void block_sync(const BlacklistEntry* t, int n) {
-    read_wanted(t, n, nullptr);
+void block_sync(BlockIds* want, block_caller who) {
+    for (int i = 0; i < want->n; i++) want->outcome[i] = BLOCK_NONE;
     read_records();
     int recorded = 0;
-    for (int i = 0; i < g_nrec; i++) recorded += g_rec[i].ours;
-    if (g_nwant == 0 && recorded == 0) return;  // the usual idle pass: one registry read
+    for (int i = 0; i < g_s.nrec; i++) recorded += g_s.rec[i].ours;
+    if (want->n == 0 && recorded == 0) return;  // the usual idle pass: one registry read
     read_list();
-    for (int i = 0; i < g_nrec; i++)
-        if (g_rec[i].ours && !is_wanted(g_rec[i].id)) (void)lift(g_rec[i]);
+    for (int i = 0; i < g_s.nrec; i++)
+        if (g_s.rec[i].ours && !is_wanted(want, g_s.rec[i].id)) (void)lift(g_s.rec[i]);
     int writing = -1;  // not decided yet
     int ours = -1;     // TaskCommand names this copy; not read yet
-    for (int i = 0; i < g_nwant; i++) {
-        Wanted& w = g_want[i];
-        const Record* r = our_record_of(w.id);
-        if (r && list_holds(r->name, w.id)) {
-            w.outcome = BLOCK_WRITTEN;
+    for (int i = 0; i < want->n; i++) {
+        const char16_t* id = want->id[i];
+        block_outcome& outcome = want->outcome[i];
+        const Record* r = our_record_of(id);
+        if (r && list_holds(r->name, id)) {
+            outcome = BLOCK_WRITTEN;
             continue;
         }
-        if (!r && list_has_id(w.id)) continue;  // an administrator's value holds it
+        if (!r && list_has_id(id)) continue;  // an administrator's value holds it
         // Only while the task runs this copy: nothing else would lift it.
-        if (ours < 0) ours = task_command_ours();
+        // TaskCommand is read afresh under the lock before any write, for
+        // another process may have installed the task from elsewhere, or
+        // removed it, since this one asked.
+        if (ours < 0) ours = task_owner_get() == OWNER_THIS_COPY;
         if (!block_applies()) {
-            if (ours && !g_said_unsupported && !g_unattended) {
+            if (ours && !g_cache.said_unsupported && who != BLOCK_UNATTENDED) {
                 logline(EV_BLOCK_UNSUPPORTED, "系统安装禁止不适用（Windows 版本或版本类型）");
-                g_said_unsupported = 1;
+                g_cache.said_unsupported = 1;
             }
             break;
         }
-        if (g_task_runs != 1 || !ours) break;
-        if (writing < 0) writing = switch_on();
+        if (g_cache.task_runs != 1 || !ours) break;
+        if (writing < 0) writing = switch_on(who);
         if (writing == 0) {
-            w.outcome = BLOCK_FAILED;
+            outcome = BLOCK_FAILED;
             continue;
         }
         // A record whose value went (a policy refresh may replace the whole
         // list) is written again under a free number.
-        if (r) g_old = *r;
+        if (r) g_s.old = *r;
         char16_t name[NAME_UNITS_REG];
-        if (writing > 0 && write_block(w.id, name)) {
+        if (writing > 0 && write_block(id, name)) {
             if (r) {
-                if (wicmp(g_old.name, name) != 0) (void)sys_reg_delete_value(RECORD_KEY, g_old.name);
-                logline(EV_BLOCK_REWRITTEN, "系统安装禁止被移除，已重新写入 | %s", lower_id(w.id));
+                if (wicmp(g_s.old.name, name) != 0) (void)sys_reg_delete_value(RECORD_KEY, g_s.old.name);
+                logline(EV_BLOCK_REWRITTEN, "系统安装禁止被移除，已重新写入 | %s", lower_id(id));
             } else {
-                logline(EV_BLOCKED, "已禁止系统安装 | %s", lower_id(w.id));
+                logline(EV_BLOCKED, "已禁止系统安装 | %s", lower_id(id));
             }
-            w.outcome = BLOCK_WRITTEN;
+            outcome = BLOCK_WRITTEN;
         } else {
-            logline(EV_BLOCK_FAILED, "写入系统安装禁止失败 | %s", lower_id(w.id));
-            w.outcome = BLOCK_FAILED;
+            logline(EV_BLOCK_FAILED, "写入系统安装禁止失败 | %s", lower_id(id));
+            outcome = BLOCK_FAILED;
         }
     }
     settle_switch();
@@ -403,54 +376,43 @@ namespace {
 
 void lift_all(void) {
     read_records();
-    if (g_nrec == 0) return;
-    for (int i = 0; i < g_nrec; i++) (void)lift(g_rec[i]);
+    if (g_s.nrec == 0) return;
+    for (int i = 0; i < g_s.nrec; i++) (void)lift(g_s.rec[i]);
     settle_switch();
 }
 
 }  // namespace
 
 void block_take_over(void) {
-    char16_t exe[PATH_UNITS];
-    g_task_runs = exe_path(exe, countof(exe)) && sys_reg_set_text(OWN_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
+    g_cache.task_runs = task_owner_set();
     lift_all();
 }
 
 void block_give_up(void) {
-    (void)sys_reg_delete_value(OWN_KEY, TASK_COMMAND);
-    g_task_runs = 0;
+    task_owner_clear();
+    g_cache.task_runs = 0;
     lift_all();
 }
 
 void block_rescan_if_lifted(void) {
-    if (!g_lifted) return;
-    g_lifted = 0;
+    if (!g_cache.lifted) return;
+    g_cache.lifted = 0;
     int code;
     (void)run_silent("pnputil.exe", u"/scan-devices /async", &code);  // a failed rescan only delays the install
 }
 
-void block_unattended(void) { g_unattended = 1; }
-
-block_outcome block_outcome_of(const char* inst) {
-    utf16(inst, g_id, countof(g_id));
-    for (int i = 0; i < g_nwant; i++)
-        if (wicmp(g_want[i].id, g_id) == 0) return g_want[i].outcome;
-    return BLOCK_NONE;
-}
-
-int block_holds(const char* inst) {
-    utf16(inst, g_id, countof(g_id));
+int block_holds(const char16_t* id) {
     read_records();
-    const Record* r = our_record_of(g_id);
+    const Record* r = our_record_of(id);
     if (!r) return 0;
     read_list();
-    return list_holds(r->name, g_id);
+    return list_holds(r->name, id);
 }
 
 int block_count(void) {
     read_records();
     read_list();
     int n = 0;
-    for (int i = 0; i < g_nrec; i++) n += g_rec[i].ours && list_holds(g_rec[i].name, g_rec[i].id);
+    for (int i = 0; i < g_s.nrec; i++) n += g_s.rec[i].ours && list_holds(g_s.rec[i].name, g_s.rec[i].id);
     return n;
 }

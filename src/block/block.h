@@ -1,26 +1,47 @@
 // The install block: Windows' device installation restriction "Prevent
 // installation of devices that match any of these device instance IDs",
-// kept in step with the blacklist so that a blacklisted device cannot even
-// install while its entry is in force. Quillfen writes only list values of
-// its own, records each one, and lifts it when its entry goes.
+// kept in step with the ids its caller wants blocked, so that a
+// blacklisted device cannot even install while its entry is in force.
+// Quillfen writes only list values of its own, records each one, and lifts
+// it when its id is no longer wanted.
 #pragma once
 
-#include "blacklist/store.h"
+#include "device/device.h"
+
+enum block_outcome {
+    BLOCK_NONE,     // nothing was to be written: not applicable, no task, built-in, no id
+    BLOCK_WRITTEN,  // this copy's block holds the id
+    BLOCK_FAILED,   // it should have been written and could not be
+};
+
+// The ids a blacklist wants blocked, each once, and what the last sync did
+// for each.
+constexpr int BLOCK_MAX_IDS = 64;
+struct BlockIds {
+    char16_t id[BLOCK_MAX_IDS][INST_UNITS];
+    block_outcome outcome[BLOCK_MAX_IDS];
+    int n;
+};
+
+// Who asks: the unattended pass logs neither of the two lines that say why
+// nothing was written, or every run every five minutes would add them; and
+// it alone takes over a task that an older version installed, since that
+// task is what runs it.
+enum block_caller { BLOCK_AT_CONSOLE, BLOCK_UNATTENDED };
 
 // Whether Windows honours the restriction here: build 19041 or later, and
 // an edition that is not Home. Read once per process.
 int block_applies(void);
 
-// Before a change that may write a block, and before the blacklist's lock
-// is taken: when the table (plus `extra`, an entry about to be added; may
-// be null) has an id that is not blocked yet, asks once per process whether
-// the task runs this copy. Only then may the locked step write.
-void block_prepare(const BlacklistEntry* extra);
-
-// The reconciling step, under the blacklist's lock, with the table as the
-// step read it: lifts this copy's blocks whose entry is gone, and, while the
-// task runs this copy, writes the missing ones.
-void block_sync(const BlacklistEntry* t, int n);
+// Before a step that may write a block, and before the blacklist's lock is
+// taken: when an id of `want` is not blocked yet, asks once per process
+// whether the task runs this copy. Only then may the locked step write.
+void block_prepare(const BlockIds* want, block_caller who);
+// The reconciling step, under the blacklist's lock, with the ids the
+// blacklist wants as the step read it: lifts this copy's blocks whose id is
+// no longer wanted, and, while the task runs this copy, writes the missing
+// ones. Fills want->outcome.
+void block_sync(BlockIds* want, block_caller who);
 // Under the blacklist's lock, when the task has just been installed from
 // this copy: it runs this copy now (recorded as TaskCommand), and the blocks
 // of every copy are lifted, for the other copies' task no longer runs.
@@ -33,18 +54,7 @@ void block_give_up(void);
 // for the hardware again, so that a device no longer blocked installs.
 void block_rescan_if_lifted(void);
 
-// The unattended pass: the two lines that say why nothing was written are
-// never logged from it, or every run every five minutes would add them.
-void block_unattended(void);
-
-enum block_outcome {
-    BLOCK_NONE,     // nothing was to be written: not applicable, no task, built-in, no id
-    BLOCK_WRITTEN,  // this copy's block holds the id
-    BLOCK_FAILED,   // it should have been written and could not be
-};
-// What the last sync did for this id.
-block_outcome block_outcome_of(const char* inst);
 // 1 when this copy's record holds the id and the list still does.
-int block_holds(const char* inst);
+int block_holds(const char16_t* id);
 // How many of this copy's recorded values the list still holds.
 int block_count(void);

@@ -1,9 +1,8 @@
-// Reading devices, the keyword test and the built-in classification.
+// The device table of a scan and the keyword test.
 #include "device/scan.h"
 
 #include "base/text.h"
 #include "device/walk.h"
-#include "sys/sys.h"
 
 DeviceEntry g_dev[DEV_MAX];
 int g_n;
@@ -12,11 +11,6 @@ char16_t g_key[KEY_UNITS];
 const char16_t* const DEF_KEYS[8] = {
     u"smart-camara", u"smart-camera", u"smartcamara", u"smartcamera",
     u"smart cam",    u"smartcam",     u"智慧摄像机",  u"智能摄像",
-};
-
-const char16_t* const PROT_CLASS[12] = {
-    u"system", u"processor", u"firmware", u"acpi",    u"diskdrive", u"scsiadapter",
-    u"hdc",    u"volume",    u"volumesnapshot", u"display", u"usb", u"net",
 };
 
 void set_key(const char* text) {
@@ -32,20 +26,6 @@ int name_matches(const char16_t* lower_name) {
     return wcontains(lower_name, u"smart") && wcontains(lower_name, u"cam");
 }
 
-int is_builtin(const char16_t* cls, const char16_t* inst) {
-    char16_t c[CLASS_UNITS];
-    wcopy_zero(c, cls, countof(c) - 1);
-    c[countof(c) - 1] = 0;
-    lowerw(c);
-    for (const char16_t* p : PROT_CLASS)
-        if (wcontains(c, p)) return 1;
-    char16_t id[INST_UNITS];
-    wcopy_zero(id, inst, countof(id) - 1);
-    id[countof(id) - 1] = 0;
-    lowerw(id);
-    return wstarts(id, u"acpi\\") || wstarts(id, u"root\\") || wcontains(id, u"pnp0");
-}
-
 namespace {
 
 // The device the scan is looking at: static, as it is 5 KB.
@@ -53,16 +33,16 @@ WalkedDevice g_seen;
 
 }  // namespace
 
-int scan(int all, int match_all, uint32_t* err) {
+int scan(int flags, uint32_t* err) {
     *err = 0;
     g_n = 0;
     DevWalk w;
-    if (!dev_walk_open(&w, all, 0)) {
+    if (!dev_walk_open(&w, flags & SCAN_ALL ? WALK_ALL : WALK_PRESENT)) {
         *err = w.err;
         return 0;
     }
     while (g_n < DEV_MAX && dev_walk_next(&w, &g_seen)) {
-        if (!match_all) {
+        if (!(flags & SCAN_MATCH_ALL)) {
             char16_t test[NAME_UNITS];
             wcopy_zero(test, g_seen.d.name, countof(test) - 1);
             test[countof(test) - 1] = 0;

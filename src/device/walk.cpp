@@ -2,6 +2,7 @@
 #include "device/walk.h"
 
 #include "base/text.h"
+#include "device/devset.h"
 
 int dev_read(sys_devset* s, DeviceEntry* d) {
     char16_t name[NAME_UNITS] = {0};
@@ -22,11 +23,6 @@ int dev_read(sys_devset* s, DeviceEntry* d) {
     return 1;
 }
 
-void dev_lower(const char16_t* w, char* out, size_t size) {
-    utf8(w, out, size);
-    lower_ascii(out);
-}
-
 namespace {
 
 void fill(sys_devset* s, WalkedDevice* out, int lower) {
@@ -39,11 +35,11 @@ void fill(sys_devset* s, WalkedDevice* out, int lower) {
 
 }  // namespace
 
-int dev_walk_open(DevWalk* w, int all, int lower) {
+int dev_walk_open(DevWalk* w, int flags) {
     w->index = 0;
-    w->lower = lower;
+    w->lower = (flags & WALK_LOWER) != 0;
     w->err = 0;
-    w->set = sys_dev_open(all, &w->err);
+    w->set = sys_dev_open(flags & WALK_ALL, &w->err);
     return w->set != nullptr;
 }
 
@@ -63,10 +59,9 @@ void dev_walk_close(DevWalk* w) {
 }
 
 int dev_lookup(const char16_t* id, WalkedDevice* out) {
-    sys_devset* s = sys_dev_open_id(id);
-    if (!s) return 0;
-    int ok = dev_read(s, &out->d);
-    if (ok) fill(s, out, 1);
-    sys_dev_close(s);
+    DevSetGuard set{sys_dev_open_id(id)};
+    if (!set.s) return 0;
+    int ok = dev_read(set.s, &out->d);
+    if (ok) fill(set.s, out, 1);
     return ok;
 }

@@ -4,7 +4,14 @@
 
 #include <cstdint>
 
-#include "device/scan.h"
+#include "device/device.h"
+#include "sys/sys.h"
+
+enum walk_flags {
+    WALK_PRESENT = 0,  // devices attached now
+    WALK_ALL = 1,      // every record of every class, present or not
+    WALK_LOWER = 2,    // hand out the lower-cased texts too (the keyword scan needs none)
+};
 
 // A cursor the caller advances; one is open at a time, like the set under it.
 struct DevWalk {
@@ -15,8 +22,7 @@ struct DevWalk {
 };
 
 // One device as the walk hands it out: its texts, and, when the walk was
-// opened for the blacklist's comparisons, the same lower-cased as UTF-8
-// (dev_lower).
+// opened with WALK_LOWER, the same lower-cased as UTF-8 (dev_lower).
 struct WalkedDevice {
     DeviceEntry d;
     sys_presence presence;
@@ -24,10 +30,8 @@ struct WalkedDevice {
     char name[DEV_TEXT_BYTES];
 };
 
-// all: every record of every class, present or not; else present devices
-// only. lower: hand out the lower-cased texts too (the keyword scan needs
-// none). 0 when the device list cannot be had (w->err says why).
-int dev_walk_open(DevWalk* w, int all, int lower);
+// flags: walk_flags. 0 when the device list cannot be had (w->err says why).
+int dev_walk_open(DevWalk* w, int flags);
 // The next device with a name or an id; 0 at the end.
 int dev_walk_next(DevWalk* w, WalkedDevice* out);
 void dev_walk_close(DevWalk* w);
@@ -35,8 +39,6 @@ void dev_walk_close(DevWalk* w);
 // Reads the current member of an open set into d: its texts, presence and
 // built-in mark. 0 when it has neither a name nor an instance id.
 int dev_read(sys_devset* s, DeviceEntry* d);
-// A device text as the blacklist compares it: UTF-8, A-Z lower-cased.
-void dev_lower(const char16_t* w, char* out, size_t size);
 
 // Opens the one device with this instance id: 1 with it in *out, 0 when the
 // system knows no such device.

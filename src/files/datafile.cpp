@@ -1,10 +1,18 @@
-// The data files' paths, beside the executable.
+// The data files' names and paths, beside the executable.
 #include "files/datafile.h"
 
-#include "base/text.h"
 #include "files/exepath.h"
 
-int data_path(char16_t* out, size_t units, const char* file) {
+namespace {
+
+// In the order of enum data_file.
+const char* const NAMES[] = {
+    "blacklist.tsv", "blacklist.tsv.tmp", "blacklist.tsv.lock", "device_cleanup_log.txt", "device_cleanup_log.txt.lock",
+    "Quillfen-Enforce.xml",
+};
+static_assert(countof(NAMES) == DATA_TASK_XML + 1, "one name for each data file");
+
+int path_of(char16_t* out, size_t units, const char* file) {
     if (units == 0) return 0;
     out[0] = 0;
     char16_t exe[PATH_UNITS];
@@ -22,3 +30,11 @@ int data_path(char16_t* out, size_t units, const char* file) {
     wcat8(out, units, file);
     return 1;
 }
+
+}  // namespace
+
+const char* data_file_name(data_file f) { return NAMES[f]; }
+
+int data_path(char16_t* out, size_t units, data_file f) { return path_of(out, units, NAMES[f]); }
+
+int data_dir(char16_t* out, size_t units) { return path_of(out, units, ""); }

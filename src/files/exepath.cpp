@@ -2,7 +2,6 @@
 #include "files/exepath.h"
 
 #include "base/text.h"
-#include "files/datafile.h"
 #include "sys/sys.h"
 
 namespace {

@@ -58,8 +58,7 @@ void vlog(int64_t now, log_event ev, const char* f, va_list ap) {
     n = strlen(g_line);
     g_line[n++] = '\r';
     g_line[n++] = '\n';
-    if (!data_path(g_path, countof(g_path), "device_cleanup_log.txt") ||
-        !data_path(g_lock_path, countof(g_lock_path), "device_cleanup_log.txt.lock"))
+    if (!data_path(g_path, countof(g_path), DATA_LOG) || !data_path(g_lock_path, countof(g_lock_path), DATA_LOG_LOCK))
         return;  // a log we cannot place must not disturb the action
     // Appending handles alone do not keep concurrent writers apart; the lock
     // does.

@@ -167,7 +167,7 @@ size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int star
 task_result task_install(void) {
     char16_t exe[PATH_UNITS], file[PATH_UNITS];
     // No path, no task that could run us.
-    if (!exe_path(exe, countof(exe)) || !data_path(file, countof(file), "Quillfen-Enforce.xml")) return TASK_FAILED;
+    if (!exe_path(exe, countof(exe)) || !data_path(file, countof(file), DATA_TASK_XML)) return TASK_FAILED;
     int start[6];
     sys_local_time(sys_now(), start);
     attempt a = create_from(exe, file, start, 1);

@@ -114,7 +114,7 @@ trust_verdict trust_check(char16_t* where, size_t units) {
         }
         if (!up(path, root)) break;  // the root was the last one
     }
-    if (data_path(path, countof(path), "blacklist.tsv") && sys_file_exists(path) && !check(path, TRUST_FILE)) {
+    if (data_path(path, countof(path), DATA_BLACKLIST) && sys_file_exists(path) && !check(path, TRUST_FILE)) {
         wcat(where, units, path);
         return TRUST_UNSAFE;
     }

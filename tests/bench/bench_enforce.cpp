@@ -23,7 +23,7 @@ uint32_t g_err;
 
 // A full table of present devices and a full, live blacklist.
 bool worst_case(benchmark::State& state) {
-    scan(1, 1, &g_err);
+    scan(SCAN_ALL | SCAN_MATCH_ALL, &g_err);
     int dropped;
     bl_prune(&dropped);
     if (g_n != DEV_MAX || g_bn != BL_MAX) {
@@ -44,7 +44,7 @@ bool worst_case(benchmark::State& state) {
 void BM_ScanKeyword(benchmark::State& state) {
     g_key[0] = 0;
     for (auto _ : state) {
-        scan(1, 0, &g_err);
+        scan(SCAN_ALL, &g_err);
         benchmark::DoNotOptimize(g_n);
     }
     state.counters["kept"] = g_n;
@@ -53,7 +53,7 @@ BENCHMARK(BM_ScanKeyword)->Unit(benchmark::kMicrosecond);
 
 void BM_ScanAll(benchmark::State& state) {
     for (auto _ : state) {
-        scan(1, 1, &g_err);
+        scan(SCAN_ALL | SCAN_MATCH_ALL, &g_err);
         benchmark::DoNotOptimize(g_n);
     }
     state.counters["kept"] = g_n;

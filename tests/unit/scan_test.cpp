@@ -136,7 +136,7 @@ TEST_F(Scan, KeepsMatchesInEnumerationOrderWithTheirTexts) {
     m.dev(0, "", "HD Camera for Smart TV", "Image", "ROOT\\IMAGE\\0000");  // no friendly name
     m.dev(1, "智能摄像头", "ignored description", "USBDevice", "USB\\VID_1\\2");
     m.load();
-    ASSERT_TRUE(scan(1, 0, &err));
+    ASSERT_TRUE(scan(SCAN_ALL, &err));
     ASSERT_EQ(g_n, 3);
     EXPECT_EQ(std::u16string(g_dev[0].name), u"Smart Camera");  // case kept
     EXPECT_EQ(std::u16string(g_dev[0].cls), u"Camera");
@@ -149,7 +149,7 @@ TEST_F(Scan, KeepsMatchesInEnumerationOrderWithTheirTexts) {
     EXPECT_EQ(std::u16string(g_dev[2].name), u"智能摄像头");
     EXPECT_EQ(g_dev[2].builtin, 1);
 
-    ASSERT_TRUE(scan(0, 0, &err));  // present devices only
+    ASSERT_TRUE(scan(SCAN_PRESENT, &err));  // present devices only
     ASSERT_EQ(g_n, 2);
     EXPECT_EQ(std::u16string(g_dev[1].name), u"智能摄像头");
 }
@@ -159,10 +159,10 @@ TEST_F(Scan, NamelessDevicesNeedAnIdAndMatchAll) {
     m.dev(1, "", "", "System", "");
     m.dev(1, "Smart Cam", "", "", "");
     m.load();
-    ASSERT_TRUE(scan(1, 0, &err));
+    ASSERT_TRUE(scan(SCAN_ALL, &err));
     ASSERT_EQ(g_n, 1);
     EXPECT_EQ(std::u16string(g_dev[0].name), u"Smart Cam");
-    ASSERT_TRUE(scan(1, 1, &err));
+    ASSERT_TRUE(scan(SCAN_ALL | SCAN_MATCH_ALL, &err));
     ASSERT_EQ(g_n, 2);
     EXPECT_EQ(std::u16string(g_dev[0].inst), u"ACPI\\FIXEDBUTTON\\2");
     EXPECT_EQ(g_dev[0].name[0], 0);
@@ -172,9 +172,9 @@ TEST_F(Scan, RescanReplacesFieldsWhole) {
     m.dev(0, "A very long smart camera name", "", "VeryLongClassName", "USB\\VERY\\LONG\\ID\\0001");
     m.dev(1, "smart", "", "X", "Y");
     m.load();
-    ASSERT_TRUE(scan(1, 1, &err));
+    ASSERT_TRUE(scan(SCAN_ALL | SCAN_MATCH_ALL, &err));
     ASSERT_EQ(g_n, 2);
-    ASSERT_TRUE(scan(0, 1, &err));  // the short entry now lands in slot 0
+    ASSERT_TRUE(scan(SCAN_MATCH_ALL, &err));  // the short entry now lands in slot 0
     ASSERT_EQ(g_n, 1);
     EXPECT_EQ(std::u16string(g_dev[0].name), u"smart");
     EXPECT_EQ(std::u16string(g_dev[0].cls), u"X");
@@ -188,7 +188,7 @@ TEST_F(Scan, StopsAtTheTableCapacity) {
     for (int i = 0; i < DEV_MAX + 50; i++)
         m.dev(1, "Dev " + std::to_string(i), "", "USB", "USB\\D\\" + std::to_string(i));
     m.load();
-    ASSERT_TRUE(scan(1, 1, &err));
+    ASSERT_TRUE(scan(SCAN_ALL | SCAN_MATCH_ALL, &err));
     ASSERT_EQ(g_n, DEV_MAX);
     EXPECT_EQ(std::u16string(g_dev[DEV_MAX - 1].name), u"Dev 1999");
 }

@@ -1,0 +1,30 @@
+// The record of which copy the task runs.
+#include "task/owner.h"
+
+#include "base/text.h"
+#include "files/exepath.h"
+#include "sys/sys.h"
+
+const char16_t PRODUCT_KEY[] = u"SOFTWARE\\Quillfen";
+
+namespace {
+
+const char16_t TASK_COMMAND[] = u"TaskCommand";
+
+}  // namespace
+
+task_owner task_owner_get(void) {
+    char16_t exe[PATH_UNITS], cmd[PATH_UNITS];
+    if (!exe_path(exe, countof(exe))) return OWNER_UNKNOWN;
+    sys_reg r = sys_reg_text(PRODUCT_KEY, TASK_COMMAND, cmd, countof(cmd));
+    if (r == SYS_REG_MISSING) return OWNER_NONE;
+    if (r != SYS_REG_OK) return OWNER_UNKNOWN;
+    return wicmp(cmd, exe) == 0 ? OWNER_THIS_COPY : OWNER_OTHER;
+}
+
+int task_owner_set(void) {
+    char16_t exe[PATH_UNITS];
+    return exe_path(exe, countof(exe)) && sys_reg_set_text(PRODUCT_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
+}
+
+void task_owner_clear(void) { (void)sys_reg_delete_value(PRODUCT_KEY, TASK_COMMAND); }
