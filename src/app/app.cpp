@@ -39,13 +39,14 @@ void usage(void) {
     out("数据文件（在 quillfen.exe 所在目录）：\n");
     out("  blacklist.tsv            拉黑名单\n");
     out("  device_cleanup_log.txt   操作日志\n\n");
+    // The numbers come from the one table of exit codes.
     out("退出码：\n");
-    out("  交互模式、-s、--help、--version   0\n");
-    out("  -s --json                         0；设备列表读不了时 1\n");
-    out("  --blist（含 --json）              0；拉黑名单读不了时 1\n");
-    out("  --check                           0 合规，1 不合规，2 无法判断\n");
-    out("  --enforce                         0 全部成功，1 有失败，3010 成功但需重启\n");
-    out("  --install-task、--remove-task     0 成功，1 失败或拒绝安装\n");
+    out("  交互模式、-s、--help、--version   %d\n", EXIT_OK);
+    out("  -s --json                         %d；设备列表读不了时 %d\n", EXIT_OK, EXIT_FAILED);
+    out("  --blist（含 --json）              %d；拉黑名单读不了时 %d\n", EXIT_OK, EXIT_FAILED);
+    out("  --check                           %d 合规，%d 不合规，%d 无法判断\n", EXIT_OK, EXIT_FAILED, EXIT_CANNOT_TELL);
+    out("  --enforce                         %d 全部成功，%d 有失败，%d 成功但需重启\n", EXIT_OK, EXIT_FAILED, EXIT_RESTART);
+    out("  --install-task、--remove-task     %d 成功，%d 失败或拒绝安装\n", EXIT_OK, EXIT_FAILED);
 }
 
 }  // namespace
@@ -56,17 +57,17 @@ int app_main(int argc, char** argv) {
     // in the program's folder, which may be anyone's.
     if (!sys_restrict_dll_search()) {
         err("[错误] 这个系统缺少安全加载系统组件的更新（KB2533623），请先更新 Windows。\n");
-        return 1;
+        return EXIT_FAILED;
     }
     Args a;
     parse_args(argc, argv, &a);
     if (a.info == ARGS_HELP) {
         usage();
-        return 0;
+        return EXIT_OK;
     }
     if (a.info == ARGS_VERSION) {
         out("Quillfen %s\n", QF_VERSION);
-        return 0;
+        return EXIT_OK;
     }
     // --json has a document only for the listing modes.
     if (a.json && (a.enforce || a.install_task || a.remove_task)) err("[提示] 忽略未知参数：%s\n", "--json");

@@ -6,6 +6,8 @@
 #include "app/console.h"
 #include "device/scan.h"
 
+const char ARG_ELEVATED[] = "--elevated";
+
 int g_force;
 int g_allow_unsafe;
 
@@ -36,7 +38,7 @@ void parse_args(int argc, char** argv, Args* a) {
                 break;
             }
             set_key(argv[++i]);
-        } else if (!is(s, "--elevated")) {  // what the elevated relaunch passes
+        } else if (!is(s, ARG_ELEVATED)) {
             err("[提示] 忽略未知参数：%s\n", s);
         }
     }

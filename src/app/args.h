@@ -15,6 +15,9 @@ struct Args {
     int json = 0;  // a JSON document instead of the screen (-s, --blist, --check)
 };
 
+// What the elevated relaunch passes to the new copy, which reads nothing in it.
+extern const char ARG_ELEVATED[];
+
 // --force: no extra question before removing a built-in device.
 extern int g_force;
 // --allow-unsafe-dir: create the task even where ordinary users could change

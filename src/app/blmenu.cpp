@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/console.h"
+#include "app/exitcode.h"
 #include "app/blmenu.h"
 #include "app/install.h"
 #include "app/show.h"
@@ -148,7 +149,7 @@ int blist_mode(void) {
     prune_for_view();
     if (bl_last_read() == BL_UNREADABLE) {
         unreadable_line();
-        return 1;
+        return EXIT_FAILED;
     }
     out("拉黑名单共 %d 条：\n", bl_in_force(sys_now()));
     if (bl_last_read() == BL_OVERFULL) overfull_line();
@@ -160,5 +161,5 @@ int blist_mode(void) {
             shown_text8(e.cls, cls, sizeof cls), left, shown_text8(e.inst, inst, sizeof inst));
     }
     block_line();
-    return 0;
+    return EXIT_OK;
 }

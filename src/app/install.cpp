@@ -4,9 +4,9 @@
 #include "app/args.h"
 #include "app/install.h"
 #include "app/console.h"
+#include "app/exitcode.h"
 #include "base/text.h"
 #include "blacklist/store.h"
-#include "files/datafile.h"
 #include "files/exepath.h"
 #include "log/log.h"
 #include "task/eventsource.h"
@@ -78,8 +78,8 @@ void timer_only_hint(void) { out("  [提示] 本机不支持设备事件触发�
 
 int install_task_mode(void) {
     char unsafe_at[3 * PATH_UNITS];
-    if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
-    if (task_install() == TASK_FAILED) return 1;
+    if (!may_install(0, unsafe_at, sizeof unsafe_at)) return EXIT_FAILED;
+    if (task_install() == TASK_FAILED) return EXIT_FAILED;
     installed(unsafe_at);
-    return 0;
+    return EXIT_OK;
 }

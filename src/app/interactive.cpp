@@ -2,6 +2,8 @@
 // that the numbers typed always refer to the table just printed.
 #include "app/interactive.h"
 
+#include "app/exitcode.h"
+
 #include "app/menu.h"
 #include "app/screen.h"
 #include "app/show.h"
@@ -11,16 +13,16 @@ int interactive(const Args& a) {
     int dropped;
     if (bl_prune(&dropped) == BL_FAILED) save_failed();
     banner();
-    if (elevation_check()) return 0;
+    if (elevation_check()) return EXIT_OK;
     for (;;) {
         loop_head(a);
         if (a.scan_only) {
             closing_lines();
-            return 0;
+            return EXIT_OK;
         }
         if (!menu_step()) {
             closing_lines();
-            return 0;
+            return EXIT_OK;
         }
     }
 }

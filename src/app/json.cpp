@@ -1,6 +1,7 @@
 // The JSON writer: escaping, commas, and a buffer that goes out in pieces.
 #include "app/json.h"
 
+#include "base/calendar.h"
 #include "base/text.h"
 #include "sys/sys.h"
 
@@ -66,24 +67,6 @@ void close_(char c) {
     put(&c, 1);
 }
 
-// Decodes one UTF-8 character; 0 for bytes that are not one (then *used = 1).
-uint32_t dec(const unsigned char* s, size_t n, int* used) {
-    unsigned char b = s[0];
-    *used = 1;
-    if (b < 0x80) return b;
-    int len = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    if (len == 0 || (size_t)len > n) return 0;
-    uint32_t c = b & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
-    for (int i = 1; i < len; i++) {
-        if ((s[i] & 0xC0) != 0x80) return 0;
-        c = (c << 6) | (s[i] & 0x3F);
-    }
-    uint32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-    *used = len;
-    return c;
-}
-
 }  // namespace
 
 void json_begin_document(void) {
@@ -126,13 +109,12 @@ void json_text(const char* s) {
     }
     value_start();
     put("\"", 1);
-    const unsigned char* p = (const unsigned char*)s;
     size_t n = strlen(s);
     for (size_t i = 0; i < n;) {
         int used;
-        uint32_t c = dec(p + i, n - i, &used);
-        if (c == 0 && p[i] != 0) {
-            put("\xEF\xBF\xBD", 3);  // U+FFFD
+        uint32_t c = utf8_decode(s + i, n - i, &used);
+        if (c == 0xFFFD && used == 1) {
+            put("\xEF\xBF\xBD", 3);  // bytes that are not UTF-8
         } else if (c == '"' || c == '\\') {
             char e[2] = {'\\', (char)c};
             put(e, 2);
@@ -170,24 +152,7 @@ void json_null(void) {
 }
 
 void json_utc(int64_t t, char* out) {
-    // 0000-01-01 and 9999-12-31 23:59:59, in seconds since 1970.
-    const int64_t lo = -62167219200LL, hi = 253402300799LL;
-    if (t < lo) t = lo;
-    if (t > hi) t = hi;
-    int64_t days = t >= 0 ? t / 86400 : -((-t + 86399) / 86400);
-    int64_t secs = t - days * 86400;
-    // Days since 1970 to a civil date (proleptic Gregorian), by eras of 400
-    // years.
-    int64_t z = days + 719468;
-    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    int64_t doe = z - era * 146097;
-    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t y = yoe + era * 400;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    int64_t mp = (5 * doy + 2) / 153;
-    int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) y++;
-    fmt(out, 32, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", (long long)y, (long long)m, (long long)d,
-        (long long)(secs / 3600), (long long)(secs % 3600 / 60), (long long)(secs % 60));
+    int c[6];
+    utc_calendar(t, c);
+    fmt(out, 32, "%04d-%02d-%02dT%02d:%02d:%02dZ", c[0], c[1], c[2], c[3], c[4], c[5]);
 }

@@ -18,8 +18,7 @@ void keyword_change(void) {
     int n = 0;
     while (line[n]) n++;
     if (n > 0 && line[n - 1] == '\n') line[--n] = 0;
-    if (n == 0) g_key[0] = 0;
-    else set_key(line);
+    set_key(line);  // an empty line: the default keywords again
 }
 
 }  // namespace

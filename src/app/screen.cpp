@@ -10,7 +10,6 @@
 #include "base/text.h"
 #include "device/scan.h"
 #include "device/walk.h"
-#include "files/datafile.h"
 #include "files/exepath.h"
 #include "log/log.h"
 #include "sys/sys.h"
@@ -62,8 +61,9 @@ int elevation_check(void) {
     out("  输入 e 以管理员身份重启，或直接回车继续（只能扫描）> ");
     char ans[32];
     if (read_line(ans, sizeof ans) && (ans[0] & ~0x20) == 'E') {
-        char16_t exe[PATH_UNITS];
-        if (exe_path(exe, countof(exe)) && sys_relaunch_elevated(exe)) return 1;
+        char16_t exe[PATH_UNITS], args[16];
+        utf16(ARG_ELEVATED, args, countof(args));
+        if (exe_path(exe, countof(exe)) && sys_relaunch_elevated(exe, args)) return 1;
         out("  提权被取消。\n");
     }
     return 0;

@@ -7,6 +7,8 @@
 #include "files/datafile.h"
 #include "sys/sys.h"
 
+const char16_t EVENT_SOURCE[] = u"Quillfen";
+
 namespace {
 
 // The log must never stall the unattended pass: past this wait the line is
@@ -40,7 +42,7 @@ void report(log_event ev, const char* message, const fmt_span* spans, int n) {
         strings[i] = g_strings[i];
     }
     sys_event_type type = ev >= 3000 ? SYS_EVENT_ERROR : ev >= 2000 ? SYS_EVENT_WARNING : SYS_EVENT_INFO;
-    sys_event(ev, type, strings, n);  // like the file, the event log never reports its failures
+    sys_event(EVENT_SOURCE, ev, type, strings, n);  // like the file, the event log never reports its failures
 }
 
 void vlog(int64_t now, log_event ev, const char* f, va_list ap) {

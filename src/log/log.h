@@ -44,6 +44,10 @@ enum log_event : uint16_t {
     EV_PROGRAM_TIMEOUT = 3006,    // 系统程序超时 | program
 };
 
+// The event source our events are written under: the name of its key under
+// the Application log, which tells Event Viewer where their texts are.
+extern const char16_t EVENT_SOURCE[];
+
 // One line, printf-style (our own formatter: %d %lld %s ...). The event
 // gets the line's arguments as its insertion strings, in order. Failures
 // are silent.

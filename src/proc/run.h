@@ -4,7 +4,8 @@
 
 #include <cstddef>
 
-#include "files/datafile.h"
+#include "base/text.h"
+
 
 // Room for a command line: the program's path, and at most one path or
 // instance id as an argument.

@@ -302,10 +302,11 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
 
 int sys_is_elevated(void) { return g_sim.elevated; }
 
-int sys_relaunch_elevated(const char16_t* exe) {
-    static char p[SIM_PATH_BYTES], line[SIM_PATH_BYTES + 32];
+int sys_relaunch_elevated(const char16_t* exe, const char16_t* args) {
+    static char p[SIM_PATH_BYTES], a[SIM_PATH_BYTES], line[2 * SIM_PATH_BYTES + 16];
     utf8(exe, p, sizeof p);
-    fmt(line, sizeof line, "runas\t%s\t--elevated", p);
+    utf8(args, a, sizeof a);
+    fmt(line, sizeof line, "runas\t%s\t%s", p, a);
     sim_record("relaunch", line);
     return g_sim.relaunch;
 }
@@ -758,7 +759,8 @@ int sys_reg_delete_key(const char16_t* key) {
 
 // ---- event log ----------------------------------------------------------------------
 
-void sys_event(uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
+void sys_event(const char16_t* source, uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
+    (void)source;  // the machine's one event log takes every source
     if (!g_sim.events) return;
     static char line[8192], one[2048];
     static const char* const TYPES[] = {"info", "warning", "error"};

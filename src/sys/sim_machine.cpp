@@ -75,12 +75,16 @@ const char* parse_rule(char* prefix, const char* what) {
 }
 
 const char* parse_dev_flags(char* flags, SimDev* v) {
-    for (char* f = strtok(flags, ","); f; f = strtok(nullptr, ",")) {
+    for (char* f = flags; *f;) {
+        char* end = strchr(f, ',');
+        if (end) *end = 0;
         if (strcmp(f, "ci-fail") == 0) v->ci_fail = 1;
         else if (strcmp(f, "restart") == 0) v->restart = 1;
         else if (strcmp(f, "stays") == 0) v->stays = 1;
         else if (strcmp(f, "leaving") == 0) v->pending = 1;
-        else return "unknown device flag";
+        else if (*f) return "unknown device flag";
+        if (!end) break;
+        f = end + 1;
     }
     return nullptr;
 }

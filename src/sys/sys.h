@@ -70,9 +70,9 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
 // failure.
 int sys_is_elevated(void);
 // Starts the executable `exe` again with administrator rights, with the
-// single argument "--elevated" and the current directory. 1 when the copy
-// was started.
-int sys_relaunch_elevated(const char16_t* exe);
+// command line `args` and the current directory. 1 when the copy was
+// started.
+int sys_relaunch_elevated(const char16_t* exe, const char16_t* args);
 // The running executable's path as it was loaded, which may pass through a
 // link or a junction. Returns its length; 0 (buf empty) on failure or when
 // it does not fit.
@@ -201,9 +201,10 @@ int sys_reg_delete_key(const char16_t* key);
 
 // ---- event log -----------------------------------------------------------------
 enum sys_event_type { SYS_EVENT_INFO, SYS_EVENT_WARNING, SYS_EVENT_ERROR };
-// Writes one event of the source "Quillfen" to the Application log, with
-// its insertion strings (%1, %2, ...). Failures are ignored.
-void sys_event(uint16_t id, sys_event_type type, const char16_t* const* strings, int n);
+// Writes one event of the event source `source` to the Application log, with
+// its insertion strings (%1, %2, ...). Failures are ignored. A process
+// writes under one source.
+void sys_event(const char16_t* source, uint16_t id, sys_event_type type, const char16_t* const* strings, int n);
 
 // ---- time ---------------------------------------------------------------------
 // Seconds since 1970-01-01 UTC.

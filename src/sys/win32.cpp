@@ -476,7 +476,7 @@ int sys_is_elevated(void) {
     return (ok && e.TokenIsElevated) ? 1 : 0;
 }
 
-int sys_relaunch_elevated(const char16_t* exe) {
+int sys_relaunch_elevated(const char16_t* exe, const char16_t* args) {
     static wchar_t cwd[1024];
     DWORD c = GetCurrentDirectoryW(countof(cwd), cwd);
     if (c == 0 || c >= countof(cwd)) cwd[0] = 0;
@@ -484,7 +484,7 @@ int sys_relaunch_elevated(const char16_t* exe) {
     int ok = 1;
     bind(load_system_dll(L"shell32.dll"), "ShellExecuteW", &shell_execute, &ok);
     if (!ok) return 0;
-    HINSTANCE r = shell_execute(nullptr, L"runas", W(exe), L"--elevated", cwd[0] ? cwd : nullptr, SW_SHOWNORMAL);
+    HINSTANCE r = shell_execute(nullptr, L"runas", W(exe), W(args), cwd[0] ? cwd : nullptr, SW_SHOWNORMAL);
     return (INT_PTR)r > 32 ? 1 : 0;
 }
 
@@ -1133,14 +1133,14 @@ int sys_reg_delete_key(const char16_t* key) {
 // "RegisterEventSourceW" and "ReportEventW" (Event Logging). A source whose
 // key is missing still writes to the Application log: the event keeps its
 // strings, only Event Viewer finds no text for its id.
-void sys_event(uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
+void sys_event(const char16_t* source_name, uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
     // One attempt per process: with the event log service stopped, every
     // further line would wait for the same failure.
     static int state = -1;
     static HANDLE source;
     if (state < 0) {
         const RegApi* api = reg_api();
-        source = api ? api->RegisterSource(nullptr, L"Quillfen") : nullptr;
+        source = api ? api->RegisterSource(nullptr, W(source_name)) : nullptr;
         state = source != nullptr;
     }
     if (!state) return;
