@@ -107,36 +107,20 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import screens as S  # noqa: E402  (tests/screens.py, shared with the Wine checks)
+
 DEFAULT_CLOCK = 1772874303  # 2026-03-07 09:05:03 UTC
-CREDIT = "     Quillfen 开发组 · 本机管理员专用\n"  # the implementer's credit line
-RULE = "  " + "=" * 60 + "\n"
-DEF_KEYS = ["smart-camara", "smart-camera", "smartcamara", "smartcamera",
-            "smart cam", "smartcam", "智慧摄像机", "智能摄像"]
 PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist", "registry-in", "registry"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
          "record", "blacklist", "log", "stderr", "registry-in", "registry", "left"}
 NOEOL = "\x00NOEOL\x00"
-UNREADABLE = "  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"
-OVERFULL = "  [错误] 拉黑名单超过 64 条：只有前 64 条生效，这次不会修改它。\n"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
               "device_cleanup_log.txt.lock"}
 
 
 class CaseError(Exception):
     pass
-
-
-def blen(s):
-    return len(s.encode("utf-8", "surrogateescape"))
-
-
-def pad(s, width):
-    """printf's %-Ns: widths count bytes, pad only."""
-    return s + " " * max(0, width - blen(s))
-
-
-def rpad_num(n, width):
-    return str(n).ljust(width)
 
 
 # ---- macros -------------------------------------------------------------------
@@ -166,89 +150,33 @@ def macro(name, arg):
                 state = word
             elif word:
                 raise CaseError("@banner: unknown option %r" % word)
-        if key is not None:
-            keys = key + "（自定义）"
-        else:
-            keys = "".join(k + " " for k in DEF_KEYS)
-        risk = "已关闭（--force）" if force else "开启（内置/系统设备会额外询问）"
-        return ("\n" + RULE + "     Quillfen  v2   ·   扫描 / 手动删除 / 拉黑\n" + CREDIT
-                + RULE + "   匹配关键词：" + keys + "\n" + "   风险提示：" + risk + "\n"
-                + (UNREADABLE if state == "unreadable" else "   拉黑名单：%d 条在用\n" % bl)
-                + (OVERFULL if state == "overfull" else "") + "\n")
-    if name == "notadmin":
-        return ("  [提示] 当前不是管理员，删除设备会失败。\n"
-                "  输入 e 以管理员身份重启，或直接回车继续（只能扫描）> ")
-    if name == "scan":
-        return "  正在扫描设备...\n"
-    if name == "none":
-        return "  （没找到匹配的设备）\n\n"
-    if name == "head":
-        return "  序号  状态   保护  已拉黑  " + pad("设备名", 32) + " " + pad("类别", 14) + " 实例ID\n"
+        return S.banner(key=key, force=force, bl=bl, state=state)
     if name == "row":
         n, st, lock, bl, nm, cls, inst = fields(arg, 7, name)
-        return ("  " + rpad_num(int(n), 4) + "  " + pad(st, 4) + "  " + pad(lock, 4) + "  "
-                + pad(bl, 6) + "  " + pad(nm, 32) + " " + pad(cls, 14) + " " + inst + "\n")
+        return S.row(int(n), st, lock, bl, nm, cls, inst)
     if name == "marks":
-        return ("\n  [标记] %d 个属于内置/系统设备（列标「锁」），删除前会额外问你一句是否承担风险\n"
-                % int(arg))
-    if name == "menu":
-        return ("  操作：  1,2,3 = 删除指定序号    a = 全部    k = 换关键词\n"
-                "          b = 拉黑名单管理        r = 重新扫描  q = 退出\n"
-                "  > ")
-    if name == "nosel":
-        return "  没有选中任何设备。\n\n"
-    if name == "keyprompt":
-        return "  输入新的匹配关键词（直接回车恢复默认）> "
-    if name == "bye":
-        return ("\n  日志：device_cleanup_log.txt    拉黑名单：blacklist.tsv\n"
-                "  Vorin告辞，嗷呜——！\n\n")
+        return S.builtin_note(int(arg))
     if name == "dev":
-        nm, cls, st, inst = fields(arg, 4, name)
-        return ("\n  " + "-" * 60 + "\n" + "  即将删除这个设备：\n"
-                + "    名称：" + nm + "\n" + "    类别：" + cls + "\n"
-                + "    状态：" + st + "\n" + "    实例：" + inst + "\n")
-    if name == "warn":
-        return ("\n  [!! 这是内置 / 系统类设备 !!]\n"
-                "     删除后一般要【重启】才会被 Windows 重新识别装回；\n"
-                "     若是磁盘 / 芯片组一类的关键设备，可能影响开机。\n"
-                "  是否愿意承担这个风险继续？输入 y = 愿意，其他 = 跳过 > ")
-    if name == "replug":
-        return "\n  删除后需要重新插拔 / 重新配对才能再出现（硬件不会损坏）。\n"
-    if name == "confirm":
-        return "  最后确认：确定删除吗？输入 y，直接回车 = 跳过 > "
-    if name == "removing":
-        return "  正在删除 ...\n"
-    if name == "offer":
-        return "  要不要把它拉黑（防止它自己回来）？(y/N) > "
-    if name == "duration":
-        return ("\n  拉黑多久？（期间它一出现就被自动删掉）\n"
-                "    1 = 1小时   2 = 6小时   3 = 1天    4 = 7天\n"
-                "    5 = 30天    6 = 90天    7 = 180天  8 = 365天\n"
-                "    也可以直接输入小时数（1 ~ 8760），回车 = 不拉黑 > ")
-    if name == "taskoffer":
-        return "  小提示：装个后台任务才能「它一回来就自动删」。\n  现在安装吗？(y/N) > "
+        return S.device(*fields(arg, 4, name))
     if name == "summary":
-        s, f, k = (int(x) for x in arg.split())
-        return "\n  本轮结果：成功 %d，失败 %d，跳过 %d\n\n  按回车继续..." % (s, f, k)
+        return S.summary(*(int(x) for x in arg.split()))
     if name == "blhead":
-        return "\n  ---------- 拉黑名单（%d 条） ----------\n" % int(arg)
-    if name == "blempty":
-        return "   （空）\n"
+        return S.bl_head(int(arg))
     if name == "blrow":
         i, nm, cls, left, byname, inst = fields(arg, 6, name)
-        return ("   " + rpad_num(int(i), 3) + "  " + pad(nm or "(无名)", 30) + " ["
-                + (cls or "-") + "]  " + left + ("  (按名字匹配)" if int(byname) else "")
-                + "\n        实例：" + inst + "\n")
-    if name == "blmenu":
-        return ("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n"
-                "         t = 安装后台任务(即时+每5分钟)  u = 卸载后台任务   q = 返回\n"
-                "  > ")
+        return S.bl_row(int(i), nm, cls, left, int(byname), inst)
     if name == "blist":
-        return "拉黑名单共 %d 条：\n" % int(arg)
+        return S.blist_head(int(arg))
     if name == "blistrow":
         i, nm, cls, left, inst = fields(arg, 5, name)
-        return ("  " + str(int(i)).rjust(2) + ". " + pad(nm or "(无名)", 30) + " "
-                + pad(cls, 14) + " " + left + "\n     " + inst + "\n")
+        return S.blist_row(int(i), nm, cls, left, inst)
+    fixed = {"notadmin": S.NOT_ADMIN, "scan": S.SCANNING, "none": S.NOTHING, "head": S.header(),
+             "menu": S.MENU, "nosel": S.NO_SELECTION, "keyprompt": S.KEY_PROMPT, "bye": S.CLOSING,
+             "warn": S.WARN, "replug": S.REPLUG, "confirm": S.CONFIRM, "removing": S.REMOVING,
+             "offer": S.OFFER, "duration": S.DURATION, "taskoffer": S.TASK_OFFER, "blempty": S.BL_EMPTY,
+             "blmenu": S.BL_MENU}
+    if name in fixed:
+        return fixed[name]
     raise CaseError("unknown macro @%s" % name)
 
 

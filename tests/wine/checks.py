@@ -8,7 +8,7 @@ schtasks and pnputil, comparing screens, files and recorded command lines.
 Every check plants the devices, writes the files and picks the stand-in exit
 codes it needs, so each runs alone by name. The helpers are described at the
 top of machine.py (the prefix, m), harness.py (expect and its shorthands),
-screens.py (expected screen texts) and console.py (a tmux console).
+tests/screens.py (expected screen texts, shared with the scenario runner) and console.py (a tmux console).
 
 A check reads like this:
 
@@ -30,7 +30,8 @@ import sys
 import time
 
 import check_task_xml
-import screens as S
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import screens as S  # noqa: E402  (tests/screens.py, shared with the scenario runner)
 from console import Console, have_tmux
 from harness import check, expect, has, lacks, main, same, skip
 from machine import BLACKLIST_HEADER, HOLDER_EXE, QF_EXE, TIMESTAMP, prepare
