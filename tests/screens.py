@@ -17,6 +17,12 @@ CLOSING = "\n  日志：device_cleanup_log.txt    拉黑名单：blacklist.tsv\n
 FAILED_HINT = "  （多半是权限不足，或设备正在被使用）"
 UNREADABLE = "  [错误] 拉黑名单 blacklist.tsv 读不了，这次不会修改它。\n"
 OVERFULL = "  [错误] 拉黑名单超过 64 条：只有前 64 条生效，这次不会修改它。\n"
+
+
+def bad_lines(n, first):
+    return "  [错误] 拉黑名单有 %d 行无法识别（最早在第 %d 行），这次不会修改它；请改正或删掉这些行。\n" % (n, first)
+
+
 NOT_ADMIN = ("  [提示] 当前不是管理员，删除设备会失败。\n"
              "  输入 e 以管理员身份重启，或直接回车继续（只能扫描）> ")
 MENU = ("  操作：  1,2,3 = 删除指定序号    a = 全部    k = 换关键词\n"
@@ -52,15 +58,17 @@ def pad(s, width):
     return s + " " * max(0, width - blen(s))
 
 
-def banner(credit=CREDIT, key=None, force=False, bl=0, state=None):
+def banner(credit=CREDIT, key=None, force=False, bl=0, state=None, bad=None):
     """CREDIT is the fourth line (a Wine check passes the one the program
     printed, whose shape it checks on its own); STATE "unreadable" puts the
-    blacklist's error line in place of its count, "overfull" after it."""
+    blacklist's error line in place of its count, "overfull" after it; BAD,
+    (count, first line), the line of lines nobody can read after that."""
     keys = KEYS_LINE if key is None else "   匹配关键词：" + key + "（自定义）"
     risk = "已关闭（--force）" if force else "开启（内置/系统设备会额外询问）"
     count = UNREADABLE if state == "unreadable" else "   拉黑名单：%d 条在用\n" % bl
     return ("\n" + RULE + TITLE + "\n" + credit + "\n" + RULE + keys + "\n"
-            + "   风险提示：" + risk + "\n" + count + (OVERFULL if state == "overfull" else "") + "\n")
+            + "   风险提示：" + risk + "\n" + count + (OVERFULL if state == "overfull" else "")
+            + (bad_lines(*bad) if bad else "") + "\n")
 
 
 def header():

@@ -42,11 +42,12 @@ void usage(void) {
     // The numbers come from the one table of exit codes.
     out("退出码：\n");
     out("  交互模式、-s、--help、--version   %d\n", EXIT_OK);
-    out("  -s --json                         %d；设备列表读不了时 %d\n", EXIT_OK, EXIT_FAILED);
-    out("  --blist（含 --json）              %d；拉黑名单读不了时 %d\n", EXIT_OK, EXIT_FAILED);
+    out("  -s --json                         %d；设备列表或拉黑名单读不了时 %d\n", EXIT_OK, EXIT_FAILED);
+    out("  --blist（含 --json）              %d；拉黑名单读不了或有无法识别的行时 %d\n", EXIT_OK, EXIT_FAILED);
     out("  --check                           %d 合规，%d 不合规，%d 无法判断\n", EXIT_OK, EXIT_FAILED, EXIT_CANNOT_TELL);
     out("  --enforce                         %d 全部成功，%d 有失败，%d 成功但需重启\n", EXIT_OK, EXIT_FAILED, EXIT_RESTART);
     out("  --install-task、--remove-task     %d 成功，%d 失败或拒绝安装\n", EXIT_OK, EXIT_FAILED);
+    out("  命令行有误（未知参数、缺少值）    %d，什么都不做\n", EXIT_USAGE);
 }
 
 }  // namespace
@@ -60,7 +61,7 @@ int app_main(int argc, char** argv) {
         return EXIT_FAILED;
     }
     Args a;
-    parse_args(argc, argv, &a);
+    if (!parse_args(argc, argv, &a)) return EXIT_USAGE;
     if (a.info == ARGS_HELP) {
         usage();
         return EXIT_OK;

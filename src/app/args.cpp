@@ -1,6 +1,7 @@
 // Reading the command line into the flags and the mode.
 #include "app/args.h"
 
+#include <cstdarg>
 #include <cstring>
 
 #include "app/console.h"
@@ -15,9 +16,20 @@ namespace {
 
 int is(const char* s, const char* option) { return strcmp(s, option) == 0; }
 
+// One line naming what is wrong, and where to read how it is right.
+int usage_error(const char* f, ...) QF_PRINTF(1, 2);
+int usage_error(const char* f, ...) {
+    va_list ap;
+    va_start(ap, f);
+    verr(f, ap);
+    va_end(ap);
+    err("用法见 quillfen --help\n");
+    return 0;
+}
+
 }  // namespace
 
-void parse_args(int argc, char** argv, Args* a) {
+int parse_args(int argc, char** argv, Args* a) {
     for (int i = 1; i < argc; i++) {
         const char* s = argv[i];
         if (is(s, "-s") || is(s, "--scan")) a->scan_only = 1;
@@ -33,13 +45,11 @@ void parse_args(int argc, char** argv, Args* a) {
         else if (is(s, "-h") || is(s, "--help") || is(s, "/?") || is(s, "-?")) a->info = a->info ? a->info : ARGS_HELP;
         else if (is(s, "--version")) a->info = a->info ? a->info : ARGS_VERSION;
         else if (is(s, "-k") || is(s, "--key")) {
-            if (i + 1 >= argc) {
-                err("[提示] %s 后缺少关键词，已忽略\n", s);
-                break;
-            }
+            if (i + 1 >= argc) return usage_error("[错误] %s 后缺少关键词\n", s);
             set_key(argv[++i]);
         } else if (!is(s, ARG_ELEVATED)) {
-            err("[提示] 忽略未知参数：%s\n", s);
+            return usage_error("[错误] 未知参数：%s\n", s);
         }
     }
+    return 1;
 }

@@ -24,7 +24,8 @@ extern int g_force;
 // what it runs.
 extern int g_allow_unsafe;
 
-// Reads the options; sets g_force, g_allow_unsafe and g_key directly, and
-// names on standard error each argument it does not know and a -k without
-// its word.
-void parse_args(int argc, char** argv, Args* a);
+// Reads the options; sets g_force, g_allow_unsafe and g_key directly. 1 when
+// the command line can run; 0 after a usage error (an argument it does not
+// know, an option without its value), which it has named on standard error,
+// with a pointer to --help: nothing else may then run.
+int parse_args(int argc, char** argv, Args* a);

@@ -31,7 +31,7 @@ void draw(void) {
         unreadable_line();
     } else {
         out("\n  ---------- 拉黑名单（%d 条） ----------\n", bl_in_force(sys_now()));
-        if (bl_last_read() == BL_OVERFULL) overfull_line();
+        read_trouble_lines();
         if (g_bn == 0) out("   （空）\n");
     }
     for (int i = 0; i < g_bn; i++) {
@@ -152,7 +152,8 @@ int blist_mode(void) {
         return EXIT_FAILED;
     }
     out("拉黑名单共 %d 条：\n", bl_in_force(sys_now()));
-    if (bl_last_read() == BL_OVERFULL) overfull_line();
+    read_trouble_lines();
+    int bad = bl_last_read() == BL_BAD_LINES;
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];
         char left[LEFT_BYTES], name[600], cls[128], inst[1200];
@@ -161,5 +162,5 @@ int blist_mode(void) {
             shown_text8(e.cls, cls, sizeof cls), left, shown_text8(e.inst, inst, sizeof inst));
     }
     block_line();
-    return EXIT_OK;
+    return bad ? EXIT_FAILED : EXIT_OK;
 }

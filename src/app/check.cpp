@@ -12,6 +12,7 @@
 
 CheckAnswer check_rule(const CheckFacts& f) {
     if (!f.blacklist_read) return {CHECK_CANNOT_TELL, CHECK_BLACKLIST_UNREADABLE};
+    if (f.bad_lines) return {CHECK_CANNOT_TELL, CHECK_BLACKLIST_BAD_LINES};
     int counts = f.entries_in_force > 0;
     if (counts && !f.devices_read) return {CHECK_CANNOT_TELL, CHECK_DEVICES_UNAVAILABLE};
     if (counts && f.task == TASK_QUERY_FAILED) return {CHECK_CANNOT_TELL, CHECK_TASK_QUERY_FAILED};
@@ -22,8 +23,9 @@ CheckAnswer check_rule(const CheckFacts& f) {
 namespace {
 
 // Why it cannot tell, by check_problem: on the screen, and in the document.
-const char* const WHY_TEXT[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败"};
-const char* const WHY_JSON[] = {"", "blacklist_unreadable", "device_list_unavailable", "task_query_failed"};
+const char* const WHY_TEXT[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败", "拉黑名单有无法识别的行"};
+const char* const WHY_JSON[] = {"", "blacklist_unreadable", "device_list_unavailable", "task_query_failed",
+                                "blacklist_unreadable_lines"};
 
 void print_text(const CheckFacts& f, CheckAnswer a) {
     const char* task = f.task == TASK_PRESENT ? "已安装" : "未安装";
@@ -68,7 +70,9 @@ int check_mode(int json) {
     log_off();  // a detection script's run is no event, even when a program hangs
     CheckFacts f{};
     reach_reset();
-    f.blacklist_read = bl_read() != BL_UNREADABLE;
+    bl_status st = bl_read();
+    f.blacklist_read = st != BL_UNREADABLE;
+    f.bad_lines = st == BL_BAD_LINES;
     int64_t now = sys_now();
     f.entries_in_force = f.blacklist_read ? bl_in_force(now) : 0;
     // Always asked, so that the answer shows it; it counts only with an

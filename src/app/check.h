@@ -6,7 +6,13 @@
 #include "task/task.h"
 
 enum check_verdict { CHECK_COMPLIANT, CHECK_NOT_COMPLIANT, CHECK_CANNOT_TELL };
-enum check_problem { CHECK_NO_PROBLEM, CHECK_BLACKLIST_UNREADABLE, CHECK_DEVICES_UNAVAILABLE, CHECK_TASK_QUERY_FAILED };
+enum check_problem {
+    CHECK_NO_PROBLEM,
+    CHECK_BLACKLIST_UNREADABLE,
+    CHECK_DEVICES_UNAVAILABLE,
+    CHECK_TASK_QUERY_FAILED,
+    CHECK_BLACKLIST_BAD_LINES,
+};
 
 struct CheckFacts {
     int blacklist_read;    // the blacklist could be read
@@ -14,6 +20,7 @@ struct CheckFacts {
     int devices_read;      // the device list could be had
     int present;           // present devices that an entry in force reaches
     task_state task;
+    int bad_lines = 0;     // the blacklist holds lines that are no entry: what they meant is unknown
 };
 
 struct CheckAnswer {
@@ -23,7 +30,8 @@ struct CheckAnswer {
 
 // Compliant: no present device is reached by an entry in force and, when an
 // entry is in force, the task exists. The task and the devices count only
-// when an entry is in force; what cannot be had then makes it "cannot tell".
+// when an entry is in force; what cannot be had then makes it "cannot tell",
+// and so does a blacklist that cannot be read, whole or in part.
 CheckAnswer check_rule(const CheckFacts& f);
 
 // --check: gathers the facts, prints the answer (text or JSON) and returns

@@ -35,6 +35,8 @@ void err(const char* f, ...) {
     va_end(ap);
 }
 
+void verr(const char* f, va_list ap) { print(1, f, ap); }
+
 namespace {
 
 // Whether a read ended its line. The buffer was zeroed before the read, so a

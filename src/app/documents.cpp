@@ -22,9 +22,15 @@ int error_document(const char* error) {
 
 }  // namespace
 
+// The marks of a device list that the blacklist could not give in full.
+const char* blacklist_error(bl_status st) {
+    return st == BL_UNREADABLE ? "blacklist_unreadable" : st == BL_BAD_LINES ? "blacklist_unreadable_lines" : nullptr;
+}
+
 int scan_json(const Args& a) {
     int dropped;
-    (void)bl_prune(&dropped);  // the marks need the blacklist; its troubles are the screens' to show
+    (void)bl_prune(&dropped);  // the marks need the blacklist
+    const char* bl_error = blacklist_error(bl_last_read());
     uint32_t err;
     if (!scan(a.scan_all ? SCAN_ALL : SCAN_PRESENT, &err)) return error_document("device_list_unavailable");
     int64_t now = sys_now();
@@ -54,14 +60,22 @@ int scan_json(const Args& a) {
         json_close();
     }
     json_close_array();
+    // More matches than the table holds: the list says so.
+    json_key("truncated");
+    json_bool(g_matched > g_n);
+    json_key("seen");
+    json_int(g_matched);
+    json_key("blacklist_error");
+    json_text(bl_error);
     json_end_document();
     logline(LOG_FILE_ONLY, "扫描完成，命中 %d 个设备", g_n);
-    return EXIT_OK;
+    return bl_error ? EXIT_FAILED : EXIT_OK;
 }
 
 int blist_json(void) {
     int dropped;
-    if (bl_prune(&dropped) == BL_UNREADABLE) return error_document("blacklist_unreadable");
+    bl_status st = bl_prune(&dropped);
+    if (st == BL_UNREADABLE) return error_document("blacklist_unreadable");
     int64_t now = sys_now();
     json_begin_document();
     json_key("entries");
@@ -89,6 +103,12 @@ int blist_json(void) {
         json_close();
     }
     json_close_array();
+    // What the file holds beyond the entries listed.
+    int first;
+    json_key("overfull");
+    json_bool(bl_overfull());
+    json_key("skipped_lines");
+    json_int(bl_bad_lines(&first));
     json_end_document();
-    return EXIT_OK;
+    return st == BL_BAD_LINES ? EXIT_FAILED : EXIT_OK;
 }

@@ -9,6 +9,7 @@
 #include "blacklist/store.h"
 #include "files/exepath.h"
 #include "log/log.h"
+#include "proc/run.h"
 #include "task/eventsource.h"
 #include "task/trust.h"
 
@@ -79,7 +80,21 @@ void timer_only_hint(void) { out("  [提示] 本机不支持设备事件触发�
 int install_task_mode(void) {
     char unsafe_at[3 * PATH_UNITS];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return EXIT_FAILED;
-    if (task_install() == TASK_FAILED) return EXIT_FAILED;
+    int code;
+    if (task_install(&code) == TASK_FAILED) {
+        // A deployment tool shows standard error; the log keeps why. A hang
+        // has its own line already.
+        char why[32];
+        if (code >= 0) fmt(why, sizeof why, "%d", code);
+        else scopy(why, sizeof why, "未能运行 schtasks");
+        if (run_timed_out()) {
+            err("✘ 安装后台任务失败：schtasks 超时未结束\n");
+        } else {
+            err("✘ 安装后台任务失败：%s%s\n", code >= 0 ? "schtasks 退出码 " : "", why);
+            logline(EV_TASK_INSTALL_FAILED, "安装后台任务失败 | %s", why);
+        }
+        return EXIT_FAILED;
+    }
     installed(unsafe_at);
     return EXIT_OK;
 }

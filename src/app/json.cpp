@@ -4,6 +4,7 @@
 #include "base/calendar.h"
 #include "base/text.h"
 #include "sys/sys.h"
+#include "version.h"
 
 namespace {
 
@@ -45,6 +46,14 @@ void put(const char* s, size_t k) {
 
 void puts_(const char* s) { put(s, strlen(s)); }
 
+// One UTF-16 unit as \uXXXX: Windows PowerShell 5.1 reads a program's
+// output in the console's code page, so only ASCII arrives intact.
+void put_unit(uint32_t u) {
+    const char* hex = "0123456789abcdef";
+    char e[6] = {'\\', 'u', hex[(u >> 12) & 15], hex[(u >> 8) & 15], hex[(u >> 4) & 15], hex[u & 15]};
+    put(e, sizeof e);
+}
+
 // The comma before a value, unless it follows its key.
 void value_start(void) {
     if (g_w.after_key) {
@@ -74,6 +83,17 @@ void json_begin_document(void) {
     json_open();
     json_key("version");
     json_int(1);
+    // Where and when it came from, for an inventory of many PCs.
+    char16_t computer[64];
+    json_key("computer");
+    if (sys_computer_name(computer, countof(computer))) json_text16(computer);
+    else json_null();
+    char utc[32];
+    json_utc(sys_now(), utc);
+    json_key("time_utc");
+    json_text(utc);
+    json_key("tool_version");
+    json_text(QF_VERSION);
 }
 
 void json_end_document(void) {
@@ -112,18 +132,20 @@ void json_text(const char* s) {
     size_t n = strlen(s);
     for (size_t i = 0; i < n;) {
         int used;
+        // Bytes that are not UTF-8 come out as U+FFFD.
         uint32_t c = utf8_decode(s + i, n - i, &used);
-        if (c == 0xFFFD && used == 1) {
-            put("\xEF\xBF\xBD", 3);  // bytes that are not UTF-8
-        } else if (c == '"' || c == '\\') {
+        if (c == '"' || c == '\\') {
             char e[2] = {'\\', (char)c};
             put(e, 2);
-        } else if (c < 0x20) {
-            char e[8];
-            fmt(e, sizeof e, "\\u%c%c%c%c", '0', '0', "0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]);
-            put(e, 6);
+        } else if (c >= 0x20 && c <= 0x7E) {
+            put(s + i, 1);
+        } else if (c < 0x10000) {
+            put_unit(c);
         } else {
-            put(s + i, (size_t)used);
+            // Above U+FFFF: its surrogate pair.
+            c -= 0x10000;
+            put_unit(0xD800 + (c >> 10));
+            put_unit(0xDC00 + (c & 0x3FF));
         }
         i += (size_t)used;
     }

@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// A document on standard output: its object opened with "version": 1, and
-// closed with a line end after it.
+// A document on standard output: its object opened with "version": 1, the
+// computer's name, the time (UTC) and the program's version, and closed
+// with a line end after it.
 void json_begin_document(void);
 void json_end_document(void);
 // Writing into a caller's buffer instead (size bytes, always terminated),
@@ -19,8 +20,9 @@ void json_close(void);           // }
 void json_open_array(void);      // [
 void json_close_array(void);     // ]
 void json_key(const char* key);  // "key": (ASCII)
-// Values. A UTF-8 text goes out as it is, escaped; bytes that are not valid
-// UTF-8 become U+FFFD. A null text is null.
+// Values. A text goes out in pure ASCII: every character outside U+0020 to
+// U+007E as \uXXXX (a surrogate pair above U+FFFF); bytes that are not
+// valid UTF-8 become U+FFFD. A null text is null.
 void json_text(const char* s);
 void json_text16(const char16_t* s);
 void json_int(int64_t v);

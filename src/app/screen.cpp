@@ -50,7 +50,7 @@ void banner(void) {
         unreadable_line();
     } else {
         out("   拉黑名单：%d 条在用\n", bl_in_force(sys_now()));
-        if (bl_last_read() == BL_OVERFULL) overfull_line();
+        read_trouble_lines();
     }
     out("\n");
 }
@@ -95,6 +95,7 @@ void loop_head(const Args& a) {
         }
         if (nb > 0)
             out("\n  [标记] %d 个属于内置/系统设备（列标「锁」），删除前会额外问你一句是否承担风险\n", nb);
+        if (g_matched > g_n) out("\n  [提示] 匹配的设备共 %d 个，表中只列出前 %d 个。\n", g_matched, g_n);
         out("\n");
     }
     logline(LOG_FILE_ONLY, "扫描完成，命中 %d 个设备", g_n);

@@ -11,9 +11,21 @@ void unreadable_line(void) { out("  [错误] 拉黑名单 blacklist.tsv 读不�
 
 void overfull_line(void) { out("  [错误] 拉黑名单超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", BL_MAX, BL_MAX); }
 
+void bad_lines_line(void) {
+    int first;
+    int n = bl_bad_lines(&first);
+    out("  [错误] 拉黑名单有 %d 行无法识别（最早在第 %d 行），这次不会修改它；请改正或删掉这些行。\n", n, first);
+}
+
+void read_trouble_lines(void) {
+    if (bl_overfull()) overfull_line();
+    if (bl_last_read() == BL_BAD_LINES) bad_lines_line();
+}
+
 void refused_line(bl_status st) {
     if (st == BL_UNREADABLE) unreadable_line();
     else if (st == BL_OVERFULL) overfull_line();
+    else if (st == BL_BAD_LINES) bad_lines_line();
     else save_failed();
 }
 

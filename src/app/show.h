@@ -16,9 +16,14 @@ const char* shown_text8(const char* s, char* buf, size_t size);
 
 // The line every failed blacklist change prints.
 void save_failed(void);
-// The lines for a blacklist that cannot be read, or holds more than 64 entries.
+// The lines for a blacklist that cannot be read, holds more than 64 entries,
+// or holds lines that are no entry.
 void unreadable_line(void);
 void overfull_line(void);
+void bad_lines_line(void);
+// After a listing's count: the over-full and bad-lines lines the last read
+// calls for, if any.
+void read_trouble_lines(void);
 // The line for a change that the store refused (FAILED, UNREADABLE, OVERFULL).
 void refused_line(bl_status st);
 

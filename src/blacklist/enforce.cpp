@@ -65,8 +65,15 @@ enforce_result enforce_pass(void) {
     (void)bl_sync_blocks(BLOCK_UNATTENDED);  // its troubles are logged; removal is the backstop either way
     int64_t now = sys_now();
     // Expired entries that stay in the file are a failure too: the drop
-    // could not be written, or the file is too full to be written.
-    int failed = st == BL_FAILED || (st == BL_OVERFULL && bl_in_force(now) < g_bn);
+    // could not be written, or the file is too full, or holds lines nobody
+    // can read, which a rewrite would lose.
+    int refused = (st == BL_OVERFULL || st == BL_BAD_LINES) && bl_in_force(now) < g_bn;
+    if (refused && st == BL_BAD_LINES) {
+        int first;
+        (void)bl_bad_lines(&first);
+        logline(EV_BLACKLIST_BAD_LINES, "拉黑名单有无法识别的行，未修改 | 第 %d 行", first);
+    }
+    int failed = st == BL_FAILED || refused;
     int restart = 0;
     // A device tried once, whatever the outcome, is not tried again.
     reach_reset();

@@ -24,28 +24,37 @@ static_assert(BL_LINE_MAX + 2 == LINE_BYTES, "the reader accepts exactly what a 
 // pass removes devices; a user at the menu can wait this long.
 constexpr uint32_t LOCK_WAIT_MS = 10000;
 
-// Parses one line (terminated, its line end included); 1 when it gave an entry.
+// A decimal number as a save writes it: digits, after a minus sign for a
+// negative one. A date, a blank or an exponent is not one.
+int is_number(const char* s) {
+    if (*s == '-') s++;
+    if (!*s) return 0;
+    for (; *s; s++)
+        if (*s < '0' || *s > '9') return 0;
+    return 1;
+}
+
+// Parses one line (terminated, without its line end); 1 when it gave an entry.
 int parse_line(char* line, BlacklistEntry* e) {
-    if (line[0] == '\n' || line[0] == '\r' || line[0] == '#') return 0;
-    char* tab[4];
-    char* p = line;
-    for (int i = 0; i < 4; i++) {
-        tab[i] = strchr(p, '\t');
-        if (!tab[i]) return 0;
-        p = tab[i] + 1;
+    char* field[5];
+    int n = 0;
+    field[n++] = line;
+    for (char* p = line; *p; p++) {
+        if (*p != '\t') continue;
+        if (n == 5) return 0;  // a sixth field: the line was not written by us
+        *p = 0;
+        field[n++] = p + 1;
     }
-    for (int i = 0; i < 4; i++) *tab[i] = 0;
-    char* rest = tab[3] + 1;
-    rest[strcspn(rest, "\r\n")] = 0;
+    if (n != 5 || !is_number(field[0]) || !is_number(field[1])) return 0;
     // A field longer than a save writes was not written by us: cut to fit,
     // a name would reach more devices than the one it was written for.
-    if (strlen(tab[1] + 1) >= sizeof e->name || strlen(tab[2] + 1) >= sizeof e->inst || strlen(rest) >= sizeof e->cls)
+    if (strlen(field[2]) >= sizeof e->name || strlen(field[3]) >= sizeof e->inst || strlen(field[4]) >= sizeof e->cls)
         return 0;
-    e->until = parse_int(line, INT64_MIN, INT64_MAX);
-    e->byname = (int32_t)parse_int(tab[0] + 1, INT32_MIN, INT32_MAX);
-    scopy(e->name, sizeof e->name, tab[1] + 1);
-    scopy(e->inst, sizeof e->inst, tab[2] + 1);
-    scopy(e->cls, sizeof e->cls, rest);
+    e->until = parse_int(field[0], INT64_MIN, INT64_MAX);
+    e->byname = (int32_t)parse_int(field[1], INT32_MIN, INT32_MAX);
+    scopy(e->name, sizeof e->name, field[2]);
+    scopy(e->inst, sizeof e->inst, field[3]);
+    scopy(e->cls, sizeof e->cls, field[4]);
     lower_ascii(e->name);
     return 1;
 }
@@ -86,6 +95,7 @@ BlacklistEntry g_work[BL_MAX];
 int g_wn;
 // What the last read found.
 bl_status g_last = BL_OK;
+int g_bad, g_first_bad, g_overfull;
 // A file of 64 entries is about 126 KB; reads go through it in pieces.
 char g_bytes[256 * 1024];
 bl_reader g_reader;
@@ -94,6 +104,7 @@ bl_reader g_reader;
 // table; one that cannot be read whole is UNREADABLE, never a short table.
 bl_status read_work(const Paths& p) {
     g_wn = 0;
+    g_bad = g_first_bad = g_overfull = 0;
     sys_read r;
     sys_file* f = sys_file_open(p.file, &r);
     if (!f) {
@@ -111,7 +122,10 @@ bl_status read_work(const Paths& p) {
     }
     bl_read_end(&g_reader);
     g_wn = g_reader.n;
-    g_last = g_reader.total > BL_MAX ? BL_OVERFULL : BL_OK;
+    g_bad = g_reader.bad;
+    g_first_bad = g_reader.first_bad;
+    g_overfull = g_reader.total > BL_MAX;
+    g_last = g_bad > 0 ? BL_BAD_LINES : g_reader.total > BL_MAX ? BL_OVERFULL : BL_OK;
     return g_last;
 }
 
@@ -207,8 +221,8 @@ bl_status change(Op op, const BlacklistEntry* e) {
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
     if (!lock) return BL_FAILED;
     bl_status st = read_work(g_paths);
-    if (st == BL_OVERFULL) {
-        publish_work();  // the table shows the file's first 64; nothing is written
+    if (st == BL_OVERFULL || st == BL_BAD_LINES) {
+        publish_work();  // the table shows the file's entries; nothing is written
     } else if (st == BL_OK) {
         if (op == OP_ADD) {
             if (g_wn >= BL_MAX) st = BL_FULL;
@@ -247,8 +261,14 @@ void bl_read_start(bl_reader* r, BlacklistEntry* t) {
     r->t = t;
     r->n = 0;
     r->total = 0;
+    r->bad = 0;
+    r->first_bad = 0;
+    r->lineno = 1;
     r->k = 0;
     r->overlong = 0;
+    r->blank = 1;
+    r->after_cr = 0;
+    r->bom = 0;
 }
 
 namespace {
@@ -256,32 +276,68 @@ namespace {
 // An entry beyond the table: counted, not kept (static: 2 KB).
 BlacklistEntry g_past;
 
+// What Windows PowerShell 5.1 puts before the first line of a UTF-8 file.
+const char BOM[] = "\xEF\xBB\xBF";
+
 void end_line(bl_reader* r) {
-    if (!r->overlong && r->k > 0) {
+    if (!r->blank) {
         r->line[r->k] = 0;
-        if (parse_line(r->line, r->n < BL_MAX ? &r->t[r->n] : &g_past)) {
+        if (!r->overlong && r->line[0] == '#') {
+            // a comment
+        } else if (!r->overlong && parse_line(r->line, r->n < BL_MAX ? &r->t[r->n] : &g_past)) {
             if (r->n < BL_MAX) r->n++;
             r->total++;
+        } else if (r->bad++ == 0) {
+            r->first_bad = r->lineno;
         }
     }
+    r->lineno++;
     r->k = 0;
     r->overlong = 0;
+    r->blank = 1;
+}
+
+void take(bl_reader* r, char c) {
+    // LF, CR LF and a lone CR each end one line.
+    int cr_lf = r->after_cr && c == '\n';
+    r->after_cr = c == '\r';
+    if (cr_lf) return;
+    if (c == '\n' || c == '\r') {
+        end_line(r);
+        return;
+    }
+    if (c != ' ' && c != '\t') r->blank = 0;
+    if (r->k < BL_LINE_MAX) r->line[r->k++] = c;
+    else r->overlong = 1;
+}
+
+// Bytes that looked like the start of a byte-order mark and were not one.
+void take_held(bl_reader* r) {
+    int held = r->bom;
+    r->bom = -1;
+    for (int i = 0; i < held; i++) take(r, BOM[i]);
 }
 
 }  // namespace
 
 void bl_read_bytes(bl_reader* r, const char* data, size_t n) {
-    // LF, CR LF and a lone CR all end a line; the empty line between CR and
-    // LF is skipped like any blank line.
     for (size_t i = 0; i < n; i++) {
         char c = data[i];
-        if (c == '\n' || c == '\r') end_line(r);
-        else if (r->k < BL_LINE_MAX) r->line[r->k++] = c;
-        else r->overlong = 1;
+        if (r->bom >= 0) {
+            if (c == BOM[r->bom]) {
+                if (++r->bom == 3) r->bom = -1;  // a whole mark: skipped
+                continue;
+            }
+            take_held(r);
+        }
+        take(r, c);
     }
 }
 
-void bl_read_end(bl_reader* r) { end_line(r); }
+void bl_read_end(bl_reader* r) {
+    if (r->bom > 0) take_held(r);
+    end_line(r);
+}
 
 int bl_parse(const char* data, size_t n, BlacklistEntry* t) {
     bl_read_start(&g_parse_reader, t);
@@ -425,6 +481,13 @@ bl_status bl_blocks_take_over(void) { return hand_over(1); }
 void bl_blocks_give_up(void) { (void)hand_over(0); }
 
 bl_status bl_last_read(void) { return g_last; }
+
+int bl_bad_lines(int* first) {
+    *first = g_first_bad;
+    return g_bad;
+}
+
+int bl_overfull(void) { return g_overfull; }
 
 int bl_in_force(int64_t now) {
     int n = 0;

@@ -30,6 +30,8 @@ enum bl_status {
     BL_UNREADABLE,  // the file exists but cannot be read: it is left alone
     BL_OVERFULL,    // the file holds more than 64 entries: only the first 64
                     // count, and nothing is written over it
+    BL_BAD_LINES,   // the file holds lines that are no entry (bl_bad_lines):
+                    // its entries count, and nothing is written over it
 };
 
 // Each change is one step under the blacklist's lock: the file is read again,
@@ -64,21 +66,37 @@ bl_status bl_blocks_take_over(void);
 // Before the task is deleted: the task is recorded as running no copy and
 // every copy's blocks are lifted, under the lock when it can be had.
 void bl_blocks_give_up(void);
-// What the last read of the file found: OK, UNREADABLE or OVERFULL.
+// What the last read of the file found: OK, UNREADABLE, OVERFULL or
+// BAD_LINES (which wins when both hold).
 bl_status bl_last_read(void);
+// How many lines the last read found that are neither an entry, a comment
+// nor blank; *first gets the line number of the first (from 1).
+int bl_bad_lines(int* first);
+// 1 when the last read found more than BL_MAX entries.
+int bl_overfull(void);
 // How many entries of the table are in force at `now`.
 int bl_in_force(int64_t now);
 
-// Reads a blacklist file's bytes in pieces of any size, line by line.
-// Entries go to t until it holds BL_MAX; `total` counts every entry line.
+// Reads a blacklist file's bytes in pieces of any size, line by line, after
+// a UTF-8 byte-order mark if the file starts with one. A line is an entry
+// only with exactly five tab-separated fields, its expiry and flag decimal
+// numbers, and no field longer than a save writes; blank lines (nothing but
+// spaces and tabs) and comments ('#' first) are skipped; every other line
+// is bad. Entries go to t until it holds BL_MAX; `total` counts every entry.
 constexpr size_t BL_LINE_MAX = 1974;  // longer than any line a save writes
 struct bl_reader {
     BlacklistEntry* t;
     int n;
     int total;
+    int bad;        // lines that are no entry, comment or blank
+    int first_bad;  // the first one's number
+    int lineno;     // the current line's number
     char line[BL_LINE_MAX + 1];
     size_t k;
-    int overlong;  // the current line is past BL_LINE_MAX: no part of it counts
+    int overlong;   // the current line is past BL_LINE_MAX: no part of it is an entry
+    int blank;      // only spaces and tabs so far
+    int after_cr;   // a LF now ends no line: CR LF is one line end
+    int bom;        // bytes of a byte-order mark matched at the start; -1 past it
 };
 void bl_read_start(bl_reader* r, BlacklistEntry* t);
 void bl_read_bytes(bl_reader* r, const char* data, size_t n);

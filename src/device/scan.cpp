@@ -6,6 +6,7 @@
 
 DeviceEntry g_dev[DEV_MAX];
 int g_n;
+int g_matched;
 char16_t g_key[KEY_UNITS];
 
 const char16_t* const DEF_KEYS[8] = {
@@ -36,12 +37,14 @@ WalkedDevice g_seen;
 int scan(int flags, uint32_t* err) {
     *err = 0;
     g_n = 0;
+    g_matched = 0;
     DevWalk w;
     if (!dev_walk_open(&w, flags & SCAN_ALL ? WALK_ALL : WALK_PRESENT)) {
         *err = w.err;
         return 0;
     }
-    while (g_n < DEV_MAX && dev_walk_next(&w, &g_seen)) {
+    // Past a full table the walk goes on, to count what it could not keep.
+    while (dev_walk_next(&w, &g_seen)) {
         if (!(flags & SCAN_MATCH_ALL)) {
             char16_t test[NAME_UNITS];
             wcopy_zero(test, g_seen.d.name, countof(test) - 1);
@@ -49,7 +52,8 @@ int scan(int flags, uint32_t* err) {
             lowerw(test);
             if (!name_matches(test)) continue;
         }
-        g_dev[g_n++] = g_seen.d;
+        g_matched++;
+        if (g_n < DEV_MAX) g_dev[g_n++] = g_seen.d;
     }
     dev_walk_close(&w);
     return 1;

@@ -11,6 +11,8 @@ constexpr int KEY_UNITS = 128;
 // The devices of the last scan, in enumeration order; rewritten by every scan.
 extern DeviceEntry g_dev[DEV_MAX];
 extern int g_n;
+// How many devices the last scan matched: more than g_n when the table was full.
+extern int g_matched;
 // The custom keyword, lower-cased; empty: the default keywords apply.
 extern char16_t g_key[KEY_UNITS];
 

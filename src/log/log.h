@@ -42,6 +42,8 @@ enum log_event : uint16_t {
     EV_ENUM_FAILED = 3004,        // 枚举设备失败 (code n)
     EV_BLACKLIST_UNREADABLE = 3005,  // 读取拉黑名单失败
     EV_PROGRAM_TIMEOUT = 3006,    // 系统程序超时 | program
+    EV_TASK_INSTALL_FAILED = 3007,   // 安装后台任务失败 | exit code, or 未能运行 schtasks
+    EV_BLACKLIST_BAD_LINES = 3008,   // 拉黑名单有无法识别的行，未修改 | 第 n 行
 };
 
 // The event source our events are written under: the name of its key under

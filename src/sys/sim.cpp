@@ -347,6 +347,8 @@ uint32_t sys_exe_final_path(char16_t* buf, uint32_t units) {
 
 int sys_restrict_dll_search(void) { return !g_sim.dll_search_unsafe; }
 
+uint32_t sys_computer_name(char16_t* buf, uint32_t units) { return wide_path(g_sim.computer, buf, units); }
+
 sys_volume sys_volume_type(const char16_t* path) {
     static char p[SIM_PATH_BYTES];
     utf8(path, p, sizeof p);

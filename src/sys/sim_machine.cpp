@@ -205,6 +205,10 @@ const char* apply_line(char* line) {
     } else if (strcmp(d, "delete-fails") == 0) {
         if (nf != 2 || !field[1][0]) return "expected a file name";
         scopy(g_sim.delete_fails, sizeof g_sim.delete_fails, field[1]);
+    } else if (strcmp(d, "computer") == 0) {
+        if (nf != 2 || !field[1][0] || strlen(field[1]) >= sizeof g_sim.computer) return "expected a short name";
+        if (strcmp(field[1], "fail") == 0) g_sim.computer[0] = 0;
+        else scopy(g_sim.computer, sizeof g_sim.computer, field[1]);
     } else if (strcmp(d, "sysdir") == 0) {
         return path_value(field, nf, g_sim.sysdir);
     } else if (strcmp(d, "record") == 0) {
@@ -356,6 +360,7 @@ int sim_load_machine(const char* path) {
     g_sim = empty;
     g_sim.elevated = 1;
     scopy(g_sim.sysdir, sizeof g_sim.sysdir, "C:\\Windows\\system32");
+    scopy(g_sim.computer, sizeof g_sim.computer, "QF-SIM");
     g_pool_used = 0;
     if (!path) return load_demo();
     FILE* f = fopen(path, "rb");

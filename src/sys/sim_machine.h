@@ -17,6 +17,8 @@
 //                                    folder that holds it (default fixed)
 //   safe-dll-search yes|no           the system can restrict DLL loads to the
 //                                    system directory (default yes)
+//   computer  <name>|fail            the computer's name (default QF-SIM); fail:
+//                                    it cannot be had
 //   sysdir    <path>                 the system directory (default C:\Windows\system32);
 //                                    the only programs that exist are in it
 //   clock     <epoch seconds>        fixed current time (default: the real clock)
@@ -150,6 +152,7 @@ struct SimMachine {
     int dll_search_unsafe;
     char delete_fails[256];
     char sysdir[SIM_PATH_BYTES];
+    char computer[64];  // empty: it cannot be had
     int have_clock;
     int64_t clock;
     char record[SIM_PATH_BYTES];

@@ -82,6 +82,9 @@ uint32_t sys_exe_loaded_path(char16_t* buf, uint32_t units);
 // empty) when it cannot be had, as for a volume without a drive letter, or
 // does not fit.
 uint32_t sys_exe_final_path(char16_t* buf, uint32_t units);
+// The computer's NetBIOS name. Returns its length; 0 (buf empty) on failure
+// or when it does not fit.
+uint32_t sys_computer_name(char16_t* buf, uint32_t units);
 // Later DLL loads search the system directory only. 0 when the system
 // cannot promise that for the DLLs' own dependencies.
 int sys_restrict_dll_search(void);

@@ -528,6 +528,17 @@ uint32_t sys_exe_final_path(char16_t* buf, uint32_t units) {
     return len;
 }
 
+// "GetComputerNameW": *size in, the buffer's units; out, the name's.
+uint32_t sys_computer_name(char16_t* buf, uint32_t units) {
+    if (!buf || units == 0) return 0;
+    DWORD size = units;
+    if (!GetComputerNameW(W(buf), &size) || size >= units) {
+        buf[0] = 0;
+        return 0;
+    }
+    return (uint32_t)size;
+}
+
 int sys_restrict_dll_search(void) {
     // Missing on Windows 7 without KB2533623 (learn.microsoft.com:
     // "SetDefaultDllDirectories function"); looked up at run time.

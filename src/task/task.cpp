@@ -82,6 +82,9 @@ int write_definition(const char16_t* path, const char16_t* xml, size_t n) {
 
 enum attempt { CREATED, REFUSED, FAILED };
 
+// The exit code of the last schtasks run; -1 when it did not run to its end.
+int g_last_rc;
+
 // One attempt: write, hand to schtasks, delete whatever happened. A task
 // that schtasks created stays created, whatever becomes of the file;
 // REFUSED: schtasks ran and said no.
@@ -103,6 +106,7 @@ attempt create_from(const char16_t* exe, const char16_t* file, const int start[6
         utf8(file, shown, sizeof shown);
         logline(EV_TASK_XML_LEFT, "任务定义文件未能删除 | %s", shown);
     }
+    g_last_rc = ran ? rc : -1;
     return !ran ? FAILED : rc == 0 ? CREATED : REFUSED;
 }
 
@@ -164,7 +168,9 @@ size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int star
     return x.n;
 }
 
-task_result task_install(void) {
+namespace {
+
+task_result install(void) {
     char16_t exe[PATH_UNITS], file[PATH_UNITS];
     // No path, no task that could run us.
     if (!exe_path(exe, countof(exe)) || !data_path(file, countof(file), DATA_TASK_XML)) return TASK_FAILED;
@@ -176,6 +182,15 @@ task_result task_install(void) {
     // a schtasks that cannot start or never finishes would not do better.
     if (a == FAILED) return TASK_FAILED;
     return create_from(exe, file, start, 0) == CREATED ? TASK_TIMER_ONLY : TASK_FAILED;
+}
+
+}  // namespace
+
+task_result task_install(int* code) {
+    g_last_rc = -1;
+    task_result r = install();
+    if (code) *code = g_last_rc;
+    return r;
 }
 
 namespace {

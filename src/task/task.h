@@ -17,8 +17,10 @@ enum task_result {
 // Creates or replaces the task: writes its definition beside the executable,
 // hands it to schtasks, deletes it. When schtasks refuses the definition,
 // tries once more without the device-event trigger; a definition that
-// cannot be deleted is logged and does not undo a created task.
-task_result task_install(void);
+// cannot be deleted is logged and does not undo a created task. On failure
+// *code, when given, is the exit code of the last schtasks run, or -1 when
+// schtasks did not run to its end (or no definition could be written).
+task_result task_install(int* code = nullptr);
 // Deletes the task; 1 when schtasks exited with 0.
 int task_remove(void);
 

@@ -59,7 +59,8 @@ write "{}" for an intended empty line there.
 
 Tokens, in every section: {TAB} {CR} {LF} {SP} {} (nothing) {xHH} (one byte)
 {NOEOL} (at a line's end: no line end after it) {NOW} {NOW+N} {NOW-N} (the
-case's clock) {T} (its timestamp "[YYYY-MM-DD hh:mm:ss]") {EXE} {DIR} (the
+case's clock) {T} (its timestamp "[YYYY-MM-DD hh:mm:ss]") {UTC} (the same
+as "YYYY-MM-DDThh:mm:ssZ") {EXE} {DIR} (the
 executable's path, the data directory with its trailing '/') {TMP}
 {REP:N:TEXT} (TEXT N times) {PIPE} (a literal '|' in '|' sections).
 A line "@repeat N TEMPLATE" (any section) stands for N lines, with {i} in
@@ -67,9 +68,10 @@ TEMPLATE replaced by 1..N. Lines between "@define NAME" and "@end" (any
 section) are a block, put in wherever a line "@use NAME" stands.
 
 stdout macros (texts of the program's screens):
-  @banner [bl=N] [force] [unreadable|overfull] [key=KEYWORD]
+  @banner [bl=N] [force] [unreadable|overfull] [bad=N:LINE] [key=KEYWORD]
                      banner; key= takes the rest of the line; unreadable /
-                     overfull: the blacklist's error line in its place / after it
+                     overfull: the blacklist's error line in its place / after it;
+                     bad: the line of N lines nobody can read, the first at LINE
   @notadmin          not-elevated hint and the relaunch prompt (no line end)
   @scan              "  正在扫描设备..."
   @none              the empty-result line and a blank line
@@ -135,7 +137,7 @@ def fields(arg, count, name):
 
 def macro(name, arg):
     if name == "banner":
-        key, force, bl, state = None, False, 0, None
+        key, force, bl, state, bad = None, False, 0, None, None
         rest = arg
         while rest:
             if rest.startswith("key="):
@@ -148,9 +150,11 @@ def macro(name, arg):
                 bl = int(word[3:])
             elif word in ("unreadable", "overfull"):
                 state = word
+            elif word.startswith("bad="):
+                bad = tuple(int(x) for x in word[4:].split(":"))
             elif word:
                 raise CaseError("@banner: unknown option %r" % word)
-        return S.banner(key=key, force=force, bl=bl, state=state)
+        return S.banner(key=key, force=force, bl=bl, state=state, bad=bad)
     if name == "row":
         n, st, lock, bl, nm, cls, inst = fields(arg, 7, name)
         return S.row(int(n), st, lock, bl, nm, cls, inst)
@@ -228,6 +232,8 @@ def expand(text, ctx, lenient=False):
             return str(v)
         if t == "T":
             return time.strftime("[%Y-%m-%d %H:%M:%S]", time.gmtime(ctx.clock))
+        if t == "UTC":
+            return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(ctx.clock))
         if t == "EXE":
             return ctx.exe
         if t == "DIR":

@@ -21,9 +21,9 @@ protected:
         g_force = 0;
         g_key[0] = 0;
     }
-    void parse(std::initializer_list<const char*> list) {
+    int parse(std::initializer_list<const char*> list) {
         qt::Argv args(list);
-        parse_args(args.argc(), args.argv(), &a);
+        return parse_args(args.argc(), args.argv(), &a);
     }
     std::u16string key() const { return g_key; }
 };
@@ -76,12 +76,11 @@ TEST_F(Args_, KeyTakesTheNextArgumentWhateverItIs) {
     EXPECT_EQ(a.blist, 1);
 }
 
-TEST_F(Args_, KeyAsLastArgumentDoesNothing) {
-    parse({"-s", "-k"});
+TEST_F(Args_, KeyAsLastArgumentIsAUsageError) {
+    EXPECT_EQ(parse({"-s", "-k"}), 0);
     EXPECT_EQ(key(), u"");
-    EXPECT_EQ(a.scan_only, 1);
-    parse({"-k", "cam", "--key"});
-    EXPECT_EQ(key(), u"cam");
+    EXPECT_EQ(parse({"-k", "cam", "--key"}), 0);
+    EXPECT_EQ(parse({"-k", "cam"}), 1);
 }
 
 TEST_F(Args_, LaterKeyReplacesEarlierAndEmptyResets) {

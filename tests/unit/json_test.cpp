@@ -21,15 +21,17 @@ std::string doc_of(const char* text) {
 TEST(JsonText, EscapesWhatWouldEndOrBreakAString) {
     EXPECT_EQ(doc_of("a\"b\\c"), "{\"t\":\"a\\\"b\\\\c\"}");
     EXPECT_EQ(doc_of("\t\r\n\x01\x1b\x1f"), "{\"t\":\"\\u0009\\u000d\\u000a\\u0001\\u001b\\u001f\"}");
-    // Not control characters to JSON: they go out as they are, in UTF-8.
-    EXPECT_EQ(doc_of("\x7f 中 \u202e \u2028 😀"), "{\"t\":\"\x7f 中 \u202e \u2028 😀\"}");
+    // Everything outside printable ASCII as \uXXXX, so that a shell that
+    // reads the output in its console's code page gets it intact; above
+    // U+FFFF a surrogate pair.
+    EXPECT_EQ(doc_of("\x7f 中 \u202e \u2028 😀"), "{\"t\":\"\\u007f \\u4e2d \\u202e \\u2028 \\ud83d\\ude00\"}");
 }
 
 TEST(JsonText, BytesThatAreNotUtf8BecomeReplacementCharacters) {
     // A stray continuation byte, a lead byte without its tail, an overlong
     // form, a surrogate and a byte beyond U+10FFFF: each a U+FFFD of its own.
     EXPECT_EQ(doc_of("a\x80" "b\xE4\xB8" "c\xC0\xAF" "d\xED\xA0\x80" "e\xF5"),
-              "{\"t\":\"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFDd\uFFFD\uFFFD\uFFFDe\uFFFD\"}");
+              "{\"t\":\"a\\ufffdb\\ufffd\\ufffdc\\ufffd\\ufffdd\\ufffd\\ufffd\\ufffde\\ufffd\"}");
 }
 
 TEST(JsonWriter, CommasBetweenValuesAndNothingAfterTheLast) {

@@ -184,13 +184,15 @@ TEST_F(Scan, RescanReplacesFieldsWhole) {
     for (int i = 1; i < 512; i++) ASSERT_EQ(g_dev[0].inst[i], 0) << i;
 }
 
-TEST_F(Scan, StopsAtTheTableCapacity) {
+// What does not fit is counted, so that the list can say it is not whole.
+TEST_F(Scan, StopsAtTheTableCapacityAndCountsTheRest) {
     for (int i = 0; i < DEV_MAX + 50; i++)
         m.dev(1, "Dev " + std::to_string(i), "", "USB", "USB\\D\\" + std::to_string(i));
     m.load();
     ASSERT_TRUE(scan(SCAN_ALL | SCAN_MATCH_ALL, &err));
     ASSERT_EQ(g_n, DEV_MAX);
     EXPECT_EQ(std::u16string(g_dev[DEV_MAX - 1].name), u"Dev 1999");
+    EXPECT_EQ(g_matched, DEV_MAX + 50);
 }
 
 }  // namespace

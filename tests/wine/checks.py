@@ -225,10 +225,11 @@ def task_commands(m, code):
     same("schtasks received the command lines intact",
          [create_line(QF_EXE)] * (2 if code else 1) + [DELETE_LINE], m.calls("schtasks"))
     expect("the task commands print nothing", made.out == gone.out == "", made.out + gone.out)
-    # Every change to the task is logged, from the command line too.
+    # Every change to the task is logged, from the command line too, and so
+    # is a failed install, with schtasks' exit code.
     same("the log names the unsafe folder, the install and the removal",
          ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce", "已卸载后台任务"]
-         if code == 0 else [], m.log())
+         if code == 0 else ["安装后台任务失败 | %d" % code], m.log())
 
 
 @check

@@ -1,0 +1,1 @@
+fail	nope	1
