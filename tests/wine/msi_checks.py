@@ -152,10 +152,11 @@ def msi_upgrade_skips_old_uninstall_step(m):
 
 @check
 def msi_notask_remembered(m):
-    """NOTASK=1 installs no task, and an upgrade adds none."""
+    """NOTASK=1 installs no task, and an upgrade adds none: the shipped
+    package, whose --install-task Wine would refuse, upgrades."""
     clean(m)
     same("the older package with NOTASK=1", 0, msiexec(m, "/i", package(m, "older"), "NOTASK=1"))
-    same("the upgrade", 0, msiexec(m, "/i", package(m, "current")))
+    same("the upgrade", 0, msiexec(m, "/i", package(m, "shipped")))
     same("no task created, one entry", (0, [VERSION]), (creates(m), [v for _, v, _ in entries(m)]))
 
 
