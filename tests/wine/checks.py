@@ -789,6 +789,7 @@ def console_reads_and_writes_chinese(m):
 
 
 import event_checks  # noqa: E402,F401  (its checks register themselves)
+import msi_checks  # noqa: E402,F401
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:], prepare))
