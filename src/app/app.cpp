@@ -4,11 +4,13 @@
 #include "app/console.h"
 #include "app/exitcode.h"
 #include "app/args.h"
+#include "app/blacklist_mode.h"
 #include "app/blmenu.h"
 #include "app/check.h"
 #include "app/documents.h"
 #include "app/install.h"
 #include "app/interactive.h"
+#include "app/remove_mode.h"
 #include "app/uninstall.h"
 #include "blacklist/enforce.h"
 #include "device/scan.h"
@@ -70,7 +72,7 @@ int app_main(int argc, char** argv) {
         out("Quillfen %s\n", QF_VERSION);
         return EXIT_OK;
     }
-    // --json has a document only for the listing modes.
+    // --json has a document only for the listing and the driven modes.
     if (a.json && (a.enforce || a.install_task || a.remove_task)) err("[提示] 忽略未知参数：%s\n", "--json");
     if (a.enforce) {
         enforce_result r = enforce_pass();
@@ -78,6 +80,9 @@ int app_main(int argc, char** argv) {
     }
     if (a.install_task) return install_task_mode();
     if (a.remove_task) return uninstall_task() ? EXIT_OK : EXIT_FAILED;
+    if (a.drive == DRIVE_REMOVE) return remove_mode(a);
+    if (a.drive == DRIVE_BLACKLIST) return blacklist_mode(a);
+    if (a.drive == DRIVE_UNBLACKLIST) return unblacklist_mode(a);
     if (a.check) return check_mode(a.json);
     if (a.blist) return a.json ? blist_json() : blist_mode();
     if (a.json) return scan_json(a);

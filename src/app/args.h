@@ -3,6 +3,12 @@
 
 enum { ARGS_HELP = 1, ARGS_VERSION = 2 };
 
+// The modes a script drives without a person: remove what a scan lists,
+// add an entry, lift entries.
+enum { DRIVE_NONE, DRIVE_REMOVE, DRIVE_BLACKLIST, DRIVE_UNBLACKLIST };
+
+constexpr int ARGS_MAX_IDS = 256;
+
 struct Args {
     int info = 0;       // ARGS_HELP or ARGS_VERSION, whichever came first: before any mode
     int scan_all = 1;   // interactive scans include devices that are not attached
@@ -12,13 +18,24 @@ struct Args {
     int remove_task = 0;
     int check = 0;
     int blist = 0;
-    int json = 0;  // a JSON document instead of the screen (-s, --blist, --check)
+    int json = 0;  // a JSON document instead of the screen (-s, --blist, --check, the driven modes)
+    int drive = DRIVE_NONE;
+    // What the driven modes were given; a text is as typed (UTF-8), checked
+    // by the mode that takes it.
+    const char* hours = nullptr;       // --hours
+    const char* ids[ARGS_MAX_IDS] = {};  // --id, in the order given
+    int nids = 0;
+    const char* name = nullptr;        // --name
+    int by_name = 0;                   // --by-name
+    int all = 0;                       // --all
+    int what_if = 0;                   // --what-if
 };
 
 // What the elevated relaunch passes to the new copy, which reads nothing in it.
 extern const char ARG_ELEVATED[];
 
-// --force: no extra question before removing a built-in device.
+// --force: no extra question before removing a built-in device; with the
+// driven modes, what they refuse without it.
 extern int g_force;
 // --allow-unsafe-dir: create the task even where ordinary users could change
 // what it runs.
@@ -26,6 +43,8 @@ extern int g_allow_unsafe;
 
 // Reads the options; sets g_force, g_allow_unsafe and g_key directly. 1 when
 // the command line can run; 0 after a usage error (an argument it does not
-// know, an option without its value), which it has named on standard error,
-// with a pointer to --help: nothing else may then run.
+// know, an option without its value, an option outside the modes that take
+// it, a driven mode with another mode or without what it needs), which it
+// has named on standard error, with a pointer to --help: nothing else may
+// then run.
 int parse_args(int argc, char** argv, Args* a);

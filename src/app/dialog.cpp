@@ -37,24 +37,13 @@ int go_on(int* skipped) {
     return 0;
 }
 
-// Static, as they are a few KB each: a device's whole name, and the entry
-// being made for it.
-char g_whole[1600];
+// The entry being made: static, as it is 2 KB.
 BlacklistEntry g_new;
-
-// 1 when the entry's name is the device's name exactly: a control character
-// would be saved as a blank, and a name cut to fit would reach more devices.
-int name_exact(const char16_t* w, const char* stored) {
-    for (const char16_t* p = w; *p; p++)
-        if (*p < 0x20) return 0;
-    utf8(w, g_whole, sizeof g_whole);
-    return strlen(g_whole) == strlen(stored);
-}
 
 // Whether the entry may match by name: when its name reaches other devices,
 // only if the administrator says so.
-int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e) {
-    if (!e.name[0] || !name_exact(d.name, e.name)) return 0;
+int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact) {
+    if (!e.name[0] || !exact) return 0;
     int others = bl_name_reach(e.name, d.inst);
     if (others == 0) return 1;
     char name[sizeof e.name];
@@ -83,11 +72,8 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     // Whether the list is full is the store's to say: it reads the file
     // afresh, and another window may have made room meanwhile.
     BlacklistEntry& e = g_new;
-    dev_lower(d.name, e.name, sizeof e.name);
-    utf8(d.inst, e.inst, sizeof e.inst);
-    utf8(d.cls, e.cls, sizeof e.cls);
-    e.until = add_sat(now, secs);
-    e.byname = by_name_consent(d, e);
+    int exact = bl_entry_of(d, add_sat(now, secs), &e);
+    e.byname = by_name_consent(d, e, exact);
     block_outcome b;
     bl_status st = bl_add(e, &b);
     if (st == BL_OK) {

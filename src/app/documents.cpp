@@ -72,6 +72,27 @@ int scan_json(const Args& a) {
     return bl_error ? EXIT_FAILED : EXIT_OK;
 }
 
+void entry_json(const BlacklistEntry& e) {
+    char utc[32];
+    json_utc(e.until, utc);
+    json_open();
+    json_key("name");
+    json_text(e.name);
+    json_key("instance_id");
+    json_text(e.inst);
+    json_key("class");
+    json_text(e.cls);
+    json_key("until");
+    json_int(e.until);
+    json_key("until_utc");
+    json_text(utc);
+    json_key("by_name");
+    json_bool(e.byname != 0);
+    json_key("install_blocked");
+    json_bool(bl_blocked(e));
+    json_close();
+}
+
 int blist_json(void) {
     int dropped;
     bl_status st = bl_prune(&dropped);
@@ -83,24 +104,7 @@ int blist_json(void) {
     for (int i = 0; i < g_bn; i++) {
         const BlacklistEntry& e = g_bl[i];
         if (now >= e.until) continue;  // in force only
-        char utc[32];
-        json_utc(e.until, utc);
-        json_open();
-        json_key("name");
-        json_text(e.name);
-        json_key("instance_id");
-        json_text(e.inst);
-        json_key("class");
-        json_text(e.cls);
-        json_key("until");
-        json_int(e.until);
-        json_key("until_utc");
-        json_text(utc);
-        json_key("by_name");
-        json_bool(e.byname != 0);
-        json_key("install_blocked");
-        json_bool(bl_blocked(e));
-        json_close();
+        entry_json(e);
     }
     json_close_array();
     // What the file holds beyond the entries listed.

@@ -2,8 +2,11 @@
 #pragma once
 
 #include "app/args.h"
+#include "blacklist/store.h"
 
 // -s --json: the exit code.
 int scan_json(const Args& a);
 // --blist --json: the exit code.
 int blist_json(void);
+// One entry as --blist --json writes it, for every document that lists entries.
+void entry_json(const BlacklistEntry& e);

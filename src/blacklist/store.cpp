@@ -175,7 +175,32 @@ void publish_work(void) {
     g_bn = g_wn;
 }
 
-enum Op { OP_ADD, OP_REMOVE, OP_CLEAR };
+enum Op { OP_ADD, OP_PUT, OP_REMOVE, OP_CLEAR };
+
+// What the last put did, and the entry as it stands afterwards.
+bl_put_result g_put;
+BlacklistEntry g_put_entry;
+
+// Puts e into the table t of *n entries; 1 when the table changed, -1 when
+// e would be one entry too many.
+int put_into(BlacklistEntry* t, int* n, const BlacklistEntry& e) {
+    for (int i = 0; i < *n; i++) {
+        BlacklistEntry& old = t[i];
+        int same = e.inst[0] ? ieq_ascii(old.inst, e.inst) : !old.inst[0] && strcmp(old.name, e.name) == 0;
+        if (!same) continue;
+        int changed = e.until > old.until || (e.byname && !old.byname);
+        if (e.until > old.until) old.until = e.until;
+        if (e.byname && !old.byname) old.byname = 1;
+        g_put = changed ? BL_PUT_EXTENDED : BL_PUT_UNCHANGED;
+        g_put_entry = old;
+        return changed;
+    }
+    if (*n >= BL_MAX) return -1;
+    t[(*n)++] = e;
+    g_put = BL_PUT_ADDED;
+    g_put_entry = e;
+    return 1;
+}
 
 // The entries a clear removes: what the table showed when it was asked.
 BlacklistEntry g_shown[BL_MAX];
@@ -224,15 +249,22 @@ bl_status change(Op op, const BlacklistEntry* e) {
     if (st == BL_OVERFULL || st == BL_BAD_LINES) {
         publish_work();  // the table shows the file's entries; nothing is written
     } else if (st == BL_OK) {
+        int write = 1;
         if (op == OP_ADD) {
             if (g_wn >= BL_MAX) st = BL_FULL;
             else g_work[g_wn++] = *e;
+        } else if (op == OP_PUT) {
+            write = put_into(g_work, &g_wn, *e);
+            if (write < 0) st = BL_FULL;
         } else if (op == OP_REMOVE) {
             if (!remove_equal(*e)) st = BL_GONE;
         } else {
             for (int i = 0; i < g_nshown; i++) (void)remove_equal(g_shown[i]);  // gone already: skipped
         }
-        if (st == BL_OK) {
+        if (st == BL_OK && !write) {
+            publish_work();  // the entry stood already: the file stays as it is
+            sync_blocks(g_work, g_wn, BLOCK_AT_CONSOLE);
+        } else if (st == BL_OK) {
             if (write_work(g_paths)) {
                 publish_work();
                 sync_blocks(g_work, g_wn, BLOCK_AT_CONSOLE);
@@ -374,12 +406,57 @@ bl_status bl_add(const BlacklistEntry& e, block_outcome* block) {
     return st;
 }
 
+bl_status bl_put(const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* entry, block_outcome* block) {
+    prepare_blocks(&e, BLOCK_AT_CONSOLE);
+    bl_status st = change(OP_PUT, &e);
+    *what = g_put;
+    *entry = st == BL_OK ? g_put_entry : e;
+    *block = st == BL_OK ? outcome_of(*entry) : BLOCK_NONE;
+    return st;
+}
+
+bl_status bl_put_in_memory(const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* entry) {
+    if (put_into(g_bl, &g_bn, e) < 0) return BL_FULL;
+    *what = g_put;
+    *entry = g_put_entry;
+    return BL_OK;
+}
+
 bl_status bl_remove(const BlacklistEntry& e) { return change(OP_REMOVE, &e); }
 
-bl_status bl_clear(void) {
-    for (int i = 0; i < g_bn; i++) g_shown[i] = g_bl[i];
-    g_nshown = g_bn;
+bl_status bl_remove_each(const BlacklistEntry* t, int n) {
+    // t may be g_bl itself, which the step rewrites.
+    for (int i = 0; i < n; i++) g_shown[i] = t[i];
+    g_nshown = n;
     return change(OP_CLEAR, nullptr);
+}
+
+bl_status bl_clear(void) { return bl_remove_each(g_bl, g_bn); }
+
+namespace {
+
+// A device's whole name as UTF-8: static, as it is 1.6 KB.
+char g_whole[1600];
+
+}  // namespace
+
+int bl_entry_of(const DeviceEntry& d, int64_t until, BlacklistEntry* e) {
+    dev_lower(d.name, e->name, sizeof e->name);
+    utf8(d.inst, e->inst, sizeof e->inst);
+    utf8(d.cls, e->cls, sizeof e->cls);
+    e->until = until;
+    e->byname = 0;
+    for (const char16_t* p = d.name; *p; p++)
+        if (*p < 0x20) return 0;
+    utf8(d.name, g_whole, sizeof g_whole);
+    return strlen(g_whole) == strlen(e->name);
+}
+
+int bl_storable(const char* text, size_t size) {
+    size_t n = 0;
+    for (; text[n]; n++)
+        if ((unsigned char)text[n] < 0x20) return 0;
+    return n < size;
 }
 
 bl_status bl_prune(int* dropped, block_caller who) {

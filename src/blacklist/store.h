@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "block/block.h"
+#include "device/device.h"
 
 // One blacklisted device.
 struct BlacklistEntry {
@@ -41,8 +42,22 @@ enum bl_status {
 // An add also brings the install block in line, and *block tells what that
 // did for the entry's id.
 bl_status bl_add(const BlacklistEntry& e, block_outcome* block = nullptr);
+enum bl_put_result { BL_PUT_ADDED, BL_PUT_EXTENDED, BL_PUT_UNCHANGED };
+// For scripts that run the same command again and again: an entry with e's
+// id (letter case aside), or, when e has none, one without an id and with
+// e's name, stays the one entry: its expiry becomes the later of the two,
+// it matches by name when e does, and it keeps its name and class; the file
+// is written only when that changed it. Otherwise e is added. *entry is the
+// entry as it stands afterwards, *block what the install block did for it.
+bl_status bl_put(const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* entry, block_outcome* block);
+// The same on the table in memory alone, for a run that must change
+// nothing: the file, the install block and the log are left alone.
+bl_status bl_put_in_memory(const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* entry);
 // Removes the first entry whose fields all equal e's.
 bl_status bl_remove(const BlacklistEntry& e);
+// Removes each of the n entries t holds, each found by its fields; entries
+// already gone are skipped.
+bl_status bl_remove_each(const BlacklistEntry* t, int n);
 // Removes the entries the table shows now, each found by its fields, so
 // that an entry another window added meanwhile stays. Entries already gone
 // are skipped.
@@ -76,6 +91,16 @@ int bl_bad_lines(int* first);
 int bl_overfull(void);
 // How many entries of the table are in force at `now`.
 int bl_in_force(int64_t now);
+
+// The entry for device d, expiring at `until`, by id only: its name
+// ASCII-lower-cased, its id and class as the system reports them. 1 when
+// the stored name is the device's name exactly, so that it may match by
+// name: a control character would be saved as a blank, and a name cut to
+// fit would reach more devices than the one chosen.
+int bl_entry_of(const DeviceEntry& d, int64_t until, BlacklistEntry* e);
+// 1 when a name or id typed for an entry can be stored exactly: no control
+// character, and it fits its field (size bytes with the terminator).
+int bl_storable(const char* text, size_t size);
 
 // Reads a blacklist file's bytes in pieces of any size, line by line, after
 // a UTF-8 byte-order mark if the file starts with one. A line is an entry

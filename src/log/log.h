@@ -25,6 +25,8 @@ enum log_event : uint16_t {
     EV_EXPIRED = 1009,            // 到期自动解除 n 条
     EV_BLOCKED = 1010,            // 已禁止系统安装 | id
     EV_UNBLOCKED = 1011,          // 已解除系统安装禁止 | id
+    EV_DRIVEN_REMOVAL = 1012,     // 命令行删除 | keyword | n 个设备
+    EV_BY_NAME_REACH = 1013,      // 按名称拉黑 | name | 另涉及 n 个设备
 
     EV_REMOVED_RESTART = 2001,    // 已删除（需重启） | name | id
     EV_ENFORCED_RESTART = 2002,   // 后台已删除（需重启） | name

@@ -1,0 +1,140 @@
+// --blacklist: an entry by id or by name for a device that need not be here,
+// so that a PC can be prepared before the camera ever arrives. --unblacklist:
+// lifting entries by id, by name or all, through the same locked steps as
+// the blacklist menu's d<n> and c.
+#include "app/blacklist_mode.h"
+
+#include <cstring>
+
+#include "app/console.h"
+#include "app/documents.h"
+#include "app/driven.h"
+#include "app/exitcode.h"
+#include "app/json.h"
+#include "app/show.h"
+#include "blacklist/reach.h"
+#include "device/walk.h"
+#include "log/log.h"
+#include "sys/sys.h"
+
+namespace {
+
+// The entry being made, a device the system knows, and the entries to
+// lift: static, as they are KBs each.
+BlacklistEntry g_entry;
+WalkedDevice g_known;
+BlacklistEntry g_lift[BL_MAX];
+
+int refuse_name(const Args& a) {
+    return drive_refuse(a, "bad_name", "[错误] --name 必须是不含控制字符、不超过 599 字节的名称：%s\n", a.name);
+}
+
+}  // namespace
+
+int blacklist_mode(const Args& a) {
+    int64_t hours = drive_hours(a.hours);
+    if (!hours) return drive_refuse(a, "bad_hours", "[错误] --hours 要写 1 到 8760 的整数小时数：%s\n", a.hours);
+    const char* id = a.nids ? a.ids[0] : nullptr;
+    if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof g_entry.name))) return refuse_name(a);
+    if (id && (!id[0] || !bl_storable(id, sizeof g_entry.inst)))
+        return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id);
+    int64_t secs = hours * 3600;
+    BlacklistEntry& e = g_entry;
+    memset(&e, 0, sizeof e);
+    e.until = add_sat(sys_now(), secs);
+    char16_t id16[INST_UNITS] = {0};
+    int builtin = 0;
+    if (id) {
+        utf16(id, id16, countof(id16));
+        // A device the system knows, present or not, gives its own id, class
+        // and name; one it does not know is judged by its id alone.
+        if (dev_lookup(id16, &g_known)) {
+            (void)bl_entry_of(g_known.d, e.until, &e);
+            builtin = g_known.d.builtin;
+        } else {
+            scopy(e.inst, sizeof e.inst, id);
+            builtin = is_builtin(u"", id16);
+        }
+        if (builtin && !g_force)
+            return drive_refuse(a, "builtin", "[错误] %s 是内置/系统设备；确要拉黑它请加 --force。\n", id);
+    }
+    if (a.name) {
+        scopy(e.name, sizeof e.name, a.name);
+        lower_ascii(e.name);
+    }
+    e.byname = !id || a.by_name;
+    char shown[600];
+    if (e.byname && drive_chars(e.name) < 3 && !g_force)
+        return drive_refuse(a, "name_too_short", "[错误] 名称「%s」太短（至少 3 个字）；确要按它拉黑请加 --force。\n",
+                            shown_text8(e.name, shown, sizeof shown));
+    if (int code = drive_start(a, 1)) return code;
+    if (e.byname) {
+        int others = bl_name_reach(e.name, id16);
+        if (!a.json) out("  名称「%s」现在涉及 %d 个设备（不算内置设备）\n", shown_text8(e.name, shown, sizeof shown), others);
+        if (!a.what_if) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
+    }
+    if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
+    int ok = drive_put(a, e, e.name[0] ? e.name : e.inst, secs);
+    drive_task_hint(a);
+    if (a.json) {
+        drive_begin(a);
+        drive_put_list("added");
+        (void)drive_end();
+    }
+    return ok ? EXIT_OK : EXIT_FAILED;
+}
+
+int unblacklist_mode(const Args& a) {
+    const char* id = a.nids ? a.ids[0] : nullptr;
+    if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof g_entry.name))) return refuse_name(a);
+    if (id && !id[0]) return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id);
+    if (int code = drive_start(a, 1)) return code;
+    char name[sizeof g_entry.name] = {0};
+    if (a.name) {
+        scopy(name, sizeof name, a.name);
+        lower_ascii(name);  // as the store keeps names
+    }
+    // The entries in force that are asked for; the expired ones go anyway.
+    int64_t now = sys_now();
+    int n = 0;
+    for (int i = 0; i < g_bn; i++) {
+        const BlacklistEntry& e = g_bl[i];
+        if (now >= e.until) continue;
+        if (a.all || (id && e.inst[0] && ieq_ascii(e.inst, id)) || (a.name && strcmp(e.name, name) == 0))
+            g_lift[n++] = e;
+    }
+    bl_status st = BL_OK;
+    if (n == 0) {
+        if (!a.json) out("没有要解除的拉黑条目。\n");
+    } else if (a.what_if) {
+        if (!a.json) out("（演习：只列出会做的事，不做任何修改）\n");
+    } else {
+        st = a.all ? bl_clear() : bl_remove_each(g_lift, n);
+    }
+    if (st != BL_OK) {
+        if (!a.json) refused_line(st);
+        n = 0;
+    }
+    for (int i = 0; i < n && !a.json; i++) {
+        char shown[600];
+        const BlacklistEntry& e = g_lift[i];
+        out("  %s：%s  %s\n", a.what_if ? "将解除" : "✔ 已解除", e.name[0] ? shown_text8(e.name, shown, sizeof shown) : "(无名)",
+            e.inst);
+    }
+    if (!a.what_if && n > 0) {
+        if (a.all) logline(EV_CLEARED, "清空拉黑名单");
+        else
+            for (int i = 0; i < n; i++) logline(EV_LIFTED, "解除拉黑 | %s", g_lift[i].name);
+    }
+    if (a.json) {
+        drive_begin(a);
+        json_key("lifted");
+        json_open_array();
+        for (int i = 0; i < n; i++) entry_json(g_lift[i]);
+        json_close_array();
+        json_key("blacklist_error");
+        json_text(st == BL_OK ? nullptr : "blacklist_write_failed");
+        json_end_document();
+    }
+    return st == BL_OK ? EXIT_OK : EXIT_FAILED;
+}

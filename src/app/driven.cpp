@@ -1,0 +1,144 @@
+// The checks, the blacklisting and the document the driven modes share.
+#include "app/driven.h"
+
+#include <cstdarg>
+
+#include "app/console.h"
+#include "app/documents.h"
+#include "app/exitcode.h"
+#include "app/json.h"
+#include "app/show.h"
+#include "log/log.h"
+#include "sys/sys.h"
+#include "task/task.h"
+
+namespace {
+
+// The entries put by this run, as they stand afterwards, for the document.
+BlacklistEntry g_done[BL_MAX];
+int g_ndone;
+int g_added;                   // an entry was added or extended
+const char* g_bl_error;        // why a blacklisting failed, for the document
+
+const char* refused_key(bl_status st) {
+    return st == BL_UNREADABLE ? "blacklist_unreadable" : st == BL_BAD_LINES ? "blacklist_unreadable_lines"
+                                                                            : "blacklist_overfull";
+}
+
+}  // namespace
+
+int drive_refuse(const Args& a, const char* key, const char* f, ...) {
+    if (a.json) {
+        json_begin_document();
+        json_key("error");
+        json_text(key);
+        json_end_document();
+        return EXIT_FAILED;
+    }
+    char line[1024];
+    va_list ap;
+    va_start(ap, f);
+    vfmt(line, sizeof line, f, ap);
+    va_end(ap);
+    out("%s", line);
+    return EXIT_FAILED;
+}
+
+int drive_start(const Args& a, int changes_blacklist) {
+    // Never a prompt and never a relaunch: a script has nobody to answer.
+    if (!sys_is_elevated())
+        return drive_refuse(a, "not_elevated", "[错误] 需要管理员权限：请在以管理员身份运行的命令提示符中执行。\n");
+    if (!changes_blacklist) return 0;
+    int dropped;
+    bl_status st = a.what_if ? bl_read() : bl_prune(&dropped);
+    if (st == BL_OK) return 0;
+    if (st == BL_FAILED) return 0;  // the drop could not be written: the change will say what it can
+    if (a.json) return drive_refuse(a, refused_key(st), "%s", "");
+    refused_line(st);
+    return EXIT_FAILED;
+}
+
+int64_t drive_hours(const char* text) {
+    int64_t h = 0;
+    for (const char* p = text; *p; p++) {
+        if (*p < '0' || *p > '9') return 0;
+        h = h * 10 + (*p - '0');
+        if (h > 8760) return 0;
+    }
+    return text[0] && h >= 1 ? h : 0;
+}
+
+int drive_chars(const char* s) {
+    int n = 0;
+    for (; *s; s++) n += ((unsigned char)*s & 0xC0) != 0x80;
+    return n;
+}
+
+int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs) {
+    bl_put_result what = BL_PUT_ADDED;
+    BlacklistEntry done;
+    block_outcome block = BLOCK_NONE;
+    bl_status st = a.what_if ? bl_put_in_memory(e, &what, &done) : bl_put(e, &what, &done, &block);
+    char name[600];
+    shown_text8(shown, name, sizeof name);
+    if (st == BL_FULL) {
+        g_bl_error = "blacklist_full";
+        if (!a.json) out("  拉黑名单已满（%d 条），请先解除一些：%s 未拉黑。\n", BL_MAX, name);
+        return 0;
+    }
+    if (st != BL_OK) {
+        g_bl_error = "blacklist_write_failed";
+        if (!a.json) {
+            refused_line(st);
+            out("  ✘ 拉黑失败：%s（拉黑名单写入失败）\n", name);
+        }
+        logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", shown);
+        return 0;
+    }
+    if (what != BL_PUT_UNCHANGED) {
+        if (g_ndone < BL_MAX) g_done[g_ndone++] = done;
+        g_added = 1;
+    }
+    if (a.json) {
+        if (!a.what_if && what != BL_PUT_UNCHANGED) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
+        return 1;
+    }
+    char left[LEFT_BYTES];
+    fmt_left(done.until, left);
+    const char* verb = what == BL_PUT_ADDED ? (a.what_if ? "将拉黑" : "已拉黑")
+                     : what == BL_PUT_EXTENDED ? (a.what_if ? "将延长拉黑" : "已延长拉黑") : nullptr;
+    if (verb) out("  %s%s：%s（%s%s）\n", a.what_if ? "" : "✔ ", verb, name, left, done.byname ? "，按名称" : "");
+    else out("  已在拉黑名单中，到期时间不变：%s（%s）\n", name, left);
+    if (block == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
+    else if (block == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
+    if (!a.what_if && what != BL_PUT_UNCHANGED) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
+    return 1;
+}
+
+void drive_task_hint(const Args& a) {
+    if (a.json || a.what_if || !g_added) return;
+    if (task_query() == TASK_ABSENT)
+        out("  [提示] 后台任务未安装，拉黑的设备回来时不会被自动删除；安装：quillfen --install-task\n");
+}
+
+void drive_begin(const Args& a) {
+    json_begin_document();
+    json_key("what_if");
+    json_bool(a.what_if);
+}
+
+void drive_put_list(const char* key) {
+    json_key(key);
+    json_open_array();
+    for (int i = 0; i < g_ndone; i++) entry_json(g_done[i]);
+    json_close_array();
+}
+
+const char* drive_blacklist_error(void) { return g_bl_error; }
+
+const char* drive_end(void) {
+    json_key("blacklist_error");
+    json_text(g_bl_error);
+    json_end_document();
+    return g_bl_error;
+}

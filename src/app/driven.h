@@ -1,0 +1,42 @@
+// What the modes that scripts drive without a person share (--remove,
+// --blacklist, --unblacklist). They ask nothing, so they check everything
+// before they touch anything, then report exactly what they did: on the
+// screen and in the log, or as one JSON document.
+#pragma once
+
+#include <cstdint>
+
+#include "app/args.h"
+#include "base/text.h"
+#include "blacklist/store.h"
+
+// Refuses the run before anything was touched: one [错误] line, or in a
+// document `error` with `key`. Returns the exit code (EXIT_FAILED).
+int drive_refuse(const Args& a, const char* key, const char* f, ...) QF_PRINTF(3, 4);
+// Administrator rights and, for a run that may change the blacklist, a
+// blacklist that can be changed (read afresh; expired entries dropped
+// unless --what-if). 0 to go on, else the exit code, with the refusal said.
+int drive_start(const Args& a, int changes_blacklist);
+// --hours as whole hours, 1 to 8760; 0 when it is not (refused by the caller).
+int64_t drive_hours(const char* text);
+// How many characters a UTF-8 text has.
+int drive_chars(const char* s);
+
+// Puts entry e as a driven mode does: the store's put (with --what-if in
+// memory alone), the screen lines, the log line "拉黑" when it was added or
+// extended, and the entry kept for the document. `shown` names it on the
+// screen and in the log. 1 when it was put; 0 when it failed (said).
+int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs);
+// After the puts: when an entry was added or extended and the task is not
+// installed, a hint with the command for it.
+void drive_task_hint(const Args& a);
+
+// Why a blacklisting of this run failed ("blacklist_full",
+// "blacklist_write_failed"); null when none did.
+const char* drive_blacklist_error(void);
+
+// The document: opened with what_if; drive_put_list writes the entries put
+// under `key`; drive_end closes it with blacklist_error and returns that.
+void drive_begin(const Args& a);
+void drive_put_list(const char* key);
+const char* drive_end(void);

@@ -1,0 +1,198 @@
+// --remove: the devices a scan with the same keyword and --present-only
+// lists, narrowed by --id, each removed as the dialogue removes it and, with
+// --hours, blacklisted as the dialogue blacklists it. Built-in devices are
+// never removed unless --force is given and their own id is named.
+#include "app/remove_mode.h"
+
+#include "app/console.h"
+#include "app/driven.h"
+#include "app/exitcode.h"
+#include "app/json.h"
+#include "app/show.h"
+#include "blacklist/reach.h"
+#include "device/remove.h"
+#include "device/scan.h"
+#include "log/log.h"
+#include "sys/sys.h"
+
+namespace {
+
+enum fate { FATE_REMOVE, FATE_BUILTIN, FATE_NO_ID };
+
+// What became of each device, in table order, for the document.
+struct Outcome {
+    int dev;             // index into g_dev, or -1 for an --id that named none
+    const char* id;      // that --id
+    const char* reason;  // why it was skipped
+};
+Outcome g_removed[DEV_MAX], g_failed[DEV_MAX], g_skipped[DEV_MAX + ARGS_MAX_IDS];
+int g_nremoved, g_nfailed, g_nskipped;
+int g_named[ARGS_MAX_IDS];  // an --id matched a device of the table
+
+// The table's devices that --id names (all of them without --id); 1 when
+// device i was named by its own id.
+int named(const Args& a, int i, int* by_id) {
+    *by_id = 0;
+    if (a.nids == 0) return 1;
+    char16_t id[INST_UNITS];
+    for (int k = 0; k < a.nids; k++) {
+        utf16(a.ids[k], id, countof(id));
+        if (wicmp(g_dev[i].inst, id) != 0) continue;
+        g_named[k] = 1;
+        *by_id = 1;
+    }
+    return *by_id;
+}
+
+fate fate_of(const DeviceEntry& d, int by_id) {
+    if (!d.inst[0]) return FATE_NO_ID;
+    // A name alone never reaches a built-in device; its own id with --force does.
+    if (d.builtin && !(g_force && by_id)) return FATE_BUILTIN;
+    return FATE_REMOVE;
+}
+
+void skip(const Args& a, int dev, const char* id, const char* reason, const char* why) {
+    g_skipped[g_nskipped++] = Outcome{dev, id, reason};
+    if (a.json) return;
+    char name[512], inst[512];
+    if (dev >= 0) {
+        shown_text(g_dev[dev].name, name, sizeof name);
+        shown_text(g_dev[dev].inst, inst, sizeof inst);
+        out("  跳过：%s  %s（%s）\n", name, inst, why);
+    } else {
+        out("  跳过：%s（%s）\n", shown_text8(id, inst, sizeof inst), why);
+    }
+}
+
+// The entry for a removed device: by name as well with --by-name, under the
+// dialogue's rules, where the name can be stored exactly and, unless
+// --force, reaches no other device.
+void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t hours) {
+    int64_t secs = hours * 3600;
+    BlacklistEntry e;
+    int exact = bl_entry_of(d, add_sat(sys_now(), secs), &e);
+    if (a.by_name && (!exact || !e.name[0])) {
+        if (!a.json) out("  [提示] %s 的名称含控制字符、为空或太长，只按实例 ID 拉黑。\n", name);
+    } else if (a.by_name) {
+        int others = bl_name_reach(e.name, d.inst);
+        e.byname = others == 0 || g_force;
+        char shown[600];
+        if (!a.json)
+            out("  另有 %d 个设备的名称包含「%s」%s\n", others, shown_text8(e.name, shown, sizeof shown),
+                e.byname ? "，按名称拉黑" : "：不加 --force 就只按实例 ID 拉黑");
+        if (!a.what_if) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
+    }
+    (void)drive_put(a, e, name, secs);
+}
+
+void outcome_list(const char* key, const Outcome* list, int n) {
+    json_key(key);
+    json_open_array();
+    for (int i = 0; i < n; i++) {
+        json_open();
+        json_key("name");
+        if (list[i].dev >= 0) json_text16(g_dev[list[i].dev].name);
+        else json_null();
+        json_key("instance_id");
+        if (list[i].dev >= 0) json_text16(g_dev[list[i].dev].inst);
+        else json_text(list[i].id);
+        if (list[i].reason) {
+            json_key("reason");
+            json_text(list[i].reason);
+        }
+        json_close();
+    }
+    json_close_array();
+}
+
+}  // namespace
+
+int remove_mode(const Args& a) {
+    int64_t hours = a.hours ? drive_hours(a.hours) : 0;
+    if (a.hours && !hours)
+        return drive_refuse(a, "bad_hours", "[错误] --hours 要写 1 到 8760 的整数小时数：%s\n", a.hours);
+    char key[256];
+    utf8(g_key, key, sizeof key);
+    // A short word reaches more devices than anyone meant.
+    if (g_key[0] && drive_chars(key) < 3 && !g_force)
+        return drive_refuse(a, "keyword_too_short", "[错误] 关键词「%s」太短（至少 3 个字）；确要用它删除请加 --force。\n",
+                            shown_text8(key, key, sizeof key));
+    for (int k = 0; k < a.nids; k++)
+        if (!a.ids[k][0] || !bl_storable(a.ids[k], sizeof(BlacklistEntry::inst)))
+            return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", a.ids[k]);
+    if (int code = drive_start(a, hours > 0)) return code;
+
+    uint32_t err;
+    if (!scan(a.scan_all ? SCAN_ALL : SCAN_PRESENT, &err))
+        return drive_refuse(a, "device_list_unavailable", "[错误] 枚举设备失败 (code %lu)\n", (unsigned long)err);
+    int reach = 0;
+    for (int i = 0; i < g_n; i++) {
+        int by_id;
+        if (named(a, i, &by_id) && fate_of(g_dev[i], by_id) == FATE_REMOVE) reach++;
+    }
+    const char* shown_key = g_key[0] ? key : "默认关键词";
+    if (!a.json) {
+        if (a.what_if) out("（演习：只列出会做的事，不做任何修改）\n");
+        out("命令行删除（关键词：%s）：要删除 %d 个设备。\n", shown_key, reach);
+        if (g_matched > g_n) out("  [提示] 匹配的设备共 %d 个，这次只处理前 %d 个。\n", g_matched, g_n);
+    }
+    if (!a.what_if) logline(EV_DRIVEN_REMOVAL, "命令行删除 | %s | %d 个设备", shown_key, reach);
+
+    int restart = 0, failed = 0;
+    for (int i = 0; i < g_n; i++) {
+        const DeviceEntry& d = g_dev[i];
+        int by_id;
+        if (!named(a, i, &by_id)) continue;
+        fate f = fate_of(d, by_id);
+        if (f == FATE_BUILTIN) {
+            skip(a, i, nullptr, "builtin", "内置/系统设备；要删除它须加 --force 并用 --id 指名");
+            continue;
+        }
+        if (f == FATE_NO_ID) {
+            skip(a, i, nullptr, "no_instance_id", "读不到实例 ID，无法删除");
+            continue;
+        }
+        char name[512], inst[512];
+        shown_text(d.name, name, sizeof name);
+        shown_text(d.inst, inst, sizeof inst);
+        sys_removal r = SYS_REMOVED;
+        if (a.what_if) {
+            if (!a.json) out("  将删除：%s  %s\n", name, inst);
+        } else {
+            r = remove_dev(d.inst);
+            if (r == SYS_REMOVE_FAILED) {
+                if (!a.json) out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
+                logline(EV_REMOVE_FAILED, "删除失败 | %s | %s", name, inst);
+                g_failed[g_nfailed++] = Outcome{i, nullptr, nullptr};
+                failed = 1;
+                continue;
+            }
+            if (!a.json) out("  ✔ 已删除：%s%s\n", name, r == SYS_REMOVED_RESTART ? "（重启电脑后完成）" : "");
+            if (r == SYS_REMOVED_RESTART) logline(EV_REMOVED_RESTART, "已删除（需重启） | %s | %s", name, inst);
+            else logline(EV_REMOVED, "已删除 | %s | %s", name, inst);
+            restart |= r == SYS_REMOVED_RESTART;
+        }
+        g_removed[g_nremoved++] = Outcome{i, nullptr, nullptr};
+        if (hours) blacklist(a, d, name, hours);
+    }
+    // An id that names nothing may be gone already: said, not a failure.
+    for (int k = 0; k < a.nids; k++)
+        if (!g_named[k]) skip(a, -1, a.ids[k], "not_found", "没有这个设备，可能已经删除");
+    drive_task_hint(a);
+    const char* bl_error = nullptr;
+    if (a.json) {
+        drive_begin(a);
+        outcome_list("removed", g_removed, g_nremoved);
+        outcome_list("failed", g_failed, g_nfailed);
+        outcome_list("skipped", g_skipped, g_nskipped);
+        json_key("restart_required");
+        json_bool(restart);
+        drive_put_list("blacklisted");
+        bl_error = drive_end();
+    } else {
+        bl_error = drive_blacklist_error();
+        out("结果：%s %d，失败 %d，跳过 %d\n", a.what_if ? "将删除" : "删除", g_nremoved, g_nfailed, g_nskipped);
+    }
+    if (failed || bl_error) return EXIT_FAILED;
+    return restart ? EXIT_RESTART : EXIT_OK;
+}
