@@ -49,14 +49,15 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
 
 // What follows every successful install: the event source (without it the
 // events keep their strings, not their texts), the log lines (the unsafe
-// location first, if any), and the install blocks, for the task now runs
-// this copy.
-void installed(const char* unsafe_at) {
+// location first, if any; a missing policy trigger after the install), and
+// the install blocks, for the task now runs this copy.
+void installed(const char* unsafe_at, task_result r) {
     (void)event_source_register();
     if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
     char task[32];
     utf8(TASK_NAME, task, sizeof task);
     logline(EV_TASK_INSTALLED, "已安装后台任务 %s", task);
+    if (r == TASK_NO_POLICY) logline(EV_TASK_NO_POLICY, "后台任务未加策略刷新触发（系统不接受）");
     (void)bl_blocks_take_over();
 }
 
@@ -70,16 +71,21 @@ task_result install_task_ui(void) {
         out("  ✘ 安装失败（需要管理员权限）\n");
         return r;
     }
-    installed(unsafe_at);
+    installed(unsafe_at, r);
     return r;
 }
 
 void timer_only_hint(void) { out("  [提示] 本机不支持设备事件触发，改为每5分钟检查一次。\n"); }
 
+void no_policy_hint(void) {
+    out("  [提示] 本机不接受策略刷新触发：组策略或 MDM 刷新后，系统安装禁止最多 5 分钟后才重新写入。\n");
+}
+
 int install_task_mode(void) {
     char unsafe_at[3 * PATH_UNITS];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return 1;
-    if (task_install() == TASK_FAILED) return 1;
-    installed(unsafe_at);
+    task_result r = task_install();
+    if (r == TASK_FAILED) return 1;
+    installed(unsafe_at, r);
     return 0;
 }

@@ -11,11 +11,13 @@
 
 namespace {
 
-// Element paths ("Task/Settings/Enabled") to their text, as a parser sees them.
+// Element paths ("Task/Settings/Enabled") to their text, as a parser sees
+// them; a repeated element is counted ("Task/Triggers/EventTrigger#2").
 struct Parsed {
     bool ok = false;
     std::map<std::string, std::string> text;
     std::map<std::string, std::string> attr;  // "Task@version"
+    std::map<std::string, int> seen;
     std::vector<std::string> stack;
 
     std::string path() const {
@@ -36,6 +38,7 @@ Parsed parse(const std::u16string& xml) {
         [](void* u, const XML_Char* name, const XML_Char** atts) {
             auto* p = static_cast<Parsed*>(u);
             p->stack.push_back(name);
+            if (int n = ++p->seen[p->path()]; n > 1) p->stack.back() += "#" + std::to_string(n);
             for (int i = 0; atts[i]; i += 2) p->attr[p->path() + "@" + atts[i]] = atts[i + 1];
         },
         [](void* u, const XML_Char*) { static_cast<Parsed*>(u)->stack.pop_back(); });
@@ -49,16 +52,16 @@ Parsed parse(const std::u16string& xml) {
     return p;
 }
 
-std::u16string build(const char16_t* exe, int events) {
+std::u16string build(const char16_t* exe, unsigned triggers) {
     static char16_t out[32768];
     const int start[6] = {2026, 12, 8, 9, 5, 3};
-    size_t n = task_xml(out, 32768, exe, start, events);
+    size_t n = task_xml(out, 32768, exe, start, triggers);
     EXPECT_GT(n, 0u);
     return std::u16string(out, n);
 }
 
 TEST(TaskXml, EveryElementReadsBackForAnAwkwardPath) {
-    Parsed p = parse(build(u"C:\\R&D <x>\\it's 工具\\quillfen.exe", 1));
+    Parsed p = parse(build(u"C:\\R&D <x>\\it's 工具\\quillfen.exe", TRIGGER_DEVICES | TRIGGER_POLICY));
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.attr["Task@version"], "1.2");
     EXPECT_EQ(p.attr["Task@xmlns"], "http://schemas.microsoft.com/windows/2004/02/mit/task");
@@ -77,6 +80,15 @@ TEST(TaskXml, EveryElementReadsBackForAnAwkwardPath) {
          "<Select Path=\"Microsoft-Windows-Kernel-PnP/Configuration\">*[System[(EventID=400 or EventID=410)]]"
          "</Select></Query></QueryList>"},
         {"Task/Triggers/EventTrigger/Delay", "PT3S"},
+        {"Task/Triggers/EventTrigger#2/Enabled", "true"},
+        {"Task/Triggers/EventTrigger#2/Subscription",
+         "<QueryList><Query Id=\"0\" Path=\"System\"><Select Path=\"System\">"
+         "*[System[Provider[@Name='Microsoft-Windows-GroupPolicy'] and "
+         "(EventID=1500 or EventID=1501 or EventID=1502 or EventID=1503)]]</Select></Query>"
+         "<Query Id=\"1\" Path=\"Microsoft-Windows-DeviceManagement-Enterprise-Diagnostics-Provider/Admin\">"
+         "<Select Path=\"Microsoft-Windows-DeviceManagement-Enterprise-Diagnostics-Provider/Admin\">"
+         "*[System[(EventID=813 or EventID=814 or EventID=815)]]</Select></Query></QueryList>"},
+        {"Task/Triggers/EventTrigger#2/Delay", "PT3S"},
         {"Task/Settings/MultipleInstancesPolicy", "Queue"},
         {"Task/Settings/DisallowStartIfOnBatteries", "false"},
         {"Task/Settings/StopIfGoingOnBatteries", "false"},
@@ -92,7 +104,11 @@ TEST(TaskXml, EveryElementReadsBackForAnAwkwardPath) {
     EXPECT_EQ(p.attr["Task/Principals/Principal@id"], p.attr["Task/Actions@Context"]);
 }
 
-TEST(TaskXml, TheFallbackHasTheTimerAloneAndARootFolderKeepsItsBackslash) {
+TEST(TaskXml, EachFallbackDropsItsTriggerAndARootFolderKeepsItsBackslash) {
+    Parsed d = parse(build(u"C:\\quillfen.exe", TRIGGER_DEVICES));
+    ASSERT_TRUE(d.ok);
+    EXPECT_NE(d.text["Task/Triggers/EventTrigger/Subscription"].find("Kernel-PnP"), std::string::npos);
+    EXPECT_EQ(d.text.count("Task/Triggers/EventTrigger#2/Subscription"), 0u);
     Parsed p = parse(build(u"C:\\quillfen.exe", 0));
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.text.count("Task/Triggers/EventTrigger/Subscription"), 0u);
@@ -100,7 +116,7 @@ TEST(TaskXml, TheFallbackHasTheTimerAloneAndARootFolderKeepsItsBackslash) {
     EXPECT_EQ(p.text["Task/Actions/Exec/WorkingDirectory"], "C:\\");
     static char16_t small[64];
     const int start[6] = {2026, 1, 1, 0, 0, 0};
-    EXPECT_EQ(task_xml(small, 64, u"C:\\quillfen.exe", start, 1), 0u);
+    EXPECT_EQ(task_xml(small, 64, u"C:\\quillfen.exe", start, TRIGGER_DEVICES), 0u);
     EXPECT_EQ(small[0], 0);
 }
 

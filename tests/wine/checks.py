@@ -217,12 +217,12 @@ def task_commands(m, code):
     m.standin_exit(schtasks=code)
     made = m.run("--install-task", "--allow-unsafe-dir")
     expect("--install-task --allow-unsafe-dir exits %d" % code, made.rc == code, made.err)
-    definition_ok(m, "the definition is whole and deleted afterwards", QF_EXE, 1, "events")
+    definition_ok(m, "the definition is whole and deleted afterwards", QF_EXE, 1, "events+policy")
     gone = m.run("--remove-task", "--blist")
     expect("--remove-task exits %d" % code, gone.rc == code, gone.err)
-    # A failure is tried once more, without the device-event trigger.
+    # A failure is tried twice more, with one event trigger fewer each time.
     same("schtasks received the command lines intact",
-         [create_line(QF_EXE)] * (2 if code else 1) + [DELETE_LINE], m.calls("schtasks"))
+         [create_line(QF_EXE)] * (3 if code else 1) + [DELETE_LINE], m.calls("schtasks"))
     expect("the task commands print nothing", made.out == gone.out == "", made.out + gone.out)
     # Every change to the task is logged, from the command line too.
     same("the log names the unsafe folder, the install and the removal",
@@ -242,13 +242,15 @@ def install_remove_task_schtasks_fails(m):
 
 @check
 def install_task_timer_fallback(m):
-    """A system without the device event log refuses the trigger: the task is
-    created again with the timer alone, and that counts as success."""
+    """A system that refuses event triggers: the task is created again
+    without the policy trigger, then with the timer alone, which counts as
+    success."""
     m.standin_file("schtasks.noevents")
     r = m.run("--install-task", "--allow-unsafe-dir")
     expect("the timer-only fallback exits 0", r.rc == 0, r.err)
-    definition_ok(m, "the first definition had the device-event trigger", QF_EXE, 1, "events")
-    definition_ok(m, "the second one has the timer alone", QF_EXE, 2, "timer")
+    definition_ok(m, "the first definition had both event triggers", QF_EXE, 1, "events+policy")
+    definition_ok(m, "the second one the device-event trigger alone", QF_EXE, 2, "events")
+    definition_ok(m, "the third one has the timer alone", QF_EXE, 3, "timer")
     if os.path.exists(m.standin_path("task.1.xml")):  # kept for reading
         shutil.copy(m.standin_path("task.1.xml"), os.path.join(m.p.build, "Quillfen-Enforce.as-written.xml"))
 
@@ -272,7 +274,7 @@ def install_task_from(m, exe):
               timeout=60)
     expect("--install-task from " + exe, r.rc == 0, r.err)
     same(exe + " reaches schtasks intact", [create_line(exe)], m.calls("schtasks"))
-    definition_ok(m, "the definition names " + exe + " intact", exe, 1, "events")
+    definition_ok(m, "the definition names " + exe + " intact", exe, 1, "events+policy")
 
 
 @check
@@ -335,7 +337,7 @@ def install_task_through_symlink_uses_final_path(m):
     r = m.run("--install-task", "--allow-unsafe-dir", exe=r"C:\qflink\quillfen.exe", cwd=r"C:\qf")
     expect("--install-task through the link exits 0", r.rc == 0, r.err)
     same("schtasks is handed the definition in the real folder", [create_line(QF_EXE)], m.calls("schtasks"))
-    definition_ok(m, "the task runs the real path, in the real folder", QF_EXE, 1, "events")
+    definition_ok(m, "the task runs the real path, in the real folder", QF_EXE, 1, "events+policy")
     same("the log names the real path",
          ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
 
@@ -387,7 +389,7 @@ def install_task_definition_held_too_long(m):
     expect("the file is still there", m.read(r"C:\qf\Quillfen-Enforce.xml") is not None)
     again = m.run("--install-task", "--allow-unsafe-dir")
     expect("the next install exits 0", again.rc == 0, again.err)
-    definition_ok(m, "the next install writes a fresh definition and deletes it", QF_EXE, 2, "events")
+    definition_ok(m, "the next install writes a fresh definition and deletes it", QF_EXE, 2, "events+policy")
 
 
 # ---- removal through pnputil ---------------------------------------------------
