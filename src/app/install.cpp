@@ -17,6 +17,7 @@ namespace {
 const char PERCENT[] = "✘ 未安装：程序路径含有 %%，计划任务会把它当作环境变量展开；请换一个目录。\n";
 const char UNSAFE[] = "✘ 未安装：%s 可被普通用户修改，以 SYSTEM 运行会被用来提权。\n";
 const char NOT_LOCAL[] = "✘ 未安装：%s 不在本机固定磁盘上，SYSTEM 任务不能可靠地从这里运行。\n";
+const char TOO_LONG[] = "✘ 未安装：程序路径有 %d 个字符，计划任务最多只接受 %d 个；请换一个路径短一些的目录。\n";
 
 // The verdict, with the refusal printed (indented on the screen, bare on
 // standard error) and logged. 1 when the task may be created; *unsafe_at
@@ -28,10 +29,12 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
     if (v == TRUST_OK || (v == TRUST_UNSAFE && g_allow_unsafe)) return 1;
     char16_t exe[PATH_UNITS];
     if (v == TRUST_PERCENT && exe_path(exe, countof(exe))) utf8(exe, unsafe_at, size);
+    int len = (int)wlen(where);
     if (to_screen) {
         out("  ");
         if (v == TRUST_PERCENT) out(PERCENT);
         else if (v == TRUST_NOT_LOCAL) out(NOT_LOCAL, unsafe_at);
+        else if (v == TRUST_TOO_LONG) out(TOO_LONG, len, (int)TASK_PATH_MAX);
         else out(UNSAFE, unsafe_at);
         if (v == TRUST_UNSAFE)
             out("  [提示] 请把 quillfen.exe 复制到只有管理员能写入的目录（如 C:\\Program Files\\Quillfen）再安装；"
@@ -40,10 +43,13 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
         err(PERCENT);
     } else if (v == TRUST_NOT_LOCAL) {
         err(NOT_LOCAL, unsafe_at);
+    } else if (v == TRUST_TOO_LONG) {
+        err(TOO_LONG, len, (int)TASK_PATH_MAX);
     } else {
         err(UNSAFE, unsafe_at);
     }
-    logline(EV_TASK_REFUSED, "拒绝安装后台任务 | %s", unsafe_at);
+    if (v == TRUST_TOO_LONG) logline(EV_TASK_PATH_TOO_LONG, "拒绝安装后台任务：程序路径超过 259 个字符 | %s", unsafe_at);
+    else logline(EV_TASK_REFUSED, "拒绝安装后台任务 | %s", unsafe_at);
     return 0;
 }
 

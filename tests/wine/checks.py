@@ -267,6 +267,21 @@ def install_task_refused_percent_path(m):
         same("no schtasks for a % path " + how, [], m.calls("schtasks"))
 
 
+@check
+def install_task_path_of_260_refused(m):
+    """The task holds a program path of at most 259 characters: one of 260 is
+    refused for that, before any definition is written; 259 install."""
+    exe = m.install_exe("C:\\%s\\quillfen.exe" % ("L" * 244))
+    folder = exe.rsplit("\\", 1)[0]
+    r = m.run("--install-task", "--allow-unsafe-dir", exe=exe, cwd=folder, timeout=60)
+    expect("a 260-character path is refused", r.rc == 1, r.err)
+    has("the refusal says why", r.err, "✘ 未安装：程序路径有 260 个字符，计划任务最多只接受 259 个；请换一个路径短一些的目录。")
+    expect("no definition, no schtasks", not m.calls("schtasks") and m.read(folder + r"\Quillfen-Enforce.xml") is None,
+           "\n".join(m.calls("schtasks")))
+    same("the log names the path", ["拒绝安装后台任务：程序路径超过 259 个字符 | " + exe], m.log(folder))
+    install_task_from(m, "C:\\%s\\quillfen.exe" % ("S" * 243))
+
+
 def install_task_from(m, exe):
     """--install-task wins over --remove-task; the path reaches schtasks whole."""
     m.install_exe(exe)
