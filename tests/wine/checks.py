@@ -407,6 +407,24 @@ def install_task_definition_held_too_long(m):
     definition_ok(m, "the next install writes a fresh definition and deletes it", QF_EXE, 2, "events+policy")
 
 
+@check
+def install_task_definition_held_sharing_deletion(m):
+    """A scanner that shares deletion keeps the name until it lets go: the
+    deletion waits for the name to go, so the next attempt's definition can
+    be created."""
+    m.standin_file("schtasks.noevents")  # three attempts, one right after the other
+    holder = m.start(r"C:\qf\Quillfen-Enforce.xml", "500", "share-delete", exe=HOLDER_EXE, timeout=90)
+    r = m.run("--install-task", "--allow-unsafe-dir")
+    holder.wait()
+    expect("the scanner held the file", m.read(r"C:\standin\holder.log") == b"opened\nreleased\n",
+           m.read(r"C:\standin\holder.log"))
+    expect("--install-task exits 0: the timer-only task was created", r.rc == 0, r.err)
+    same("schtasks was handed all three definitions", [create_line(QF_EXE)] * 3, m.calls("schtasks"))
+    same("the log has the install and nothing about the file",
+         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
+    expect("no definition is left", m.read(r"C:\qf\Quillfen-Enforce.xml") is None)
+
+
 # ---- removal through pnputil ---------------------------------------------------
 
 @check
