@@ -374,6 +374,8 @@ sys_volume sys_volume_type(const char16_t* path) {
 
 void sys_console_init(void) { setvbuf(stdout, nullptr, _IONBF, 0); }
 
+void sys_console_restore(void) {}  // a terminal here has no code pages
+
 void sys_out(const char* s, uint32_t n) { fwrite(s, 1, n, stdout); }
 
 void sys_err(const char* s, uint32_t n) {

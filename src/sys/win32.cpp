@@ -610,13 +610,38 @@ void stream_write(Stream* st, FILE* fp, const char* s, uint32_t n) {
     }
 }
 
+// The console's code pages before ours; 0 when there was none to read.
+UINT g_prev_out = 0, g_prev_in = 0;
+volatile LONG g_restored = 0;
+
+void restore_code_pages(void) {
+    if (InterlockedExchange(&g_restored, 1)) return;  // the handler's thread and ours
+    if (g_prev_out) SetConsoleOutputCP(g_prev_out);
+    if (g_prev_in) SetConsoleCP(g_prev_in);
+}
+
+// Ctrl+C, Ctrl+Break and closing the console end the process in the default
+// handler, which comes next (FALSE); the code pages go back first. Our own
+// output is UTF-16 through WriteConsoleW and needs no code page meanwhile.
+BOOL WINAPI on_console_signal(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) restore_code_pages();
+    return FALSE;
+}
+
 }  // namespace
 
 void sys_console_init(void) {
+    // SetConsoleOutputCP changes the console for every process attached to
+    // it, the command prompt that started us included, and for good.
+    g_prev_out = GetConsoleOutputCP();
+    g_prev_in = GetConsoleCP();
+    SetConsoleCtrlHandler(on_console_signal, TRUE);
     SetConsoleOutputCP(65001);
     SetConsoleCP(65001);
     setvbuf(stdout, nullptr, _IONBF, 0);
 }
+
+void sys_console_restore(void) { restore_code_pages(); }
 
 void sys_out(const char* s, uint32_t n) { stream_write(&g_stdout, stdout, s, n); }
 

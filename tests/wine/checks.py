@@ -33,7 +33,7 @@ import check_task_xml
 import screens as S
 from console import Console, have_tmux
 from harness import check, expect, has, lacks, main, same, skip
-from machine import BLACKLIST_HEADER, HOLDER_EXE, QF_EXE, TIMESTAMP, prepare
+from machine import BLACKLIST_HEADER, CODEPAGES_EXE, HOLDER_EXE, QF_EXE, TIMESTAMP, prepare
 
 # For scans: a built-in ROOT device, a keyboard no keyword matches, a camera
 # known by its description alone (its friendly name is empty), two Chinese
@@ -819,6 +819,22 @@ def console_reads_and_writes_chinese(m):
     expect("q ends with 0", con.wait_for("EXITED rc=0"), con.screen[-2000:])
     lacks("the rest of the long line reached no prompt", con.screen, "没有选中任何设备")
     has("the closing line is readable", con.screen, "  Vorin告辞，嗷呜——！")
+
+
+@check
+def console_code_pages_restored(m):
+    """The console is the command prompt's too: its code pages come back when
+    a mode returns, and when Ctrl+C ends the interactive mode."""
+    if not have_tmux():
+        skip("no tmux")
+    run = " ".join(shlex.quote(x) for x in (m.p.wine, CODEPAGES_EXE, r"C:\standin\cp.%d", QF_EXE)) + " %s"
+    con = Console(m, "cd %s && %s; %s; echo DONE; sleep 300"
+                  % (shlex.quote(m.unix(r"C:\qf")), run % (1, "--version"), run % (2, "")))
+    expect("the menu prompt is reached", con.wait_for_prompt(1), con.screen)
+    con.press("C-c")
+    expect("Ctrl+C ends it", con.wait_for("DONE"), con.screen[-2000:])
+    same("the code pages after --version", b"936 936\n", m.read(r"C:\standin\cp.1"))
+    same("the code pages after Ctrl+C", b"936 936\n", m.read(r"C:\standin\cp.2"))
 
 
 import event_checks  # noqa: E402,F401  (its checks register themselves)
