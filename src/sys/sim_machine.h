@@ -63,6 +63,9 @@
 //   lock-held <file name>            another process holds this lock file:
 //                                    every wait for it times out at once
 //   events    yes|no                 record the event-log events (default no)
+//   demo                             the built-in demo machine's devices, programs
+//                                    and Windows version (a Windows 10 Pro in the
+//                                    registry, unless a registry file replaces it)
 //   delete-fails <file name>         another program holds every file of this
 //                                    name open: deleting one that exists fails
 // Record lines, one per event: "enum\tall|present" for every device-set open
