@@ -374,25 +374,29 @@ def data_files_beside_symlink_target(m):
     same("nothing beside the link", ["quillfen.exe"], sorted(os.listdir(m.unix(r"C:\elsewhere"))))
 
 
-def held_definition(m, hold_ms):
-    """A scanner holds the definition file, without sharing its deletion,
-    until HOLD_MS after schtasks has created the task."""
-    holder = m.start(r"C:\qf\Quillfen-Enforce.xml", str(hold_ms), exe=HOLDER_EXE, timeout=90)
+def held_definition(m, hold_ms, *share, attempts=1):
+    """A scanner holds the definition file, without sharing its deletion
+    unless SHARE is "share-delete", until HOLD_MS after schtasks first ran."""
+    holder = m.start(r"C:\qf\Quillfen-Enforce.xml", str(hold_ms), *share, exe=HOLDER_EXE, timeout=90)
     r = m.run("--install-task", "--allow-unsafe-dir")
     holder.wait()
     expect("the scanner held the file", m.read(r"C:\standin\holder.log") == b"opened\nreleased\n",
            m.read(r"C:\standin\holder.log"))
     expect("--install-task exits 0: the task was created", r.rc == 0, r.err)
-    same("schtasks created it once", [create_line(QF_EXE)], m.calls("schtasks"))
+    same("schtasks was handed each attempt's definition", [create_line(QF_EXE)] * attempts, m.calls("schtasks"))
     return r
+
+
+def deleted_once_let_go(m):
+    expect("the definition is deleted once the scanner lets go", m.read(r"C:\qf\Quillfen-Enforce.xml") is None)
+    same("the log has the install and nothing about the file",
+         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
 
 
 @check
 def install_task_definition_held_briefly(m):
     held_definition(m, 300)
-    expect("the definition is deleted once the scanner lets go", m.read(r"C:\qf\Quillfen-Enforce.xml") is None)
-    same("the log has the install and nothing about the file",
-         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
+    deleted_once_let_go(m)
 
 
 @check
@@ -410,19 +414,11 @@ def install_task_definition_held_too_long(m):
 @check
 def install_task_definition_held_sharing_deletion(m):
     """A scanner that shares deletion keeps the name until it lets go: the
-    deletion waits for the name to go, so the next attempt's definition can
-    be created."""
-    m.standin_file("schtasks.noevents")  # three attempts, one right after the other
-    holder = m.start(r"C:\qf\Quillfen-Enforce.xml", "500", "share-delete", exe=HOLDER_EXE, timeout=90)
-    r = m.run("--install-task", "--allow-unsafe-dir")
-    holder.wait()
-    expect("the scanner held the file", m.read(r"C:\standin\holder.log") == b"opened\nreleased\n",
-           m.read(r"C:\standin\holder.log"))
-    expect("--install-task exits 0: the timer-only task was created", r.rc == 0, r.err)
-    same("schtasks was handed all three definitions", [create_line(QF_EXE)] * 3, m.calls("schtasks"))
-    same("the log has the install and nothing about the file",
-         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
-    expect("no definition is left", m.read(r"C:\qf\Quillfen-Enforce.xml") is None)
+    deletion waits for the name to go, so the next attempt's definition (the
+    stand-in refuses two) can be created."""
+    m.standin_file("schtasks.noevents")
+    held_definition(m, 500, "share-delete", attempts=3)
+    deleted_once_let_go(m)
 
 
 # ---- removal through pnputil ---------------------------------------------------
