@@ -52,10 +52,8 @@ void usage(void) {
     out("  命令行有误（未知参数、缺少值）    %d，什么都不做\n", EXIT_USAGE);
 }
 
-}  // namespace
-
-int app_main(int argc, char** argv) {
-    sys_console_init();
+// The mode the command line asks for: its exit code.
+int run(int argc, char** argv) {
     // Without it a system DLL's own dependencies would still be searched for
     // in the program's folder, which may be anyone's.
     if (!sys_restrict_dll_search()) {
@@ -87,4 +85,15 @@ int app_main(int argc, char** argv) {
     if (a.blist) return a.json ? blist_json() : blist_mode();
     if (a.json) return scan_json(a);
     return interactive(a);
+}
+
+}  // namespace
+
+int app_main(int argc, char** argv) {
+    sys_console_init();
+    int rc = run(argc, argv);
+    // The console is the one of the command prompt that started us: it gets
+    // its code pages back, whichever way the mode ended.
+    sys_console_restore();
+    return rc;
 }

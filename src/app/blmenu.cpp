@@ -124,8 +124,9 @@ void bl_menu(void) {
             return;
         case 't': case 'T':
             if (task_result r = install_task_ui(); r != TASK_FAILED) {
-                if (r == TASK_INSTALLED) {
+                if (r == TASK_INSTALLED || r == TASK_NO_POLICY) {
                     out("  ✔ 后台任务已安装：设备一出现就自动清理，另每 5 分钟一次（重启有效）\n");
+                    if (r == TASK_NO_POLICY) no_policy_hint();
                 } else {
                     out("  ✔ 后台任务已安装：每 5 分钟自动清理一次（重启有效）\n");
                     timer_only_hint();

@@ -94,8 +94,9 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     out("  现在安装吗？(y/N) > ");
     if (ask() == 1) {
         task_result r = install_task_ui();
-        if (r == TASK_INSTALLED) {
+        if (r == TASK_INSTALLED || r == TASK_NO_POLICY) {
             out("  ✔ 后台任务已安装（设备一出现就检查，另每5分钟检查一次，重启有效）\n");
+            if (r == TASK_NO_POLICY) no_policy_hint();
         } else if (r == TASK_TIMER_ONLY) {
             out("  ✔ 后台任务已安装（每5分钟检查一次，重启有效）\n");
             timer_only_hint();

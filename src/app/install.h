@@ -11,5 +11,8 @@ task_result install_task_ui(void);
 // After the success line, when the task could only be created with its
 // five-minute timer.
 void timer_only_hint(void);
+// After the success line, when the task was created without its policy
+// trigger.
+void no_policy_hint(void);
 // --install-task: the exit code.
 int install_task_mode(void);

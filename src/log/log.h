@@ -37,6 +37,8 @@ enum log_event : uint16_t {
     EV_BLOCK_UNSUPPORTED = 2007,  // 系统安装禁止不适用（Windows 版本或版本类型）
     EV_TASK_XML_LEFT = 2008,      // 任务定义文件未能删除 | path
     EV_BLOCK_DISABLED = 2009,     // 系统安装禁止由管理员设置为关闭，未写入
+    EV_TASK_NO_POLICY = 2010,     // 后台任务未加策略刷新触发（系统不接受）
+    EV_TASK_PATH_TOO_LONG = 2011, // 拒绝安装后台任务：程序路径超过 259 个字符 | path
 
     EV_REMOVE_FAILED = 3001,      // 删除失败 | name | id
     EV_ENFORCE_FAILED = 3002,     // 后台删除失败 | name

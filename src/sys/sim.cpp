@@ -223,7 +223,8 @@ void pnputil_removed(const char* args, int restart) {
 
 // What a task definition handed over with "/XML <file>" holds, as schtasks
 // would find it: "events" or "timer" for a UTF-16 definition with or
-// without the device-event trigger.
+// without the device-event trigger, and "+policy" after it for one with
+// the policy trigger.
 void record_definition(const char* args) {
     static char word[SIM_PATH_BYTES], text[65536];
     static unsigned char raw[65536];
@@ -243,7 +244,11 @@ void record_definition(const char* args) {
             for (size_t i = 2; i + 1 < n; i += 2) wide[k++] = (char16_t)(raw[i] | raw[i + 1] << 8);
             wide[k] = 0;
             utf8(wide, text, sizeof text);
-            if (strncmp(text, "<?xml", 5) == 0) what = strstr(text, "<EventTrigger>") ? "events" : "timer";
+            if (strncmp(text, "<?xml", 5) == 0) {
+                int devices = strstr(text, "Microsoft-Windows-Kernel-PnP/Configuration") != nullptr;
+                int policy = strstr(text, "Microsoft-Windows-GroupPolicy") != nullptr;
+                what = devices ? policy ? "events+policy" : "events" : policy ? "timer+policy" : "timer";
+            }
         }
         sim_record("xml", what);
         return;
@@ -371,6 +376,8 @@ sys_volume sys_volume_type(const char16_t* path) {
 // ---- console ----------------------------------------------------------------------
 
 void sys_console_init(void) { setvbuf(stdout, nullptr, _IONBF, 0); }
+
+void sys_console_restore(void) {}  // a terminal here has no code pages
 
 void sys_out(const char* s, uint32_t n) { fwrite(s, 1, n, stdout); }
 

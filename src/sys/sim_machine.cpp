@@ -170,6 +170,8 @@ const char* path_value(char** field, int nf, char* to) {
     return nullptr;
 }
 
+int load_demo(void);
+
 // Returns an error text, or nullptr when the line was understood.
 const char* apply_line(char* line) {
     char* field[8];
@@ -228,6 +230,9 @@ const char* apply_line(char* line) {
     } else if (strcmp(d, "lock-held") == 0) {
         if (nf != 2 || !field[1][0]) return "expected a file name";
         scopy(g_sim.lock_held, sizeof g_sim.lock_held, field[1]);
+    } else if (strcmp(d, "demo") == 0) {
+        if (nf != 1) return "expected no value";
+        return load_demo() ? nullptr : "the demo machine did not load";
     } else if (strcmp(d, "events") == 0) {
         if (nf != 2 || !yes_no(field[1], &g_sim.events)) return "expected yes or no";
     } else if (strcmp(d, "run") == 0) {
@@ -264,7 +269,8 @@ int load_lines(FILE* f, const char* name) {
 }
 
 // The demo machine: what `quillfen` shows when run by hand without a machine
-// file. Elevated, everything succeeds.
+// file. Elevated, everything succeeds, and it is a Windows 10 Pro on which
+// a blacklisting also writes the install block.
 const char DEMO[] =
     "run\tschtasks\t0\n"
     "run\tpnputil\t0\n"
@@ -282,7 +288,17 @@ const char DEMO[] =
     "dev\t1\t\tGeneric USB Hub\tUSB\tUSB\\ROOT_HUB30\\4&2C6E1A3B&0&0\n"
     "dev\t0\t\t智能摄像机\tCamera\tUSB\\VID_2B7E&PID_0137\\8&5A6B7C8D&0&2\n";
 
+const char* const DEMO_VERSION[][2] = {{"CurrentBuildNumber", "19045"}, {"EditionID", "Professional"}};
+
 int load_demo(void) {
+    for (const auto& v : DEMO_VERSION) {
+        if (g_sim.nreg == SIM_MAX_REG) return 0;
+        SimRegValue& r = g_sim.reg[g_sim.nreg++];
+        scopy(r.key, sizeof r.key, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+        scopy(r.name, sizeof r.name, v[0]);
+        r.type = SYS_REG_SZ;
+        scopy(r.data, sizeof r.data, v[1]);
+    }
     const char* p = DEMO;
     while (*p) {
         size_t n = 0;

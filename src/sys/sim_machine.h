@@ -65,14 +65,17 @@
 //   lock-held <file name>            another process holds this lock file:
 //                                    every wait for it times out at once
 //   events    yes|no                 record the event-log events (default no)
+//   demo                             the built-in demo machine's devices, programs
+//                                    and Windows version (a Windows 10 Pro in the
+//                                    registry, unless a registry file replaces it)
 //   delete-fails <file name>         another program holds every file of this
 //                                    name open: deleting one that exists fails
 // Record lines, one per event: "enum\tall|present" for every device-set open
 // (failed ones too), "open\t<id>" for every lookup of one device,
 // "run\t<command line>" for every program start (also one that cannot
-// start), "xml\tevents|timer|..." for a task definition a program is handed
-// with /XML (with or without the device-event trigger; anything else says
-// what is wrong), "remove\t<instance id>" for every removal that took place,
+// start), "xml\tevents|timer[+policy]|..." for a task definition a program
+// is handed with /XML (with or without the device-event trigger, and the
+// policy trigger; anything else says what is wrong), "remove\t<instance id>" for every removal that took place,
 // "relaunch\trunas\t<exe>\t--elevated" for every relaunch attempt, "lock-timeout\t<file
 // name>" for every wait for a lock that timed out, "event\t<id>\t<type>[\t<string>]..."
 // for every event written (with "events yes").

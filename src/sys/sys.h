@@ -104,8 +104,12 @@ sys_volume sys_volume_type(const char16_t* path);
 // ---- console ---------------------------------------------------------------
 // Prepares the console: UTF-8 both ways (failures are ignored: there may be
 // no console at all) and standard output without a buffer of its own, so
-// that every prompt shows before the program waits.
+// that every prompt shows before the program waits. The code pages it
+// found come back with sys_console_restore, or when Ctrl+C, Ctrl+Break or
+// closing the console ends the process.
 void sys_console_init(void);
+// Gives the console back the code pages sys_console_init found.
+void sys_console_restore(void);
 // Writes UTF-8 bytes to standard output / standard error.
 void sys_out(const char* s, uint32_t n);
 void sys_err(const char* s, uint32_t n);

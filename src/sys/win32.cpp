@@ -621,13 +621,38 @@ void stream_write(Stream* st, FILE* fp, const char* s, uint32_t n) {
     }
 }
 
+// The console's code pages before ours; 0 when there was none to read.
+UINT g_prev_out = 0, g_prev_in = 0;
+volatile LONG g_restored = 0;
+
+void restore_code_pages(void) {
+    if (InterlockedExchange(&g_restored, 1)) return;  // the handler's thread and ours
+    if (g_prev_out) SetConsoleOutputCP(g_prev_out);
+    if (g_prev_in) SetConsoleCP(g_prev_in);
+}
+
+// Ctrl+C, Ctrl+Break and closing the console end the process in the default
+// handler, which comes next (FALSE); the code pages go back first. Our own
+// output is UTF-16 through WriteConsoleW and needs no code page meanwhile.
+BOOL WINAPI on_console_signal(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) restore_code_pages();
+    return FALSE;
+}
+
 }  // namespace
 
 void sys_console_init(void) {
+    // SetConsoleOutputCP changes the console for every process attached to
+    // it, the command prompt that started us included, and for good.
+    g_prev_out = GetConsoleOutputCP();
+    g_prev_in = GetConsoleCP();
+    SetConsoleCtrlHandler(on_console_signal, TRUE);
     SetConsoleOutputCP(65001);
     SetConsoleCP(65001);
     setvbuf(stdout, nullptr, _IONBF, 0);
 }
+
+void sys_console_restore(void) { restore_code_pages(); }
 
 void sys_out(const char* s, uint32_t n) { stream_write(&g_stdout, stdout, s, n); }
 
@@ -825,6 +850,23 @@ int sys_file_replace(const char16_t* from, const char16_t* to) {
 
 namespace {
 
+// FILE_DISPOSITION_INFO_EX and its flags, which the headers offer only to
+// builds for Windows 10 1607 and later; older systems refuse the call.
+struct DispositionEx {
+    DWORD Flags;
+};
+constexpr DWORD DISPOSITION_DELETE = 0x1;         // FILE_DISPOSITION_FLAG_DELETE
+constexpr DWORD DISPOSITION_POSIX = 0x2;          // FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+constexpr int DISPOSITION_INFO_EX_CLASS = 21;     // FileDispositionInfoEx
+
+// 1 when nothing stands at the name any more; a name whose deletion is
+// pending still stands, and opening it fails otherwise.
+int name_gone(const wchar_t* p) {
+    if (GetFileAttributesW(p) != INVALID_FILE_ATTRIBUTES) return 0;
+    DWORD e = GetLastError();
+    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+}
+
 // One attempt at deleting the name; *e is the system's error when a call
 // failed, 0 when the name is one that is never deleted.
 int delete_once(const wchar_t* p, DWORD* e) {
@@ -855,12 +897,26 @@ int delete_once(const wchar_t* p, DWORD* e) {
         if (!ok) *e = GetLastError();
     }
     if (ok) {
-        FILE_DISPOSITION_INFO d;
-        d.DeleteFile = TRUE;
-        ok = SetFileInformationByHandle(h, FileDispositionInfo, &d, sizeof d);
-        if (!ok) *e = GetLastError();
+        // POSIX semantics take the name away as our handle closes, even while
+        // a scanner holds the file with FILE_SHARE_DELETE. Where the system
+        // or its file system refuses them (Wine 8: error 87), the classic
+        // deletion waits for the last handle, and the name stays until then.
+        DispositionEx x{DISPOSITION_DELETE | DISPOSITION_POSIX};
+        if (!SetFileInformationByHandle(h, static_cast<FILE_INFO_BY_HANDLE_CLASS>(DISPOSITION_INFO_EX_CLASS), &x,
+                                        sizeof x)) {
+            FILE_DISPOSITION_INFO d;
+            d.DeleteFile = TRUE;
+            ok = SetFileInformationByHandle(h, FileDispositionInfo, &d, sizeof d);
+            if (!ok) *e = GetLastError();
+        }
     }
     CloseHandle(h);
+    // A pending deletion leaves the name, and a new file of that name cannot
+    // be created until it has gone: not done yet.
+    if (ok && !name_gone(p)) {
+        *e = ERROR_DELETE_PENDING;
+        ok = 0;
+    }
     return ok;
 }
 
@@ -874,9 +930,11 @@ int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
     for (uint32_t waited = 0;; waited += 50) {
         DWORD e;
         if (delete_once(p, &e)) return 1;
-        // A scanner that has it open shares its deletion or not: either
-        // error passes when it lets go.
-        if ((e != ERROR_SHARING_VIOLATION && e != ERROR_ACCESS_DENIED) || waited >= wait_ms) return 0;
+        // A scanner that has it open shares its deletion or not: each of
+        // these passes when it lets go.
+        if ((e != ERROR_SHARING_VIOLATION && e != ERROR_ACCESS_DENIED && e != ERROR_DELETE_PENDING) ||
+            waited >= wait_ms)
+            return 0;
         Sleep(50);
     }
 }

@@ -23,6 +23,19 @@ const char EVENT_QUERY[] =
     "&lt;Select Path=\"Microsoft-Windows-Kernel-PnP/Configuration\"&gt;"
     "*[System[(EventID=400 or EventID=410)]]&lt;/Select&gt;&lt;/Query&gt;&lt;/QueryList&gt;";
 
+// Applying a policy that manages the block's list empties the list first:
+// the pass puts our values back. Group Policy ends a successful processing
+// run with 1500 to 1503 in the System log (computer and user alike); the
+// MDM client logs 813 and 814 when it sets a policy and 815 when it
+// deletes one.
+const char POLICY_QUERY[] =
+    "&lt;QueryList&gt;&lt;Query Id=\"0\" Path=\"System\"&gt;&lt;Select Path=\"System\"&gt;"
+    "*[System[Provider[@Name='Microsoft-Windows-GroupPolicy'] and "
+    "(EventID=1500 or EventID=1501 or EventID=1502 or EventID=1503)]]&lt;/Select&gt;&lt;/Query&gt;"
+    "&lt;Query Id=\"1\" Path=\"Microsoft-Windows-DeviceManagement-Enterprise-Diagnostics-Provider/Admin\"&gt;"
+    "&lt;Select Path=\"Microsoft-Windows-DeviceManagement-Enterprise-Diagnostics-Provider/Admin\"&gt;"
+    "*[System[(EventID=813 or EventID=814 or EventID=815)]]&lt;/Select&gt;&lt;/Query&gt;&lt;/QueryList&gt;";
+
 struct Xml {
     char16_t* out;
     size_t units;
@@ -45,6 +58,13 @@ struct Xml {
             default: unit(*s);
             }
         }
+    }
+    // An event trigger; a few seconds' delay lets the device finish
+    // arriving, or the policy finish being written.
+    void event_trigger(const char* query) {
+        ascii("<EventTrigger>\r\n<Enabled>true</Enabled>\r\n<Subscription>");
+        ascii(query);
+        ascii("</Subscription>\r\n<Delay>PT3S</Delay>\r\n</EventTrigger>\r\n");
     }
     void element(const char* name, const char16_t* value) {
         ascii("<");
@@ -88,8 +108,8 @@ int g_last_rc;
 // One attempt: write, hand to schtasks, delete whatever happened. A task
 // that schtasks created stays created, whatever becomes of the file;
 // REFUSED: schtasks ran and said no.
-attempt create_from(const char16_t* exe, const char16_t* file, const int start[6], int events) {
-    size_t n = task_xml(g_xml, countof(g_xml), exe, start, events);
+attempt create_from(const char16_t* exe, const char16_t* file, const int start[6], unsigned triggers) {
+    size_t n = task_xml(g_xml, countof(g_xml), exe, start, triggers);
     if (n == 0 || !write_definition(file, g_xml, n)) return FAILED;
     g_args[0] = 0;
     wcat8(g_args, countof(g_args), "/Create /TN ");
@@ -112,7 +132,7 @@ attempt create_from(const char16_t* exe, const char16_t* file, const int start[6
 
 }  // namespace
 
-size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int start[6], int events) {
+size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int start[6], unsigned triggers) {
     if (units == 0) return 0;
     Xml x{out, units, 0};
     // The folder the program runs in is its own.
@@ -137,12 +157,8 @@ size_t task_xml(char16_t* out, size_t units, const char16_t* exe, const int star
     x.ascii(when);
     x.ascii("</StartBoundary>\r\n<Repetition>\r\n<Interval>PT5M</Interval>\r\n");
     x.ascii("<StopAtDurationEnd>false</StopAtDurationEnd>\r\n</Repetition>\r\n</TimeTrigger>\r\n");
-    if (events) {
-        // A few seconds' delay: the device has then finished arriving.
-        x.ascii("<EventTrigger>\r\n<Enabled>true</Enabled>\r\n<Subscription>");
-        x.ascii(EVENT_QUERY);
-        x.ascii("</Subscription>\r\n<Delay>PT3S</Delay>\r\n</EventTrigger>\r\n");
-    }
+    if (triggers & TRIGGER_DEVICES) x.event_trigger(EVENT_QUERY);
+    if (triggers & TRIGGER_POLICY) x.event_trigger(POLICY_QUERY);
     x.ascii("</Triggers>\r\n<Principals>\r\n<Principal id=\"Author\">\r\n");
     x.ascii("<UserId>S-1-5-18</UserId>\r\n<RunLevel>HighestAvailable</RunLevel>\r\n");
     x.ascii("</Principal>\r\n</Principals>\r\n<Settings>\r\n");
@@ -176,12 +192,17 @@ task_result install(void) {
     if (!exe_path(exe, countof(exe)) || !data_path(file, countof(file), DATA_TASK_XML)) return TASK_FAILED;
     int start[6];
     sys_local_time(sys_now(), start);
-    attempt a = create_from(exe, file, start, 1);
-    if (a == CREATED) return TASK_INSTALLED;
-    // A system without the device event log refuses the whole definition;
-    // a schtasks that cannot start or never finishes would not do better.
-    if (a == FAILED) return TASK_FAILED;
-    return create_from(exe, file, start, 0) == CREATED ? TASK_TIMER_ONLY : TASK_FAILED;
+    // A system without one of the event logs refuses the whole definition,
+    // so the triggers go one at a time, the policy's first; a schtasks that
+    // cannot start or never finishes would not do better with fewer.
+    const unsigned tries[] = {TRIGGER_DEVICES | TRIGGER_POLICY, TRIGGER_DEVICES, 0};
+    const task_result made[] = {TASK_INSTALLED, TASK_NO_POLICY, TASK_TIMER_ONLY};
+    for (size_t i = 0; i < countof(tries); i++) {
+        attempt a = create_from(exe, file, start, tries[i]);
+        if (a == CREATED) return made[i];
+        if (a == FAILED) break;
+    }
+    return TASK_FAILED;
 }
 
 }  // namespace

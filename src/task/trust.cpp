@@ -100,6 +100,13 @@ trust_verdict trust_check(char16_t* where, size_t units) {
         wcat(where, units, path);
         return TRUST_NOT_LOCAL;
     }
+    // A final path this long keeps its "\\?\" prefix, which the task's
+    // Command would hold too.
+    const char16_t* plain = wstarts(path, u"\\\\?\\") ? path + 4 : path;
+    if (wlen(plain) > TASK_PATH_MAX) {
+        wcat(where, units, plain);
+        return TRUST_TOO_LONG;
+    }
     if (wcontains(path, u"%")) return TRUST_PERCENT;
     size_t root = root_len(path);
     // Removable and network volumes can be swapped or changed from elsewhere.

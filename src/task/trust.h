@@ -24,11 +24,17 @@ enum trust_verdict {
     TRUST_OK,
     TRUST_UNSAFE,     // `where` names the first object others can change
     TRUST_PERCENT,    // the path holds '%', which the task would expand
+    TRUST_TOO_LONG,   // `where` names the path: longer than the task can hold
     TRUST_NOT_LOCAL,  // `where` names the folder, or the path as loaded when
                       // there is no final local path: not on a fixed disk here
 };
 
-// Checks that the executable's final path is known and on a fixed disk of
-// this machine, then the executable, its folder, every folder above it up
-// to the root, then blacklist.tsv if it exists, in this order.
+// The longest program path the task's definition can hold: its schema's
+// pathType must be less than 260 characters.
+constexpr size_t TASK_PATH_MAX = 259;
+
+// Checks that the executable's final path is known, no longer than
+// TASK_PATH_MAX and on a fixed disk of this machine, then the executable,
+// its folder, every folder above it up to the root, then blacklist.tsv if
+// it exists, in this order.
 trust_verdict trust_check(char16_t* where, size_t units);

@@ -25,7 +25,8 @@ write "{}" for an intended empty line there.
                     written after the defaults exe/record/clock, so "clock|N"
                     or "exe|PATH" here override them (with its own exe a case
                     gets no data directory made for it); with "exe-final|PATH"
-                    {EXE} and {DIR} follow that path, as the data files do
+                    {EXE} and {DIR} follow that path, as the data files do;
+                    a line "demo" is the built-in demo machine
   stdin             standard input, "\\n" after each line (absent: empty input)
   blacklist-in      blacklist.tsv placed before the run; '|' is a TAB;
                     CR LF line ends, or LF / CR with the option "lf" / "cr"

@@ -49,16 +49,16 @@ Parsed parse(const std::u16string& xml) {
     return p;
 }
 
-std::u16string build(const char16_t* exe, int events) {
+std::u16string build(const char16_t* exe, unsigned triggers) {
     static char16_t out[32768];
     const int start[6] = {2026, 12, 8, 9, 5, 3};
-    size_t n = task_xml(out, 32768, exe, start, events);
+    size_t n = task_xml(out, 32768, exe, start, triggers);
     EXPECT_GT(n, 0u);
     return std::u16string(out, n);
 }
 
 TEST(TaskXml, EveryElementReadsBackForAnAwkwardPath) {
-    Parsed p = parse(build(u"C:\\R&D <x>\\it's 工具\\quillfen.exe", 1));
+    Parsed p = parse(build(u"C:\\R&D <x>\\it's 工具\\quillfen.exe", TRIGGER_DEVICES));
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.attr["Task@version"], "1.2");
     EXPECT_EQ(p.attr["Task@xmlns"], "http://schemas.microsoft.com/windows/2004/02/mit/task");
@@ -100,7 +100,7 @@ TEST(TaskXml, TheFallbackHasTheTimerAloneAndARootFolderKeepsItsBackslash) {
     EXPECT_EQ(p.text["Task/Actions/Exec/WorkingDirectory"], "C:\\");
     static char16_t small[64];
     const int start[6] = {2026, 1, 1, 0, 0, 0};
-    EXPECT_EQ(task_xml(small, 64, u"C:\\quillfen.exe", start, 1), 0u);
+    EXPECT_EQ(task_xml(small, 64, u"C:\\quillfen.exe", start, TRIGGER_DEVICES), 0u);
     EXPECT_EQ(small[0], 0);
 }
 

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Checks a task definition as quillfen.exe wrote it under Wine.
 
-    check_task_xml.py FILE EXE events|timer
+    check_task_xml.py FILE EXE events+policy|events|timer
+
+The kind names the event triggers the definition must carry besides its
+timer, and no others.
 
 Prints what is wrong (nothing when all is well) and exits 1 if anything is.
 """
@@ -9,6 +12,7 @@ import sys
 import xml.etree.ElementTree as ET
 
 NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
+MDM = "Microsoft-Windows-DeviceManagement-Enterprise-Diagnostics-Provider/Admin"
 
 
 def problems(path, exe, kind):
@@ -36,8 +40,6 @@ def problems(path, exe, kind):
         "Actions/Exec/Arguments": "--enforce",
         "Actions/Exec/WorkingDirectory": exe.rsplit("\\", 1)[0],
     }
-    if kind == "events":
-        want["Triggers/EventTrigger/Delay"] = "PT3S"
     out = []
     if root.tag != NS + "Task" or root.get("version") != "1.2":
         out.append("root: %s version %s" % (root.tag, root.get("version")))
@@ -49,12 +51,26 @@ def problems(path, exe, kind):
     start = root.find(NS + "Triggers/" + NS + "TimeTrigger/" + NS + "StartBoundary")
     if start is None or len(start.text or "") != 19:
         out.append("no StartBoundary")
-    sub = root.find(NS + "Triggers/" + NS + "EventTrigger/" + NS + "Subscription")
-    if kind == "events" and (sub is None or "Microsoft-Windows-Kernel-PnP/Configuration" not in sub.text
-                             or "EventID=400 or EventID=410" not in sub.text):
-        out.append("no device-event subscription")
-    if kind == "timer" and root.find(NS + "Triggers/" + NS + "EventTrigger") is not None:
-        out.append("an EventTrigger in the fallback")
+    # Each subscription is a query list of its own, read back by the logs it selects.
+    found = []
+    for trigger in root.findall(NS + "Triggers/" + NS + "EventTrigger"):
+        sub, delay = trigger.find(NS + "Subscription"), trigger.find(NS + "Delay")
+        try:
+            query = ET.fromstring(sub.text)
+        except (ET.ParseError, TypeError, AttributeError) as e:
+            out.append("a subscription that does not parse: %s" % e)
+            continue
+        selects = [(s.get("Path"), s.text) for s in query.iter("Select")]
+        if selects == [("Microsoft-Windows-Kernel-PnP/Configuration", "*[System[(EventID=400 or EventID=410)]]")]:
+            found.append("events")
+        elif [p for p, _ in selects] == ["System", MDM] and "Microsoft-Windows-GroupPolicy" in selects[0][1]:
+            found.append("policy")
+        else:
+            out.append("an unknown subscription: %r" % selects)
+        if delay is None or delay.text != "PT3S":
+            out.append("a trigger without its 3-second delay")
+    if found != [k for k in ("events", "policy") if k in kind.split("+")]:
+        out.append("event triggers %s, want %s" % (found, kind))
     return out
 
 

@@ -34,7 +34,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import screens as S  # noqa: E402  (tests/screens.py, shared with the scenario runner)
 from console import Console, have_tmux
 from harness import check, expect, has, lacks, main, same, skip
-from machine import BLACKLIST_HEADER, HOLDER_EXE, QF_EXE, TIMESTAMP, prepare
+from machine import BLACKLIST_HEADER, CODEPAGES_EXE, HOLDER_EXE, QF_EXE, TIMESTAMP, prepare
 
 # For scans: a built-in ROOT device, a keyboard no keyword matches, a camera
 # known by its description alone (its friendly name is empty), two Chinese
@@ -218,12 +218,12 @@ def task_commands(m, code):
     m.standin_exit(schtasks=code)
     made = m.run("--install-task", "--allow-unsafe-dir")
     expect("--install-task --allow-unsafe-dir exits %d" % code, made.rc == code, made.err)
-    definition_ok(m, "the definition is whole and deleted afterwards", QF_EXE, 1, "events")
+    definition_ok(m, "the definition is whole and deleted afterwards", QF_EXE, 1, "events+policy")
     gone = m.run("--remove-task", "--blist")
     expect("--remove-task exits %d" % code, gone.rc == code, gone.err)
-    # A failure is tried once more, without the device-event trigger.
+    # A failure is tried twice more, with one event trigger fewer each time.
     same("schtasks received the command lines intact",
-         [create_line(QF_EXE)] * (2 if code else 1) + [DELETE_LINE], m.calls("schtasks"))
+         [create_line(QF_EXE)] * (3 if code else 1) + [DELETE_LINE], m.calls("schtasks"))
     expect("the task commands print nothing", made.out == gone.out == "", made.out + gone.out)
     # Every change to the task is logged, from the command line too, and so
     # is a failed install, with schtasks' exit code.
@@ -244,13 +244,15 @@ def install_remove_task_schtasks_fails(m):
 
 @check
 def install_task_timer_fallback(m):
-    """A system without the device event log refuses the trigger: the task is
-    created again with the timer alone, and that counts as success."""
+    """A system that refuses event triggers: the task is created again
+    without the policy trigger, then with the timer alone, which counts as
+    success."""
     m.standin_file("schtasks.noevents")
     r = m.run("--install-task", "--allow-unsafe-dir")
     expect("the timer-only fallback exits 0", r.rc == 0, r.err)
-    definition_ok(m, "the first definition had the device-event trigger", QF_EXE, 1, "events")
-    definition_ok(m, "the second one has the timer alone", QF_EXE, 2, "timer")
+    definition_ok(m, "the first definition had both event triggers", QF_EXE, 1, "events+policy")
+    definition_ok(m, "the second one the device-event trigger alone", QF_EXE, 2, "events")
+    definition_ok(m, "the third one has the timer alone", QF_EXE, 3, "timer")
     if os.path.exists(m.standin_path("task.1.xml")):  # kept for reading
         shutil.copy(m.standin_path("task.1.xml"), os.path.join(m.p.build, "Quillfen-Enforce.as-written.xml"))
 
@@ -267,6 +269,21 @@ def install_task_refused_percent_path(m):
         same("no schtasks for a % path " + how, [], m.calls("schtasks"))
 
 
+@check
+def install_task_path_of_260_refused(m):
+    """The task holds a program path of at most 259 characters: one of 260 is
+    refused for that, before any definition is written; 259 install."""
+    exe = m.install_exe("C:\\%s\\quillfen.exe" % ("L" * 244))
+    folder = exe.rsplit("\\", 1)[0]
+    r = m.run("--install-task", "--allow-unsafe-dir", exe=exe, cwd=folder, timeout=60)
+    expect("a 260-character path is refused", r.rc == 1, r.err)
+    has("the refusal says why", r.err, "✘ 未安装：程序路径有 260 个字符，计划任务最多只接受 259 个；请换一个路径短一些的目录。")
+    expect("no definition, no schtasks", not m.calls("schtasks") and m.read(folder + r"\Quillfen-Enforce.xml") is None,
+           "\n".join(m.calls("schtasks")))
+    same("the log names the path", ["拒绝安装后台任务：程序路径超过 259 个字符 | " + exe], m.log(folder))
+    install_task_from(m, "C:\\%s\\quillfen.exe" % ("S" * 243))
+
+
 def install_task_from(m, exe):
     """--install-task wins over --remove-task; the path reaches schtasks whole."""
     m.install_exe(exe)
@@ -274,7 +291,7 @@ def install_task_from(m, exe):
               timeout=60)
     expect("--install-task from " + exe, r.rc == 0, r.err)
     same(exe + " reaches schtasks intact", [create_line(exe)], m.calls("schtasks"))
-    definition_ok(m, "the definition names " + exe + " intact", exe, 1, "events")
+    definition_ok(m, "the definition names " + exe + " intact", exe, 1, "events+policy")
 
 
 @check
@@ -337,7 +354,7 @@ def install_task_through_symlink_uses_final_path(m):
     r = m.run("--install-task", "--allow-unsafe-dir", exe=r"C:\qflink\quillfen.exe", cwd=r"C:\qf")
     expect("--install-task through the link exits 0", r.rc == 0, r.err)
     same("schtasks is handed the definition in the real folder", [create_line(QF_EXE)], m.calls("schtasks"))
-    definition_ok(m, "the task runs the real path, in the real folder", QF_EXE, 1, "events")
+    definition_ok(m, "the task runs the real path, in the real folder", QF_EXE, 1, "events+policy")
     same("the log names the real path",
          ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
 
@@ -359,25 +376,29 @@ def data_files_beside_symlink_target(m):
     same("nothing beside the link", ["quillfen.exe"], sorted(os.listdir(m.unix(r"C:\elsewhere"))))
 
 
-def held_definition(m, hold_ms):
-    """A scanner holds the definition file, without sharing its deletion,
-    until HOLD_MS after schtasks has created the task."""
-    holder = m.start(r"C:\qf\Quillfen-Enforce.xml", str(hold_ms), exe=HOLDER_EXE, timeout=90)
+def held_definition(m, hold_ms, *share, attempts=1):
+    """A scanner holds the definition file, without sharing its deletion
+    unless SHARE is "share-delete", until HOLD_MS after schtasks first ran."""
+    holder = m.start(r"C:\qf\Quillfen-Enforce.xml", str(hold_ms), *share, exe=HOLDER_EXE, timeout=90)
     r = m.run("--install-task", "--allow-unsafe-dir")
     holder.wait()
     expect("the scanner held the file", m.read(r"C:\standin\holder.log") == b"opened\nreleased\n",
            m.read(r"C:\standin\holder.log"))
     expect("--install-task exits 0: the task was created", r.rc == 0, r.err)
-    same("schtasks created it once", [create_line(QF_EXE)], m.calls("schtasks"))
+    same("schtasks was handed each attempt's definition", [create_line(QF_EXE)] * attempts, m.calls("schtasks"))
     return r
+
+
+def deleted_once_let_go(m):
+    expect("the definition is deleted once the scanner lets go", m.read(r"C:\qf\Quillfen-Enforce.xml") is None)
+    same("the log has the install and nothing about the file",
+         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
 
 
 @check
 def install_task_definition_held_briefly(m):
     held_definition(m, 300)
-    expect("the definition is deleted once the scanner lets go", m.read(r"C:\qf\Quillfen-Enforce.xml") is None)
-    same("the log has the install and nothing about the file",
-         ["后台任务装在不安全目录 | C:\\qf\\quillfen.exe", "已安装后台任务 Quillfen-Enforce"], m.log())
+    deleted_once_let_go(m)
 
 
 @check
@@ -389,7 +410,17 @@ def install_task_definition_held_too_long(m):
     expect("the file is still there", m.read(r"C:\qf\Quillfen-Enforce.xml") is not None)
     again = m.run("--install-task", "--allow-unsafe-dir")
     expect("the next install exits 0", again.rc == 0, again.err)
-    definition_ok(m, "the next install writes a fresh definition and deletes it", QF_EXE, 2, "events")
+    definition_ok(m, "the next install writes a fresh definition and deletes it", QF_EXE, 2, "events+policy")
+
+
+@check
+def install_task_definition_held_sharing_deletion(m):
+    """A scanner that shares deletion keeps the name until it lets go: the
+    deletion waits for the name to go, so the next attempt's definition (the
+    stand-in refuses two) can be created."""
+    m.standin_file("schtasks.noevents")
+    held_definition(m, 500, "share-delete", attempts=3)
+    deleted_once_let_go(m)
 
 
 # ---- removal through pnputil ---------------------------------------------------
@@ -786,6 +817,22 @@ def console_reads_and_writes_chinese(m):
     expect("q ends with 0", con.wait_for("EXITED rc=0"), con.screen[-2000:])
     lacks("the rest of the long line reached no prompt", con.screen, "没有选中任何设备")
     has("the closing line is readable", con.screen, "  Vorin告辞，嗷呜——！")
+
+
+@check
+def console_code_pages_restored(m):
+    """The console is the command prompt's too: its code pages come back when
+    a mode returns, and when Ctrl+C ends the interactive mode."""
+    if not have_tmux():
+        skip("no tmux")
+    run = " ".join(shlex.quote(x) for x in (m.p.wine, CODEPAGES_EXE, r"C:\standin\cp.%d", QF_EXE)) + " %s"
+    con = Console(m, "cd %s && %s; %s; echo DONE; sleep 300"
+                  % (shlex.quote(m.unix(r"C:\qf")), run % (1, "--version"), run % (2, "")))
+    expect("the menu prompt is reached", con.wait_for_prompt(1), con.screen)
+    con.press("C-c")
+    expect("Ctrl+C ends it", con.wait_for("DONE"), con.screen[-2000:])
+    same("the code pages after --version", b"936 936\n", m.read(r"C:\standin\cp.1"))
+    same("the code pages after Ctrl+C", b"936 936\n", m.read(r"C:\standin\cp.2"))
 
 
 import event_checks  # noqa: E402,F401  (its checks register themselves)

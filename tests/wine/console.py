@@ -6,6 +6,7 @@ whose screen the check reads and into which it types.
     con.wait_for(text, count)           until COUNT screen lines hold TEXT (20 s)
     con.wait_for_prompt(count)          until COUNT menu prompts have been shown
     con.type(text)                      types TEXT and Enter
+    con.press(key)                      a tmux key name, such as "C-c"
 """
 
 import os
@@ -57,6 +58,9 @@ class Console:
         if text:
             self._tmux("send-keys", "-t", "qf", "-l", text)
         self._tmux("send-keys", "-t", "qf", "Enter")
+
+    def press(self, key):
+        self._tmux("send-keys", "-t", "qf", key)
 
     def close(self):
         self._tmux("kill-server")

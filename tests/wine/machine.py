@@ -58,11 +58,13 @@ QF_EXE = r"C:\qf\quillfen.exe"
 ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
 CAMERA_GUID = "{ca3e7ab9-b4c3-4ae6-8251-579ef933890f}"
 BLACKLIST_HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)"
-STANDINS = ("schtasks", "pnputil", "planted", "exitcode", "holder")
+STANDINS = ("schtasks", "pnputil", "planted", "exitcode", "holder", "codepages")
 # Where the exit-code runner lives: outside C:\standin, which each check empties.
 EXITCODE_EXE = r"C:\qftools\exitcode.exe"
 # A stand-in scanner that holds a file open (standins/holder.c).
 HOLDER_EXE = r"C:\qftools\holder.exe"
+# A stand-in command prompt that reports the console's code pages (standins/codepages.c).
+CODEPAGES_EXE = r"C:\qftools\codepages.exe"
 TIMESTAMP = re.compile(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ", re.M)
 
 Run = collections.namedtuple("Run", "rc out raw err")
@@ -159,7 +161,7 @@ class Prefix:
         os.makedirs(os.path.join(self.drive_c, "qf"), exist_ok=True)
         shutil.copy(self.exe, os.path.join(self.drive_c, "qf", "quillfen.exe"))
         os.makedirs(os.path.join(self.drive_c, "qftools"), exist_ok=True)
-        for p in ("exitcode", "holder"):
+        for p in ("exitcode", "holder", "codepages"):
             shutil.copy(os.path.join(self.build, "standins", p + ".exe"), os.path.join(self.drive_c, "qftools"))
 
     def close(self):
