@@ -30,14 +30,25 @@ void usage(void) {
     out("  --force               删除内置/系统设备前不再额外询问\n");
     out("  --blist               列出拉黑名单后退出\n");
     out("  --check               检查本机是否合规（给检测脚本用），不做任何修改\n");
-    out("  --json                与 -s、--blist、--check 一起用：输出 JSON；单独使用等于 -s --json\n");
+    out("  --json                与 -s、--blist、--check 及下面三个模式一起用：输出 JSON；单独使用等于 -s --json\n");
     out("  --enforce             删除拉黑名单中重新出现的设备（后台任务以 SYSTEM 运行它）\n");
     out("  --install-task        安装后台任务 Quillfen-Enforce\n");
     out("  --remove-task         卸载后台任务\n");
     out("  --allow-unsafe-dir    程序所在目录可被普通用户修改时也安装后台任务\n");
     out("  -h, --help, /?, -?    显示本说明\n");
     out("  --version             显示版本号\n\n");
-    out("同时给出多个模式时，只运行第一个：--enforce、--install-task、--remove-task、--check、--blist、-s、交互模式。\n\n");
+    out("给脚本用（不提问、不提权，需以管理员身份运行）：\n");
+    out("  --remove              删除 -s 会列出的设备（同样的 -k、--present-only）；内置设备跳过\n");
+    out("  --blacklist           加一条拉黑，设备不在也可以（--name 和/或 --id，配 --hours）\n");
+    out("  --unblacklist         解除拉黑（--id、--name 或 --all）\n");
+    out("  --id <实例ID>         只处理这个设备（--remove 可给多个）；内置设备要再加 --force\n");
+    out("  --hours <小时数>      拉黑多久：1 ~ 8760 小时（--remove 删除后即拉黑）\n");
+    out("  --name <名称>         拉黑或解除的名称\n");
+    out("  --by-name             同时按名称拉黑\n");
+    out("  --all                 与 --unblacklist 一起用：全部解除\n");
+    out("  --what-if             只列出会做的事，不做任何修改\n\n");
+    out("同时给出多个模式时，只运行第一个：--enforce、--install-task、--remove-task、--check、--blist、-s、交互模式；\n");
+    out("--remove、--blacklist、--unblacklist 只能单独使用。\n\n");
     out("数据文件（在 quillfen.exe 所在目录）：\n");
     out("  blacklist.tsv            拉黑名单\n");
     out("  device_cleanup_log.txt   操作日志\n\n");
@@ -49,6 +60,8 @@ void usage(void) {
     out("  --check                           %d 合规，%d 不合规，%d 无法判断\n", EXIT_OK, EXIT_FAILED, EXIT_CANNOT_TELL);
     out("  --enforce                         %d 全部成功，%d 有失败，%d 成功但需重启\n", EXIT_OK, EXIT_FAILED, EXIT_RESTART);
     out("  --install-task、--remove-task     %d 成功，%d 失败或拒绝安装\n", EXIT_OK, EXIT_FAILED);
+    out("  --remove、--blacklist、--unblacklist  %d 全部做完（无事可做也算），%d 有失败或被拒绝，%d 成功但需重启\n",
+        EXIT_OK, EXIT_FAILED, EXIT_RESTART);
     out("  命令行有误（未知参数、缺少值）    %d，什么都不做\n", EXIT_USAGE);
 }
 

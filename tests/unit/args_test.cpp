@@ -93,3 +93,40 @@ TEST_F(Args_, LaterKeyReplacesEarlierAndEmptyResets) {
 }
 
 }  // namespace
+
+namespace {
+
+// A script that asks for two things, or for one without what it needs, must
+// not silently get something else: each of these ends the run before it
+// does anything.
+TEST_F(Args_, DrivenModesTakeTheirOptionsAloneAndWhole) {
+    for (std::initializer_list<const char*> bad : {
+             std::initializer_list<const char*>{"--hours", "5"},         // outside the modes that take it
+             {"--blist", "--what-if"},                                   // likewise
+             {"--unblacklist", "--all", "--hours", "5"},                 // a mode that does not take it
+             {"--remove", "--blacklist"},                                // two driven modes
+             {"--remove", "-s"},                                         // a driven mode and another mode
+             {"--check", "--unblacklist", "--all"},
+             {"--blacklist", "--name", "cam"},                           // no --hours
+             {"--blacklist", "--hours", "5"},                            // no --name or --id
+             {"--blacklist", "--id", "X", "--hours", "5", "--by-name"},  // --by-name without --name
+             {"--blacklist", "--id", "X", "--id", "Y", "--hours", "5"},  // one id only
+             {"--unblacklist"},                                          // nothing to lift
+             {"--unblacklist", "--id", "X", "--all"},                    // one way to choose
+             {"--remove", "--hours"},                                    // an option without its value
+             {"--remove", "--by-name"},                                  // by name, but no blacklisting
+         }) {
+        a = Args{};
+        EXPECT_EQ(parse(bad), 0) << *bad.begin() << " ... (" << bad.size() << " arguments)";
+    }
+    a = Args{};
+    ASSERT_EQ(parse({"--remove", "--id", "A", "--id", "B", "--hours", "x", "--json", "--force", "-k", "cam"}), 1);
+    EXPECT_EQ(a.drive, DRIVE_REMOVE);
+    EXPECT_EQ(a.nids, 2);
+    EXPECT_STREQ(a.hours, "x");  // present but wrong: the mode refuses it, with exit 1
+    a = Args{};
+    EXPECT_EQ(parse({"--blacklist", "--id", "X", "--name", "cam", "--by-name", "--hours", "5", "--what-if"}), 1);
+    EXPECT_EQ(a.by_name + a.what_if, 2);
+}
+
+}  // namespace

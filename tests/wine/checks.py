@@ -21,6 +21,7 @@ A check reads like this:
 """
 
 import glob
+import json
 import os
 import re
 import shlex
@@ -491,6 +492,32 @@ def remove_lowercase_key_restart_pending(m):
          pnputil_lines(r"USB\VID_0C45&PID_64AE\LC01"), m.calls("pnputil"))
     same("the device's key was deleted", b"0\n", m.read(r"C:\standin\pnputil.result"))
     lacks("the device is gone from the next table", from_line(r.out, "本轮结果"), "Smart Camera Lower")
+
+
+@check
+def remove_from_the_command_line_json(m):
+    """--remove --hours 24 --json: the planted camera is removed (pnputil's
+    3010: a restart finishes it) and blacklisted by id for a day; the
+    document says so and the exit code is 3010."""
+    m.standin_exit(pnputil=3010, schtasks=0)
+    m.plant([ALPHA])
+    t0 = int(time.time())
+    r = m.run("--remove", "--hours", "24", "--json", "-k", "alpha", full_exit=True)
+    expect("a removal that waits for a restart exits 3010", r.rc == 3010, r.err)
+    same("pnputil removed the camera", pnputil_lines(ALPHA[0]), m.calls("pnputil"))
+    doc = json.loads(r.out)
+    same("the document lists the removal", [{"name": ALPHA[1], "instance_id": ALPHA[0]}], doc.get("removed"))
+    expect("restart_required", doc.get("restart_required") is True, r.out)
+    expect("nothing failed or skipped", doc.get("failed") == [] and doc.get("skipped") == [], r.out)
+    entries = doc.get("blacklisted") or [{}]
+    expect("blacklisted by id for a day", entries[0].get("instance_id") == ALPHA[0] and not entries[0].get("by_name")
+           and t0 + 86400 <= entries[0].get("until", 0) <= int(time.time()) + 86400, r.out)
+    has("the entry is in the file", m.read(r"C:\qf\blacklist.tsv").decode("utf-8"),
+        "%d\t0\tsmart camera alpha\t%s\tCamera" % (entries[0].get("until", 0), ALPHA[0]))
+    same("the log", ["命令行删除 | alpha | 1 个设备", "已删除（需重启） | %s | %s" % (ALPHA[1], ALPHA[0]),
+                     "拉黑 | %s | 86400秒" % ALPHA[1]], m.log())
+    with open(os.path.join(m.work, "remove.json"), "w", encoding="utf-8") as f:
+        f.write(r.out)
 
 
 # ---- the dialogue, the blacklist and the unattended pass -----------------------
