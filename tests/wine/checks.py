@@ -501,6 +501,7 @@ def remove_from_the_command_line_json(m):
     document says so and the exit code is 3010."""
     m.standin_exit(pnputil=3010, schtasks=0)
     m.plant([ALPHA])
+    m.reg_delete(r"HKLM\SOFTWARE\Quillfen")  # no task of an earlier check's copy
     t0 = int(time.time())
     r = m.run("--remove", "--hours", "24", "--json", "-k", "alpha", full_exit=True)
     expect("a removal that waits for a restart exits 3010", r.rc == 3010, r.err)
