@@ -1,0 +1,43 @@
+// Choosing the model id from a device's hardware ids.
+#include "device/model.h"
+
+#include "base/text.h"
+
+namespace {
+
+// Whether the '&'-separated part list after the bus holds a part that
+// starts with `tag` (letter case aside), and it has more after the tag.
+int has_part(const char16_t* parts, const char16_t* tag) {
+    size_t tl = wlen(tag);
+    for (const char16_t* p = parts; *p;) {
+        size_t i = 0;
+        while (i < tl && p[i] && (p[i] == tag[i] || (p[i] >= u'a' && p[i] <= u'z' && p[i] - 32 == tag[i]))) i++;
+        if (i == tl && p[tl] && p[tl] != u'&') return 1;
+        while (*p && *p != u'&') p++;
+        if (*p) p++;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int names_a_model(const char16_t* id) {
+    const char16_t* parts = id;
+    while (*parts && *parts != u'\\') parts++;
+    if (!*parts || parts == id) return 0;
+    parts++;
+    if (has_part(parts, u"REV_")) return 0;
+    if (has_part(parts, u"VID_") && has_part(parts, u"PID_")) return 1;
+    return has_part(parts, u"VEN_") && has_part(parts, u"DEV_") && has_part(parts, u"SUBSYS_");
+}
+
+int model_id(const char16_t* ids, char16_t* out, size_t units) {
+    if (units) out[0] = 0;
+    for (const char16_t* id = ids; *id; id += wlen(id) + 1) {
+        size_t n = wlen(id);
+        if (n + 1 > units || !names_a_model(id)) continue;  // a cut id would be another model's
+        for (size_t i = 0; i <= n; i++) out[i] = id[i];
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,16 @@
+// A device's model: the one hardware id that every unit of the same model
+// shares, whatever port or serial number gives each its own instance id.
+#pragma once
+
+#include <cstddef>
+
+// The model id among a device's hardware ids (a multi-string: texts each
+// ended by a 0, the list by a second 0), copied verbatim into out (units,
+// with the terminator): the first that names vendor and product and no
+// revision (USB and HID: VID_ and PID_; PCI: VEN_, DEV_ and SUBSYS_).
+// Windows matches the list's strings whole, so one with REV_ would miss the
+// next revision, and a compatible id (USB\Class_0E, USB\COMPOSITE) would
+// reach devices of every maker. 0 (out empty) when there is none.
+int model_id(const char16_t* hardware_ids, char16_t* out, size_t units);
+// 1 when id names vendor and product and no revision, as model_id requires.
+int names_a_model(const char16_t* id);
