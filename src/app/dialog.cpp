@@ -54,7 +54,7 @@ int name_exact(const char16_t* w, const char* stored) {
 // Whether the entry may match by name: when its name reaches other devices,
 // only if the administrator says so.
 int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e) {
-    if (!e.name[0] || !name_exact(d.name, e.name)) return 0;
+    if (!e.name[0] || d.name_cut || !name_exact(d.name, e.name)) return 0;
     int others = bl_name_reach(e.name, d.inst);
     if (others == 0) return 1;
     char name[sizeof e.name];

@@ -53,7 +53,7 @@ void consider(const WalkedDevice& w, int64_t now) {
         r.inst[countof(r.inst) - 1] = 0;
         wcopy_zero(r.name, w.d.name, countof(r.name) - 1);
         r.name[countof(r.name) - 1] = 0;
-        scopy(r.lower_name, sizeof r.lower_name, w.name);
+        dev_lower(r.name, r.lower_name, sizeof r.lower_name);  // the log shows the name as kept
         return;
     }
 }

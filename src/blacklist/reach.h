@@ -12,7 +12,7 @@ struct Reached {
     int entry;                  // index into g_bl
     bl_hit how;                 // by id or by name
     char16_t inst[INST_UNITS];  // as the system reports them
-    char16_t name[NAME_UNITS];
+    char16_t name[NAME_UNITS];  // as kept (DeviceEntry)
     char lower_name[DEV_TEXT_BYTES];  // as the log shows it
 };
 
