@@ -100,7 +100,7 @@ int bl_name_reach(const char* lower_name, const char16_t* own) {
     g_probe.inst[0] = 0;
     g_probe.byname = 1;
     DevWalk w;
-    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return 0;
+    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return -1;
     int n = 0;
     while (dev_walk_next(&w, &g_dev_seen))
         if (wicmp(g_dev_seen.d.inst, own) != 0 &&

@@ -31,5 +31,6 @@ int reach_collect(int64_t now, uint32_t* err);
 
 // How many devices other than the one with instance id `own`, present or
 // not and built-in ones left out, an entry matching by `lower_name` would
-// reach. Walks the system's device list; g_reached is left alone.
+// reach; -1 when the device list cannot be had. Walks the system's device
+// list; g_reached is left alone.
 int bl_name_reach(const char* lower_name, const char16_t* own);
