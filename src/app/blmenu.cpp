@@ -25,6 +25,11 @@ void block_line(void) {
     if (bl_last_read() != BL_UNREADABLE && block_applies()) out("  系统安装禁止：%d 条生效\n", block_count());
 }
 
+// A lifted entry whose block stays until the next pass says so.
+void block_left_line(void) {
+    if (block_left()) out("  [提示] 未能全部解除系统安装禁止，后台任务下次运行时再解除。\n");
+}
+
 void draw(void) {
     if (bl_last_read() == BL_UNREADABLE) {
         out("\n");
@@ -64,6 +69,7 @@ void clear_all(void) {
         return;
     }
     out("  ✔ 已全部解除\n");
+    block_left_line();
     logline(EV_CLEARED, "清空拉黑名单");
 }
 
@@ -95,6 +101,7 @@ void remove_one(const char* arg) {
     }
     char name[600];
     out("  ✔ 已解除：%s\n", shown_name(g_lifted.name, name, sizeof name));
+    block_left_line();
     logline(EV_LIFTED, "解除拉黑 | %s", g_lifted.name);
 }
 

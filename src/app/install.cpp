@@ -50,14 +50,15 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
 // What follows every successful install: the event source (without it the
 // events keep their strings, not their texts), the log lines (the unsafe
 // location first, if any), and the install blocks, for the task now runs
-// this copy.
-void installed(const char* unsafe_at) {
+// this copy. 0 when another copy's block may still stand: nothing but
+// another install would lift it.
+int installed(const char* unsafe_at) {
     (void)event_source_register();
     if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
     char task[32];
     utf8(TASK_NAME, task, sizeof task);
     logline(EV_TASK_INSTALLED, "已安装后台任务 %s", task);
-    (void)bl_blocks_take_over();
+    return bl_blocks_take_over();  // this copy's own blocks the next pass writes, should this step fail
 }
 
 }  // namespace
@@ -70,7 +71,7 @@ task_result install_task_ui(void) {
         out("  ✘ 安装失败（需要管理员权限）\n");
         return r;
     }
-    installed(unsafe_at);
+    if (!installed(unsafe_at)) out("  [提示] 未能全部解除其他副本的系统安装禁止，请再安装一次后台任务。\n");
     return r;
 }
 
@@ -80,6 +81,5 @@ int install_task_mode(void) {
     char unsafe_at[3 * PATH_UNITS];
     if (!may_install(0, unsafe_at, sizeof unsafe_at)) return EXIT_FAILED;
     if (task_install() == TASK_FAILED) return EXIT_FAILED;
-    installed(unsafe_at);
-    return EXIT_OK;
+    return installed(unsafe_at) ? EXIT_OK : EXIT_FAILED;
 }

@@ -61,12 +61,15 @@ enforce_result enforce_pass(void) {
         return ENFORCE_FAILED;
     }
     // The install block, brought back in line: a policy refresh may have
-    // replaced the list, and an entry may have come or gone meanwhile.
-    (void)bl_sync_blocks(BLOCK_UNATTENDED);  // its troubles are logged; removal is the backstop either way
+    // replaced the list, and an entry may have come or gone meanwhile. A
+    // block that fails to be written is logged, and removal is the backstop;
+    // a step that could not run, or a block it left standing, fails the pass.
+    bl_status synced = bl_sync_blocks(BLOCK_UNATTENDED);
     int64_t now = sys_now();
     // Expired entries that stay in the file are a failure too: the drop
     // could not be written, or the file is too full to be written.
     int failed = st == BL_FAILED || (st == BL_OVERFULL && bl_in_force(now) < g_bn);
+    failed |= synced == BL_FAILED || synced == BL_UNREADABLE || block_left();
     int restart = 0;
     // A device tried once, whatever the outcome, is not tried again.
     reach_reset();
