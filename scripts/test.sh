@@ -12,6 +12,7 @@ echo "== native build and tests"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-test -j2
 ctest --test-dir build-test --output-on-failure
+grep -h "failure points" build-test/Testing/Temporary/LastTest.log | sed 's/ (.*//'
 
 echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
