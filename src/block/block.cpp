@@ -80,16 +80,6 @@ struct Scratch {
 Cache g_cache;
 Scratch g_s;
 
-uint32_t number_of(const char16_t* name) {
-    if (!name[0]) return 0;
-    uint64_t v = 0;
-    for (const char16_t* p = name; *p; p++) {
-        if (*p < u'0' || *p > u'9' || v > 0xFFFFFFFFull / 10) return 0;
-        v = v * 10 + (uint64_t)(*p - u'0');
-    }
-    return v <= 0xFFFFFFFFull ? (uint32_t)v : 0;
-}
-
 // A key that cannot be read at all fails at every position; the walk gives
 // up after this many failures in a row rather than count to four billion.
 constexpr int MAX_FAILURES = 16;
@@ -114,7 +104,7 @@ void read_list(void) {
             continue;
         }
         failures = 0;
-        uint32_t n = number_of(g_s.name);
+        uint32_t n = block_value_number(g_s.name);
         if (n > g_s.highest) g_s.highest = n;
         // A text longer than an id holds no id.
         if (g_s.nlist == MAX_VALUES || (type != SYS_REG_SZ && type != SYS_REG_EXPAND_SZ) || wlen(g_s.text) >= INST_UNITS)
@@ -161,15 +151,12 @@ int read_records(void) {
             continue;
         }
         failures = 0;
-        if (wlen(g_s.name) >= NAME_UNITS_REG) continue;
-        size_t tab = 0;
-        while (g_s.text[tab] && g_s.text[tab] != u'\t') tab++;
-        if (!g_s.text[tab] || tab >= INST_UNITS) continue;
-        g_s.text[tab] = 0;
-        Record& rec = g_s.rec[g_s.nrec++];
+        Record& rec = g_s.rec[g_s.nrec];
+        const char16_t* path;
+        if (wlen(g_s.name) >= NAME_UNITS_REG || !block_record_parse(g_s.text, rec.id, &path)) continue;
+        g_s.nrec++;
         wcopy_zero(rec.name, g_s.name, NAME_UNITS_REG);
-        wcopy_zero(rec.id, g_s.text, INST_UNITS);
-        rec.ours = g_cache.blacklist_path[0] && wicmp(g_s.text + tab + 1, g_cache.blacklist_path) == 0;
+        rec.ours = g_cache.blacklist_path[0] && wicmp(path, g_cache.blacklist_path) == 0;
     }
     return whole && failures < MAX_FAILURES;
 }
@@ -329,6 +316,26 @@ int applies_here(void) {
 }  // namespace
 
 int block_applies(void) { return applies_here() == 1; }
+
+uint32_t block_value_number(const char16_t* name) {
+    if (!name[0]) return 0;
+    uint64_t v = 0;
+    for (const char16_t* p = name; *p; p++) {
+        if (*p < u'0' || *p > u'9' || v > 0xFFFFFFFFull / 10) return 0;
+        v = v * 10 + (uint64_t)(*p - u'0');
+    }
+    return v <= 0xFFFFFFFFull ? (uint32_t)v : 0;
+}
+
+int block_record_parse(const char16_t* data, char16_t* id, const char16_t** path) {
+    size_t tab = 0;
+    while (data[tab] && data[tab] != u'\t') tab++;
+    if (!data[tab] || tab >= INST_UNITS) return 0;  // an id longer than an id
+    for (size_t i = 0; i < tab; i++) id[i] = data[i];
+    id[tab] = 0;
+    *path = data + tab + 1;
+    return 1;
+}
 
 int block_left(void) { return g_cache.left; }
 

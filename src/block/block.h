@@ -62,5 +62,13 @@ int block_left(void);
 
 // 1 when this copy's record holds the id and the list still does.
 int block_holds(const char16_t* id);
+
+// The registry texts the block reads back. A record's data as we write it,
+// "<instance id>\t<path of the blacklist>": 1 with the id in id (INST_UNITS
+// units) and *path where the path starts; 0 when it is no such record.
+int block_record_parse(const char16_t* data, char16_t* id, const char16_t** path);
+// The number a list value's name stands for: plain decimal digits, 1 to
+// 4294967295; 0 for any other name.
+uint32_t block_value_number(const char16_t* name);
 // How many of this copy's recorded values the list still holds.
 int block_count(void);
