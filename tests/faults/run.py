@@ -144,22 +144,22 @@ def consistent(box, r):
     return problems
 
 
-def loop(binary, spec):
-    box = Box(binary, spec)
+def loop(binary, op):
+    box = Box(binary, op)
     problems, n, hits = [], 0, {}
     try:
         while True:
             n += 1
             box.reset()
-            r = box.run(spec.args, spec.stdin, fail=n)
+            r = box.run(op.args, op.stdin, fail=n)
             for fn in r.failed:
                 hits[fn] = hits.get(fn, 0) + 1
             found = []
-            if r.blacklist not in (spec.old, spec.new):
+            if r.blacklist not in (op.old, op.new):
                 found.append("blacklist.tsv is neither the old nor the new file: %r" % r.blacklist)
             # The next pass puts right what the failure left, where a task runs.
-            after = box.run(["--enforce"]) if spec.task_after(r) else r
-            done, claims = spec.outcome(box, r, after)
+            after = box.run(["--enforce"]) if op.task_after(r) else r
+            done, claims = op.outcome(box, r, after)
             if not done and not r.reported:
                 found.append("not done, and nothing says so")
             found += ["claims %s" % c for c in claims]
@@ -177,7 +177,7 @@ def loop(binary, spec):
                 break
     finally:
         shutil.rmtree(box.dir, ignore_errors=True)
-    print("%s: %d failure points (%s)" % (spec.__name__, n - 1,
+    print("%s: %d failure points (%s)" % (op.__name__, n - 1,
                                           ", ".join("%s %d" % kv for kv in sorted(hits.items()))))
     for p in problems[:40]:
         print("  " + p)
@@ -351,11 +351,11 @@ def main(argv):
         print(__doc__)
         return 2
     binary = os.path.abspath(argv[1])
-    specs = [s for s in LOOPS if s.__name__ in argv[2:]]
-    if len(specs) != len(argv) - 2:
+    ops = [s for s in LOOPS if s.__name__ in argv[2:]]
+    if len(ops) != len(argv) - 2:
         print("unknown loop; known: %s" % ", ".join(s.__name__ for s in LOOPS))
         return 2
-    return 0 if all([loop(binary, s) for s in specs]) else 1
+    return 0 if all([loop(binary, s) for s in ops]) else 1
 
 
 if __name__ == "__main__":
