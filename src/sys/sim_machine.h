@@ -76,7 +76,8 @@
 //                                    order processes exactly
 // The functions that fail on request, each checked once at its top:
 //   sys_dev_open                     no set, error 8 (ERROR_NOT_ENOUGH_MEMORY)
-//   sys_dev_open_id                  no set
+//   sys_dev_open_id                  no set, as for an id no device has (the
+//                                    seam knows no other failure for it)
 //   sys_dev_remove                   SYS_REMOVE_FAILED; the device stays
 //   sys_run, sys_relaunch_elevated   the program does not start
 //   sys_file_open                    SYS_READ_FAILED, as for a file another
@@ -104,7 +105,8 @@
 // "relaunch\trunas\t<exe>\t--elevated" for every relaunch attempt, "lock-timeout\t<file
 // name>" for every wait for a lock that timed out, "event\t<id>\t<type>[\t<string>]..."
 // for every event written (with "events yes"), "fail\t<function>" for every
-// failure made on request, "pause\t<function>" when a pause begins.
+// failure made on request (in place of the call's own line), and
+// "pause\t<function>" when a pause begins.
 #pragma once
 
 #include <cstddef>
