@@ -365,7 +365,7 @@ void block_sync(BlockIds* want, block_caller who) {
     read_list();
     for (int i = 0; i < g_s.nrec; i++)
         if (g_s.rec[i].ours && !is_wanted(want, g_s.rec[i].id) && !lift(g_s.rec[i])) g_cache.left = 1;
-    int writing = UNTOLD;  // not decided yet
+    int writing = -2;  // not asked yet: switch_on gives -1, 0 or 1
     task_owner owner = OWNER_UNKNOWN;
     int owner_read = 0;
     for (int i = 0; i < want->n; i++) {
@@ -403,7 +403,7 @@ void block_sync(BlockIds* want, block_caller who) {
             outcome = BLOCK_FAILED;
             continue;
         }
-        if (writing == UNTOLD) writing = switch_on(who);
+        if (writing == -2) writing = switch_on(who);
         if (writing == 0) {
             outcome = BLOCK_FAILED;
             continue;
