@@ -70,6 +70,8 @@ int blacklist_mode(const Args& a) {
     if (int code = drive_start(a, 1)) return code;
     if (e.byname) {
         int others = bl_name_reach(e.name, id16);
+        // What the name reaches must be said before it is in force.
+        if (others < 0) return drive_refuse(a, "device_list_unavailable", "[错误] 读不到设备列表，无法说明这个名称涉及哪些设备。\n");
         if (!a.json) out("  名称「%s」现在涉及 %d 个设备（不算内置设备）\n", shown_text8(e.name, shown, sizeof shown), others);
         if (!a.what_if) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
     }

@@ -25,6 +25,11 @@ void block_line(void) {
     if (bl_last_read() != BL_UNREADABLE && block_applies()) out("  系统安装禁止：%d 条生效\n", block_count());
 }
 
+// A lifted entry whose block stays until the next pass says so.
+void block_left_line(void) {
+    if (block_left()) out("  [提示] 未能全部解除系统安装禁止，后台任务下次运行时再解除。\n");
+}
+
 void draw(void) {
     if (bl_last_read() == BL_UNREADABLE) {
         out("\n");
@@ -64,6 +69,7 @@ void clear_all(void) {
         return;
     }
     out("  ✔ 已全部解除\n");
+    block_left_line();
     logline(EV_CLEARED, "清空拉黑名单");
 }
 
@@ -71,19 +77,18 @@ void clear_all(void) {
 // an entry is 2 KB.
 BlacklistEntry g_lifted;
 
-// n is the number the last drawing showed; the entry is found in the file by
-// its fields, wherever another window may have moved it.
-void remove_one(const char* arg) {
+// index is among the entries the last drawing showed; the entry is found in
+// the file by its fields, wherever another window may have moved it.
+void remove_one(int index) {
     if (bl_last_read() != BL_OK) {
         refused_line(bl_last_read());
         return;
     }
-    int64_t n = parse_int(arg, INT64_MIN, INT64_MAX);
-    if (n < 1 || n > g_bn) {
+    if (index < 0) {
         out("  序号不对哦。\n");
         return;
     }
-    g_lifted = g_bl[n - 1];
+    g_lifted = g_bl[index];
     bl_status st = bl_remove(g_lifted);
     if (st == BL_GONE) {
         out("  [提示] 该条目已被其他窗口改动，未做修改。\n");
@@ -95,6 +100,7 @@ void remove_one(const char* arg) {
     }
     char name[600];
     out("  ✔ 已解除：%s\n", shown_name(g_lifted.name, name, sizeof name));
+    block_left_line();
     logline(EV_LIFTED, "解除拉黑 | %s", g_lifted.name);
 }
 
@@ -107,22 +113,44 @@ void prune_for_view(void) {
 
 }  // namespace
 
+bl_command bl_command_of(const char* line, int shown, int* index) {
+    *index = -1;
+    switch (line[0]) {
+    case '\n': case 'q': case 'Q':
+        return BLC_LEAVE;
+    case 'c': case 'C':
+        return BLC_CLEAR;
+    case 'd': case 'D': {
+        int64_t n = parse_int(line + 1, INT64_MIN, INT64_MAX);
+        if (n >= 1 && n <= shown) *index = (int)(n - 1);
+        return BLC_LIFT;
+    }
+    case 't': case 'T':
+        return BLC_TASK;
+    case 'u': case 'U':
+        return BLC_UNTASK;
+    default:
+        return BLC_NONE;
+    }
+}
+
 void bl_menu(void) {
     for (;;) {
         prune_for_view();
         draw();
         char line[256];
-        if (!read_line(line, sizeof line) || line[0] == '\n') return;
-        switch (line[0]) {
-        case 'c': case 'C':
+        int index;
+        if (!read_line(line, sizeof line)) return;
+        switch (bl_command_of(line, g_bn, &index)) {
+        case BLC_CLEAR:
             clear_all();
             break;
-        case 'd': case 'D':
-            remove_one(line + 1);
+        case BLC_LIFT:
+            remove_one(index);
             break;
-        case 'q': case 'Q':
+        case BLC_LEAVE:
             return;
-        case 't': case 'T':
+        case BLC_TASK:
             if (task_result r = install_task_ui(); r != TASK_FAILED) {
                 if (r == TASK_INSTALLED || r == TASK_NO_POLICY) {
                     out("  ✔ 后台任务已安装：设备一出现就自动清理，另每 5 分钟一次（重启有效）\n");
@@ -133,14 +161,14 @@ void bl_menu(void) {
                 }
             }
             break;
-        case 'u': case 'U':
+        case BLC_UNTASK:
             if (uninstall_task()) {
                 out("  ✔ 后台任务已卸载\n");
             } else {
                 out("  ✘ 卸载失败\n");
             }
             break;
-        default:
+        case BLC_NONE:
             break;
         }
     }

@@ -41,10 +41,11 @@ int go_on(int* skipped) {
 BlacklistEntry g_new;
 
 // Whether the entry may match by name: when its name reaches other devices,
-// only if the administrator says so.
+// only if the administrator says so. Where that cannot be told, by id only.
 int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact) {
     if (!e.name[0] || !exact) return 0;
     int others = bl_name_reach(e.name, d.inst);
+    if (others < 0) return 0;
     if (others == 0) return 1;
     char name[sizeof e.name];
     out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", others,

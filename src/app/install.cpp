@@ -57,15 +57,16 @@ int may_install(int to_screen, char* unsafe_at, size_t size) {
 // What follows every successful install: the event source (without it the
 // events keep their strings, not their texts), the log lines (the unsafe
 // location first, if any; a missing policy trigger after the install), and
-// the install blocks, for the task now runs this copy.
-void installed(const char* unsafe_at, task_result r) {
+// the install blocks, for the task now runs this copy. 0 when another copy's
+// block may still stand: nothing but another install would lift it.
+int installed(const char* unsafe_at, task_result r) {
     (void)event_source_register();
     if (unsafe_at[0]) logline(EV_TASK_UNSAFE, "后台任务装在不安全目录 | %s", unsafe_at);
     char task[32];
     utf8(TASK_NAME, task, sizeof task);
     logline(EV_TASK_INSTALLED, "已安装后台任务 %s", task);
     if (r == TASK_NO_POLICY) logline(EV_TASK_NO_POLICY, "后台任务未加策略刷新触发（系统不接受）");
-    (void)bl_blocks_take_over();
+    return bl_blocks_take_over();  // this copy's own blocks the next pass writes, should this step fail
 }
 
 }  // namespace
@@ -78,7 +79,7 @@ task_result install_task_ui(void) {
         out("  ✘ 安装失败（需要管理员权限）\n");
         return r;
     }
-    installed(unsafe_at, r);
+    if (!installed(unsafe_at, r)) out("  [提示] 未能全部解除其他副本的系统安装禁止，请再安装一次后台任务。\n");
     return r;
 }
 
@@ -107,6 +108,5 @@ int install_task_mode(void) {
         }
         return EXIT_FAILED;
     }
-    installed(unsafe_at, r);
-    return EXIT_OK;
+    return installed(unsafe_at, r) ? EXIT_OK : EXIT_FAILED;
 }

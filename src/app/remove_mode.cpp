@@ -74,13 +74,16 @@ void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t ho
     if (a.by_name && (!exact || !e.name[0])) {
         if (!a.json) out("  [提示] %s 的名称含控制字符、为空或太长，只按实例 ID 拉黑。\n", name);
     } else if (a.by_name) {
+        // How far the name reaches must be known: without the device list,
+        // by id only.
         int others = bl_name_reach(e.name, d.inst);
-        e.byname = others == 0 || g_force;
+        e.byname = others == 0 || (others > 0 && g_force);
         char shown[600];
-        if (!a.json)
+        if (!a.json && others < 0) out("  [提示] 读不到设备列表，%s 只按实例 ID 拉黑。\n", name);
+        else if (!a.json)
             out("  另有 %d 个设备的名称包含「%s」%s\n", others, shown_text8(e.name, shown, sizeof shown),
                 e.byname ? "，按名称拉黑" : "：不加 --force 就只按实例 ID 拉黑");
-        if (!a.what_if) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
+        if (!a.what_if && others >= 0) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
     }
     (void)drive_put(a, e, name, secs);
 }

@@ -7,10 +7,11 @@
 #include "task/task.h"
 
 int uninstall_task(void) {
-    // The blocks go before the task: once it is gone nothing would lift them.
-    // Should the deletion fail, the task's next pass finds no TaskCommand,
-    // finds itself, and takes the blocks up again.
+    // The blocks go before the task: once it is gone nothing would lift them,
+    // so one that stays keeps the task, and its next pass takes the blocks
+    // up again. Should the deletion fail, the same happens.
     bl_blocks_give_up();
+    if (block_left()) return 0;
     int ok = task_remove();
     if (ok) logline(EV_TASK_REMOVED, "已卸载后台任务");
     // The source goes after the task, so that a task still running keeps

@@ -61,8 +61,10 @@ enforce_result enforce_pass(void) {
         return ENFORCE_FAILED;
     }
     // The install block, brought back in line: a policy refresh may have
-    // replaced the list, and an entry may have come or gone meanwhile.
-    (void)bl_sync_blocks(BLOCK_UNATTENDED);  // its troubles are logged; removal is the backstop either way
+    // replaced the list, and an entry may have come or gone meanwhile. A
+    // block that fails to be written is logged, and removal is the backstop;
+    // a step that could not run, or a block it left standing, fails the pass.
+    bl_status synced = bl_sync_blocks(BLOCK_UNATTENDED);
     int64_t now = sys_now();
     // Expired entries that stay in the file are a failure too: the drop
     // could not be written, or the file is too full, or holds lines nobody
@@ -74,6 +76,7 @@ enforce_result enforce_pass(void) {
         logline(EV_BLACKLIST_BAD_LINES, "拉黑名单有无法识别的行，未修改 | 第 %d 行", first);
     }
     int failed = st == BL_FAILED || refused;
+    failed |= synced == BL_FAILED || synced == BL_UNREADABLE || block_left();
     int restart = 0;
     // A device tried once, whatever the outcome, is not tried again.
     reach_reset();

@@ -53,7 +53,7 @@ void consider(const WalkedDevice& w, int64_t now) {
         r.inst[countof(r.inst) - 1] = 0;
         wcopy_zero(r.name, w.d.name, countof(r.name) - 1);
         r.name[countof(r.name) - 1] = 0;
-        scopy(r.lower_name, sizeof r.lower_name, w.name);
+        dev_lower(r.name, r.lower_name, sizeof r.lower_name);  // the log shows the name as kept
         return;
     }
 }
@@ -100,7 +100,7 @@ int bl_name_reach(const char* lower_name, const char16_t* own) {
     g_probe.inst[0] = 0;
     g_probe.byname = 1;
     DevWalk w;
-    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return 0;
+    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return -1;
     int n = 0;
     while (dev_walk_next(&w, &g_dev_seen))
         if (wicmp(g_dev_seen.d.inst, own) != 0 &&

@@ -12,7 +12,7 @@ struct Reached {
     int entry;                  // index into g_bl
     bl_hit how;                 // by id or by name
     char16_t inst[INST_UNITS];  // as the system reports them
-    char16_t name[NAME_UNITS];
+    char16_t name[NAME_UNITS];  // as kept (DeviceEntry)
     char lower_name[DEV_TEXT_BYTES];  // as the log shows it
 };
 
@@ -31,5 +31,6 @@ int reach_collect(int64_t now, uint32_t* err);
 
 // How many devices other than the one with instance id `own`, present or
 // not and built-in ones left out, an entry matching by `lower_name` would
-// reach. Walks the system's device list; g_reached is left alone.
+// reach; -1 when the device list cannot be had. Walks the system's device
+// list; g_reached is left alone.
 int bl_name_reach(const char* lower_name, const char16_t* own);

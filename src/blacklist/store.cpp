@@ -446,6 +446,7 @@ int bl_entry_of(const DeviceEntry& d, int64_t until, BlacklistEntry* e) {
     utf8(d.cls, e->cls, sizeof e->cls);
     e->until = until;
     e->byname = 0;
+    if (d.name_cut) return 0;  // only the start of a longer name is here
     for (const char16_t* p = d.name; *p; p++)
         if (*p < 0x20) return 0;
     utf8(d.name, g_whole, sizeof g_whole);
@@ -537,23 +538,23 @@ namespace {
 
 // The task changed hands: the blocks of every copy are lifted even when the
 // lock cannot be had, since nothing would lift them afterwards; a new
-// owner's own blocks are written under the lock.
-bl_status hand_over(int take_over) {
+// owner's own blocks are written under the lock (else by its next pass).
+int hand_over(int take_over) {
     sys_lock* lock = make_paths(&g_paths) ? sys_lock_take(g_paths.lock, LOCK_WAIT_MS) : nullptr;
-    if (take_over) block_take_over();
+    int done = 1;
+    if (take_over) done = block_take_over();
     else block_give_up();
-    bl_status st = BL_FAILED;
     if (lock) {
-        st = take_over ? sync_locked(BLOCK_AT_CONSOLE) : BL_OK;
+        if (take_over) (void)sync_locked(BLOCK_AT_CONSOLE);
         sys_lock_drop(lock);
     }
     block_rescan_if_lifted();
-    return st;
+    return done;
 }
 
 }  // namespace
 
-bl_status bl_blocks_take_over(void) { return hand_over(1); }
+int bl_blocks_take_over(void) { return hand_over(1); }
 
 void bl_blocks_give_up(void) { (void)hand_over(0); }
 

@@ -76,8 +76,9 @@ bl_status bl_read(void);
 bl_status bl_sync_blocks(block_caller who = BLOCK_AT_CONSOLE);
 // After the task was installed from this copy: in one locked step, the task
 // is recorded as running this copy, every copy's blocks are lifted and this
-// copy's are written. The lifting happens even without the lock.
-bl_status bl_blocks_take_over(void);
+// copy's are written. The lifting happens even without the lock. 0 when a
+// block may still stand that no pass of this copy would lift.
+int bl_blocks_take_over(void);
 // Before the task is deleted: the task is recorded as running no copy and
 // every copy's blocks are lifted, under the lock when it can be had.
 void bl_blocks_give_up(void);

@@ -30,7 +30,8 @@ struct BlockIds {
 enum block_caller { BLOCK_AT_CONSOLE, BLOCK_UNATTENDED };
 
 // Whether Windows honours the restriction here: build 19041 or later, and
-// an edition that is not Home. Read once per process.
+// an edition that is not Home. Read once per process; 0 also while it
+// cannot be read.
 int block_applies(void);
 
 // Before a step that may write a block, and before the blacklist's lock is
@@ -45,7 +46,8 @@ void block_sync(BlockIds* want, block_caller who);
 // Under the blacklist's lock, when the task has just been installed from
 // this copy: it runs this copy now (recorded as TaskCommand), and the blocks
 // of every copy are lifted, for the other copies' task no longer runs.
-void block_take_over(void);
+// 0 when a block may still stand that no pass of this copy would lift.
+int block_take_over(void);
 // Under the blacklist's lock, before the task is deleted: it runs no copy
 // from now on, and the blocks of every copy are lifted, for nothing would
 // lift them afterwards.
@@ -53,8 +55,20 @@ void block_give_up(void);
 // After the lock is dropped: when blocks were lifted, asks Windows to look
 // for the hardware again, so that a device no longer blocked installs.
 void block_rescan_if_lifted(void);
+// 1 when the last sync, take-over or give-up left something it should
+// have lifted (a block, a record, our switch, TaskCommand) that may still
+// stand, because it could not be read or deleted. The next one tries again.
+int block_left(void);
 
 // 1 when this copy's record holds the id and the list still does.
 int block_holds(const char16_t* id);
+
+// The registry texts the block reads back. A record's data as we write it,
+// "<instance id>\t<path of the blacklist>": 1 with the id in id (INST_UNITS
+// units) and *path where the path starts; 0 when it is no such record.
+int block_record_parse(const char16_t* data, char16_t* id, const char16_t** path);
+// The number a list value's name stands for: plain decimal digits, 1 to
+// 4294967295; 0 for any other name.
+uint32_t block_value_number(const char16_t* name);
 // How many of this copy's recorded values the list still holds.
 int block_count(void);

@@ -4,18 +4,28 @@
 #include "base/text.h"
 #include "device/devset.h"
 
-int dev_read(sys_devset* s, DeviceEntry* d) {
-    char16_t name[NAME_UNITS] = {0};
+int dev_read(sys_devset* s, WalkedDevice* w) {
+    char16_t* name = w->whole;
     char16_t cls[CLASS_UNITS] = {0};
     char16_t inst[INST_UNITS] = {0};
     // A missing property or id leaves an empty text; the member still counts.
-    if (!sys_dev_prop(s, SYS_PROP_FRIENDLYNAME, name, countof(name)) || !name[0])
-        if (!sys_dev_prop(s, SYS_PROP_DEVICEDESC, name, countof(name))) name[0] = 0;
+    // A long name is read whole: a device must not hide behind its length.
+    if (!sys_dev_prop(s, SYS_PROP_FRIENDLYNAME, name, WHOLE_NAME_UNITS) || !name[0])
+        if (!sys_dev_prop(s, SYS_PROP_DEVICEDESC, name, WHOLE_NAME_UNITS)) name[0] = 0;
     if (!sys_dev_prop(s, SYS_PROP_CLASS, cls, countof(cls))) cls[0] = 0;
     if (!sys_dev_id(s, inst, countof(inst))) inst[0] = 0;
     if (!name[0] && !inst[0]) return 0;
-    // The field's last unit is never written: it stays the terminator.
+    DeviceEntry* d = &w->d;
+    // The field's last unit is never written: it stays the terminator. A
+    // name cut to fit ends on a whole character.
+    size_t keep = wlen(name);
+    d->name_cut = keep > countof(d->name) - 1;
+    if (d->name_cut) {
+        keep = countof(d->name) - 1;
+        if (name[keep - 1] >= 0xD800 && name[keep - 1] <= 0xDBFF) keep--;
+    }
     wcopy_zero(d->name, name, countof(d->name) - 1);
+    for (size_t i = keep; i < countof(d->name) - 1; i++) d->name[i] = 0;
     wcopy_zero(d->cls, cls, countof(d->cls) - 1);
     wcopy_zero(d->inst, inst, countof(d->inst) - 1);
     d->present = sys_dev_presence(s) != SYS_ABSENT;
@@ -30,7 +40,7 @@ void fill(sys_devset* s, WalkedDevice* out, int lower) {
     out->inst[0] = out->name[0] = 0;
     if (!lower) return;
     dev_lower(out->d.inst, out->inst, sizeof out->inst);
-    dev_lower(out->d.name, out->name, sizeof out->name);
+    dev_lower(out->whole, out->name, sizeof out->name);
 }
 
 }  // namespace
@@ -46,7 +56,7 @@ int dev_walk_open(DevWalk* w, int flags) {
 int dev_walk_next(DevWalk* w, WalkedDevice* out) {
     if (!w->set) return 0;
     while (sys_dev_next(w->set, w->index++)) {
-        if (!dev_read(w->set, &out->d)) continue;
+        if (!dev_read(w->set, out)) continue;
         fill(w->set, out, w->lower);
         return 1;
     }
@@ -61,7 +71,7 @@ void dev_walk_close(DevWalk* w) {
 int dev_lookup(const char16_t* id, WalkedDevice* out) {
     DevSetGuard set{sys_dev_open_id(id)};
     if (!set.s) return 0;
-    int ok = dev_read(set.s, &out->d);
+    int ok = dev_read(set.s, out);
     if (ok) fill(set.s, out, 1);
     return ok;
 }

@@ -21,13 +21,15 @@ struct DevWalk {
     int lower;     // fill the lower-cased texts too
 };
 
-// One device as the walk hands it out: its texts, and, when the walk was
-// opened with WALK_LOWER, the same lower-cased as UTF-8 (dev_lower).
+// One device as the walk hands it out: its texts as kept, its whole name,
+// and, when the walk was opened with WALK_LOWER, the id and the whole name
+// lower-cased as UTF-8 (dev_lower).
 struct WalkedDevice {
     DeviceEntry d;
+    char16_t whole[WHOLE_NAME_UNITS];
     sys_presence presence;
     char inst[DEV_TEXT_BYTES];
-    char name[DEV_TEXT_BYTES];
+    char name[WHOLE_NAME_BYTES];
 };
 
 // flags: walk_flags. 0 when the device list cannot be had (w->err says why).
@@ -36,9 +38,9 @@ int dev_walk_open(DevWalk* w, int flags);
 int dev_walk_next(DevWalk* w, WalkedDevice* out);
 void dev_walk_close(DevWalk* w);
 
-// Reads the current member of an open set into d: its texts, presence and
+// Reads the current member of an open set into w: its texts, presence and
 // built-in mark. 0 when it has neither a name nor an instance id.
-int dev_read(sys_devset* s, DeviceEntry* d);
+int dev_read(sys_devset* s, WalkedDevice* w);
 
 // Opens the one device with this instance id: 1 with it in *out, 0 when the
 // system knows no such device.

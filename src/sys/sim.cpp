@@ -86,7 +86,15 @@ sys_removal remove_dev(SimDev* d) {
 
 }  // namespace
 
+// What a failure made on request reports for a device set, as the system
+// does when it is short of memory.
+constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
+
 sys_devset* sys_dev_open(int all, uint32_t* err) {
+    if (sim_fails(SIM_DEV_OPEN)) {
+        if (err) *err = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
     sim_record("enum", all ? "all" : "present");
     if (g_sim.enum_fail) {
         if (err) *err = g_sim.enum_code;
@@ -106,6 +114,7 @@ sys_devset* sys_dev_open(int all, uint32_t* err) {
 }
 
 sys_devset* sys_dev_open_id(const char16_t* id) {
+    if (sim_fails(SIM_DEV_OPEN_ID)) return nullptr;
     static char want[2048], inst[2048];
     utf8(id, want, sizeof want);
     sim_record("open", want);
@@ -158,6 +167,7 @@ sys_presence sys_dev_presence(sys_devset* s) {
 }
 
 sys_removal sys_dev_remove(sys_devset* s) {
+    if (sim_fails(SIM_DEV_REMOVE)) return SYS_REMOVE_FAILED;
     SimDev* d = current(s);
     if (!d || d->gone || d->ci_fail) return SYS_REMOVE_FAILED;
     sys_removal r = remove_dev(d);
@@ -273,6 +283,7 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
                        int* code) {
     (void)timeout_ms;  // a hanging program is stopped at once instead of after the wait
     (void)cwd;
+    if (sim_fails(SIM_RUN)) return SYS_RUN_FAILED;
     static char line[8192], prog[SIM_PATH_BYTES], first[SIM_PATH_BYTES], key[8192];
     utf8(cmdline, line, sizeof line);
     utf8(program, prog, sizeof prog);
@@ -308,6 +319,7 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
 int sys_is_elevated(void) { return g_sim.elevated; }
 
 int sys_relaunch_elevated(const char16_t* exe, const char16_t* args) {
+    if (sim_fails(SIM_RELAUNCH)) return 0;
     static char p[SIM_PATH_BYTES], a[SIM_PATH_BYTES], line[2 * SIM_PATH_BYTES + 16];
     utf8(exe, p, sizeof p);
     utf8(args, a, sizeof a);
@@ -428,6 +440,7 @@ sys_file g_file{-1};
 sys_file* sys_file_open(const char16_t* path, sys_read* r) {
     static char p[SIM_PATH_BYTES];
     *r = SYS_READ_FAILED;
+    if (sim_fails(SIM_FILE_OPEN)) return nullptr;
     if (g_file.fd >= 0) return nullptr;  // the real seam holds one too
     int fd = open(host(path, p, sizeof p), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -446,7 +459,7 @@ sys_file* sys_file_open(const char16_t* path, sys_read* r) {
 
 int sys_file_next(sys_file* f, char* buf, uint32_t size, uint32_t* got) {
     *got = 0;
-    if (!f || f->fd < 0) return 0;
+    if (sim_fails(SIM_FILE_NEXT) || !f || f->fd < 0) return 0;
     for (;;) {
         ssize_t k = read(f->fd, buf, size);
         if (k < 0 && errno == EINTR) continue;
@@ -463,6 +476,7 @@ void sys_file_close(sys_file* f) {
 }
 
 int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
+    if (sim_fails(SIM_FILE_APPEND)) return 0;
     static char p[SIM_PATH_BYTES];
     int fd = open(host(path, p, sizeof p), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return 0;
@@ -472,6 +486,7 @@ int sys_file_append(const char16_t* path, const char* data, uint32_t n) {
 }
 
 int sys_file_create(const char16_t* path, const char* data, uint32_t n) {
+    if (sim_fails(SIM_FILE_CREATE)) return 0;
     static char p[SIM_PATH_BYTES];
     host(path, p, sizeof p);
     int fd = open(p, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -490,14 +505,14 @@ int sys_file_create(const char16_t* path, const char* data, uint32_t n) {
 }
 
 int sys_file_replace(const char16_t* from, const char16_t* to) {
+    if (sim_fails(SIM_FILE_REPLACE)) return 0;
     static char a[SIM_PATH_BYTES], b[SIM_PATH_BYTES];
     return rename(host(from, a, sizeof a), host(to, b, sizeof b)) == 0;
 }
 
-int sys_file_delete(const char16_t* path) { return sys_file_delete_wait(path, 0); }
+namespace {
 
-int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
-    (void)wait_ms;  // a file held open stays held: the wait would pass in vain
+int delete_file(const char16_t* path) {
     static char p[SIM_PATH_BYTES];
     struct stat st;
     if (lstat(host(path, p, sizeof p), &st) != 0) return errno == ENOENT;
@@ -505,6 +520,15 @@ int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
     if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return 0;
     if (g_sim.delete_fails[0] && strcmp(base_name(p), g_sim.delete_fails) == 0) return 0;
     return unlink(p) == 0 || errno == ENOENT;
+}
+
+}  // namespace
+
+int sys_file_delete(const char16_t* path) { return !sim_fails(SIM_FILE_DELETE) && delete_file(path); }
+
+int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
+    (void)wait_ms;  // a file held open stays held: the wait would pass in vain
+    return !sim_fails(SIM_FILE_DELETE_WAIT) && delete_file(path);
 }
 
 int sys_file_exists(const char16_t* path) {
@@ -517,6 +541,7 @@ int sys_file_access(const char16_t* path, principal* owner, sys_ace* aces, int* 
     static char p[SIM_PATH_BYTES];
     utf8(path, p, sizeof p);
     *n = 0;
+    if (sim_fails(SIM_FILE_ACCESS)) return 0;
     for (int i = 0; i < g_sim.nperms; i++) {
         const SimPerm& perm = g_sim.perms[i];
         if (strcmp(perm.path, p) != 0) continue;
@@ -539,6 +564,7 @@ sys_lock g_locks[2] = {{-1}, {-1}};
 }
 
 sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
+    if (sim_fails(SIM_LOCK_TAKE)) return nullptr;
     sys_lock* l = g_locks[0].fd < 0 ? &g_locks[0] : g_locks[1].fd < 0 ? &g_locks[1] : nullptr;
     if (!l) return nullptr;
     static char p[SIM_PATH_BYTES];
@@ -577,7 +603,7 @@ sys_dir g_dir;
 
 sys_dir* sys_dir_open(const char16_t* dir) {
     static char p[SIM_PATH_BYTES];
-    if (g_dir.d) return nullptr;
+    if (g_dir.d || sim_fails(SIM_DIR_OPEN)) return nullptr;
     g_dir.d = opendir(host(dir, p, sizeof p));
     return g_dir.d ? &g_dir : nullptr;
 }
@@ -674,6 +700,7 @@ int key_exists(void) {
 }  // namespace
 
 sys_reg sys_reg_dword(const char16_t* key, const char16_t* name, uint32_t* v) {
+    if (sim_fails(SIM_REG_DWORD)) return SYS_REG_FAILED;
     RegCall call;
     reg_names(key, name);
     const SimRegValue* r = reg_find();
@@ -697,9 +724,10 @@ int reg_copy_text(const char* data, char16_t* buf, uint32_t units) {
 }  // namespace
 
 sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, uint32_t units) {
-    RegCall call;
     if (units == 0) return SYS_REG_FAILED;
     buf[0] = 0;
+    if (sim_fails(SIM_REG_TEXT)) return SYS_REG_FAILED;
+    RegCall call;
     reg_names(key, name);
     const SimRegValue* r = reg_find();
     if (!r) return SYS_REG_MISSING;
@@ -709,6 +737,7 @@ sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, u
 
 sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t name_units, sys_reg_type* type,
                          char16_t* text, uint32_t text_units) {
+    if (sim_fails(SIM_REG_VALUE_AT)) return SYS_REG_FAILED;
     RegCall call;
     reg_names(key, nullptr);
     uint32_t k = 0;
@@ -725,6 +754,7 @@ sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, ui
 }
 
 int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v) {
+    if (sim_fails(SIM_REG_SET_DWORD)) return 0;
     RegCall call;
     reg_names(key, name);
     char data[16];
@@ -733,6 +763,7 @@ int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v) {
 }
 
 int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* text, sys_reg_type type) {
+    if (sim_fails(SIM_REG_SET_TEXT)) return 0;
     RegCall call;
     reg_names(key, name);
     static char data[SIM_REG_DATA];
@@ -741,6 +772,7 @@ int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* 
 }
 
 int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
+    if (sim_fails(SIM_REG_DELETE_VALUE)) return 0;
     RegCall call;
     reg_names(key, name);
     SimRegValue* v = reg_find();
@@ -754,6 +786,7 @@ int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
 }
 
 int sys_reg_delete_key(const char16_t* key) {
+    if (sim_fails(SIM_REG_DELETE_KEY)) return 0;
     RegCall call;
     reg_names(key, nullptr);
     if (!key_exists()) return 1;
@@ -770,7 +803,7 @@ int sys_reg_delete_key(const char16_t* key) {
 
 void sys_event(const char16_t* source, uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
     (void)source;  // the machine's one event log takes every source
-    if (!g_sim.events) return;
+    if (sim_fails(SIM_EVENT) || !g_sim.events) return;
     static char line[8192], one[2048];
     static const char* const TYPES[] = {"info", "warning", "error"};
     fmt(line, sizeof line, "%u\t%s", (unsigned)id, TYPES[type]);

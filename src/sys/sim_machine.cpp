@@ -7,10 +7,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+
+#include <sys/stat.h>
 
 #include "base/text.h"
 
 SimMachine g_sim;
+
+const char* const SIM_FN_NAMES[SIM_FN_COUNT] = {
+    "sys_dev_open", "sys_dev_open_id", "sys_dev_remove", "sys_run", "sys_relaunch_elevated",
+    "sys_file_open", "sys_file_next", "sys_file_append", "sys_file_create", "sys_file_replace",
+    "sys_file_delete", "sys_file_delete_wait", "sys_file_access", "sys_lock_take", "sys_dir_open",
+    "sys_reg_dword", "sys_reg_text", "sys_reg_value_at", "sys_reg_set_dword", "sys_reg_set_text",
+    "sys_reg_delete_value", "sys_reg_delete_key", "sys_event",
+};
 
 namespace {
 
@@ -164,6 +175,31 @@ const char* parse_volume(char** field, int nf) {
     return "unknown volume kind";
 }
 
+// "fail <function> <N>[+]" and "pause <function> <N> <file>".
+const char* parse_fault(char** field, int nf, int pause) {
+    if (nf != (pause ? 4 : 3)) return pause ? "expected a function, a call number and a file" : "expected a function and a call number";
+    SimFault* list = pause ? g_sim.pauses : g_sim.faults;
+    int* n = pause ? &g_sim.npauses : &g_sim.nfaults;
+    if (*n == SIM_MAX_FAULTS) return "too many fail or pause lines";
+    SimFault f{};
+    f.fn = -1;
+    if (!pause && strcmp(field[1], "*") == 0) f.fn = SIM_FN_ANY;
+    for (int i = 0; i < SIM_FN_COUNT; i++)
+        if (strcmp(field[1], SIM_FN_NAMES[i]) == 0) f.fn = i;
+    if (f.fn < 0) return "not a seam function that fails on request";
+    char* end = nullptr;
+    unsigned long nth = strtoul(field[2], &end, 10);
+    if (!pause && end && *end == '+') f.onward = 1, end++;
+    if (end == field[2] || *end || nth == 0 || nth > 0xFFFFFFFFul) return "expected a call number from 1";
+    f.nth = (uint32_t)nth;
+    if (pause) {
+        if (!field[3][0]) return "expected a file";
+        scopy(f.file, sizeof f.file, field[3]);
+    }
+    list[(*n)++] = f;
+    return nullptr;
+}
+
 const char* path_value(char** field, int nf, char* to) {
     if (nf != 2 || !field[1][0]) return "expected a path";
     scopy(to, SIM_PATH_BYTES, field[1]);
@@ -235,6 +271,8 @@ const char* apply_line(char* line) {
         return load_demo() ? nullptr : "the demo machine did not load";
     } else if (strcmp(d, "events") == 0) {
         if (nf != 2 || !yes_no(field[1], &g_sim.events)) return "expected yes or no";
+    } else if (strcmp(d, "fail") == 0 || strcmp(d, "pause") == 0) {
+        return parse_fault(field, nf, d[0] == 'p');
     } else if (strcmp(d, "run") == 0) {
         if (nf != 3) return "expected a prefix and an exit code";
         return parse_rule(field[1], field[2]);
@@ -358,15 +396,19 @@ int sim_reload_registry(void) {
     return !g_sim.registry[0] || load_registry();
 }
 
+// Written whole beside it and renamed over it (under the registry's lock),
+// so that a process killed half-way leaves the old registry, not a cut one.
 void sim_save_registry(void) {
     if (!g_sim.registry[0]) return;
-    FILE* f = fopen(g_sim.registry, "wb");
+    static char tmp[SIM_PATH_BYTES + 8];
+    fmt(tmp, sizeof tmp, "%s.tmp", g_sim.registry);
+    FILE* f = fopen(tmp, "wb");
     if (!f) return;
     for (int i = 0; i < g_sim.nreg; i++) {
         const SimRegValue& v = g_sim.reg[i];
         fprintf(f, "%s\t%s\t%s\t%s\n", v.key, v.name, REG_TYPES[v.type], v.data);
     }
-    fclose(f);
+    if (fclose(f) != 0 || rename(tmp, g_sim.registry) != 0) remove(tmp);
 }
 
 int sim_load_machine(const char* path) {
@@ -387,6 +429,30 @@ int sim_load_machine(const char* path) {
     int ok = load_lines(f, path);
     fclose(f);
     return ok && (!g_sim.registry[0] || load_registry());
+}
+
+int sim_fails(sim_fn fn) {
+    uint32_t nth = ++g_sim.calls[fn];
+    uint32_t any = ++g_sim.calls[SIM_FN_ANY];
+    for (int i = 0; i < g_sim.npauses; i++) {
+        const SimFault& p = g_sim.pauses[i];
+        if (p.fn != fn || p.nth != nth) continue;
+        sim_record("pause", SIM_FN_NAMES[fn]);
+        struct stat st;
+        while (stat(p.file, &st) != 0) {
+            struct timespec ts{0, 5 * 1000000L};
+            nanosleep(&ts, nullptr);
+        }
+    }
+    for (int i = 0; i < g_sim.nfaults; i++) {
+        const SimFault& f = g_sim.faults[i];
+        uint32_t n = f.fn == SIM_FN_ANY ? any : f.fn == fn ? nth : 0;
+        if (n == f.nth || (f.onward && n > f.nth)) {
+            sim_record("fail", SIM_FN_NAMES[fn]);
+            return 1;
+        }
+    }
+    return 0;
 }
 
 void sim_record(const char* kind, const char* text) {

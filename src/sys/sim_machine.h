@@ -70,6 +70,37 @@
 //                                    registry, unless a registry file replaces it)
 //   delete-fails <file name>         another program holds every file of this
 //                                    name open: deleting one that exists fails
+//   fail      <function> <N>|<N>+    the Nth call of the seam function (from the
+//                                    Nth on, with "+") fails as the real call
+//                                    would (list below); "*" for the function
+//                                    counts the calls of all of them together;
+//                                    several lines may stand
+//   pause     <function> <N> <file>  the Nth call of the seam function waits
+//                                    until <file> exists, then goes on as usual
+//                                    (counted as for fail), so that tests can
+//                                    order processes exactly
+// The functions that fail on request, each checked once at its top:
+//   sys_dev_open                     no set, error 8 (ERROR_NOT_ENOUGH_MEMORY)
+//   sys_dev_open_id                  no set, as for an id no device has (the
+//                                    seam knows no other failure for it)
+//   sys_dev_remove                   SYS_REMOVE_FAILED; the device stays
+//   sys_run, sys_relaunch_elevated   the program does not start
+//   sys_file_open                    SYS_READ_FAILED, as for a file another
+//                                    program holds without sharing
+//   sys_file_next                    a read error
+//   sys_file_append                  nothing is written
+//   sys_file_create                  a create, write or flush that fails:
+//                                    nothing is left behind
+//   sys_file_replace                 both files stay as they were
+//   sys_file_delete, sys_file_delete_wait   the file stays
+//   sys_file_access                  the permission list cannot be read
+//   sys_lock_take                    no lock
+//   sys_dir_open                     no listing
+//   sys_reg_dword, sys_reg_text, sys_reg_value_at   SYS_REG_FAILED, as for a
+//                                    key that cannot be opened or read
+//   sys_reg_set_dword, sys_reg_set_text, sys_reg_delete_value,
+//   sys_reg_delete_key               0; the registry is unchanged
+//   sys_event                        the event is not written
 // Record lines, one per event: "enum\tall|present" for every device-set open
 // (failed ones too), "open\t<id>" for every lookup of one device,
 // "run\t<command line>" for every program start (also one that cannot
@@ -78,7 +109,9 @@
 // policy trigger; anything else says what is wrong), "remove\t<instance id>" for every removal that took place,
 // "relaunch\trunas\t<exe>\t--elevated" for every relaunch attempt, "lock-timeout\t<file
 // name>" for every wait for a lock that timed out, "event\t<id>\t<type>[\t<string>]..."
-// for every event written (with "events yes").
+// for every event written (with "events yes"), "fail\t<function>" for every
+// failure made on request (in place of the call's own line), and
+// "pause\t<function>" when a pause begins.
 #pragma once
 
 #include <cstddef>
@@ -138,6 +171,27 @@ struct SimVolume {
     sys_volume kind;
 };
 
+// The seam functions that fail on request, in the order of SIM_FN_NAMES.
+enum sim_fn {
+    SIM_DEV_OPEN, SIM_DEV_OPEN_ID, SIM_DEV_REMOVE, SIM_RUN, SIM_RELAUNCH,
+    SIM_FILE_OPEN, SIM_FILE_NEXT, SIM_FILE_APPEND, SIM_FILE_CREATE, SIM_FILE_REPLACE,
+    SIM_FILE_DELETE, SIM_FILE_DELETE_WAIT, SIM_FILE_ACCESS, SIM_LOCK_TAKE, SIM_DIR_OPEN,
+    SIM_REG_DWORD, SIM_REG_TEXT, SIM_REG_VALUE_AT, SIM_REG_SET_DWORD, SIM_REG_SET_TEXT,
+    SIM_REG_DELETE_VALUE, SIM_REG_DELETE_KEY, SIM_EVENT,
+    SIM_FN_COUNT,
+    SIM_FN_ANY = SIM_FN_COUNT,  // "*": every call of the functions above
+};
+extern const char* const SIM_FN_NAMES[SIM_FN_COUNT];
+
+constexpr int SIM_MAX_FAULTS = 8;
+// A fail or pause line: the nth call (counted from 1) of fn.
+struct SimFault {
+    int fn;  // sim_fn, or SIM_FN_ANY
+    uint32_t nth;
+    int onward;  // fail: every call from the nth on
+    char file[SIM_PATH_BYTES];  // pause: what it waits for
+};
+
 struct SimMachine {
     SimDev devs[SIM_MAX_DEVS];
     int ndevs;
@@ -168,6 +222,11 @@ struct SimMachine {
     char reg_deny[SIM_REG_KEY];
     char lock_held[256];
     int events;
+    SimFault faults[SIM_MAX_FAULTS];
+    int nfaults;
+    SimFault pauses[SIM_MAX_FAULTS];
+    int npauses;
+    uint32_t calls[SIM_FN_COUNT + 1];  // calls so far, per function and of all
 };
 
 extern SimMachine g_sim;
@@ -178,6 +237,9 @@ extern SimMachine g_sim;
 int sim_load_machine(const char* path);
 // Appends one line "kind\ttext" to the record file, if there is one.
 void sim_record(const char* kind, const char* text);
+// Counts one call of fn, first waiting as a pause line asks; 1 when a fail
+// line makes this call fail (recorded), 0 when it goes on as usual.
+int sim_fails(sim_fn fn);
 // Reads the registry's file, if there is one, into g_sim.reg again, and
 // rewrites the file from g_sim.reg.
 int sim_reload_registry(void);

@@ -27,4 +27,4 @@ int task_owner_set(void) {
     return exe_path(exe, countof(exe)) && sys_reg_set_text(PRODUCT_KEY, TASK_COMMAND, exe, SYS_REG_SZ);
 }
 
-void task_owner_clear(void) { (void)sys_reg_delete_value(PRODUCT_KEY, TASK_COMMAND); }
+int task_owner_clear(void) { return sys_reg_delete_value(PRODUCT_KEY, TASK_COMMAND); }

@@ -18,5 +18,5 @@ enum task_owner {
 task_owner task_owner_get(void);
 // Records this copy as the task's; 1 when it was written.
 int task_owner_set(void);
-// The task runs no copy from now on.
-void task_owner_clear(void);
+// The task runs no copy from now on; 1 when no TaskCommand is left.
+int task_owner_clear(void);

@@ -207,6 +207,32 @@ def test_block_after_the_task_went(binary):
         box.close()
 
 
+def test_change_waits_for_a_save(binary):
+    """A process held half-way through its save, between the temporary and
+    the replace, keeps the lock: another's change waits for it, and both land."""
+    box = Box(binary, [("Smart Camera A", "USB\\A\\1", ""), ("Smart Camera B", "USB\\B\\1", "")],
+              "record\t{DIR}record\npause\tsys_file_replace\t1\t{DIR}go\n")
+    try:
+        a = box.start()
+        a.stdin.write(("1\n" + blacklist_answers() + "\nq\n").encode())
+        a.stdin.close()
+        end = time.time() + 20
+        while "pause\tsys_file_replace" not in (box.read("record") or "") and time.time() < end:
+            time.sleep(0.01)
+        b = box.start()  # its first read waits for the lock A holds
+        b.stdin.write(("2\n" + blacklist_answers() + "\nq\n").encode())
+        b.stdin.close()
+        time.sleep(0.3)
+        check(b.poll() is None, "pause: another window waits while a save is held")
+        open(box.path("go"), "w").close()
+        a.wait(timeout=60)
+        b.wait(timeout=60)
+        check([e[3] for e in box.entries()] == ["USB\\A\\1", "USB\\B\\1"], "pause: both changes land, in order",
+              box.entries())
+    finally:
+        box.close()
+
+
 def whole(text):
     """A blacklist file as a save writes it: the header and whole rows."""
     if not text.startswith(HEADER):
@@ -267,6 +293,7 @@ def main(argv):
     test_concurrent_adders(binary)
     test_stale_window(binary)
     test_block_after_the_task_went(binary)
+    test_change_waits_for_a_save(binary)
     test_kills(binary, kills)
     print("%d failed" % len(FAILS))
     return 1 if FAILS else 0

@@ -1,0 +1,362 @@
+#!/usr/bin/env python3
+"""Failure loops: an operation runs with "fail * N" for N = 1, 2, ... until a
+run meets no failure made on request; after each run the invariants are
+checked, and again after the next pass without failures.
+
+    run.py BINARY LOOP...    (the names in LOOPS below)
+
+Invariants: blacklist.tsv is the old or the new file byte for byte; a run
+that did not get its work done says so (screen, log or exit code; a lost
+log line or event alone is no such work); nothing claims what did not
+happen; after the next pass every block value of ours has its record and
+every record its value, the blocks are what the file wants, and no
+administrator value changed. FAULTS_SHOW=N prints what run N left.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+CLOCK = 1772874303
+HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n"
+POLICY = "SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions"
+LIST = POLICY + "\\DenyInstanceIDs"
+RECORDS = "SOFTWARE\\Quillfen\\DenyInstanceIDs"
+SOURCE = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillfen"
+# What says on the screen or in the log that something did not get done.
+REPORTS = re.compile(r"✘|\[错误\]|\[提示\] 未能|\] (删除失败|后台删除失败|拉黑失败|枚举设备失败|读取拉黑名单失败|写入系统安装禁止失败|系统程序超时) ")
+
+
+def row(until, byname, name, inst):
+    return "%d\t%d\t%s\t%s\tCamera\r\n" % (until, byname, name, inst)
+
+
+class Box:
+    """The program's folder, its machine and registry, reset before each run."""
+
+    def __init__(self, binary, loop):
+        self.binary, self.loop = binary, loop
+        self.dir = tempfile.mkdtemp(prefix="qf-faults-") + "/"
+        self.exe = self.dir + "quillfen.exe"
+        self.bl = self.dir + "blacklist.tsv"
+        self.registry = dict(loop.registry(self))
+        # The administrator's: every value under the policy key but ours,
+        # the list values with a record and what the loop lets us change.
+        low = {(k.lower(), n.lower()): v for (k, n), v in self.registry.items()}
+        self.admin = {k: v for k, v in low.items() if k[0].startswith(POLICY.lower()) and k not in loop.ours
+                      and not (k[0] == LIST.lower() and (RECORDS.lower(), k[1]) in low)}
+
+    def path(self, name):
+        return self.dir + name
+
+    def read(self, name, default=""):
+        try:
+            with open(self.path(name), "rb") as f:
+                return f.read().decode("utf-8", "surrogateescape")
+        except FileNotFoundError:
+            return default
+
+    def reg(self):
+        out = {}
+        for line in self.read("registry").splitlines():
+            key, name, kind, data = line.split("\t", 3)
+            out[(key.lower(), name.lower())] = (kind, data)
+        return out
+
+    def reset(self):
+        for name in os.listdir(self.dir):
+            os.remove(self.path(name))
+        with open(self.bl, "w", encoding="utf-8", newline="") as f:
+            f.write(self.loop.old)
+        with open(self.path("registry"), "w", encoding="utf-8") as f:
+            f.writelines("%s\t%s\t%s\t%s\n" % (k, n, t, d) for (k, n), (t, d) in self.registry.items())
+
+    def run(self, args, stdin="", fail=None):
+        for name in ("record", "device_cleanup_log.txt"):
+            if os.path.exists(self.path(name)):
+                os.remove(self.path(name))
+        lines = ["exe\t" + self.exe, "record\t" + self.path("record"), "registry\t" + self.path("registry"),
+                 "clock\t%d" % CLOCK, "events\tyes", "run\tschtasks\t0", "run\tpnputil\t0"] + self.loop.machine
+        if fail:
+            lines.append("fail\t*\t%d" % fail)
+        with open(self.path("machine"), "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+        env = {"QUILLFEN_MACHINE": self.path("machine"), "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
+        p = subprocess.run([self.binary] + args, input=stdin.encode(), capture_output=True, env=env, cwd=self.dir,
+                           timeout=60)
+        return Run(p, self)
+
+
+class Run:
+    def __init__(self, p, box):
+        self.exit = p.returncode
+        self.screen = (p.stdout + p.stderr).decode("utf-8", "replace")
+        self.record = box.read("record").splitlines()
+        self.failed = [line.split("\t")[1] for line in self.record if line.startswith("fail\t")]
+        self.log = box.read("device_cleanup_log.txt")
+        self.blacklist = box.read("blacklist.tsv", None)
+        self.reg = box.reg()
+        self.reported = self.exit != 0 or bool(REPORTS.search(self.screen + self.log))
+
+    def ran(self, prefix):
+        return any(line.startswith("run\t") and prefix in line for line in self.record)
+
+    def blocks(self, box):
+        """This copy's blocks: the ids whose record and list value agree."""
+        path = box.bl.lower()
+        out = set()
+        for (key, name), (_, data) in self.reg.items():
+            if key == RECORDS.lower() and data.lower().endswith("\t" + path):
+                value = self.reg.get((LIST.lower(), name))
+                if value and value[1].lower() == data.split("\t")[0].lower():
+                    out.add(data.split("\t")[0].lower())
+        return out
+
+
+def consistent(box, r):
+    """Every record has its list value and every value not the
+    administrator's its record; while the task runs this copy, the blocks
+    are the ids the file wants, else there are none; no administrator value
+    changed."""
+    problems = []
+    reg = r.reg
+    for (key, name), (_, data) in reg.items():
+        if key == RECORDS.lower() and reg.get((LIST.lower(), name), ("", ""))[1].lower() != data.split("\t")[0].lower():
+            problems.append("record %s without its value" % name)
+        if key == LIST.lower() and (key, name) not in box.admin and (RECORDS.lower(), name) not in reg:
+            problems.append("value %s without its record" % name)
+    for k, v in box.admin.items():
+        if reg.get(k) != v:
+            problems.append("administrator value %s\\%s changed: %r" % (k[0], k[1], reg.get(k)))
+    want = set()
+    if reg.get(("software\\quillfen", "taskcommand"), ("", ""))[1] == box.exe:
+        for line in (r.blacklist or HEADER)[len(HEADER):].split("\r\n"):
+            f = line.split("\t")
+            if len(f) == 5 and int(f[0]) > CLOCK and f[3]:
+                want.add(f[3].lower())
+    if r.blocks(box) != want:
+        problems.append("blocks %s, wanted %s" % (sorted(r.blocks(box)), sorted(want)))
+    if ("software\\quillfen", "enabledbyquillfen") in reg and not any(k[0] == RECORDS.lower() for k in reg):
+        problems.append("the switch we turned on stays on without a value of ours")
+    return problems
+
+
+def loop(binary, op):
+    box = Box(binary, op)
+    problems, n, hits = [], 0, {}
+    try:
+        while True:
+            n += 1
+            box.reset()
+            r = box.run(op.args, op.stdin, fail=n)
+            for fn in r.failed:
+                hits[fn] = hits.get(fn, 0) + 1
+            found = []
+            if r.blacklist not in (op.old, op.new):
+                found.append("blacklist.tsv is neither the old nor the new file: %r" % r.blacklist)
+            # The next pass puts right what the failure left, where a task runs.
+            after = box.run(["--enforce"]) if op.task_after(r) else r
+            done, claims = op.outcome(box, r, after)
+            if not done and not r.reported:
+                found.append("not done, and nothing says so")
+            found += ["claims %s" % c for c in claims]
+            if not r.failed and not done:
+                found.append("the run without failures did not get done")
+            found += consistent(box, after)
+            if after.exit != 0:
+                found.append("the next pass exited %d" % after.exit)
+            if str(n) == os.environ.get("FAULTS_SHOW"):
+                print(r.screen, r.log, "\n".join(r.record), sep="\n---\n")
+                print("\n".join("%s\t%s\t%s" % (k, v[0], v[1]) for k, v in sorted(r.reg.items())))
+            for p in found:
+                problems.append("fail * %d (%s): %s" % (n, ", ".join(r.failed) or "none", p))
+            if not r.failed:
+                break
+    finally:
+        shutil.rmtree(box.dir, ignore_errors=True)
+    print("%s: %d failure points (%s)" % (op.__name__, n - 1,
+                                          ", ".join("%s %d" % kv for kv in sorted(hits.items()))))
+    for p in problems[:40]:
+        print("  " + p)
+    return not problems
+
+
+# ---- the operations ----------------------------------------------------------------
+
+def base_registry(box, owner=None):
+    return {("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentBuildNumber"): ("sz", "19045"),
+            ("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "EditionID"): ("sz", "Professional"),
+            ("SOFTWARE\\Quillfen", "TaskCommand"): ("sz", owner or box.exe),
+            (POLICY, "DenyInstanceIDsRetroactive"): ("dword", "0"),
+            (POLICY, "DenyInstanceIDs"): ("dword", "1"),
+            (LIST, "1"): ("sz", "USB\\ADMIN\\1")}
+
+
+def block(n, inst, blacklist):
+    return {(LIST, str(n)): ("sz", inst), (RECORDS, str(n)): ("sz", inst + "\t" + blacklist)}
+
+
+A, B = "USB\\VID_1\\A", "USB\\VID_1\\B"
+OLD2 = HEADER + row(CLOCK + 7200, 0, "smart camera", A) + row(CLOCK + 7200, 1, "pro cam", B)
+
+
+class Loop:
+    machine, args, stdin, ours = [], [], "", set()
+
+    @staticmethod
+    def task_after(r):
+        return True
+
+
+class blacklisting(Loop):
+    """A device blacklisted from the removal dialogue, by id only, since
+    another device's name holds its own; the task runs this copy."""
+    machine = ["dev\t1\tSmart Camera\t\tCamera\t" + A, "dev\t1\tSmart Camera Pro\t\tCamera\t" + B]
+    stdin = "1\ny\ny\n1\nn\nn\n\nq\n"
+    old = HEADER + row(CLOCK + 7200, 1, "pro cam", B)
+    new = old + row(CLOCK + 3600, 0, "smart camera", A)
+
+    @staticmethod
+    def registry(box):
+        return {**base_registry(box), **block(2, B, box.bl)}
+
+    @staticmethod
+    def outcome(box, r, after):
+        listed, blocked = r.blacklist == blacklisting.new, A.lower() in r.blocks(box)
+        claims = []
+        if "✔ 已拉黑" in r.screen and not listed:
+            claims.append("a blacklisting that is not in the file")
+        if "已同时禁止系统再次安装它" in r.screen and not blocked:
+            claims.append("a block that is not there")
+        return listed and blocked, claims
+
+
+class lift(Loop):
+    """d1 lifts the first of two blocked entries."""
+    stdin = "b\nd1\nq\nq\n"
+    old, new = OLD2, HEADER + row(CLOCK + 7200, 1, "pro cam", B)
+
+    @staticmethod
+    def registry(box):
+        return {**base_registry(box), **block(2, A, box.bl), **block(3, B, box.bl)}
+
+    @staticmethod
+    def outcome(box, r, after):
+        gone = r.blacklist == lift.new
+        claims = ["a lift that is not in the file"] if "✔ 已解除" in r.screen and not gone else []
+        return gone and r.blocks(box) == {B.lower()}, claims
+
+
+class clear(Loop):
+    """c lifts both entries and their blocks, and the policy we switched on
+    goes back to "not configured"."""
+    stdin = "b\nc\ny\nq\nq\n"
+    old, new = OLD2, HEADER
+    ours = {(POLICY.lower(), "denyinstanceids")}
+
+    @staticmethod
+    def registry(box):
+        reg = {**base_registry(box), **block(2, A, box.bl), **block(3, B, box.bl),
+               ("SOFTWARE\\Quillfen", "EnabledByQuillfen"): ("dword", "1")}
+        del reg[(LIST, "1")]
+        return reg
+
+    @staticmethod
+    def outcome(box, r, after):
+        empty = r.blacklist == HEADER
+        claims = ["a clear that is not in the file"] if "✔ 已全部解除" in r.screen and not empty else []
+        switched_off = (POLICY.lower(), "denyinstanceids") not in r.reg
+        return empty and not r.blocks(box) and switched_off, claims
+
+
+class enforce_pass(Loop):
+    """The pass drops an expired entry and its block, blocks the two in
+    force and removes the present device each reaches, by id and by name."""
+    machine = ["dev\t1\tSmart Camera\t\tCamera\t" + A, "dev\t1\tMy Pro Cam\t\tCamera\t" + B,
+               "dev\t1\tOther Camera\t\tCamera\tUSB\\VID_9\\9"]
+    args = ["--enforce"]
+    old = HEADER + row(CLOCK - 1, 0, "expired", "USB\\VID_0\\0") + OLD2
+    new = OLD2
+
+    @staticmethod
+    def registry(box):
+        return {**base_registry(box), **block(2, "USB\\VID_0\\0", box.bl)}
+
+    @staticmethod
+    def outcome(box, r, after):
+        removed = all(any(line == "remove\t" + i or (line.startswith("run\t") and "/remove-device" in line and i in line)
+                          for line in r.record) for i in (A, B))
+        done = r.blacklist == enforce_pass.new and r.blocks(box) == {A.lower(), B.lower()} and removed
+        return done, ["exit 0 with a blacklisted device left"] if r.exit == 0 and not removed else []
+
+
+class install_task(Loop):
+    """--install-task takes the task over from another copy: that copy's
+    block goes, this copy's entry gets its own. The event source is the
+    event log's own: its failures go unreported, like a lost event's."""
+    args = ["--install-task"]
+    old = new = HEADER + row(CLOCK + 7200, 0, "smart camera", A)
+
+    @staticmethod
+    def registry(box):
+        return {**base_registry(box, "C:\\Other\\quillfen.exe"), **block(2, B, "C:\\Other\\blacklist.tsv")}
+
+    @staticmethod
+    def outcome(box, r, after):
+        created = r.ran("/Create")
+        # A TaskCommand that could not be written is taken up by the next pass.
+        owner = after.reg.get(("software\\quillfen", "taskcommand"), ("", ""))[1] == box.exe
+        # Another copy's block that stays has nothing but an install to lift it.
+        others = [k for k, v in r.reg.items() if k[0] == RECORDS.lower() and "other" in v[1].lower()]
+        claims = ["exit %d, created %s, another copy's block left %s" % (r.exit, created, bool(others))] \
+            if (r.exit == 0 and (others or not created)) or (r.exit != 0 and not r.failed) else []
+        # This copy's own blocks are the next pass's to write (consistent).
+        return created and owner and not others, claims
+
+
+class remove_task(Loop):
+    """--remove-task lifts every block of this copy and forgets the task;
+    what it cannot lift keeps the task, whose next pass takes it up."""
+    args = ["--remove-task"]
+    old = new = OLD2
+
+    @staticmethod
+    def task_after(r):
+        return not r.ran("/Delete")  # a deleted task runs no pass
+
+    @staticmethod
+    def registry(box):
+        return {**base_registry(box), **block(2, A, box.bl), **block(3, B, box.bl),
+                (SOURCE, "EventMessageFile"): ("expand", box.exe), (SOURCE, "TypesSupported"): ("dword", "7")}
+
+    @staticmethod
+    def outcome(box, r, after):
+        deleted = r.ran("/Delete")
+        claims = ["exit %d, but the task was %sdeleted" % (r.exit, "" if deleted else "not ")] \
+            if (r.exit == 0) != deleted else []
+        left = [k for k in r.reg if k[0] == RECORDS.lower() or k == ("software\\quillfen", "taskcommand")]
+        if deleted and left and not r.reported:
+            claims.append("the task is gone and its blocks stay")
+        return deleted and not left, claims
+
+
+LOOPS = [blacklisting, lift, clear, enforce_pass, install_task, remove_task]
+
+
+def main(argv):
+    if len(argv) < 3:
+        print(__doc__)
+        return 2
+    binary = os.path.abspath(argv[1])
+    ops = [s for s in LOOPS if s.__name__ in argv[2:]]
+    if len(ops) != len(argv) - 2:
+        print("unknown loop; known: %s" % ", ".join(s.__name__ for s in LOOPS))
+        return 2
+    return 0 if all([loop(binary, s) for s in ops]) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
