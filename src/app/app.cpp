@@ -90,7 +90,14 @@ int run(int argc, char** argv) {
         return r == ENFORCE_FAILED ? EXIT_FAILED : r == ENFORCE_RESTART ? EXIT_RESTART : EXIT_OK;
     }
     if (a.install_task) return install_task_mode();
-    if (a.remove_task) return uninstall_task() ? EXIT_OK : EXIT_FAILED;
+    if (a.remove_task) {
+        // Nothing on standard output, as for --install-task; a failure on
+        // standard error, for the deployment tool's log.
+        uninstall_result r = uninstall_task();
+        if (r == UNINSTALL_REMOVED || r == UNINSTALL_WAS_ABSENT || r == UNINSTALL_RECORD_LEFT) return EXIT_OK;
+        err("%s\n", uninstall_text(r));
+        return EXIT_FAILED;
+    }
     if (a.drive == DRIVE_REMOVE) return remove_mode(a);
     if (a.drive == DRIVE_BLACKLIST) return blacklist_mode(a);
     if (a.drive == DRIVE_UNBLACKLIST) return unblacklist_mode(a);

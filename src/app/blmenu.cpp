@@ -20,9 +20,16 @@ const char* shown_name(const char* name, char* buf, size_t size) {
     return name[0] ? shown_text8(name, buf, size) : "(无名)";
 }
 
-// Only where Windows honours the block, and only of a file we could read.
+// Only where Windows honours the block, and only of a file we could read;
+// read once per drawing. Values left at their entries' end for they may be
+// an administrator's are said until they go.
 void block_line(void) {
-    if (bl_last_read() != BL_UNREADABLE && block_applies()) out("  系统安装禁止：%d 条生效\n", block_count());
+    if (bl_last_read() == BL_UNREADABLE || !block_applies()) return;
+    block_look();
+    out("  系统安装禁止：%d 条生效\n", block_count());
+    if (int kept = block_kept())
+        out("  [提示] 另有 %d 条系统安装禁止无法确认是否为本程序所写（策略刷新后列表变了），到期后已保留，请管理员检查。\n",
+            kept);
 }
 
 // A lifted entry whose block stays until the next pass says so.
@@ -162,11 +169,7 @@ void bl_menu(void) {
             }
             break;
         case BLC_UNTASK:
-            if (uninstall_task()) {
-                out("  ✔ 后台任务已卸载\n");
-            } else {
-                out("  ✘ 卸载失败\n");
-            }
+            out("  %s\n", uninstall_text(uninstall_task()));
             break;
         case BLC_NONE:
             break;

@@ -9,6 +9,7 @@
 #include "blacklist/store.h"
 #include "log/log.h"
 #include "sys/sys.h"
+#include "task/owner.h"
 
 CheckAnswer check_rule(const CheckFacts& f) {
     if (!f.blacklist_read) return {CHECK_CANNOT_TELL, CHECK_BLACKLIST_UNREADABLE};
@@ -78,6 +79,12 @@ int check_mode(int json) {
     // Always asked, so that the answer shows it; it counts only with an
     // entry in force.
     f.task = task_query();
+    // Another copy's task never enforces this copy's list.
+    if (f.task == TASK_PRESENT) {
+        task_owner owner = task_owner_get();
+        if (owner == OWNER_UNKNOWN) f.task = TASK_QUERY_FAILED;
+        else if (owner != OWNER_THIS_COPY) f.task = TASK_ABSENT;
+    }
     uint32_t err;
     f.devices_read = f.blacklist_read && reach_collect(now, &err);
     f.present = g_nreached;

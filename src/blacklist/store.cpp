@@ -541,9 +541,7 @@ namespace {
 // owner's own blocks are written under the lock (else by its next pass).
 int hand_over(int take_over) {
     sys_lock* lock = make_paths(&g_paths) ? sys_lock_take(g_paths.lock, LOCK_WAIT_MS) : nullptr;
-    int done = 1;
-    if (take_over) done = block_take_over();
-    else block_give_up();
+    int done = take_over ? block_take_over() : block_give_up();
     if (lock) {
         if (take_over) (void)sync_locked(BLOCK_AT_CONSOLE);
         sys_lock_drop(lock);
@@ -556,7 +554,7 @@ int hand_over(int take_over) {
 
 int bl_blocks_take_over(void) { return hand_over(1); }
 
-void bl_blocks_give_up(void) { (void)hand_over(0); }
+int bl_blocks_give_up(void) { return hand_over(0); }
 
 bl_status bl_last_read(void) { return g_last; }
 

@@ -79,9 +79,10 @@ bl_status bl_sync_blocks(block_caller who = BLOCK_AT_CONSOLE);
 // copy's are written. The lifting happens even without the lock. 0 when a
 // block may still stand that no pass of this copy would lift.
 int bl_blocks_take_over(void);
-// Before the task is deleted: the task is recorded as running no copy and
-// every copy's blocks are lifted, under the lock when it can be had.
-void bl_blocks_give_up(void);
+// Before the task is deleted: the task is recorded as being removed, so
+// that no pass writes a block again, and every copy's blocks are lifted,
+// under the lock when it can be had. 0 when a block may still stand.
+int bl_blocks_give_up(void);
 // What the last read of the file found: OK, UNREADABLE, OVERFULL or
 // BAD_LINES (which wins when both hold).
 bl_status bl_last_read(void);

@@ -6,6 +6,8 @@
 // it when its id is no longer wanted.
 #pragma once
 
+#include <cstddef>
+
 #include "device/device.h"
 
 enum block_outcome {
@@ -48,10 +50,15 @@ void block_sync(BlockIds* want, block_caller who);
 // of every copy are lifted, for the other copies' task no longer runs.
 // 0 when a block may still stand that no pass of this copy would lift.
 int block_take_over(void);
-// Under the blacklist's lock, before the task is deleted: it runs no copy
-// from now on, and the blocks of every copy are lifted, for nothing would
-// lift them afterwards.
-void block_give_up(void);
+// Under the blacklist's lock, before the task is deleted: TaskCommand says
+// it is being removed, so that no pass writes a block again, and the blocks
+// of every copy are lifted, for nothing would lift them afterwards. 0 when
+// a block may still stand.
+int block_give_up(void);
+// After the deletion was tried: a task that is gone runs no copy; one that
+// stays is given back its TaskCommand, so that it runs on as before. 0
+// when TaskCommand could not be settled.
+int block_give_up_end(int task_gone);
 // After the lock is dropped: when blocks were lifted, asks Windows to look
 // for the hardware again, so that a device no longer blocked installs.
 void block_rescan_if_lifted(void);
@@ -60,15 +67,25 @@ void block_rescan_if_lifted(void);
 // stand, because it could not be read or deleted. The next one tries again.
 int block_left(void);
 
-// 1 when this copy's record holds the id and the list still does.
+// For the screens and the documents, which read once per drawing: reads the
+// values, the records and the switch. The queries below read it themselves
+// when nothing was read since the last change.
+void block_look(void);
+// 1 when this copy's record holds the id, the list still does, and the
+// switch is on (DWORD 1): only then does Windows refuse the device.
 int block_holds(const char16_t* id);
+// How many values this copy left standing at their entries' end because
+// they may be an administrator's (a policy refresh wrote the list since).
+int block_kept(void);
 
 // The registry texts the block reads back. A record's data as we write it,
-// "<instance id>\t<path of the blacklist>": 1 with the id in id (INST_UNITS
-// units) and *path where the path starts; 0 when it is no such record.
-int block_record_parse(const char16_t* data, char16_t* id, const char16_t** path);
+// "<instance id>\t<path of the blacklist>" with "\t?" after it when the
+// value may be someone else's: 1 with the id in id (INST_UNITS units), the
+// path in path (units) and *unsure; 0 when it is no such record.
+int block_record_parse(const char16_t* data, char16_t* id, char16_t* path, size_t units, int* unsure);
 // The number a list value's name stands for: plain decimal digits, 1 to
 // 4294967295; 0 for any other name.
 uint32_t block_value_number(const char16_t* name);
-// How many of this copy's recorded values the list still holds.
+// How many of this copy's recorded values the list still holds, while the
+// switch is on.
 int block_count(void);

@@ -39,6 +39,10 @@ enum log_event : uint16_t {
     EV_BLOCK_DISABLED = 2009,     // 系统安装禁止由管理员设置为关闭，未写入
     EV_TASK_NO_POLICY = 2010,     // 后台任务未加策略刷新触发（系统不接受）
     EV_TASK_PATH_TOO_LONG = 2011, // 拒绝安装后台任务：程序路径超过 259 个字符 | path
+    EV_BLOCK_KEPT = 2012,         // 系统安装禁止无法确认为本程序所写，已保留 | id
+    EV_BLOCK_NOT_ON = 2013,       // 系统安装禁止的策略未启用，列表或开关属于他人，未写入
+    EV_BLOCK_LOCK_BUSY = 2014,    // 系统安装禁止的锁被占用，未修改
+    EV_TASK_RECORD_LEFT = 2015,   // 后台任务已卸载，但未能清除 TaskCommand
 
     EV_REMOVE_FAILED = 3001,      // 删除失败 | name | id
     EV_ENFORCE_FAILED = 3002,     // 后台删除失败 | name
@@ -48,6 +52,8 @@ enum log_event : uint16_t {
     EV_PROGRAM_TIMEOUT = 3006,    // 系统程序超时 | program
     EV_TASK_INSTALL_FAILED = 3007,   // 安装后台任务失败 | exit code, or 未能运行 schtasks
     EV_BLACKLIST_BAD_LINES = 3008,   // 拉黑名单有无法识别的行，未修改 | 第 n 行
+    EV_UNBLOCK_FAILED = 3009,        // 解除系统安装禁止失败 | id
+    EV_TASK_REMAINS = 3010,          // 卸载后台任务失败，任务仍在
 };
 
 // The event source our events are written under: the name of its key under

@@ -318,6 +318,8 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
 
 int sys_is_elevated(void) { return g_sim.elevated; }
 
+int sys_is_system(void) { return g_sim.system; }
+
 int sys_relaunch_elevated(const char16_t* exe, const char16_t* args) {
     if (sim_fails(SIM_RELAUNCH)) return 0;
     static char p[SIM_PATH_BYTES], a[SIM_PATH_BYTES], line[2 * SIM_PATH_BYTES + 16];
@@ -586,6 +588,51 @@ sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
     return nullptr;
 }
 
+struct sys_mutex {
+    int fd;
+    int held;  // without a registry file: this process's registry alone
+};
+
+namespace {
+sys_mutex g_mutex{-1, 0};
+}
+
+sys_mutex* sys_mutex_take(const char16_t* name, uint32_t wait_ms) {
+    if (sim_fails(SIM_MUTEX_TAKE) || g_mutex.held) return nullptr;
+    static char n[256];
+    utf8(name, n, sizeof n);
+    if (!g_sim.registry[0]) {
+        g_mutex.held = 1;
+        return &g_mutex;
+    }
+    static char p[SIM_PATH_BYTES + 8];
+    fmt(p, sizeof p, "%s.mutex", g_sim.registry);
+    int fd = open(p, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    for (uint32_t waited = 0;; waited += 10) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            g_mutex.fd = fd;
+            g_mutex.held = 1;
+            return &g_mutex;
+        }
+        if (errno != EWOULDBLOCK || waited >= wait_ms) break;
+        sleep_ms(10);
+    }
+    if (wait_ms > 0) sim_record("lock-timeout", n);
+    close(fd);
+    return nullptr;
+}
+
+void sys_mutex_drop(sys_mutex* m) {
+    if (!m || !m->held) return;
+    if (m->fd >= 0) {
+        flock(m->fd, LOCK_UN);
+        close(m->fd);
+    }
+    m->fd = -1;
+    m->held = 0;
+}
+
 void sys_lock_drop(sys_lock* l) {
     if (!l || l->fd < 0) return;
     flock(l->fd, LOCK_UN);
@@ -676,6 +723,26 @@ int reg_denied(void) {
     return ieq_ascii(head, g_sim.reg_deny) && (g_rk.key[n] == 0 || g_rk.key[n] == '\\');
 }
 
+SimKeyTime* time_of(const char* key) {
+    for (int i = 0; i < g_sim.ntimes; i++)
+        if (ieq_ascii(g_sim.times[i].key, key)) return &g_sim.times[i];
+    return nullptr;
+}
+
+// A change of the key: its time is later than any other's, as a clock's would be.
+void touch(void) {
+    uint64_t latest = 0;
+    for (int i = 0; i < g_sim.ntimes; i++)
+        if (g_sim.times[i].n > latest) latest = g_sim.times[i].n;
+    SimKeyTime* t = time_of(g_rk.key);
+    if (!t) {
+        if (g_sim.ntimes == SIM_MAX_TIMES) return;
+        t = &g_sim.times[g_sim.ntimes++];
+        scopy(t->key, sizeof t->key, g_rk.key);
+    }
+    t->n = latest + 1;
+}
+
 int reg_put(sys_reg_type type, const char* data) {
     if (reg_denied()) return 0;
     SimRegValue* v = reg_find();
@@ -687,6 +754,7 @@ int reg_put(sys_reg_type type, const char* data) {
     }
     v->type = type;
     scopy(v->data, sizeof v->data, data);
+    touch();
     sim_save_registry();
     return 1;
 }
@@ -781,6 +849,7 @@ int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
     int at = (int)(v - g_sim.reg);
     for (int i = at; i + 1 < g_sim.nreg; i++) g_sim.reg[i] = g_sim.reg[i + 1];
     g_sim.nreg--;
+    touch();
     sim_save_registry();
     return 1;
 }
@@ -795,8 +864,30 @@ int sys_reg_delete_key(const char16_t* key) {
     for (int i = 0; i < g_sim.nreg; i++)
         if (!ieq_ascii(g_sim.reg[i].key, g_rk.key)) g_sim.reg[w++] = g_sim.reg[i];
     g_sim.nreg = w;
+    touch();
     sim_save_registry();
     return 1;
+}
+
+sys_reg sys_reg_kind(const char16_t* key, const char16_t* name, sys_reg_type* type) {
+    if (sim_fails(SIM_REG_KIND)) return SYS_REG_FAILED;
+    RegCall call;
+    reg_names(key, name);
+    const SimRegValue* r = reg_find();
+    if (!r) return SYS_REG_MISSING;
+    *type = r->type;
+    return SYS_REG_OK;
+}
+
+sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t) {
+    if (sim_fails(SIM_REG_KEY_TIME)) return SYS_REG_FAILED;
+    RegCall call;
+    reg_names(key, nullptr);
+    const SimKeyTime* kt = time_of(g_rk.key);
+    // A key exists here while it has a value, or once it was changed.
+    if (!kt && !key_exists()) return SYS_REG_MISSING;
+    *t = kt ? kt->n : 0;
+    return SYS_REG_OK;
 }
 
 // ---- event log ----------------------------------------------------------------------

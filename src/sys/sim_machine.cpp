@@ -20,7 +20,7 @@ const char* const SIM_FN_NAMES[SIM_FN_COUNT] = {
     "sys_file_open", "sys_file_next", "sys_file_append", "sys_file_create", "sys_file_replace",
     "sys_file_delete", "sys_file_delete_wait", "sys_file_access", "sys_lock_take", "sys_dir_open",
     "sys_reg_dword", "sys_reg_text", "sys_reg_value_at", "sys_reg_set_dword", "sys_reg_set_text",
-    "sys_reg_delete_value", "sys_reg_delete_key", "sys_event",
+    "sys_reg_delete_value", "sys_reg_delete_key", "sys_event", "sys_mutex_take", "sys_reg_kind", "sys_reg_key_time",
 };
 
 namespace {
@@ -222,9 +222,10 @@ const char* apply_line(char* line) {
     }
     const char* d = field[0];
     int64_t n;
-    if (strcmp(d, "elevated") == 0 || strcmp(d, "relaunch") == 0) {
+    if (strcmp(d, "elevated") == 0 || strcmp(d, "relaunch") == 0 || strcmp(d, "system") == 0) {
         if (nf != 2) return "expected one value";
-        if (!yes_no(field[1], d[0] == 'e' ? &g_sim.elevated : &g_sim.relaunch)) return "expected yes or no";
+        int* flag = d[0] == 'e' ? &g_sim.elevated : d[0] == 'r' ? &g_sim.relaunch : &g_sim.system;
+        if (!yes_no(field[1], flag)) return "expected yes or no";
     } else if (strcmp(d, "enum-fail") == 0) {
         if (nf != 2 || !parse_int64(field[1], &n)) return "expected an error number";
         g_sim.enum_fail = 1;
@@ -389,11 +390,31 @@ int load_registry(void) {
     return ok;
 }
 
+// The keys' times: "<key>\t<n>" lines; a missing file: every time 0.
+void load_times(void) {
+    static char path[SIM_PATH_BYTES + 8];
+    fmt(path, sizeof path, "%s.times", g_sim.registry);
+    FILE* f = fopen(path, "rb");
+    if (!f) return;
+    while (g_sim.ntimes < SIM_MAX_TIMES && fgets(g_line, sizeof g_line, f)) {
+        char* tab = strchr(g_line, '\t');
+        if (!tab) continue;
+        *tab = 0;
+        SimKeyTime& t = g_sim.times[g_sim.ntimes++];
+        scopy(t.key, sizeof t.key, g_line);
+        t.n = strtoull(tab + 1, nullptr, 10);
+    }
+    fclose(f);
+}
+
 }  // namespace
 
 int sim_reload_registry(void) {
     g_sim.nreg = 0;
-    return !g_sim.registry[0] || load_registry();
+    g_sim.ntimes = 0;
+    if (!g_sim.registry[0]) return 1;
+    load_times();
+    return load_registry();
 }
 
 // Written whole beside it and renamed over it (under the registry's lock),
@@ -409,6 +430,14 @@ void sim_save_registry(void) {
         fprintf(f, "%s\t%s\t%s\t%s\n", v.key, v.name, REG_TYPES[v.type], v.data);
     }
     if (fclose(f) != 0 || rename(tmp, g_sim.registry) != 0) remove(tmp);
+    if (g_sim.ntimes == 0) return;
+    static char times[SIM_PATH_BYTES + 8];
+    fmt(times, sizeof times, "%s.times", g_sim.registry);
+    f = fopen(tmp, "wb");
+    if (!f) return;
+    for (int i = 0; i < g_sim.ntimes; i++)
+        fprintf(f, "%s\t%llu\n", g_sim.times[i].key, (unsigned long long)g_sim.times[i].n);
+    if (fclose(f) != 0 || rename(tmp, times) != 0) remove(tmp);
 }
 
 int sim_load_machine(const char* path) {
@@ -428,7 +457,7 @@ int sim_load_machine(const char* path) {
     }
     int ok = load_lines(f, path);
     fclose(f);
-    return ok && (!g_sim.registry[0] || load_registry());
+    return ok && (!g_sim.registry[0] || sim_reload_registry());
 }
 
 int sim_fails(sim_fn fn) {

@@ -5,6 +5,8 @@
 // Machine file: UTF-8, one directive per line, fields separated by TABs,
 // '#' lines and blank lines ignored, LF or CR LF line ends.
 //   elevated  yes|no                 the process has administrator rights (default yes)
+//   system    yes|no                 the process runs as the system account, as
+//                                    the scheduled task runs it (default no)
 //   relaunch  yes|no                 the elevated relaunch starts (default no)
 //   enum-fail <code>                 every device-set open fails with <code>
 //   exe       <path>                 the executable's path as loaded (default /proc/self/exe)
@@ -61,6 +63,12 @@
 //                                    processes share it as they share Windows'
 //                                    registry. Without it the registry starts
 //                                    empty and lives in memory.
+//                                    Each key also has a time that grows with every
+//                                    change of it (sys_reg_key_time), kept in
+//                                    "<registry>.times" as "<key>\t<n>" lines; a
+//                                    key without one there has time 0. The
+//                                    machine-wide lock (sys_mutex_take) is an
+//                                    exclusive lock on "<registry>.mutex".
 //   reg-deny  <key>                  writes to this key and below it fail
 //   lock-held <file name>            another process holds this lock file:
 //                                    every wait for it times out at once
@@ -101,6 +109,8 @@
 //   sys_reg_set_dword, sys_reg_set_text, sys_reg_delete_value,
 //   sys_reg_delete_key               0; the registry is unchanged
 //   sys_event                        the event is not written
+//   sys_mutex_take                   no lock
+//   sys_reg_kind, sys_reg_key_time   SYS_REG_FAILED
 // Record lines, one per event: "enum\tall|present" for every device-set open
 // (failed ones too), "open\t<id>" for every lookup of one device,
 // "run\t<command line>" for every program start (also one that cannot
@@ -127,6 +137,7 @@ constexpr int SIM_MAX_PERMS = 32;
 constexpr int SIM_PERM_ACES = 5;
 constexpr int SIM_MAX_REG = 512;
 constexpr int SIM_MAX_VOLUMES = 8;
+constexpr int SIM_MAX_TIMES = 64;
 constexpr size_t SIM_REG_KEY = 512, SIM_REG_NAME = 256, SIM_REG_DATA = 4200;
 
 enum { SIM_FRIENDLY = 0, SIM_DESC = 1, SIM_CLASS = 2, SIM_INST = 3, SIM_FIELDS = 4 };
@@ -166,6 +177,12 @@ struct SimRegValue {
     char data[SIM_REG_DATA];  // a DWORD in decimal
 };
 
+// When a registry key last changed.
+struct SimKeyTime {
+    char key[512];
+    uint64_t n;
+};
+
 struct SimVolume {
     char path[1024];
     sys_volume kind;
@@ -177,7 +194,7 @@ enum sim_fn {
     SIM_FILE_OPEN, SIM_FILE_NEXT, SIM_FILE_APPEND, SIM_FILE_CREATE, SIM_FILE_REPLACE,
     SIM_FILE_DELETE, SIM_FILE_DELETE_WAIT, SIM_FILE_ACCESS, SIM_LOCK_TAKE, SIM_DIR_OPEN,
     SIM_REG_DWORD, SIM_REG_TEXT, SIM_REG_VALUE_AT, SIM_REG_SET_DWORD, SIM_REG_SET_TEXT,
-    SIM_REG_DELETE_VALUE, SIM_REG_DELETE_KEY, SIM_EVENT,
+    SIM_REG_DELETE_VALUE, SIM_REG_DELETE_KEY, SIM_EVENT, SIM_MUTEX_TAKE, SIM_REG_KIND, SIM_REG_KEY_TIME,
     SIM_FN_COUNT,
     SIM_FN_ANY = SIM_FN_COUNT,  // "*": every call of the functions above
 };
@@ -198,6 +215,7 @@ struct SimMachine {
     SimRule rules[SIM_MAX_RULES];
     int nrules;
     int elevated;
+    int system;
     int relaunch;
     int enum_fail;
     uint32_t enum_code;
@@ -218,6 +236,8 @@ struct SimMachine {
     int nperms;
     SimRegValue reg[SIM_MAX_REG];
     int nreg;
+    SimKeyTime times[SIM_MAX_TIMES];
+    int ntimes;
     char registry[SIM_PATH_BYTES];  // the registry's file, if any
     char reg_deny[SIM_REG_KEY];
     char lock_held[256];
@@ -240,7 +260,7 @@ void sim_record(const char* kind, const char* text);
 // Counts one call of fn, first waiting as a pause line asks; 1 when a fail
 // line makes this call fail (recorded), 0 when it goes on as usual.
 int sim_fails(sim_fn fn);
-// Reads the registry's file, if there is one, into g_sim.reg again, and
-// rewrites the file from g_sim.reg.
+// Reads the registry's file, if there is one, into g_sim.reg (and its
+// times) again, and rewrites the files from g_sim.
 int sim_reload_registry(void);
 void sim_save_registry(void);

@@ -69,6 +69,9 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
 // 1 when the process runs with administrator rights; 0 otherwise or on any
 // failure.
 int sys_is_elevated(void);
+// 1 when the process runs as the system account (LocalSystem), as the
+// scheduled task runs it; 0 otherwise or on any failure.
+int sys_is_system(void);
 // Starts the executable `exe` again with administrator rights, with the
 // command line `args` and the current directory. 1 when the copy was
 // started.
@@ -174,6 +177,14 @@ struct sys_lock;
 sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms);
 void sys_lock_drop(sys_lock* l);
 
+// A lock of the whole machine, by name (such as u"Global\\Name"), honoured
+// by every process of ours whatever its folder or session. Waits at most
+// wait_ms; nullptr when it could not be had. One is held at a time, besides
+// the two file locks.
+struct sys_mutex;
+sys_mutex* sys_mutex_take(const char16_t* name, uint32_t wait_ms);
+void sys_mutex_drop(sys_mutex* m);
+
 // The names in a directory, one at a time. One listing is open at a time.
 struct sys_dir;
 sys_dir* sys_dir_open(const char16_t* dir);
@@ -198,6 +209,13 @@ sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, u
 // changes the positions.
 sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t name_units, sys_reg_type* type,
                          char16_t* text, uint32_t text_units);
+// The type of a value. MISSING: no such key or value; FAILED: it cannot be
+// read.
+sys_reg sys_reg_kind(const char16_t* key, const char16_t* name, sys_reg_type* type);
+// When the key, or any of its values, last changed: a number that only
+// grows, to compare with an earlier reading of the same key. MISSING when
+// there is no such key.
+sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t);
 // Writing creates the key when needed. 1 on success.
 int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v);
 int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* text, sys_reg_type type);

@@ -136,6 +136,7 @@ struct RegApi {
     decltype(&::RegDeleteValueW) DeleteValue;
     decltype(&::RegDeleteKeyExW) DeleteKey;
     decltype(&::RegCloseKey) Close;
+    decltype(&::RegQueryInfoKeyW) QueryInfo;
     decltype(&::RegisterEventSourceW) RegisterSource;
     decltype(&::ReportEventW) Report;
 };
@@ -154,6 +155,7 @@ const RegApi* reg_api(void) {
         bind(m, "RegDeleteValueW", &api.DeleteValue, &ok);
         bind(m, "RegDeleteKeyExW", &api.DeleteKey, &ok);
         bind(m, "RegCloseKey", &api.Close, &ok);
+        bind(m, "RegQueryInfoKeyW", &api.QueryInfo, &ok);
         bind(m, "RegisterEventSourceW", &api.RegisterSource, &ok);
         bind(m, "ReportEventW", &api.Report, &ok);
         state = ok;
@@ -474,6 +476,26 @@ int sys_is_elevated(void) {
     BOOL ok = api->TokenInfo(tok, TokenElevation, &e, (DWORD)sizeof e, &got);
     CloseHandle(tok);
     return (ok && e.TokenIsElevated) ? 1 : 0;
+}
+
+// "GetTokenInformation" with TokenUser: the token's user is LocalSystem
+// (S-1-5-18), as for the scheduled task's runs.
+int sys_is_system(void) {
+    const AdvApi* api = adv_api();
+    HANDLE tok = nullptr;
+    if (!api || !api->OpenToken(GetCurrentProcess(), TOKEN_QUERY, &tok)) return 0;
+    union {
+        TOKEN_USER user;
+        BYTE raw[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD got = 0;
+    BOOL ok = api->TokenInfo(tok, TokenUser, &info, (DWORD)sizeof info, &got);
+    CloseHandle(tok);
+    if (!ok) return 0;
+    const BYTE* sid = static_cast<const BYTE*>(info.user.User.Sid);
+    // S-1-5-18: revision 1, one sub-authority, authority 5, sub-authority 18.
+    static const BYTE SYSTEM_SID[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+    return memcmp(sid, SYSTEM_SID, sizeof SYSTEM_SID) == 0;
 }
 
 int sys_relaunch_elevated(const char16_t* exe, const char16_t* args) {
@@ -1021,6 +1043,39 @@ sys_lock* sys_lock_take(const char16_t* path, uint32_t wait_ms) {
     return nullptr;
 }
 
+struct sys_mutex {
+    HANDLE h;
+};
+
+namespace {
+sys_mutex g_mutex{nullptr};
+}
+
+// "CreateMutexW" and "WaitForSingleObject": a named mutex that processes in
+// every session see under "Global\". Created with the files' permission
+// list, so that nobody but the system and the administrators can hold it;
+// an abandoned one (its holder died) is ours, as the documentation says.
+sys_mutex* sys_mutex_take(const char16_t* name, uint32_t wait_ms) {
+    if (g_mutex.h) return nullptr;
+    HANDLE h = CreateMutexW(file_sa(1), FALSE, W(name));
+    if (!h && GetLastError() == ERROR_INVALID_OWNER) h = CreateMutexW(file_sa(0), FALSE, W(name));
+    if (!h) return nullptr;
+    DWORD w = WaitForSingleObject(h, wait_ms);
+    if (w != WAIT_OBJECT_0 && w != WAIT_ABANDONED) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    g_mutex.h = h;
+    return &g_mutex;
+}
+
+void sys_mutex_drop(sys_mutex* m) {
+    if (!m || !m->h) return;
+    ReleaseMutex(m->h);
+    CloseHandle(m->h);
+    m->h = nullptr;
+}
+
 void sys_lock_drop(sys_lock* l) {
     if (!l || l->h == INVALID_HANDLE_VALUE) return;
     OVERLAPPED ov;
@@ -1188,6 +1243,36 @@ int sys_reg_delete_value(const char16_t* key, const char16_t* name) {
     LSTATUS e = api ? api->DeleteValue(h, W(name)) : ERROR_PROC_NOT_FOUND;
     reg_read_api()->Close(h);
     return e == ERROR_SUCCESS || e == ERROR_FILE_NOT_FOUND;
+}
+
+sys_reg sys_reg_kind(const char16_t* key, const char16_t* name, sys_reg_type* type) {
+    HKEY h;
+    sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
+    if (r != SYS_REG_OK) return r;
+    DWORD t = 0;
+    LSTATUS e = reg_read_api()->Query(h, W(name), nullptr, &t, nullptr, nullptr);
+    reg_read_api()->Close(h);
+    if (e == ERROR_FILE_NOT_FOUND) return SYS_REG_MISSING;
+    if (e != ERROR_SUCCESS) return SYS_REG_FAILED;
+    *type = t == REG_SZ ? SYS_REG_SZ : t == REG_EXPAND_SZ ? SYS_REG_EXPAND_SZ : t == REG_DWORD ? SYS_REG_DWORD : SYS_REG_OTHER;
+    return SYS_REG_OK;
+}
+
+// "RegQueryInfoKeyW": lpftLastWriteTime is when the key or any of its
+// values last changed.
+sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t) {
+    const RegApi* api = reg_api();
+    if (!api) return SYS_REG_FAILED;
+    HKEY h;
+    sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
+    if (r != SYS_REG_OK) return r;
+    FILETIME ft;
+    LSTATUS e = api->QueryInfo(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, &ft);
+    reg_read_api()->Close(h);
+    if (e != ERROR_SUCCESS) return SYS_REG_FAILED;
+    *t = ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+    return SYS_REG_OK;
 }
 
 int sys_reg_delete_key(const char16_t* key) {

@@ -10,6 +10,8 @@ const char16_t PRODUCT_KEY[] = u"SOFTWARE\\Quillfen";
 namespace {
 
 const char16_t TASK_COMMAND[] = u"TaskCommand";
+// No program path looks like it.
+const char16_t REMOVING[] = u"-";
 
 }  // namespace
 
@@ -19,6 +21,7 @@ task_owner task_owner_get(void) {
     sys_reg r = sys_reg_text(PRODUCT_KEY, TASK_COMMAND, cmd, countof(cmd));
     if (r == SYS_REG_MISSING) return OWNER_NONE;
     if (r != SYS_REG_OK) return OWNER_UNKNOWN;
+    if (wicmp(cmd, REMOVING) == 0) return OWNER_REMOVING;
     return wicmp(cmd, exe) == 0 ? OWNER_THIS_COPY : OWNER_OTHER;
 }
 
@@ -28,3 +31,16 @@ int task_owner_set(void) {
 }
 
 int task_owner_clear(void) { return sys_reg_delete_value(PRODUCT_KEY, TASK_COMMAND); }
+
+int task_owner_removing(void) { return sys_reg_set_text(PRODUCT_KEY, TASK_COMMAND, REMOVING, SYS_REG_SZ); }
+
+int task_owner_save(char16_t* saved, size_t units) {
+    sys_reg r = sys_reg_text(PRODUCT_KEY, TASK_COMMAND, saved, (uint32_t)units);
+    if (r == SYS_REG_MISSING) saved[0] = 0;
+    return r != SYS_REG_FAILED;
+}
+
+int task_owner_restore(const char16_t* saved) {
+    if (!saved[0]) return task_owner_clear();
+    return sys_reg_set_text(PRODUCT_KEY, TASK_COMMAND, saved, SYS_REG_SZ);
+}

@@ -233,6 +233,98 @@ def test_change_waits_for_a_save(binary):
         box.close()
 
 
+PRO = ("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\tCurrentBuildNumber\tsz\t19045\n"
+       "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\tEditionID\tsz\tProfessional\n")
+LIST_KEY = "Restrictions\\DenyInstanceIDs\t"
+
+
+def machine_with(box, name, lines):
+    """A second machine file of the box's, with lines added."""
+    with open(box.machine, encoding="utf-8") as f:
+        text = f.read()
+    path = box.path(name)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text + lines.replace("{DIR}", box.dir))
+    return path
+
+
+def start_with(box, machine, args):
+    env = {"QUILLFEN_MACHINE": machine, "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
+    return subprocess.Popen([box.binary] + args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, env=env, cwd=box.dir)
+
+
+def wait_record(box, text, timeout=20):
+    end = time.time() + timeout
+    while text not in (box.read("record") or "") and time.time() < end:
+        time.sleep(0.01)
+    return text in (box.read("record") or "")
+
+
+def test_pass_during_remove_task(binary):
+    """A pass the task starts between --remove-task's lift and its deletion
+    of the task finds TaskCommand saying so, and writes no block that
+    nothing would lift afterwards."""
+    now = int(time.time())
+    box = Box(binary, [("Smart Camera A", "USB\\A\\1", "")],
+              "registry\t{DIR}registry\nrecord\t{DIR}record\nrun\tschtasks\t0\nrun\tpnputil\t0\n")
+    try:
+        with open(box.path("registry"), "w", encoding="utf-8") as f:
+            f.write(PRO + "SOFTWARE\\Quillfen\tTaskCommand\tsz\t%squillfen.exe\n" % box.dir)
+        with open(box.path("blacklist.tsv"), "w", encoding="utf-8", newline="") as f:
+            f.write(HEADER + "%d\t0\ta\tUSB\\A\\1\tCamera\r\n" % (now + 3600))
+        task = machine_with(box, "task", "system\tyes\n")
+        p = start_with(box, task, ["--enforce"])
+        p.wait(timeout=60)
+        check(LIST_KEY in box.read("registry"), "removal: the pass blocks the device", box.read("registry"))
+        # Held at its second program, schtasks /Delete (the first asked Windows to rescan).
+        r = start_with(box, machine_with(box, "held", "pause\tsys_run\t2\t{DIR}go\n"), ["--remove-task"])
+        check(wait_record(box, "pause\tsys_run"), "removal: --remove-task is held before it deletes the task")
+        check(LIST_KEY not in box.read("registry"), "removal: the block is lifted first", box.read("registry"))
+        p = start_with(box, task, ["--enforce"])
+        p.wait(timeout=60)
+        check(LIST_KEY not in box.read("registry"), "removal: a pass in between writes no block again",
+              box.read("registry"))
+        open(box.path("go"), "w").close()
+        check(r.wait(timeout=60) == 0, "removal: --remove-task ends well")
+        reg = box.read("registry")
+        check(LIST_KEY not in reg and "TaskCommand" not in reg, "removal: no block and no TaskCommand stay", reg)
+    finally:
+        box.close()
+
+
+def test_install_while_another_copy_writes(binary):
+    """Copy A's pass held inside its block step while copy B installs the
+    task: B waits for the machine-wide lock, then lifts A's block; none is
+    left that no pass would lift."""
+    now = int(time.time())
+    a = Box(binary, [("Smart Camera A", "USB\\A\\1", "")],
+            "record\t{DIR}record\nrun\tschtasks\t0\nrun\tpnputil\t0\nsystem\tyes\n")
+    b = Box(binary, [], "run\tschtasks\t0\nrun\tpnputil\t0\n")
+    try:
+        registry = a.path("registry")
+        with open(registry, "w", encoding="utf-8") as f:
+            f.write(PRO + "SOFTWARE\\Quillfen\tTaskCommand\tsz\t%squillfen.exe\n" % a.dir)
+        with open(a.path("blacklist.tsv"), "w", encoding="utf-8", newline="") as f:
+            f.write(HEADER + "%d\t0\ta\tUSB\\A\\1\tCamera\r\n" % (now + 3600))
+        held = machine_with(a, "held", "registry\t%s\npause\tsys_reg_set_text\t1\t{DIR}go\n" % registry)
+        pa = start_with(a, held, ["--enforce"])
+        check(wait_record(a, "pause\tsys_reg_set_text"), "copies: A's pass is held in its block step")
+        pb = start_with(b, machine_with(b, "reg", "registry\t%s\n" % registry), ["--install-task", "--allow-unsafe-dir"])
+        time.sleep(0.3)
+        check(pb.poll() is None, "copies: B's install waits for the machine-wide lock")
+        open(a.path("go"), "w").close()
+        pa.wait(timeout=60)
+        check(pb.wait(timeout=60) == 0, "copies: B's install ends well")
+        reg = open(registry, encoding="utf-8").read()
+        check(LIST_KEY not in reg and a.dir + "blacklist.tsv" not in reg,
+              "copies: A's block and record are lifted", reg)
+        check("TaskCommand\tsz\t%squillfen.exe" % b.dir in reg, "copies: the task runs B now", reg)
+    finally:
+        a.close()
+        b.close()
+
+
 def whole(text):
     """A blacklist file as a save writes it: the header and whole rows."""
     if not text.startswith(HEADER):
@@ -294,6 +386,8 @@ def main(argv):
     test_stale_window(binary)
     test_block_after_the_task_went(binary)
     test_change_waits_for_a_save(binary)
+    test_pass_during_remove_task(binary)
+    test_install_while_another_copy_writes(binary)
     test_kills(binary, kills)
     print("%d failed" % len(FAILS))
     return 1 if FAILS else 0

@@ -27,7 +27,7 @@ LIST = POLICY + "\\DenyInstanceIDs"
 RECORDS = "SOFTWARE\\Quillfen\\DenyInstanceIDs"
 SOURCE = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillfen"
 # What says on the screen or in the log that something did not get done.
-REPORTS = re.compile(r"✘|\[错误\]|\[提示\] 未能|\] (删除失败|后台删除失败|拉黑失败|枚举设备失败|读取拉黑名单失败|写入系统安装禁止失败|系统程序超时) ")
+REPORTS = re.compile(r"✘|\[错误\]|\[提示\] 未能|\] (删除失败|后台删除失败|拉黑失败|枚举设备失败|读取拉黑名单失败|写入系统安装禁止失败|系统程序超时|解除系统安装禁止失败|后台任务已卸载，但未能清除) ")
 
 
 def row(until, byname, name, inst):
@@ -82,6 +82,8 @@ class Box:
                  "clock\t%d" % CLOCK, "events\tyes", "run\tschtasks\t0", "run\tpnputil\t0"] + self.loop.machine
         if fail:
             lines.append("fail\t*\t%d" % fail)
+        if args == ["--enforce"]:
+            lines.append("system\tyes")  # as the task runs it
         with open(self.path("machine"), "w", encoding="utf-8") as f:
             f.write("\n".join(lines) + "\n")
         env = {"QUILLFEN_MACHINE": self.path("machine"), "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
@@ -105,10 +107,12 @@ class Run:
         return any(line.startswith("run\t") and prefix in line for line in self.record)
 
     def blocks(self, box):
-        """This copy's blocks: the ids whose record and list value agree."""
+        """This copy's blocks: the ids whose record and list value agree (a
+        record marked unsure, for the list changed since, is one too)."""
         path = box.bl.lower()
         out = set()
         for (key, name), (_, data) in self.reg.items():
+            data = data[:-2] if data.endswith("\t?") else data
             if key == RECORDS.lower() and data.lower().endswith("\t" + path):
                 value = self.reg.get((LIST.lower(), name))
                 if value and value[1].lower() == data.split("\t")[0].lower():

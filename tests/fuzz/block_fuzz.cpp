@@ -24,12 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A record: the id is everything before the first tab, when that fits.
     size_t tab = 0;
     while (tab < len && g_text[tab] != u'\t') tab++;
-    const char16_t* path = nullptr;
-    int ok = block_record_parse(g_text, g_id, &path);
-    check(ok == (tab < len && tab < INST_UNITS), "a record is an id that fits, a tab and a path");
+    static char16_t path[4096];
+    int unsure = -1;
+    int ok = block_record_parse(g_text, g_id, path, countof(path), &unsure);
+    size_t second = tab + 1;
+    while (second < len && g_text[second] != u'\t') second++;
+    int marked = second < len;  // a tab after the path: only "?" may follow it
+    int well_formed = tab < len && tab < INST_UNITS && (!marked || (second + 2 == len && g_text[second + 1] == u'?'));
+    check(ok == well_formed, "a record is an id that fits, a tab, a path and perhaps the unsure mark");
     if (ok) {
         check(wlen(g_id) == tab && memcmp(g_id, g_text, tab * sizeof(char16_t)) == 0, "the id is what precedes the tab");
-        check(path == g_text + tab + 1, "the path is what follows it");
+        check(wlen(path) == second - tab - 1 && memcmp(path, g_text + tab + 1, wlen(path) * sizeof(char16_t)) == 0,
+              "the path is what follows it");
+        check(unsure == marked, "the mark is read");
     }
 
     // A name: its number exactly when it is plain digits of 1 to 2^32-1.
