@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 #include "app/args.h"
@@ -21,9 +22,11 @@ protected:
         g_force = 0;
         g_key[0] = 0;
     }
+    // Args points into argv, so the last one stays alive for the assertions.
+    std::unique_ptr<qt::Argv> args;
     int parse(std::initializer_list<const char*> list) {
-        qt::Argv args(list);
-        return parse_args(args.argc(), args.argv(), &a);
+        args = std::make_unique<qt::Argv>(list);
+        return parse_args(args->argc(), args->argv(), &a);
     }
     std::u16string key() const { return g_key; }
 };
