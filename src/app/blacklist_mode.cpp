@@ -11,6 +11,7 @@
 #include "app/driven.h"
 #include "app/exitcode.h"
 #include "app/json.h"
+#include "app/model_note.h"
 #include "app/show.h"
 #include "blacklist/reach.h"
 #include "device/walk.h"
@@ -43,12 +44,12 @@ int blacklist_mode(const Args& a) {
     memset(&e, 0, sizeof e);
     e.until = add_sat(sys_now(), secs);
     char16_t id16[INST_UNITS] = {0};
-    int builtin = 0;
+    int builtin = 0, known = 0;
     if (id) {
         utf16(id, id16, countof(id16));
         // A device the system knows, present or not, gives its own id, class
         // and name; one it does not know is judged by its id alone.
-        if (dev_lookup(id16, &g_known)) {
+        if ((known = dev_lookup(id16, &g_known))) {
             (void)bl_entry_of(g_known.d, e.until, &e);
             builtin = g_known.d.builtin;
         } else {
@@ -68,15 +69,27 @@ int blacklist_mode(const Args& a) {
         return drive_refuse(a, "name_too_short", "[错误] 名称「%s」太短（至少 3 个字）；确要按它拉黑请加 --force。\n",
                             shown_text8(e.name, shown, sizeof shown));
     if (int code = drive_start(a, 1)) return code;
+    ModelCheck c;
+    c.verdict = MODEL_NONE;
     if (e.byname) {
         int others = bl_name_reach(e.name, id16);
         // What the name reaches must be said before it is in force.
         if (others < 0) return drive_refuse(a, "device_list_unavailable", "[错误] 读不到设备列表，无法说明这个名称涉及哪些设备。\n");
         if (!a.json) out("  名称「%s」现在涉及 %d 个设备（不算内置设备）\n", shown_text8(e.name, shown, sizeof shown), others);
         if (!a.what_if) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
+        // A device the system knows gives its model too.
+        if (id && known) {
+            model_read_ids(g_known.d);
+            model_check_for(g_known.d, e, &c);
+            if (!a.json && c.verdict == MODEL_OK) {
+                char mid[DEV_TEXT_BYTES];
+                utf8(c.id, mid, sizeof mid);
+                out("  型号「%s」现在另有 %d 个设备在用\n", shown_text8(mid, shown, sizeof shown), c.others);
+            }
+        }
     }
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
-    int ok = drive_put(a, e, e.name[0] ? e.name : e.inst, secs);
+    int ok = drive_put(a, e, e.name[0] ? e.name : e.inst, secs, &c);
     drive_task_hint(a);
     if (a.json) {
         drive_begin(a);

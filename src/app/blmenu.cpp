@@ -7,7 +7,9 @@
 #include "app/install.h"
 #include "app/show.h"
 #include "app/uninstall.h"
+#include "blacklist/modelfile.h"
 #include "blacklist/store.h"
+#include "blacklist/wanted.h"
 #include "block/block.h"
 #include "base/text.h"
 #include "task/task.h"
@@ -26,10 +28,25 @@ const char* shown_name(const char* name, char* buf, size_t size) {
 void block_line(void) {
     if (bl_last_read() == BL_UNREADABLE || !block_applies()) return;
     block_look();
-    out("  系统安装禁止：%d 条生效\n", block_count());
+    int models = block_count(BLOCK_DEVICE_IDS);
+    if (models) out("  系统安装禁止：%d 条生效（其中按型号 %d 条）\n", block_count(BLOCK_INSTANCE_IDS) + models, models);
+    else out("  系统安装禁止：%d 条生效\n", block_count(BLOCK_INSTANCE_IDS));
     if (int kept = block_kept())
         out("  [提示] 另有 %d 条系统安装禁止无法确认是否为本程序所写（策略刷新后列表变了），到期后已保留，请管理员检查。\n",
             kept);
+}
+
+// An entry's model, when it has one, and whether Windows refuses it now.
+void model_line(const BlacklistEntry& e, const char* indent) {
+    const BlacklistModel* m = bl_model_of(e);
+    if (!m) return;
+    const char* state = m->verdict == MODEL_SHARED    ? "与其他设备共用，不禁止安装"
+                      : m->verdict == MODEL_BUILTIN   ? "内置/系统设备，不禁止安装"
+                      : m->verdict == MODEL_UNKNOWN   ? "未能确认是否与其他设备共用，不禁止安装"
+                      : bl_model_blocked(e)           ? "已禁止安装"
+                                                      : "未禁止安装";
+    char id[sizeof m->model];
+    out("%s型号：%s（%s）\n", indent, shown_text8(m->model, id, sizeof id), state);
 }
 
 // A lifted entry whose block stays until the next pass says so.
@@ -53,6 +70,7 @@ void draw(void) {
         out("   %-3d  %-30s [%s]  %s%s\n", i + 1, shown_name(e.name, name, sizeof name),
             e.cls[0] ? shown_text8(e.cls, cls, sizeof cls) : "-", left, e.byname ? "  (按名字匹配)" : "");
         out("        实例：%s\n", shown_text8(e.inst, inst, sizeof inst));
+        model_line(e, "        ");
     }
     block_line();
     out("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n");
@@ -192,6 +210,7 @@ int blist_mode(void) {
         fmt_left(e.until, left);
         out("  %2d. %-30s %-14s %s\n     %s\n", i + 1, shown_name(e.name, name, sizeof name),
             shown_text8(e.cls, cls, sizeof cls), left, shown_text8(e.inst, inst, sizeof inst));
+        model_line(e, "     ");
     }
     block_line();
     return bad ? EXIT_FAILED : EXIT_OK;

@@ -55,7 +55,7 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
             json_key("instance_id");
             json_text16(g_reached[i].inst);
             json_key("blacklisted");
-            json_text(g_reached[i].how == BL_BY_ID ? "id" : "name");
+            json_text(g_reached[i].how == BL_BY_ID ? "id" : g_reached[i].how == BL_BY_NAME ? "name" : "model");
             json_close();
         }
         json_close_array();

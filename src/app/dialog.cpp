@@ -9,6 +9,7 @@
 #include "app/args.h"
 #include "app/dialog.h"
 #include "app/install.h"
+#include "app/model_note.h"
 #include "app/show.h"
 #include "blacklist/store.h"
 #include "base/text.h"
@@ -40,16 +41,29 @@ int go_on(int* skipped) {
 // The entry being made: static, as it is 2 KB.
 BlacklistEntry g_new;
 
-// Whether the entry may match by name: when its name reaches other devices,
-// only if the administrator says so. Where that cannot be told, by id only.
-int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact) {
+// Whether the entry may match by name: when its name or its model reaches
+// other devices, only if the administrator says so. Where the name's reach
+// cannot be told, by id only. *c is the model's check.
+int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact, ModelCheck* c) {
+    c->verdict = MODEL_NONE;
     if (!e.name[0] || !exact) return 0;
     int others = bl_name_reach(e.name, d.inst);
-    if (others < 0) return 0;
-    if (others == 0) return 1;
-    char name[sizeof e.name];
-    out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", others,
-        shown_text8(e.name, name, sizeof name));
+    if (others < 0) {
+        out("  [提示] 读不到设备列表，无法说明这个名称涉及哪些设备，只拉黑这一个设备。\n");
+        return 0;
+    }
+    model_check_for(d, e, c);
+    int alike = c->verdict == MODEL_OK ? c->others : 0;
+    if (others == 0 && alike == 0) return 1;
+    char name[sizeof e.name], id[DEV_TEXT_BYTES];
+    if (others)
+        out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", others,
+            shown_text8(e.name, name, sizeof name));
+    if (alike) {
+        utf8(c->id, id, sizeof id);
+        out("  注意：另有 %d 个设备与它同型号（%s），按名称拉黑会同时按型号禁止安装，它们也装不上。\n", alike,
+            shown_text8(id, name, sizeof name));
+    }
     out("  仍按名称拉黑？输入 y = 按名称，其他 = 只拉黑这一个设备 > ");
     return ask() == 1;
 }
@@ -74,16 +88,22 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     // afresh, and another window may have made room meanwhile.
     BlacklistEntry& e = g_new;
     int exact = bl_entry_of(d, add_sat(now, secs), &e);
-    e.byname = by_name_consent(d, e, exact);
-    block_outcome b;
-    bl_status st = bl_add(e, &b);
+    ModelCheck c;
+    e.byname = by_name_consent(d, e, exact, &c);
+    if (!e.byname) c.verdict = MODEL_NONE;
+    BlacklistModel m;
+    const BlacklistModel* model = e.byname && bl_model_record(e, c, &m) ? &m : nullptr;
+    BlockResult b;
+    bl_status st = bl_add(e, model, &b);
     if (st == BL_OK) {
         char left[LEFT_BYTES];
         fmt_left(add_sat(sys_now(), secs), left);
         out("  ✔ 已拉黑：%s（%s）\n", name, left);
-        if (b == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
-        else if (b == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
+        if (b.instance == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
+        else if (b.instance == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
+        model_block_line(b, c, name);
         logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);
+        if (e.byname) model_note(c, name, 0, 1);
     } else if (st == BL_FULL) {
         out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
     } else {
@@ -144,7 +164,7 @@ void removal_dialog(const int* sel, int n) {
         out("  最后确认：确定删除吗？输入 y，直接回车 = 跳过 > ");
         if (!go_on(&skipped)) continue;
         out("  正在删除 ...\n");
-        sys_removal r = remove_dev(d.inst);
+        sys_removal r = model_remove(d);
         if (r == SYS_REMOVE_FAILED) {
             out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
             logline(EV_REMOVE_FAILED, "删除失败 | %s | %s", name, inst);

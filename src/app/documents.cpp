@@ -90,6 +90,10 @@ void entry_json(const BlacklistEntry& e) {
     json_bool(e.byname != 0);
     json_key("install_blocked");
     json_bool(bl_blocked(e));
+    json_key("model_id");
+    json_text(bl_model_id(e));
+    json_key("model_blocked");
+    json_bool(bl_model_blocked(e));
     json_close();
 }
 

@@ -7,6 +7,7 @@
 #include "app/documents.h"
 #include "app/exitcode.h"
 #include "app/json.h"
+#include "app/model_note.h"
 #include "app/show.h"
 #include "log/log.h"
 #include "sys/sys.h"
@@ -74,11 +75,13 @@ int drive_chars(const char* s) {
     return n;
 }
 
-int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs) {
+int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model) {
     bl_put_result what = BL_PUT_ADDED;
     BlacklistEntry done;
-    block_outcome block = BLOCK_NONE;
-    bl_status st = a.what_if ? bl_put_in_memory(e, &what, &done) : bl_put(e, &what, &done, &block);
+    BlockResult block{BLOCK_NONE, BLOCK_NONE, 0};
+    BlacklistModel m;
+    const BlacklistModel* kept = model && e.byname && bl_model_record(e, *model, &m) ? &m : nullptr;
+    bl_status st = a.what_if ? bl_put_in_memory(e, kept, &what, &done) : bl_put(e, kept, &what, &done, &block);
     char name[600];
     shown_text8(shown, name, sizeof name);
     if (st == BL_FULL) {
@@ -99,8 +102,12 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
         if (g_ndone < BL_MAX) g_done[g_ndone++] = done;
         g_added = 1;
     }
+    if (!a.what_if && what != BL_PUT_UNCHANGED) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
     if (a.json) {
-        if (!a.what_if && what != BL_PUT_UNCHANGED) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
+        if (kept) {
+            model_block_line(block, *model, name, 1);
+            model_note(*model, name, 1, !a.what_if);
+        }
         return 1;
     }
     char left[LEFT_BYTES];
@@ -109,9 +116,12 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
                      : what == BL_PUT_EXTENDED ? (a.what_if ? "将延长拉黑" : "已延长拉黑") : nullptr;
     if (verb) out("  %s%s：%s（%s%s）\n", a.what_if ? "" : "✔ ", verb, name, left, done.byname ? "，按名称" : "");
     else out("  已在拉黑名单中，到期时间不变：%s（%s）\n", name, left);
-    if (block == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
-    else if (block == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
-    if (!a.what_if && what != BL_PUT_UNCHANGED) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
+    if (block.instance == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
+    else if (block.instance == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
+    if (kept) {
+        model_block_line(block, *model, name);
+        model_note(*model, name, 0, !a.what_if);
+    }
     return 1;
 }
 

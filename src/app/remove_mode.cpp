@@ -8,6 +8,7 @@
 #include "app/driven.h"
 #include "app/exitcode.h"
 #include "app/json.h"
+#include "app/model_note.h"
 #include "app/show.h"
 #include "blacklist/reach.h"
 #include "device/remove.h"
@@ -66,10 +67,12 @@ void skip(const Args& a, int dev, const char* id, const char* reason, const char
 
 // The entry for a removed device: by name as well with --by-name, under the
 // dialogue's rules, where the name can be stored exactly and, unless
-// --force, reaches no other device.
+// --force, neither the name nor the model reaches another device.
 void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t hours) {
     int64_t secs = hours * 3600;
     BlacklistEntry e;
+    ModelCheck c;
+    c.verdict = MODEL_NONE;
     int exact = bl_entry_of(d, add_sat(sys_now(), secs), &e);
     if (a.by_name && (!exact || !e.name[0])) {
         if (!a.json) out("  [提示] %s 的名称含控制字符、为空或太长，只按实例 ID 拉黑。\n", name);
@@ -77,15 +80,21 @@ void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t ho
         // How far the name reaches must be known: without the device list,
         // by id only.
         int others = bl_name_reach(e.name, d.inst);
-        e.byname = others == 0 || (others > 0 && g_force);
+        if (others >= 0) model_check_for(d, e, &c);
+        int alike = c.verdict == MODEL_OK ? c.others : 0;
+        e.byname = others >= 0 && ((others == 0 && alike == 0) || g_force);
+        const char* how = e.byname ? "，按名称拉黑" : "：不加 --force 就只按实例 ID 拉黑";
         char shown[600];
         if (!a.json && others < 0) out("  [提示] 读不到设备列表，%s 只按实例 ID 拉黑。\n", name);
-        else if (!a.json)
-            out("  另有 %d 个设备的名称包含「%s」%s\n", others, shown_text8(e.name, shown, sizeof shown),
-                e.byname ? "，按名称拉黑" : "：不加 --force 就只按实例 ID 拉黑");
+        else if (!a.json) out("  另有 %d 个设备的名称包含「%s」%s\n", others, shown_text8(e.name, shown, sizeof shown), how);
+        if (!a.json && alike) {
+            char id[DEV_TEXT_BYTES];
+            utf8(c.id, id, sizeof id);
+            out("  另有 %d 个设备与它同型号（%s）%s\n", alike, shown_text8(id, shown, sizeof shown), how);
+        }
         if (!a.what_if && others >= 0) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
     }
-    (void)drive_put(a, e, name, secs);
+    (void)drive_put(a, e, name, secs, &c);
 }
 
 void outcome_list(const char* key, const Outcome* list, int n) {
@@ -162,7 +171,7 @@ int remove_mode(const Args& a) {
         if (a.what_if) {
             if (!a.json) out("  将删除：%s  %s\n", name, inst);
         } else {
-            r = remove_dev(d.inst);
+            r = model_remove(d);
             if (r == SYS_REMOVE_FAILED) {
                 if (!a.json) out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
                 logline(EV_REMOVE_FAILED, "删除失败 | %s | %s", name, inst);

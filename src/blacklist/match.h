@@ -7,7 +7,7 @@
 #include "blacklist/store.h"
 #include "device/device.h"
 
-enum bl_hit { BL_NO_HIT, BL_BY_ID, BL_BY_NAME };
+enum bl_hit { BL_NO_HIT, BL_BY_ID, BL_BY_NAME, BL_BY_MODEL };
 
 // How entry e reaches a device, given the device's ASCII-lower-cased UTF-8
 // instance id and name (see dev_lower). By id when the ids are equal, letter

@@ -1,8 +1,12 @@
 // Collecting the present devices that entries in force reach.
 #include "blacklist/reach.h"
 
+#include <cstring>
+
 #include "base/text.h"
+#include "blacklist/modelfile.h"
 #include "blacklist/store.h"
+#include "device/model.h"
 #include "device/walk.h"
 
 Reached g_reached[DEV_MAX];
@@ -23,6 +27,46 @@ int g_nseen;
 WalkedDevice g_dev_seen;
 char16_t g_id[INST_UNITS];
 
+// The models the entries in force reach by, by entry, and the part of the
+// instance id their devices start with: only those devices' hardware ids
+// are read, as a pass that read every device's would cost a walk more.
+struct Model {
+    char16_t id[INST_UNITS];
+    char prefix[DEV_TEXT_BYTES];  // lower-cased, as the walk hands out ids
+    size_t len;
+};
+Model g_model[BL_MAX];
+int g_has_model[BL_MAX];
+char16_t g_hw[IDS_UNITS];
+
+void find_models(int64_t now) {
+    for (int b = 0; b < g_bn; b++) {
+        g_has_model[b] = 0;
+        const BlacklistModel* m = g_bl[b].byname && now < g_bl[b].until ? bl_model_of(g_bl[b]) : nullptr;
+        if (!m || m->verdict != MODEL_OK) continue;
+        utf16(m->model, g_model[b].id, countof(g_model[b].id));
+        char16_t prefix[INST_UNITS];
+        g_has_model[b] = model_prefix(g_model[b].id, prefix, countof(prefix));
+        g_model[b].len = utf8(prefix, g_model[b].prefix, sizeof g_model[b].prefix);
+        lower_ascii(g_model[b].prefix);
+    }
+}
+
+// Whether entry b reaches the device the walk is on by its model; the
+// device's hardware ids are read once, when an entry's prefix first fits.
+int by_model(int b, const WalkedDevice& w, DevWalk* walk, int* read) {
+    if (!walk || !g_has_model[b] || w.d.builtin) return 0;
+    // Most ids share the bus with the prefix and differ in the vendor's
+    // last digit, just before its '&': that byte first.
+    const Model& m = g_model[b];
+    if (w.inst[m.len - 2] != m.prefix[m.len - 2] || strncmp(w.inst, m.prefix, m.len) != 0) return 0;
+    if (!*read) {
+        *read = 1;
+        if (!dev_walk_ids(walk, SYS_IDS_HARDWARE, g_hw, IDS_UNITS)) g_hw[0] = g_hw[1] = 0;
+    }
+    return ids_hold(g_hw, g_model[b].id);
+}
+
 uint64_t key_of(const WalkedDevice& w) {
     // A device without an id cannot be removed; its name tells it apart.
     const char* s = w.inst[0] ? w.inst : w.name;
@@ -37,13 +81,17 @@ int seen(uint64_t key) {
     return 0;
 }
 
-void consider(const WalkedDevice& w, int64_t now) {
+// walk: the walk the device came from, for its hardware ids; null when it
+// was looked up by id.
+void consider(const WalkedDevice& w, DevWalk* walk, int64_t now) {
     if (w.presence != SYS_PRESENT || g_nreached == DEV_MAX || g_nseen == MAX_SEEN) return;
     uint64_t key = key_of(w);
     if (seen(key)) return;
+    int read = 0;
     for (int b = 0; b < g_bn; b++) {
         if (now >= g_bl[b].until) continue;
         bl_hit how = bl_match(g_bl[b], w.inst, w.name, w.d.builtin);
+        if (how == BL_NO_HIT && by_model(b, w, walk, &read)) how = BL_BY_MODEL;
         if (how == BL_NO_HIT) continue;
         g_seen[g_nseen++] = key;
         Reached& r = g_reached[g_nreached++];
@@ -74,7 +122,7 @@ int reach_collect(int64_t now, uint32_t* err) {
         for (int b = 0; b < g_bn; b++) {
             if (now >= g_bl[b].until || !g_bl[b].inst[0]) continue;
             utf16(g_bl[b].inst, g_id, countof(g_id));
-            if (dev_lookup(g_id, &g_dev_seen)) consider(g_dev_seen, now);
+            if (dev_lookup(g_id, &g_dev_seen)) consider(g_dev_seen, nullptr, now);
         }
         return 1;
     }
@@ -83,7 +131,8 @@ int reach_collect(int64_t now, uint32_t* err) {
         *err = w.err;
         return 0;
     }
-    while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(g_dev_seen, now);
+    find_models(now);
+    while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(g_dev_seen, &w, now);
     dev_walk_close(&w);  // a removal opens a set of its own
     return 1;
 }

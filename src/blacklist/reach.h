@@ -10,7 +10,7 @@
 // One present device, under the first entry in force that reaches it.
 struct Reached {
     int entry;                  // index into g_bl
-    bl_hit how;                 // by id or by name
+    bl_hit how;                 // by id, by name or by model
     char16_t inst[INST_UNITS];  // as the system reports them
     char16_t name[NAME_UNITS];  // as kept (DeviceEntry)
     char lower_name[DEV_TEXT_BYTES];  // as the log shows it
@@ -24,7 +24,9 @@ void reach_reset(void);
 // Refills g_reached with at most DEV_MAX present devices that entries in
 // force at `now` reach, leaving out every device collected since the last
 // reset. When an entry matches by name the present devices are walked;
-// otherwise each entry's id is looked up, which costs next to nothing.
+// otherwise each entry's id is looked up, which costs next to nothing. A
+// by-name entry whose model may be blocked also reaches a device, built-in
+// ones aside, that has the model among its hardware ids, whatever its name.
 // A device whose removal is already pending does not count. 0 when the
 // device list cannot be had (*err holds the system's error number).
 int reach_collect(int64_t now, uint32_t* err);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "blacklist/modelfile.h"
 #include "blacklist/wanted.h"
 #include "files/datafile.h"
 #include "sys/sys.h"
@@ -79,11 +80,15 @@ struct Paths {
     char16_t tmp[PATH_UNITS];
     char16_t lock[PATH_UNITS];
     char16_t dir[PATH_UNITS];
+    char16_t models[PATH_UNITS];
+    char16_t models_tmp[PATH_UNITS];
 };
 
 int make_paths(Paths* p) {
     return data_path(p->file, countof(p->file), DATA_BLACKLIST) && data_path(p->tmp, countof(p->tmp), DATA_BLACKLIST_TMP) &&
-           data_path(p->lock, countof(p->lock), DATA_BLACKLIST_LOCK) && data_dir(p->dir, countof(p->dir));
+           data_path(p->lock, countof(p->lock), DATA_BLACKLIST_LOCK) && data_dir(p->dir, countof(p->dir)) &&
+           data_path(p->models, countof(p->models), DATA_MODELS) &&
+           data_path(p->models_tmp, countof(p->models_tmp), DATA_MODELS_TMP);
 }
 
 // The data files' paths, made afresh by each step: static, as four paths of
@@ -100,9 +105,90 @@ int g_bad, g_first_bad, g_overfull;
 char g_bytes[256 * 1024];
 bl_reader g_reader;
 
+// The model an add or a put brings, for its locked step.
+const BlacklistModel* g_put_model;
+
+// The models as the current step read and changed them.
+BlacklistModel g_mwork[BL_MAX];
+int g_mwn;
+// Only by-name entries have models, and most tables have none: the file
+// is read only for a table with one, or for a model being kept.
+enum { MODELS_UNREAD, MODELS_READ, MODELS_UNREADABLE } g_models;  // unreadable: never written over
+int g_models_changed;
+// The step's model could not be kept: it is blocked nowhere.
+int g_models_lost;
+
+// Reads the models file; a missing one holds none.
+void read_models(const Paths& p) {
+    g_models = MODELS_UNREADABLE;
+    sys_read r;
+    sys_file* f = sys_file_open(p.models, &r);
+    if (!f) {
+        if (r == SYS_READ_MISSING) g_models = MODELS_READ;
+        return;
+    }
+    size_t n = 0;
+    uint32_t got = 0;
+    int ok;
+    while ((ok = sys_file_next(f, g_bytes + n, (uint32_t)(sizeof g_bytes - n), &got)) && got > 0 && n + got < sizeof g_bytes)
+        n += got;
+    sys_file_close(f);
+    if (!ok) return;
+    g_mwn = model_parse(g_bytes, n, g_mwork, BL_MAX);
+    g_models = MODELS_READ;
+}
+
+// Each instance id an entry holds keeps its model; the others' go.
+void drop_orphan_models(void) {
+    int w = 0;
+    for (int i = 0; i < g_mwn; i++) {
+        int held = 0;
+        for (int k = 0; k < g_wn && !held; k++) held = ieq_ascii(g_work[k].inst, g_mwork[i].inst);
+        if (held) g_mwork[w++] = g_mwork[i];
+    }
+    g_models_changed |= w != g_mwn;
+    g_mwn = w;
+}
+
+void put_model(const Paths& p, const BlacklistModel& m) {
+    if (g_models == MODELS_UNREAD) read_models(p);
+    if (g_models != MODELS_READ) {
+        g_models_lost = 1;  // never written over
+        return;
+    }
+    for (int i = 0; i < g_mwn; i++)
+        if (ieq_ascii(g_mwork[i].inst, m.inst)) {
+            g_models_changed |= strcmp(g_mwork[i].model, m.model) != 0 || g_mwork[i].verdict != m.verdict;
+            g_mwork[i] = m;
+            return;
+        }
+    if (g_mwn == BL_MAX) return;
+    g_mwork[g_mwn++] = m;
+    g_models_changed = 1;
+}
+
+// After the blacklist was written: the models follow it, written the same
+// way. One that cannot be written costs only its model block: the step goes
+// on with what the file holds, so that no block stands that the next pass,
+// reading the file, would lift.
+void write_models(const Paths& p) {
+    if (g_models != MODELS_READ || !g_models_changed) return;
+    size_t n = model_format(g_mwork, g_mwn, g_bytes, sizeof g_bytes);
+    (void)sys_file_delete(p.models_tmp);
+    int ok = n && sys_file_create(p.models_tmp, g_bytes, (uint32_t)n);
+    if (ok && sys_file_replace(p.models_tmp, p.models)) return;
+    if (ok) (void)sys_file_delete(p.models_tmp);
+    g_models_lost = g_put_model != nullptr;
+    g_mwn = 0;
+    read_models(p);
+}
+
 // Reads the file into g_work, whatever its size. A missing file is an empty
 // table; one that cannot be read whole is UNREADABLE, never a short table.
 bl_status read_work(const Paths& p) {
+    g_mwn = 0;
+    g_models = MODELS_UNREAD;
+    g_models_changed = 0;
     g_wn = 0;
     g_bad = g_first_bad = g_overfull = 0;
     sys_read r;
@@ -126,6 +212,9 @@ bl_status read_work(const Paths& p) {
     g_first_bad = g_reader.first_bad;
     g_overfull = g_reader.total > BL_MAX;
     g_last = g_bad > 0 ? BL_BAD_LINES : g_reader.total > BL_MAX ? BL_OVERFULL : BL_OK;
+    int by_name = 0;
+    for (int i = 0; i < g_wn; i++) by_name |= g_work[i].byname;
+    if (by_name) read_models(p);
     return g_last;
 }
 
@@ -165,14 +254,20 @@ int write_work(const Paths& p) {
     // Created new, never opened: a file planted in advance must not pass its
     // owner or permissions on to the blacklist.
     if (!sys_file_create(p.tmp, g_bytes, (uint32_t)n)) return 0;
-    if (sys_file_replace(p.tmp, p.file)) return 1;
-    (void)sys_file_delete(p.tmp);  // the next save deletes it if this one cannot
-    return 0;
+    if (!sys_file_replace(p.tmp, p.file)) {
+        (void)sys_file_delete(p.tmp);  // the next save deletes it if this one cannot
+        return 0;
+    }
+    drop_orphan_models();
+    write_models(p);
+    return 1;
 }
 
 void publish_work(void) {
     for (int i = 0; i < g_wn; i++) g_bl[i] = g_work[i];
     g_bn = g_wn;
+    for (int i = 0; i < g_mwn; i++) g_mod[i] = g_mwork[i];
+    g_mn = g_mwn;
 }
 
 enum Op { OP_ADD, OP_PUT, OP_REMOVE, OP_CLEAR };
@@ -206,28 +301,52 @@ int put_into(BlacklistEntry* t, int* n, const BlacklistEntry& e) {
 BlacklistEntry g_shown[BL_MAX];
 int g_nshown;
 
-// The ids the table wants blocked, and what the last sync did for each:
-// static, as they are 64 KB.
-BlockIds g_want;
+// The ids and models the table wants blocked, and what the last sync did
+// for each: static, as they are 128 KB.
+BlockWant g_want;
 
 // The install block follows the table, in the same locked step.
 void sync_blocks(const BlacklistEntry* t, int n, block_caller who) {
-    bl_wanted(t, n, nullptr, sys_now(), &g_want);
+    int64_t now = sys_now();
+    bl_wanted(t, n, nullptr, now, &g_want.list[BLOCK_INSTANCE_IDS]);
+    bl_wanted_models(t, n, g_mwork, g_mwn, now, &g_want.list[BLOCK_DEVICE_IDS]);
+    // Models that cannot be read change no model block, as an unreadable
+    // blacklist changes none.
+    g_want.list[BLOCK_DEVICE_IDS].untold = g_models == MODELS_UNREADABLE;
     block_sync(&g_want, who);
 }
 
 // Before the lock: the block may need to ask whether the task runs this copy.
-void prepare_blocks(const BlacklistEntry* extra, block_caller who) {
-    bl_wanted(g_bl, g_bn, extra, sys_now(), &g_want);
+void prepare_blocks(const BlacklistEntry* extra, const BlacklistModel* model, block_caller who) {
+    int64_t now = sys_now();
+    bl_wanted(g_bl, g_bn, extra, now, &g_want.list[BLOCK_INSTANCE_IDS]);
+    // The models as the table holds them, and the one coming.
+    static BlacklistModel models[BL_MAX + 1];
+    int nm = 0;
+    for (int i = 0; i < g_mn; i++) models[nm++] = g_mod[i];
+    if (model) models[nm++] = *model;
+    static BlacklistEntry table[BL_MAX + 1];
+    int n = 0;
+    for (int i = 0; i < g_bn; i++) table[n++] = g_bl[i];
+    if (extra) table[n++] = *extra;
+    bl_wanted_models(table, n, models, nm, now, &g_want.list[BLOCK_DEVICE_IDS]);
     block_prepare(&g_want, who);
 }
 
-block_outcome outcome_of(const BlacklistEntry& e) {
+block_outcome outcome_in(const BlockIds& ids, const char* text) {
     char16_t id[INST_UNITS];
-    utf16(e.inst, id, countof(id));
-    for (int i = 0; i < g_want.n; i++)
-        if (wicmp(g_want.id[i], id) == 0) return g_want.outcome[i];
+    utf16(text, id, countof(id));
+    for (int i = 0; i < ids.n; i++)
+        if (wicmp(ids.id[i], id) == 0) return ids.outcome[i];
     return BLOCK_NONE;
+}
+
+BlockResult outcome_of(const BlacklistEntry& e) {
+    BlockResult r{outcome_in(g_want.list[BLOCK_INSTANCE_IDS], e.inst), BLOCK_NONE, g_models_lost};
+    for (int i = 0; i < g_mwn; i++)
+        if (ieq_ascii(g_mwork[i].inst, e.inst) && g_mwork[i].verdict == MODEL_OK)
+            r.model = outcome_in(g_want.list[BLOCK_DEVICE_IDS], g_mwork[i].model);
+    return r;
 }
 
 // Removes the first entry equal to e; 0 when there is none.
@@ -261,8 +380,10 @@ bl_status change(Op op, const BlacklistEntry* e) {
         } else {
             for (int i = 0; i < g_nshown; i++) (void)remove_equal(g_shown[i]);  // gone already: skipped
         }
+        if (st == BL_OK && g_put_model) put_model(g_paths, *g_put_model);
         if (st == BL_OK && !write) {
-            publish_work();  // the entry stood already: the file stays as it is
+            write_models(g_paths);  // the entry stood already: the file stays as it is
+            publish_work();
             sync_blocks(g_work, g_wn, BLOCK_AT_CONSOLE);
         } else if (st == BL_OK) {
             if (write_work(g_paths)) {
@@ -399,24 +520,38 @@ size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size) {
     return len;
 }
 
-bl_status bl_add(const BlacklistEntry& e, block_outcome* block) {
-    prepare_blocks(&e, BLOCK_AT_CONSOLE);
+bl_status bl_add(const BlacklistEntry& e, const BlacklistModel* model, BlockResult* block) {
+    prepare_blocks(&e, model, BLOCK_AT_CONSOLE);
+    g_put_model = model;
+    g_models_lost = 0;
     bl_status st = change(OP_ADD, &e);
+    g_put_model = nullptr;
     if (block) *block = outcome_of(e);
     return st;
 }
 
-bl_status bl_put(const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* entry, block_outcome* block) {
-    prepare_blocks(&e, BLOCK_AT_CONSOLE);
+bl_status bl_put(const BlacklistEntry& e, const BlacklistModel* model, bl_put_result* what, BlacklistEntry* entry,
+                 BlockResult* block) {
+    prepare_blocks(&e, model, BLOCK_AT_CONSOLE);
+    g_put_model = model;
+    g_models_lost = 0;
     bl_status st = change(OP_PUT, &e);
+    g_put_model = nullptr;
     *what = g_put;
     *entry = st == BL_OK ? g_put_entry : e;
-    *block = st == BL_OK ? outcome_of(*entry) : BLOCK_NONE;
+    *block = st == BL_OK ? outcome_of(*entry) : BlockResult{BLOCK_NONE, BLOCK_NONE, 0};
     return st;
 }
 
-bl_status bl_put_in_memory(const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* entry) {
+bl_status bl_put_in_memory(const BlacklistEntry& e, const BlacklistModel* model, bl_put_result* what,
+                           BlacklistEntry* entry) {
     if (put_into(g_bl, &g_bn, e) < 0) return BL_FULL;
+    if (model) {
+        int i = 0;
+        while (i < g_mn && !ieq_ascii(g_mod[i].inst, model->inst)) i++;
+        if (i < BL_MAX) g_mod[i] = *model;
+        if (i == g_mn && i < BL_MAX) g_mn++;
+    }
     *what = g_put;
     *entry = g_put_entry;
     return BL_OK;
@@ -524,7 +659,7 @@ bl_status sync_locked(block_caller who) {
 }  // namespace
 
 bl_status bl_sync_blocks(block_caller who) {
-    prepare_blocks(nullptr, who);
+    prepare_blocks(nullptr, nullptr, who);
     if (!make_paths(&g_paths)) return BL_FAILED;
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
     if (!lock) return BL_FAILED;

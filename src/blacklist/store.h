@@ -18,6 +18,33 @@ struct BlacklistEntry {
 
 constexpr int BL_MAX = 64;
 
+// What the check of a by-name entry's model found when the entry was made.
+enum model_verdict {
+    MODEL_NONE,     // no hardware id names vendor and product: no model
+    MODEL_OK,       // blocked while the entry is in force
+    MODEL_SHARED,   // another device uses it, and no entry reaches it: never blocked
+    MODEL_BUILTIN,  // a built-in/system device's: never blocked
+    MODEL_UNKNOWN,  // the other devices could not be looked at: never blocked
+    MODEL_NO_IDS,   // the device's hardware ids could not be read: no model
+};
+
+// The model of a by-name entry's device, by its instance id: the hardware
+// id that every unit of the same model shares (blacklist-models.tsv).
+struct BlacklistModel {
+    char inst[sizeof(BlacklistEntry::inst)];
+    char model[sizeof(BlacklistEntry::inst)];  // a hardware id, verbatim
+    model_verdict verdict;                    // never NONE
+};
+
+// What the install block did for an entry: its instance id, and its model;
+// model_lost: the model could not be kept beside the blacklist, and so is
+// neither blocked nor reached by.
+struct BlockResult {
+    block_outcome instance;
+    block_outcome model;
+    int model_lost;
+};
+
 // The blacklist as this process last read or wrote it. Changed only through
 // the functions below.
 extern BlacklistEntry g_bl[BL_MAX];
@@ -40,8 +67,9 @@ enum bl_status {
 // is then what g_bl/g_bn hold. On failure the table in memory stays as it
 // was; on OVERFULL it shows the file's first 64 entries.
 // An add also brings the install block in line, and *block tells what that
-// did for the entry's id.
-bl_status bl_add(const BlacklistEntry& e, block_outcome* block = nullptr);
+// did for the entry's id and model. A model, when given, is kept for the
+// entry's instance id (replacing one kept before).
+bl_status bl_add(const BlacklistEntry& e, const BlacklistModel* model = nullptr, BlockResult* block = nullptr);
 enum bl_put_result { BL_PUT_ADDED, BL_PUT_EXTENDED, BL_PUT_UNCHANGED };
 // For scripts that run the same command again and again: an entry with e's
 // id (letter case aside), or, when e has none, one without an id and with
@@ -49,10 +77,12 @@ enum bl_put_result { BL_PUT_ADDED, BL_PUT_EXTENDED, BL_PUT_UNCHANGED };
 // it matches by name when e does, and it keeps its name and class; the file
 // is written only when that changed it. Otherwise e is added. *entry is the
 // entry as it stands afterwards, *block what the install block did for it.
-bl_status bl_put(const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* entry, block_outcome* block);
+bl_status bl_put(const BlacklistEntry& e, const BlacklistModel* model, bl_put_result* what, BlacklistEntry* entry,
+                 BlockResult* block);
 // The same on the table in memory alone, for a run that must change
 // nothing: the file, the install block and the log are left alone.
-bl_status bl_put_in_memory(const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* entry);
+bl_status bl_put_in_memory(const BlacklistEntry& e, const BlacklistModel* model, bl_put_result* what,
+                           BlacklistEntry* entry);
 // Removes the first entry whose fields all equal e's.
 bl_status bl_remove(const BlacklistEntry& e);
 // Removes each of the n entries t holds, each found by its fields; entries

@@ -46,13 +46,25 @@ struct List {
     const char16_t* kept;         // values left standing that may be an administrator's
 };
 
-const List INSTANCE_IDS = {
-    u"DenyInstanceIDs",
-    u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\DenyInstanceIDs",
-    u"SOFTWARE\\Quillfen\\DenyInstanceIDs",
-    u"EnabledByQuillfen",
-    u"DenyInstanceIDsWritten",
-    u"SOFTWARE\\Quillfen\\DenyInstanceIDsKept",
+// In the order of enum block_list. Each switch has a mark of its own, so
+// that neither list's step can take the other's switch for its own.
+const List LISTS[BLOCK_LISTS] = {
+    {
+        u"DenyInstanceIDs",
+        u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\DenyInstanceIDs",
+        u"SOFTWARE\\Quillfen\\DenyInstanceIDs",
+        u"EnabledByQuillfen",
+        u"DenyInstanceIDsWritten",
+        u"SOFTWARE\\Quillfen\\DenyInstanceIDsKept",
+    },
+    {
+        u"DenyDeviceIDs",
+        u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\DenyDeviceIDs",
+        u"SOFTWARE\\Quillfen\\DenyDeviceIDs",
+        u"DeviceIDsEnabledByQuillfen",
+        u"DenyDeviceIDsWritten",
+        u"SOFTWARE\\Quillfen\\DenyDeviceIDsKept",
+    },
 };
 
 // Windows 10 2004 is the first to honour the list (Policy CSP -
@@ -91,7 +103,8 @@ struct Cache {
     int applies = -1;    // Windows honours the list here; -1 not read yet, UNTOLD
     int task_runs = -1;  // the task runs this copy; -1 not asked in this process, UNTOLD
     int left;            // the last step left something standing (block_left)
-    int said_unsupported, said_disabled, said_not_on, said_no_lock;
+    int said_unsupported, said_no_lock;
+    int said_disabled[BLOCK_LISTS], said_not_on[BLOCK_LISTS];
     int lifted;  // a block went since the last rescan
     int viewed;  // block_look's reading stands: nothing changed since
     char16_t blacklist_path[PATH_UNITS];  // the path our records name
@@ -305,6 +318,7 @@ switch_state read_switch(const List& L) {
 // absent and the list empty or ours alone. 0 when it is an administrator's
 // and not on; -1 when it could not be read or written.
 int switch_on(const List& L, block_caller who) {
+    int l = (int)(&L - LISTS);
     switch_state sw = read_switch(L);
     if (sw == SW_ON) return 1;
     if (sw == SW_UNTOLD || (sw == SW_ABSENT && (g_s.list_failed || g_s.rec_failed))) return -1;
@@ -317,12 +331,12 @@ int switch_on(const List& L, block_caller who) {
         return -1;
     }
     if (who == BLOCK_UNATTENDED) return 0;
-    if (sw == SW_OFF && !g_cache.said_disabled) {
+    if (sw == SW_OFF && !g_cache.said_disabled[l]) {
         logline(EV_BLOCK_DISABLED, "系统安装禁止由管理员设置为关闭，未写入");
-        g_cache.said_disabled = 1;
-    } else if (sw != SW_OFF && !g_cache.said_not_on) {
+        g_cache.said_disabled[l] = 1;
+    } else if (sw != SW_OFF && !g_cache.said_not_on[l]) {
         logline(EV_BLOCK_NOT_ON, "系统安装禁止的策略未启用，列表或开关属于他人，未写入");
-        g_cache.said_not_on = 1;
+        g_cache.said_not_on[l] = 1;
     }
     return 0;
 }
@@ -549,7 +563,8 @@ int needs_write(const List& L, const char16_t* id) {
 int lift_all(const List& L) {
     read_records(L);
     read_list(L);
-    int all = !g_s.rec_failed && mark_unsure(L);
+    // Without records there is nothing to lift, nor to mark.
+    int all = !g_s.rec_failed && (g_s.nrec == 0 || mark_unsure(L));
     for (int i = 0; i < g_s.nrec; i++) all &= lift(L, g_s.rec[i]);
     tidy_kept(L, 1);
     return all;
@@ -683,35 +698,43 @@ int block_record_parse(const char16_t* data, char16_t* id, char16_t* path, size_
 
 int block_left(void) { return g_cache.left; }
 
-void block_prepare(const BlockIds* want, block_caller who) {
+void block_prepare(const BlockWant* want, block_caller who) {
     if (g_cache.task_runs >= 0) return;
-    if (want->n == 0 || applies_here() == 0) return;
+    if ((want->list[0].n == 0 && want->list[1].n == 0) || applies_here() == 0) return;
     MachineLock lock(who);
     if (!lock.m) {
         g_cache.task_runs = UNTOLD;  // the write step then says it could not write
         return;
     }
-    read_list(INSTANCE_IDS);
-    read_records(INSTANCE_IDS);
     // A switch that went (a policy back to "not configured") is to be
     // turned on again over values of ours alone: that is a write too.
-    int ask = read_switch(INSTANCE_IDS) != SW_ON;
-    for (int i = 0; i < want->n && !ask; i++) ask = needs_write(INSTANCE_IDS, want->id[i]);
+    int ask = 0;
+    for (int l = 0; l < BLOCK_LISTS && !ask; l++) {
+        const BlockIds& ids = want->list[l];
+        if (ids.n == 0) continue;
+        read_list(LISTS[l]);
+        read_records(LISTS[l]);
+        ask = read_switch(LISTS[l]) != SW_ON;
+        for (int i = 0; i < ids.n && !ask; i++) ask = needs_write(LISTS[l], ids.id[i]);
+    }
     if (ask) (void)task_runs_this_copy(who);
 }
 
-void block_sync(BlockIds* want, block_caller who) {
-    for (int i = 0; i < want->n; i++) want->outcome[i] = BLOCK_NONE;
+void block_sync(BlockWant* want, block_caller who) {
+    for (BlockIds& ids : want->list)
+        for (int i = 0; i < ids.n; i++) ids.outcome[i] = BLOCK_NONE;
     g_cache.left = 0;
     g_cache.viewed = 0;
     MachineLock lock(who);
     if (!lock.m) {
         // Nothing is written without it; what needed writing failed.
         g_cache.left = 1;
-        for (int i = 0; i < want->n; i++) want->outcome[i] = BLOCK_FAILED;
+        for (BlockIds& ids : want->list)
+            for (int i = 0; i < ids.n; i++) ids.outcome[i] = BLOCK_FAILED;
         return;
     }
-    sync_list(INSTANCE_IDS, want, who);
+    for (int l = 0; l < BLOCK_LISTS; l++)
+        if (!want->list[l].untold) sync_list(LISTS[l], &want->list[l], who);
 }
 
 int block_take_over(void) {
@@ -723,8 +746,10 @@ int block_take_over(void) {
     // A TaskCommand still naming another copy would keep this copy's pass
     // from ever writing a block; without one the pass takes the task up.
     int done = g_cache.task_runs || task_owner_clear();
-    done &= lift_all(INSTANCE_IDS);
-    (void)settle_switch(INSTANCE_IDS);  // else the next pass settles it
+    for (const List& L : LISTS) {
+        done &= lift_all(L);
+        (void)settle_switch(L);  // else the next pass settles it
+    }
     return done && lock.m;
 }
 
@@ -735,8 +760,10 @@ int block_give_up(void) {
     // one taking over what looks like an older version's task.
     int done = task_owner_save(g_cache.saved_owner, countof(g_cache.saved_owner)) && task_owner_removing();
     g_cache.task_runs = 0;
-    done &= lift_all(INSTANCE_IDS);
-    done &= settle_switch(INSTANCE_IDS);
+    for (const List& L : LISTS) {
+        done &= lift_all(L);
+        done &= settle_switch(L);
+    }
     g_cache.left = !done || !lock.m;
     return !g_cache.left;
 }
@@ -761,7 +788,16 @@ void block_rescan_if_lifted(void) {
 
 namespace {
 
-switch_state g_view_switch;
+// What a drawing shows of each list: this copy's values in force, and the
+// values it left standing. Static: some 128 KB.
+constexpr int VIEW_MAX = 128;
+struct View {
+    char16_t held[VIEW_MAX][INST_UNITS];
+    int nheld;
+    int count;
+    int kept;
+};
+View g_view[BLOCK_LISTS];
 
 void ensure_view(void) {
     if (!g_cache.viewed) block_look();
@@ -772,28 +808,38 @@ void ensure_view(void) {
 void block_look(void) {
     // A drawing that cannot have the lock reads without it: it changes nothing.
     MachineLock lock(BLOCK_AT_CONSOLE);
-    read_records(INSTANCE_IDS);
-    read_list(INSTANCE_IDS);
-    g_view_switch = read_switch(INSTANCE_IDS);
-    tidy_kept(INSTANCE_IDS, 0);
+    for (int l = 0; l < BLOCK_LISTS; l++) {
+        const List& L = LISTS[l];
+        View& v = g_view[l];
+        v.nheld = v.count = 0;
+        read_records(L);
+        read_list(L);
+        tidy_kept(L, 0);
+        v.kept = g_s.kept;
+        // A value counts only while Windows honours the list.
+        if (read_switch(L) != SW_ON) continue;
+        for (int i = 0; i < g_s.nrec; i++) {
+            if (!g_s.rec[i].ours || held_by(L, g_s.rec[i].name, g_s.rec[i].id) != HOLDS) continue;
+            v.count++;
+            if (v.nheld < VIEW_MAX) wcopy_zero(v.held[v.nheld++], g_s.rec[i].id, INST_UNITS);
+        }
+    }
     g_cache.viewed = 1;
 }
 
-int block_holds(const char16_t* id) {
+int block_holds(block_list list, const char16_t* id) {
     ensure_view();
-    const Record* r = our_record_of(id);
-    return r && g_view_switch == SW_ON && held_by(INSTANCE_IDS, r->name, id) == HOLDS;
+    for (int i = 0; i < g_view[list].nheld; i++)
+        if (wicmp(g_view[list].held[i], id) == 0) return 1;
+    return 0;
 }
 
-int block_count(void) {
+int block_count(block_list list) {
     ensure_view();
-    if (g_view_switch != SW_ON) return 0;
-    int n = 0;
-    for (int i = 0; i < g_s.nrec; i++) n += g_s.rec[i].ours && held_by(INSTANCE_IDS, g_s.rec[i].name, g_s.rec[i].id) == HOLDS;
-    return n;
+    return g_view[list].count;
 }
 
 int block_kept(void) {
     ensure_view();
-    return g_s.kept;
+    return g_view[0].kept + g_view[1].kept;
 }

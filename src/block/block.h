@@ -1,7 +1,8 @@
-// The install block: Windows' device installation restriction "Prevent
-// installation of devices that match any of these device instance IDs",
-// kept in step with the ids its caller wants blocked, so that a
-// blacklisted device cannot even install while its entry is in force.
+// The install block: Windows' device installation restrictions "Prevent
+// installation of devices that match any of these device instance IDs" and
+// "... device IDs" (hardware or compatible ids: a model), kept in step with
+// the ids its caller wants blocked, so that a blacklisted device, or another
+// unit of its model, cannot even install while its entry is in force.
 // Quillfen writes only list values of its own, records each one, and lifts
 // it when its id is no longer wanted.
 #pragma once
@@ -23,6 +24,13 @@ struct BlockIds {
     char16_t id[BLOCK_MAX_IDS][INST_UNITS];
     block_outcome outcome[BLOCK_MAX_IDS];
     int n;
+    int untold;  // what is wanted cannot be told: the list is left as it stands
+};
+
+// Windows' two lists, each with its own switch, and what is wanted of each.
+enum block_list { BLOCK_INSTANCE_IDS, BLOCK_DEVICE_IDS, BLOCK_LISTS };
+struct BlockWant {
+    BlockIds list[BLOCK_LISTS];
 };
 
 // Who asks: the unattended pass logs neither of the two lines that say why
@@ -39,12 +47,12 @@ int block_applies(void);
 // Before a step that may write a block, and before the blacklist's lock is
 // taken: when an id of `want` is not blocked yet, asks once per process
 // whether the task runs this copy. Only then may the locked step write.
-void block_prepare(const BlockIds* want, block_caller who);
+void block_prepare(const BlockWant* want, block_caller who);
 // The reconciling step, under the blacklist's lock, with the ids the
 // blacklist wants as the step read it: lifts this copy's blocks whose id is
 // no longer wanted, and, while the task runs this copy, writes the missing
 // ones. Fills want->outcome.
-void block_sync(BlockIds* want, block_caller who);
+void block_sync(BlockWant* want, block_caller who);
 // Under the blacklist's lock, when the task has just been installed from
 // this copy: it runs this copy now (recorded as TaskCommand), and the blocks
 // of every copy are lifted, for the other copies' task no longer runs.
@@ -73,9 +81,10 @@ int block_left(void);
 void block_look(void);
 // 1 when this copy's record holds the id, the list still does, and the
 // switch is on (DWORD 1): only then does Windows refuse the device.
-int block_holds(const char16_t* id);
+int block_holds(block_list list, const char16_t* id);
 // How many values this copy left standing at their entries' end because
-// they may be an administrator's (a policy refresh wrote the list since).
+// they may be an administrator's (a policy refresh wrote the list since),
+// in both lists.
 int block_kept(void);
 
 // The registry texts the block reads back. A record's data as we write it,
@@ -88,4 +97,4 @@ int block_record_parse(const char16_t* data, char16_t* id, char16_t* path, size_
 uint32_t block_value_number(const char16_t* name);
 // How many of this copy's recorded values the list still holds, while the
 // switch is on.
-int block_count(void);
+int block_count(block_list list);

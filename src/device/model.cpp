@@ -22,6 +22,8 @@ int has_part(const char16_t* parts, const char16_t* tag) {
 }  // namespace
 
 int names_a_model(const char16_t* id) {
+    for (const char16_t* p = id; *p; p++)
+        if (*p < 0x20) return 0;  // a device picks its own ids: none of ours holds a line break
     const char16_t* parts = id;
     while (*parts && *parts != u'\\') parts++;
     if (!*parts || parts == id) return 0;
@@ -29,6 +31,24 @@ int names_a_model(const char16_t* id) {
     if (has_part(parts, u"REV_")) return 0;
     if (has_part(parts, u"VID_") && has_part(parts, u"PID_")) return 1;
     return has_part(parts, u"VEN_") && has_part(parts, u"DEV_") && has_part(parts, u"SUBSYS_");
+}
+
+int ids_hold(const char16_t* ids, const char16_t* id) {
+    for (const char16_t* p = ids; *p; p += wlen(p) + 1)
+        if (wicmp(p, id) == 0) return 1;
+    return 0;
+}
+
+int model_prefix(const char16_t* model, char16_t* out, size_t units) {
+    size_t n = 0;
+    while (model[n] && model[n] != u'\\') n++;
+    if (!model[n]) return 0;
+    n++;
+    while (model[n] && model[n] != u'&') n++;
+    if (!model[n] || n + 2 > units) return 0;
+    for (size_t i = 0; i <= n; i++) out[i] = model[i];
+    out[n + 1] = 0;
+    return 1;
 }
 
 int model_id(const char16_t* ids, char16_t* out, size_t units) {

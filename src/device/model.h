@@ -14,3 +14,9 @@
 int model_id(const char16_t* hardware_ids, char16_t* out, size_t units);
 // 1 when id names vendor and product and no revision, as model_id requires.
 int names_a_model(const char16_t* id);
+// 1 when the multi-string holds the id, letter case aside.
+int ids_hold(const char16_t* ids, const char16_t* id);
+// The part of a model id that every instance id of its devices starts with,
+// the bus and the vendor ("USB\VID_2B7E&"), into out (units): the walk
+// reads the id lists of those devices alone. 0 when it has none.
+int model_prefix(const char16_t* model, char16_t* out, size_t units);

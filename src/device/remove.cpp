@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "device/devset.h"
+#include "device/walk.h"
 #include "proc/run.h"
 
 namespace {
@@ -26,9 +27,11 @@ int still_there(const char16_t* id) {
     return set.s && sys_dev_presence(set.s) != SYS_ABSENT;
 }
 
-sys_removal class_installer_remove(const char16_t* id) {
+sys_removal class_installer_remove(const char16_t* id, char16_t* hardware) {
     DevSetGuard set{sys_dev_open_id(id)};
-    return set.s ? sys_dev_remove(set.s) : SYS_REMOVE_FAILED;
+    if (!set.s) return SYS_REMOVE_FAILED;
+    if (hardware) (void)sys_dev_ids(set.s, SYS_IDS_HARDWARE, hardware, IDS_UNITS);
+    return sys_dev_remove(set.s);
 }
 
 sys_removal pnputil_remove(const char16_t* id) {
@@ -44,10 +47,11 @@ sys_removal pnputil_remove(const char16_t* id) {
 
 }  // namespace
 
-sys_removal remove_dev(const char16_t* instance_id) {
+sys_removal remove_dev(const char16_t* instance_id, char16_t* hardware) {
+    if (hardware) hardware[0] = hardware[1] = 0;
     // An empty id would pick the first device whose id cannot be read.
     if (!instance_id[0]) return SYS_REMOVE_FAILED;
-    sys_removal r = class_installer_remove(instance_id);
+    sys_removal r = class_installer_remove(instance_id, hardware);
     if (r == SYS_REMOVE_FAILED) r = pnputil_remove(instance_id);
     // "Removed" without a pending restart must mean gone.
     if (r == SYS_REMOVED && still_there(instance_id)) r = SYS_REMOVE_FAILED;

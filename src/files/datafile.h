@@ -13,6 +13,8 @@ enum data_file {
     DATA_LOG,             // device_cleanup_log.txt
     DATA_LOG_LOCK,        // held by every line appended to the log
     DATA_TASK_XML,        // the task's definition, while schtasks reads it
+    DATA_MODELS,          // blacklist-models.tsv: the models of by-name entries
+    DATA_MODELS_TMP,      // its next content
 };
 
 // The file's name, ASCII.

@@ -43,6 +43,11 @@ enum log_event : uint16_t {
     EV_BLOCK_NOT_ON = 2013,       // 系统安装禁止的策略未启用，列表或开关属于他人，未写入
     EV_BLOCK_LOCK_BUSY = 2014,    // 系统安装禁止的锁被占用，未修改
     EV_TASK_RECORD_LEFT = 2015,   // 后台任务已卸载，但未能清除 TaskCommand
+    EV_MODEL_NONE = 2016,         // 没有型号 ID，不按型号禁止安装 | name
+    EV_MODEL_SHARED = 2017,       // 型号另有设备在用，不按型号禁止安装 | name | model | n 个设备
+    EV_MODEL_BUILTIN = 2018,      // 内置设备，不按型号禁止安装 | name | model
+    EV_MODEL_UNKNOWN = 2019,      // 读不到设备列表，不按型号禁止安装 | name | model
+    EV_MODEL_LOST = 2020,         // 未能保存型号 ID，不按型号禁止安装 | name | model
 
     EV_REMOVE_FAILED = 3001,      // 删除失败 | name | id
     EV_ENFORCE_FAILED = 3002,     // 后台删除失败 | name

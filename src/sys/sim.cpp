@@ -149,6 +149,20 @@ int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units) {
     return 1;
 }
 
+int sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units) {
+    if (units < 2) return 0;
+    buf[0] = buf[1] = 0;
+    if (sim_fails(SIM_DEV_IDS)) return 0;
+    SimDev* d = current(s);
+    const char16_t* ids = d ? d->ids[which == SYS_IDS_HARDWARE ? 0 : 1] : nullptr;
+    if (!ids) return 0;
+    size_t n = 0;
+    while (ids[n]) n += wlen(ids + n) + 1;
+    if (n + 1 > units) return 0;
+    memcpy(buf, ids, (n + 1) * sizeof(char16_t));
+    return 1;
+}
+
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
     if (units == 0) return 0;
     buf[0] = 0;

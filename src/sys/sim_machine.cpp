@@ -21,6 +21,7 @@ const char* const SIM_FN_NAMES[SIM_FN_COUNT] = {
     "sys_file_delete", "sys_file_delete_wait", "sys_file_access", "sys_lock_take", "sys_dir_open",
     "sys_reg_dword", "sys_reg_text", "sys_reg_value_at", "sys_reg_set_dword", "sys_reg_set_text",
     "sys_reg_delete_value", "sys_reg_delete_key", "sys_event", "sys_mutex_take", "sys_reg_kind", "sys_reg_key_time",
+    "sys_dev_ids",
 };
 
 namespace {
@@ -100,17 +101,33 @@ const char* parse_dev_flags(char* flags, SimDev* v) {
     return nullptr;
 }
 
+// A ';' list of ids as a multi-string in the pool.
+const char16_t* pool_add_ids(const char* s) {
+    size_t n = strlen(s);
+    if ((uint64_t)n + 2 > POOL_UNITS - g_pool_used) return nullptr;
+    char16_t* at = g_pool + g_pool_used;
+    size_t k = utf16n(s, n, at, n + 1);
+    for (size_t i = 0; i < k; i++)
+        if (at[i] == u';') at[i] = 0;
+    at[k] = 0;
+    at[k + 1] = 0;
+    g_pool_used += (uint32_t)k + 2;
+    return at;
+}
+
 const char* parse_dev(char** field, int nf) {
-    if (nf != 6 && nf != 7) return "expected 5 or 6 fields after dev";
+    if (nf < 6 || nf > 9) return "expected 5 to 8 fields after dev";
     if (g_sim.ndevs == SIM_MAX_DEVS) return "too many devices";
     SimDev& v = g_sim.devs[g_sim.ndevs];
     v = SimDev{};
     if (strcmp(field[1], "1") == 0) v.present = 1;
     else if (strcmp(field[1], "0") != 0) return "presence must be 1 or 0";
-    if (nf == 7) {
+    if (nf >= 7) {
         const char* err = parse_dev_flags(field[6], &v);
         if (err) return err;
     }
+    for (int k = 0; k < 2 && 7 + k < nf; k++)
+        if (field[7 + k][0] && !(v.ids[k] = pool_add_ids(field[7 + k]))) return "device texts exceed the simulator's pool";
     for (int k = 0; k < SIM_FIELDS; k++) {
         const char* t = field[2 + k];
         if (strcmp(t, "\"\"") == 0) t = "";  // present but empty
@@ -210,13 +227,13 @@ int load_demo(void);
 
 // Returns an error text, or nullptr when the line was understood.
 const char* apply_line(char* line) {
-    char* field[8];
+    char* field[10];
     int nf = 0;
     field[nf++] = line;
     for (char* p = line; *p; p++) {
         if (*p == '\t') {
             *p = 0;
-            if (nf == 8) return "too many fields";
+            if (nf == 10) return "too many fields";
             field[nf++] = p + 1;
         }
     }
@@ -310,22 +327,37 @@ int load_lines(FILE* f, const char* name) {
 // The demo machine: what `quillfen` shows when run by hand without a machine
 // file. Elevated, everything succeeds, and it is a Windows 10 Pro on which
 // a blacklisting also writes the install block.
+// Its cameras and hubs carry hardware and compatible ids as Windows lists
+// them, so that a by-name blacklisting also blocks the model.
+#define UVC "\tUSB\\Class_0E&SubClass_03&Prot_00;USB\\Class_0E&SubClass_03;USB\\Class_0E"
 const char DEMO[] =
     "run\tschtasks\t0\n"
     "run\tpnputil\t0\n"
     "dev\t1\t\tACPI x64-based PC\tComputer\tROOT\\ACPI_HAL\\0000\n"
     "dev\t1\t\tMicrosoft ACPI-Compliant System\tSystem\tACPI_HAL\\PNP0C08\\0\n"
-    "dev\t1\tSmart Camera\tUSB Video Device\tCamera\tUSB\\VID_1BCF&PID_2C9A&MI_00\\6&1A2B3C4D&0&0000\n"
+    "dev\t1\tSmart Camera\tUSB Video Device\tCamera\tUSB\\VID_1BCF&PID_2C9A&MI_00\\6&1A2B3C4D&0&0000"
+    "\t\tUSB\\VID_1BCF&PID_2C9A&REV_0100&MI_00;USB\\VID_1BCF&PID_2C9A&MI_00" UVC "\n"
     "dev\t1\tHD Camera for Smart TV\tUSB Video Device\tImage\tUSB\\VID_0C45&PID_6366&MI_00\\7&2F1E0D9C&0&0000\n"
-    "dev\t1\t智能摄像头\tUSB 视频设备\tCamera\tUSB\\VID_2B7E&PID_0136&MI_00\\6&3C4D5E6F&0&0000\n"
-    "dev\t1\t\tSmartCam Composite Hub\tUSB\tUSB\\VID_1BCF&PID_2C9A\\5&2A1B3C4D&0&3\n"
+    "dev\t1\t智能摄像头\tUSB 视频设备\tCamera\tUSB\\VID_2B7E&PID_0136&MI_00\\6&3C4D5E6F&0&0000"
+    "\t\tUSB\\VID_2B7E&PID_0136&REV_0100&MI_00;USB\\VID_2B7E&PID_0136&MI_00" UVC "\n"
+    "dev\t1\t\tSmartCam Composite Hub\tUSB\tUSB\\VID_1BCF&PID_2C9A\\5&2A1B3C4D&0&3"
+    "\t\tUSB\\VID_1BCF&PID_2C9A&REV_0100;USB\\VID_1BCF&PID_2C9A"
+    "\tUSB\\DevClass_00&SubClass_00&Prot_00;USB\\DevClass_00&SubClass_00;USB\\DevClass_00;USB\\COMPOSITE\n"
     "dev\t1\t\tSmart Cam Virtual Device\tSystem\tROOT\\SMARTCAM\\0000\n"
-    "dev\t0\tSmart Camera\tUSB Video Device\tCamera\tUSB\\VID_1BCF&PID_2C9A&MI_00\\6&9F8E7D6C&0&0000\n"
-    "dev\t1\tHID Keyboard Device\tHID Keyboard Device\tKeyboard\tHID\\VID_046D&PID_C31C&MI_00\\7&1D2E3F4A&0&0000\n"
+    "dev\t0\tSmart Camera\tUSB Video Device\tCamera\tUSB\\VID_1BCF&PID_2C9A&MI_00\\6&9F8E7D6C&0&0000"
+    "\t\tUSB\\VID_1BCF&PID_2C9A&REV_0100&MI_00;USB\\VID_1BCF&PID_2C9A&MI_00" UVC "\n"
+    "dev\t1\tHID Keyboard Device\tHID Keyboard Device\tKeyboard\tHID\\VID_046D&PID_C31C&MI_00\\7&1D2E3F4A&0&0000"
+    "\t\tHID\\VID_046D&PID_C31C&REV_6400&MI_00;HID\\VID_046D&PID_C31C&MI_00;HID_DEVICE_SYSTEM_KEYBOARD"
+    "\tHID_DEVICE_UP:0001_U:0006;HID_DEVICE\n"
     "dev\t1\tSamsung SSD 970 EVO 1TB\tDisk drive\tDiskDrive\tSCSI\\DISK&VEN_NVME&PROD_SAMSUNG_SSD_970\\5&1F2E3D4C&0&000000\n"
-    "dev\t1\tIntel(R) Ethernet Connection I219-V\tIntel(R) Ethernet Connection I219-V\tNet\tPCI\\VEN_8086&DEV_15BC&SUBSYS_08B11028&REV_10\\3&11583659&0&FE\n"
+    "dev\t1\tIntel(R) Ethernet Connection I219-V\tIntel(R) Ethernet Connection I219-V\tNet"
+    "\tPCI\\VEN_8086&DEV_15BC&SUBSYS_08B11028&REV_10\\3&11583659&0&FE"
+    "\t\tPCI\\VEN_8086&DEV_15BC&SUBSYS_08B11028&REV_10;PCI\\VEN_8086&DEV_15BC&SUBSYS_08B11028"
+    "\tPCI\\VEN_8086&DEV_15BC&REV_10;PCI\\VEN_8086&DEV_15BC;PCI\\VEN_8086&CC_020000;PCI\\VEN_8086\n"
     "dev\t1\t\tGeneric USB Hub\tUSB\tUSB\\ROOT_HUB30\\4&2C6E1A3B&0&0\n"
-    "dev\t0\t\t智能摄像机\tCamera\tUSB\\VID_2B7E&PID_0137\\8&5A6B7C8D&0&2\n";
+    "dev\t0\t\t智能摄像机\tCamera\tUSB\\VID_2B7E&PID_0137\\8&5A6B7C8D&0&2"
+    "\t\tUSB\\VID_2B7E&PID_0137&REV_0200;USB\\VID_2B7E&PID_0137\n";
+#undef UVC
 
 const char* const DEMO_VERSION[][2] = {{"CurrentBuildNumber", "19045"}, {"EditionID", "Professional"}};
 

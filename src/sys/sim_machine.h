@@ -34,8 +34,10 @@
 //                                    stopped at the time limit (at once here);
 //                                    first rule wins; a program without a rule
 //                                    exits 1
-//   dev       <1|0> <friendly> <description> <class> <instance id> [flags]
+//   dev       <1|0> <friendly> <description> <class> <instance id> [flags [hardware ids [compatible ids]]]
 //                                    one device record, in enumeration order;
+//                                    the id lists are ids separated by ';'
+//                                    (empty: the property is missing);
 //                                    an empty field is a missing property, a
 //                                    field "" (two quotes) an empty string;
 //                                    flags, comma-separated: ci-fail (the class
@@ -111,6 +113,7 @@
 //   sys_event                        the event is not written
 //   sys_mutex_take                   no lock
 //   sys_reg_kind, sys_reg_key_time   SYS_REG_FAILED
+//   sys_dev_ids                      the list cannot be read (an empty list)
 // Record lines, one per event: "enum\tall|present" for every device-set open
 // (failed ones too), "open\t<id>" for every lookup of one device,
 // "run\t<command line>" for every program start (also one that cannot
@@ -145,6 +148,7 @@ enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART };
 
 struct SimDev {
     const char16_t* text[SIM_FIELDS];  // nullptr: the property is missing
+    const char16_t* ids[2];            // hardware and compatible ids, multi-strings; nullptr: missing
     uint8_t present;
     uint8_t gone;      // removed earlier in this process
     uint8_t pending;   // its removal waits for a restart
@@ -194,7 +198,7 @@ enum sim_fn {
     SIM_FILE_OPEN, SIM_FILE_NEXT, SIM_FILE_APPEND, SIM_FILE_CREATE, SIM_FILE_REPLACE,
     SIM_FILE_DELETE, SIM_FILE_DELETE_WAIT, SIM_FILE_ACCESS, SIM_LOCK_TAKE, SIM_DIR_OPEN,
     SIM_REG_DWORD, SIM_REG_TEXT, SIM_REG_VALUE_AT, SIM_REG_SET_DWORD, SIM_REG_SET_TEXT,
-    SIM_REG_DELETE_VALUE, SIM_REG_DELETE_KEY, SIM_EVENT, SIM_MUTEX_TAKE, SIM_REG_KIND, SIM_REG_KEY_TIME,
+    SIM_REG_DELETE_VALUE, SIM_REG_DELETE_KEY, SIM_EVENT, SIM_MUTEX_TAKE, SIM_REG_KIND, SIM_REG_KEY_TIME, SIM_DEV_IDS,
     SIM_FN_COUNT,
     SIM_FN_ANY = SIM_FN_COUNT,  // "*": every call of the functions above
 };

@@ -43,6 +43,12 @@ int sys_dev_next(sys_devset* s, uint32_t index);
 // Reads a text property of the current member. 1 with the whole text in buf;
 // 0, buf untouched, when the property is missing or does not fit.
 int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units);
+// Reads one of the current member's id lists, the multi-strings Windows
+// matches its installation policies against: texts each ended by a 0, the
+// list by a second 0. 1 with the whole list in buf; 0 with buf an empty
+// list when the property is missing or does not fit.
+enum sys_ids { SYS_IDS_HARDWARE, SYS_IDS_COMPATIBLE };
+int sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units);
 // Reads the current member's instance id. 1 with the whole id in buf; 0 with
 // buf empty when it cannot be read or does not fit.
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units);

@@ -326,6 +326,30 @@ int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units) {
     return 1;
 }
 
+// SPDRP_HARDWAREID and SPDRP_COMPATIBLEIDS: REG_MULTI_SZ.
+int sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units) {
+    if (!buf || units < 2) return 0;
+    buf[0] = buf[1] = 0;
+    if (!s || !s->have) return 0;
+    DWORD code = which == SYS_IDS_HARDWARE ? SPDRP_HARDWAREID : SPDRP_COMPATIBLEIDS;
+    static char16_t tmp[8192];
+    DWORD cap = units < countof(tmp) ? units : (DWORD)countof(tmp);
+    DWORD got = 0, type = 0;
+    if (!setup_api()->GetProp(s->h, &s->d, code, &type, reinterpret_cast<BYTE*>(tmp), cap * sizeof(char16_t), &got) ||
+        type != REG_MULTI_SZ)
+        return 0;
+    // The registry does not promise the terminators: each string and the
+    // list get theirs here, within what fits.
+    DWORD len = got / sizeof(char16_t);
+    if (len > cap) return 0;
+    while (len > 0 && tmp[len - 1] == 0) len--;
+    if (len + 2 > units) return 0;
+    for (DWORD k = 0; k < len; k++) buf[k] = tmp[k];
+    buf[len] = 0;
+    buf[len + 1] = 0;
+    return 1;
+}
+
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
     if (!buf || units == 0) return 0;
     buf[0] = 0;

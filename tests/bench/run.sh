@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the benchmarks (Release) into build-bench/, writes a machine of 2400
-# devices and a full blacklist that matches none of them, and runs them.
+# devices and a full blacklist that matches none of them (each entry with a
+# model), and runs them.
 # Extra arguments go to the benchmark program (e.g. --benchmark_filter=Walk).
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -38,5 +39,16 @@ awk -v now="$now" -v exe="$data/quillfen.exe" 'BEGIN {
     i=$((i + 1))
   done
 } > "$data/blacklist.tsv"
+
+# Each with a model whose bus and vendor one device of the machine has, so
+# that the pass reads that device's hardware ids (it holds none).
+{
+  printf '# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\n'
+  i=0
+  while [ $i -lt 64 ]; do
+    printf 'USB\\VID_FFFF&PID_%04d\\9&DEADBEEF&0&%d\tUSB\\VID_%04X&PID_FFFF&MI_00\tok\r\n' $i $i $((i * 31 * 7 % 65536))
+    i=$((i + 1))
+  done
+} > "$data/blacklist-models.tsv"
 
 QUILLFEN_MACHINE="$out/machine.txt" "$out/qf_bench" "$@"

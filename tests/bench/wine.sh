@@ -94,7 +94,8 @@ unplant_records() {
 }
 
 # blacklist BYNAME_FIRST: 64 entries in force whose ids no device has; the
-# first matches by name too when BYNAME_FIRST is 1 (a name no device has).
+# first matches by name too when BYNAME_FIRST is 1 (a name no device has),
+# with a model.
 blacklist() {
     local until=$(($(date +%s) + 86400))
     {
@@ -104,6 +105,10 @@ blacklist() {
                 "$until" $((i == 0 ? $1 : 0)) "$i" "$i" "$i"
         done
     } >"$B/blacklist.tsv"
+    # The by-name entry's model: ten of the devices have its bus and vendor,
+    # so the pass reads their hardware ids.
+    printf '# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\nUSB\\VID_FFFF&PID_0000\\9&DEADBEEF&0&0\tUSB\\VID_BE05&PID_FFFF&MI_00\tok\r\n' \
+        >"$B/blacklist-models.tsv"
 }
 
 case "${1:-}" in

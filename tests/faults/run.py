@@ -25,9 +25,14 @@ HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n"
 POLICY = "SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions"
 LIST = POLICY + "\\DenyInstanceIDs"
 RECORDS = "SOFTWARE\\Quillfen\\DenyInstanceIDs"
+# The model list beside it, under the same rules.
+MODEL_LIST = POLICY + "\\DenyDeviceIDs"
+MODEL_RECORDS = "SOFTWARE\\Quillfen\\DenyDeviceIDs"
+LISTS = ((LIST, RECORDS), (MODEL_LIST, MODEL_RECORDS))
+MODELS_HEADER = "# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\n"
 SOURCE = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillfen"
 # What says on the screen or in the log that something did not get done.
-REPORTS = re.compile(r"✘|\[错误\]|\[提示\] 未能|\] (删除失败|后台删除失败|拉黑失败|枚举设备失败|读取拉黑名单失败|写入系统安装禁止失败|系统程序超时|解除系统安装禁止失败|后台任务已卸载，但未能清除) ")
+REPORTS = re.compile(r"✘|\[错误\]|\[提示\] (未能|读不到)|\] (删除失败|后台删除失败|拉黑失败|枚举设备失败|读取拉黑名单失败|写入系统安装禁止失败|系统程序超时|解除系统安装禁止失败|后台任务已卸载，但未能清除) ")
 
 
 def row(until, byname, name, inst):
@@ -47,7 +52,7 @@ class Box:
         # the list values with a record and what the loop lets us change.
         low = {(k.lower(), n.lower()): v for (k, n), v in self.registry.items()}
         self.admin = {k: v for k, v in low.items() if k[0].startswith(POLICY.lower()) and k not in loop.ours
-                      and not (k[0] == LIST.lower() and (RECORDS.lower(), k[1]) in low)}
+                      and not any(k[0] == l.lower() and (rec.lower(), k[1]) in low for l, rec in LISTS)}
 
     def path(self, name):
         return self.dir + name
@@ -106,15 +111,17 @@ class Run:
     def ran(self, prefix):
         return any(line.startswith("run\t") and prefix in line for line in self.record)
 
-    def blocks(self, box):
-        """This copy's blocks: the ids whose record and list value agree (a
-        record marked unsure, for the list changed since, is one too)."""
+    def blocks(self, box, which=0):
+        """This copy's blocks of one list (0: instance ids, 1: models): the
+        ids whose record and list value agree (a record marked unsure, for
+        the list changed since, is one too)."""
         path = box.bl.lower()
         out = set()
+        lst, records = LISTS[which]
         for (key, name), (_, data) in self.reg.items():
             data = data[:-2] if data.endswith("\t?") else data
-            if key == RECORDS.lower() and data.lower().endswith("\t" + path):
-                value = self.reg.get((LIST.lower(), name))
+            if key == records.lower() and data.lower().endswith("\t" + path):
+                value = self.reg.get((lst.lower(), name))
                 if value and value[1].lower() == data.split("\t")[0].lower():
                     out.add(data.split("\t")[0].lower())
         return out
@@ -127,24 +134,35 @@ def consistent(box, r):
     changed."""
     problems = []
     reg = r.reg
-    for (key, name), (_, data) in reg.items():
-        if key == RECORDS.lower() and reg.get((LIST.lower(), name), ("", ""))[1].lower() != data.split("\t")[0].lower():
-            problems.append("record %s without its value" % name)
-        if key == LIST.lower() and (key, name) not in box.admin and (RECORDS.lower(), name) not in reg:
-            problems.append("value %s without its record" % name)
+    for lst, records in LISTS:
+        for (key, name), (_, data) in reg.items():
+            if key == records.lower() and reg.get((lst.lower(), name), ("", ""))[1].lower() != data.split("\t")[0].lower():
+                problems.append("record %s\\%s without its value" % (records, name))
+            if key == lst.lower() and (key, name) not in box.admin and (records.lower(), name) not in reg:
+                problems.append("value %s\\%s without its record" % (lst, name))
     for k, v in box.admin.items():
         if reg.get(k) != v:
             problems.append("administrator value %s\\%s changed: %r" % (k[0], k[1], reg.get(k)))
-    want = set()
+    # Instance ids of the entries in force, and the models of those by name.
+    want, models = set(), set()
+    kept = {}
+    for line in box.read("blacklist-models.tsv")[len(MODELS_HEADER):].split("\r\n"):
+        f = line.split("\t")
+        if len(f) == 3 and f[2] == "ok":
+            kept[f[0].lower()] = f[1].lower()
     if reg.get(("software\\quillfen", "taskcommand"), ("", ""))[1] == box.exe:
         for line in (r.blacklist or HEADER)[len(HEADER):].split("\r\n"):
             f = line.split("\t")
             if len(f) == 5 and int(f[0]) > CLOCK and f[3]:
                 want.add(f[3].lower())
-    if r.blocks(box) != want:
-        problems.append("blocks %s, wanted %s" % (sorted(r.blocks(box)), sorted(want)))
-    if ("software\\quillfen", "enabledbyquillfen") in reg and not any(k[0] == RECORDS.lower() for k in reg):
-        problems.append("the switch we turned on stays on without a value of ours")
+                if f[1] == "1" and f[3].lower() in kept:
+                    models.add(kept[f[3].lower()])
+    for which, wanted in enumerate((want, models)):
+        if r.blocks(box, which) != wanted:
+            problems.append("blocks %s, wanted %s" % (sorted(r.blocks(box, which)), sorted(wanted)))
+    for mark, records in (("enabledbyquillfen", RECORDS), ("deviceidsenabledbyquillfen", MODEL_RECORDS)):
+        if ("software\\quillfen", mark) in reg and not any(k[0] == records.lower() for k in reg):
+            problems.append("the switch we turned on (%s) stays on without a value of ours" % mark)
     return problems
 
 
@@ -159,7 +177,7 @@ def loop(binary, op):
             for fn in r.failed:
                 hits[fn] = hits.get(fn, 0) + 1
             found = []
-            if r.blacklist not in (op.old, op.new):
+            if r.blacklist not in (op.old, op.new) + op.also:
                 found.append("blacklist.tsv is neither the old nor the new file: %r" % r.blacklist)
             # The next pass puts right what the failure left, where a task runs.
             after = box.run(["--enforce"]) if op.task_after(r) else r
@@ -209,6 +227,7 @@ OLD2 = HEADER + row(CLOCK + 7200, 0, "smart camera", A) + row(CLOCK + 7200, 1, "
 
 class Loop:
     machine, args, stdin, ours = [], [], "", set()
+    also = ()  # blacklist.tsv as a run may also leave it, having said why
 
     @staticmethod
     def task_after(r):
@@ -236,6 +255,42 @@ class blacklisting(Loop):
         if "已同时禁止系统再次安装它" in r.screen and not blocked:
             claims.append("a block that is not there")
         return listed and blocked, claims
+
+
+class blacklisting_model(Loop):
+    """A camera blacklisted by name from the dialogue, with the model its
+    hardware ids name, which the absent second unit shares: the entry, its
+    model beside the blacklist, and both blocks."""
+    M = "USB\\VID_1&PID_2&MI_00"
+    C = M + "\\6&1&0&0000"
+    ids = "\t\tUSB\\VID_1&PID_2&REV_0100&MI_00;" + M + "\tUSB\\Class_0E"
+    machine = ["dev\t1\tSmart Camera\t\tCamera\t" + C + ids, "dev\t0\tSmart Camera\t\tCamera\t" + M + "\\7&2&0&0000" + ids]
+    stdin = "1\ny\ny\n1\ny\nn\n\nq\n"
+    old = HEADER + row(CLOCK + 7200, 1, "pro cam", B)
+    new = old + row(CLOCK + 3600, 1, "smart camera", C)
+    also = (old + row(CLOCK + 3600, 0, "smart camera", C),)  # the name's reach could not be told
+
+    @staticmethod
+    def registry(box):
+        return {**base_registry(box), **block(2, B, box.bl)}
+
+    @staticmethod
+    def outcome(box, r, after):
+        self = blacklisting_model
+        listed = r.blacklist == self.new
+        models = box.read("blacklist-models.tsv", None)
+        kept = models == MODELS_HEADER + "%s\t%s\tok\r\n" % (self.C, self.M)
+        blocked = self.C.lower() in r.blocks(box) and self.M.lower() in r.blocks(box, 1)
+        claims = []
+        # Unknown: the other devices could not be looked at, which is said.
+        if models not in (None, MODELS_HEADER) + tuple(MODELS_HEADER + "%s\t%s\t%s\r\n" % (self.C, self.M, v)
+                                                      for v in ("ok", "unknown")):
+            claims.append("a models file that is neither absent nor the new one: %r" % models)
+        if "✔ 已拉黑" in r.screen and r.blacklist not in (self.new,) + self.also:
+            claims.append("a blacklisting that is not in the file")
+        if "已同时按型号禁止安装" in r.screen and not (kept and self.M.lower() in r.blocks(box, 1)):
+            claims.append("a model block that is not there")
+        return listed and kept and blocked, claims
 
 
 class lift(Loop):
@@ -347,7 +402,7 @@ class remove_task(Loop):
         return deleted and not left, claims
 
 
-LOOPS = [blacklisting, lift, clear, enforce_pass, install_task, remove_task]
+LOOPS = [blacklisting, blacklisting_model, lift, clear, enforce_pass, install_task, remove_task]
 
 
 def main(argv):

@@ -51,6 +51,9 @@ write "{}" for an intended empty line there.
                     section missing: not compared
   log               expected device_cleanup_log.txt (CR LF line ends);
                     option "absent" / section missing as for blacklist
+  models-in         blacklist-models.tsv placed before the run ('|' is a TAB;
+                    CR LF line ends)
+  models            expected blacklist-models.tsv, as for blacklist
   registry          expected registry after the run, the same way (with
                     registry-in or registry, the machine keeps its registry
                     in a file; section missing: not compared)
@@ -114,12 +117,12 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import screens as S  # noqa: E402  (tests/screens.py, shared with the Wine checks)
 
 DEFAULT_CLOCK = 1772874303  # 2026-03-07 09:05:03 UTC
-PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist", "registry-in", "registry"}
+PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist", "registry-in", "registry", "models-in", "models"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
-         "record", "blacklist", "log", "stderr", "registry-in", "registry", "left"}
+         "record", "blacklist", "log", "stderr", "registry-in", "registry", "left", "models-in", "models"}
 NOEOL = "\x00NOEOL\x00"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
-              "device_cleanup_log.txt.lock"}
+              "device_cleanup_log.txt.lock", "blacklist-models.tsv"}
 
 
 class CaseError(Exception):
@@ -475,6 +478,7 @@ def run_case(binary, path, keep, update=False):
 
         bl_path = os.path.join(ctx.datadir, "blacklist.tsv")
         log_path = os.path.join(ctx.datadir, "device_cleanup_log.txt")
+        models_path = os.path.join(ctx.datadir, "blacklist-models.tsv")
         made = set()
         for name in sec.get("dirs-in", ("dirs-in", [], []))[2]:
             os.makedirs(os.path.join(ctx.datadir, expand(name, ctx)))
@@ -484,6 +488,9 @@ def run_case(binary, path, keep, update=False):
             eol = "\n" if "lf" in opts else "\r" if "cr" in opts else "\r\n"
             with open(bl_path, "wb") as f:
                 f.write(section("blacklist-in", eol))
+        if "models-in" in sec:
+            with open(models_path, "wb") as f:
+                f.write(section("models-in", "\r\n"))
         if "file-in" in sec:
             with open(os.path.join(ctx.datadir, sec["file-in"][1][0]), "wb") as f:
                 f.write(section("file-in", "\n"))
@@ -519,7 +526,7 @@ def run_case(binary, path, keep, update=False):
         if update and got_rec != (section("record", "\n") or b""):
             update_record(path, got_rec, ctx)
         compare("record", section("record", "\n") or b"", got_rec)
-        for name, fpath in (("blacklist", bl_path), ("log", log_path)):
+        for name, fpath in (("blacklist", bl_path), ("log", log_path), ("models", models_path)):
             if name not in sec:
                 continue
             exists = os.path.exists(fpath)

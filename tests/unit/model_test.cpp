@@ -2,8 +2,10 @@
 // Windows reports them, most specific first.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
+#include "blacklist/modelfile.h"
 #include "device/model.h"
 
 namespace {
@@ -46,6 +48,30 @@ TEST(ModelId, CompatibleIdsAndEmptyPartsNameNoModel) {
     EXPECT_EQ(model_of(u"USB\\Class_0E&SubClass_01&Prot_00|USB\\Class_0E|USB\\COMPOSITE"), u"<none>");
     EXPECT_EQ(model_of(u"USB\\VID_&PID_0136|VID_1\\PID_2|\\VID_1&PID_2"), u"<none>");
     EXPECT_EQ(model_of(u""), u"<none>");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModelFile, ReadsBackWhatItWritesAndSkipsLinesThatAreNoModel) {
+    BlacklistModel t[2] = {};
+    strcpy(t[0].inst, "USB\\VID_1&PID_2\\6&3C&0&0000");
+    strcpy(t[0].model, "USB\\VID_1&PID_2&MI_00");
+    t[0].verdict = MODEL_OK;
+    strcpy(t[1].inst, "HID\\X\\1");
+    strcpy(t[1].model, "HID\\VID_1&PID_2");
+    t[1].verdict = MODEL_SHARED;
+    char bytes[4096];
+    size_t n = model_format(t, 2, bytes, sizeof bytes);
+    // Hand edits: a verdict nobody knows, a field missing, one too many.
+    std::string text = std::string(bytes, n) + "A\\1\tA\\M\tmaybe\r\nB\\1\tok\r\nC\\1\tC\\M\tok\textra\r\n";
+    BlacklistModel back[8];
+    ASSERT_EQ(model_parse(text.data(), text.size(), back, 8), 2);
+    EXPECT_STREQ(back[0].model, "USB\\VID_1&PID_2&MI_00");
+    EXPECT_EQ(back[0].verdict, MODEL_OK);
+    EXPECT_STREQ(back[1].inst, "HID\\X\\1");
+    EXPECT_EQ(back[1].verdict, MODEL_SHARED);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "blacklist/store.h"
+#include "blacklist/wanted.h"
 #include "support.h"
 #include "sys/sys.h"
 
@@ -410,3 +411,27 @@ TEST_F(Store, APruneThatCannotSaveShowsTheFileAsItIs) {
 }
 
 }  // namespace
+
+// A by-name entry's model is kept beside the blacklist for its instance id,
+// and lasts while any entry of that id stands, whichever of them brought it.
+TEST_F(Store, AModelLastsWhileAnEntryOfItsInstanceIdStands) {
+    const std::string models = m.path("blacklist-models.tsv");
+    const std::string head = "# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\n";
+    BlacklistModel model{};
+    strcpy(model.inst, "USB\\VID_1&PID_2\\1");
+    strcpy(model.model, "USB\\VID_1&PID_2");
+    model.verdict = MODEL_OK;
+    BlacklistEntry first = qt::entry(qt::T0 + 60, 1, "cam", "USB\\VID_1&PID_2\\1", "c");
+    BlacklistEntry again = qt::entry(qt::T0 + 120, 1, "cam", "usb\\vid_1&pid_2\\1", "c");
+    ASSERT_EQ(bl_add(first, &model), BL_OK);
+    ASSERT_EQ(bl_add(again), BL_OK);  // the dialogue's duplicate, which brings none
+    EXPECT_STREQ(bl_model_id(g_bl[1]), "USB\\VID_1&PID_2");
+    ASSERT_EQ(bl_remove(first), BL_OK);
+    EXPECT_EQ(qt::slurp(models), head + "USB\\VID_1&PID_2\\1\tUSB\\VID_1&PID_2\tok\r\n");
+    ASSERT_EQ(bl_remove(again), BL_OK);
+    EXPECT_EQ(qt::slurp(models), head);
+    // An entry by id alone has no model, even for the same instance id.
+    BlacklistEntry by_id = qt::entry(qt::T0 + 60, 0, "cam", "USB\\VID_1&PID_2\\1", "c");
+    ASSERT_EQ(bl_add(by_id, &model), BL_OK);
+    EXPECT_EQ(bl_model_id(g_bl[0]), nullptr);
+}

@@ -690,6 +690,38 @@ def install_block_written_and_lifted(m):
            SYS32 + 'pnputil.exe" /scan-devices /async' in m.calls("pnputil"), m.calls("pnputil"))
 
 
+DENY_DEVICE_LIST = RESTRICTIONS + r"\DenyDeviceIDs"
+
+
+@check
+def by_name_blocks_the_model(m):
+    """--remove --by-name on a camera planted with its HardwareID multi-string:
+    the id without REV_ lands in DenyDeviceIDs, recorded, under a switch we
+    mark as ours, beside the instance id's block; the model is kept beside
+    the blacklist. The registry is saved for reading."""
+    windows_10_pro(m)
+    m.wine("reg", "add", QUILLFEN_KEY, "/v", "TaskCommand", "/t", "REG_SZ", "/d", QF_EXE, "/f")
+    m.standin_exit(schtasks=0, pnputil=3010)
+    model = r"USB\VID_0C45&PID_64AB&MI_00"
+    m.plant([ALPHA + ([r"USB\VID_0C45&PID_64AB&REV_0100&MI_00", model], [r"USB\Class_0E&SubClass_03", r"USB\Class_0E"])])
+    r = m.run("--remove", "--hours", "1", "--by-name", "-k", "alpha", full_exit=True)
+    expect("the removal waits for a restart", r.rc == 3010, r.out + r.err)
+    has("the screen says the model is blocked", r.out,
+        "  ✔ 已同时按型号禁止安装：%s（同型号的设备都装不上，到期自动解除）" % model)
+    same("the list holds the model id", {"1": model}, m.reg_get(DENY_DEVICE_LIST))
+    same("its record names this copy's blacklist", {"1": model + "\t" + r"C:\qf\blacklist.tsv"},
+         m.reg_get(QUILLFEN_KEY + r"\DenyDeviceIDs"))
+    restrictions, ours = m.reg_get(RESTRICTIONS) or {}, m.reg_get(QUILLFEN_KEY) or {}
+    expect("both switches on, each marked as ours",
+           restrictions.get("DenyDeviceIDs") == 1 and restrictions.get("DenyInstanceIDs") == 1
+           and ours.get("DeviceIDsEnabledByQuillfen") == 1 and ours.get("EnabledByQuillfen") == 1, (restrictions, ours))
+    same("the instance id is blocked too", {"1": ALPHA[0]}, m.reg_get(DENY_LIST))
+    has("the model is kept beside the blacklist", m.read(r"C:\qf\blacklist-models.tsv").decode("utf-8"),
+        "%s\t%s\tok" % (ALPHA[0], model))
+    m.wine("regedit", "/e", r"C:\standin\policy.reg", RESTRICTIONS.replace("HKLM", "HKEY_LOCAL_MACHINE"))
+    m.wine("regedit", "/e", r"C:\standin\quillfen.reg", QUILLFEN_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE"))
+
+
 @check
 def enforce_by_name_spares_builtin(m):
     """A built-in ROOT device sharing the entry's name stays; the USB one goes."""

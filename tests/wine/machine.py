@@ -348,17 +348,24 @@ class Machine:
     # ---- devices --------------------------------------------------------------
 
     def plant(self, devices):
-        """The test devices become exactly DEVICES, in one regedit import."""
+        """The test devices become exactly DEVICES, in one regedit import:
+        (instance id, friendly name, description, class[, hardware ids[,
+        compatible ids]])."""
         new = list(dict.fromkeys(_device_key(d[0]) for d in devices))
         gone = self._recorded_keys()
         self._record_keys(list(dict.fromkeys(gone + new)))
         lines = ["[-%s\\%s]" % (ENUM, k) for k in dict.fromkeys(gone + new)] + [""]
-        for inst, friendly, desc, cls in devices:
+        for inst, friendly, desc, cls, *ids in devices:
             lines.append("[%s\\%s]" % (ENUM, inst))
             if friendly is not None:
                 lines.append('"FriendlyName"=' + _reg_value(friendly))
             lines += ['"DeviceDesc"=' + _reg_value(desc), '"Class"=' + _reg_value(cls),
-                      '"ClassGUID"=' + _reg_value(CAMERA_GUID), ""]
+                      '"ClassGUID"=' + _reg_value(CAMERA_GUID)]
+            # A device may bring its hardware and compatible ids, as multi-strings.
+            for name, values in zip(("HardwareID", "CompatibleIDs"), ids):
+                lines.append('"%s"=hex(7):' % name + ",".join(
+                    "%02x" % b for b in ("".join(v + "\0" for v in values) + "\0").encode("utf-16-le")))
+            lines.append("")
         self.reg_import(lines)
         self._record_keys(new)
 

@@ -1,0 +1,80 @@
+// The model of a by-name entry, told on the screen and in the log.
+#include "app/model_note.h"
+
+#include "app/console.h"
+#include "app/show.h"
+#include "base/text.h"
+#include "device/remove.h"
+#include "device/walk.h"
+#include "log/log.h"
+
+namespace {
+
+// The hardware ids of the device being removed, and the entry as the check
+// sees it: static, as they are 10 KB.
+char16_t g_hw[IDS_UNITS];
+BlacklistEntry g_coming;
+
+}  // namespace
+
+sys_removal model_remove(const DeviceEntry& d) { return remove_dev(d.inst, g_hw); }
+
+void model_read_ids(const DeviceEntry& d) {
+    // A device the system no longer knows has no ids, and so no model.
+    (void)dev_lookup_ids(d.inst, g_hw);
+}
+
+void model_check_for(const DeviceEntry& d, const BlacklistEntry& e, ModelCheck* c) {
+    g_coming = e;
+    g_coming.byname = 1;
+    bl_model_check(d, g_hw, g_coming, c);
+}
+
+void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
+    char id[DEV_TEXT_BYTES], idshown[DEV_TEXT_BYTES];
+    utf8(c.id, id, sizeof id);
+    shown_text8(id, idshown, sizeof idshown);
+    switch (c.verdict) {
+    case MODEL_OK:
+        return;
+    case MODEL_NO_IDS:
+        if (!quiet) out("  [提示] 读不到 %s 的硬件 ID，不按型号禁止安装。\n", shown);
+        if (log) logline(EV_MODEL_NONE, "没有型号 ID，不按型号禁止安装 | %s", shown);
+        return;
+    case MODEL_NONE:
+        if (!quiet) out("  [提示] %s 的硬件 ID 里没有写明厂商和产品的一项，不按型号禁止安装。\n", shown);
+        if (log) logline(EV_MODEL_NONE, "没有型号 ID，不按型号禁止安装 | %s", shown);
+        return;
+    case MODEL_SHARED:
+        if (!quiet)
+            out("  [提示] 另有 %d 个设备也用型号 ID %s，且没有拉黑条目涉及它们；按型号禁止会让它们的驱动无法更新或重装，"
+                "所以不按型号禁止安装。\n",
+                c.unreached, idshown);
+        if (log) logline(EV_MODEL_SHARED, "型号另有设备在用，不按型号禁止安装 | %s | %s | %d 个设备", shown, id, c.unreached);
+        return;
+    case MODEL_BUILTIN:
+        if (!quiet) out("  [提示] %s 是内置 / 系统类设备，不按型号禁止安装。\n", shown);
+        if (log) logline(EV_MODEL_BUILTIN, "内置设备，不按型号禁止安装 | %s | %s", shown, id);
+        return;
+    case MODEL_UNKNOWN:
+        if (!quiet) out("  [提示] 读不到设备列表，无法确认型号 ID %s 是否另有设备在用，不按型号禁止安装。\n", idshown);
+        if (log) logline(EV_MODEL_UNKNOWN, "读不到设备列表，不按型号禁止安装 | %s | %s", shown, id);
+        return;
+    }
+}
+
+void model_block_line(const BlockResult& b, const ModelCheck& c, const char* shown, int quiet) {
+    if (c.verdict != MODEL_OK) return;
+    char id[DEV_TEXT_BYTES], idshown[DEV_TEXT_BYTES];
+    utf8(c.id, id, sizeof id);
+    if (b.model_lost) {
+        if (!quiet) out("  [提示] 未能保存型号 ID，不按型号禁止安装，同型号的其他设备也不会被删除。\n");
+        logline(EV_MODEL_LOST, "未能保存型号 ID，不按型号禁止安装 | %s | %s", shown, id);
+    } else if (quiet) {
+        return;
+    } else if (b.model == BLOCK_WRITTEN) {
+        out("  ✔ 已同时按型号禁止安装：%s（同型号的设备都装不上，到期自动解除）\n", shown_text8(id, idshown, sizeof idshown));
+    } else if (b.model == BLOCK_FAILED) {
+        out("  [提示] 未能写入按型号的安装禁止，改由后台任务在同型号设备出现时删除。\n");
+    }
+}

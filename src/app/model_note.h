@@ -1,0 +1,22 @@
+// A by-name entry's model as the removal modes tell it: its hardware ids
+// read before the device goes, the check, and the lines for what it found.
+#pragma once
+
+#include "blacklist/models.h"
+#include "block/block.h"
+
+// Removes device d as remove_dev does, keeping its hardware ids for the
+// entry that may follow; model_read_ids keeps those of a device that stays.
+// One device at a time.
+sys_removal model_remove(const DeviceEntry& d);
+void model_read_ids(const DeviceEntry& d);
+// The check for d's entry e, about to be made by name, from the ids read
+// before its removal.
+void model_check_for(const DeviceEntry& d, const BlacklistEntry& e, ModelCheck* c);
+// Why no model block will be written, when none will: a [提示] line unless
+// quiet, and, when log, the log line. `shown` names the device.
+void model_note(const ModelCheck& c, const char* shown, int quiet, int log);
+// After the entry was put: what the block did for the model, and, when the
+// model could not be kept, that and its log line.
+// quiet: the log line alone.
+void model_block_line(const BlockResult& b, const ModelCheck& c, const char* shown, int quiet = 0);

@@ -1,0 +1,61 @@
+// A by-name entry's model and its check.
+#include "blacklist/models.h"
+
+#include "base/text.h"
+#include "blacklist/match.h"
+#include "device/model.h"
+#include "sys/sys.h"
+
+namespace {
+
+// A device's id lists and the one being looked at: static, as they are
+// some 16 KB.
+char16_t g_hw[IDS_UNITS], g_compat[IDS_UNITS];
+WalkedDevice g_seen;
+
+// Whether an entry in force, or the one coming, reaches the device.
+int reached(const WalkedDevice& w, const BlacklistEntry& coming, int64_t now) {
+    if (bl_match(coming, w.inst, w.name, w.d.builtin) != BL_NO_HIT) return 1;
+    for (int i = 0; i < g_bn; i++)
+        if (now < g_bl[i].until && bl_match(g_bl[i], w.inst, w.name, w.d.builtin) != BL_NO_HIT) return 1;
+    return 0;
+}
+
+}  // namespace
+
+void bl_model_check(const DeviceEntry& d, const char16_t* hardware, const BlacklistEntry& coming, ModelCheck* out) {
+    out->verdict = hardware[0] ? MODEL_NONE : MODEL_NO_IDS;
+    out->others = out->unreached = 0;
+    if (!model_id(hardware, out->id, countof(out->id))) return;
+    if (d.builtin) {
+        out->verdict = MODEL_BUILTIN;
+        return;
+    }
+    // Windows refuses every device that has the id among its hardware or
+    // compatible ids: one that no entry reaches would lose its driver's
+    // updates and reinstallation.
+    DevWalk w;
+    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) {
+        out->verdict = MODEL_UNKNOWN;
+        return;
+    }
+    int64_t now = sys_now();
+    while (dev_walk_next(&w, &g_seen)) {
+        if (wicmp(g_seen.d.inst, d.inst) == 0) continue;
+        (void)dev_walk_ids(&w, SYS_IDS_HARDWARE, g_hw, IDS_UNITS);
+        (void)dev_walk_ids(&w, SYS_IDS_COMPATIBLE, g_compat, IDS_UNITS);
+        if (!ids_hold(g_hw, out->id) && !ids_hold(g_compat, out->id)) continue;
+        out->others++;
+        if (g_seen.d.builtin || !reached(g_seen, coming, now)) out->unreached++;
+    }
+    dev_walk_close(&w);
+    out->verdict = out->unreached ? MODEL_SHARED : MODEL_OK;
+}
+
+int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out) {
+    if (c.verdict == MODEL_NONE || c.verdict == MODEL_NO_IDS || !e.inst[0]) return 0;
+    scopy(out->inst, sizeof out->inst, e.inst);
+    utf8(c.id, out->model, sizeof out->model);
+    out->verdict = c.verdict;
+    return 1;
+}

@@ -1,0 +1,24 @@
+// Which model a by-name entry blocks, and whether it may: the device's own
+// hardware ids, read before it is removed, and every other device record
+// that uses the same id.
+#pragma once
+
+#include "blacklist/store.h"
+#include "device/device.h"
+#include "device/walk.h"
+
+struct ModelCheck {
+    model_verdict verdict;
+    char16_t id[INST_UNITS];
+    int others;     // other device records, present or not, that have it among their ids
+    int unreached;  // of those, the ones no entry in force (nor `coming`) reaches
+};
+
+// The model of device d, whose hardware ids (IDS_UNITS) were read before it
+// went: checked against every device record but its own, where `coming`
+// (the entry about to be made, by name) counts as in force. MODEL_UNKNOWN
+// when the device list cannot be had.
+void bl_model_check(const DeviceEntry& d, const char16_t* hardware, const BlacklistEntry& coming, ModelCheck* out);
+// The model record to keep for entry e, from a check; 0 when there is none
+// to keep.
+int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out);
