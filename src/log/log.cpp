@@ -45,6 +45,7 @@ void report(log_event ev, const char* message, const fmt_span* spans, int n) {
     sys_event(EVENT_SOURCE, ev, type, strings, n);  // like the file, the event log never reports its failures
 }
 
+void vlog(int64_t now, log_event ev, const char* f, va_list ap) QF_PRINTF(3, 0);
 void vlog(int64_t now, log_event ev, const char* f, va_list ap) {
     int t[6];
     sys_local_time(now, t);
