@@ -81,11 +81,7 @@ int blacklist_mode(const Args& a) {
         if (id && known) {
             model_read_ids(g_known.d);
             model_check_for(g_known.d, e, &c);
-            if (!a.json && c.verdict == MODEL_OK) {
-                char mid[DEV_TEXT_BYTES];
-                utf8(c.id, mid, sizeof mid);
-                out("  型号「%s」现在另有 %d 个设备在用\n", shown_text8(mid, shown, sizeof shown), c.others);
-            }
+            if (!a.json && c.verdict == MODEL_OK) out("  型号「%s」现在另有 %d 个设备在用\n", c.text, c.others);
         }
     }
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");

@@ -55,15 +55,12 @@ int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact, Mo
     model_check_for(d, e, c);
     int alike = c->verdict == MODEL_OK ? c->others : 0;
     if (others == 0 && alike == 0) return 1;
-    char name[sizeof e.name], id[DEV_TEXT_BYTES];
+    char name[sizeof e.name];
     if (others)
         out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", others,
             shown_text8(e.name, name, sizeof name));
-    if (alike) {
-        utf8(c->id, id, sizeof id);
-        out("  注意：另有 %d 个设备与它同型号（%s），按名称拉黑会同时按型号禁止安装，它们也装不上。\n", alike,
-            shown_text8(id, name, sizeof name));
-    }
+    if (alike)
+        out("  注意：另有 %d 个设备与它同型号（%s），按名称拉黑会同时按型号禁止安装，它们也装不上。\n", alike, c->text);
     out("  仍按名称拉黑？输入 y = 按名称，其他 = 只拉黑这一个设备 > ");
     return ask() == 1;
 }
@@ -99,9 +96,7 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
         char left[LEFT_BYTES];
         fmt_left(add_sat(sys_now(), secs), left);
         out("  ✔ 已拉黑：%s（%s）\n", name, left);
-        if (b.instance == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
-        else if (b.instance == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
-        model_block_line(b, c, name);
+        block_lines(b, c, name);
         logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);
         if (e.byname) model_note(c, name, 0, 1);
     } else if (st == BL_FULL) {

@@ -105,7 +105,7 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
     if (!a.what_if && what != BL_PUT_UNCHANGED) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
     if (a.json) {
         if (kept) {
-            model_block_line(block, *model, name, 1);
+            block_lines(block, *model, name, 1);
             model_note(*model, name, 1, !a.what_if);
         }
         return 1;
@@ -116,12 +116,10 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
                      : what == BL_PUT_EXTENDED ? (a.what_if ? "将延长拉黑" : "已延长拉黑") : nullptr;
     if (verb) out("  %s%s：%s（%s%s）\n", a.what_if ? "" : "✔ ", verb, name, left, done.byname ? "，按名称" : "");
     else out("  已在拉黑名单中，到期时间不变：%s（%s）\n", name, left);
-    if (block.instance == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
-    else if (block.instance == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
-    if (kept) {
-        model_block_line(block, *model, name);
-        model_note(*model, name, 0, !a.what_if);
-    }
+    ModelCheck none;
+    none.verdict = MODEL_NONE;
+    block_lines(block, kept ? *model : none, name);
+    if (kept) model_note(*model, name, 0, !a.what_if);
     return 1;
 }
 

@@ -2,8 +2,6 @@
 #include "app/model_note.h"
 
 #include "app/console.h"
-#include "app/show.h"
-#include "base/text.h"
 #include "device/remove.h"
 #include "device/walk.h"
 #include "log/log.h"
@@ -31,9 +29,7 @@ void model_check_for(const DeviceEntry& d, const BlacklistEntry& e, ModelCheck* 
 }
 
 void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
-    char id[DEV_TEXT_BYTES], idshown[DEV_TEXT_BYTES];
-    utf8(c.id, id, sizeof id);
-    shown_text8(id, idshown, sizeof idshown);
+    const char* id = c.text;
     switch (c.verdict) {
     case MODEL_OK:
         return;
@@ -49,7 +45,7 @@ void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
         if (!quiet)
             out("  [提示] 另有 %d 个设备也用型号 ID %s，且没有拉黑条目涉及它们；按型号禁止会让它们的驱动无法更新或重装，"
                 "所以不按型号禁止安装。\n",
-                c.unreached, idshown);
+                c.unreached, id);
         if (log) logline(EV_MODEL_SHARED, "型号另有设备在用，不按型号禁止安装 | %s | %s | %d 个设备", shown, id, c.unreached);
         return;
     case MODEL_BUILTIN:
@@ -57,23 +53,24 @@ void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
         if (log) logline(EV_MODEL_BUILTIN, "内置设备，不按型号禁止安装 | %s | %s", shown, id);
         return;
     case MODEL_UNKNOWN:
-        if (!quiet) out("  [提示] 读不到设备列表，无法确认型号 ID %s 是否另有设备在用，不按型号禁止安装。\n", idshown);
+        if (!quiet) out("  [提示] 读不到设备列表，无法确认型号 ID %s 是否另有设备在用，不按型号禁止安装。\n", id);
         if (log) logline(EV_MODEL_UNKNOWN, "读不到设备列表，不按型号禁止安装 | %s | %s", shown, id);
         return;
     }
 }
 
-void model_block_line(const BlockResult& b, const ModelCheck& c, const char* shown, int quiet) {
+void block_lines(const BlockResult& b, const ModelCheck& c, const char* shown, int quiet) {
+    if (!quiet && b.instance == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
+    else if (!quiet && b.instance == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
     if (c.verdict != MODEL_OK) return;
-    char id[DEV_TEXT_BYTES], idshown[DEV_TEXT_BYTES];
-    utf8(c.id, id, sizeof id);
+    const char* id = c.text;
     if (b.model_lost) {
         if (!quiet) out("  [提示] 未能保存型号 ID，不按型号禁止安装，同型号的其他设备也不会被删除。\n");
         logline(EV_MODEL_LOST, "未能保存型号 ID，不按型号禁止安装 | %s | %s", shown, id);
     } else if (quiet) {
         return;
     } else if (b.model == BLOCK_WRITTEN) {
-        out("  ✔ 已同时按型号禁止安装：%s（同型号的设备都装不上，到期自动解除）\n", shown_text8(id, idshown, sizeof idshown));
+        out("  ✔ 已同时按型号禁止安装：%s（同型号的设备都装不上，到期自动解除）\n", id);
     } else if (b.model == BLOCK_FAILED) {
         out("  [提示] 未能写入按型号的安装禁止，改由后台任务在同型号设备出现时删除。\n");
     }

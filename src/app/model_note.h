@@ -1,5 +1,6 @@
-// A by-name entry's model as the removal modes tell it: its hardware ids
-// read before the device goes, the check, and the lines for what it found.
+// What a blacklisting tells of its install block, and a by-name entry's
+// model as the removal modes tell it: its hardware ids read before the
+// device goes, the check, and the lines for what it found.
 #pragma once
 
 #include "blacklist/models.h"
@@ -16,7 +17,7 @@ void model_check_for(const DeviceEntry& d, const BlacklistEntry& e, ModelCheck* 
 // Why no model block will be written, when none will: a [提示] line unless
 // quiet, and, when log, the log line. `shown` names the device.
 void model_note(const ModelCheck& c, const char* shown, int quiet, int log);
-// After the entry was put: what the block did for the model, and, when the
-// model could not be kept, that and its log line.
-// quiet: the log line alone.
-void model_block_line(const BlockResult& b, const ModelCheck& c, const char* shown, int quiet = 0);
+// After the entry was put: what the block did for its id and its model,
+// and, when the model could not be kept, that and its log line. quiet: the
+// log line alone.
+void block_lines(const BlockResult& b, const ModelCheck& c, const char* shown, int quiet = 0);

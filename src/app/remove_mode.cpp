@@ -87,11 +87,7 @@ void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t ho
         char shown[600];
         if (!a.json && others < 0) out("  [提示] 读不到设备列表，%s 只按实例 ID 拉黑。\n", name);
         else if (!a.json) out("  另有 %d 个设备的名称包含「%s」%s\n", others, shown_text8(e.name, shown, sizeof shown), how);
-        if (!a.json && alike) {
-            char id[DEV_TEXT_BYTES];
-            utf8(c.id, id, sizeof id);
-            out("  另有 %d 个设备与它同型号（%s）%s\n", alike, shown_text8(id, shown, sizeof shown), how);
-        }
+        if (!a.json && alike) out("  另有 %d 个设备与它同型号（%s）%s\n", alike, c.text, how);
         if (!a.what_if && others >= 0) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
     }
     (void)drive_put(a, e, name, secs, &c);

@@ -26,7 +26,9 @@ int reached(const WalkedDevice& w, const BlacklistEntry& coming, int64_t now) {
 void bl_model_check(const DeviceEntry& d, const char16_t* hardware, const BlacklistEntry& coming, ModelCheck* out) {
     out->verdict = hardware[0] ? MODEL_NONE : MODEL_NO_IDS;
     out->others = out->unreached = 0;
+    out->text[0] = 0;
     if (!model_id(hardware, out->id, countof(out->id))) return;
+    utf8(out->id, out->text, sizeof out->text);
     if (d.builtin) {
         out->verdict = MODEL_BUILTIN;
         return;
@@ -55,7 +57,7 @@ void bl_model_check(const DeviceEntry& d, const char16_t* hardware, const Blackl
 int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out) {
     if (c.verdict == MODEL_NONE || c.verdict == MODEL_NO_IDS || !e.inst[0]) return 0;
     scopy(out->inst, sizeof out->inst, e.inst);
-    utf8(c.id, out->model, sizeof out->model);
+    scopy(out->model, sizeof out->model, c.text);
     out->verdict = c.verdict;
     return 1;
 }

@@ -10,6 +10,7 @@
 struct ModelCheck {
     model_verdict verdict;
     char16_t id[INST_UNITS];
+    char text[DEV_TEXT_BYTES];  // the same as UTF-8: a model id holds no control character to blank
     int others;     // other device records, present or not, that have it among their ids
     int unreached;  // of those, the ones no entry in force (nor `coming`) reaches
 };

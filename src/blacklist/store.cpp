@@ -150,21 +150,25 @@ void drop_orphan_models(void) {
     g_mwn = w;
 }
 
+// One model per instance id: m replaces the one kept before. 1 when that
+// changed the table.
+int put_model_into(BlacklistModel* t, int* n, const BlacklistModel& m) {
+    int i = 0;
+    while (i < *n && !ieq_ascii(t[i].inst, m.inst)) i++;
+    if (i == BL_MAX) return 0;
+    int changed = i == *n || strcmp(t[i].model, m.model) != 0 || t[i].verdict != m.verdict;
+    t[i] = m;
+    if (i == *n) ++*n;
+    return changed;
+}
+
 void put_model(const Paths& p, const BlacklistModel& m) {
     if (g_models == MODELS_UNREAD) read_models(p);
     if (g_models != MODELS_READ) {
         g_models_lost = 1;  // never written over
         return;
     }
-    for (int i = 0; i < g_mwn; i++)
-        if (ieq_ascii(g_mwork[i].inst, m.inst)) {
-            g_models_changed |= strcmp(g_mwork[i].model, m.model) != 0 || g_mwork[i].verdict != m.verdict;
-            g_mwork[i] = m;
-            return;
-        }
-    if (g_mwn == BL_MAX) return;
-    g_mwork[g_mwn++] = m;
-    g_models_changed = 1;
+    g_models_changed |= put_model_into(g_mwork, &g_mwn, m);
 }
 
 // After the blacklist was written: the models follow it, written the same
@@ -309,7 +313,7 @@ BlockWant g_want;
 void sync_blocks(const BlacklistEntry* t, int n, block_caller who) {
     int64_t now = sys_now();
     bl_wanted(t, n, nullptr, now, &g_want.list[BLOCK_INSTANCE_IDS]);
-    bl_wanted_models(t, n, g_mwork, g_mwn, now, &g_want.list[BLOCK_DEVICE_IDS]);
+    bl_wanted_models(t, n, nullptr, g_mwork, g_mwn, nullptr, now, &g_want.list[BLOCK_DEVICE_IDS]);
     // Models that cannot be read change no model block, as an unreadable
     // blacklist changes none.
     g_want.list[BLOCK_DEVICE_IDS].untold = g_models == MODELS_UNREADABLE;
@@ -320,16 +324,7 @@ void sync_blocks(const BlacklistEntry* t, int n, block_caller who) {
 void prepare_blocks(const BlacklistEntry* extra, const BlacklistModel* model, block_caller who) {
     int64_t now = sys_now();
     bl_wanted(g_bl, g_bn, extra, now, &g_want.list[BLOCK_INSTANCE_IDS]);
-    // The models as the table holds them, and the one coming.
-    static BlacklistModel models[BL_MAX + 1];
-    int nm = 0;
-    for (int i = 0; i < g_mn; i++) models[nm++] = g_mod[i];
-    if (model) models[nm++] = *model;
-    static BlacklistEntry table[BL_MAX + 1];
-    int n = 0;
-    for (int i = 0; i < g_bn; i++) table[n++] = g_bl[i];
-    if (extra) table[n++] = *extra;
-    bl_wanted_models(table, n, models, nm, now, &g_want.list[BLOCK_DEVICE_IDS]);
+    bl_wanted_models(g_bl, g_bn, extra, g_mod, g_mn, model, now, &g_want.list[BLOCK_DEVICE_IDS]);
     block_prepare(&g_want, who);
 }
 
@@ -546,12 +541,7 @@ bl_status bl_put(const BlacklistEntry& e, const BlacklistModel* model, bl_put_re
 bl_status bl_put_in_memory(const BlacklistEntry& e, const BlacklistModel* model, bl_put_result* what,
                            BlacklistEntry* entry) {
     if (put_into(g_bl, &g_bn, e) < 0) return BL_FULL;
-    if (model) {
-        int i = 0;
-        while (i < g_mn && !ieq_ascii(g_mod[i].inst, model->inst)) i++;
-        if (i < BL_MAX) g_mod[i] = *model;
-        if (i == g_mn && i < BL_MAX) g_mn++;
-    }
+    if (model) (void)put_model_into(g_mod, &g_mn, *model);
     *what = g_put;
     *entry = g_put_entry;
     return BL_OK;

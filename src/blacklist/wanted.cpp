@@ -21,22 +21,9 @@ int bl_wants_block(const BlacklistEntry& e, int64_t now, char16_t* id) {
     return !is_builtin(g_cls, id);
 }
 
-void bl_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra, int64_t now, BlockIds* out) {
-    out->untold = 0;
-    out->n = 0;
-    for (int i = 0; i <= n && out->n < BLOCK_MAX_IDS; i++) {
-        const BlacklistEntry* e = i < n ? &t[i] : extra;
-        if (!e || !bl_wants_block(*e, now, g_id)) continue;
-        int dup = 0;
-        for (int k = 0; k < out->n && !dup; k++) dup = wicmp(out->id[k], g_id) == 0;
-        if (dup) continue;
-        wcopy_zero(out->id[out->n], g_id, INST_UNITS);
-        out->outcome[out->n++] = BLOCK_NONE;
-    }
-}
-
 namespace {
 
+// Each id once, letter case aside.
 void add_once(BlockIds* out, const char16_t* id) {
     for (int k = 0; k < out->n; k++)
         if (wicmp(out->id[k], id) == 0) return;
@@ -47,15 +34,26 @@ void add_once(BlockIds* out, const char16_t* id) {
 
 }  // namespace
 
-void bl_wanted_models(const BlacklistEntry* t, int n, const BlacklistModel* m, int nm, int64_t now, BlockIds* out) {
+void bl_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra, int64_t now, BlockIds* out) {
     out->n = 0;
     out->untold = 0;
-    for (int i = 0; i < n; i++) {
-        const BlacklistEntry& e = t[i];
-        if (!e.byname || !bl_wants_block(e, now, g_id)) continue;
-        for (int k = 0; k < nm; k++) {
-            if (m[k].verdict != MODEL_OK || !ieq_ascii(m[k].inst, e.inst)) continue;
-            utf16(m[k].model, g_id, countof(g_id));
+    for (int i = 0; i <= n; i++) {
+        const BlacklistEntry* e = i < n ? &t[i] : extra;
+        if (e && bl_wants_block(*e, now, g_id)) add_once(out, g_id);
+    }
+}
+
+void bl_wanted_models(const BlacklistEntry* t, int n, const BlacklistEntry* extra, const BlacklistModel* m, int nm,
+                      const BlacklistModel* extra_model, int64_t now, BlockIds* out) {
+    out->n = 0;
+    out->untold = 0;
+    for (int i = 0; i <= n; i++) {
+        const BlacklistEntry* e = i < n ? &t[i] : extra;
+        if (!e || !e->byname || !bl_wants_block(*e, now, g_id)) continue;
+        for (int k = 0; k <= nm; k++) {
+            const BlacklistModel* model = k < nm ? &m[k] : extra_model;
+            if (!model || model->verdict != MODEL_OK || !ieq_ascii(model->inst, e->inst)) continue;
+            utf16(model->model, g_id, countof(g_id));
             add_once(out, g_id);
         }
     }

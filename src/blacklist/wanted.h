@@ -12,11 +12,12 @@ int bl_wants_block(const BlacklistEntry& e, int64_t now, char16_t* id);
 // The ids that the table t[0..n) and `extra` (an entry about to be added;
 // may be null) want blocked at `now`, each once, in table order.
 void bl_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra, int64_t now, BlockIds* out);
-// The models that the table t[0..n) wants blocked at `now`, with the
-// models m[0..nm): those of entries in force that match by name, whose model
-// passed its check (no other device uses it), never a built-in device's;
-// each once.
-void bl_wanted_models(const BlacklistEntry* t, int n, const BlacklistModel* m, int nm, int64_t now, BlockIds* out);
+// The models that the table t[0..n) and `extra` want blocked at `now`, with
+// the models m[0..nm) and `extra_model` (either extra may be null): those of
+// entries in force that match by name, whose model passed its check (no
+// other device uses it), never a built-in device's; each once.
+void bl_wanted_models(const BlacklistEntry* t, int n, const BlacklistEntry* extra, const BlacklistModel* m, int nm,
+                      const BlacklistModel* extra_model, int64_t now, BlockIds* out);
 // 1 when this copy's block holds the entry's id now.
 int bl_blocked(const BlacklistEntry& e);
 // The entry's model id (null when it has none), and 1 when its block holds.
