@@ -698,7 +698,8 @@ def by_name_blocks_the_model(m):
     """--remove --by-name on a camera planted with its HardwareID multi-string:
     the id without REV_ lands in DenyDeviceIDs, recorded, under a switch we
     mark as ours, beside the instance id's block; the model is kept beside
-    the blacklist. The registry is saved for reading."""
+    the blacklist, and --blist --json says so. The registry is saved for
+    reading."""
     windows_10_pro(m)
     m.wine("reg", "add", QUILLFEN_KEY, "/v", "TaskCommand", "/t", "REG_SZ", "/d", QF_EXE, "/f")
     m.standin_exit(schtasks=0, pnputil=3010)
@@ -718,6 +719,8 @@ def by_name_blocks_the_model(m):
     same("the instance id is blocked too", {"1": ALPHA[0]}, m.reg_get(DENY_LIST))
     has("the model is kept beside the blacklist", m.read(r"C:\qf\blacklist-models.tsv").decode("utf-8"),
         "%s\t%s\tok" % (ALPHA[0], model))
+    entry = (json.loads(m.run("--blist", "--json").out).get("entries") or [{}])[0]
+    same("--blist --json says the model is blocked", (model, True), (entry.get("model_id"), entry.get("model_blocked")))
     m.wine("regedit", "/e", r"C:\standin\policy.reg", RESTRICTIONS.replace("HKLM", "HKEY_LOCAL_MACHINE"))
     m.wine("regedit", "/e", r"C:\standin\quillfen.reg", QUILLFEN_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE"))
 
