@@ -96,16 +96,18 @@ trust_verdict trust_check(char16_t* where, size_t units) {
     char16_t path[PATH_UNITS];
     exe_found how;
     if (!exe_path(path, countof(path), &how)) return TRUST_OK;  // the install itself then fails
-    if (how != EXE_FINAL) {
-        wcat(where, units, path);
-        return TRUST_NOT_LOCAL;
-    }
-    // A final path this long keeps its "\\?\" prefix, which the task's
+    // First, whichever path was had: a path this long is refused whatever
+    // else is wrong with it, and a system may give no final path for it at
+    // all. A final path this long keeps its "\\?\" prefix, which the task's
     // Command would hold too.
     const char16_t* plain = wstarts(path, u"\\\\?\\") ? path + 4 : path;
     if (wlen(plain) > TASK_PATH_MAX) {
         wcat(where, units, plain);
         return TRUST_TOO_LONG;
+    }
+    if (how != EXE_FINAL) {
+        wcat(where, units, path);
+        return TRUST_NOT_LOCAL;
     }
     if (wcontains(path, u"%")) return TRUST_PERCENT;
     size_t root = root_len(path);

@@ -33,8 +33,8 @@ enum trust_verdict {
 // pathType must be less than 260 characters.
 constexpr size_t TASK_PATH_MAX = 259;
 
-// Checks that the executable's final path is known, no longer than
-// TASK_PATH_MAX and on a fixed disk of this machine, then the executable,
-// its folder, every folder above it up to the root, then blacklist.tsv if
-// it exists, in this order.
+// Checks that the executable's path is no longer than TASK_PATH_MAX, that
+// its final path is known and on a fixed disk of this machine, then the
+// executable, its folder, every folder above it up to the root, then
+// blacklist.tsv if it exists, in this order.
 trust_verdict trust_check(char16_t* where, size_t units);
