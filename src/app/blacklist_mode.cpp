@@ -11,6 +11,7 @@
 #include "app/driven.h"
 #include "app/exitcode.h"
 #include "app/json.h"
+#include "app/blmenu.h"
 #include "app/model_note.h"
 #include "app/show.h"
 #include "blacklist/reach.h"
@@ -25,6 +26,8 @@ namespace {
 BlacklistEntry g_entry;
 WalkedDevice g_known;
 BlacklistEntry g_lift[BL_MAX];
+int g_still[BL_MAX];  // the entry that still reaches each lifted one's device, or -1
+bl_hit g_how[BL_MAX];
 
 int refuse_name(const Args& a) {
     return drive_refuse(a, "bad_name", "[错误] --name 必须是不含控制字符、不超过 599 字节的名称：%s\n", a.name);
@@ -85,7 +88,7 @@ int blacklist_mode(const Args& a) {
         }
     }
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
-    int ok = drive_put(a, e, e.name[0] ? e.name : e.inst, secs, &c);
+    int ok = drive_put(a, e, e.name[0] ? e.name : e.inst, secs, id && known ? &c : nullptr);
     drive_task_hint(a);
     if (a.json) {
         drive_begin(a);
@@ -132,20 +135,46 @@ int unblacklist_mode(const Args& a) {
         out("  %s：%s  %s\n", a.what_if ? "将解除" : "✔ 已解除", e.name[0] ? shown_text8(e.name, shown, sizeof shown) : "(无名)",
             e.inst);
     }
+    // The entries are lifted; a block that could not be is the next pass's,
+    // and until then the run has not done all it was asked.
+    int left = !a.what_if && n > 0 && block_left();
+    if (left && !a.json) block_left_line();
     if (!a.what_if && n > 0) {
         if (a.all) logline(EV_CLEARED, "清空拉黑名单");
         else
             for (int i = 0; i < n; i++) logline(EV_LIFTED, "解除拉黑 | %s", g_lift[i].name);
     }
+    // An entry still in force may reach a lifted device all the same.
+    for (int i = 0; i < n; i++) g_still[i] = a.what_if ? -1 : lift_still_reached(g_lift[i], a.json, &g_how[i]);
     if (a.json) {
         drive_begin(a);
         json_key("lifted");
         json_open_array();
-        for (int i = 0; i < n; i++) entry_json(g_lift[i]);
+        for (int i = 0; i < n; i++) {
+            json_open();
+            entry_keys(g_lift[i]);
+            json_key("still_reached_by");
+            if (g_still[i] < 0) {
+                json_null();
+            } else {
+                const BlacklistEntry& by = g_bl[g_still[i]];
+                json_open();
+                json_key("name");
+                json_text(by.name);
+                json_key("instance_id");
+                json_text(by.inst);
+                json_key("how");
+                json_text(g_how[i] == BL_BY_ID ? "id" : g_how[i] == BL_BY_NAME ? "name" : "model");
+                json_close();
+            }
+            json_close();
+        }
         json_close_array();
         json_key("blacklist_error");
         json_text(st == BL_OK ? nullptr : "blacklist_write_failed");
+        json_key("block_error");
+        json_text(left ? "block_not_lifted" : nullptr);
         json_end_document();
     }
-    return st == BL_OK ? EXIT_OK : EXIT_FAILED;
+    return st == BL_OK && !left ? EXIT_OK : EXIT_FAILED;
 }

@@ -8,6 +8,7 @@
 #include "app/show.h"
 #include "app/uninstall.h"
 #include "blacklist/modelfile.h"
+#include "blacklist/reach.h"
 #include "blacklist/store.h"
 #include "blacklist/wanted.h"
 #include "block/block.h"
@@ -47,11 +48,6 @@ void model_line(const BlacklistEntry& e, const char* indent) {
                                                       : "未禁止安装";
     char id[sizeof m->model];
     out("%s型号：%s（%s）\n", indent, shown_text8(m->model, id, sizeof id), state);
-}
-
-// A lifted entry whose block stays until the next pass says so.
-void block_left_line(void) {
-    if (block_left()) out("  [提示] 未能全部解除系统安装禁止，后台任务下次运行时再解除。\n");
 }
 
 void draw(void) {
@@ -127,6 +123,8 @@ void remove_one(int index) {
     out("  ✔ 已解除：%s\n", shown_name(g_lifted.name, name, sizeof name));
     block_left_line();
     logline(EV_LIFTED, "解除拉黑 | %s", g_lifted.name);
+    bl_hit how;
+    (void)lift_still_reached(g_lifted, 0, &how);
 }
 
 // Refused drops of an unreadable or over-full file are the screens' own
@@ -137,6 +135,29 @@ void prune_for_view(void) {
 }
 
 }  // namespace
+
+void block_left_line(void) {
+    if (block_left()) out("  [提示] 未能全部解除系统安装禁止，后台任务下次运行时再解除。\n");
+}
+
+int lift_still_reached(const BlacklistEntry& lifted, int quiet, bl_hit* how) {
+    *how = BL_NO_HIT;
+    if (!lifted.inst[0]) return -1;
+    char16_t id[INST_UNITS];
+    utf16(lifted.inst, id, countof(id));
+    int b = bl_reaching(id, sys_now(), how);
+    if (b < 0) return -1;
+    const BlacklistEntry& by = g_bl[b];
+    const char* other = by.name[0] ? by.name : by.inst;
+    const char* name = lifted.name[0] ? lifted.name : lifted.inst;
+    if (!quiet) {
+        char a[600], o[1200];
+        out("  [提示] %s 仍被拉黑条目「%s」按%s涉及，后台任务仍会删除它。\n", shown_text8(name, a, sizeof a),
+            shown_text8(other, o, sizeof o), *how == BL_BY_ID ? "实例 ID" : *how == BL_BY_NAME ? "名称" : "型号");
+    }
+    logline(EV_LIFT_STILL_REACHED, "解除拉黑后仍被其他条目涉及 | %s | %s", name, other);
+    return b;
+}
 
 bl_command bl_command_of(const char* line, int shown, int* index) {
     *index = -1;
@@ -213,5 +234,7 @@ int blist_mode(void) {
         model_line(e, "     ");
     }
     block_line();
+    int mbad, first;
+    bad |= bl_models_last(&mbad, &first) != BL_MODELS_OK;
     return bad ? EXIT_FAILED : EXIT_OK;
 }

@@ -1,6 +1,9 @@
 // The blacklist menu and the --blist listing.
 #pragma once
 
+#include "blacklist/match.h"
+#include "blacklist/store.h"
+
 void bl_menu(void);
 
 // What a line typed at the blacklist menu asks for. For BLC_LIFT, *index is
@@ -10,3 +13,11 @@ enum bl_command { BLC_NONE, BLC_LEAVE, BLC_CLEAR, BLC_LIFT, BLC_TASK, BLC_UNTASK
 bl_command bl_command_of(const char* line, int shown, int* index);
 // --blist: the exit code.
 int blist_mode(void);
+
+// After `lifted` was taken off the list: the entry in force that still
+// reaches its device (its index in g_bl, -1 when none does) and *how, said
+// on the screen unless quiet, and logged, so that nobody takes the device
+// for free while the pass would still remove it.
+int lift_still_reached(const BlacklistEntry& lifted, int quiet, bl_hit* how);
+// The line for lifts whose install block stays until the next pass.
+void block_left_line(void);

@@ -14,6 +14,8 @@
 CheckAnswer check_rule(const CheckFacts& f) {
     if (!f.blacklist_read) return {CHECK_CANNOT_TELL, CHECK_BLACKLIST_UNREADABLE};
     if (f.bad_lines) return {CHECK_CANNOT_TELL, CHECK_BLACKLIST_BAD_LINES};
+    // Which devices a by-name entry reaches by its model is then unknown.
+    if (f.models) return {CHECK_CANNOT_TELL, f.models == 1 ? CHECK_MODELS_UNREADABLE : CHECK_MODELS_BAD_LINES};
     int counts = f.entries_in_force > 0;
     if (counts && !f.devices_read) return {CHECK_CANNOT_TELL, CHECK_DEVICES_UNAVAILABLE};
     if (counts && f.task == TASK_QUERY_FAILED) return {CHECK_CANNOT_TELL, CHECK_TASK_QUERY_FAILED};
@@ -24,9 +26,10 @@ CheckAnswer check_rule(const CheckFacts& f) {
 namespace {
 
 // Why it cannot tell, by check_problem: on the screen, and in the document.
-const char* const WHY_TEXT[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败", "拉黑名单有无法识别的行"};
+const char* const WHY_TEXT[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败", "拉黑名单有无法识别的行",
+                                "型号文件读不了", "型号文件有无法识别的行"};
 const char* const WHY_JSON[] = {"", "blacklist_unreadable", "device_list_unavailable", "task_query_failed",
-                                "blacklist_unreadable_lines"};
+                                "blacklist_unreadable_lines", "models_unreadable", "models_unreadable_lines"};
 
 void print_text(const CheckFacts& f, CheckAnswer a) {
     const char* task = f.task == TASK_PRESENT ? "已安装" : "未安装";
@@ -74,6 +77,9 @@ int check_mode(int json) {
     bl_status st = bl_read();
     f.blacklist_read = st != BL_UNREADABLE;
     f.bad_lines = st == BL_BAD_LINES;
+    int bad, first;
+    bl_models m = bl_models_last(&bad, &first);
+    f.models = m == BL_MODELS_UNREADABLE ? 1 : m == BL_MODELS_BAD_LINES ? 2 : 0;
     int64_t now = sys_now();
     f.entries_in_force = f.blacklist_read ? bl_in_force(now) : 0;
     // Always asked, so that the answer shows it; it counts only with an

@@ -12,6 +12,8 @@ enum check_problem {
     CHECK_DEVICES_UNAVAILABLE,
     CHECK_TASK_QUERY_FAILED,
     CHECK_BLACKLIST_BAD_LINES,
+    CHECK_MODELS_UNREADABLE,
+    CHECK_MODELS_BAD_LINES,
 };
 
 struct CheckFacts {
@@ -21,6 +23,7 @@ struct CheckFacts {
     int present;           // present devices that an entry in force reaches
     task_state task;
     int bad_lines = 0;     // the blacklist holds lines that are no entry: what they meant is unknown
+    int models = 0;        // 1: the models file cannot be read, 2: it holds lines that are no model
 };
 
 struct CheckAnswer {

@@ -73,9 +73,14 @@ int scan_json(const Args& a) {
 }
 
 void entry_json(const BlacklistEntry& e) {
+    json_open();
+    entry_keys(e);
+    json_close();
+}
+
+void entry_keys(const BlacklistEntry& e) {
     char utc[32];
     json_utc(e.until, utc);
-    json_open();
     json_key("name");
     json_text(e.name);
     json_key("instance_id");
@@ -94,7 +99,6 @@ void entry_json(const BlacklistEntry& e) {
     json_text(bl_model_id(e));
     json_key("model_blocked");
     json_bool(bl_model_blocked(e));
-    json_close();
 }
 
 int blist_json(void) {
@@ -117,6 +121,13 @@ int blist_json(void) {
     json_bool(bl_overfull());
     json_key("skipped_lines");
     json_int(bl_bad_lines(&first));
+    int models_bad;
+    bl_models m = bl_models_last(&models_bad, &first);
+    json_key("models_error");
+    json_text(m == BL_MODELS_UNREADABLE ? "models_unreadable" : m == BL_MODELS_BAD_LINES ? "models_unreadable_lines"
+                                                                                      : nullptr);
+    json_key("models_skipped_lines");
+    json_int(models_bad);
     json_end_document();
-    return st == BL_BAD_LINES ? EXIT_FAILED : EXIT_OK;
+    return st == BL_BAD_LINES || m != BL_MODELS_OK ? EXIT_FAILED : EXIT_OK;
 }

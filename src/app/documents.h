@@ -10,3 +10,6 @@ int scan_json(const Args& a);
 int blist_json(void);
 // One entry as --blist --json writes it, for every document that lists entries.
 void entry_json(const BlacklistEntry& e);
+// Its keys alone, inside an object the caller opened, for a document that
+// adds keys of its own.
+void entry_keys(const BlacklistEntry& e);

@@ -15,11 +15,27 @@
 
 namespace {
 
-// The entries put by this run, as they stand afterwards, for the document.
+// The entries put by this run, as they stand afterwards, for the document,
+// with why a by-name one's model is not blocked (null: it is, or the entry
+// is by id alone).
 BlacklistEntry g_done[BL_MAX];
+const char* g_done_note[BL_MAX];
 int g_ndone;
 int g_added;                   // an entry was added or extended
 const char* g_bl_error;        // why a blacklisting failed, for the document
+
+const char* note_key(const BlacklistEntry& e, const ModelCheck* model, const BlockResult& block) {
+    if (!e.byname) return nullptr;
+    if (!model) return "no_device";
+    switch (model->verdict) {
+    case MODEL_OK: return block.model_lost ? "not_saved" : nullptr;
+    case MODEL_NONE: return "no_model_id";
+    case MODEL_NO_IDS: return "ids_unreadable";
+    case MODEL_SHARED: return "shared";
+    case MODEL_BUILTIN: return "builtin";
+    default: return "unknown";
+    }
+}
 
 const char* refused_key(bl_status st) {
     return st == BL_UNREADABLE ? "blacklist_unreadable" : st == BL_BAD_LINES ? "blacklist_unreadable_lines"
@@ -99,15 +115,19 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
         return 0;
     }
     if (what != BL_PUT_UNCHANGED) {
-        if (g_ndone < BL_MAX) g_done[g_ndone++] = done;
+        if (g_ndone < BL_MAX) {
+            g_done_note[g_ndone] = note_key(e, model, block);
+            g_done[g_ndone++] = done;
+        }
         g_added = 1;
     }
-    if (!a.what_if && what != BL_PUT_UNCHANGED) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
+    int log = !a.what_if && what != BL_PUT_UNCHANGED;
+    if (log) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
+    // Every way of blacklisting by name says why a model is not blocked.
+    int note = model && e.byname;
     if (a.json) {
-        if (kept) {
-            block_lines(block, *model, name, 1);
-            model_note(*model, name, 1, !a.what_if);
-        }
+        if (kept) block_lines(block, *model, name, 1);
+        if (note) model_note(*model, name, 1, log);
         return 1;
     }
     char left[LEFT_BYTES];
@@ -119,7 +139,7 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
     ModelCheck none;
     none.verdict = MODEL_NONE;
     block_lines(block, kept ? *model : none, name);
-    if (kept) model_note(*model, name, 0, !a.what_if);
+    if (note) model_note(*model, name, 0, log);
     return 1;
 }
 
@@ -138,7 +158,13 @@ void drive_begin(const Args& a) {
 void drive_put_list(const char* key) {
     json_key(key);
     json_open_array();
-    for (int i = 0; i < g_ndone; i++) entry_json(g_done[i]);
+    for (int i = 0; i < g_ndone; i++) {
+        json_open();
+        entry_keys(g_done[i]);
+        json_key("model_note");
+        json_text(g_done_note[i]);
+        json_close();
+    }
     json_close_array();
 }
 

@@ -27,7 +27,8 @@ int drive_chars(const char* s);
 // memory alone), the screen lines, the log line "拉黑" when it was added or
 // extended, and the entry kept for the document. `shown` names it on the
 // screen and in the log. 1 when it was put; 0 when it failed (said).
-// A by-name entry's model check, when given, is kept with the entry and said.
+// A by-name entry's model check, when given, is kept with the entry; why
+// its model is not blocked, when it is not, is said and logged.
 int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model = nullptr);
 // After the puts: when an entry was added or extended and the task is not
 // installed, a hint with the command for it.

@@ -10,16 +10,16 @@ namespace {
 
 // The hardware ids of the device being removed, and the entry as the check
 // sees it: static, as they are 10 KB.
-char16_t g_hw[IDS_UNITS];
+HardwareIds g_hw;
 BlacklistEntry g_coming;
 
 }  // namespace
 
-sys_removal model_remove(const DeviceEntry& d) { return remove_dev(d.inst, g_hw); }
+sys_removal model_remove(const DeviceEntry& d) { return remove_dev(d.inst, &g_hw); }
 
 void model_read_ids(const DeviceEntry& d) {
     // A device the system no longer knows has no ids, and so no model.
-    (void)dev_lookup_ids(d.inst, g_hw);
+    (void)dev_lookup_ids(d.inst, &g_hw);
 }
 
 void model_check_for(const DeviceEntry& d, const BlacklistEntry& e, ModelCheck* c) {

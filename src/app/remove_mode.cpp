@@ -166,6 +166,7 @@ int remove_mode(const Args& a) {
         sys_removal r = SYS_REMOVED;
         if (a.what_if) {
             if (!a.json) out("  将删除：%s  %s\n", name, inst);
+            if (hours && a.by_name) model_read_ids(d);  // the model check reads what a removal would
         } else {
             r = model_remove(d);
             if (r == SYS_REMOVE_FAILED) {

@@ -20,6 +20,13 @@ void bad_lines_line(void) {
 void read_trouble_lines(void) {
     if (bl_overfull()) overfull_line();
     if (bl_last_read() == BL_BAD_LINES) bad_lines_line();
+    int bad, first;
+    bl_models m = bl_models_last(&bad, &first);
+    if (m == BL_MODELS_UNREADABLE) out("  [错误] 型号文件 blacklist-models.tsv 读不了，这次不会修改它，按型号的安装禁止也不变。\n");
+    else if (m == BL_MODELS_BAD_LINES)
+        out("  [错误] 型号文件 blacklist-models.tsv 有 %d 行无法识别（最早在第 %d 行），这次不会修改它，按型号的安装禁止也不变；"
+            "请改正或删掉这些行。\n",
+            bad, first);
 }
 
 void refused_line(bl_status st) {

@@ -22,7 +22,7 @@ void unreadable_line(void);
 void overfull_line(void);
 void bad_lines_line(void);
 // After a listing's count: the over-full and bad-lines lines the last read
-// calls for, if any.
+// calls for, if any, the models file's among them.
 void read_trouble_lines(void);
 // The line for a change that the store refused (FAILED, UNREADABLE, OVERFULL).
 void refused_line(bl_status st);

@@ -77,6 +77,13 @@ enforce_result enforce_pass(void) {
     }
     int failed = st == BL_FAILED || refused;
     failed |= synced == BL_FAILED || synced == BL_UNREADABLE || block_left();
+    // The model blocks cannot follow a models file nobody can read: the
+    // pass says so each time, as for the blacklist itself.
+    int bad, first;
+    bl_models models = bl_models_last(&bad, &first);
+    if (models == BL_MODELS_UNREADABLE) logline(EV_MODELS_UNREADABLE, "读取型号文件失败，按型号的安装禁止未修改");
+    if (models == BL_MODELS_BAD_LINES) logline(EV_MODELS_BAD_LINES, "型号文件有无法识别的行，按型号的安装禁止未修改 | 第 %d 行", first);
+    failed |= models != BL_MODELS_OK;
     int restart = 0;
     // A device tried once, whatever the outcome, is not tried again.
     reach_reset();

@@ -23,11 +23,12 @@ int reached(const WalkedDevice& w, const BlacklistEntry& coming, int64_t now) {
 
 }  // namespace
 
-void bl_model_check(const DeviceEntry& d, const char16_t* hardware, const BlacklistEntry& coming, ModelCheck* out) {
-    out->verdict = hardware[0] ? MODEL_NONE : MODEL_NO_IDS;
+void bl_model_check(const DeviceEntry& d, const HardwareIds& hardware, const BlacklistEntry& coming, ModelCheck* out) {
+    // A device without the list says as little as one whose list failed.
+    out->verdict = hardware.read == SYS_READ_OK ? MODEL_NONE : MODEL_NO_IDS;
     out->others = out->unreached = 0;
     out->text[0] = 0;
-    if (!model_id(hardware, out->id, countof(out->id))) return;
+    if (!model_id(hardware.ids, out->id, countof(out->id))) return;
     utf8(out->id, out->text, sizeof out->text);
     if (d.builtin) {
         out->verdict = MODEL_BUILTIN;
@@ -42,16 +43,18 @@ void bl_model_check(const DeviceEntry& d, const char16_t* hardware, const Blackl
         return;
     }
     int64_t now = sys_now();
+    int unread = 0;
     while (dev_walk_next(&w, &g_seen)) {
         if (wicmp(g_seen.d.inst, d.inst) == 0) continue;
-        (void)dev_walk_ids(&w, SYS_IDS_HARDWARE, g_hw, IDS_UNITS);
-        (void)dev_walk_ids(&w, SYS_IDS_COMPATIBLE, g_compat, IDS_UNITS);
+        // A list that cannot be read whole may hold the id: no answer.
+        unread |= dev_walk_ids(&w, SYS_IDS_HARDWARE, g_hw, IDS_UNITS) == SYS_READ_FAILED;
+        unread |= dev_walk_ids(&w, SYS_IDS_COMPATIBLE, g_compat, IDS_UNITS) == SYS_READ_FAILED;
         if (!ids_hold(g_hw, out->id) && !ids_hold(g_compat, out->id)) continue;
         out->others++;
         if (g_seen.d.builtin || !reached(g_seen, coming, now)) out->unreached++;
     }
     dev_walk_close(&w);
-    out->verdict = out->unreached ? MODEL_SHARED : MODEL_OK;
+    out->verdict = out->unreached ? MODEL_SHARED : unread ? MODEL_UNKNOWN : MODEL_OK;
 }
 
 int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out) {

@@ -15,11 +15,12 @@ struct ModelCheck {
     int unreached;  // of those, the ones no entry in force (nor `coming`) reaches
 };
 
-// The model of device d, whose hardware ids (IDS_UNITS) were read before it
-// went: checked against every device record but its own, where `coming`
-// (the entry about to be made, by name) counts as in force. MODEL_UNKNOWN
-// when the device list cannot be had.
-void bl_model_check(const DeviceEntry& d, const char16_t* hardware, const BlacklistEntry& coming, ModelCheck* out);
+// The model of device d, whose hardware ids were read before it went:
+// checked against every device record but its own, where `coming` (the
+// entry about to be made, by name) counts as in force. MODEL_NO_IDS when
+// it has no hardware ids that could be read, MODEL_UNKNOWN when the device
+// list or another device's ids cannot be.
+void bl_model_check(const DeviceEntry& d, const HardwareIds& hardware, const BlacklistEntry& coming, ModelCheck* out);
 // The model record to keep for entry e, from a check; 0 when there is none
 // to keep.
 int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out);

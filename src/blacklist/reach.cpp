@@ -38,6 +38,7 @@ struct Model {
 Model g_model[BL_MAX];
 int g_has_model[BL_MAX];
 char16_t g_hw[IDS_UNITS];
+HardwareIds g_ids;  // of a device looked up by id
 
 void find_models(int64_t now) {
     for (int b = 0; b < g_bn; b++) {
@@ -62,7 +63,7 @@ int by_model(int b, const WalkedDevice& w, DevWalk* walk, int* read) {
     if (w.inst[m.len - 2] != m.prefix[m.len - 2] || strncmp(w.inst, m.prefix, m.len) != 0) return 0;
     if (!*read) {
         *read = 1;
-        if (!dev_walk_ids(walk, SYS_IDS_HARDWARE, g_hw, IDS_UNITS)) g_hw[0] = g_hw[1] = 0;
+        (void)dev_walk_ids(walk, SYS_IDS_HARDWARE, g_hw, IDS_UNITS);  // empty unless read whole
     }
     return ids_hold(g_hw, g_model[b].id);
 }
@@ -135,6 +136,39 @@ int reach_collect(int64_t now, uint32_t* err) {
     while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(g_dev_seen, &w, now);
     dev_walk_close(&w);  // a removal opens a set of its own
     return 1;
+}
+
+int bl_reaching(const char16_t* id, int64_t now, bl_hit* how) {
+    char lower[DEV_TEXT_BYTES];
+    dev_lower(id, lower, sizeof lower);
+    *how = BL_BY_ID;
+    int by_name = 0;
+    for (int b = 0; b < g_bn; b++) {
+        if (now >= g_bl[b].until) continue;
+        if (g_bl[b].inst[0] && ieq_ascii(g_bl[b].inst, lower)) return b;
+        by_name |= g_bl[b].byname && g_bl[b].name[0];
+    }
+    // Only a name or a model is left to reach it: the device is looked up
+    // only then, and its ids only for an entry with a model.
+    *how = BL_NO_HIT;
+    if (!by_name || !dev_lookup(id, &g_dev_seen) || g_dev_seen.d.builtin) return -1;
+    int ids = -1;
+    for (int b = 0; b < g_bn; b++) {
+        if (now >= g_bl[b].until) continue;
+        if (bl_match(g_bl[b], g_dev_seen.inst, g_dev_seen.name, 0) == BL_BY_NAME) {
+            *how = BL_BY_NAME;
+            return b;
+        }
+        const BlacklistModel* m = bl_model_of(g_bl[b]);
+        if (!m || m->verdict != MODEL_OK) continue;
+        if (ids < 0) ids = dev_lookup_ids(id, &g_ids);
+        utf16(m->model, g_id, countof(g_id));
+        if (ids && ids_hold(g_ids.ids, g_id)) {
+            *how = BL_BY_MODEL;
+            return b;
+        }
+    }
+    return -1;
 }
 
 namespace {

@@ -31,6 +31,12 @@ void reach_reset(void);
 // device list cannot be had (*err holds the system's error number).
 int reach_collect(int64_t now, uint32_t* err);
 
+// After a lift: the first entry in force at `now` that still reaches the
+// device with instance id `id`, present or not, by its id, its name or its
+// model, with *how; -1 when none does. A device the system does not know is
+// reached only by an entry with its id.
+int bl_reaching(const char16_t* id, int64_t now, bl_hit* how);
+
 // How many devices other than the one with instance id `own`, present or
 // not and built-in ones left out, an entry matching by `lower_name` would
 // reach; -1 when the device list cannot be had. Walks the system's device

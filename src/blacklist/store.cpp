@@ -112,15 +112,20 @@ const BlacklistModel* g_put_model;
 BlacklistModel g_mwork[BL_MAX];
 int g_mwn;
 // Only by-name entries have models, and most tables have none: the file
-// is read only for a table with one, or for a model being kept.
-enum { MODELS_UNREAD, MODELS_READ, MODELS_UNREADABLE } g_models;  // unreadable: never written over
+// is read only for a table with one, or for a model being kept. A file
+// that could not be read whole, or holds lines that are no model, is never
+// written over.
+enum { MODELS_UNREAD, MODELS_READ, MODELS_UNREADABLE, MODELS_BAD } g_models;
+ModelRead g_models_read;
 int g_models_changed;
 // The step's model could not be kept: it is blocked nowhere.
 int g_models_lost;
 
-// Reads the models file; a missing one holds none.
+// Reads the models file; a missing one holds none. One longer than the
+// buffer was not written by us, and is never read in part.
 void read_models(const Paths& p) {
     g_models = MODELS_UNREADABLE;
+    g_models_read = ModelRead{0, 0, 0};
     sys_read r;
     sys_file* f = sys_file_open(p.models, &r);
     if (!f) {
@@ -130,12 +135,16 @@ void read_models(const Paths& p) {
     size_t n = 0;
     uint32_t got = 0;
     int ok;
-    while ((ok = sys_file_next(f, g_bytes + n, (uint32_t)(sizeof g_bytes - n), &got)) && got > 0 && n + got < sizeof g_bytes)
+    while ((ok = sys_file_next(f, g_bytes + n, (uint32_t)(sizeof g_bytes - n), &got)) && got > 0) {
         n += got;
+        if (n == sizeof g_bytes) ok = 0;  // full, and maybe more to come
+        if (!ok) break;
+    }
     sys_file_close(f);
     if (!ok) return;
-    g_mwn = model_parse(g_bytes, n, g_mwork, BL_MAX);
-    g_models = MODELS_READ;
+    g_models_read = model_parse(g_bytes, n, g_mwork, BL_MAX);
+    g_mwn = g_models_read.n;
+    g_models = g_models_read.bad ? MODELS_BAD : MODELS_READ;
 }
 
 // Each instance id an entry holds keeps its model; the others' go.
@@ -192,6 +201,7 @@ void write_models(const Paths& p) {
 bl_status read_work(const Paths& p) {
     g_mwn = 0;
     g_models = MODELS_UNREAD;
+    g_models_read = ModelRead{0, 0, 0};
     g_models_changed = 0;
     g_wn = 0;
     g_bad = g_first_bad = g_overfull = 0;
@@ -316,7 +326,7 @@ void sync_blocks(const BlacklistEntry* t, int n, block_caller who) {
     bl_wanted_models(t, n, nullptr, g_mwork, g_mwn, nullptr, now, &g_want.list[BLOCK_DEVICE_IDS]);
     // Models that cannot be read change no model block, as an unreadable
     // blacklist changes none.
-    g_want.list[BLOCK_DEVICE_IDS].untold = g_models == MODELS_UNREADABLE;
+    g_want.list[BLOCK_DEVICE_IDS].untold = g_models == MODELS_UNREADABLE || g_models == MODELS_BAD;
     block_sync(&g_want, who);
 }
 
@@ -689,6 +699,13 @@ int bl_bad_lines(int* first) {
 }
 
 int bl_overfull(void) { return g_overfull; }
+
+bl_models bl_models_last(int* bad, int* first) {
+    *bad = g_models_read.bad;
+    *first = g_models_read.first_bad;
+    return g_models == MODELS_UNREADABLE ? BL_MODELS_UNREADABLE : g_models == MODELS_BAD ? BL_MODELS_BAD_LINES
+                                                                                         : BL_MODELS_OK;
+}
 
 int bl_in_force(int64_t now) {
     int n = 0;

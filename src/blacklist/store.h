@@ -121,6 +121,12 @@ bl_status bl_last_read(void);
 int bl_bad_lines(int* first);
 // 1 when the last read found more than BL_MAX entries.
 int bl_overfull(void);
+// What the last read of blacklist-models.tsv found (read only for a table
+// with a by-name entry): a file that cannot be read whole, or holds lines
+// that are no model, changes no model block and is never written over.
+// *bad counts those lines, *first is the first one's number.
+enum bl_models { BL_MODELS_OK, BL_MODELS_UNREADABLE, BL_MODELS_BAD_LINES };
+bl_models bl_models_last(int* bad, int* first);
 // How many entries of the table are in force at `now`.
 int bl_in_force(int64_t now);
 

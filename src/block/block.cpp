@@ -733,8 +733,16 @@ void block_sync(BlockWant* want, block_caller who) {
             for (int i = 0; i < ids.n; i++) ids.outcome[i] = BLOCK_FAILED;
         return;
     }
-    for (int l = 0; l < BLOCK_LISTS; l++)
-        if (!want->list[l].untold) sync_list(LISTS[l], &want->list[l], who);
+    for (int l = 0; l < BLOCK_LISTS; l++) {
+        if (!want->list[l].untold) {
+            sync_list(LISTS[l], &want->list[l], who);
+            continue;
+        }
+        // Left as it stands: a value of ours in it may be one nobody wants.
+        read_records(LISTS[l]);
+        for (int i = 0; i < g_s.nrec; i++) g_cache.left |= g_s.rec[i].ours;
+        g_cache.left |= g_s.rec_failed;
+    }
 }
 
 int block_take_over(void) {
@@ -768,13 +776,38 @@ int block_give_up(void) {
     return !g_cache.left;
 }
 
+namespace {
+
+// 1 when the key holds no value (or is not there).
+int key_empty(const char16_t* key) {
+    char16_t name[8], text[8];
+    sys_reg_type type;
+    return sys_reg_value_at(key, 0, name, countof(name), &type, text, countof(text)) == SYS_REG_MISSING;
+}
+
+// Once the task is gone: our keys that hold nothing go, so that an
+// uninstall leaves no empty key behind. A key with another copy's record
+// or TaskCommand in it holds a value, and one with subkeys left is not
+// deleted (sys_reg_delete_key), so nothing of anyone's goes with them.
+void tidy_keys(void) {
+    for (const List& L : LISTS) {
+        if (key_empty(L.records)) (void)sys_reg_delete_key(L.records);
+        if (key_empty(L.kept)) (void)sys_reg_delete_key(L.kept);
+    }
+    if (key_empty(PRODUCT_KEY)) (void)sys_reg_delete_key(PRODUCT_KEY);
+}
+
+}  // namespace
+
 int block_give_up_end(int task_gone) {
     MachineLock lock(BLOCK_AT_CONSOLE);
     task_owner owner = task_owner_get();
     if (owner == OWNER_THIS_COPY || owner == OWNER_OTHER) return 1;  // another install came meanwhile
     // A task that stays runs on as before: its next pass takes its blocks up again.
     if (!task_gone) return owner != OWNER_REMOVING || task_owner_restore(g_cache.saved_owner);
-    return owner == OWNER_NONE || task_owner_clear();
+    int cleared = owner == OWNER_NONE || task_owner_clear();
+    if (cleared && lock.m) tidy_keys();
+    return cleared;
 }
 
 void block_rescan_if_lifted(void) {

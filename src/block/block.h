@@ -72,7 +72,9 @@ int block_give_up_end(int task_gone);
 void block_rescan_if_lifted(void);
 // 1 when the last sync, take-over or give-up left something it should
 // have lifted (a block, a record, our switch, TaskCommand) that may still
-// stand, because it could not be read or deleted. The next one tries again.
+// stand, because it could not be read or deleted, or because what is wanted
+// of a list holding values of ours could not be told. The next one tries
+// again.
 int block_left(void);
 
 // For the screens and the documents, which read once per drawing: reads the

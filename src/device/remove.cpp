@@ -27,10 +27,10 @@ int still_there(const char16_t* id) {
     return set.s && sys_dev_presence(set.s) != SYS_ABSENT;
 }
 
-sys_removal class_installer_remove(const char16_t* id, char16_t* hardware) {
+sys_removal class_installer_remove(const char16_t* id, HardwareIds* hardware) {
     DevSetGuard set{sys_dev_open_id(id)};
     if (!set.s) return SYS_REMOVE_FAILED;
-    if (hardware) (void)sys_dev_ids(set.s, SYS_IDS_HARDWARE, hardware, IDS_UNITS);
+    if (hardware) hardware->read = sys_dev_ids(set.s, SYS_IDS_HARDWARE, hardware->ids, IDS_UNITS);
     return sys_dev_remove(set.s);
 }
 
@@ -47,8 +47,11 @@ sys_removal pnputil_remove(const char16_t* id) {
 
 }  // namespace
 
-sys_removal remove_dev(const char16_t* instance_id, char16_t* hardware) {
-    if (hardware) hardware[0] = hardware[1] = 0;
+sys_removal remove_dev(const char16_t* instance_id, HardwareIds* hardware) {
+    if (hardware) {
+        hardware->ids[0] = hardware->ids[1] = 0;
+        hardware->read = SYS_READ_FAILED;
+    }
     // An empty id would pick the first device whose id cannot be read.
     if (!instance_id[0]) return SYS_REMOVE_FAILED;
     sys_removal r = class_installer_remove(instance_id, hardware);

@@ -1,10 +1,10 @@
 // Removing a device by its instance id.
 #pragma once
 
+#include "device/walk.h"
 #include "sys/sys.h"
 
 // Removes a device by instance id (class installer, pnputil as fallback) and
 // checks that it is gone when no restart is pending. hardware, when given,
-// gets the device's hardware ids (IDS_UNITS) as they were before it went;
-// an empty list when they could not be read.
-sys_removal remove_dev(const char16_t* instance_id, char16_t* hardware = nullptr);
+// gets the device's hardware ids as they were before it went.
+sys_removal remove_dev(const char16_t* instance_id, HardwareIds* hardware = nullptr);

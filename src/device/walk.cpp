@@ -68,19 +68,20 @@ void dev_walk_close(DevWalk* w) {
     w->set = nullptr;
 }
 
-int dev_walk_ids(DevWalk* w, sys_ids which, char16_t* buf, uint32_t units) {
+sys_read dev_walk_ids(DevWalk* w, sys_ids which, char16_t* buf, uint32_t units) {
     if (!w->set) {
         if (units > 1) buf[0] = buf[1] = 0;
-        return 0;
+        return SYS_READ_FAILED;
     }
     return sys_dev_ids(w->set, which, buf, units);
 }
 
-int dev_lookup_ids(const char16_t* id, char16_t* hardware) {
-    hardware[0] = hardware[1] = 0;
+int dev_lookup_ids(const char16_t* id, HardwareIds* hw) {
+    hw->ids[0] = hw->ids[1] = 0;
+    hw->read = SYS_READ_FAILED;
     DevSetGuard set{sys_dev_open_id(id)};
     if (!set.s) return 0;
-    (void)sys_dev_ids(set.s, SYS_IDS_HARDWARE, hardware, IDS_UNITS);
+    hw->read = sys_dev_ids(set.s, SYS_IDS_HARDWARE, hw->ids, IDS_UNITS);
     return 1;
 }
 

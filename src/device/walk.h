@@ -46,10 +46,17 @@ int dev_read(sys_devset* s, WalkedDevice* w);
 // system knows no such device.
 int dev_lookup(const char16_t* id, WalkedDevice* out);
 
-// Room for one of a device's id lists (a multi-string), in units.
-constexpr size_t IDS_UNITS = 4096;
+// Room for one of a device's id lists (a multi-string), in units: some
+// devices list a hundred ids and more; a longer list is read as no answer.
+constexpr size_t IDS_UNITS = 16384;
 // One of the id lists of the device the walk is on (see sys_dev_ids).
-int dev_walk_ids(DevWalk* w, sys_ids which, char16_t* buf, uint32_t units);
-// The hardware ids of the device with this instance id (IDS_UNITS); 0 when
-// the system knows no such device. A list that cannot be read is empty.
-int dev_lookup_ids(const char16_t* id, char16_t* hardware);
+sys_read dev_walk_ids(DevWalk* w, sys_ids which, char16_t* buf, uint32_t units);
+// A device's hardware ids, and how their read went: an empty list unless
+// read whole.
+struct HardwareIds {
+    char16_t ids[IDS_UNITS];
+    sys_read read;
+};
+// The hardware ids of the device with this instance id; 0 when the system
+// knows no such device.
+int dev_lookup_ids(const char16_t* id, HardwareIds* hw);

@@ -48,6 +48,7 @@ enum log_event : uint16_t {
     EV_MODEL_BUILTIN = 2018,      // 内置设备，不按型号禁止安装 | name | model
     EV_MODEL_UNKNOWN = 2019,      // 读不到设备列表，不按型号禁止安装 | name | model
     EV_MODEL_LOST = 2020,         // 未能保存型号 ID，不按型号禁止安装 | name | model
+    EV_LIFT_STILL_REACHED = 2021, // 解除拉黑后仍被其他条目涉及 | name | the other entry's name
 
     EV_REMOVE_FAILED = 3001,      // 删除失败 | name | id
     EV_ENFORCE_FAILED = 3002,     // 后台删除失败 | name
@@ -59,6 +60,8 @@ enum log_event : uint16_t {
     EV_BLACKLIST_BAD_LINES = 3008,   // 拉黑名单有无法识别的行，未修改 | 第 n 行
     EV_UNBLOCK_FAILED = 3009,        // 解除系统安装禁止失败 | id
     EV_TASK_REMAINS = 3010,          // 卸载后台任务失败，任务仍在
+    EV_MODELS_UNREADABLE = 3011,     // 读取型号文件失败，按型号的安装禁止未修改
+    EV_MODELS_BAD_LINES = 3012,      // 型号文件有无法识别的行，按型号的安装禁止未修改 | 第 n 行
 };
 
 // The event source our events are written under: the name of its key under

@@ -149,18 +149,19 @@ int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units) {
     return 1;
 }
 
-int sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units) {
-    if (units < 2) return 0;
+sys_read sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units) {
+    if (units < 2) return SYS_READ_FAILED;
     buf[0] = buf[1] = 0;
-    if (sim_fails(SIM_DEV_IDS)) return 0;
+    if (sim_fails(SIM_DEV_IDS)) return SYS_READ_FAILED;
     SimDev* d = current(s);
-    const char16_t* ids = d ? d->ids[which == SYS_IDS_HARDWARE ? 0 : 1] : nullptr;
-    if (!ids) return 0;
+    if (!d) return SYS_READ_FAILED;
+    const char16_t* ids = d->ids[which == SYS_IDS_HARDWARE ? 0 : 1];
+    if (!ids) return SYS_READ_MISSING;
     size_t n = 0;
     while (ids[n]) n += wlen(ids + n) + 1;
-    if (n + 1 > units) return 0;
+    if (n + 1 > units) return SYS_READ_FAILED;
     memcpy(buf, ids, (n + 1) * sizeof(char16_t));
-    return 1;
+    return SYS_READ_OK;
 }
 
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
@@ -872,6 +873,14 @@ int sys_reg_delete_key(const char16_t* key) {
     if (sim_fails(SIM_REG_DELETE_KEY)) return 0;
     RegCall call;
     reg_names(key, nullptr);
+    // As on Windows, a key with subkeys stays.
+    static char head[SIM_REG_KEY];
+    size_t n = strlen(g_rk.key);
+    for (int i = 0; i < g_sim.nreg; i++) {
+        if (strlen(g_sim.reg[i].key) <= n || g_sim.reg[i].key[n] != '\\') continue;
+        scopy(head, n + 1 < sizeof head ? n + 1 : sizeof head, g_sim.reg[i].key);
+        if (ieq_ascii(head, g_rk.key)) return 0;
+    }
     if (!key_exists()) return 1;
     if (reg_denied()) return 0;
     int w = 0;

@@ -11,6 +11,9 @@
 
 #include "base/security.h"
 
+// What a read found: the whole thing, nothing there, or a failure.
+enum sys_read { SYS_READ_OK, SYS_READ_MISSING, SYS_READ_FAILED };
+
 // ---- device set -----------------------------------------------------------
 // One set is open at a time; opening a second fails. A member becomes
 // "current" through sys_dev_next (or at once, for sys_dev_open_id), and the
@@ -45,10 +48,11 @@ int sys_dev_next(sys_devset* s, uint32_t index);
 int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units);
 // Reads one of the current member's id lists, the multi-strings Windows
 // matches its installation policies against: texts each ended by a 0, the
-// list by a second 0. 1 with the whole list in buf; 0 with buf an empty
-// list when the property is missing or does not fit.
+// list by a second 0. OK with the whole list in buf; otherwise buf is an
+// empty list: MISSING when the device has no such list, FAILED when it
+// cannot be read or does not fit (a list read in part would hide ids).
 enum sys_ids { SYS_IDS_HARDWARE, SYS_IDS_COMPATIBLE };
-int sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units);
+sys_read sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units);
 // Reads the current member's instance id. 1 with the whole id in buf; 0 with
 // buf empty when it cannot be read or does not fit.
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units);
@@ -131,7 +135,6 @@ int sys_read_line(char* buf, uint32_t size);
 // ---- files ------------------------------------------------------------------
 // Files are created with a permission list that lets only the system and
 // administrators in.
-enum sys_read { SYS_READ_OK, SYS_READ_MISSING, SYS_READ_FAILED };
 // A file open for reading, from its start. One is open at a time.
 struct sys_file;
 // nullptr with *r MISSING when there is no such file, FAILED when what

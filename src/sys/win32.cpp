@@ -326,28 +326,31 @@ int sys_dev_prop(sys_devset* s, sys_prop prop, char16_t* buf, uint32_t units) {
     return 1;
 }
 
-// SPDRP_HARDWAREID and SPDRP_COMPATIBLEIDS: REG_MULTI_SZ.
-int sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units) {
-    if (!buf || units < 2) return 0;
+// SPDRP_HARDWAREID and SPDRP_COMPATIBLEIDS: REG_MULTI_SZ. A property the
+// device does not have fails with ERROR_INVALID_DATA ("SetupDiGetDevice
+// RegistryPropertyW function"); any other failure, a list too long for the
+// buffer among them, is no answer.
+sys_read sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units) {
+    if (!buf || units < 2) return SYS_READ_FAILED;
     buf[0] = buf[1] = 0;
-    if (!s || !s->have) return 0;
+    if (!s || !s->have) return SYS_READ_FAILED;
     DWORD code = which == SYS_IDS_HARDWARE ? SPDRP_HARDWAREID : SPDRP_COMPATIBLEIDS;
-    static char16_t tmp[8192];
+    static char16_t tmp[16384];
     DWORD cap = units < countof(tmp) ? units : (DWORD)countof(tmp);
     DWORD got = 0, type = 0;
-    if (!setup_api()->GetProp(s->h, &s->d, code, &type, reinterpret_cast<BYTE*>(tmp), cap * sizeof(char16_t), &got) ||
-        type != REG_MULTI_SZ)
-        return 0;
+    if (!setup_api()->GetProp(s->h, &s->d, code, &type, reinterpret_cast<BYTE*>(tmp), cap * sizeof(char16_t), &got))
+        return GetLastError() == ERROR_INVALID_DATA ? SYS_READ_MISSING : SYS_READ_FAILED;
+    if (type != REG_MULTI_SZ) return SYS_READ_FAILED;
     // The registry does not promise the terminators: each string and the
     // list get theirs here, within what fits.
     DWORD len = got / sizeof(char16_t);
-    if (len > cap) return 0;
+    if (len > cap) return SYS_READ_FAILED;
     while (len > 0 && tmp[len - 1] == 0) len--;
-    if (len + 2 > units) return 0;
+    if (len + 2 > units) return SYS_READ_FAILED;
     for (DWORD k = 0; k < len; k++) buf[k] = tmp[k];
     buf[len] = 0;
     buf[len + 1] = 0;
-    return 1;
+    return SYS_READ_OK;
 }
 
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {

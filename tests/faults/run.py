@@ -76,6 +76,9 @@ class Box:
             os.remove(self.path(name))
         with open(self.bl, "w", encoding="utf-8", newline="") as f:
             f.write(self.loop.old)
+        for name, text in self.loop.files.items():
+            with open(self.path(name), "w", encoding="utf-8", newline="") as f:
+                f.write(text)
         with open(self.path("registry"), "w", encoding="utf-8") as f:
             f.writelines("%s\t%s\t%s\t%s\n" % (k, n, t, d) for (k, n), (t, d) in self.registry.items())
 
@@ -226,7 +229,7 @@ OLD2 = HEADER + row(CLOCK + 7200, 0, "smart camera", A) + row(CLOCK + 7200, 1, "
 
 
 class Loop:
-    machine, args, stdin, ours = [], [], "", set()
+    machine, args, stdin, ours, files = [], [], "", set(), {}
     also = ()  # blacklist.tsv as a run may also leave it, having said why
 
     @staticmethod
@@ -402,7 +405,54 @@ class remove_task(Loop):
         return deleted and not left, claims
 
 
-LOOPS = [blacklisting, blacklisting_model, lift, clear, enforce_pass, install_task, remove_task]
+class unblacklist_all(Loop):
+    """--unblacklist --all lifts an entry by id and one by name with its
+    model: exit 0 only when no value of ours stands for an id or a model
+    that no entry in force wants any more."""
+    M = "USB\\VID_1&PID_2"
+    args = ["--unblacklist", "--all"]
+    old, new = OLD2, HEADER
+    files = {"blacklist-models.tsv": MODELS_HEADER + "%s\t%s\tok\r\n" % (B, M)}
+    lifted = (A, B, M)
+
+    @classmethod
+    def registry(cls, box):
+        return {**base_registry(box), **block(2, A, box.bl), **block(3, B, box.bl),
+                (MODEL_LIST, "1"): ("sz", cls.M), (MODEL_RECORDS, "1"): ("sz", cls.M + "\t" + box.bl),
+                (POLICY, "DenyDeviceIDs"): ("dword", "1")}
+
+    @classmethod
+    def outcome(cls, box, r, after):
+        lifted = {i.lower() for i in cls.lifted}
+        ours = {data.split("\t")[0].lower() for (key, _), (_, data) in r.reg.items()
+                if key in (RECORDS.lower(), MODEL_RECORDS.lower())}
+        values = {data.lower() for (key, name), (_, data) in r.reg.items()
+                  if key in (LIST.lower(), MODEL_LIST.lower()) and (key, name) not in box.admin}
+        left = (ours | values) & lifted
+        claims = ["exit 0 while a block of %s stands" % sorted(left)] if r.exit == 0 and left else []
+        if "✔ 已解除" in r.screen and r.blacklist != cls.new:
+            claims.append("a lift that is not in the file")
+        return r.blacklist == cls.new and not left, claims
+
+
+class unblacklist_id(unblacklist_all):
+    """--unblacklist --id lifts the entry by id alone; the other keeps its
+    blocks."""
+    args = ["--unblacklist", "--id", A]
+    new = HEADER + row(CLOCK + 7200, 1, "pro cam", B)
+    lifted = (A,)
+
+
+class unblacklist_name(unblacklist_all):
+    """--unblacklist --name lifts the entry by name, its block and its
+    model's."""
+    args = ["--unblacklist", "--name", "Pro Cam"]
+    new = HEADER + row(CLOCK + 7200, 0, "smart camera", A)
+    lifted = (B, unblacklist_all.M)
+
+
+LOOPS = [blacklisting, blacklisting_model, lift, clear, enforce_pass, install_task, remove_task, unblacklist_all,
+         unblacklist_id, unblacklist_name]
 
 
 def main(argv):

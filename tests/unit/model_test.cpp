@@ -6,7 +6,9 @@
 #include <string>
 
 #include "blacklist/modelfile.h"
+#include "blacklist/models.h"
 #include "device/model.h"
+#include "support.h"
 
 namespace {
 
@@ -67,11 +69,79 @@ TEST(ModelFile, ReadsBackWhatItWritesAndSkipsLinesThatAreNoModel) {
     // Hand edits: a verdict nobody knows, a field missing, one too many.
     std::string text = std::string(bytes, n) + "A\\1\tA\\M\tmaybe\r\nB\\1\tok\r\nC\\1\tC\\M\tok\textra\r\n";
     BlacklistModel back[8];
-    ASSERT_EQ(model_parse(text.data(), text.size(), back, 8), 2);
+    ModelRead r = model_parse(text.data(), text.size(), back, 8);
+    ASSERT_EQ(r.n, 2);
+    EXPECT_EQ(r.bad, 3);
+    EXPECT_EQ(r.first_bad, 4);
     EXPECT_STREQ(back[0].model, "USB\\VID_1&PID_2&MI_00");
     EXPECT_EQ(back[0].verdict, MODEL_OK);
     EXPECT_STREQ(back[1].inst, "HID\\X\\1");
     EXPECT_EQ(back[1].verdict, MODEL_SHARED);
+}
+
+}  // namespace
+
+namespace {
+
+// An administrator may edit the file; what goes from it into Windows' policy
+// must be what a choice of the model would have given.
+TEST(ModelFile, ALineIsAModelOnlyAsAChoiceWouldHaveMadeIt) {
+    struct {
+        const char* lines;
+        int models, bad;
+    } cases[] = {
+        {"I\\1\tUSB\\VID_1&PID_2\tok\r\n", 1, 0},
+        {"I\\1\tUSB\\Class_0E\tok\r\n", 0, 1},                  // a class: every camera
+        {"I\\1\tUSB\\COMPOSITE\tok\r\n", 0, 1},                 // compatible only
+        {"I\\1\tUSB\\VID_1&PID_2 \tok\r\n", 0, 1},              // Windows would match the space too
+        {"I\\1\tUSB\\VID_1&PID_2&REV_01\tok\r\n", 0, 1},        // one revision only
+        {"I\\1\tUSB\\VID_1&PID_2\vX\tok\r\n", 0, 1},            // a control character
+        {"I\\1\tUSB\\VID_1&PID_2\tshared\r\ni\\1\tUSB\\VID_1&PID_3\tok\r\n", 0, 2},  // which one?
+        {"\xEF\xBB\xBFI\\1\tUSB\\VID_1&PID_2\tok\r\n", 1, 0},   // a byte-order mark
+    };
+    for (const auto& c : cases) {
+        std::string text = std::string("# Quillfen header\r\n\r\n") + c.lines;
+        if (text.find('\xEF') != std::string::npos) text = c.lines;
+        BlacklistModel back[4];
+        ModelRead r = model_parse(text.data(), text.size(), back, 4);
+        EXPECT_EQ(r.n, c.models) << c.lines;
+        EXPECT_EQ(r.bad, c.bad) << c.lines;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Windows would refuse every device holding the model among its ids: one
+// whose lists cannot be read whole may hold it, so the model is not blocked.
+TEST(ModelCheck, AnotherDevicesListThatCannotBeReadWholeLeavesTheModelUnknown) {
+    const std::string model = "USB\\VID_2B7E&PID_0136&MI_00";
+    struct {
+        std::string compat, fail;
+        model_verdict verdict;
+    } cases[] = {
+        {model + ";USB\\Class_03", "", MODEL_SHARED},
+        {model + ";" + qt::rep("USB\\Class_03&SubClass_01;", 700), "", MODEL_UNKNOWN},  // 17,000 units
+        {model + ";USB\\Class_03", "fail\tsys_dev_ids\t2\n", MODEL_UNKNOWN},  // the input device's compatible ids
+    };
+    for (const auto& c : cases) {
+        qt::Machine m;
+        m.lines = c.fail + "dev\t1\tSmart Camera\t\tCamera\tUSB\\C\\1\t\t" + model + "\n" +
+                  "dev\t1\tUSB Input Device\t\tHIDClass\tHID\\K\\1\t\tHID\\VID_1&PID_2\t" + c.compat + "\n";
+        m.load();
+        DeviceEntry d{};
+        std::u16string inst = u"USB\\C\\1";
+        std::copy(inst.begin(), inst.end(), d.inst);
+        HardwareIds hw{};
+        std::u16string ids = multi(u"USB\\VID_2B7E&PID_0136&MI_00");
+        std::copy(ids.begin(), ids.end(), hw.ids);
+        hw.read = SYS_READ_OK;
+        BlacklistEntry coming = qt::entry(qt::T0 + 3600, 1, "smart camera", "USB\\C\\1", "Camera");
+        ModelCheck out;
+        bl_model_check(d, hw, coming, &out);
+        EXPECT_EQ(out.verdict, c.verdict) << c.fail << c.compat.size();
+    }
 }
 
 }  // namespace

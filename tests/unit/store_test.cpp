@@ -435,3 +435,19 @@ TEST_F(Store, AModelLastsWhileAnEntryOfItsInstanceIdStands) {
     ASSERT_EQ(bl_add(by_id, &model), BL_OK);
     EXPECT_EQ(bl_model_id(g_bl[0]), nullptr);
 }
+
+// Padding past the read buffer once cut the models file, and the model after
+// it was lost in silence; a file nobody can read whole changes nothing.
+TEST_F(Store, AModelsFileThatCannotBeReadWholeIsNeverCutNorWrittenOver) {
+    const std::string models = m.path("blacklist-models.tsv");
+    const std::string text = "# pad\r\n" + qt::rep("#" + qt::rep("x", 1000) + "\r\n", 300) +
+                             "USB\\VID_1&PID_2\\1\tUSB\\VID_1&PID_2\tok\r\n";
+    qt::spit(models, text);
+    qt::spit(file, HEADER + row(qt::T0 + 60, 1, "cam", "USB\\VID_1&PID_2\\1", "c"));
+    ASSERT_EQ(bl_read(), BL_OK);
+    int bad, first;
+    EXPECT_EQ(bl_models_last(&bad, &first), BL_MODELS_UNREADABLE);
+    EXPECT_EQ(bl_model_id(g_bl[0]), nullptr);
+    ASSERT_EQ(bl_remove(g_bl[0]), BL_OK);
+    EXPECT_EQ(qt::slurp(models), text);
+}
