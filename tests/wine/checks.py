@@ -286,6 +286,12 @@ def install_task_path_of_260_refused(m):
     expect("no definition, no schtasks", not m.calls("schtasks") and m.read(folder + r"\Quillfen-Enforce.xml") is None,
            "\n".join(m.calls("schtasks")))
     same("the log names the path", ["拒绝安装后台任务：程序路径超过 259 个字符 | " + exe], m.log(folder))
+    # Longer still, Wine gives no final path: the length is what is said.
+    exe = m.install_exe("C:\\%s\\%s\\quillfen.exe" % ("d" * 128, "d" * 125))
+    r = m.run("--install-task", exe=exe, timeout=60)
+    has("a 270-character path is refused for its length", r.err,
+        "✘ 未安装：程序路径有 270 个字符，计划任务最多只接受 259 个；请换一个路径短一些的目录。")
+    expect("no schtasks for it", not m.calls("schtasks"), "\n".join(m.calls("schtasks")))
     install_task_from(m, "C:\\%s\\quillfen.exe" % ("S" * 243))
 
 
@@ -688,6 +694,8 @@ def install_block_written_and_lifted(m):
            m.reg_get(RESTRICTIONS))
     expect("Windows is asked to look for the hardware again",
            SYS32 + 'pnputil.exe" /scan-devices /async' in m.calls("pnputil"), m.calls("pnputil"))
+    same("--remove-task", 0, m.run("--remove-task").rc)
+    same("leaves no key of ours, not even an empty one", None, m.reg_get(QUILLFEN_KEY))
 
 
 DENY_DEVICE_LIST = RESTRICTIONS + r"\DenyDeviceIDs"

@@ -137,6 +137,7 @@ def msi_install_upgrade_uninstall(m):
     expect("deleted the task", "/Delete " in m.calls("schtasks")[-1], m.calls("schtasks"))
     expect("the program and its entry gone", m.read(PROGRAM + r"\quillfen.exe") is None and not entries(m))
     same("blacklist.tsv stays", b"# kept\r\n", m.read(PROGRAM + r"\blacklist.tsv"))
+    same("no registry key of ours is left", None, m.reg_get(r"HKLM\SOFTWARE\Quillfen"))
 
 
 @check
