@@ -13,6 +13,7 @@
 #include "app/remove_mode.h"
 #include "app/uninstall.h"
 #include "blacklist/enforce.h"
+#include "blacklist/rules.h"
 #include "device/scan.h"
 #include "sys/sys.h"
 #include "task/task.h"
@@ -42,7 +43,8 @@ void usage(void) {
     out("  --blacklist           加一条拉黑，设备不在也可以（--name 和/或 --id，配 --hours）\n");
     out("  --unblacklist         解除拉黑（--id、--name 或 --all）\n");
     out("  --id <实例ID>         只处理这个设备（--remove 可给多个）；内置设备要再加 --force\n");
-    out("  --hours <小时数>      拉黑多久：1 ~ 8760 小时（--remove 删除后即拉黑）\n");
+    out("  --hours <小时数>      拉黑多久：%lld ~ %lld 小时（--remove 删除后即拉黑）\n", (long long)HOURS_MIN,
+        (long long)HOURS_MAX);
     out("  --name <名称>         拉黑或解除的名称\n");
     out("  --by-name             同时按名称拉黑\n");
     out("  --all                 与 --unblacklist 一起用：全部解除\n");
@@ -89,7 +91,7 @@ int run(int argc, char** argv) {
         enforce_result r = enforce_pass();
         return r == ENFORCE_FAILED ? EXIT_FAILED : r == ENFORCE_RESTART ? EXIT_RESTART : EXIT_OK;
     }
-    if (a.install_task) return install_task_mode();
+    if (a.install_task) return install_task_mode(a.allow_unsafe);
     if (a.remove_task) {
         // Nothing on standard output, as for --install-task; a failure on
         // standard error, for the deployment tool's log.

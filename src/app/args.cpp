@@ -9,9 +9,6 @@
 
 const char ARG_ELEVATED[] = "--elevated";
 
-int g_force;
-int g_allow_unsafe;
-
 namespace {
 
 int is(const char* s, const char* option) { return strcmp(s, option) == 0; }
@@ -101,7 +98,7 @@ int parse_args(int argc, char** argv, Args* a) {
                 return usage_error("[错误] %s 不能与 %s 一起用\n", DRIVE_NAMES[drive], DRIVE_NAMES[a->drive]);
             a->drive = drive;
         } else if (is(s, "-s") || is(s, "--scan")) a->scan_only = 1;
-        else if (is(s, "--force")) g_force = 1;
+        else if (is(s, "--force")) a->force = 1;
         else if (is(s, "--present-only")) a->scan_all = 0;
         else if (is(s, "--enforce")) a->enforce = 1;
         else if (is(s, "--install-task")) a->install_task = 1;
@@ -109,7 +106,7 @@ int parse_args(int argc, char** argv, Args* a) {
         else if (is(s, "--blist")) a->blist = 1;
         else if (is(s, "--check")) a->check = 1;
         else if (is(s, "--json")) a->json = 1;
-        else if (is(s, "--allow-unsafe-dir")) g_allow_unsafe = 1;
+        else if (is(s, "--allow-unsafe-dir")) a->allow_unsafe = 1;
         else if (is(s, "-h") || is(s, "--help") || is(s, "/?") || is(s, "-?")) a->info = a->info ? a->info : ARGS_HELP;
         else if (is(s, "--version")) a->info = a->info ? a->info : ARGS_VERSION;
         else if (is(s, "-k") || is(s, "--key")) {

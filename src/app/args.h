@@ -29,19 +29,16 @@ struct Args {
     int by_name = 0;                   // --by-name
     int all = 0;                       // --all
     int what_if = 0;                   // --what-if
+    int force = 0;         // --force: no extra question before removing a built-in device; with the
+                           // driven modes, what they refuse without it
+    int allow_unsafe = 0;  // --allow-unsafe-dir: create the task even where ordinary users could
+                           // change what it runs
 };
 
 // What the elevated relaunch passes to the new copy, which reads nothing in it.
 extern const char ARG_ELEVATED[];
 
-// --force: no extra question before removing a built-in device; with the
-// driven modes, what they refuse without it.
-extern int g_force;
-// --allow-unsafe-dir: create the task even where ordinary users could change
-// what it runs.
-extern int g_allow_unsafe;
-
-// Reads the options; sets g_force, g_allow_unsafe and g_key directly. 1 when
+// Reads the options into *a, and the keyword into g_key. 1 when
 // the command line can run; 0 after a usage error (an argument it does not
 // know, an option without its value, an option outside the modes that take
 // it, a driven mode with another mode or without what it needs), which it

@@ -15,6 +15,7 @@
 #include "app/model_note.h"
 #include "app/show.h"
 #include "blacklist/reach.h"
+#include "blacklist/rules.h"
 #include "device/walk.h"
 #include "log/log.h"
 #include "sys/sys.h"
@@ -36,8 +37,8 @@ int refuse_name(const Args& a) {
 }  // namespace
 
 int blacklist_mode(const Args& a) {
-    int64_t hours = drive_hours(a.hours);
-    if (!hours) return drive_refuse(a, "bad_hours", "[错误] --hours 要写 1 到 8760 的整数小时数：%s\n", a.hours);
+    int64_t hours = rule_hours(a.hours);
+    if (!hours) return refuse_hours(a);
     const char* id = a.nids ? a.ids[0] : nullptr;
     if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof g_entry.name))) return refuse_name(a);
     if (id && (!id[0] || !bl_storable(id, sizeof g_entry.inst)))
@@ -59,7 +60,7 @@ int blacklist_mode(const Args& a) {
             scopy(e.inst, sizeof e.inst, id);
             builtin = is_builtin(u"", id16);
         }
-        if (builtin && !g_force)
+        if (rule_builtin(builtin, 1, a.force, 0) == BUILTIN_REFUSED)
             return drive_refuse(a, "builtin", "[错误] %s 是内置/系统设备；确要拉黑它请加 --force。\n", id);
     }
     if (a.name) {
@@ -68,16 +69,18 @@ int blacklist_mode(const Args& a) {
     }
     e.byname = !id || a.by_name;
     char shown[600];
-    if (e.byname && drive_chars(e.name) < 3 && !g_force)
-        return drive_refuse(a, "name_too_short", "[错误] 名称「%s」太短（至少 3 个字）；确要按它拉黑请加 --force。\n",
-                            shown_text8(e.name, shown, sizeof shown));
+    if (e.byname && !rule_long_enough(e.name, a.force))
+        return drive_refuse(a, "name_too_short", "[错误] 名称「%s」太短（至少 %d 个字）；确要按它拉黑请加 --force。\n",
+                            shown_text8(e.name, shown, sizeof shown), MIN_CHARS);
     if (int code = drive_start(a, 1)) return code;
     ModelCheck c;
     c.verdict = MODEL_NONE;
     if (e.byname) {
         int others = bl_name_reach(e.name, id16);
-        // What the name reaches must be said before it is in force.
-        if (others < 0) return drive_refuse(a, "device_list_unavailable", "[错误] 读不到设备列表，无法说明这个名称涉及哪些设备。\n");
+        // The name was asked for: its reach is said, and must be known.
+        Admission ad{1, others, 0, a.force, ON_REACH_NAME, ON_UNKNOWN_REFUSE};
+        if (bl_admit(ad).verdict == ADMIT_REFUSE)
+            return drive_refuse(a, "device_list_unavailable", "[错误] 读不到设备列表，无法说明这个名称涉及哪些设备。\n");
         if (!a.json) out("  名称「%s」现在涉及 %d 个设备（不算内置设备）\n", shown_text8(e.name, shown, sizeof shown), others);
         if (!a.what_if) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
         // A device the system knows gives its model too.

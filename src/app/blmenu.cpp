@@ -180,7 +180,7 @@ bl_command bl_command_of(const char* line, int shown, int* index) {
     }
 }
 
-void bl_menu(void) {
+void bl_menu(const Args& a) {
     for (;;) {
         prune_for_view();
         draw();
@@ -197,7 +197,7 @@ void bl_menu(void) {
         case BLC_LEAVE:
             return;
         case BLC_TASK:
-            if (task_result r = install_task_ui(); r != TASK_FAILED) {
+            if (task_result r = install_task_ui(a.allow_unsafe); r != TASK_FAILED) {
                 if (r == TASK_INSTALLED || r == TASK_NO_POLICY) {
                     out("  ✔ 后台任务已安装：设备一出现就自动清理，另每 5 分钟一次（重启有效）\n");
                     if (r == TASK_NO_POLICY) no_policy_hint();

@@ -1,10 +1,11 @@
 // The blacklist menu and the --blist listing.
 #pragma once
 
+#include "app/args.h"
 #include "blacklist/match.h"
 #include "blacklist/store.h"
 
-void bl_menu(void);
+void bl_menu(const Args& a);
 
 // What a line typed at the blacklist menu asks for. For BLC_LIFT, *index is
 // the position (from 0) among the `shown` entries, or -1 when the number

@@ -9,6 +9,7 @@
 
 namespace {
 
+// Standard input ended: every later prompt reads nothing, as a console would.
 int g_eof;
 
 void print(int to_err, const char* f, va_list ap) QF_PRINTF(2, 0);

@@ -3,6 +3,7 @@
 
 #include "blacklist/match.h"
 #include "blacklist/reach.h"
+#include "blacklist/rules.h"
 #include "device/scan.h"
 #include "device/walk.h"
 #include "app/console.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-const int64_t CHOICE_HOURS[8] = {1, 6, 24, 168, 720, 2160, 4320, 8760};
+const int64_t CHOICE_HOURS[8] = {1, 6, 24, 168, 720, 2160, 4320, HOURS_MAX};
 
 // Reads one yes/no answer. -1 at the end of input, 1 yes, 0 no.
 int ask(void) {
@@ -41,37 +42,37 @@ int go_on(int* skipped) {
 // The entry being made: static, as it is 2 KB.
 BlacklistEntry g_new;
 
-// Whether the entry may match by name: when its name or its model reaches
-// other devices, only if the administrator says so. Where the name's reach
-// cannot be told, by id only. *c is the model's check.
+// Whether the entry may match by name (the rules' verdict): where its name
+// or its model reaches other devices, the administrator says. *c is the
+// model's check.
 int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact, ModelCheck* c) {
     c->verdict = MODEL_NONE;
-    if (!e.name[0] || !exact) return 0;
-    int others = bl_name_reach(e.name, d.inst);
-    if (others < 0) {
-        out("  [提示] 读不到设备列表，无法说明这个名称涉及哪些设备，只拉黑这一个设备。\n");
-        return 0;
+    Admission a{e.name[0] && exact, -1, 0, 0, ON_REACH_ASK, ON_UNKNOWN_ID};
+    if (a.storable) {
+        a.others = bl_name_reach(e.name, d.inst);
+        if (a.others >= 0) model_check_for(d, e, c);
+        a.alike = c->verdict == MODEL_OK ? c->others : 0;
     }
-    model_check_for(d, e, c);
-    int alike = c->verdict == MODEL_OK ? c->others : 0;
-    if (others == 0 && alike == 0) return 1;
+    AdmitResult r = bl_admit(a);
+    if (r.reason == ADMIT_REACH_UNKNOWN) out("  [提示] 读不到设备列表，无法说明这个名称涉及哪些设备，只拉黑这一个设备。\n");
+    if (r.verdict != ADMIT_ASK) return r.verdict == ADMIT_BY_NAME;
     char name[sizeof e.name];
-    if (others)
-        out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", others,
+    if (a.others)
+        out("  注意：另有 %d 个设备的名称包含「%s」，按名称拉黑会把它们也一起删除。\n", a.others,
             shown_text8(e.name, name, sizeof name));
-    if (alike)
-        out("  注意：另有 %d 个设备与它同型号（%s），按名称拉黑会同时按型号禁止安装，它们也装不上。\n", alike, c->text);
+    if (a.alike)
+        out("  注意：另有 %d 个设备与它同型号（%s），按名称拉黑会同时按型号禁止安装，它们也装不上。\n", a.alike, c->text);
     out("  仍按名称拉黑？输入 y = 按名称，其他 = 只拉黑这一个设备 > ");
     return ask() == 1;
 }
 
-void offer_blacklist(const DeviceEntry& d, const char* name) {
+void offer_blacklist(const Args& args, const DeviceEntry& d, const char* name) {
     out("  要不要把它拉黑（防止它自己回来）？(y/N) > ");
     if (ask() != 1) return;
     out("\n  拉黑多久？（期间它一出现就被自动删掉）\n");
     out("    1 = 1小时   2 = 6小时   3 = 1天    4 = 7天\n");
     out("    5 = 30天    6 = 90天    7 = 180天  8 = 365天\n");
-    out("    也可以直接输入小时数（1 ~ 8760），回车 = 不拉黑 > ");
+    out("    也可以直接输入小时数（%lld ~ %lld），回车 = 不拉黑 > ", (long long)HOURS_MIN, (long long)HOURS_MAX);
     char line[128];
     int64_t hours = read_line(line, sizeof line) ? duration_hours(line) : 0;
     if (hours == 0) {
@@ -109,7 +110,7 @@ void offer_blacklist(const DeviceEntry& d, const char* name) {
     out("  小提示：装个后台任务才能「它一回来就自动删」。\n");
     out("  现在安装吗？(y/N) > ");
     if (ask() == 1) {
-        task_result r = install_task_ui();
+        task_result r = install_task_ui(args.allow_unsafe);
         if (r == TASK_INSTALLED || r == TASK_NO_POLICY) {
             out("  ✔ 后台任务已安装（设备一出现就检查，另每5分钟检查一次，重启有效）\n");
             if (r == TASK_NO_POLICY) no_policy_hint();
@@ -128,12 +129,12 @@ int64_t duration_hours(const char* line) {
     int64_t v = parse_int(line, INT64_MIN, INT64_MAX);
     if (v >= 1 && v <= 8) return CHOICE_HOURS[v - 1];
     if (line[0] == 0 || line[0] == '\n') return 0;
-    if (v < 1) return 1;
-    if (v > 8760) return 8760;
+    if (v < HOURS_MIN) return HOURS_MIN;
+    if (v > HOURS_MAX) return HOURS_MAX;
     return v;
 }
 
-void removal_dialog(const int* sel, int n) {
+void removal_dialog(const Args& a, const int* sel, int n) {
     int ok = 0, failed = 0, skipped = 0;
     for (int k = 0; k < n; k++) {
         const DeviceEntry& d = g_dev[sel[k]];
@@ -147,7 +148,7 @@ void removal_dialog(const int* sel, int n) {
         out("    类别：%s\n", cls);
         out("    状态：%s\n", d.present ? "在场" : "离场（遗留记录）");
         out("    实例：%s\n", inst);
-        if (d.builtin && !g_force) {
+        if (rule_builtin(d.builtin, 1, a.force, 1) == BUILTIN_ASK) {
             out("\n  [!! 这是内置 / 系统类设备 !!]\n");
             out("     删除后一般要【重启】才会被 Windows 重新识别装回；\n");
             out("     若是磁盘 / 芯片组一类的关键设备，可能影响开机。\n");
@@ -174,7 +175,7 @@ void removal_dialog(const int* sel, int n) {
             logline(EV_REMOVED, "已删除 | %s | %s", name, inst);
         }
         ok++;
-        offer_blacklist(d, name);
+        offer_blacklist(a, d, name);
     }
     out("\n  本轮结果：成功 %d，失败 %d，跳过 %d\n\n", ok, failed, skipped);
     out("  按回车继续...");

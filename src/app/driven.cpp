@@ -9,6 +9,7 @@
 #include "app/json.h"
 #include "app/model_note.h"
 #include "app/show.h"
+#include "blacklist/rules.h"
 #include "log/log.h"
 #include "sys/sys.h"
 #include "task/task.h"
@@ -75,20 +76,9 @@ int drive_start(const Args& a, int changes_blacklist) {
     return EXIT_FAILED;
 }
 
-int64_t drive_hours(const char* text) {
-    int64_t h = 0;
-    for (const char* p = text; *p; p++) {
-        if (*p < '0' || *p > '9') return 0;
-        h = h * 10 + (*p - '0');
-        if (h > 8760) return 0;
-    }
-    return text[0] && h >= 1 ? h : 0;
-}
-
-int drive_chars(const char* s) {
-    int n = 0;
-    for (; *s; s++) n += ((unsigned char)*s & 0xC0) != 0x80;
-    return n;
+int refuse_hours(const Args& a) {
+    return drive_refuse(a, "bad_hours", "[错误] --hours 要写 %lld 到 %lld 的整数小时数：%s\n", (long long)HOURS_MIN,
+                        (long long)HOURS_MAX, a.hours);
 }
 
 int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model) {

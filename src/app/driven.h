@@ -18,10 +18,8 @@ int drive_refuse(const Args& a, const char* key, const char* f, ...) QF_PRINTF(3
 // blacklist that can be changed (read afresh; expired entries dropped
 // unless --what-if). 0 to go on, else the exit code, with the refusal said.
 int drive_start(const Args& a, int changes_blacklist);
-// --hours as whole hours, 1 to 8760; 0 when it is not (refused by the caller).
-int64_t drive_hours(const char* text);
-// How many characters a UTF-8 text has.
-int drive_chars(const char* s);
+// Refuses a --hours that is not whole hours within the rules' limits.
+int refuse_hours(const Args& a);
 
 // Puts entry e as a driven mode does: the store's put (with --what-if in
 // memory alone), the screen lines, the log line "拉黑" when it was added or

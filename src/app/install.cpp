@@ -1,7 +1,6 @@
 // Creating the scheduled task from the places that offer it, after making
 // sure that what it would run as SYSTEM is out of ordinary users' reach;
 // every install is logged, wherever it was asked for.
-#include "app/args.h"
 #include "app/install.h"
 #include "app/console.h"
 #include "app/exitcode.h"
@@ -23,11 +22,11 @@ const char TOO_LONG[] = "✘ 未安装：程序路径有 %d 个字符，计划�
 // The verdict, with the refusal printed (indented on the screen, bare on
 // standard error) and logged. 1 when the task may be created; *unsafe_at
 // then names what the administrator allowed anyway, or is empty.
-int may_install(int to_screen, char* unsafe_at, size_t size) {
+int may_install(int to_screen, int allow_unsafe, char* unsafe_at, size_t size) {
     char16_t where[PATH_UNITS];
     trust_verdict v = trust_check(where, countof(where));
     utf8(where, unsafe_at, size);
-    if (v == TRUST_OK || (v == TRUST_UNSAFE && g_allow_unsafe)) return 1;
+    if (v == TRUST_OK || (v == TRUST_UNSAFE && allow_unsafe)) return 1;
     char16_t exe[PATH_UNITS];
     if (v == TRUST_PERCENT && exe_path(exe, countof(exe))) utf8(exe, unsafe_at, size);
     int len = (int)wlen(where);
@@ -71,9 +70,9 @@ int installed(const char* unsafe_at, task_result r) {
 
 }  // namespace
 
-task_result install_task_ui(void) {
+task_result install_task_ui(int allow_unsafe) {
     char unsafe_at[3 * PATH_UNITS];
-    if (!may_install(1, unsafe_at, sizeof unsafe_at)) return TASK_FAILED;
+    if (!may_install(1, allow_unsafe, unsafe_at, sizeof unsafe_at)) return TASK_FAILED;
     task_result r = task_install();
     if (r == TASK_FAILED) {
         out("  ✘ 安装失败（需要管理员权限）\n");
@@ -89,9 +88,9 @@ void no_policy_hint(void) {
     out("  [提示] 本机不接受策略刷新触发：组策略或 MDM 刷新后，系统安装禁止最多 5 分钟后才重新写入。\n");
 }
 
-int install_task_mode(void) {
+int install_task_mode(int allow_unsafe) {
     char unsafe_at[3 * PATH_UNITS];
-    if (!may_install(0, unsafe_at, sizeof unsafe_at)) return EXIT_FAILED;
+    if (!may_install(0, allow_unsafe, unsafe_at, sizeof unsafe_at)) return EXIT_FAILED;
     int code;
     task_result r = task_install(&code);
     if (r == TASK_FAILED) {

@@ -6,8 +6,8 @@
 
 // Creates the task for the menu or the dialogue, which print their own
 // success line; failures and refusals are printed here (TASK_FAILED). Every
-// install is logged.
-task_result install_task_ui(void);
+// install is logged. allow_unsafe: --allow-unsafe-dir.
+task_result install_task_ui(int allow_unsafe);
 // After the success line, when the task could only be created with its
 // five-minute timer.
 void timer_only_hint(void);
@@ -15,4 +15,4 @@ void timer_only_hint(void);
 // trigger.
 void no_policy_hint(void);
 // --install-task: the exit code.
-int install_task_mode(void);
+int install_task_mode(int allow_unsafe);

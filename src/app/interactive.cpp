@@ -12,7 +12,7 @@
 int interactive(const Args& a) {
     int dropped;
     if (bl_prune(&dropped) == BL_FAILED) save_failed();
-    banner();
+    banner(a);
     if (elevation_check()) return EXIT_OK;
     for (;;) {
         loop_head(a);
@@ -20,7 +20,7 @@ int interactive(const Args& a) {
             closing_lines();
             return EXIT_OK;
         }
-        if (!menu_step()) {
+        if (!menu_step(a)) {
             closing_lines();
             return EXIT_OK;
         }

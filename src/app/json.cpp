@@ -20,6 +20,7 @@ struct Writer {
     int after_key;
 };
 
+// The document's bytes on their way to standard output, in pieces.
 char g_out[8192];
 
 // A UTF-16 text on its way out: static, as device texts reach 1.5 KB.

@@ -7,6 +7,7 @@
 
 namespace {
 
+// The positions typed: static, as a whole table's are 8 KB.
 int g_sel[DEV_MAX];
 
 void nothing_selected(void) { out("  没有选中任何设备。\n\n"); }
@@ -43,7 +44,7 @@ int parse_selection(const char* line, int n_dev, int* sel, int cap) {
     return count;
 }
 
-int menu_step(void) {
+int menu_step(const Args& a) {
     out("  操作：  1,2,3 = 删除指定序号    a = 全部    k = 换关键词\n");
     out("          b = 拉黑名单管理        r = 重新扫描  q = 退出\n");
     out("  > ");
@@ -58,7 +59,7 @@ int menu_step(void) {
         keyword_change();
         return 1;
     case 'b': case 'B':
-        bl_menu();
+        bl_menu(a);
         return 1;
     case 'a': case 'A': {
         if (g_n < 1) {
@@ -66,13 +67,13 @@ int menu_step(void) {
             return 1;
         }
         for (int i = 0; i < g_n; i++) g_sel[i] = i;
-        removal_dialog(g_sel, g_n);
+        removal_dialog(a, g_sel, g_n);
         return 1;
     }
     default: {
         int n = parse_selection(line, g_n, g_sel, DEV_MAX);
         if (n == 0) nothing_selected();
-        else removal_dialog(g_sel, n);
+        else removal_dialog(a, g_sel, n);
         return 1;
     }
     }

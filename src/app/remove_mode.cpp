@@ -11,6 +11,7 @@
 #include "app/model_note.h"
 #include "app/show.h"
 #include "blacklist/reach.h"
+#include "blacklist/rules.h"
 #include "device/remove.h"
 #include "device/scan.h"
 #include "log/log.h"
@@ -45,10 +46,9 @@ int named(const Args& a, int i, int* by_id) {
     return *by_id;
 }
 
-fate fate_of(const DeviceEntry& d, int by_id) {
+fate fate_of(const Args& a, const DeviceEntry& d, int by_id) {
     if (!d.inst[0]) return FATE_NO_ID;
-    // A name alone never reaches a built-in device; its own id with --force does.
-    if (d.builtin && !(g_force && by_id)) return FATE_BUILTIN;
+    if (rule_builtin(d.builtin, by_id, a.force, 0) != BUILTIN_ALLOWED) return FATE_BUILTIN;
     return FATE_REMOVE;
 }
 
@@ -65,30 +65,37 @@ void skip(const Args& a, int dev, const char* id, const char* reason, const char
     }
 }
 
-// The entry for a removed device: by name as well with --by-name, under the
-// dialogue's rules, where the name can be stored exactly and, unless
-// --force, neither the name nor the model reaches another device.
+// The entry for a removed device: by name as well with --by-name, where the
+// rules admit it (unless --force, neither the name nor the model may reach
+// another device).
 void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t hours) {
     int64_t secs = hours * 3600;
     BlacklistEntry e;
     ModelCheck c;
     c.verdict = MODEL_NONE;
     int exact = bl_entry_of(d, add_sat(sys_now(), secs), &e);
-    if (a.by_name && (!exact || !e.name[0])) {
-        if (!a.json) out("  [提示] %s 的名称含控制字符、为空或太长，只按实例 ID 拉黑。\n", name);
-    } else if (a.by_name) {
-        // How far the name reaches must be known: without the device list,
-        // by id only.
-        int others = bl_name_reach(e.name, d.inst);
-        if (others >= 0) model_check_for(d, e, &c);
-        int alike = c.verdict == MODEL_OK ? c.others : 0;
-        e.byname = others >= 0 && ((others == 0 && alike == 0) || g_force);
+    if (a.by_name) {
+        Admission ad{exact && e.name[0], -1, 0, a.force, ON_REACH_ID_UNLESS_FORCE, ON_UNKNOWN_ID};
+        if (ad.storable) {
+            ad.others = bl_name_reach(e.name, d.inst);
+            if (ad.others >= 0) model_check_for(d, e, &c);
+            ad.alike = c.verdict == MODEL_OK ? c.others : 0;
+        }
+        AdmitResult r = bl_admit(ad);
+        e.byname = r.verdict == ADMIT_BY_NAME;
         const char* how = e.byname ? "，按名称拉黑" : "：不加 --force 就只按实例 ID 拉黑";
         char shown[600];
-        if (!a.json && others < 0) out("  [提示] 读不到设备列表，%s 只按实例 ID 拉黑。\n", name);
-        else if (!a.json) out("  另有 %d 个设备的名称包含「%s」%s\n", others, shown_text8(e.name, shown, sizeof shown), how);
-        if (!a.json && alike) out("  另有 %d 个设备与它同型号（%s）%s\n", alike, c.text, how);
-        if (!a.what_if && others >= 0) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
+        if (a.json) {
+            // the document says what the entry is
+        } else if (r.reason == ADMIT_NOT_STORABLE) {
+            out("  [提示] %s 的名称含控制字符、为空或太长，只按实例 ID 拉黑。\n", name);
+        } else if (r.reason == ADMIT_REACH_UNKNOWN) {
+            out("  [提示] 读不到设备列表，%s 只按实例 ID 拉黑。\n", name);
+        } else {
+            out("  另有 %d 个设备的名称包含「%s」%s\n", ad.others, shown_text8(e.name, shown, sizeof shown), how);
+            if (ad.alike) out("  另有 %d 个设备与它同型号（%s）%s\n", ad.alike, c.text, how);
+        }
+        if (!a.what_if && ad.others >= 0) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, ad.others);
     }
     (void)drive_put(a, e, name, secs, &c);
 }
@@ -116,13 +123,12 @@ void outcome_list(const char* key, const Outcome* list, int n) {
 }  // namespace
 
 int remove_mode(const Args& a) {
-    int64_t hours = a.hours ? drive_hours(a.hours) : 0;
-    if (a.hours && !hours)
-        return drive_refuse(a, "bad_hours", "[错误] --hours 要写 1 到 8760 的整数小时数：%s\n", a.hours);
+    int64_t hours = a.hours ? rule_hours(a.hours) : 0;
+    if (a.hours && !hours) return refuse_hours(a);
     char key[256];
     utf8(g_key, key, sizeof key);
     // A short word reaches more devices than anyone meant.
-    if (g_key[0] && drive_chars(key) < 3 && !g_force)
+    if (g_key[0] && !rule_long_enough(key, a.force))
         return drive_refuse(a, "keyword_too_short", "[错误] 关键词「%s」太短（至少 3 个字）；确要用它删除请加 --force。\n",
                             shown_text8(key, key, sizeof key));
     for (int k = 0; k < a.nids; k++)
@@ -136,7 +142,7 @@ int remove_mode(const Args& a) {
     int reach = 0;
     for (int i = 0; i < g_n; i++) {
         int by_id;
-        if (named(a, i, &by_id) && fate_of(g_dev[i], by_id) == FATE_REMOVE) reach++;
+        if (named(a, i, &by_id) && fate_of(a, g_dev[i], by_id) == FATE_REMOVE) reach++;
     }
     const char* shown_key = g_key[0] ? key : "默认关键词";
     if (!a.json) {
@@ -151,7 +157,7 @@ int remove_mode(const Args& a) {
         const DeviceEntry& d = g_dev[i];
         int by_id;
         if (!named(a, i, &by_id)) continue;
-        fate f = fate_of(d, by_id);
+        fate f = fate_of(a, d, by_id);
         if (f == FATE_BUILTIN) {
             skip(a, i, nullptr, "builtin", "内置/系统设备；要删除它须加 --force 并用 --id 指名");
             continue;

@@ -26,7 +26,7 @@ const char* blacklisted(const DeviceEntry& d) {
 
 }  // namespace
 
-void banner(void) {
+void banner(const Args& a) {
     out("\n");
     out("%s", RULE);
     out("     Quillfen  v%d   ·   扫描 / 手动删除 / 拉黑\n", QF_VERSION_MAJOR);
@@ -45,7 +45,7 @@ void banner(void) {
         }
     }
     out("\n");
-    out("   风险提示：%s\n", g_force ? "已关闭（--force）" : "开启（内置/系统设备会额外询问）");
+    out("   风险提示：%s\n", a.force ? "已关闭（--force）" : "开启（内置/系统设备会额外询问）");
     if (bl_last_read() == BL_UNREADABLE) {
         unreadable_line();
     } else {

@@ -3,8 +3,9 @@
 
 #include "app/args.h"
 
-// The banner with the keywords, the risk setting and the blacklist's count.
-void banner(void);
+// The banner with the keywords, the risk setting (--force) and the
+// blacklist's count.
+void banner(const Args& a);
 // Offers an elevated restart when the process is not elevated; 1 when this
 // process is to end because the elevated copy took over.
 int elevation_check(void);

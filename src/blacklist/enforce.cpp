@@ -53,18 +53,19 @@ Outcome remove_reached(void) {
 }  // namespace
 
 enforce_result enforce_pass(void) {
+    // One step: the drop of expired entries, and the install block brought
+    // back in line (a policy refresh may have replaced the list, and an
+    // entry may have come or gone meanwhile). A block that fails to be
+    // written is logged, and removal is the backstop; a step that could not
+    // run, or a block it left standing, fails the pass.
     int dropped;
-    bl_status st = bl_prune(&dropped, BLOCK_UNATTENDED);
+    bl_status synced;
+    bl_status st = bl_pass_step(&dropped, &synced);
     if (st == BL_UNREADABLE) {
         // An entry we cannot read could be any device: remove none.
         logline(EV_BLACKLIST_UNREADABLE, "读取拉黑名单失败");
         return ENFORCE_FAILED;
     }
-    // The install block, brought back in line: a policy refresh may have
-    // replaced the list, and an entry may have come or gone meanwhile. A
-    // block that fails to be written is logged, and removal is the backstop;
-    // a step that could not run, or a block it left standing, fails the pass.
-    bl_status synced = bl_sync_blocks(BLOCK_UNATTENDED);
     int64_t now = sys_now();
     // Expired entries that stay in the file are a failure too: the drop
     // could not be written, or the file is too full, or holds lines nobody

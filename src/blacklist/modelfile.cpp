@@ -4,11 +4,15 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "blacklist/tsv.h"
 #include "device/device.h"
 #include "device/model.h"
+#include "files/datafile.h"
+#include "sys/sys.h"
 
+// The models this module owns (modelfile.h).
 BlacklistModel g_mod[BL_MAX];
-int g_mn;
+int g_nmod;
 
 namespace {
 
@@ -62,7 +66,7 @@ void bad_line(ModelRead* r, int lineno) {
 
 const BlacklistModel* bl_model_of(const BlacklistEntry& e) {
     if (!e.byname || !e.inst[0]) return nullptr;
-    for (int i = 0; i < g_mn; i++)
+    for (int i = 0; i < g_nmod; i++)
         if (ieq_ascii(g_mod[i].inst, e.inst)) return &g_mod[i];
     return nullptr;
 }
@@ -122,4 +126,128 @@ size_t model_format(const BlacklistModel* t, int n, char* out, size_t size) {
         len += k;
     }
     return len;
+}
+
+int model_put_into(BlacklistModel* t, int* n, const BlacklistModel& m) {
+    int i = 0;
+    while (i < *n && !ieq_ascii(t[i].inst, m.inst)) i++;
+    if (i == BL_MAX) return 0;
+    int changed = i == *n || strcmp(t[i].model, m.model) != 0 || t[i].verdict != m.verdict;
+    t[i] = m;
+    if (i == *n) ++*n;
+    return changed;
+}
+
+namespace {
+
+// The models as the current step read and changed them, and the file's
+// bytes: static, as they are 150 KB and 256 KB (a file of 64 models is
+// about 155 KB).
+BlacklistModel g_work[BL_MAX];
+int g_nwork;
+char g_bytes[256 * 1024];
+
+// What the step knows of the file. Only by-name entries have models, and
+// most tables have none: it is read only for a table with one, or for a
+// model being kept.
+struct Models {
+    enum { UNREAD, READ, UNREADABLE, BAD } state;
+    ModelRead read;
+    int changed;
+    const char16_t* path;
+    const char16_t* tmp;
+};
+Models g_m;
+
+int write_work(void) {
+    size_t n = model_format(g_work, g_nwork, g_bytes, sizeof g_bytes);
+    (void)sys_file_delete(g_m.tmp);
+    int ok = n && sys_file_create(g_m.tmp, g_bytes, (uint32_t)n);
+    if (ok && sys_file_replace(g_m.tmp, g_m.path)) {
+        g_m.changed = 0;
+        return 1;
+    }
+    if (ok) (void)sys_file_delete(g_m.tmp);
+    g_nwork = 0;
+    models_read();  // what the file holds now
+    return 0;
+}
+
+}  // namespace
+
+bl_models bl_models_last(int* bad, int* first) {
+    *bad = g_m.read.bad;
+    *first = g_m.read.first_bad;
+    return g_m.state == Models::UNREADABLE ? BL_MODELS_UNREADABLE
+         : g_m.state == Models::BAD        ? BL_MODELS_BAD_LINES
+                                           : BL_MODELS_OK;
+}
+
+void models_begin(const char16_t* path, const char16_t* tmp) {
+    g_m = Models{Models::UNREAD, ModelRead{0, 0, 0}, 0, path, tmp};
+    g_nwork = 0;
+}
+
+void models_read(void) {
+    // A missing file holds none. One longer than the buffer was not written
+    // by us, and is never read in part.
+    g_m.state = Models::UNREADABLE;
+    g_m.read = ModelRead{0, 0, 0};
+    g_nwork = 0;
+    sys_read r;
+    sys_file* f = sys_file_open(g_m.path, &r);
+    if (!f) {
+        if (r == SYS_READ_MISSING) g_m.state = Models::READ;
+        return;
+    }
+    size_t n = 0;
+    uint32_t got = 0;
+    int ok;
+    while ((ok = sys_file_next(f, g_bytes + n, (uint32_t)(sizeof g_bytes - n), &got)) && got > 0) {
+        n += got;
+        if (n == sizeof g_bytes) ok = 0;  // full, and maybe more to come
+        if (!ok) break;
+    }
+    sys_file_close(f);
+    if (!ok) return;
+    g_m.read = model_parse(g_bytes, n, g_work, BL_MAX);
+    g_nwork = g_m.read.n;
+    g_m.state = g_m.read.bad ? Models::BAD : Models::READ;
+}
+
+int models_put(const BlacklistModel& m) {
+    if (g_m.state == Models::UNREAD) models_read();
+    if (g_m.state != Models::READ) return 0;  // never written over
+    g_m.changed |= model_put_into(g_work, &g_nwork, m);
+    return 1;
+}
+
+int models_save(const BlacklistEntry* t, int n) {
+    if (g_m.state != Models::READ) return 1;  // unread: nothing to keep; unreadable: left as it is
+    int w = 0;
+    for (int i = 0; i < g_nwork; i++) {
+        int held = 0;
+        for (int k = 0; k < n && !held; k++) held = ieq_ascii(t[k].inst, g_work[i].inst);
+        if (held) g_work[w++] = g_work[i];
+    }
+    g_m.changed |= w != g_nwork;
+    g_nwork = w;
+    return models_save_puts();
+}
+
+int models_save_puts(void) {
+    if (g_m.state != Models::READ || !g_m.changed) return 1;
+    return write_work();
+}
+
+const BlacklistModel* models_work(int* n) {
+    *n = g_nwork;
+    return g_work;
+}
+
+int models_untold(void) { return g_m.state == Models::UNREADABLE || g_m.state == Models::BAD; }
+
+void models_publish(void) {
+    for (int i = 0; i < g_nwork; i++) g_mod[i] = g_work[i];
+    g_nmod = g_nwork;
 }

@@ -1,17 +1,17 @@
 // The models of by-name entries, kept beside blacklist.tsv in a file of
 // their own, one line per instance id: a line of six fields would be no
-// entry in blacklist.tsv. The store reads and writes it in its locked steps.
+// entry in blacklist.tsv. Read and written only inside the blacklist's
+// locked steps, which keep it in step with the entries.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
-#include "blacklist/store.h"
+#include "blacklist/entry.h"
 
 // The models as the last read or write of the blacklist left them: one
 // per instance id that an entry of the table holds.
 extern BlacklistModel g_mod[BL_MAX];
-extern int g_mn;
+extern int g_nmod;
 
 // The model of by-name entry e's instance id, or null (always for an entry
 // by id alone).
@@ -32,3 +32,38 @@ struct ModelRead {
 };
 ModelRead model_parse(const char* data, size_t n, BlacklistModel* t, int max);
 size_t model_format(const BlacklistModel* t, int n, char* out, size_t size);
+// Keeps m in the table t of *n models, replacing the one of its instance id;
+// 1 when that changed the table.
+int model_put_into(BlacklistModel* t, int* n, const BlacklistModel& m);
+
+// What the last read of the file found (it is read only for a table with a
+// by-name entry): a file that cannot be read whole, or holds lines that are
+// no model, changes no model block and is never written over. *bad counts
+// those lines, *first is the first one's number.
+enum bl_models { BL_MODELS_OK, BL_MODELS_UNREADABLE, BL_MODELS_BAD_LINES };
+bl_models bl_models_last(int* bad, int* first);
+
+// ---- inside a locked step of the blacklist ----
+// The step starts with the file unread, at these paths (the file and its
+// temporary).
+void models_begin(const char16_t* path, const char16_t* tmp);
+// Reads the file, once per step.
+void models_read(void);
+// Keeps m for its instance id; 0 when the file cannot be written over, and
+// m is then kept nowhere.
+int models_put(const BlacklistModel& m);
+// After the blacklist was written with the n entries of t: each instance id
+// they hold keeps its model, the others' go, and the file is written when
+// that or a put changed it. 0 when it could not be written: the step goes
+// on with the file as it stands, so that no block stands that the next
+// pass, reading the file, would lift.
+int models_save(const BlacklistEntry* t, int n);
+// The same when the blacklist stood already: only a put is written.
+int models_save_puts(void);
+// The step's models, as read and changed.
+const BlacklistModel* models_work(int* n);
+// 1 when what the file holds cannot be told (unreadable, or lines nobody can
+// read): its models change no block.
+int models_untold(void);
+// The step's models become g_mod.
+void models_publish(void);

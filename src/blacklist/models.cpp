@@ -8,10 +8,10 @@
 
 namespace {
 
-// A device's id lists and the one being looked at: static, as they are
-// some 16 KB.
+// Another device being looked at and its id lists: static, as they are
+// some 70 KB.
 char16_t g_hw[IDS_UNITS], g_compat[IDS_UNITS];
-WalkedDevice g_seen;
+WalkedDevice g_other;
 
 // Whether an entry in force, or the one coming, reaches the device.
 int reached(const WalkedDevice& w, const BlacklistEntry& coming, int64_t now) {
@@ -44,14 +44,14 @@ void bl_model_check(const DeviceEntry& d, const HardwareIds& hardware, const Bla
     }
     int64_t now = sys_now();
     int unread = 0;
-    while (dev_walk_next(&w, &g_seen)) {
-        if (wicmp(g_seen.d.inst, d.inst) == 0) continue;
+    while (dev_walk_next(&w, &g_other)) {
+        if (wicmp(g_other.d.inst, d.inst) == 0) continue;
         // A list that cannot be read whole may hold the id: no answer.
         unread |= dev_walk_ids(&w, SYS_IDS_HARDWARE, g_hw, IDS_UNITS) == SYS_READ_FAILED;
         unread |= dev_walk_ids(&w, SYS_IDS_COMPATIBLE, g_compat, IDS_UNITS) == SYS_READ_FAILED;
         if (!ids_hold(g_hw, out->id) && !ids_hold(g_compat, out->id)) continue;
         out->others++;
-        if (g_seen.d.builtin || !reached(g_seen, coming, now)) out->unreached++;
+        if (g_other.d.builtin || !reached(g_other, coming, now)) out->unreached++;
     }
     dev_walk_close(&w);
     out->verdict = out->unreached ? MODEL_SHARED : unread ? MODEL_UNKNOWN : MODEL_OK;

@@ -9,6 +9,7 @@
 #include "device/model.h"
 #include "device/walk.h"
 
+// What the last collection found: the table this module owns (reach.h).
 Reached g_reached[DEV_MAX];
 int g_nreached;
 
@@ -16,12 +17,12 @@ namespace {
 
 // A device that keeps coming back is collected once per process; the pass
 // runs at most this many rounds of DEV_MAX.
-constexpr int MAX_SEEN = 8 * DEV_MAX;
+constexpr int MAX_COLLECTED = 8 * DEV_MAX;
 
 // Devices collected since the last reset, as hashes of their lower-cased
 // ids: 16,000 full ids would not fit in static storage.
-uint64_t g_seen[MAX_SEEN];
-int g_nseen;
+uint64_t g_collected[MAX_COLLECTED];
+int g_ncollected;
 
 // The device being looked at and an entry's id: static, as a device is 5 KB.
 WalkedDevice g_dev_seen;
@@ -76,25 +77,25 @@ uint64_t key_of(const WalkedDevice& w) {
     return w.inst[0] ? h : h ^ 1;
 }
 
-int seen(uint64_t key) {
-    for (int i = 0; i < g_nseen; i++)
-        if (g_seen[i] == key) return 1;
+int collected(uint64_t key) {
+    for (int i = 0; i < g_ncollected; i++)
+        if (g_collected[i] == key) return 1;
     return 0;
 }
 
 // walk: the walk the device came from, for its hardware ids; null when it
 // was looked up by id.
 void consider(const WalkedDevice& w, DevWalk* walk, int64_t now) {
-    if (w.presence != SYS_PRESENT || g_nreached == DEV_MAX || g_nseen == MAX_SEEN) return;
+    if (w.presence != SYS_PRESENT || g_nreached == DEV_MAX || g_ncollected == MAX_COLLECTED) return;
     uint64_t key = key_of(w);
-    if (seen(key)) return;
+    if (collected(key)) return;
     int read = 0;
     for (int b = 0; b < g_bn; b++) {
         if (now >= g_bl[b].until) continue;
         bl_hit how = bl_match(g_bl[b], w.inst, w.name, w.d.builtin);
         if (how == BL_NO_HIT && by_model(b, w, walk, &read)) how = BL_BY_MODEL;
         if (how == BL_NO_HIT) continue;
-        g_seen[g_nseen++] = key;
+        g_collected[g_ncollected++] = key;
         Reached& r = g_reached[g_nreached++];
         r.entry = b;
         r.how = how;
@@ -110,7 +111,7 @@ void consider(const WalkedDevice& w, DevWalk* walk, int64_t now) {
 }  // namespace
 
 void reach_reset(void) {
-    g_nseen = 0;
+    g_ncollected = 0;
     g_nreached = 0;
 }
 

@@ -1,40 +1,14 @@
-// The blacklist table and its file blacklist.tsv beside the executable.
+// The blacklist table and its file blacklist.tsv beside the executable:
+// every change and every read as one step under the blacklist's lock.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "blacklist/entry.h"
+#include "blacklist/modelfile.h"
+#include "blacklist/tsv.h"
 #include "block/block.h"
-#include "device/device.h"
-
-// One blacklisted device.
-struct BlacklistEntry {
-    char name[600];   // display name, ASCII lower-cased
-    char inst[1200];  // instance id as stored
-    char cls[128];
-    int64_t until;    // expiry, seconds since 1970 UTC; in force while now < until
-    int32_t byname;   // non-zero: also matches devices whose name contains `name`
-};
-
-constexpr int BL_MAX = 64;
-
-// What the check of a by-name entry's model found when the entry was made.
-enum model_verdict {
-    MODEL_NONE,     // no hardware id names vendor and product: no model
-    MODEL_OK,       // blocked while the entry is in force
-    MODEL_SHARED,   // another device uses it, and no entry reaches it: never blocked
-    MODEL_BUILTIN,  // a built-in/system device's: never blocked
-    MODEL_UNKNOWN,  // the other devices could not be looked at: never blocked
-    MODEL_NO_IDS,   // the device's hardware ids could not be read: no model
-};
-
-// The model of a by-name entry's device, by its instance id: the hardware
-// id that every unit of the same model shares (blacklist-models.tsv).
-struct BlacklistModel {
-    char inst[sizeof(BlacklistEntry::inst)];
-    char model[sizeof(BlacklistEntry::inst)];  // a hardware id, verbatim
-    model_verdict verdict;                    // never NONE
-};
 
 // What the install block did for an entry: its instance id, and its model;
 // model_lost: the model could not be kept beside the blacklist, and so is
@@ -96,14 +70,16 @@ bl_status bl_clear(void);
 // when it dropped some; *dropped is how many. On FAILED the drop could not be
 // written and the table holds the file as it is; on UNREADABLE the table is
 // empty; on OVERFULL it holds the first 64 entries, expired ones included.
-// `who` goes to the install block's step.
-bl_status bl_prune(int* dropped, block_caller who = BLOCK_AT_CONSOLE);
+bl_status bl_prune(int* dropped);
 // Reads the file into the table as it stands: nothing is dropped and
 // nothing is written. OK, UNREADABLE or OVERFULL.
 bl_status bl_read(void);
-// One locked step that brings the install block in line with the file (at
-// the start of every pass). An unreadable file changes no block.
-bl_status bl_sync_blocks(block_caller who = BLOCK_AT_CONSOLE);
+// The unattended pass's step: in one hold of the lock and one read, the
+// prune of bl_prune, then the install block brought in line with what the
+// file holds (an unreadable file changes no block). *synced is FAILED when
+// the lock could not be had (the file is then read without it and nothing
+// is written), UNREADABLE when the file cannot be read, OK otherwise.
+bl_status bl_pass_step(int* dropped, bl_status* synced);
 // After the task was installed from this copy: in one locked step, the task
 // is recorded as running this copy, every copy's blocks are lifted and this
 // copy's are written. The lifting happens even without the lock. 0 when a
@@ -121,50 +97,5 @@ bl_status bl_last_read(void);
 int bl_bad_lines(int* first);
 // 1 when the last read found more than BL_MAX entries.
 int bl_overfull(void);
-// What the last read of blacklist-models.tsv found (read only for a table
-// with a by-name entry): a file that cannot be read whole, or holds lines
-// that are no model, changes no model block and is never written over.
-// *bad counts those lines, *first is the first one's number.
-enum bl_models { BL_MODELS_OK, BL_MODELS_UNREADABLE, BL_MODELS_BAD_LINES };
-bl_models bl_models_last(int* bad, int* first);
 // How many entries of the table are in force at `now`.
 int bl_in_force(int64_t now);
-
-// The entry for device d, expiring at `until`, by id only: its name
-// ASCII-lower-cased, its id and class as the system reports them. 1 when
-// the stored name is the device's name exactly, so that it may match by
-// name: a control character would be saved as a blank, and a name cut to
-// fit would reach more devices than the one chosen.
-int bl_entry_of(const DeviceEntry& d, int64_t until, BlacklistEntry* e);
-// 1 when a name or id typed for an entry can be stored exactly: no control
-// character, and it fits its field (size bytes with the terminator).
-int bl_storable(const char* text, size_t size);
-
-// Reads a blacklist file's bytes in pieces of any size, line by line, after
-// a UTF-8 byte-order mark if the file starts with one. A line is an entry
-// only with exactly five tab-separated fields, its expiry and flag decimal
-// numbers, and no field longer than a save writes; blank lines (nothing but
-// spaces and tabs) and comments ('#' first) are skipped; every other line
-// is bad. Entries go to t until it holds BL_MAX; `total` counts every entry.
-constexpr size_t BL_LINE_MAX = 1974;  // longer than any line a save writes
-struct bl_reader {
-    BlacklistEntry* t;
-    int n;
-    int total;
-    int bad;        // lines that are no entry, comment or blank
-    int first_bad;  // the first one's number
-    int lineno;     // the current line's number
-    char line[BL_LINE_MAX + 1];
-    size_t k;
-    int overlong;   // the current line is past BL_LINE_MAX: no part of it is an entry
-    int blank;      // only spaces and tabs so far
-    int after_cr;   // a LF now ends no line: CR LF is one line end
-    int bom;        // bytes of a byte-order mark matched at the start; -1 past it
-};
-void bl_read_start(bl_reader* r, BlacklistEntry* t);
-void bl_read_bytes(bl_reader* r, const char* data, size_t n);
-void bl_read_end(bl_reader* r);
-// The same for bytes in one piece; returns the number of entries in t.
-int bl_parse(const char* data, size_t n, BlacklistEntry* t);
-// The file's bytes for a table; returns their length.
-size_t bl_format(const BlacklistEntry* t, int n, char* out, size_t size);

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "blacklist/store.h"
+#include "blacklist/entry.h"
+#include "block/block.h"
 
 // 1 when entry e wants a block at `now`, with its id in id (INST_UNITS):
 // it is in force and has an id, and it is not a built-in device's, which

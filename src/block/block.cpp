@@ -701,11 +701,9 @@ int block_left(void) { return g_cache.left; }
 void block_prepare(const BlockWant* want, block_caller who) {
     if (g_cache.task_runs >= 0) return;
     if ((want->list[0].n == 0 && want->list[1].n == 0) || applies_here() == 0) return;
-    MachineLock lock(who);
-    if (!lock.m) {
-        g_cache.task_runs = UNTOLD;  // the write step then says it could not write
-        return;
-    }
+    // A look without the machine's lock, so that a step holds it once: a
+    // read torn by another copy's step costs at most a question asked for
+    // nothing, or a write left to the next step.
     // A switch that went (a policy back to "not configured") is to be
     // turned on again over values of ours alone: that is a write too.
     int ask = 0;

@@ -4,6 +4,8 @@
 #include "base/text.h"
 #include "device/walk.h"
 
+// The last scan's table, how many devices matched, and the keyword: the
+// tables this module owns (scan.h).
 DeviceEntry g_dev[DEV_MAX];
 int g_n;
 int g_matched;
@@ -31,7 +33,7 @@ namespace {
 
 // The device the scan is looking at, and its whole name lower-cased:
 // static, as they are 28 KB.
-WalkedDevice g_seen;
+WalkedDevice g_walked;
 char16_t g_test[WHOLE_NAME_UNITS];
 
 }  // namespace
@@ -46,16 +48,16 @@ int scan(int flags, uint32_t* err) {
         return 0;
     }
     // Past a full table the walk goes on, to count what it could not keep.
-    while (dev_walk_next(&w, &g_seen)) {
+    while (dev_walk_next(&w, &g_walked)) {
         if (!(flags & SCAN_MATCH_ALL)) {
             size_t i = 0;
-            for (; g_seen.whole[i] && i + 1 < countof(g_test); i++) g_test[i] = g_seen.whole[i];
+            for (; g_walked.whole[i] && i + 1 < countof(g_test); i++) g_test[i] = g_walked.whole[i];
             g_test[i] = 0;
             lowerw(g_test);
             if (!name_matches(g_test)) continue;
         }
         g_matched++;
-        if (g_n < DEV_MAX) g_dev[g_n++] = g_seen.d;
+        if (g_n < DEV_MAX) g_dev[g_n++] = g_walked.d;
     }
     dev_walk_close(&w);
     return 1;

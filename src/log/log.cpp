@@ -18,6 +18,7 @@ constexpr uint32_t LOCK_WAIT_MS = 2000;
 constexpr size_t MESSAGE_BYTES = 1024;
 constexpr int MAX_STRINGS = 8;
 
+// --check's runs write no line at all.
 int g_off;
 
 // Once a wait has timed out, whoever holds the lock is stuck: later lines

@@ -9,6 +9,8 @@ namespace {
 
 constexpr uint32_t RUN_TIMEOUT_MS = 30000;
 
+// Whether a program of this process was stopped at its time limit, for the
+// exit code of the mode that ran it.
 int g_timed_out;
 
 }  // namespace

@@ -29,13 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (char* p = g_args; argc < 65 && p <= g_args + size; p += strlen(p) + 1) g_argv[argc++] = p;
     g_argv[argc] = nullptr;
     set_key("");
-    g_force = g_allow_unsafe = 0;
     Args a;
     parse_args(argc, g_argv, &a);
     check(memchr(g_key, 0, sizeof g_key) != nullptr, "the keyword is terminated");
     for (const char16_t* k = g_key; *k; k++) check(*k < u'A' || *k > u'Z', "the keyword is lower-cased");
     for (int flag : {a.scan_all, a.scan_only, a.enforce, a.install_task, a.remove_task, a.check, a.blist, a.json,
-                     g_force, g_allow_unsafe})
+                     a.force, a.allow_unsafe})
         check(flag == 0 || flag == 1, "a flag is 0 or 1");
     check(a.info == 0 || a.info == ARGS_HELP || a.info == ARGS_VERSION, "help or version, or neither");
     return 0;

@@ -14,14 +14,8 @@ namespace {
 class Args_ : public ::testing::Test {
 protected:
     Args a;
-    void SetUp() override {
-        g_force = 0;
-        g_key[0] = 0;
-    }
-    void TearDown() override {
-        g_force = 0;
-        g_key[0] = 0;
-    }
+    void SetUp() override { g_key[0] = 0; }
+    void TearDown() override { g_key[0] = 0; }
     // Args points into argv, so the last one stays alive for the assertions.
     std::unique_ptr<qt::Argv> args;
     int parse(std::initializer_list<const char*> list) {
@@ -36,7 +30,7 @@ TEST_F(Args_, NoArgumentsKeepTheStartValues) {
     EXPECT_EQ(a.scan_all, 1);
     EXPECT_EQ(a.scan_only, 0);
     EXPECT_EQ(a.enforce + a.install_task + a.remove_task + a.blist, 0);
-    EXPECT_EQ(g_force, 0);
+    EXPECT_EQ(a.force, 0);
     EXPECT_EQ(key(), u"");
 }
 
@@ -44,7 +38,7 @@ TEST_F(Args_, EachOptionSetsItsFlag) {
     parse({"-s", "--present-only", "--force"});
     EXPECT_EQ(a.scan_only, 1);
     EXPECT_EQ(a.scan_all, 0);
-    EXPECT_EQ(g_force, 1);
+    EXPECT_EQ(a.force, 1);
     Args b;
     a = b;
     parse({"--scan", "--enforce", "--install-task", "--remove-task", "--blist", "--scan"});
@@ -61,14 +55,14 @@ TEST_F(Args_, OptionsAreCaseSensitiveAndWhole) {
            "--ENFORCE", "-", "--", ""});
     EXPECT_EQ(a.scan_only, 0);
     EXPECT_EQ(a.enforce + a.blist, 0);
-    EXPECT_EQ(g_force, 0);
+    EXPECT_EQ(a.force, 0);
     EXPECT_EQ(key(), u"");
 }
 
 TEST_F(Args_, KeyTakesTheNextArgumentWhateverItIs) {
     parse({"-k", "--force"});
     EXPECT_EQ(key(), u"--force");
-    EXPECT_EQ(g_force, 0);
+    EXPECT_EQ(a.force, 0);
 
     parse({"--key", "-k", "-s"});
     EXPECT_EQ(key(), u"-k");
