@@ -113,7 +113,9 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [TESTS, os.path.join(TESTS, "lib")]
+import qftest  # noqa: E402  (tests/lib: the machine file and the program's environment)
 import screens as S  # noqa: E402  (tests/screens.py, shared with the Wine checks)
 
 DEFAULT_CLOCK = 1772874303  # 2026-03-07 09:05:03 UTC
@@ -461,15 +463,15 @@ def run_case(binary, path, keep, update=False):
             os.makedirs(ctx.datadir, exist_ok=True)
         record = os.path.join(tmp, "record")
         mfile = os.path.join(tmp, "machine")
-        head = "exe\t%s\nrecord\t%s\nclock\t%d\n" % (ctx.exe, record, ctx.clock)
+        head = [("exe", ctx.exe), ("record", record), ("clock", ctx.clock)]
         registry = os.path.join(tmp, "registry")
         if "registry-in" in sec or "registry" in sec:
-            head += "registry\t%s\n" % registry
+            head.append(("registry", registry))
             with open(registry, "wb") as f:
                 if "registry-in" in sec:
                     f.write(render("registry-in", sec["registry-in"][2], ctx, "\n"))
         with open(mfile, "wb") as f:
-            f.write(head.encode("utf-8", "surrogateescape"))
+            f.write(qftest.machine_text(head).encode("utf-8", "surrogateescape"))
             f.write(render("machine", machine, ctx, "\n"))
 
         def section(name, eol):
@@ -499,11 +501,10 @@ def run_case(binary, path, keep, update=False):
                 f.write(section("log-in", "\r\n"))
         args = [expand(a, ctx) for a in sec.get("args", ("args", [], []))[2]]
         stdin = section("stdin", "\n") or b""
-        env = {"QUILLFEN_MACHINE": mfile, "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
         try:
             p = subprocess.run([binary] + [a.encode("utf-8", "surrogateescape") for a in args],
                                input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               env=env, cwd=tmp, timeout=20)
+                               env=qftest.environment(mfile), cwd=tmp, timeout=20)
         except subprocess.TimeoutExpired:
             problems.append("  timed out")
             return problems
