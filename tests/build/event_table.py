@@ -2,10 +2,10 @@
 """The event ids in log.h and the message table in events.mc cannot drift
 apart: both name the same ids, every id has its Chinese and English text and
 no severity or facility bits, each logline() in the sources writes the
-Chinese text with its conversions as %1, %2..., and the README's table lists
-every id with its type and that text.
+Chinese text with its conversions as %1, %2..., and the table in
+docs/events.md lists every id with its type and that text.
 
-    event_table.py SRC_DIR README
+    event_table.py SRC_DIR docs/events.md
 """
 import pathlib
 import re
@@ -55,10 +55,11 @@ for path in sorted(src.rglob("*.cpp")):
 
 TYPES = {1: "information", 2: "warning", 3: "error"}
 want = sorted("%d %s %s" % (i, TYPES.get(i // 1000), t) for i, t in table.values())
-rows = re.findall(r"^\| (\d+) \| (\w+) \| `(.*?)` \|", pathlib.Path(sys.argv[2]).read_text(encoding="utf-8"), re.M)
+doc = pathlib.Path(sys.argv[2])
+rows = re.findall(r"^\| (\d+) \| (\w+) \| `(.*?)` \|", doc.read_text(encoding="utf-8"), re.M)
 have = sorted("%s %s %s" % (i, kind, t.replace("\\|", "|")) for i, kind, t in rows)
-errors += ["README lacks: " + r for r in sorted(set(want) - set(have))]
-errors += ["README, not in events.mc: " + r for r in sorted(set(have) - set(want))]
+errors += ["%s lacks: %s" % (doc.name, r) for r in sorted(set(want) - set(have))]
+errors += ["%s, not in events.mc: %s" % (doc.name, r) for r in sorted(set(have) - set(want))]
 
-print("\n".join(errors) or "%d ids, %d log lines and the README agree with events.mc" % (len(enum), calls))
+print("\n".join(errors) or "%d ids, %d log lines and %s agree with events.mc" % (len(enum), calls, doc.name))
 sys.exit(1 if errors or not enum or not calls else 0)

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Calls point one way: no file under src/ includes a header of a layer
-above its own, in the order the README's layout section gives.
+above its own, in the order HACKING.md's layout section gives.
 
-    layers.py SRC_DIR README
+    layers.py SRC_DIR HACKING.md
 """
 import pathlib
 import re
@@ -12,13 +12,13 @@ import sys
 ORDER = ["main", "app", "blacklist", "block", "task", "device", "proc", "log", "files", "sys", "base"]
 
 src = pathlib.Path(sys.argv[1])
-readme = pathlib.Path(sys.argv[2]).read_text(encoding="utf-8")
+layout = pathlib.Path(sys.argv[2]).read_text(encoding="utf-8")
 errors = []
 
-stated = re.search(r"Calls point one way: (.*?)\(", readme, re.S)
+stated = re.search(r"Calls point one way: (.*?)\(", layout, re.S)
 named = re.findall(r"`(\w+)`", stated.group(1)) if stated else []
 if named != ORDER:
-    errors.append("README's layer order %s is not %s" % (named, ORDER))
+    errors.append("%s's layer order %s is not %s" % (sys.argv[2], named, ORDER))
 
 rank = {layer: i for i, layer in enumerate(ORDER)}
 for path in sorted(src.rglob("*")):

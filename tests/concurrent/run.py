@@ -9,14 +9,15 @@ the new file whole.
 import os
 import random
 import re
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
-HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lib"))
+import qftest  # noqa: E402  (tests/lib: the box, the header lines, the machine file)
+
+HEADER = qftest.BLACKLIST_HEADER
 ROW = re.compile(r"-?\d+\t-?\d+\t[^\t\r\n]*\t[^\t\r\n]*\t[^\r\n]*\r\n")
 FAILS = []
 
@@ -29,45 +30,17 @@ def check(ok, what, detail=""):
             print("      " + str(detail)[:2000].replace("\n", "\n      "))
 
 
-class Box:
+class Box(qftest.Box):
     """A data directory with a machine file whose executable lives in it."""
 
     def __init__(self, binary, devices, extra=""):
-        self.binary = binary
-        self.dir = tempfile.mkdtemp(prefix="qf-concurrent-") + "/"
-        self.machine = self.dir + "machine"
-        with open(self.machine, "w", encoding="utf-8") as f:
-            f.write("exe\t%squillfen.exe\n" % self.dir)
-            f.write(extra.replace("{DIR}", self.dir))
-            for name, inst, flags in devices:
-                f.write("dev\t1\t%s\t\tCamera\t%s%s\n" % (name, inst, "\t" + flags if flags else ""))
-
-    def start(self, stdin=subprocess.PIPE, args=()):
-        env = {"QUILLFEN_MACHINE": self.machine, "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
-        return subprocess.Popen([self.binary] + list(args), stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                env=env, cwd=self.dir)
-
-    def run(self, text, args=()):
-        p = self.start(args=args)
-        out, _ = p.communicate(text.encode(), timeout=60)
-        return out.decode("utf-8", "replace")
-
-    def path(self, name):
-        return self.dir + name
-
-    def read(self, name):
-        try:
-            with open(self.path(name), "rb") as f:
-                return f.read().decode("utf-8", "surrogateescape")
-        except FileNotFoundError:
-            return None
+        super().__init__(binary, "qf-concurrent-")
+        devs = [("dev", 1, name, "", "Camera", inst) + ((flags,) if flags else ()) for name, inst, flags in devices]
+        self.write_machine([("exe", self.exe)] + extra.replace("{DIR}", self.dir).splitlines() + devs)
 
     def entries(self):
         text = self.read("blacklist.tsv") or HEADER
         return [line.split("\t") for line in text[len(HEADER):].split("\r\n") if line]
-
-    def close(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def wait_for(p, text, timeout=20):
@@ -240,18 +213,12 @@ LIST_KEY = "Restrictions\\DenyInstanceIDs\t"
 
 def machine_with(box, name, lines):
     """A second machine file of the box's, with lines added."""
-    with open(box.machine, encoding="utf-8") as f:
-        text = f.read()
-    path = box.path(name)
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(text + lines.replace("{DIR}", box.dir))
-    return path
+    box.write(name, box.read("machine") + lines.replace("{DIR}", box.dir))
+    return box.path(name)
 
 
 def start_with(box, machine, args):
-    env = {"QUILLFEN_MACHINE": machine, "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
-    return subprocess.Popen([box.binary] + args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, env=env, cwd=box.dir)
+    return box.start(args, machine, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def wait_record(box, text, timeout=20):

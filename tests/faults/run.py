@@ -15,13 +15,13 @@ administrator value changed. FAULTS_SHOW=N prints what run N left.
 
 import os
 import re
-import shutil
-import subprocess
 import sys
-import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lib"))
+import qftest  # noqa: E402  (tests/lib: the box, the header lines, the machine file)
 
 CLOCK = 1772874303
-HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)\r\n"
+HEADER = qftest.BLACKLIST_HEADER
 POLICY = "SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions"
 LIST = POLICY + "\\DenyInstanceIDs"
 RECORDS = "SOFTWARE\\Quillfen\\DenyInstanceIDs"
@@ -29,7 +29,7 @@ RECORDS = "SOFTWARE\\Quillfen\\DenyInstanceIDs"
 MODEL_LIST = POLICY + "\\DenyDeviceIDs"
 MODEL_RECORDS = "SOFTWARE\\Quillfen\\DenyDeviceIDs"
 LISTS = ((LIST, RECORDS), (MODEL_LIST, MODEL_RECORDS))
-MODELS_HEADER = "# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\n"
+MODELS_HEADER = qftest.MODELS_HEADER
 SOURCE = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillfen"
 # What says on the screen or in the log that something did not get done.
 REPORTS = re.compile(r"✘|\[错误\]|\[提示\] (未能|读不到)|\] (删除失败|后台删除失败|拉黑失败|枚举设备失败|读取拉黑名单失败|写入系统安装禁止失败|系统程序超时|解除系统安装禁止失败|后台任务已卸载，但未能清除) ")
@@ -39,13 +39,12 @@ def row(until, byname, name, inst):
     return "%d\t%d\t%s\t%s\tCamera\r\n" % (until, byname, name, inst)
 
 
-class Box:
+class Box(qftest.Box):
     """The program's folder, its machine and registry, reset before each run."""
 
     def __init__(self, binary, loop):
-        self.binary, self.loop = binary, loop
-        self.dir = tempfile.mkdtemp(prefix="qf-faults-") + "/"
-        self.exe = self.dir + "quillfen.exe"
+        super().__init__(binary, "qf-faults-")
+        self.loop = loop
         self.bl = self.dir + "blacklist.tsv"
         self.registry = dict(loop.registry(self))
         # The administrator's: every value under the policy key but ours,
@@ -54,15 +53,8 @@ class Box:
         self.admin = {k: v for k, v in low.items() if k[0].startswith(POLICY.lower()) and k not in loop.ours
                       and not any(k[0] == l.lower() and (rec.lower(), k[1]) in low for l, rec in LISTS)}
 
-    def path(self, name):
-        return self.dir + name
-
     def read(self, name, default=""):
-        try:
-            with open(self.path(name), "rb") as f:
-                return f.read().decode("utf-8", "surrogateescape")
-        except FileNotFoundError:
-            return default
+        return super().read(name, default)
 
     def reg(self):
         out = {}
@@ -74,36 +66,28 @@ class Box:
     def reset(self):
         for name in os.listdir(self.dir):
             os.remove(self.path(name))
-        with open(self.bl, "w", encoding="utf-8", newline="") as f:
-            f.write(self.loop.old)
+        self.write("blacklist.tsv", self.loop.old)
         for name, text in self.loop.files.items():
-            with open(self.path(name), "w", encoding="utf-8", newline="") as f:
-                f.write(text)
-        with open(self.path("registry"), "w", encoding="utf-8") as f:
-            f.writelines("%s\t%s\t%s\t%s\n" % (k, n, t, d) for (k, n), (t, d) in self.registry.items())
+            self.write(name, text)
+        self.write("registry", "".join("%s\t%s\t%s\t%s\n" % (k, n, t, d) for (k, n), (t, d) in self.registry.items()))
 
     def run(self, args, stdin="", fail=None):
         for name in ("record", "device_cleanup_log.txt"):
             if os.path.exists(self.path(name)):
                 os.remove(self.path(name))
-        lines = ["exe\t" + self.exe, "record\t" + self.path("record"), "registry\t" + self.path("registry"),
-                 "clock\t%d" % CLOCK, "events\tyes", "run\tschtasks\t0", "run\tpnputil\t0"] + self.loop.machine
+        lines = [("exe", self.exe), ("record", self.path("record")), ("registry", self.path("registry")),
+                 ("clock", CLOCK), "events\tyes", "run\tschtasks\t0", "run\tpnputil\t0"] + self.loop.machine
         if fail:
-            lines.append("fail\t*\t%d" % fail)
+            lines.append(("fail", "*", fail))
         if args == ["--enforce"]:
             lines.append("system\tyes")  # as the task runs it
-        with open(self.path("machine"), "w", encoding="utf-8") as f:
-            f.write("\n".join(lines) + "\n")
-        env = {"QUILLFEN_MACHINE": self.path("machine"), "TZ": "UTC", "PATH": os.environ.get("PATH", "")}
-        p = subprocess.run([self.binary] + args, input=stdin.encode(), capture_output=True, env=env, cwd=self.dir,
-                           timeout=60)
-        return Run(p, self)
+        self.write_machine(lines)
+        return Run(*super().run(stdin, args), self)
 
 
 class Run:
-    def __init__(self, p, box):
-        self.exit = p.returncode
-        self.screen = (p.stdout + p.stderr).decode("utf-8", "replace")
+    def __init__(self, exit, screen, box):
+        self.exit, self.screen = exit, screen
         self.record = box.read("record").splitlines()
         self.failed = [line.split("\t")[1] for line in self.record if line.startswith("fail\t")]
         self.log = box.read("device_cleanup_log.txt")
@@ -201,7 +185,7 @@ def loop(binary, op):
             if not r.failed:
                 break
     finally:
-        shutil.rmtree(box.dir, ignore_errors=True)
+        box.close()
     print("%s: %d failure points (%s)" % (op.__name__, n - 1,
                                           ", ".join("%s %d" % kv for kv in sorted(hits.items()))))
     for p in problems[:40]:

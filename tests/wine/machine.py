@@ -54,10 +54,13 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests", "lib"))
+import qftest  # noqa: E402  (tests/lib: the blacklist's header line)
+
 QF_EXE = r"C:\qf\quillfen.exe"
 ENUM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum"
 CAMERA_GUID = "{ca3e7ab9-b4c3-4ae6-8251-579ef933890f}"
-BLACKLIST_HEADER = "# Quillfen 拉黑名单  (until\\tbyname\\tname\\tinst\\tcls)"
+BLACKLIST_HEADER = qftest.BLACKLIST_HEADER.rstrip("\r\n")
 STANDINS = ("schtasks", "pnputil", "planted", "exitcode", "holder", "codepages")
 # Where the exit-code runner lives: outside C:\standin, which each check empties.
 EXITCODE_EXE = r"C:\qftools\exitcode.exe"

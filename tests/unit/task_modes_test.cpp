@@ -1,5 +1,5 @@
-// The event log's source: the key that installing the task writes and
-// removing it deletes.
+// --install-task and --remove-task: their exit codes speak of the task,
+// whatever becomes of the event log source's key beside it.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,1 +1,0 @@
-fail	nope	1
