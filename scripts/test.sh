@@ -5,7 +5,7 @@
 set -e
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh libbenchmark-dev clang libclang-rt-14-dev \
-  g++-mingw-w64-x86-64-posix wine64 tmux wixl msitools
+  g++-mingw-w64-x86-64-posix wine64 tmux wixl msitools osslsigncode openssl
 start=$(date +%s)
 
 echo "== native build and tests"

@@ -134,6 +134,9 @@ def exe_embeds_manifest_and_version(m):
     wide = subprocess.run(["strings", "-n", "7", "-el", m.p.exe], capture_output=True, text=True).stdout
     for t in ("Quillfen", "2.0.0.0", "Quillfen - scan and remove a named device with manual confirmation"):
         expect("version block holds " + t, t in wide.split("\n"))
+    lines = wide.split("\n")
+    same("CompanyName is the MSI's Manufacturer", ["Quillfen"],
+         lines[lines.index("CompanyName") + 1:][:1] if "CompanyName" in lines else [])
 
 
 # ---- scanning ------------------------------------------------------------------
@@ -912,6 +915,7 @@ def console_code_pages_restored(m):
 
 import event_checks  # noqa: E402,F401  (its checks register themselves)
 import msi_checks  # noqa: E402,F401
+import sign_checks  # noqa: E402,F401
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:], prepare))

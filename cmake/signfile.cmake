@@ -1,0 +1,42 @@
+# Makes OUT from IN: signed with the certificate that SETTINGS names (written
+# by sign.cmake), or copied when it names none. The result is written beside
+# OUT and then renamed, so that OUT is never half made and never signed twice.
+#   cmake -DSETTINGS=<file> -DIN=<file> -DOUT=<file> -P signfile.cmake
+include("${SETTINGS}")
+get_filename_component(name "${OUT}" NAME)
+set(part "${OUT}.part")
+file(REMOVE "${part}")
+if(NOT PFX)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E copy "${IN}" "${part}" RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${name}: could not copy ${IN}")
+  endif()
+else()
+  # SHA-256, with the product's name (and page) shown by Windows' prompts.
+  set(args -pkcs12 "${PFX}" -readpass "${PASS_FILE}" -h sha256 -n Quillfen)
+  if(URL)
+    list(APPEND args -i "${URL}")
+  endif()
+  if(TIMESTAMP)
+    list(APPEND args -ts "${TIMESTAMP}")
+  endif()
+  execute_process(COMMAND "${OSSLSIGNCODE}" sign ${args} -in "${IN}" -out "${part}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE said ERROR_VARIABLE said)
+  if(NOT rc EQUAL 0)
+    # Nothing is left that could pass for the signed file.
+    file(REMOVE "${part}" "${OUT}")
+    if(said MATCHES "Wrong password")
+      set(why "the password in ${PASS_FILE} does not open ${PFX}")
+    elseif(said MATCHES "Failed to read password")
+      set(why "the password file ${PASS_FILE} cannot be read or is empty")
+    elseif(said MATCHES "Failed to (read|extract) PKCS#12")
+      set(why "the certificate ${PFX} cannot be read as a PKCS#12 file")
+    elseif(said MATCHES "timestamping failed")
+      set(why "the timestamp server ${TIMESTAMP} gave no timestamp")
+    else()
+      set(why "osslsigncode failed")
+    endif()
+    message(FATAL_ERROR "${name} is not signed: ${why}. osslsigncode said:\n${said}")
+  endif()
+endif()
+file(RENAME "${part}" "${OUT}")
