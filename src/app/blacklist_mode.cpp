@@ -91,14 +91,14 @@ int blacklist_mode(const Args& a) {
         }
     }
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
-    int ok = drive_put(a, e, e.name[0] ? e.name : e.inst, secs, id && known ? &c : nullptr);
+    int ok = drive_put(a, e, e.name[0] ? e.name : e.inst, secs, id && known ? &c : nullptr, 1);
     drive_task_hint(a);
     if (a.json) {
         drive_begin(a);
         drive_put_list("added");
         (void)drive_end();
     }
-    return ok ? EXIT_OK : EXIT_FAILED;
+    return ok && !drive_absent_failed() ? EXIT_OK : EXIT_FAILED;
 }
 
 int unblacklist_mode(const Args& a) {

@@ -46,8 +46,10 @@ void model_line(const BlacklistEntry& e, const char* indent) {
                       : m->verdict == MODEL_UNKNOWN   ? "未能确认是否与其他设备共用，不禁止安装"
                       : bl_model_blocked(e)           ? "已禁止安装"
                                                       : "未禁止安装";
-    char id[sizeof m->model];
-    out("%s型号：%s（%s）\n", indent, shown_text8(m->model, id, sizeof id), state);
+    char id[sizeof m->model], parent[sizeof m->model];
+    out("%s型号：%s", indent, shown_text8(m->model, id, sizeof id));
+    if (bl_model_parent(e, parent, sizeof parent)) out("，连同所在的复合设备 %s", parent);
+    out("（%s）\n", state);
 }
 
 void draw(void) {

@@ -34,8 +34,10 @@ const char* const WHY_JSON[] = {"", "blacklist_unreadable", "device_list_unavail
 void print_text(const CheckFacts& f, CheckAnswer a) {
     const char* task = f.task == TASK_PRESENT ? "已安装" : "未安装";
     if (a.verdict == CHECK_CANNOT_TELL) out("无法判断：%s\n", WHY_TEXT[a.problem]);
-    else if (a.verdict == CHECK_COMPLIANT) out("合规：拉黑 %d 条在用，在场的拉黑设备 0 个，后台任务%s\n", f.entries_in_force, task);
-    else out("不合规：拉黑 %d 条在用，在场的拉黑设备 %d 个，后台任务%s\n", f.entries_in_force, f.present, task);
+    else if (a.verdict == CHECK_COMPLIANT) out("合规：拉黑 %d 条在用，在场的拉黑设备 0 个，后台任务%s", f.entries_in_force, task);
+    else out("不合规：拉黑 %d 条在用，在场的拉黑设备 %d 个，后台任务%s", f.entries_in_force, f.present, task);
+    if (a.verdict != CHECK_CANNOT_TELL && f.absent) out("；离场设备的遗留记录 %d 个，后台任务会删除", f.absent);
+    if (a.verdict != CHECK_CANNOT_TELL) out("\n");
 }
 
 void print_json(const CheckFacts& f, CheckAnswer a) {
@@ -64,6 +66,8 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
         json_close_array();
         json_key("task_installed");
         json_bool(f.task == TASK_PRESENT);
+        json_key("absent_reached");
+        json_int(f.absent);
     }
     json_end_document();
 }
@@ -92,7 +96,16 @@ int check_mode(int json) {
         else if (owner != OWNER_THIS_COPY) f.task = TASK_ABSENT;
     }
     uint32_t err;
+    // Records left on the PC: those a name or a model reaches take a walk of
+    // every record, before the present devices' list that is printed; those
+    // of entries by id the lookups for the present ones find.
+    int by_name = 0;
+    for (int b = 0; b < g_bn; b++) by_name |= now < g_bl[b].until && g_bl[b].byname && g_bl[b].name[0];
+    if (f.blacklist_read && by_name && reach_collect(now, &err, REACH_ABSENT)) f.absent = g_nreached;
+    reach_reset();
     f.devices_read = f.blacklist_read && reach_collect(now, &err);
+    Reached* left;
+    if (!by_name) f.absent = reach_left(&left);
     f.present = g_nreached;
     CheckAnswer a = check_rule(f);
     if (json) print_json(f, a);

@@ -24,6 +24,8 @@ struct CheckFacts {
     task_state task;
     int bad_lines = 0;     // the blacklist holds lines that are no entry: what they meant is unknown
     int models = 0;        // 1: the models file cannot be read, 2: it holds lines that are no model
+    int absent = 0;        // records of devices not attached that an entry in force reaches: not
+                           // counted against the PC (the pass removes them), only reported
 };
 
 struct CheckAnswer {

@@ -45,7 +45,7 @@ BlacklistEntry g_new;
 // Whether the entry may match by name (the rules' verdict): where its name
 // or its model reaches other devices, the administrator says. *c is the
 // model's check.
-int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact, ModelCheck* c) {
+int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact, ModelCheck* c, int* others) {
     c->verdict = MODEL_NONE;
     Admission a{e.name[0] && exact, -1, 0, 0, ON_REACH_ASK, ON_UNKNOWN_ID};
     if (a.storable) {
@@ -54,6 +54,7 @@ int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact, Mo
         a.alike = c->verdict == MODEL_OK ? c->others : 0;
     }
     AdmitResult r = bl_admit(a);
+    *others = a.others;
     if (r.reason == ADMIT_REACH_UNKNOWN) out("  [提示] 读不到设备列表，无法说明这个名称涉及哪些设备，只拉黑这一个设备。\n");
     if (r.verdict != ADMIT_ASK) return r.verdict == ADMIT_BY_NAME;
     char name[sizeof e.name];
@@ -62,6 +63,9 @@ int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact, Mo
             shown_text8(e.name, name, sizeof name));
     if (a.alike)
         out("  注意：另有 %d 个设备与它同型号（%s），按名称拉黑会同时按型号禁止安装，它们也装不上。\n", a.alike, c->text);
+    if (a.alike && c->parent[0])
+        out("  注意：它是复合设备 %s 的一个功能，按型号禁止安装时整个设备都装不上，同一设备上的麦克风等其他功能也一样。\n",
+            c->parent);
     out("  仍按名称拉黑？输入 y = 按名称，其他 = 只拉黑这一个设备 > ");
     return ask() == 1;
 }
@@ -87,7 +91,8 @@ void offer_blacklist(const Args& args, const DeviceEntry& d, const char* name) {
     BlacklistEntry& e = g_new;
     int exact = bl_entry_of(d, add_sat(now, secs), &e);
     ModelCheck c;
-    e.byname = by_name_consent(d, e, exact, &c);
+    int others = 0;
+    e.byname = by_name_consent(d, e, exact, &c, &others);
     if (!e.byname) c.verdict = MODEL_NONE;
     BlacklistModel m;
     const BlacklistModel* model = e.byname && bl_model_record(e, c, &m) ? &m : nullptr;
@@ -100,6 +105,8 @@ void offer_blacklist(const Args& args, const DeviceEntry& d, const char* name) {
         block_lines(b, c, name);
         logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);
         if (e.byname) model_note(c, name, 0, 1);
+        int removed = 0, failed = 0;
+        if (reaches_further(e, others, c)) sweep_after(e, 0, 0, &removed, &failed);
     } else if (st == BL_FULL) {
         out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
     } else {

@@ -23,6 +23,7 @@ BlacklistEntry g_done[BL_MAX];
 const char* g_done_note[BL_MAX];
 int g_ndone;
 int g_added;                   // an entry was added or extended
+int g_absent_removed, g_absent_failed;  // records of devices not attached, removed after a put
 const char* g_bl_error;        // why a blacklisting failed, for the document
 
 const char* note_key(const BlacklistEntry& e, const ModelCheck* model, const BlockResult& block) {
@@ -81,7 +82,8 @@ int refuse_hours(const Args& a) {
                         (long long)HOURS_MAX, a.hours);
 }
 
-int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model) {
+int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model,
+              int sweep) {
     bl_put_result what = BL_PUT_ADDED;
     BlacklistEntry done;
     BlockResult block{BLOCK_NONE, BLOCK_NONE, 0};
@@ -115,9 +117,12 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
     if (log) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
     // Every way of blacklisting by name says why a model is not blocked.
     int note = model && e.byname;
+    // An entry that changed may reach records left on the PC.
+    sweep = sweep && what != BL_PUT_UNCHANGED;
     if (a.json) {
         if (kept) block_lines(block, *model, name, 1);
         if (note) model_note(*model, name, 1, log);
+        if (sweep) sweep_after(done, a.what_if, 1, &g_absent_removed, &g_absent_failed);
         return 1;
     }
     char left[LEFT_BYTES];
@@ -130,6 +135,7 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
     none.verdict = MODEL_NONE;
     block_lines(block, kept ? *model : none, name);
     if (note) model_note(*model, name, 0, log);
+    if (sweep) sweep_after(done, a.what_if, 0, &g_absent_removed, &g_absent_failed);
     return 1;
 }
 
@@ -160,7 +166,13 @@ void drive_put_list(const char* key) {
 
 const char* drive_blacklist_error(void) { return g_bl_error; }
 
+int drive_absent_failed(void) { return g_absent_failed; }
+
 const char* drive_end(void) {
+    json_key("absent_removed");
+    json_int(g_absent_removed);
+    json_key("absent_failed");
+    json_int(g_absent_failed);
     json_key("blacklist_error");
     json_text(g_bl_error);
     json_end_document();

@@ -27,7 +27,10 @@ int refuse_hours(const Args& a);
 // screen and in the log. 1 when it was put; 0 when it failed (said).
 // A by-name entry's model check, when given, is kept with the entry; why
 // its model is not blocked, when it is not, is said and logged.
-int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model = nullptr);
+// sweep: the entry may reach records of devices that are not attached,
+// which are then removed (listed with --what-if).
+int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model,
+              int sweep);
 // After the puts: when an entry was added or extended and the task is not
 // installed, a hint with the command for it.
 void drive_task_hint(const Args& a);
@@ -35,9 +38,13 @@ void drive_task_hint(const Args& a);
 // Why a blacklisting of this run failed ("blacklist_full",
 // "blacklist_write_failed"); null when none did.
 const char* drive_blacklist_error(void);
+// How many records of devices that are not attached, reached by an entry
+// this run put, could not be removed: a failure of the run.
+int drive_absent_failed(void);
 
 // The document: opened with what_if; drive_put_list writes the entries put
-// under `key`; drive_end closes it with blacklist_error and returns that.
+// under `key`; drive_end closes it with absent_removed, absent_failed and
+// blacklist_error, and returns that.
 void drive_begin(const Args& a);
 void drive_put_list(const char* key);
 const char* drive_end(void);

@@ -2,6 +2,10 @@
 #include "app/model_note.h"
 
 #include "app/console.h"
+#include "app/show.h"
+#include "blacklist/reach.h"
+#include "blacklist/sweep.h"
+#include "sys/sys.h"
 #include "device/remove.h"
 #include "device/walk.h"
 #include "log/log.h"
@@ -26,6 +30,32 @@ void model_check_for(const DeviceEntry& d, const BlacklistEntry& e, ModelCheck* 
     g_coming = e;
     g_coming.byname = 1;
     bl_model_check(d, g_hw, g_coming, c);
+}
+
+int reaches_further(const BlacklistEntry& e, int others, const ModelCheck& c) {
+    return e.byname && (others > 0 || (c.verdict == MODEL_OK && (c.others > 0 || c.parent[0])));
+}
+
+void sweep_after(const BlacklistEntry& e, int what_if, int quiet, int* removed, int* failed) {
+    int only = bl_index_of(e);
+    if (only < 0) return;
+    SweepResult s = sweep_absent(sys_now(), only, what_if);
+    if (!s.ok) {
+        if (!quiet) out("  [提示] 读不到设备列表，离场设备的遗留记录留给后台任务删除。\n");
+        return;
+    }
+    *removed += s.removed;
+    *failed += s.failed;
+    if (quiet) return;
+    for (int k = 0; k < g_nreached; k++) {
+        char name[512], inst[512];
+        shown_text(g_reached[k].name, name, sizeof name);
+        shown_text(g_reached[k].inst, inst, sizeof inst);
+        sys_removal r = g_reached[k].outcome;
+        if (what_if) out("  将删除离场设备的遗留记录：%s  %s\n", name, inst);
+        else if (r == SYS_REMOVE_FAILED) out("  ✘ 删除离场设备的遗留记录失败：%s  %s\n", name, inst);
+        else out("  ✔ 已删除离场设备的遗留记录：%s  %s%s\n", name, inst, r == SYS_REMOVED_RESTART ? "（重启电脑后完成）" : "");
+    }
 }
 
 void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
@@ -69,6 +99,9 @@ void block_lines(const BlockResult& b, const ModelCheck& c, const char* shown, i
         logline(EV_MODEL_LOST, "未能保存型号 ID，不按型号禁止安装 | %s | %s", shown, id);
     } else if (quiet) {
         return;
+    } else if (b.model == BLOCK_WRITTEN && c.parent[0]) {
+        out("  ✔ 已同时按型号禁止安装：%s，连同所在的复合设备 %s（同型号的设备整个都装不上，到期自动解除）\n", id,
+            c.parent);
     } else if (b.model == BLOCK_WRITTEN) {
         out("  ✔ 已同时按型号禁止安装：%s（同型号的设备都装不上，到期自动解除）\n", id);
     } else if (b.model == BLOCK_FAILED) {

@@ -17,6 +17,14 @@ void model_check_for(const DeviceEntry& d, const BlacklistEntry& e, ModelCheck* 
 // Why no model block will be written, when none will: a [提示] line unless
 // quiet, and, when log, the log line. `shown` names the device.
 void model_note(const ModelCheck& c, const char* shown, int quiet, int log);
+// Whether by-name entry e may reach records beyond its own device's: its
+// name reaches `others`, or its model may be blocked and reaches others or
+// a composite device. Only then is a sweep worth its walk.
+int reaches_further(const BlacklistEntry& e, int others, const ModelCheck& c);
+// Right after entry e was saved: the records of devices that are not
+// attached that it reaches are removed (listed only, with what_if), each
+// said on the screen unless quiet. Adds to *removed and *failed.
+void sweep_after(const BlacklistEntry& e, int what_if, int quiet, int* removed, int* failed);
 // After the entry was put: what the block did for its id and its model,
 // and, when the model could not be kept, that and its log line. quiet: the
 // log line alone.

@@ -74,6 +74,7 @@ void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t ho
     ModelCheck c;
     c.verdict = MODEL_NONE;
     int exact = bl_entry_of(d, add_sat(sys_now(), secs), &e);
+    int others = 0;
     if (a.by_name) {
         Admission ad{exact && e.name[0], -1, 0, a.force, ON_REACH_ID_UNLESS_FORCE, ON_UNKNOWN_ID};
         if (ad.storable) {
@@ -96,8 +97,10 @@ void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t ho
             if (ad.alike) out("  另有 %d 个设备与它同型号（%s）%s\n", ad.alike, c.text, how);
         }
         if (!a.what_if && ad.others >= 0) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, ad.others);
+        others = ad.others;
     }
-    (void)drive_put(a, e, name, secs, &c);
+    // The device itself is gone: only a name or a model reaches further.
+    (void)drive_put(a, e, name, secs, &c, reaches_further(e, others, c));
 }
 
 void outcome_list(const char* key, const Outcome* list, int n) {
@@ -208,6 +211,6 @@ int remove_mode(const Args& a) {
         bl_error = drive_blacklist_error();
         out("结果：%s %d，失败 %d，跳过 %d\n", a.what_if ? "将删除" : "删除", g_nremoved, g_nfailed, g_nskipped);
     }
-    if (failed || bl_error) return EXIT_FAILED;
+    if (failed || bl_error || drive_absent_failed()) return EXIT_FAILED;
     return restart ? EXIT_RESTART : EXIT_OK;
 }

@@ -174,6 +174,16 @@ int wstarts(const char16_t* s, const char16_t* prefix) {
     return 1;
 }
 
+int wistarts(const char16_t* s, const char16_t* prefix) {
+    for (; *prefix; s++, prefix++) {
+        char16_t x = *s, y = *prefix;
+        if (x >= u'A' && x <= u'Z') x = (char16_t)(x + 32);
+        if (y >= u'A' && y <= u'Z') y = (char16_t)(y + 32);
+        if (x != y) return 0;
+    }
+    return 1;
+}
+
 int wcontains(const char16_t* hay, const char16_t* needle) {
     if (!*needle) return 1;
     for (; *hay; hay++)

@@ -56,6 +56,8 @@ size_t wlen(const char16_t* w);
 // Substring search over UTF-16 units; an empty needle is always found.
 int wcontains(const char16_t* hay, const char16_t* needle);
 int wstarts(const char16_t* s, const char16_t* prefix);
+// The same with A-Z taken as a-z.
+int wistarts(const char16_t* s, const char16_t* prefix);
 // Copies at most max units of src into dst, zero-fills dst[len..max).
 // dst[max] is not written.
 void wcopy_zero(char16_t* dst, const char16_t* src, size_t max);

@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
+#include "blacklist/sweep.h"
 #include "device/scan.h"
 #include "device/remove.h"
 #include "device/walk.h"
@@ -85,7 +86,7 @@ enforce_result enforce_pass(void) {
     if (models == BL_MODELS_UNREADABLE) logline(EV_MODELS_UNREADABLE, "读取型号文件失败，按型号的安装禁止未修改");
     if (models == BL_MODELS_BAD_LINES) logline(EV_MODELS_BAD_LINES, "型号文件有无法识别的行，按型号的安装禁止未修改 | 第 %d 行", first);
     failed |= models != BL_MODELS_OK;
-    int restart = 0;
+    int restart = 0, listed = 1;
     // A device tried once, whatever the outcome, is not tried again.
     reach_reset();
     // An empty blacklist must not cost a device enumeration.
@@ -94,6 +95,7 @@ enforce_result enforce_pass(void) {
         if (!reach_collect(now, &err)) {
             logline(EV_ENUM_FAILED, "枚举设备失败 (code %lu)", (unsigned long)err);
             failed = 1;
+            listed = 0;
             break;
         }
         Outcome o = remove_reached();
@@ -102,6 +104,18 @@ enforce_result enforce_pass(void) {
         if (o.removed == 0) break;
         now = sys_now();
     }
+    // Records left on the PC. Those of entries by id the lookups above
+    // found; those a name or a model reaches take a walk of every record,
+    // made after the entries changed, else hourly.
+    int by_name = 0;
+    for (int b = 0; b < g_bn; b++) by_name |= now < g_bl[b].until && g_bl[b].byname && g_bl[b].name[0];
+    SweepResult s{0, 0, 0, 1};
+    int walked = listed && by_name && sweep_due(now);
+    if (walked) s = sweep_absent(now, -1, 0);
+    else if (!by_name) s = sweep_left();
+    failed |= !s.ok || s.failed > 0;
+    restart |= s.restart;
+    if (walked && s.ok) sweep_done(now);
     if (dropped) logline(EV_EXPIRED, "到期自动解除 %d 条", dropped);
     if (failed || run_timed_out()) return ENFORCE_FAILED;
     return restart ? ENFORCE_RESTART : ENFORCE_OK;

@@ -12,6 +12,8 @@ namespace {
 // some 70 KB.
 char16_t g_hw[IDS_UNITS], g_compat[IDS_UNITS];
 WalkedDevice g_other;
+// The composite device's id of the model being checked.
+char16_t g_parent[INST_UNITS];
 
 // Whether an entry in force, or the one coming, reaches the device.
 int reached(const WalkedDevice& w, const BlacklistEntry& coming, int64_t now) {
@@ -27,9 +29,11 @@ void bl_model_check(const DeviceEntry& d, const HardwareIds& hardware, const Bla
     // A device without the list says as little as one whose list failed.
     out->verdict = hardware.read == SYS_READ_OK ? MODEL_NONE : MODEL_NO_IDS;
     out->others = out->unreached = 0;
-    out->text[0] = 0;
+    out->text[0] = out->parent[0] = 0;
     if (!model_id(hardware.ids, out->id, countof(out->id))) return;
     utf8(out->id, out->text, sizeof out->text);
+    int function = model_parent_id(out->id, g_parent, countof(g_parent));
+    if (function) utf8(g_parent, out->parent, sizeof out->parent);
     if (d.builtin) {
         out->verdict = MODEL_BUILTIN;
         return;
@@ -45,12 +49,16 @@ void bl_model_check(const DeviceEntry& d, const HardwareIds& hardware, const Bla
     int64_t now = sys_now();
     int unread = 0;
     while (dev_walk_next(&w, &g_other)) {
-        if (wicmp(g_other.d.inst, d.inst) == 0) continue;
+        if (wicmp(g_other.d.inst, d.inst) == 0 || wicmp(g_other.d.inst, hardware.parent) == 0) continue;
         // A list that cannot be read whole may hold the id: no answer.
         unread |= dev_walk_ids(&w, SYS_IDS_HARDWARE, g_hw, IDS_UNITS) == SYS_READ_FAILED;
         unread |= dev_walk_ids(&w, SYS_IDS_COMPATIBLE, g_compat, IDS_UNITS) == SYS_READ_FAILED;
-        if (!ids_hold(g_hw, out->id) && !ids_hold(g_compat, out->id)) continue;
+        int own = ids_hold(g_hw, out->id) || ids_hold(g_compat, out->id);
+        int parents = function && (ids_hold(g_hw, g_parent) || ids_hold(g_compat, g_parent));
+        if (!own && !parents) continue;
         out->others++;
+        // Another unit's composite device is this model's, not another's.
+        if (!own && composite_parent(g_hw, g_compat)) continue;
         if (g_other.d.builtin || !reached(g_other, coming, now)) out->unreached++;
     }
     dev_walk_close(&w);

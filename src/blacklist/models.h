@@ -11,13 +11,19 @@ struct ModelCheck {
     model_verdict verdict;
     char16_t id[INST_UNITS];
     char text[DEV_TEXT_BYTES];  // the same as UTF-8: a model id holds no control character to blank
+    // A USB function's composite device, blocked with it: its id, as UTF-8
+    // (empty when the model is no function's).
+    char parent[DEV_TEXT_BYTES];
     int others;     // other device records, present or not, that have it among their ids
     int unreached;  // of those, the ones no entry in force (nor `coming`) reaches
 };
 
-// The model of device d, whose hardware ids were read before it went:
-// checked against every device record but its own, where `coming` (the
-// entry about to be made, by name) counts as in force. MODEL_NO_IDS when
+// The model of device d, whose hardware ids (and parent) were read before
+// it went: checked against every device record but its own and its
+// parent's, where `coming` (the entry about to be made, by name) counts as
+// in force. A USB function's model covers its composite device's id too:
+// Windows blocks a device whole only by the id of the device itself, and
+// another unit's composite device is of the same model. MODEL_NO_IDS when
 // it has no hardware ids that could be read, MODEL_UNKNOWN when the device
 // list or another device's ids cannot be.
 void bl_model_check(const DeviceEntry& d, const HardwareIds& hardware, const BlacklistEntry& coming, ModelCheck* out);

@@ -29,52 +29,76 @@ WalkedDevice g_dev_seen;
 char16_t g_id[INST_UNITS];
 
 // The models the entries in force reach by, by entry, and the part of the
-// instance id their devices start with: only those devices' hardware ids
-// are read, as a pass that read every device's would cost a walk more.
+// instance id their devices start with: only those devices' id lists are
+// read, as a pass that read every device's would cost a walk more.
 struct Model {
     char16_t id[INST_UNITS];
+    char16_t parent[INST_UNITS];  // a USB function's composite device; empty when none
     char prefix[DEV_TEXT_BYTES];  // lower-cased, as the walk hands out ids
     size_t len;
 };
 Model g_model[BL_MAX];
 int g_has_model[BL_MAX];
-char16_t g_hw[IDS_UNITS];
-HardwareIds g_ids;  // of a device looked up by id
+char16_t g_hw[IDS_UNITS], g_compat[IDS_UNITS];
+HardwareIds g_ids, g_compat_ids;  // of a device looked up by id
 
 void find_models(int64_t now) {
     for (int b = 0; b < g_bn; b++) {
         g_has_model[b] = 0;
         const BlacklistModel* m = g_bl[b].byname && now < g_bl[b].until ? bl_model_of(g_bl[b]) : nullptr;
         if (!m || m->verdict != MODEL_OK) continue;
-        utf16(m->model, g_model[b].id, countof(g_model[b].id));
+        Model& mod = g_model[b];
+        utf16(m->model, mod.id, countof(mod.id));
+        (void)model_parent_id(mod.id, mod.parent, countof(mod.parent));
         char16_t prefix[INST_UNITS];
-        g_has_model[b] = model_prefix(g_model[b].id, prefix, countof(prefix));
-        g_model[b].len = utf8(prefix, g_model[b].prefix, sizeof g_model[b].prefix);
-        lower_ascii(g_model[b].prefix);
+        g_has_model[b] = model_prefix(mod.id, prefix, countof(prefix));
+        mod.len = utf8(prefix, mod.prefix, sizeof mod.prefix);
+        lower_ascii(mod.prefix);
     }
 }
 
-// Whether entry b reaches the device the walk is on by its model; the
-// device's hardware ids are read once, when an entry's prefix first fits.
-int by_model(int b, const WalkedDevice& w, DevWalk* walk, int* read) {
-    if (!walk || !g_has_model[b] || w.d.builtin) return 0;
+// The id lists of the device being looked at, read once each, when an
+// entry's prefix first fits.
+struct Lists {
+    DevWalk* walk;  // null: the device was looked up by id, and has none read
+    int hw, compat;
+};
+
+const char16_t* lists_hw(Lists* l) {
+    if (!l->hw) {
+        l->hw = 1;
+        (void)dev_walk_ids(l->walk, SYS_IDS_HARDWARE, g_hw, IDS_UNITS);  // empty unless read whole
+    }
+    return g_hw;
+}
+
+const char16_t* lists_compat(Lists* l) {
+    if (!l->compat) {
+        l->compat = 1;
+        (void)dev_walk_ids(l->walk, SYS_IDS_COMPATIBLE, g_compat, IDS_UNITS);
+    }
+    return g_compat;
+}
+
+// Whether entry b reaches the device the walk is on by its model: a device
+// holding the model, built-in ones aside, or a composite device holding a
+// function's composite id.
+int by_model(int b, const WalkedDevice& w, Lists* l) {
+    if (!l->walk || !g_has_model[b]) return 0;
     // Most ids share the bus with the prefix and differ in the vendor's
     // last digit, just before its '&': that byte first.
     const Model& m = g_model[b];
     if (w.inst[m.len - 2] != m.prefix[m.len - 2] || strncmp(w.inst, m.prefix, m.len) != 0) return 0;
-    if (!*read) {
-        *read = 1;
-        (void)dev_walk_ids(walk, SYS_IDS_HARDWARE, g_hw, IDS_UNITS);  // empty unless read whole
-    }
-    return ids_hold(g_hw, g_model[b].id);
+    if (!w.d.builtin && ids_hold(lists_hw(l), m.id)) return 1;
+    return m.parent[0] && ids_hold(lists_hw(l), m.parent) && composite_parent(lists_hw(l), lists_compat(l));
 }
 
-uint64_t key_of(const WalkedDevice& w) {
+uint64_t key_of(const char* inst, const char* name) {
     // A device without an id cannot be removed; its name tells it apart.
-    const char* s = w.inst[0] ? w.inst : w.name;
+    const char* s = inst[0] ? inst : name;
     uint64_t h = 1469598103934665603ULL;
     for (; *s; s++) h = (h ^ (unsigned char)*s) * 1099511628211ULL;
-    return w.inst[0] ? h : h ^ 1;
+    return inst[0] ? h : h ^ 1;
 }
 
 int collected(uint64_t key) {
@@ -83,29 +107,83 @@ int collected(uint64_t key) {
     return 0;
 }
 
-// walk: the walk the device came from, for its hardware ids; null when it
-// was looked up by id.
-void consider(const WalkedDevice& w, DevWalk* walk, int64_t now) {
-    if (w.presence != SYS_PRESENT || g_nreached == DEV_MAX || g_ncollected == MAX_COLLECTED) return;
-    uint64_t key = key_of(w);
+// Records left on the PC that a collection of present devices looked up by
+// id: the pass removes them without a walk of its own.
+Reached g_left[BL_MAX];
+int g_nleft;
+
+void fill(Reached& r, const WalkedDevice& w, int b, bl_hit how) {
+    r.entry = b;
+    r.how = how;
+    wcopy_zero(r.inst, w.d.inst, countof(r.inst) - 1);
+    r.inst[countof(r.inst) - 1] = 0;
+    wcopy_zero(r.name, w.d.name, countof(r.name) - 1);
+    r.name[countof(r.name) - 1] = 0;
+    dev_lower(r.name, r.lower_name, sizeof r.lower_name);  // the log shows the name as kept
+    r.outcome = SYS_REMOVE_FAILED;
+}
+
+void collect(const WalkedDevice& w, uint64_t key, int b, bl_hit how) {
+    g_collected[g_ncollected++] = key;
+    fill(g_reached[g_nreached++], w, b, how);
+}
+
+// Composite devices of absent functions, to be looked at once the walk is
+// closed (one device set is open at a time): their ids and the entry.
+constexpr int MAX_PARENTS = 64;
+char16_t g_parents[MAX_PARENTS][INST_UNITS];
+int g_parent_entry[MAX_PARENTS];
+int g_nparents;
+
+// walk: the walk the device came from, for its id lists and its parent;
+// null when it was looked up by id.
+void consider(const WalkedDevice& w, DevWalk* walk, int64_t now, reach_scope scope, int only) {
+    sys_presence want = scope == REACH_PRESENT ? SYS_PRESENT : SYS_ABSENT;
+    if (!walk && scope == REACH_PRESENT && w.presence == SYS_ABSENT && !w.d.builtin && g_nleft < BL_MAX) {
+        for (int i = 0; i < g_nleft; i++)
+            if (wicmp(g_left[i].inst, w.d.inst) == 0) return;  // an earlier round's
+        for (int b = only < 0 ? 0 : only; b < (only < 0 ? g_bn : only + 1); b++)
+            if (now < g_bl[b].until && bl_match(g_bl[b], w.inst, w.name, 1) == BL_BY_ID) {
+                fill(g_left[g_nleft++], w, b, BL_BY_ID);
+                break;
+            }
+    }
+    if (w.presence != want || g_nreached == DEV_MAX || g_ncollected == MAX_COLLECTED) return;
+    uint64_t key = key_of(w.inst, w.name);
     if (collected(key)) return;
-    int read = 0;
-    for (int b = 0; b < g_bn; b++) {
+    Lists l{walk, 0, 0};
+    for (int b = only < 0 ? 0 : only; b < (only < 0 ? g_bn : only + 1); b++) {
         if (now >= g_bl[b].until) continue;
         bl_hit how = bl_match(g_bl[b], w.inst, w.name, w.d.builtin);
-        if (how == BL_NO_HIT && by_model(b, w, walk, &read)) how = BL_BY_MODEL;
+        // Nobody loses a built-in device's record: only a composite device
+        // is reached, by its id alone.
+        if (scope == REACH_ABSENT && w.d.builtin) how = BL_NO_HIT;
+        if (how == BL_NO_HIT && by_model(b, w, &l)) how = BL_BY_MODEL;
         if (how == BL_NO_HIT) continue;
-        g_collected[g_ncollected++] = key;
-        Reached& r = g_reached[g_nreached++];
-        r.entry = b;
-        r.how = how;
-        wcopy_zero(r.inst, w.d.inst, countof(r.inst) - 1);
-        r.inst[countof(r.inst) - 1] = 0;
-        wcopy_zero(r.name, w.d.name, countof(r.name) - 1);
-        r.name[countof(r.name) - 1] = 0;
-        dev_lower(r.name, r.lower_name, sizeof r.lower_name);  // the log shows the name as kept
+        collect(w, key, b, how);
+        // A composite device whose record stays is not installed again, and
+        // its functions come back with it.
+        if (scope == REACH_ABSENT && g_nparents < MAX_PARENTS) {
+            int known = walk ? dev_walk_parent(walk, g_parents[g_nparents]) : w.parent[0] != 0;
+            if (!walk) wcopy_zero(g_parents[g_nparents], w.parent, INST_UNITS);
+            if (known) g_parent_entry[g_nparents++] = b;
+        }
         return;
     }
+}
+
+// The composite devices of the absent functions collected, where their own
+// records are absent too.
+void collect_parents(int64_t now) {
+    for (int i = 0; i < g_nparents && g_nreached < DEV_MAX && g_ncollected < MAX_COLLECTED; i++) {
+        if (!dev_lookup(g_parents[i], &g_dev_seen) || g_dev_seen.presence != SYS_ABSENT) continue;
+        uint64_t key = key_of(g_dev_seen.inst, g_dev_seen.name);
+        if (collected(key) || now >= g_bl[g_parent_entry[i]].until) continue;
+        if (!dev_lookup_ids(g_parents[i], &g_ids, &g_compat_ids) || !composite_parent(g_ids.ids, g_compat_ids.ids))
+            continue;
+        collect(g_dev_seen, key, g_parent_entry[i], BL_BY_MODEL);
+    }
+    g_nparents = 0;
 }
 
 }  // namespace
@@ -113,29 +191,39 @@ void consider(const WalkedDevice& w, DevWalk* walk, int64_t now) {
 void reach_reset(void) {
     g_ncollected = 0;
     g_nreached = 0;
+    g_nleft = 0;
 }
 
-int reach_collect(int64_t now, uint32_t* err) {
+int reach_left(Reached** left) {
+    *left = g_left;
+    return g_nleft;
+}
+
+int reach_collect(int64_t now, uint32_t* err, reach_scope scope, int only) {
     *err = 0;
     g_nreached = 0;
+    g_nparents = 0;
     int by_name = 0;
-    for (int b = 0; b < g_bn; b++) by_name |= now < g_bl[b].until && g_bl[b].byname && g_bl[b].name[0];
+    for (int b = 0; b < g_bn; b++)
+        if (only < 0 || b == only) by_name |= now < g_bl[b].until && g_bl[b].byname && g_bl[b].name[0];
     if (!by_name) {
         for (int b = 0; b < g_bn; b++) {
-            if (now >= g_bl[b].until || !g_bl[b].inst[0]) continue;
+            if ((only >= 0 && b != only) || now >= g_bl[b].until || !g_bl[b].inst[0]) continue;
             utf16(g_bl[b].inst, g_id, countof(g_id));
-            if (dev_lookup(g_id, &g_dev_seen)) consider(g_dev_seen, nullptr, now);
+            if (dev_lookup(g_id, &g_dev_seen)) consider(g_dev_seen, nullptr, now, scope, only);
         }
+        collect_parents(now);
         return 1;
     }
     DevWalk w;
-    if (!dev_walk_open(&w, WALK_PRESENT | WALK_LOWER)) {
+    if (!dev_walk_open(&w, (scope == REACH_PRESENT ? WALK_PRESENT : WALK_ALL) | WALK_LOWER)) {
         *err = w.err;
         return 0;
     }
     find_models(now);
-    while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(g_dev_seen, &w, now);
+    while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(g_dev_seen, &w, now, scope, only);
     dev_walk_close(&w);  // a removal opens a set of its own
+    collect_parents(now);
     return 1;
 }
 

@@ -1,19 +1,23 @@
-// Which present devices the entries in force reach: what the unattended
-// pass removes and what the compliance check counts.
+// Which devices the entries in force reach: the present ones the
+// unattended pass removes and the compliance check counts, and the records
+// of devices that are not attached, which are removed so that a unit's
+// return is an installation the install block refuses.
 #pragma once
 
 #include <cstdint>
 
 #include "blacklist/match.h"
 #include "device/scan.h"
+#include "sys/sys.h"
 
-// One present device, under the first entry in force that reaches it.
+// One device, under the first entry in force that reaches it.
 struct Reached {
     int entry;                  // index into g_bl
     bl_hit how;                 // by id, by name or by model
     char16_t inst[INST_UNITS];  // as the system reports them
     char16_t name[NAME_UNITS];  // as kept (DeviceEntry)
     char lower_name[DEV_TEXT_BYTES];  // as the log shows it
+    sys_removal outcome;        // what a removal of it did, once made
 };
 
 extern Reached g_reached[DEV_MAX];
@@ -21,15 +25,30 @@ extern int g_nreached;
 
 // Forgets which devices were collected before, and empties g_reached.
 void reach_reset(void);
-// Refills g_reached with at most DEV_MAX present devices that entries in
-// force at `now` reach, leaving out every device collected since the last
-// reset. When an entry matches by name the present devices are walked;
-// otherwise each entry's id is looked up, which costs next to nothing. A
-// by-name entry whose model may be blocked also reaches a device, built-in
-// ones aside, that has the model among its hardware ids, whatever its name.
-// A device whose removal is already pending does not count. 0 when the
-// device list cannot be had (*err holds the system's error number).
-int reach_collect(int64_t now, uint32_t* err);
+// Records of devices that are not attached, built-in ones aside, that the
+// collections of present devices since the last reset looked up by the id
+// of an entry in force (no walk finds them): *left and how many.
+int reach_left(Reached** left);
+
+enum reach_scope {
+    REACH_PRESENT,  // attached devices
+    REACH_ABSENT,   // records of devices that are not attached: never a
+                    // built-in device's, but a USB function's composite device
+};
+// Refills g_reached with at most DEV_MAX devices of the scope that entries
+// in force at `now` reach (only entry `only`, when it is not -1), leaving
+// out every device collected since the last reset. When an entry matches by
+// name the devices are walked; otherwise each entry's id is looked up,
+// which costs next to nothing. A by-name entry whose model may be blocked
+// also reaches a device, built-in ones aside, that has the model among its
+// hardware ids, whatever its name, and, for a USB function's model, a
+// composite device (never a hub) whose hardware ids hold its id: another
+// unit, removed with its functions. A function is never reached by its
+// composite device's id. An absent record of a reached function takes its
+// composite device's absent record with it. A device whose removal is
+// already pending never counts. 0 when the device list cannot be had (*err
+// holds the system's error number).
+int reach_collect(int64_t now, uint32_t* err, reach_scope scope = REACH_PRESENT, int only = -1);
 
 // After a lift: the first entry in force at `now` that still reaches the
 // device with instance id `id`, present or not, by its id, its name or its

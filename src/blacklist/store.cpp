@@ -469,6 +469,12 @@ int bl_bad_lines(int* first) {
 
 int bl_overfull(void) { return g_overfull; }
 
+int bl_index_of(const BlacklistEntry& e) {
+    for (int i = 0; i < g_bn; i++)
+        if (same_entry(g_bl[i], e)) return i;
+    return -1;
+}
+
 int bl_in_force(int64_t now) {
     int n = 0;
     for (int i = 0; i < g_bn; i++) n += now < g_bl[i].until;

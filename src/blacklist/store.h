@@ -99,3 +99,5 @@ int bl_bad_lines(int* first);
 int bl_overfull(void);
 // How many entries of the table are in force at `now`.
 int bl_in_force(int64_t now);
+// The index in g_bl of an entry with all of e's fields; -1 when none.
+int bl_index_of(const BlacklistEntry& e);

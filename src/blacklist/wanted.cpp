@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "blacklist/modelfile.h"
+#include "device/model.h"
 
 static_assert(BLOCK_MAX_IDS >= BL_MAX, "every entry of a full blacklist can want a block");
 
@@ -10,7 +11,7 @@ namespace {
 
 // An entry's class as UTF-16: static, beside the callers' large tables.
 char16_t g_cls[CLASS_UNITS];
-char16_t g_id[INST_UNITS];
+char16_t g_id[INST_UNITS], g_parent[INST_UNITS];
 
 }  // namespace
 
@@ -55,6 +56,9 @@ void bl_wanted_models(const BlacklistEntry* t, int n, const BlacklistEntry* extr
             if (!model || model->verdict != MODEL_OK || !ieq_ascii(model->inst, e->inst)) continue;
             utf16(model->model, g_id, countof(g_id));
             add_once(out, g_id);
+            // A function's composite device goes with it: Windows installs a
+            // device whole, its functions beneath it.
+            if (model_parent_id(g_id, g_parent, countof(g_parent))) add_once(out, g_parent);
         }
     }
 }
@@ -73,5 +77,15 @@ int bl_model_blocked(const BlacklistEntry& e) {
     const BlacklistModel* m = bl_model_of(e);
     if (!m || m->verdict != MODEL_OK) return 0;
     utf16(m->model, g_id, countof(g_id));
-    return block_holds(BLOCK_DEVICE_IDS, g_id);
+    if (!block_holds(BLOCK_DEVICE_IDS, g_id)) return 0;
+    return !model_parent_id(g_id, g_parent, countof(g_parent)) || block_holds(BLOCK_DEVICE_IDS, g_parent);
+}
+
+const char* bl_model_parent(const BlacklistEntry& e, char* out, size_t size) {
+    const BlacklistModel* m = bl_model_of(e);
+    if (!m) return nullptr;
+    utf16(m->model, g_id, countof(g_id));
+    if (!model_parent_id(g_id, g_parent, countof(g_parent))) return nullptr;
+    utf8(g_parent, out, size);
+    return out;
 }

@@ -39,6 +39,27 @@ int ids_hold(const char16_t* ids, const char16_t* id) {
     return 0;
 }
 
+int model_parent_id(const char16_t* model, char16_t* out, size_t units) {
+    if (units) out[0] = 0;
+    if (!wistarts(model, u"USB\\")) return 0;
+    // The last '&' part must be MI_ and a number: the interface.
+    size_t n = wlen(model), amp = n;
+    while (amp > 4 && model[amp - 1] != u'&') amp--;
+    if (amp <= 4 || n - amp < 4 || !wistarts(model + amp, u"MI_")) return 0;
+    size_t cut = amp - 1;
+    if (cut + 1 > units) return 0;
+    for (size_t i = 0; i < cut; i++) out[i] = model[i];
+    out[cut] = 0;
+    return names_a_model(out);
+}
+
+int composite_parent(const char16_t* hardware, const char16_t* compatible) {
+    if (!ids_hold(compatible, u"USB\\COMPOSITE") || ids_hold(compatible, u"USB\\Class_09")) return 0;
+    for (const char16_t* p = hardware; *p; p += wlen(p) + 1)
+        if (wistarts(p, u"USB\\ROOT_HUB") || wicmp(p, u"USB\\USB20_HUB") == 0) return 0;
+    return 1;
+}
+
 int model_prefix(const char16_t* model, char16_t* out, size_t units) {
     size_t n = 0;
     while (model[n] && model[n] != u'\\') n++;

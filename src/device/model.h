@@ -16,6 +16,15 @@ int model_id(const char16_t* hardware_ids, char16_t* out, size_t units);
 int names_a_model(const char16_t* id);
 // 1 when the multi-string holds the id, letter case aside.
 int ids_hold(const char16_t* ids, const char16_t* id);
+// The id of the composite device that a USB function's model id belongs to
+// ("USB\VID_v&PID_p&MI_zz" -> "USB\VID_v&PID_p", the composite device's own
+// hardware id without a revision), into out (units). 0 when the model is
+// no USB function's.
+int model_parent_id(const char16_t* model, char16_t* out, size_t units);
+// 1 when the id lists are a USB composite device's (its compatible ids hold
+// USB\COMPOSITE): the parent whose functions Windows enumerates. A hub
+// (USB\ROOT_HUB..., USB\USB20_HUB, class 09) never is.
+int composite_parent(const char16_t* hardware, const char16_t* compatible);
 // The part of a model id that every instance id of its devices starts with,
 // the bus and the vendor ("USB\VID_2B7E&"), into out (units): the walk
 // reads the id lists of those devices alone. 0 when it has none.

@@ -30,7 +30,10 @@ int still_there(const char16_t* id) {
 sys_removal class_installer_remove(const char16_t* id, HardwareIds* hardware) {
     DevSetGuard set{sys_dev_open_id(id)};
     if (!set.s) return SYS_REMOVE_FAILED;
-    if (hardware) hardware->read = sys_dev_ids(set.s, SYS_IDS_HARDWARE, hardware->ids, IDS_UNITS);
+    if (hardware) {
+        hardware->read = sys_dev_ids(set.s, SYS_IDS_HARDWARE, hardware->ids, IDS_UNITS);
+        (void)sys_dev_parent(set.s, hardware->parent, INST_UNITS);
+    }
     return sys_dev_remove(set.s);
 }
 
@@ -51,6 +54,7 @@ sys_removal remove_dev(const char16_t* instance_id, HardwareIds* hardware) {
     if (hardware) {
         hardware->ids[0] = hardware->ids[1] = 0;
         hardware->read = SYS_READ_FAILED;
+        hardware->parent[0] = 0;
     }
     // An empty id would pick the first device whose id cannot be read.
     if (!instance_id[0]) return SYS_REMOVE_FAILED;

@@ -1,6 +1,8 @@
 // The device walk: open the set, read each member, lower-case its texts.
 #include "device/walk.h"
 
+#include <initializer_list>
+
 #include "base/text.h"
 #include "device/devset.h"
 
@@ -37,6 +39,7 @@ namespace {
 
 void fill(sys_devset* s, WalkedDevice* out, int lower) {
     out->presence = sys_dev_presence(s);
+    out->parent[0] = 0;
     out->inst[0] = out->name[0] = 0;
     if (!lower) return;
     dev_lower(out->d.inst, out->inst, sizeof out->inst);
@@ -76,13 +79,24 @@ sys_read dev_walk_ids(DevWalk* w, sys_ids which, char16_t* buf, uint32_t units) 
     return sys_dev_ids(w->set, which, buf, units);
 }
 
-int dev_lookup_ids(const char16_t* id, HardwareIds* hw) {
-    hw->ids[0] = hw->ids[1] = 0;
-    hw->read = SYS_READ_FAILED;
+int dev_lookup_ids(const char16_t* id, HardwareIds* hw, HardwareIds* compatible) {
+    for (HardwareIds* l : {hw, compatible}) {
+        if (!l) continue;
+        l->ids[0] = l->ids[1] = 0;
+        l->read = SYS_READ_FAILED;
+        l->parent[0] = 0;
+    }
     DevSetGuard set{sys_dev_open_id(id)};
     if (!set.s) return 0;
     hw->read = sys_dev_ids(set.s, SYS_IDS_HARDWARE, hw->ids, IDS_UNITS);
+    (void)sys_dev_parent(set.s, hw->parent, INST_UNITS);
+    if (compatible) compatible->read = sys_dev_ids(set.s, SYS_IDS_COMPATIBLE, compatible->ids, IDS_UNITS);
     return 1;
+}
+
+int dev_walk_parent(DevWalk* w, char16_t* buf) {
+    buf[0] = 0;
+    return w->set && sys_dev_parent(w->set, buf, INST_UNITS);
 }
 
 int dev_lookup(const char16_t* id, WalkedDevice* out) {
@@ -90,5 +104,6 @@ int dev_lookup(const char16_t* id, WalkedDevice* out) {
     if (!set.s) return 0;
     int ok = dev_read(set.s, out);
     if (ok) fill(set.s, out, 1);
+    if (ok && !sys_dev_parent(set.s, out->parent, INST_UNITS)) out->parent[0] = 0;
     return ok;
 }

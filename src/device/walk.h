@@ -30,6 +30,7 @@ struct WalkedDevice {
     sys_presence presence;
     char inst[DEV_TEXT_BYTES];
     char name[WHOLE_NAME_BYTES];
+    char16_t parent[INST_UNITS];  // its parent's instance id; only a lookup by id reads it
 };
 
 // flags: walk_flags. 0 when the device list cannot be had (w->err says why).
@@ -52,11 +53,16 @@ constexpr size_t IDS_UNITS = 16384;
 // One of the id lists of the device the walk is on (see sys_dev_ids).
 sys_read dev_walk_ids(DevWalk* w, sys_ids which, char16_t* buf, uint32_t units);
 // A device's hardware ids, and how their read went: an empty list unless
-// read whole.
+// read whole; and, where the caller asked, its parent's instance id (empty
+// when it has none).
 struct HardwareIds {
     char16_t ids[IDS_UNITS];
     sys_read read;
+    char16_t parent[INST_UNITS];
 };
-// The hardware ids of the device with this instance id; 0 when the system
-// knows no such device.
-int dev_lookup_ids(const char16_t* id, HardwareIds* hw);
+// The hardware ids of the device with this instance id, and its compatible
+// ids when `compatible` is given; 0 when the system knows no such device.
+int dev_lookup_ids(const char16_t* id, HardwareIds* hw, HardwareIds* compatible = nullptr);
+// The instance id of the parent of the device the walk is on, into buf
+// (INST_UNITS); 0 when it has none.
+int dev_walk_parent(DevWalk* w, char16_t* buf);

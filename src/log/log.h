@@ -28,6 +28,7 @@ enum log_event : uint16_t {
     EV_UNBLOCKED = 1011,
     EV_DRIVEN_REMOVAL = 1012,
     EV_BY_NAME_REACH = 1013,
+    EV_ABSENT_REMOVED = 1014,
 
     EV_REMOVED_RESTART = 2001,
     EV_ENFORCED_RESTART = 2002,
@@ -50,6 +51,7 @@ enum log_event : uint16_t {
     EV_MODEL_UNKNOWN = 2019,
     EV_MODEL_LOST = 2020,
     EV_LIFT_STILL_REACHED = 2021,
+    EV_ABSENT_REMOVED_RESTART = 2022,
 
     EV_REMOVE_FAILED = 3001,
     EV_ENFORCE_FAILED = 3002,
@@ -63,6 +65,7 @@ enum log_event : uint16_t {
     EV_TASK_REMAINS = 3010,
     EV_MODELS_UNREADABLE = 3011,
     EV_MODELS_BAD_LINES = 3012,
+    EV_ABSENT_REMOVE_FAILED = 3013,
 };
 
 // The event source our events are written under: the name of its key under

@@ -164,6 +164,18 @@ sys_read sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units
     return SYS_READ_OK;
 }
 
+int sys_dev_parent(sys_devset* s, char16_t* buf, uint32_t units) {
+    if (units == 0) return 0;
+    buf[0] = 0;
+    if (sim_fails(SIM_DEV_PARENT)) return 0;
+    SimDev* d = current(s);
+    if (!d || !d->parent) return 0;
+    size_t len = wlen(d->parent);
+    if (len + 1 > units) return 0;
+    memcpy(buf, d->parent, (len + 1) * sizeof(char16_t));
+    return 1;
+}
+
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
     if (units == 0) return 0;
     buf[0] = 0;
@@ -177,8 +189,9 @@ int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
 
 sys_presence sys_dev_presence(sys_devset* s) {
     SimDev* d = current(s);
-    if (!d || !d->present || d->gone) return SYS_ABSENT;
-    return d->pending ? SYS_LEAVING : SYS_PRESENT;
+    if (!d || d->gone) return SYS_ABSENT;
+    if (d->pending) return SYS_LEAVING;
+    return d->present ? SYS_PRESENT : SYS_ABSENT;
 }
 
 sys_removal sys_dev_remove(sys_devset* s) {

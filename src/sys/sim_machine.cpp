@@ -21,7 +21,7 @@ const char* const SIM_FN_NAMES[SIM_FN_COUNT] = {
     "sys_file_delete", "sys_file_delete_wait", "sys_file_access", "sys_lock_take", "sys_dir_open",
     "sys_reg_dword", "sys_reg_text", "sys_reg_value_at", "sys_reg_set_dword", "sys_reg_set_text",
     "sys_reg_delete_value", "sys_reg_delete_key", "sys_event", "sys_mutex_take", "sys_reg_kind", "sys_reg_key_time",
-    "sys_dev_ids",
+    "sys_dev_ids", "sys_dev_parent",
 };
 
 namespace {
@@ -116,7 +116,7 @@ const char16_t* pool_add_ids(const char* s) {
 }
 
 const char* parse_dev(char** field, int nf) {
-    if (nf < 6 || nf > 9) return "expected 5 to 8 fields after dev";
+    if (nf < 6 || nf > 10) return "expected 5 to 9 fields after dev";
     if (g_sim.ndevs == SIM_MAX_DEVS) return "too many devices";
     SimDev& v = g_sim.devs[g_sim.ndevs];
     v = SimDev{};
@@ -128,6 +128,8 @@ const char* parse_dev(char** field, int nf) {
     }
     for (int k = 0; k < 2 && 7 + k < nf; k++)
         if (field[7 + k][0] && !(v.ids[k] = pool_add_ids(field[7 + k]))) return "device texts exceed the simulator's pool";
+    if (nf == 10 && field[9][0] && !(v.parent = pool_add(field[9], strlen(field[9]))))
+        return "device texts exceed the simulator's pool";
     for (int k = 0; k < SIM_FIELDS; k++) {
         const char* t = field[2 + k];
         if (strcmp(t, "\"\"") == 0) t = "";  // present but empty

@@ -34,7 +34,7 @@
 //                                    stopped at the time limit (at once here);
 //                                    first rule wins; a program without a rule
 //                                    exits 1
-//   dev       <1|0> <friendly> <description> <class> <instance id> [flags [hardware ids [compatible ids]]]
+//   dev       <1|0> <friendly> <description> <class> <instance id> [flags [hardware ids [compatible ids [parent]]]]
 //                                    one device record, in enumeration order;
 //                                    the id lists are ids separated by ';'
 //                                    (empty: the property is missing);
@@ -44,7 +44,10 @@
 //                                    installer refuses it), restart (its removal
 //                                    needs a restart and leaves it pending),
 //                                    stays (removal reports success, the device
-//                                    stays), leaving (its removal is pending)
+//                                    stays), leaving (its removal is pending,
+//                                    for a record that is not attached too);
+//                                    parent: the instance id of its parent in
+//                                    the device tree (empty or left out: none)
 //   perm      <path> <owner>|unreadable [<who>:<hex mask>[:io][:oi]]...
 //                                    the owner and allow entries of a file or
 //                                    folder (who: system, admins, installer,
@@ -149,6 +152,7 @@ enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART };
 struct SimDev {
     const char16_t* text[SIM_FIELDS];  // nullptr: the property is missing
     const char16_t* ids[2];            // hardware and compatible ids, multi-strings; nullptr: missing
+    const char16_t* parent;            // the parent's instance id; nullptr: none
     uint8_t present;
     uint8_t gone;      // removed earlier in this process
     uint8_t pending;   // its removal waits for a restart
@@ -199,6 +203,7 @@ enum sim_fn {
     SIM_FILE_DELETE, SIM_FILE_DELETE_WAIT, SIM_FILE_ACCESS, SIM_LOCK_TAKE, SIM_DIR_OPEN,
     SIM_REG_DWORD, SIM_REG_TEXT, SIM_REG_VALUE_AT, SIM_REG_SET_DWORD, SIM_REG_SET_TEXT,
     SIM_REG_DELETE_VALUE, SIM_REG_DELETE_KEY, SIM_EVENT, SIM_MUTEX_TAKE, SIM_REG_KIND, SIM_REG_KEY_TIME, SIM_DEV_IDS,
+    SIM_DEV_PARENT,
     SIM_FN_COUNT,
     SIM_FN_ANY = SIM_FN_COUNT,  // "*": every call of the functions above
 };

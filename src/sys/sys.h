@@ -57,6 +57,10 @@ sys_read sys_dev_ids(sys_devset* s, sys_ids which, char16_t* buf, uint32_t units
 // buf empty when it cannot be read or does not fit.
 int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units);
 sys_presence sys_dev_presence(sys_devset* s);
+// The instance id of the current member's parent in the device tree, such
+// as the composite device a USB function belongs to. 1 with the whole id in
+// buf; 0 with buf empty when it has none or it cannot be had.
+int sys_dev_parent(sys_devset* s, char16_t* buf, uint32_t units);
 // Removes the current member from the system, in every hardware profile,
 // without any user interface.
 sys_removal sys_dev_remove(sys_devset* s);

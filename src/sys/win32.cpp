@@ -90,6 +90,7 @@ const SetupApi* setup_api(void) {
 struct CfgMgr {
     decltype(&::CM_Get_Device_IDW) GetId;
     decltype(&::CM_Get_DevNode_Status) GetStatus;
+    decltype(&::CM_Get_Parent) GetParent;
 };
 
 const CfgMgr* cfg_mgr(void) {
@@ -100,6 +101,7 @@ const CfgMgr* cfg_mgr(void) {
         int ok = 1;
         bind(m, "CM_Get_Device_IDW", &api.GetId, &ok);
         bind(m, "CM_Get_DevNode_Status", &api.GetStatus, &ok);
+        bind(m, "CM_Get_Parent", &api.GetParent, &ok);
         state = ok;
     }
     return state ? &api : nullptr;
@@ -378,6 +380,27 @@ sys_presence sys_dev_presence(sys_devset* s) {
     if ((status & DN_WILL_BE_REMOVED) || ((status & DN_HAS_PROBLEM) && problem == CM_PROB_WILL_BE_REMOVED))
         return SYS_LEAVING;
     return SYS_PRESENT;
+}
+
+// "CM_Get_Parent", then the parent's id as "CM_Get_Device_IDW" gives it. A
+// record of a device that is not attached has a parent too: the tree keeps
+// it while the record stands.
+int sys_dev_parent(sys_devset* s, char16_t* buf, uint32_t units) {
+    if (!buf || units == 0) return 0;
+    buf[0] = 0;
+    const CfgMgr* cm = cfg_mgr();
+    if (!s || !s->have || !cm) return 0;
+    DEVINST parent = 0;
+    if (cm->GetParent(&parent, s->d.DevInst, 0) != CR_SUCCESS) return 0;
+    static char16_t tmp[1024];
+    ULONG cap = units < 1024 ? units : 1024;
+    tmp[0] = 0;
+    if (cm->GetId(parent, W(tmp), cap, 0) != CR_SUCCESS) return 0;
+    ULONG len = 0;
+    while (len < cap && tmp[len]) len++;
+    if (len >= cap) return 0;  // cut off without a terminator
+    for (ULONG i = 0; i <= len; i++) buf[i] = tmp[i];
+    return 1;
 }
 
 sys_removal sys_dev_remove(sys_devset* s) {

@@ -143,7 +143,11 @@ def consistent(box, r):
             if len(f) == 5 and int(f[0]) > CLOCK and f[3]:
                 want.add(f[3].lower())
                 if f[1] == "1" and f[3].lower() in kept:
-                    models.add(kept[f[3].lower()])
+                    model = kept[f[3].lower()]
+                    models.add(model)
+                    # A USB function's model covers its composite device's id.
+                    if model.startswith("usb\\") and re.search(r"&mi_[0-9a-f]+$", model):
+                        models.add(model[:model.rindex("&")])
     for which, wanted in enumerate((want, models)):
         if r.blocks(box, which) != wanted:
             problems.append("blocks %s, wanted %s" % (sorted(r.blocks(box, which)), sorted(wanted)))

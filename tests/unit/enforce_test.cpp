@@ -69,14 +69,20 @@ TEST_F(Enforce, AllExpiredMeansNoEnumerationOneLogLineAndARewrite) {
     EXPECT_NE(l.find("] 到期自动解除 3 条\r\n"), std::string::npos) << l;
 }
 
-TEST_F(Enforce, OneLiveEntryByNameWalksThePresentDevicesOnce) {
+TEST_F(Enforce, OneLiveEntryByNameWalksThePresentDevicesOnceAndEveryRecordOnlyWhenDue) {
     // The control case for the two tests above: the record does show scans.
+    // Every record is walked for those left on the PC the first time, and
+    // not again while the entries stay and the hour lasts.
     m.load();
-    qt::spit(m.path("blacklist.tsv"), HEADER + line(qt::T0 + 1, 1, "no such name", "NO\\SUCH\\DEVICE"));
+    qt::spit(m.path("blacklist.tsv"), HEADER + line(qt::T0 + 7200, 1, "no such name", "NO\\SUCH\\DEVICE"));
     EXPECT_EQ(enforce_pass(), ENFORCE_OK);
     auto rec = m.recorded();
     EXPECT_EQ(count_prefix(rec, "enum\tpresent"), 1);
-    EXPECT_EQ(count_prefix(rec, "enum\tall"), 0);
+    EXPECT_EQ(count_prefix(rec, "enum\tall"), 1);
+    EXPECT_EQ(enforce_pass(), ENFORCE_OK);
+    rec = m.recorded();
+    EXPECT_EQ(count_prefix(rec, "enum\tpresent"), 2);
+    EXPECT_EQ(count_prefix(rec, "enum\tall"), 1);
     EXPECT_TRUE(removals(m).empty());
     EXPECT_EQ(log(), "");
 }
