@@ -54,7 +54,9 @@ int model_parent_id(const char16_t* model, char16_t* out, size_t units) {
 }
 
 int composite_parent(const char16_t* hardware, const char16_t* compatible) {
-    if (!ids_hold(compatible, u"USB\\COMPOSITE") || ids_hold(compatible, u"USB\\Class_09")) return 0;
+    if (!ids_hold(compatible, u"USB\\COMPOSITE") || ids_hold(compatible, u"USB\\Class_09") ||
+        ids_hold(compatible, u"USB\\DevClass_09"))
+        return 0;
     for (const char16_t* p = hardware; *p; p += wlen(p) + 1)
         if (wistarts(p, u"USB\\ROOT_HUB") || wicmp(p, u"USB\\USB20_HUB") == 0) return 0;
     return 1;

@@ -135,7 +135,7 @@
 
 #include "sys/sys.h"
 
-constexpr int SIM_MAX_DEVS = 4096;
+constexpr int SIM_MAX_DEVS = 8192;
 constexpr int SIM_MAX_RULES = 64;
 constexpr int SIM_MAX_CODES = 8;
 constexpr size_t SIM_PATH_BYTES = 4096;

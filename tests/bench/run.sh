@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the benchmarks (Release) into build-bench/, writes a machine of 2400
-# devices and a full blacklist that matches none of them (each entry with a
-# model), and runs them.
+# present devices and 2000 records of absent ones, and a full blacklist that
+# matches none of them (each entry with a model), and runs them.
 # Extra arguments go to the benchmark program (e.g. --benchmark_filter=Walk).
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -28,6 +28,10 @@ awk -v now="$now" -v exe="$data/quillfen.exe" 'BEGIN {
     inst = sprintf("USB\\VID_%04X&PID_%04X\\%d&%08X&0&%d", i * 7 % 65536, i * 13 % 65536, i % 9, i * 2654435761 % 4294967296, i)
     print "dev", 1, name, "Device description " i, classes[k], inst
   }
+  # 2,000 records of devices that are not attached, which the hourly walk
+  # for records left on the PC goes through (none is reached).
+  for (i = 0; i < 2000; i++)
+    print "dev", 0, "Old device " i, "Device description", "USB", sprintf("USB\\VID_%04X&PID_0001\\%d", i, i)
 }' > "$out/machine.txt"
 
 # 64 live entries, by name and by id, none of which any device matches.

@@ -145,3 +145,30 @@ TEST(ModelCheck, AnotherDevicesListThatCannotBeReadWholeLeavesTheModelUnknown) {
 }
 
 }  // namespace
+
+namespace {
+
+std::u16string parent_of(const std::u16string& model) {
+    char16_t out[512];
+    return model_parent_id(model.c_str(), out, 512) ? out : u"<none>";
+}
+
+// A camera is often one function of a composite device, beside a
+// microphone: Windows blocks the device whole only by the composite
+// device's own id (Standard USB identifiers).
+TEST(CompositeIds, AFunctionsModelCarriesItsCompositeDevicesIdNeverAHubs) {
+    EXPECT_EQ(parent_of(u"USB\\VID_2B7E&PID_0136&MI_00"), u"USB\\VID_2B7E&PID_0136");
+    EXPECT_EQ(parent_of(u"usb\\vid_1bcf&pid_2c9a&mi_02"), u"usb\\vid_1bcf&pid_2c9a");
+    EXPECT_EQ(parent_of(u"USB\\VID_046D&PID_0825"), u"<none>");  // no interface: the device itself
+    EXPECT_EQ(parent_of(u"HID\\VID_046D&PID_C52B&MI_00&Col01"), u"<none>");  // its parent is no composite device
+    EXPECT_TRUE(composite_parent(multi(u"USB\\VID_2B7E&PID_0136&REV_0100|USB\\VID_2B7E&PID_0136").c_str(),
+                                 multi(u"USB\\DevClass_00&SubClass_00&Prot_00|USB\\DevClass_00|USB\\COMPOSITE").c_str()));
+    EXPECT_FALSE(composite_parent(multi(u"USB\\ROOT_HUB30&VID_8086&PID_A36D|USB\\ROOT_HUB30").c_str(),
+                                  multi(u"USB\\COMPOSITE").c_str()));
+    EXPECT_FALSE(composite_parent(multi(u"USB\\VID_05E3&PID_0610&REV_9364|USB\\VID_05E3&PID_0610").c_str(),
+                                  multi(u"USB\\DevClass_09&SubClass_00|USB\\DevClass_09|USB\\COMPOSITE").c_str()));
+    EXPECT_FALSE(composite_parent(multi(u"USB\\VID_046D&PID_0825&REV_0010|USB\\VID_046D&PID_0825").c_str(),
+                                  multi(u"USB\\Class_0E&SubClass_01|USB\\Class_0E").c_str()));
+}
+
+}  // namespace
