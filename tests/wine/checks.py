@@ -707,9 +707,10 @@ DENY_DEVICE_LIST = RESTRICTIONS + r"\DenyDeviceIDs"
 @check
 def by_name_blocks_the_model(m):
     """--remove --by-name on a camera planted with its HardwareID multi-string:
-    the id without REV_ lands in DenyDeviceIDs, recorded, under a switch we
-    mark as ours, beside the instance id's block; the model is kept beside
-    the blacklist, and --blist --json says so. The registry is saved for
+    the id without REV_ lands in DenyDeviceIDs with its composite device's
+    id (the function's id without MI_), recorded, under a switch we mark as
+    ours, beside the instance id's block; the model is kept beside the
+    blacklist, and --blist --json says so. The registry is saved for
     reading."""
     windows_10_pro(m)
     m.wine("reg", "add", QUILLFEN_KEY, "/v", "TaskCommand", "/t", "REG_SZ", "/d", QF_EXE, "/f")
@@ -718,10 +719,13 @@ def by_name_blocks_the_model(m):
     m.plant([ALPHA + ([r"USB\VID_0C45&PID_64AB&REV_0100&MI_00", model], [r"USB\Class_0E&SubClass_03", r"USB\Class_0E"])])
     r = m.run("--remove", "--hours", "1", "--by-name", "-k", "alpha", full_exit=True)
     expect("the removal waits for a restart", r.rc == 3010, r.out + r.err)
-    has("the screen says the model is blocked", r.out,
-        "  ✔ 已同时按型号禁止安装：%s（同型号的设备都装不上，到期自动解除）" % model)
-    same("the list holds the model id", {"1": model}, m.reg_get(DENY_DEVICE_LIST))
-    same("its record names this copy's blacklist", {"1": model + "\t" + r"C:\qf\blacklist.tsv"},
+    composite = model[:model.rindex("&")]
+    has("the screen says the model is blocked", r.out, "  ✔ 已同时按型号禁止安装：%s，连同所在的复合设备 %s"
+        "（同型号的设备整个都装不上，到期自动解除）" % (model, composite))
+    same("the list holds the model id and the composite device's", {"1": model, "2": composite},
+         m.reg_get(DENY_DEVICE_LIST))
+    same("their records name this copy's blacklist", {"1": model + "\t" + r"C:\qf\blacklist.tsv",
+                                                       "2": composite + "\t" + r"C:\qf\blacklist.tsv"},
          m.reg_get(QUILLFEN_KEY + r"\DenyDeviceIDs"))
     restrictions, ours = m.reg_get(RESTRICTIONS) or {}, m.reg_get(QUILLFEN_KEY) or {}
     expect("both switches on, each marked as ours",
