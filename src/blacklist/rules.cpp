@@ -24,6 +24,14 @@ rule_builtin_verdict rule_builtin(int builtin, int by_own_id, int force, int may
     return may_ask ? BUILTIN_ASK : BUILTIN_REFUSED;
 }
 
+RuleDecision rule_decide(const RuleHits& h) {
+    for (int s = 0; s < SOURCES; s++)
+        for (int l = 0; l < LAYERS; l++)
+            if (h.block[s][l] || h.approve[s][l])
+                return {1, h.block[s][l] != 0, (rule_source)s, (rule_layer)l};
+    return {0, 0, SOURCE_LOCAL, LAYER_NAME};
+}
+
 AdmitResult bl_admit(const Admission& a) {
     // A name stored otherwise than the device has it would reach other devices.
     if (!a.storable) return {ADMIT_BY_ID, ADMIT_NOT_STORABLE};

@@ -57,3 +57,25 @@ struct AdmitResult {
     admit_reason reason;
 };
 AdmitResult bl_admit(const Admission& a);
+
+// Whether a device is kept off, in Windows' own layered order: a rule by
+// instance id outranks one by model, which outranks one by name, and
+// within one layer a block wins over an approval. Rules set by policy
+// decide first, in that order; local rules decide only a device that no
+// policy rule reaches, so that a local approval never overrides a policy
+// block and a policy approval overrides a local block.
+enum rule_source { SOURCE_POLICY, SOURCE_LOCAL, SOURCES };
+enum rule_layer { LAYER_INSTANCE, LAYER_MODEL, LAYER_NAME, LAYERS };
+// What reaches one device: per source and layer, whether a block and
+// whether an approval does.
+struct RuleHits {
+    uint8_t block[SOURCES][LAYERS];
+    uint8_t approve[SOURCES][LAYERS];
+};
+struct RuleDecision {
+    int decided;  // some rule reaches the device
+    int blocked;  // ... and it is kept off
+    rule_source source;
+    rule_layer layer;
+};
+RuleDecision rule_decide(const RuleHits& h);

@@ -7,6 +7,7 @@
 
 #include "blacklist/modelfile.h"
 #include "blacklist/models.h"
+#include "blacklist/rulefile.h"
 #include "device/model.h"
 #include "support.h"
 
@@ -169,6 +170,23 @@ TEST(CompositeIds, AFunctionsModelCarriesItsCompositeDevicesIdNeverAHubs) {
                                   multi(u"USB\\DevClass_09&SubClass_00|USB\\DevClass_09|USB\\COMPOSITE").c_str()));
     EXPECT_FALSE(composite_parent(multi(u"USB\\VID_046D&PID_0825&REV_0010|USB\\VID_046D&PID_0825").c_str(),
                                   multi(u"USB\\Class_0E&SubClass_01|USB\\Class_0E").c_str()));
+}
+
+}  // namespace
+
+namespace {
+
+// Windows matches the list's strings whole; so does a model rule.
+TEST(ModelRule, AHardwareIdReachesOnlyTheWholeStringLetterCaseAside) {
+    std::u16string function = multi(u"USB\\VID_2B7E&PID_0136&REV_0100&MI_00|USB\\VID_2B7E&PID_0136&MI_00");
+    EXPECT_TRUE(ids_hold(function.c_str(), u"usb\\vid_2b7e&pid_0136&mi_00"));
+    EXPECT_FALSE(ids_hold(function.c_str(), u"USB\\VID_2B7E&PID_0136"));     // the composite device's: another id
+    EXPECT_FALSE(ids_hold(function.c_str(), u"USB\\VID_2B7E&PID_0136&MI_0"));  // no prefix
+    EXPECT_TRUE(rule_model_ok("USB\\VID_2B7E&PID_0136"));
+    for (const char* bad : {"USB\\Class_0E", "USB\\COMPOSITE", " USB\\VID_2B7E&PID_0136", "USB\\VID_2B7E&PID_0136&REV_01",
+                            "USB\\VID_2B7E&PID_0136\x01", ""})
+        EXPECT_FALSE(rule_model_ok(bad)) << bad;
+    EXPECT_FALSE(rule_model_ok(("USB\\VID_2B7E&PID_0136&" + std::string(190, 'X')).c_str()));  // past 200
 }
 
 }  // namespace

@@ -54,3 +54,45 @@ TEST(Rules, HoursAndTheShortestName) {
 }
 
 }  // namespace
+
+namespace {
+
+// Windows' layered order (Policy CSP - DeviceInstallation), policy above
+// the PC. Each row: what reaches the device, and who decides.
+TEST(Decide, InstanceOverModelOverNameABlockWinsPolicyAbove) {
+    enum { B = 1, A = 2 };  // a block, an approval
+    struct {
+        int policy[LAYERS], local[LAYERS];
+        int blocked;
+        rule_source source;
+        rule_layer layer;
+    } cases[] = {
+        {{0, 0, 0}, {0, 0, B}, 1, SOURCE_LOCAL, LAYER_NAME},          // a name rule alone
+        {{0, 0, 0}, {0, A, B}, 0, SOURCE_LOCAL, LAYER_MODEL},         // an approved model outranks a name
+        {{0, 0, 0}, {A, B, 0}, 0, SOURCE_LOCAL, LAYER_INSTANCE},      // an approved unit outranks its model
+        {{0, 0, 0}, {B, A, 0}, 1, SOURCE_LOCAL, LAYER_INSTANCE},      // its own id still reaches it
+        {{0, 0, 0}, {0, A | B, 0}, 1, SOURCE_LOCAL, LAYER_MODEL},     // within a layer a block wins
+        {{0, 0, B}, {A, 0, 0}, 1, SOURCE_POLICY, LAYER_NAME},         // a local approval never beats policy
+        {{0, A, 0}, {B, 0, 0}, 0, SOURCE_POLICY, LAYER_MODEL},        // a policy approval beats a local block
+        {{0, 0, 0}, {0, 0, 0}, 0, SOURCE_LOCAL, LAYER_NAME},          // nothing reaches it
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        RuleHits h{};
+        for (int l = 0; l < LAYERS; l++) {
+            h.block[SOURCE_POLICY][l] = (c.policy[l] & B) != 0;
+            h.approve[SOURCE_POLICY][l] = (c.policy[l] & A) != 0;
+            h.block[SOURCE_LOCAL][l] = (c.local[l] & B) != 0;
+            h.approve[SOURCE_LOCAL][l] = (c.local[l] & A) != 0;
+        }
+        RuleDecision d = rule_decide(h);
+        EXPECT_EQ(d.blocked, c.blocked) << "case " << i;
+        if (d.decided) {
+            EXPECT_EQ(d.source, c.source) << "case " << i;
+            EXPECT_EQ(d.layer, c.layer) << "case " << i;
+        }
+        i++;
+    }
+}
+
+}  // namespace
