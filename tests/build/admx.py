@@ -4,7 +4,7 @@ import would reject, and writes only what quillfen.exe reads: the .admx and
 each .adml parse; every $(string.X) and $(presentation.X) of the .admx is in
 each .adml; each presentation shows exactly the elements of its policy; the
 namespace is Quillfen's own and nothing of another template is used; each
-.adml is at most 1 MB; every key and value name written is one of
+file is at most 1 MB; every key and value name written is one of
 src/blacklist/policy.cpp. Then it breaks copies in a temporary folder, one
 fault each, and fails unless every one is caught.
 
@@ -63,9 +63,9 @@ def errors(folder, cpp):
                 {c.get("ref") for c in p.findall("parentCategory")} - categories:
             errs.append("%s: its supportedOn or category is not defined in the file" % name)
     refs = re.findall(r"\$\((string|presentation)\.(\w+)\)", (folder / "quillfen.admx").read_text(encoding="utf-8"))
+    errs += ["%s: over 1 MB, more than Intune imports" % f.relative_to(folder) for f in
+             [folder / "quillfen.admx"] + [folder / lang / "quillfen.adml" for lang in LANGS] if f.stat().st_size > 1 << 20]
     for lang, adml in admls.items():
-        if (folder / lang / "quillfen.adml").stat().st_size > 1 << 20:
-            errs.append("%s: over 1 MB, more than Intune imports" % lang)
         if revision(adml.get("revision")) < revision(admx.find("resources").get("minRequiredRevision")):
             errs.append("%s: revision below the .admx's minRequiredRevision" % lang)
         shown = {p.get("id"): p for p in adml.iter("presentation")}
