@@ -112,6 +112,8 @@ BREAKS = [  # (file, text, replacement): each must be caught
     ("quillfen.admx", "</policyNamespaces>", '<using prefix="windows" namespace="Microsoft.Policies.Windows" />'
                                              "</policyNamespaces>"),
     ("quillfen.admx", 'supportedOn ref="SUPPORTED_Quillfen"', 'supportedOn ref="windows:SUPPORTED_Windows7"'),
+    ("quillfen.admx", 'Quillfen_Help)" />', 'Quillfen_Help)"><parentCategory ref="windows:System" /></category>'),
+    ("quillfen.admx", 'minRequiredRevision="1.0"', 'minRequiredRevision="1.1"'),
     ("zh-CN/quillfen.adml", 'id="Mode_Audit"', 'id="Mode_Audited"'),
     ("en-US/quillfen.adml", 'refId="BlockedNames_List"', 'refId="BlockedName_List"'),
     ("en-US/quillfen.adml", "</stringTable>", '<string id="x">%s</string></stringTable>' % ("x" * (1 << 20))),
