@@ -3,7 +3,8 @@
 # that a build without them (MSVC on Windows) still works.
 #
 # qf_msi(TARGET OUTPUT VERSION INSTALL_TASK_ARGS [ALL] [SHIPPED]) packages the
-# shipped exe of sign.cmake as OUTPUT; a SHIPPED package is signed like that
+# shipped exe of sign.cmake and the administrative template (QF_POLICY_FILES,
+# target policy-definitions) as OUTPUT; a SHIPPED package is signed like that
 # exe. Every version gets its own product code, derived from it, so that a
 # detection rule can name it; the upgrade code never changes.
 
@@ -29,17 +30,24 @@ function(qf_msi target out version args)
             -D "InstallTaskArgs=${args}" -o "${made}" "${wxs}"
     # What wixl 0.101 drops: the rollback action's type (an exe installed with
     # the product 18, exit code ignored 64, rollback 256, deferred 1024, no
-    # impersonation 2048), the condition of the NOTASK memory, and NOTASK
-    # among the properties a managed installation passes on.
+    # impersonation 2048), the condition of the NOTASK memory, NOTASK among
+    # the properties a managed installation passes on, and the short names
+    # Windows Installer wants beside every name that is not 8.3.
     COMMAND "${QF_MSIBUILD}" "${made}" -q "UPDATE CustomAction SET Type=3410 WHERE Action='RollbackTask'"
     COMMAND "${QF_MSIBUILD}" "${made}" -q
             "UPDATE Component SET Condition='NOTASK=\"1\"' WHERE Component='NoTaskMemory'"
     COMMAND "${QF_MSIBUILD}" "${made}" -q
             "UPDATE Property SET Value='NOTASK;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE Property='SecureCustomProperties'"
+    COMMAND "${QF_MSIBUILD}" "${made}" -q
+            "UPDATE Directory SET DefaultDir='policy~1|PolicyDefinitions' WHERE Directory='POLICYDIR'"
+    COMMAND "${QF_MSIBUILD}" "${made}" -q
+            "UPDATE File SET FileName='quillf~1.adm|quillfen.admx' WHERE File='QuillfenAdmx'"
+    COMMAND "${QF_MSIBUILD}" "${made}" -q
+            "UPDATE File SET FileName='quillf~1.adm|quillfen.adml' WHERE File='QuillfenAdmlEnglish' OR File='QuillfenAdmlChinese'"
     ${sign}
     # wixl looks for the files in its working directory only.
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
-    DEPENDS "${QF_SHIPPED_EXE}" "${wxs}" "${QF_MSI_CMAKE}" ${sign_deps}
+    DEPENDS "${QF_SHIPPED_EXE}" ${QF_POLICY_FILES} "${wxs}" "${QF_MSI_CMAKE}" ${sign_deps}
     COMMENT "Building ${out}"
     VERBATIM)
   set(all "")
@@ -47,7 +55,7 @@ function(qf_msi target out version args)
     set(all ALL)
   endif()
   add_custom_target(${target} ${all} DEPENDS "${out}")
-  add_dependencies(${target} shipped-exe)
+  add_dependencies(${target} shipped-exe policy-definitions)
   set(QF_PRODUCT_CODE ${code} PARENT_SCOPE)
 endfunction()
 

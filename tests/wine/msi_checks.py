@@ -16,6 +16,7 @@ from machine import ROOT
 
 PROGRAM = r"C:\Program Files\Quillfen"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+TEMPLATE = ["quillfen.admx", r"en-US\quillfen.adml", r"zh-CN\quillfen.adml"]
 VERSION = re.search(r"project\(quillfen VERSION (\S+)", open(os.path.join(ROOT, "CMakeLists.txt")).read())[1]
 
 
@@ -81,9 +82,10 @@ def creates(m):
 @check
 def msi_tables(m):
     """The shipped package: the version of CMakeLists.txt, the custom actions
-    with their types, conditions and places, and ASCII texts only."""
+    with their types, conditions and places, where its files go, and ASCII
+    texts only."""
     msi = m.unix(package(m, "shipped"))
-    t = tables(msi, "Property", "CustomAction", "InstallExecuteSequence", "Component")
+    t = tables(msi, "Property", "CustomAction", "InstallExecuteSequence", "Component", "File", "Directory")
     props = dict(r[:2] for r in t["Property"])
     same("version, publisher, no Modify/Repair, NOTASK passed on",
          [VERSION, "Quillfen", "1", "1", "NOTASK;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED"],
@@ -105,7 +107,19 @@ def msi_tables(m):
           ["InstallTask", 'NOT Installed AND NOTASK<>"1"', "6591"]],
          [seq.get(a) for a in ("RemoveExistingProducts", "RemoveTask", "RollbackTask", "InstallTask")])
     same("64-bit components; NOTASK remembered only when given",
-         [["256", ""], ["260", 'NOTASK="1"']], [r[3:5] for r in t["Component"]])
+         {"Program": ["256", ""], "NoTaskMemory": ["260", 'NOTASK="1"'], "PolicyTemplate": ["256", ""],
+          "PolicyTextEnglish": ["256", ""], "PolicyTextChinese": ["256", ""]}, {r[0]: r[3:5] for r in t["Component"]})
+    folder = {r[0]: r[2] for r in t["Component"]}
+    dirs = {r[0]: r[1:3] for r in t["Directory"] if r[0] not in ("TARGETDIR", "ProgramFiles64Folder")}
+
+    def path(d):
+        return path(dirs[d][0]) + dirs[d][1].split("|")[-1] + "\\" if d in dirs else ""
+    same("the exe, and the template in Windows' PolicyDefinitions layout",
+         sorted(["Quillfen\\quillfen.exe"] + ["Quillfen\\PolicyDefinitions\\" + f for f in TEMPLATE]),
+         sorted(path(folder[r[1]]) + r[2].split("|")[-1] for r in t["File"]))
+    same("every name 8.3, or an 8.3 short name before the long one", [],
+         [n for n in [r[2] for r in t["File"]] + [d[1] for d in dirs.values()]
+          if not re.fullmatch(r"[^|. ]{1,8}(\.[^|. ]{1,3})?(\|.+)?", n)])
     has("a 64-bit package", subprocess.run(["msiinfo", "suminfo", msi], capture_output=True, text=True).stdout,
         "Template: x64;1033")
     for name in subprocess.run(["msiinfo", "tables", msi], capture_output=True, text=True).stdout.split():
@@ -123,6 +137,9 @@ def msi_install_upgrade_uninstall(m):
     same("the older package installs", 0, msiexec(m, "/i", older))
     expect("the exe in place, the task created",
            m.read(PROGRAM + r"\quillfen.exe") == open(m.p.exe, "rb").read() and creates(m) == 1, m.calls("schtasks"))
+    source = os.path.join(ROOT, "resources", "PolicyDefinitions")
+    same("the template beside it", TEMPLATE, [f for f in TEMPLATE if m.read(PROGRAM + "\\PolicyDefinitions\\" + f) ==
+                                               open(os.path.join(source, *f.split("\\")), "rb").read()])
     m.write(PROGRAM + r"\blacklist.tsv", "# kept\r\n")
     same("the upgrade installs", 0, msiexec(m, "/i", current))
     got = entries(m)
@@ -135,7 +152,8 @@ def msi_install_upgrade_uninstall(m):
     same("and the same version again changes nothing", ([VERSION], 2), ([v for _, v, _ in entries(m)], creates(m)))
     same("the uninstall", 0, msiexec(m, "/x", current))
     expect("deleted the task", "/Delete " in m.calls("schtasks")[-1], m.calls("schtasks"))
-    expect("the program and its entry gone", m.read(PROGRAM + r"\quillfen.exe") is None and not entries(m))
+    expect("the program, its template and its entry gone", m.read(PROGRAM + r"\quillfen.exe") is None and not entries(m)
+           and not os.path.exists(m.unix(PROGRAM + r"\PolicyDefinitions")))
     same("blacklist.tsv stays", b"# kept\r\n", m.read(PROGRAM + r"\blacklist.tsv"))
     same("no registry key of ours is left", None, m.reg_get(r"HKLM\SOFTWARE\Quillfen"))
 
