@@ -19,12 +19,9 @@
 
 #include "base/text.h"
 #include "files/datafile.h"
-#include "files/exepath.h"
 #include "log/log.h"
 #include "proc/run.h"
 #include "sys/sys.h"
-#include "task/owner.h"
-#include "task/task.h"
 
 namespace {
 
@@ -100,9 +97,8 @@ struct Record {
 // What the process learns once and keeps from step to step: static, as it
 // outlives each call.
 struct Cache {
-    int applies = -1;    // Windows honours the list here; -1 not read yet, UNTOLD
-    int task_runs = -1;  // the task runs this copy; -1 not asked in this process, UNTOLD
-    int left;            // the last step left something standing (block_left)
+    int applies = -1;  // Windows honours the list here; -1 not read yet, UNTOLD
+    int left;          // the last step left something standing (block_left)
     int said_unsupported, said_no_lock;
     int said_disabled[BLOCK_LISTS], said_not_on[BLOCK_LISTS];
     int lifted;  // a block went since the last rescan
@@ -500,35 +496,6 @@ void tidy_kept(const List& L, int may_write) {
     }
 }
 
-// A query that fails, or a TaskCommand that cannot be read, is UNTOLD. A
-// task with no TaskCommand, an older version's, is the one that runs the
-// unattended pass as SYSTEM: taken up under the lock (adopt).
-int task_runs_this_copy(block_caller who) {
-    if (g_cache.task_runs >= 0) return g_cache.task_runs;
-    g_cache.task_runs = 0;
-    char16_t exe[PATH_UNITS];
-    task_state task = exe_path(exe, countof(exe)) ? task_query() : TASK_ABSENT;
-    if (task != TASK_PRESENT) {
-        if (task == TASK_QUERY_FAILED) g_cache.task_runs = UNTOLD;
-        return g_cache.task_runs;
-    }
-    task_owner owner = task_owner_get();
-    if (owner == OWNER_NONE) g_cache.task_runs = who == BLOCK_UNATTENDED && sys_is_system();
-    else g_cache.task_runs = owner == OWNER_UNKNOWN ? UNTOLD : owner == OWNER_THIS_COPY;
-    return g_cache.task_runs;
-}
-
-// Under the lock, before a write: TaskCommand read afresh, for another
-// process may have installed the task from elsewhere, or be removing it,
-// since this one asked. An older version's task is taken up only while it
-// still stands.
-task_owner owner_now(block_caller who) {
-    task_owner owner = task_owner_get();
-    if (owner != OWNER_NONE || who != BLOCK_UNATTENDED || g_cache.task_runs != 1 || !sys_is_system()) return owner;
-    if (task_query() != TASK_PRESENT || !task_owner_set()) return OWNER_UNKNOWN;
-    return OWNER_THIS_COPY;
-}
-
 // 1 applies, 0 does not, UNTOLD: the version or the edition cannot be read.
 int applies_here(void) {
     if (g_cache.applies >= 0) return g_cache.applies;
@@ -571,7 +538,7 @@ int lift_all(const List& L) {
 }
 
 // One list brought in line with the ids wanted of it.
-void sync_list(const List& L, BlockIds* want, block_caller who) {
+void sync_list(const List& L, BlockIds* want, block_caller who, task_runs runs) {
     read_records(L);
     int recorded = 0;
     for (int i = 0; i < g_s.nrec; i++) recorded += g_s.rec[i].ours;
@@ -605,7 +572,7 @@ void sync_list(const List& L, BlockIds* want, block_caller who) {
             continue;
         }
         if (held != HOLDS && !r && list_has_id(L, id)) continue;  // an administrator's value holds it
-        if (!owner_read) owner = owner_now(who), owner_read = 1;
+        if (!owner_read) owner = task_owner_now(who == BLOCK_UNATTENDED, runs), owner_read = 1;
         int applies = applies_here();
         if (applies == 0) {
             if (owner == OWNER_THIS_COPY && !g_cache.said_unsupported && who != BLOCK_UNATTENDED) {
@@ -615,9 +582,9 @@ void sync_list(const List& L, BlockIds* want, block_caller who) {
             break;
         }
         // Only while the task runs this copy: nothing else would lift it.
-        int not_ours = owner == OWNER_OTHER || owner == OWNER_NONE || owner == OWNER_REMOVING ||
-                       g_cache.task_runs == 0 || g_cache.task_runs == -1;
-        int untold = applies == UNTOLD || g_cache.task_runs == UNTOLD || owner == OWNER_UNKNOWN;
+        int not_ours = owner == OWNER_OTHER || owner == OWNER_NONE || owner == OWNER_REMOVING || runs == RUNS_NO ||
+                       runs == RUNS_UNASKED;
+        int untold = applies == UNTOLD || runs == RUNS_UNTOLD || owner == OWNER_UNKNOWN;
         if (held == HOLDS && (not_ours || untold)) {
             // Not this step's to switch on; it counts while on.
             outcome = read_switch(L) == SW_ON ? BLOCK_WRITTEN : BLOCK_NONE;
@@ -698,9 +665,8 @@ int block_record_parse(const char16_t* data, char16_t* id, char16_t* path, size_
 
 int block_left(void) { return g_cache.left; }
 
-void block_prepare(const BlockWant* want, block_caller who) {
-    if (g_cache.task_runs >= 0) return;
-    if ((want->list[0].n == 0 && want->list[1].n == 0) || applies_here() == 0) return;
+int block_would_write(const BlockWant* want) {
+    if ((want->list[0].n == 0 && want->list[1].n == 0) || applies_here() == 0) return 0;
     // A look without the machine's lock, so that a step holds it once: a
     // read torn by another copy's step costs at most a question asked for
     // nothing, or a write left to the next step.
@@ -715,10 +681,10 @@ void block_prepare(const BlockWant* want, block_caller who) {
         ask = read_switch(LISTS[l]) != SW_ON;
         for (int i = 0; i < ids.n && !ask; i++) ask = needs_write(LISTS[l], ids.id[i]);
     }
-    if (ask) (void)task_runs_this_copy(who);
+    return ask;
 }
 
-void block_sync(BlockWant* want, block_caller who) {
+void block_sync(BlockWant* want, block_caller who, task_runs runs) {
     for (BlockIds& ids : want->list)
         for (int i = 0; i < ids.n; i++) ids.outcome[i] = BLOCK_NONE;
     g_cache.left = 0;
@@ -733,7 +699,7 @@ void block_sync(BlockWant* want, block_caller who) {
     }
     for (int l = 0; l < BLOCK_LISTS; l++) {
         if (!want->list[l].untold) {
-            sync_list(LISTS[l], &want->list[l], who);
+            sync_list(LISTS[l], &want->list[l], who, runs);
             continue;
         }
         // Left as it stands: a value of ours in it may be one nobody wants.
@@ -748,10 +714,11 @@ int block_take_over(void) {
     // The lifting is done even without the lock: once the task runs this
     // copy, nothing else would lift the other copies' blocks.
     MachineLock lock(BLOCK_AT_CONSOLE);
-    g_cache.task_runs = task_owner_set();
+    int recorded = task_owner_set();
+    task_runs_settle(recorded ? RUNS_YES : RUNS_NO);
     // A TaskCommand still naming another copy would keep this copy's pass
     // from ever writing a block; without one the pass takes the task up.
-    int done = g_cache.task_runs || task_owner_clear();
+    int done = recorded || task_owner_clear();
     for (const List& L : LISTS) {
         done &= lift_all(L);
         (void)settle_switch(L);  // else the next pass settles it
@@ -765,7 +732,7 @@ int block_give_up(void) {
     // While the task is deleted no pass may write a block again, not even
     // one taking over what looks like an older version's task.
     int done = task_owner_save(g_cache.saved_owner, countof(g_cache.saved_owner)) && task_owner_removing();
-    g_cache.task_runs = 0;
+    task_runs_settle(RUNS_NO);
     for (const List& L : LISTS) {
         done &= lift_all(L);
         done &= settle_switch(L);

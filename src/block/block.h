@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "device/device.h"
+#include "task/owner.h"
 
 enum block_outcome {
     BLOCK_NONE,     // nothing was to be written: not applicable, no task, built-in, no id
@@ -45,14 +46,16 @@ enum block_caller { BLOCK_AT_CONSOLE, BLOCK_UNATTENDED };
 int block_applies(void);
 
 // Before a step that may write a block, and before the blacklist's lock is
-// taken: when an id of `want` is not blocked yet, asks once per process
-// whether the task runs this copy. Only then may the locked step write.
-void block_prepare(const BlockWant* want, block_caller who);
+// taken: 1 when an id of `want` is not blocked yet, or a switch is to be
+// turned on again, so that the step would write if the task runs this copy.
+// A look without the machine's lock: it writes nothing.
+int block_would_write(const BlockWant* want);
 // The reconciling step, under the blacklist's lock, with the ids the
 // blacklist wants as the step read it: lifts this copy's blocks whose id is
-// no longer wanted, and, while the task runs this copy, writes the missing
-// ones. Fills want->outcome.
-void block_sync(BlockWant* want, block_caller who);
+// no longer wanted, and, while `runs` says the task runs this copy (and
+// TaskCommand, read afresh under the machine's lock, agrees), writes the
+// missing ones. Fills want->outcome.
+void block_sync(BlockWant* want, block_caller who, task_runs runs);
 // Under the blacklist's lock, when the task has just been installed from
 // this copy: it runs this copy now (recorded as TaskCommand), and the blocks
 // of every copy are lifted, for the other copies' task no longer runs.
