@@ -12,6 +12,7 @@
 #include "blacklist/store.h"
 #include "blacklist/wanted.h"
 #include "block/block.h"
+#include "block/view.h"
 #include "base/text.h"
 #include "task/task.h"
 #include "log/log.h"

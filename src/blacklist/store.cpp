@@ -9,6 +9,7 @@
 #include "blacklist/wanted.h"
 #include "files/datafile.h"
 #include "sys/sys.h"
+#include "task/owner.h"
 
 // The table this module owns (store.h).
 BlacklistEntry g_bl[BL_MAX];
@@ -161,15 +162,16 @@ void sync_blocks(block_caller who) {
     const BlacklistModel* m = models_work(&nm);
     want_of(g_work, g_nwork, m, nm, nullptr, nullptr);
     g_want.list[BLOCK_DEVICE_IDS].untold = models_untold();
-    block_sync(&g_want, who);
+    block_sync(&g_want, who, task_runs_known());
 }
 
-// The block may need to ask whether the task runs this copy; only then may
-// the sync write.
+// Whether the task runs this copy is asked once per process (again while
+// it could not be told), and only when the sync would write a block; only
+// then may the sync write.
 void prepare_blocks(const BlacklistEntry* t, int n, const BlacklistModel* m, int nm, const BlacklistEntry* extra,
                     const BlacklistModel* extra_model, block_caller who) {
     want_of(t, n, m, nm, extra, extra_model);
-    block_prepare(&g_want, who);
+    if (task_runs_known() < 0 && block_would_write(&g_want)) (void)task_runs_this_copy(who == BLOCK_UNATTENDED);
 }
 
 block_outcome outcome_in(const BlockIds& ids, const char* text) {

@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "blacklist/modelfile.h"
+#include "block/view.h"
 #include "device/model.h"
 
 static_assert(BLOCK_MAX_IDS >= BL_MAX, "every entry of a full blacklist can want a block");

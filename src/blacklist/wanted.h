@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "blacklist/entry.h"
-#include "block/block.h"
+#include "block/ids.h"
 
 // 1 when entry e wants a block at `now`, with its id in id (INST_UNITS):
 // it is in force and has an id, and it is not a built-in device's, which

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "base/text.h"
-#include "block/block.h"
+#include "block/registry.h"
 #include "fuzz.h"
 
 namespace {

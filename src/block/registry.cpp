@@ -1,0 +1,260 @@
+// The install block as the registry holds it: reading Windows' two lists,
+// their switches, our records and the values we left standing, under the
+// machine-wide lock.
+#include "block/registry.h"
+
+#include "base/text.h"
+#include "files/datafile.h"
+#include "log/log.h"
+
+const char16_t RESTRICTIONS_KEY[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions";
+
+// Each switch has a mark of its own, so that neither list's step can take
+// the other's switch for its own.
+const DenyList LISTS[BLOCK_LISTS] = {
+    {
+        u"DenyInstanceIDs",
+        u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\DenyInstanceIDs",
+        u"SOFTWARE\\Quillfen\\DenyInstanceIDs",
+        u"EnabledByQuillfen",
+        u"DenyInstanceIDsWritten",
+        u"SOFTWARE\\Quillfen\\DenyInstanceIDsKept",
+    },
+    {
+        u"DenyDeviceIDs",
+        u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\DenyDeviceIDs",
+        u"SOFTWARE\\Quillfen\\DenyDeviceIDs",
+        u"DeviceIDsEnabledByQuillfen",
+        u"DenyDeviceIDsWritten",
+        u"SOFTWARE\\Quillfen\\DenyDeviceIDsKept",
+    },
+};
+
+BlockRead g_read;
+
+namespace {
+
+const char16_t MUTEX[] = u"Global\\Quillfen-Block";
+// As long as the blacklist's lock waits: a user at the menu can wait this long.
+constexpr uint32_t LOCK_WAIT_MS = 10000;
+constexpr int MAX_FAILURES = 16;
+
+// The console says once per process that the lock was busy.
+int g_said_no_lock;
+
+}  // namespace
+
+MachineLock::MachineLock(block_caller who) : m(sys_mutex_take(MUTEX, LOCK_WAIT_MS)) {
+    if (m || g_said_no_lock) return;
+    logline(EV_BLOCK_LOCK_BUSY, "系统安装禁止的锁被占用，未修改");
+    g_said_no_lock = who == BLOCK_UNATTENDED ? 0 : 1;
+}
+
+MachineLock::~MachineLock() {
+    if (m) sys_mutex_drop(m);
+}
+
+void reg_walk_open(RegWalk* w, const char16_t* key, char16_t* name, size_t name_units, char16_t* text,
+                   size_t text_units) {
+    *w = RegWalk{key, name, (uint32_t)name_units, text, (uint32_t)text_units, SYS_REG_OTHER, 0, 0, 0};
+}
+
+int reg_walk_next(RegWalk* w) {
+    while (w->failures < MAX_FAILURES) {
+        sys_reg r = sys_reg_value_at(w->key, w->index++, w->name, w->name_units, &w->type, w->text, w->text_units);
+        if (r == SYS_REG_MISSING) return 0;
+        if (r == SYS_REG_OK) {
+            w->failures = 0;
+            return 1;
+        }
+        w->failures++;
+        w->failed = 1;
+    }
+    return 0;
+}
+
+void reg_walk_deleted(RegWalk* w) { w->index--; }
+
+uint64_t hash_of(const char16_t* s) {
+    uint64_t h = 1469598103934665603ULL;
+    for (; *s; s++) {
+        char16_t c = *s >= u'A' && *s <= u'Z' ? (char16_t)(*s + 32) : *s;
+        h = (h ^ c) * 1099511628211ULL;
+    }
+    return h ? h : 1;
+}
+
+void read_list(const DenyList& L) {
+    g_read.nvalues = 0;
+    g_read.highest = 0;
+    RegWalk w;
+    reg_walk_open(&w, L.key, g_read.name, countof(g_read.name), g_read.text, countof(g_read.text));
+    int full = 0;
+    while (reg_walk_next(&w)) {
+        if (g_read.nvalues == MAX_VALUES) {
+            full = 1;
+            continue;
+        }
+        ListValue& v = g_read.values[g_read.nvalues++];
+        v.longname = wlen(g_read.name) >= NAME_UNITS_REG;
+        wcopy_zero(v.name, g_read.name, NAME_UNITS_REG - 1);
+        v.name[NAME_UNITS_REG - 1] = 0;
+        uint32_t n = block_value_number(g_read.name);
+        if (n > g_read.highest) g_read.highest = n;
+        // A text of another type, or longer than an id, holds no id.
+        int id = (w.type == SYS_REG_SZ || w.type == SYS_REG_EXPAND_SZ) && g_read.text[0] &&
+                 wlen(g_read.text) < INST_UNITS;
+        v.hash = id ? hash_of(g_read.text) : 0;
+    }
+    g_read.list_failed = w.failed || full;
+}
+
+const ListValue* value_named(const char16_t* name) {
+    for (int i = 0; i < g_read.nvalues; i++)
+        if (!g_read.values[i].longname && wicmp(g_read.values[i].name, name) == 0) return &g_read.values[i];
+    return nullptr;
+}
+
+void value_added(const char16_t* name, const char16_t* id) {
+    uint32_t n = block_value_number(name);
+    if (n > g_read.highest) g_read.highest = n;
+    if (g_read.nvalues == MAX_VALUES) return;
+    ListValue& v = g_read.values[g_read.nvalues++];
+    wcopy_zero(v.name, name, NAME_UNITS_REG);
+    v.hash = hash_of(id);
+    v.longname = 0;
+}
+
+void value_forgotten(const char16_t* name) {
+    for (int i = 0; i < g_read.nvalues; i++)
+        if (!g_read.values[i].longname && wicmp(g_read.values[i].name, name) == 0) {
+            g_read.values[i] = g_read.values[--g_read.nvalues];
+            return;
+        }
+}
+
+held_state held_by(const DenyList& L, const char16_t* name, const char16_t* id) {
+    const ListValue* v = value_named(name);
+    if (!v) return g_read.list_failed ? UNKNOWN : GONE;
+    if (v->hash != hash_of(id)) return HOLDS_OTHER;
+    sys_reg r = sys_reg_text(L.key, v->name, g_read.text, countof(g_read.text));
+    if (r == SYS_REG_MISSING) return GONE;
+    if (r != SYS_REG_OK) return UNKNOWN;
+    return wicmp(g_read.text, id) == 0 ? HOLDS : HOLDS_OTHER;
+}
+
+int list_has_id(const DenyList& L, const char16_t* id) {
+    uint64_t h = hash_of(id);
+    for (int i = 0; i < g_read.nvalues; i++) {
+        const ListValue& v = g_read.values[i];
+        // The hash finds it, the registry confirms it; a value with a cut
+        // name is not to be read again by it: the hash must do.
+        if (v.hash != h) continue;
+        if (v.longname) return 1;
+        if (sys_reg_text(L.key, v.name, g_read.text, countof(g_read.text)) == SYS_REG_OK &&
+            wicmp(g_read.text, id) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+void read_records(const DenyList& L) {
+    g_read.nrec = 0;
+    if (!g_read.blacklist_path[0] && !data_path(g_read.blacklist_path, countof(g_read.blacklist_path), DATA_BLACKLIST))
+        g_read.blacklist_path[0] = 0;
+    RegWalk w;
+    reg_walk_open(&w, L.records, g_read.name, countof(g_read.name), g_read.text, countof(g_read.text));
+    int full = 0;
+    while (reg_walk_next(&w)) {
+        if (g_read.nrec == MAX_RECORDS) {
+            full = 1;
+            continue;
+        }
+        ListRecord& rec = g_read.rec[g_read.nrec];
+        int unsure;
+        if (wlen(g_read.name) >= NAME_UNITS_REG ||
+            !block_record_parse(g_read.text, rec.id, g_read.path, countof(g_read.path), &unsure))
+            continue;
+        g_read.nrec++;
+        wcopy_zero(rec.name, g_read.name, NAME_UNITS_REG);
+        rec.ours = g_read.blacklist_path[0] && wicmp(g_read.path, g_read.blacklist_path) == 0;
+        rec.unsure = (uint8_t)unsure;
+        rec.gone = 0;
+    }
+    g_read.rec_failed = w.failed || full;
+}
+
+const ListRecord* our_record_of(const char16_t* id) {
+    for (int i = 0; i < g_read.nrec; i++)
+        if (g_read.rec[i].ours && !g_read.rec[i].gone && wicmp(g_read.rec[i].id, id) == 0) return &g_read.rec[i];
+    return nullptr;
+}
+
+int records_left(void) {
+    int n = 0;
+    for (int i = 0; i < g_read.nrec; i++) n += !g_read.rec[i].gone;
+    return n;
+}
+
+// A list of ours alone may be switched on again where the switch went.
+int list_is_ours(void) {
+    if (g_read.list_failed || g_read.rec_failed) return 0;
+    for (int i = 0; i < g_read.nvalues; i++) {
+        int recorded = 0;
+        for (int k = 0; k < g_read.nrec && !recorded && !g_read.values[i].longname; k++)
+            recorded = !g_read.rec[k].gone && wicmp(g_read.rec[k].name, g_read.values[i].name) == 0 &&
+                       g_read.values[i].hash == hash_of(g_read.rec[k].id);
+        if (!recorded) return 0;
+    }
+    return 1;
+}
+
+void read_kept(const DenyList& L, int may_write) {
+    g_read.kept = 0;
+    RegWalk w;
+    reg_walk_open(&w, L.kept, g_read.name, countof(g_read.name), g_read.path, countof(g_read.path));
+    while (reg_walk_next(&w)) {
+        const ListValue* v = value_named(g_read.name);
+        if (v && v->hash == hash_of(g_read.path)) g_read.kept++;
+        else if (may_write && !g_read.list_failed && sys_reg_delete_value(L.kept, g_read.name)) reg_walk_deleted(&w);
+    }
+}
+
+switch_state read_switch(const DenyList& L) {
+    sys_reg_type type;
+    sys_reg r = sys_reg_kind(RESTRICTIONS_KEY, L.switch_name, &type);
+    if (r == SYS_REG_MISSING) return SW_ABSENT;
+    if (r != SYS_REG_OK) return SW_UNTOLD;
+    if (type != SYS_REG_DWORD) return SW_OTHER;
+    uint32_t v = 0;
+    if (sys_reg_dword(RESTRICTIONS_KEY, L.switch_name, &v) != SYS_REG_OK) return SW_UNTOLD;
+    return v == 1 ? SW_ON : v == 0 ? SW_OFF : SW_OTHER;
+}
+
+uint32_t block_value_number(const char16_t* name) {
+    if (!name[0]) return 0;
+    uint64_t v = 0;
+    for (const char16_t* p = name; *p; p++) {
+        if (*p < u'0' || *p > u'9' || v > 0xFFFFFFFFull / 10) return 0;
+        v = v * 10 + (uint64_t)(*p - u'0');
+    }
+    return v <= 0xFFFFFFFFull ? (uint32_t)v : 0;
+}
+
+int block_record_parse(const char16_t* data, char16_t* id, char16_t* path, size_t units, int* unsure) {
+    size_t tab = 0;
+    while (data[tab] && data[tab] != u'\t') tab++;
+    if (!data[tab] || tab >= INST_UNITS) return 0;  // an id longer than an id
+    const char16_t* p = data + tab + 1;
+    size_t n = 0;
+    while (p[n] && p[n] != u'\t') n++;
+    // After the path only the unsure mark may stand.
+    *unsure = p[n] == u'\t';
+    if (*unsure && (p[n + 1] != u'?' || p[n + 2])) return 0;
+    if (n + 1 > units) return 0;
+    for (size_t i = 0; i < tab; i++) id[i] = data[i];
+    id[tab] = 0;
+    for (size_t i = 0; i < n; i++) path[i] = p[i];
+    path[n] = 0;
+    return 1;
+}
