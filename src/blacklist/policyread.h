@@ -1,10 +1,13 @@
 // The rules of Quillfen's policy key, read through the seam into a table:
-// each value checked, a bad one kept as an error and never as a rule.
+// each value checked, a bad one kept as an error and never as a rule; the
+// errors said once per change; and the rules a refresh may hide for a
+// moment, held for one pass.
 #pragma once
 
 #include <cstdint>
 
 #include "blacklist/policy.h"
+#include "log/log.h"
 
 // One rule from policy.
 struct PolicyRule {
@@ -57,3 +60,24 @@ policy_outcome policy_outcome_last(void);
 policy_mode policy_mode_last(void);
 // A reason as the log words it.
 const char* policy_reason_text(policy_reason r);
+
+// After policy_load: when its errors are not those said last (a
+// fingerprint of the set, order aside, kept in our own key), logs each
+// under `ev` and returns 1; otherwise 0.
+int policy_say_errors(log_event ev);
+
+// After policy_load, once per pass: the rules in force at the last pass
+// that have vanished since (not just expired) are held, still wanted for
+// this pass alone, since a Group Policy refresh empties a list before it
+// writes it again. Then the rules in force now are kept for the next pass:
+// one value each in our own key, at most POLICY_RULES_MAX since they are
+// the table's; while the policy is unreadable, the held ones stay kept too.
+// Returns how many are held. Costs one read while the rules are unchanged.
+int policy_hold(void);
+// The held rules, until = INT64_MAX.
+extern PolicyRule g_policy_held[POLICY_RULES_MAX];
+extern int g_npolicy_held;
+
+// For the uninstall: deletes what policy_say_errors and policy_hold keep.
+// 1 when it is gone.
+int policy_forget(void);

@@ -1,5 +1,5 @@
 // The policy key's reader: which values become rules and which errors, the
-// mode, a failing read.
+// mode, a failing read, the errors said once, and rules held over a refresh.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -32,6 +32,15 @@ struct PolicyMachine {
     void load(const std::string& more) {
         m.lines = "registry\t" + reg + "\n" + more;
         m.load();
+    }
+    // The policy's values replaced; what Quillfen keeps under its own key stays.
+    void policy(const std::string& values) {
+        std::string all = qt::slurp(reg), ours;
+        for (size_t at = 0, end; at < all.size(); at = end + 1) {
+            end = all.find('\n', at);
+            if (all.compare(at, 18, "SOFTWARE\\Quillfen\\") == 0) ours += all.substr(at, end - at + 1);
+        }
+        qt::spit(reg, values + ours);
     }
 };
 
@@ -109,6 +118,49 @@ TEST(PolicyRead, TheKeyAsAWhole) {
         EXPECT_EQ(g_npolicy, c.rules) << &c - cases;
         EXPECT_EQ(errors(), c.errors) << &c - cases;
     }
+}
+
+TEST(PolicyRead, ErrorsAreSaidOncePerChange) {
+    const std::string bad = val("BlockedNames", "ab", "sz", "none");
+    PolicyMachine p(bad);
+    std::vector<int> said;
+    for (const std::string& values : {bad, bad, bad + val("", "Mode", "sz", "x"), std::string(), std::string(), bad}) {
+        p.policy(values);
+        policy_load(qt::T0);
+        said.push_back(policy_say_errors(EV_HIT));
+    }
+    EXPECT_EQ(said, (std::vector<int>{1, 0, 1, 0, 0, 1})) << "gone and back is a change";
+    EXPECT_NE(qt::slurp(p.m.path("device_cleanup_log.txt")).find("BlockedNames\\ab"), std::string::npos);
+}
+
+// A rule that vanishes is held for one pass, then lifted; one that
+// expires is not held; while the key cannot be read whole, what it hides
+// stays held.
+TEST(PolicyRead, VanishedRulesAreHeldForOnePass) {
+    const std::string model = val("BlockedModels", "USB\\VID_1&PID_2", "sz", "2023-11-14");
+    const std::string name = val("BlockedNames", "camera", "sz", "none");
+    const char* fail_names = "fail\tsys_reg_value_at\t3\n";  // the third list's first read
+    const Texts camera{"2/0 camera none"};
+    PolicyMachine p("");
+    struct {
+        std::string values;
+        const char* more;
+        int64_t now;
+        Texts held;
+    } passes[] = {
+        {model + name, "", qt::T0, {}}, {model, "", qt::T0, camera},  {model, "", qt::T0, {}},
+        {model, "", qt::T0 + 86400, {}}, {name, "", qt::T0, {}},      {name, fail_names, qt::T0, camera},
+        {name, fail_names, qt::T0, camera}, {"", "", qt::T0, camera}, {"", "", qt::T0, {}},
+    };
+    for (const auto& pass : passes) {
+        p.load(pass.more);
+        p.policy(pass.values);
+        policy_load(pass.now);
+        EXPECT_EQ(policy_hold(), (int)pass.held.size());
+        EXPECT_EQ(rules(g_policy_held, g_npolicy_held), pass.held) << "pass " << &pass - passes + 1;
+    }
+    EXPECT_TRUE(policy_forget());
+    EXPECT_EQ(qt::slurp(p.reg), "");
 }
 
 }  // namespace
