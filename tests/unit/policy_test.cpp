@@ -69,18 +69,21 @@ TEST(PolicyRead, ValuesBecomeRulesOrErrors) {
     PolicyMachine p(val("BlockedInstanceIDs", "USB\\VID_1234&PID_5678\\SN1", "sz", "2027-06-30") +
                     val("BlockedInstanceIDs", "USB\\X\\1", "sz", "2027-02-30") +
                     val("BlockedInstanceIDs", "USB\\X\\2", "sz", "2027-6-30") +
-                    val("BlockedInstanceIDs", "USB\\X\\3", "sz", "") + val("BlockedInstanceIDs", long_id, "sz", "none") +
+                    val("BlockedInstanceIDs", "USB\\X\\3", "sz", "") +
+                    val("BlockedInstanceIDs", long_id, "sz", "none") +
                     val("BlockedModels", "USB\\VID_1234&PID_5678", "sz", "NONE") +
                     val("BlockedModels", "USB\\VID_1234&PID_0001", "expand", "none") +
-                    val("BlockedModels", "USB\\Class_0E", "sz", "none") + val("BlockedNames", "Web Camera", "sz", "None") +
+                    val("BlockedModels", "USB\\Class_0E", "sz", "none") +
+                    val("BlockedNames", "Web Camera", "sz", "None") +
                     val("BlockedNames", "ab", "sz", "none") + val("BlockedNames", "cam\x01", "sz", "none") +
                     val("ApprovedInstanceIDs", "PCI\\VEN_1&DEV_2\\3&11", "sz", "2024-02-29") +
                     val("ApprovedModels", "USB\\VID_AAAA&PID_0001", "sz", "2023-11-14") +
                     val("ApprovedModels", "USB\\VID_AAAA&PID_0002", "sz", "2023-11-13"));
     EXPECT_EQ(policy_load(qt::T0), POLICY_READ) << "a key that holds only its lists exists";
     EXPECT_EQ(rules(g_policy, g_npolicy),
-              (Texts{"0/0 USB\\VID_1234&PID_5678\\SN1 1814400000", "1/0 USB\\VID_1234&PID_5678 none", "2/0 web camera none",
-                     "0/1 PCI\\VEN_1&DEV_2\\3&11 1709251200", "1/1 USB\\VID_AAAA&PID_0001 1700006400"}));
+              (Texts{"0/0 USB\\VID_1234&PID_5678\\SN1 1814400000", "1/0 USB\\VID_1234&PID_5678 none",
+                     "2/0 web camera none", "0/1 PCI\\VEN_1&DEV_2\\3&11 1709251200",
+                     "1/1 USB\\VID_AAAA&PID_0001 1700006400"}));
     EXPECT_EQ(errors(), (Texts{"0 USB\\X\\1 1", "0 USB\\X\\2 1", "0 USB\\X\\3 1", "0 " + long_id + " 5",
                                "1 USB\\VID_1234&PID_0001 0", "1 USB\\Class_0E 2", "2 ab 3", "2 cam\x01 4"}));
 }
@@ -107,7 +110,8 @@ TEST(PolicyRead, TheKeyAsAWhole) {
         {val("", "Mode", "sz", "audit"), "", POLICY_READ, POLICY_AUDIT, 0, {}},
         {val("", "Mode", "sz", "Audit2"), "", POLICY_READ, POLICY_ENFORCE, 0, {"-1 Mode 7"}},
         {val("", "Mode", "dword", "1"), "", POLICY_READ, POLICY_ENFORCE, 0, {"-1 Mode 7"}},
-        {val("BlockedModels", "USB\\VID_1&PID_1", "sz", "none") + val("BlockedModels", "USB\\VID_1&PID_2", "sz", "none") + name,
+        {val("BlockedModels", "USB\\VID_1&PID_1", "sz", "none") +
+             val("BlockedModels", "USB\\VID_1&PID_2", "sz", "none") + name,
          "fail\tsys_reg_value_at\t3\n", POLICY_UNREADABLE, POLICY_ENFORCE, 2, {}},
         {full, "", POLICY_READ, POLICY_ENFORCE, POLICY_LIST_MAX, {std::string("1 ") + id + " 6"}},
     };
