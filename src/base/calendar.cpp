@@ -1,4 +1,5 @@
-// Days since 1970 to a civil date (proleptic Gregorian), by eras of 400 years.
+// Days since 1970 to a civil date and back (proleptic Gregorian), by eras of
+// 400 years.
 #include "base/calendar.h"
 
 void utc_calendar(int64_t t, int out[6]) {
@@ -24,4 +25,14 @@ void utc_calendar(int64_t t, int out[6]) {
     out[3] = (int)(secs / 3600);
     out[4] = (int)(secs % 3600 / 60);
     out[5] = (int)(secs % 60);
+}
+
+int64_t utc_days(int year, int month, int day) {
+    int64_t y = month <= 2 ? year - 1 : year;
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t yoe = y - era * 400;
+    int64_t mp = month > 2 ? month - 3 : month + 9;
+    int64_t doy = (153 * mp + 2) / 5 + day - 1;
+    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
 }

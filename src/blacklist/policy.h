@@ -18,6 +18,9 @@ struct PolicyList {
 };
 constexpr int POLICY_LISTS = 5;
 extern const PolicyList POLICY_LIST[POLICY_LISTS];
+// How many rules one list holds; its values past them are errors, never
+// rules dropped unsaid.
+constexpr int POLICY_LIST_MAX = 128;
 
 // The rule holds while the policy stands.
 extern const char16_t POLICY_WHILE_STANDS[];
@@ -25,5 +28,6 @@ extern const char16_t POLICY_WHILE_STANDS[];
 // The mode: a REG_SZ value of POLICY_KEY, one of POLICY_MODES (absent:
 // the first).
 extern const char16_t POLICY_MODE[];
+enum policy_mode { POLICY_ENFORCE, POLICY_AUDIT };  // by index in POLICY_MODES
 constexpr int POLICY_MODE_COUNT = 2;
 extern const char16_t* const POLICY_MODES[POLICY_MODE_COUNT];

@@ -793,6 +793,18 @@ int key_exists(void) {
     return 0;
 }
 
+// 1 when a value lies in a key below this one.
+int key_has_subkey(void) {
+    static char head[SIM_REG_KEY];
+    size_t n = strlen(g_rk.key);
+    for (int i = 0; i < g_sim.nreg; i++) {
+        if (strlen(g_sim.reg[i].key) <= n || g_sim.reg[i].key[n] != '\\') continue;
+        scopy(head, n + 1 < sizeof head ? n + 1 : sizeof head, g_sim.reg[i].key);
+        if (ieq_ascii(head, g_rk.key)) return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 sys_reg sys_reg_dword(const char16_t* key, const char16_t* name, uint32_t* v) {
@@ -886,14 +898,7 @@ int sys_reg_delete_key(const char16_t* key) {
     if (sim_fails(SIM_REG_DELETE_KEY)) return 0;
     RegCall call;
     reg_names(key, nullptr);
-    // As on Windows, a key with subkeys stays.
-    static char head[SIM_REG_KEY];
-    size_t n = strlen(g_rk.key);
-    for (int i = 0; i < g_sim.nreg; i++) {
-        if (strlen(g_sim.reg[i].key) <= n || g_sim.reg[i].key[n] != '\\') continue;
-        scopy(head, n + 1 < sizeof head ? n + 1 : sizeof head, g_sim.reg[i].key);
-        if (ieq_ascii(head, g_rk.key)) return 0;
-    }
+    if (key_has_subkey()) return 0;  // as on Windows, a key with subkeys stays
     if (!key_exists()) return 1;
     if (reg_denied()) return 0;
     int w = 0;
@@ -920,8 +925,9 @@ sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t) {
     RegCall call;
     reg_names(key, nullptr);
     const SimKeyTime* kt = time_of(g_rk.key);
-    // A key exists here while it has a value, or once it was changed.
-    if (!kt && !key_exists()) return SYS_REG_MISSING;
+    // A key exists here while it or a key below it has a value, or once it
+    // was changed: a policy key may hold nothing but its lists.
+    if (!kt && !key_exists() && !key_has_subkey()) return SYS_REG_MISSING;
     *t = kt ? kt->n : 0;
     return SYS_REG_OK;
 }

@@ -1,0 +1,339 @@
+// Reading the policy key's values into rules, saying its errors once, and
+// holding rules that a refresh hides for a moment.
+#include "blacklist/policyread.h"
+
+#include <climits>
+#include <cstring>
+
+#include "base/calendar.h"
+#include "base/text.h"
+#include "blacklist/entry.h"
+#include "blacklist/rulefile.h"
+#include "blacklist/rules.h"
+#include "blacklist/tsv.h"
+#include "sys/sys.h"
+
+PolicyRule g_policy[POLICY_RULES_MAX];
+int g_npolicy;
+PolicyError g_policy_errors[POLICY_ERRORS_KEPT];
+int g_npolicy_errors;
+// Also the rules kept at the last pass, while policy_hold compares.
+PolicyRule g_policy_held[POLICY_RULES_MAX];
+int g_npolicy_held;
+
+namespace {
+
+// What Quillfen keeps of the policy between passes: "Errors" and "Rules",
+// the fingerprints of what was said and held, and one value per rule held,
+// named "<list>\<id>". Under our own key: the policy key is never written.
+const char16_t SEEN_KEY[] = u"SOFTWARE\\Quillfen\\PolicySeen";
+const char16_t SEEN_ERRORS[] = u"Errors";
+const char16_t SEEN_RULES[] = u"Rules";
+
+const char* const REASON_TEXT[POLICY_REASONS] = {
+    "类型不是 REG_SZ",
+    "数据不是 YYYY-MM-DD 日期，也不是 none",
+    "不是可用的实例 ID 或硬件 ID",
+    "名称不足 3 个字符",
+    "名称含控制字符",
+    "超过可保存的长度",
+    "超过每个列表 128 条的上限",
+    "不是 Enforce 或 Audit",
+};
+static_assert(POLICY_LIST_MAX == 128, "REASON_TEXT states the limit");
+
+constexpr size_t ID_CHARS = sizeof(Rule::id) - 1;
+constexpr size_t NAME_BYTES = sizeof(BlacklistEntry::name);
+
+// What the last policy_load found, for the pass and the screens to ask.
+policy_outcome g_outcome;
+policy_mode g_mode;
+uint64_t g_error_sum;  // its errors as a set: the sum of each one's hash
+// Expired rules' hashes: no rule, yet not vanished either.
+uint64_t g_expired[POLICY_RULES_MAX];
+int g_nexpired;
+// A value's name may have 16,383 characters: too large for the stack.
+char16_t g_name[16384];
+
+uint64_t fnv(uint64_t h, const void* p, size_t n) {
+    const unsigned char* b = static_cast<const unsigned char*>(p);
+    for (size_t i = 0; i < n; i++) h = (h ^ b[i]) * 1099511628211ULL;
+    return h;
+}
+
+// A rule by its list and id, A-Z taken as a-z as the registry compares names.
+uint64_t rule_hash(int list, const char* id) {
+    uint64_t h = fnv(14695981039346656037ULL, &list, sizeof list);
+    for (; *id; id++) {
+        char c = *id >= 'A' && *id <= 'Z' ? (char)(*id + 32) : *id;
+        h = fnv(h, &c, 1);
+    }
+    return h;
+}
+
+int list_of(const PolicyRule& r) {
+    for (int l = 0; l < POLICY_LISTS; l++)
+        if (POLICY_LIST[l].kind == r.kind && POLICY_LIST[l].approves == r.approves) return l;
+    return 0;
+}
+
+void list_key(int list, char16_t* key, size_t units) {
+    key[0] = 0;
+    wcat(key, units, POLICY_KEY);
+    wcat(key, units, u"\\");
+    wcat(key, units, POLICY_LIST[list].key);
+}
+
+void add_error(int list, policy_reason why, const char16_t* name) {
+    uint64_t h = fnv(14695981039346656037ULL, &list, sizeof list);
+    h = fnv(h, &why, sizeof why);
+    g_error_sum += fnv(h, name, wlen(name) * sizeof *name);
+    if (g_npolicy_errors < POLICY_ERRORS_KEPT) {
+        PolicyError& e = g_policy_errors[g_npolicy_errors];
+        e.list = list;
+        e.reason = why;
+        utf8(name, e.name, sizeof e.name);
+    }
+    g_npolicy_errors++;
+}
+
+// A real day written YYYY-MM-DD: *until gets the second its next day begins.
+int day_end(const char16_t* t, int64_t* until) {
+    if (wlen(t) != 10 || t[4] != u'-' || t[7] != u'-') return 0;
+    int v[3] = {0, 0, 0};
+    const int at[3] = {0, 5, 8}, len[3] = {4, 2, 2};
+    for (int k = 0; k < 3; k++)
+        for (int i = 0; i < len[k]; i++) {
+            char16_t c = t[at[k] + i];
+            if (c < u'0' || c > u'9') return 0;
+            v[k] = v[k] * 10 + (c - u'0');
+        }
+    int64_t days = utc_days(v[0], v[1], v[2]);
+    int back[6];
+    utc_calendar(days * 86400, back);
+    if (back[0] != v[0] || back[1] != v[1] || back[2] != v[2]) return 0;
+    *until = (days + 1) * 86400;
+    return 1;
+}
+
+// The value g_name of list `list` as a rule in *r; -1, or why it is none.
+int check(int list, sys_reg_type type, const char16_t* data, PolicyRule* r) {
+    if (type != SYS_REG_SZ) return POLICY_BAD_TYPE;
+    const PolicyList& L = POLICY_LIST[list];
+    // Room to tell a name one byte too long from one that fits.
+    char text[NAME_BYTES + 4];
+    size_t n = utf8(g_name, text, sizeof text);
+    if (L.kind == POLICY_NAME ? n >= NAME_BYTES : wlen(g_name) > ID_CHARS) return POLICY_TOO_LONG;
+    if (L.kind == POLICY_NAME) {
+        if (!bl_storable(text, NAME_BYTES)) return POLICY_CONTROL;
+        if (rule_chars(text) < MIN_CHARS) return POLICY_SHORT;
+        lower_ascii(text);
+    } else if (!(L.kind == POLICY_MODEL ? rule_model_ok(text) : rule_instance_ok(text))) {
+        return POLICY_BAD_ID;
+    }
+    if (wicmp(data, POLICY_WHILE_STANDS) == 0) r->until = INT64_MAX;
+    else if (!day_end(data, &r->until)) return POLICY_BAD_DATE;
+    r->kind = L.kind;
+    r->approves = L.approves;
+    scopy(r->id, sizeof r->id, text);
+    return -1;
+}
+
+void read_list(int list, int64_t now) {
+    char16_t key[64];
+    list_key(list, key, countof(key));
+    int good = 0;
+    for (uint32_t i = 0;; i++) {
+        sys_reg_type type;
+        char16_t data[16];  // a date or "none"; longer data reads as empty: no date
+        sys_reg r = sys_reg_value_at(key, i, g_name, countof(g_name), &type, data, countof(data));
+        if (r == SYS_REG_MISSING) return;
+        if (r == SYS_REG_FAILED) {
+            g_outcome = POLICY_UNREADABLE;
+            return;
+        }
+        PolicyRule rule;
+        int why = check(list, type, data, &rule);
+        if (why < 0 && good == POLICY_LIST_MAX) why = POLICY_TOO_MANY;
+        if (why >= 0) {
+            add_error(list, (policy_reason)why, g_name);
+            continue;
+        }
+        good++;  // room below: each list adds at most POLICY_LIST_MAX to either table
+        if (rule.until > now) g_policy[g_npolicy++] = rule;
+        else g_expired[g_nexpired++] = rule_hash(list, rule.id);
+    }
+}
+
+void read_mode(void) {
+    sys_reg_type type;
+    sys_reg r = sys_reg_kind(POLICY_KEY, POLICY_MODE, &type);
+    if (r == SYS_REG_MISSING) return;
+    if (r == SYS_REG_FAILED) {
+        g_outcome = POLICY_UNREADABLE;
+        return;
+    }
+    char16_t text[16];
+    if (type == SYS_REG_SZ && sys_reg_text(POLICY_KEY, POLICY_MODE, text, countof(text)) == SYS_REG_OK)
+        for (int m = 0; m < POLICY_MODE_COUNT; m++)
+            if (wicmp(text, POLICY_MODES[m]) == 0) {
+                g_mode = (policy_mode)m;
+                return;
+            }
+    add_error(-1, POLICY_BAD_MODE, POLICY_MODE);
+}
+
+// A fingerprint as its value holds it.
+void sum_text(int n, uint64_t sum, char16_t* out, size_t units) {
+    char text[48];
+    fmt(text, sizeof text, "%d %llu", n, (unsigned long long)sum);
+    utf16(text, out, units);
+}
+
+// 1 when our fingerprint `name` is `want`, or is absent and `none` is 1.
+int seen_is(const char16_t* name, const char16_t* want, int none) {
+    char16_t had[48];
+    sys_reg r = sys_reg_text(SEEN_KEY, name, had, countof(had));
+    return r == SYS_REG_OK ? wicmp(had, want) == 0 : r == SYS_REG_MISSING && none;
+}
+
+// "<list>\<id>", the name of a held rule's value.
+void held_name(const PolicyRule& r, char16_t* out, size_t units) {
+    char16_t id[sizeof(PolicyRule::id)];
+    utf16(r.id, id, countof(id));
+    out[0] = 0;
+    wcat(out, units, POLICY_LIST[list_of(r)].key);
+    wcat(out, units, u"\\");
+    wcat(out, units, id);
+}
+
+// The rules kept at the last pass, into g_policy_held; -1 when they cannot be read.
+int read_kept(void) {
+    int n = 0;
+    for (uint32_t i = 0;; i++) {
+        sys_reg_type type;
+        sys_reg r = sys_reg_value_at(SEEN_KEY, i, g_name, countof(g_name), &type, nullptr, 0);
+        if (r == SYS_REG_MISSING) return n;
+        if (r == SYS_REG_FAILED) return -1;
+        for (int l = 0; l < POLICY_LISTS && n < POLICY_RULES_MAX; l++) {
+            size_t k = wlen(POLICY_LIST[l].key);
+            if (!wistarts(g_name, POLICY_LIST[l].key) || g_name[k] != u'\\') continue;
+            PolicyRule& h = g_policy_held[n++];
+            h.kind = POLICY_LIST[l].kind;
+            h.approves = POLICY_LIST[l].approves;
+            h.until = INT64_MAX;
+            utf8(g_name + k + 1, h.id, sizeof h.id);
+            break;
+        }
+    }
+}
+
+int same(const PolicyRule& a, const PolicyRule& b) {
+    return a.kind == b.kind && a.approves == b.approves && ieq_ascii(a.id, b.id);
+}
+
+int in_table(const PolicyRule& h) {
+    for (int i = 0; i < g_npolicy; i++)
+        if (same(g_policy[i], h)) return 1;
+    return 0;
+}
+
+int expired(uint64_t hash) {
+    for (int i = 0; i < g_nexpired; i++)
+        if (g_expired[i] == hash) return 1;
+    return 0;
+}
+
+}  // namespace
+
+policy_outcome policy_load(int64_t now) {
+    g_npolicy = g_npolicy_errors = g_nexpired = 0;
+    g_error_sum = 0;
+    g_mode = POLICY_ENFORCE;
+    uint64_t t;
+    sys_reg r = sys_reg_key_time(POLICY_KEY, &t);
+    if (r == SYS_REG_MISSING) return g_outcome = POLICY_NONE;
+    g_outcome = r == SYS_REG_OK ? POLICY_READ : POLICY_UNREADABLE;
+    read_mode();
+    for (int l = 0; l < POLICY_LISTS; l++) read_list(l, now);
+    return g_outcome;
+}
+
+policy_outcome policy_outcome_last(void) { return g_outcome; }
+
+policy_mode policy_mode_last(void) { return g_mode; }
+
+const char* policy_reason_text(policy_reason r) { return r >= 0 && r < POLICY_REASONS ? REASON_TEXT[r] : ""; }
+
+int policy_say_errors(log_event ev) {
+    char16_t now[48];
+    sum_text(g_npolicy_errors, g_error_sum, now, countof(now));
+    if (seen_is(SEEN_ERRORS, now, g_npolicy_errors == 0)) return 0;
+    // Written before the lines: were it not, they would be said again at
+    // every pass while it cannot be written.
+    int said = g_npolicy_errors > 0;
+    if (said ? !sys_reg_set_text(SEEN_KEY, SEEN_ERRORS, now, SYS_REG_SZ) : !sys_reg_delete_value(SEEN_KEY, SEEN_ERRORS))
+        return 0;
+    static char where[1024];  // a list's name and a value's: static, as the log's own buffers are
+    int kept = g_npolicy_errors < POLICY_ERRORS_KEPT ? g_npolicy_errors : POLICY_ERRORS_KEPT;
+    for (int i = 0; i < kept; i++) {
+        const PolicyError& e = g_policy_errors[i];
+        where[0] = 0;
+        if (e.list >= 0) {
+            utf8(POLICY_LIST[e.list].key, where, sizeof where);
+            scopy(where + strlen(where), sizeof where - strlen(where), "\\");
+        }
+        scopy(where + strlen(where), sizeof where - strlen(where), e.name);
+        logline(ev, "策略值无效，已忽略 | %s | %s", where, REASON_TEXT[e.reason]);
+    }
+    if (g_npolicy_errors > kept) {
+        fmt(where, sizeof where, "另有 %d 个", g_npolicy_errors - kept);
+        logline(ev, "策略值无效，已忽略 | %s | %s", where, "未逐个列出");
+    }
+    return said;
+}
+
+int policy_hold(void) {
+    g_npolicy_held = 0;
+    uint64_t sum = 0;
+    for (int i = 0; i < g_npolicy; i++) sum += rule_hash(list_of(g_policy[i]), g_policy[i].id);
+    char16_t now[48];
+    sum_text(g_npolicy, sum, now, countof(now));
+    if (seen_is(SEEN_RULES, now, g_npolicy == 0)) return 0;
+    int nkept = read_kept();
+    if (nkept < 0) return 0;  // nothing to compare with: the next pass tries again
+    int ok = 1, keep_held = g_outcome == POLICY_UNREADABLE;
+    int stored = g_npolicy;
+    static char16_t name[1024];  // "<list>\<id>": static, as g_name is
+    for (int i = 0; i < g_npolicy; i++) {
+        int known = 0;
+        for (int k = 0; k < nkept && !known; k++) known = same(g_policy_held[k], g_policy[i]);
+        if (known) continue;
+        held_name(g_policy[i], name, countof(name));
+        ok &= sys_reg_set_text(SEEN_KEY, name, u"", SYS_REG_SZ);
+    }
+    // Each kept rule is in the table, expired, or vanished: then held,
+    // moved to the front.
+    for (int i = 0; i < nkept; i++) {
+        if (in_table(g_policy_held[i])) continue;
+        PolicyRule h = g_policy_held[i];
+        uint64_t hash = rule_hash(list_of(h), h.id);
+        int vanished = !expired(hash);
+        if (vanished) g_policy_held[g_npolicy_held++] = h;
+        if (vanished && keep_held && stored < POLICY_RULES_MAX) {
+            sum += hash;
+            stored++;
+            continue;
+        }
+        held_name(h, name, countof(name));
+        ok &= sys_reg_delete_value(SEEN_KEY, name);
+    }
+    // Without every value in place the fingerprint would vouch for a set
+    // that is not there: the next pass compares again.
+    sum_text(stored, sum, now, countof(now));
+    if (ok && stored) sys_reg_set_text(SEEN_KEY, SEEN_RULES, now, SYS_REG_SZ);
+    else sys_reg_delete_value(SEEN_KEY, SEEN_RULES);
+    return g_npolicy_held;
+}
+
+int policy_forget(void) { return sys_reg_delete_key(SEEN_KEY); }

@@ -1,0 +1,170 @@
+// The policy key's reader: which values become rules and which errors, the
+// mode, a failing read, the errors said once, and rules held over a refresh.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "blacklist/policyread.h"
+#include "support.h"
+
+namespace {
+
+const std::string KEY = "SOFTWARE\\Policies\\Quillfen";
+
+std::string val(const std::string& list, const std::string& name, const char* type, const std::string& data) {
+    return KEY + (list.empty() ? "" : "\\" + list) + "\t" + name + "\t" + type + "\t" + data + "\n";
+}
+
+// A machine whose registry holds `values`, and the machine lines `more`.
+struct PolicyMachine {
+    qt::Machine m;
+    std::string reg;
+    explicit PolicyMachine(const std::string& values, const std::string& more = "") {
+        m.dir = qt::fresh_dir();
+        m.owned = true;
+        reg = m.dir + "registry.txt";
+        qt::spit(reg, values);
+        load(more);
+    }
+    void load(const std::string& more) {
+        m.lines = "registry\t" + reg + "\n" + more;
+        m.load();
+    }
+    // The policy's values replaced; what Quillfen keeps under its own key stays.
+    void policy(const std::string& values) {
+        std::string all = qt::slurp(reg), ours;
+        for (size_t at = 0, end; at < all.size(); at = end + 1) {
+            end = all.find('\n', at);
+            if (all.compare(at, 18, "SOFTWARE\\Quillfen\\") == 0) ours += all.substr(at, end - at + 1);
+        }
+        qt::spit(reg, values + ours);
+    }
+};
+
+using Texts = std::vector<std::string>;
+
+Texts rules(const PolicyRule* t, int n) {
+    Texts out;
+    for (int i = 0; i < n; i++)
+        out.push_back(std::to_string(t[i].kind) + "/" + std::to_string(t[i].approves) + " " + t[i].id + " " +
+                      (t[i].until == INT64_MAX ? "none" : std::to_string(t[i].until)));
+    return out;
+}
+
+Texts errors() {
+    Texts out;
+    for (int i = 0; i < g_npolicy_errors && i < POLICY_ERRORS_KEPT; i++)
+        out.push_back(std::to_string(g_policy_errors[i].list) + " " + g_policy_errors[i].name + " " +
+                      std::to_string(g_policy_errors[i].reason));
+    return out;
+}
+
+// Each list's good values, letter case aside, and each reason once; a date
+// is the last day the rule holds, and one already past is neither.
+TEST(PolicyRead, ValuesBecomeRulesOrErrors) {
+    const std::string long_id = "USB\\VID_1\\" + std::string(191, 'A');
+    PolicyMachine p(val("BlockedInstanceIDs", "USB\\VID_1234&PID_5678\\SN1", "sz", "2027-06-30") +
+                    val("BlockedInstanceIDs", "USB\\X\\1", "sz", "2027-02-30") +
+                    val("BlockedInstanceIDs", "USB\\X\\2", "sz", "2027-6-30") +
+                    val("BlockedInstanceIDs", "USB\\X\\3", "sz", "") +
+                    val("BlockedInstanceIDs", long_id, "sz", "none") +
+                    val("BlockedModels", "USB\\VID_1234&PID_5678", "sz", "NONE") +
+                    val("BlockedModels", "USB\\VID_1234&PID_0001", "expand", "none") +
+                    val("BlockedModels", "USB\\Class_0E", "sz", "none") +
+                    val("BlockedNames", "Web Camera", "sz", "None") +
+                    val("BlockedNames", "ab", "sz", "none") + val("BlockedNames", "cam\x01", "sz", "none") +
+                    val("ApprovedInstanceIDs", "PCI\\VEN_1&DEV_2\\3&11", "sz", "2024-02-29") +
+                    val("ApprovedModels", "USB\\VID_AAAA&PID_0001", "sz", "2023-11-14") +
+                    val("ApprovedModels", "USB\\VID_AAAA&PID_0002", "sz", "2023-11-13"));
+    EXPECT_EQ(policy_load(qt::T0), POLICY_READ) << "a key that holds only its lists exists";
+    EXPECT_EQ(rules(g_policy, g_npolicy),
+              (Texts{"0/0 USB\\VID_1234&PID_5678\\SN1 1814400000", "1/0 USB\\VID_1234&PID_5678 none",
+                     "2/0 web camera none", "0/1 PCI\\VEN_1&DEV_2\\3&11 1709251200",
+                     "1/1 USB\\VID_AAAA&PID_0001 1700006400"}));
+    EXPECT_EQ(errors(), (Texts{"0 USB\\X\\1 1", "0 USB\\X\\2 1", "0 USB\\X\\3 1", "0 " + long_id + " 5",
+                               "1 USB\\VID_1234&PID_0001 0", "1 USB\\Class_0E 2", "2 ab 3", "2 cam\x01 4"}));
+}
+
+// No key, the mode's outcomes, a list that fails part-way (what was read
+// is kept), and a list past its limit (an error, not a rule lost unsaid).
+TEST(PolicyRead, TheKeyAsAWhole) {
+    std::string full;
+    char id[64];
+    for (int i = 0; i <= POLICY_LIST_MAX; i++) {
+        fmt(id, sizeof id, "USB\\VID_0001&PID_%04d", i);
+        full += val("BlockedModels", id, "sz", "none");
+    }
+    const std::string name = val("BlockedNames", "camera", "sz", "none");
+    struct {
+        std::string values, more;
+        policy_outcome outcome;
+        policy_mode mode;
+        int rules;
+        Texts errors;
+    } cases[] = {
+        {"", "", POLICY_NONE, POLICY_ENFORCE, 0, {}},
+        {name, "", POLICY_READ, POLICY_ENFORCE, 1, {}},
+        {val("", "Mode", "sz", "audit"), "", POLICY_READ, POLICY_AUDIT, 0, {}},
+        {val("", "Mode", "sz", "Audit2"), "", POLICY_READ, POLICY_ENFORCE, 0, {"-1 Mode 7"}},
+        {val("", "Mode", "dword", "1"), "", POLICY_READ, POLICY_ENFORCE, 0, {"-1 Mode 7"}},
+        {val("BlockedModels", "USB\\VID_1&PID_1", "sz", "none") +
+             val("BlockedModels", "USB\\VID_1&PID_2", "sz", "none") + name,
+         "fail\tsys_reg_value_at\t3\n", POLICY_UNREADABLE, POLICY_ENFORCE, 2, {}},
+        {full, "", POLICY_READ, POLICY_ENFORCE, POLICY_LIST_MAX, {std::string("1 ") + id + " 6"}},
+    };
+    for (const auto& c : cases) {
+        PolicyMachine p(c.values, c.more);
+        EXPECT_EQ(policy_load(qt::T0), c.outcome) << &c - cases;
+        EXPECT_EQ(policy_mode_last(), c.mode) << &c - cases;
+        EXPECT_EQ(g_npolicy, c.rules) << &c - cases;
+        EXPECT_EQ(errors(), c.errors) << &c - cases;
+    }
+}
+
+TEST(PolicyRead, ErrorsAreSaidOncePerChange) {
+    const std::string bad = val("BlockedNames", "ab", "sz", "none");
+    PolicyMachine p(bad);
+    std::vector<int> said;
+    for (const std::string& values : {bad, bad, bad + val("", "Mode", "sz", "x"), std::string(), std::string(), bad}) {
+        p.policy(values);
+        policy_load(qt::T0);
+        said.push_back(policy_say_errors(EV_HIT));
+    }
+    EXPECT_EQ(said, (std::vector<int>{1, 0, 1, 0, 0, 1})) << "gone and back is a change";
+    EXPECT_NE(qt::slurp(p.m.path("device_cleanup_log.txt")).find("BlockedNames\\ab"), std::string::npos);
+}
+
+// A rule that vanishes is held for one pass, then lifted; one that
+// expires is not held; while the key cannot be read whole, what it hides
+// stays held.
+TEST(PolicyRead, VanishedRulesAreHeldForOnePass) {
+    const std::string model = val("BlockedModels", "USB\\VID_1&PID_2", "sz", "2023-11-14");
+    const std::string name = val("BlockedNames", "camera", "sz", "none");
+    const char* fail_names = "fail\tsys_reg_value_at\t3\n";  // the third list's first read
+    const Texts camera{"2/0 camera none"};
+    PolicyMachine p("");
+    struct {
+        std::string values;
+        const char* more;
+        int64_t now;
+        Texts held;
+    } passes[] = {
+        {model + name, "", qt::T0, {}}, {model, "", qt::T0, camera},  {model, "", qt::T0, {}},
+        {model, "", qt::T0 + 86400, {}}, {name, "", qt::T0, {}},      {name, fail_names, qt::T0, camera},
+        {name, fail_names, qt::T0, camera}, {"", "", qt::T0, camera}, {"", "", qt::T0, {}},
+    };
+    for (const auto& pass : passes) {
+        p.load(pass.more);
+        p.policy(pass.values);
+        policy_load(pass.now);
+        EXPECT_EQ(policy_hold(), (int)pass.held.size());
+        EXPECT_EQ(rules(g_policy_held, g_npolicy_held), pass.held) << "pass " << &pass - passes + 1;
+    }
+    EXPECT_TRUE(policy_forget());
+    EXPECT_EQ(qt::slurp(p.reg), "");
+}
+
+}  // namespace
