@@ -24,7 +24,7 @@ int usage_error(const char* f, ...) {
     return 0;
 }
 
-const char* const DRIVE_NAMES[] = {"", "--remove", "--blacklist", "--unblacklist"};
+const char* const DRIVE_NAMES[] = {"", "--remove", "--blacklist", "--unblacklist", "--approve", "--unapprove"};
 
 // The options of the driven modes, and which modes take each: a script that
 // puts one where it does nothing must hear so.
@@ -32,17 +32,19 @@ struct DriveOption {
     const char* name;
     int modes;  // bit 1 << DRIVE_...
 };
-constexpr int REMOVE = 1 << DRIVE_REMOVE, BLACKLIST = 1 << DRIVE_BLACKLIST, UNBLACKLIST = 1 << DRIVE_UNBLACKLIST;
+constexpr int REMOVE = 1 << DRIVE_REMOVE, BLACKLIST = 1 << DRIVE_BLACKLIST, UNBLACKLIST = 1 << DRIVE_UNBLACKLIST,
+              APPROVE = 1 << DRIVE_APPROVE, UNAPPROVE = 1 << DRIVE_UNAPPROVE;
 const DriveOption DRIVE_OPTIONS[] = {
-    {"--hours", REMOVE | BLACKLIST}, {"--id", REMOVE | BLACKLIST | UNBLACKLIST},
-    {"--name", BLACKLIST | UNBLACKLIST}, {"--by-name", REMOVE | BLACKLIST},
-    {"--all", UNBLACKLIST}, {"--what-if", REMOVE | BLACKLIST | UNBLACKLIST},
+    {"--hours", REMOVE | BLACKLIST | APPROVE}, {"--id", REMOVE | BLACKLIST | UNBLACKLIST | APPROVE | UNAPPROVE},
+    {"--name", BLACKLIST | UNBLACKLIST | APPROVE}, {"--by-name", REMOVE | BLACKLIST},
+    {"--all", UNBLACKLIST | UNAPPROVE}, {"--what-if", REMOVE | BLACKLIST | UNBLACKLIST | APPROVE | UNAPPROVE},
+    {"--model", REMOVE | BLACKLIST | UNBLACKLIST | APPROVE | UNAPPROVE},
 };
 
 // Which modes take `option`, as a text for the error line.
 const char* takers(int modes, char* buf, size_t size) {
     buf[0] = 0;
-    for (int m = DRIVE_REMOVE; m <= DRIVE_UNBLACKLIST; m++) {
+    for (int m = DRIVE_REMOVE; m <= DRIVE_UNAPPROVE; m++) {
         if (!(modes & (1 << m))) continue;
         size_t n = strlen(buf);
         fmt(buf + n, size - n, "%s%s", n ? " 或 " : "", DRIVE_NAMES[m]);
@@ -56,7 +58,7 @@ const char* value_of(int argc, char** argv, int* i) { return *i + 1 < argc ? arg
 // What a driven mode needs, and what it may not be given with.
 // seen: bit k for each DRIVE_OPTIONS[k] given.
 int check_drive(const Args& a, int seen) {
-    char buf[64];
+    char buf[128];
     for (int k = 0; k < (int)countof(DRIVE_OPTIONS); k++) {
         const DriveOption& o = DRIVE_OPTIONS[k];
         if ((seen & (1 << k)) && !(o.modes & (1 << a.drive)))
@@ -68,16 +70,25 @@ int check_drive(const Args& a, int seen) {
                       : a.check ? "--check" : a.blist ? "--blist" : a.scan_only ? "-s" : nullptr;
     if (other) return usage_error("[错误] %s 不能与 %s 一起用\n", mode, other);
     if (a.drive != DRIVE_REMOVE && a.nids > 1) return usage_error("[错误] %s 只能给一个 --id\n", mode);
+    // A model rule is a rule of its own: never with an instance id, nor by name.
+    if (a.model && (a.nids > 0 || a.by_name))
+        return usage_error("[错误] --model 不能与 %s 一起用\n", a.nids > 0 ? "--id" : "--by-name");
     if (a.drive == DRIVE_BLACKLIST) {
         if (!a.hours) return usage_error("[错误] %s 需要 --hours\n", mode);
-        if (!a.name && a.nids == 0) return usage_error("[错误] %s 需要 --name 或 --id\n", mode);
+        if (!a.name && a.nids == 0 && !a.model) return usage_error("[错误] %s 需要 --name、--id 或 --model\n", mode);
         if (a.by_name && !a.name) return usage_error("[错误] --by-name 需要 --name\n");
-    } else if (a.drive == DRIVE_UNBLACKLIST) {
-        int given = (a.nids > 0) + (a.name != nullptr) + a.all;
-        if (given == 0) return usage_error("[错误] %s 需要 --id、--name 或 --all\n", mode);
-        if (given > 1) return usage_error("[错误] %s 的 --id、--name、--all 只能给一个\n", mode);
+    } else if (a.drive == DRIVE_UNBLACKLIST || a.drive == DRIVE_UNAPPROVE) {
+        int given = (a.nids > 0) + (a.name != nullptr) + a.all + (a.model != nullptr);
+        const char* list = a.drive == DRIVE_UNBLACKLIST ? "--id、--name、--model 或 --all" : "--id、--model 或 --all";
+        if (given == 0) return usage_error("[错误] %s 需要 %s\n", mode, list);
+        if (given > 1) return usage_error("[错误] %s 的 %s 只能给一个\n", mode, list);
+    } else if (a.drive == DRIVE_APPROVE) {
+        if (!a.hours) return usage_error("[错误] %s 需要 --hours\n", mode);
+        if ((a.nids > 0) + (a.model != nullptr) != 1) return usage_error("[错误] %s 需要 --model 或 --id（只给一个）\n", mode);
     } else if (a.by_name && !a.hours) {
         return usage_error("[错误] --by-name 需要 --hours\n");
+    } else if (a.model && g_key[0]) {
+        return usage_error("[错误] --model 不能与 -k 一起用\n");
     }
     return 1;
 }
@@ -90,7 +101,8 @@ int parse_args(int argc, char** argv, Args* a) {
     for (int i = 1; i < argc; i++) {
         const char* s = argv[i];
         int drive = is(s, "--remove") ? DRIVE_REMOVE : is(s, "--blacklist") ? DRIVE_BLACKLIST
-                  : is(s, "--unblacklist") ? DRIVE_UNBLACKLIST : DRIVE_NONE;
+                  : is(s, "--unblacklist") ? DRIVE_UNBLACKLIST : is(s, "--approve") ? DRIVE_APPROVE
+                  : is(s, "--unapprove") ? DRIVE_UNAPPROVE : DRIVE_NONE;
         for (int k = 0; k < (int)countof(DRIVE_OPTIONS); k++)
             if (is(s, DRIVE_OPTIONS[k].name)) seen |= 1 << k;
         if (drive != DRIVE_NONE) {
@@ -123,6 +135,9 @@ int parse_args(int argc, char** argv, Args* a) {
         } else if (is(s, "--name")) {
             if (a->name) return usage_error("[错误] %s 只能给一次\n", s);
             if (!(a->name = value_of(argc, argv, &i))) return usage_error("[错误] %s 后缺少名称\n", s);
+        } else if (is(s, "--model")) {
+            if (a->model) return usage_error("[错误] %s 只能给一次\n", s);
+            if (!(a->model = value_of(argc, argv, &i))) return usage_error("[错误] %s 后缺少硬件 ID\n", s);
         } else if (is(s, "--by-name")) a->by_name = 1;
         else if (is(s, "--all")) a->all = 1;
         else if (is(s, "--what-if")) a->what_if = 1;

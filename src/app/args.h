@@ -4,8 +4,8 @@
 enum { ARGS_HELP = 1, ARGS_VERSION = 2 };
 
 // The modes a script drives without a person: remove what a scan lists,
-// add an entry, lift entries.
-enum { DRIVE_NONE, DRIVE_REMOVE, DRIVE_BLACKLIST, DRIVE_UNBLACKLIST };
+// add an entry, lift entries, approve a model or a unit, lift an approval.
+enum { DRIVE_NONE, DRIVE_REMOVE, DRIVE_BLACKLIST, DRIVE_UNBLACKLIST, DRIVE_APPROVE, DRIVE_UNAPPROVE };
 
 constexpr int ARGS_MAX_IDS = 256;
 
@@ -26,6 +26,7 @@ struct Args {
     const char* ids[ARGS_MAX_IDS] = {};  // --id, in the order given
     int nids = 0;
     const char* name = nullptr;        // --name
+    const char* model = nullptr;       // --model: a hardware id
     int by_name = 0;                   // --by-name
     int all = 0;                       // --all
     int what_if = 0;                   // --what-if

@@ -2,7 +2,9 @@
 // blacklist menu.
 #include "app/uninstall.h"
 
+#include "blacklist/policyread.h"
 #include "blacklist/store.h"
+#include "blacklist/sweep.h"
 #include "block/block.h"
 #include "log/log.h"
 #include "task/eventsource.h"
@@ -21,6 +23,11 @@ uninstall_result uninstall_task(void) {
     // schtasks fails for a task that is already gone as well: asked, as
     // --check asks; no answer counts as "it remains".
     int gone = deleted || task_query() == TASK_ABSENT;
+    // What the pass kept of its own goes with the task.
+    if (gone) {
+        (void)sweep_forget();
+        (void)policy_forget();
+    }
     int settled = block_give_up_end(gone);
     if (deleted) logline(EV_TASK_REMOVED, "已卸载后台任务");
     if (!gone) {

@@ -27,9 +27,6 @@
 namespace {
 
 const char16_t VERSION_KEY[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-// Windows 10 2004 is the first to honour the list (Policy CSP -
-// DeviceInstallation).
-constexpr int64_t FIRST_BUILD = 19041;
 // What a step could not tell, for its reads failed: never taken for an
 // answer, and asked again by the next step.
 constexpr int UNTOLD = -2;
@@ -37,7 +34,7 @@ constexpr int UNTOLD = -2;
 // What the process learns once and keeps from step to step: static, as it
 // outlives each call.
 struct Cache {
-    int applies = -1;  // Windows honours the list here; -1 not read yet, UNTOLD
+    int64_t build = -1;  // Windows' build, 0 on a Home edition; -1 not read yet, UNTOLD
     int left;          // the last step left something standing (block_left)
     int said_unsupported;
     int said_disabled[BLOCK_LISTS], said_not_on[BLOCK_LISTS];
@@ -222,20 +219,22 @@ int lift(const DenyList& L, ListRecord& r) {
     return 1;
 }
 
-// 1 applies, 0 does not, UNTOLD: the version or the edition cannot be read.
-int applies_here(void) {
-    if (g_cache.applies >= 0) return g_cache.applies;
-    char16_t build[32], edition[64];
-    char a[96];
-    sys_reg b = sys_reg_text(VERSION_KEY, u"CurrentBuildNumber", build, countof(build));
-    sys_reg e = sys_reg_text(VERSION_KEY, u"EditionID", edition, countof(edition));
-    if (b == SYS_REG_FAILED || e == SYS_REG_FAILED) return UNTOLD;
-    g_cache.applies = 0;
-    if (b != SYS_REG_OK || e != SYS_REG_OK || !edition[0]) return 0;
-    utf8(build, a, sizeof a);
-    // The Home editions' ids start with "Core" (Core, CoreN, CoreSingleLanguage...).
-    g_cache.applies = parse_int(a, 0, INT64_MAX) >= FIRST_BUILD && !wstarts(edition, u"Core");
-    return g_cache.applies;
+// Whether list L applies here: 1 applies, 0 does not, UNTOLD: the version
+// or the edition cannot be read. Each list from the build that honours it.
+int applies_here(const DenyList& L) {
+    if (g_cache.build < 0) {
+        char16_t build[32], edition[64];
+        char a[96];
+        sys_reg b = sys_reg_text(VERSION_KEY, u"CurrentBuildNumber", build, countof(build));
+        sys_reg e = sys_reg_text(VERSION_KEY, u"EditionID", edition, countof(edition));
+        if (b == SYS_REG_FAILED || e == SYS_REG_FAILED) return UNTOLD;
+        g_cache.build = 0;
+        if (b != SYS_REG_OK || e != SYS_REG_OK || !edition[0]) return 0;
+        utf8(build, a, sizeof a);
+        // The Home editions' ids start with "Core" (Core, CoreN, CoreSingleLanguage...).
+        if (!wstarts(edition, u"Core")) g_cache.build = parse_int(a, 0, INT64_MAX);
+    }
+    return g_cache.build > 0 && g_cache.build >= L.first_build;
 }
 
 int is_wanted(const BlockIds* want, const char16_t* id) {
@@ -299,7 +298,7 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
         }
         if (held != HOLDS && !r && list_has_id(L, id)) continue;  // an administrator's value holds it
         if (!owner_read) owner = task_owner_now(who == BLOCK_UNATTENDED, runs), owner_read = 1;
-        int applies = applies_here();
+        int applies = applies_here(L);
         if (applies == 0) {
             if (owner == OWNER_THIS_COPY && !g_cache.said_unsupported && who != BLOCK_UNATTENDED) {
                 logline(EV_BLOCK_UNSUPPORTED, "系统安装禁止不适用（Windows 版本或版本类型）");
@@ -359,12 +358,13 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
 
 }  // namespace
 
-int block_applies(void) { return applies_here() == 1; }
+int block_applies(void) { return applies_here(LISTS[0]) == 1 || applies_here(LISTS[1]) == 1; }
 
 int block_left(void) { return g_cache.left; }
 
 int block_would_write(const BlockWant* want) {
-    if ((want->list[0].n == 0 && want->list[1].n == 0) || applies_here() == 0) return 0;
+    if ((want->list[0].n == 0 || applies_here(LISTS[0]) == 0) && (want->list[1].n == 0 || applies_here(LISTS[1]) == 0))
+        return 0;
     // A look without the machine's lock, so that a step holds it once: a
     // read torn by another copy's step costs at most a question asked for
     // nothing, or a write left to the next step.
@@ -373,7 +373,7 @@ int block_would_write(const BlockWant* want) {
     int ask = 0;
     for (int l = 0; l < BLOCK_LISTS && !ask; l++) {
         const BlockIds& ids = want->list[l];
-        if (ids.n == 0) continue;
+        if (ids.n == 0 || applies_here(LISTS[l]) == 0) continue;
         read_list(LISTS[l]);
         read_records(LISTS[l]);
         ask = read_switch(LISTS[l]) != SW_ON;

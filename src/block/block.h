@@ -10,8 +10,9 @@
 #include "block/ids.h"
 #include "task/owner.h"
 
-// Whether Windows honours the restriction here: build 19041 or later, and
-// an edition that is not Home. Read once per process; 0 also while it
+// Whether Windows honours either list here: an edition that is not Home,
+// and a build from the one each list needs (instance ids: 19041; device
+// ids: every build we run on). Read once per process; 0 also while it
 // cannot be read.
 int block_applies(void);
 

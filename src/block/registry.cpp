@@ -19,6 +19,9 @@ const DenyList LISTS[BLOCK_LISTS] = {
         u"EnabledByQuillfen",
         u"DenyInstanceIDsWritten",
         u"SOFTWARE\\Quillfen\\DenyInstanceIDsKept",
+        // Windows 10 2004 is the first (Policy CSP - DeviceInstallation;
+        // DeviceInstallation.admx gives SUPPORTED_Windows_10_0_RS7).
+        19041,
     },
     {
         u"DenyDeviceIDs",
@@ -27,6 +30,9 @@ const DenyList LISTS[BLOCK_LISTS] = {
         u"DeviceIDsEnabledByQuillfen",
         u"DenyDeviceIDsWritten",
         u"SOFTWARE\\Quillfen\\DenyDeviceIDsKept",
+        // Since Windows Vista (DeviceInstallation.admx: SUPPORTED_WindowsVista;
+        // the Policy CSP form, for MDM, came with 1703): every build we run on.
+        6000,
     },
 };
 

@@ -21,6 +21,7 @@ struct DenyList {
     const char16_t* mark;         // under PRODUCT_KEY: we turned the switch on
     const char16_t* written;      // under PRODUCT_KEY: the list key's time after our last change
     const char16_t* kept;         // values left standing that may be an administrator's
+    int64_t first_build;          // the first Windows build that honours the list
 };
 // In the order of enum block_list.
 extern const DenyList LISTS[BLOCK_LISTS];
