@@ -2,7 +2,9 @@
 #include "blacklist/enforce.h"
 
 #include "base/text.h"
+#include "blacklist/policyread.h"
 #include "blacklist/reach.h"
+#include "blacklist/rulefile.h"
 #include "blacklist/store.h"
 #include "blacklist/sweep.h"
 #include "device/scan.h"
@@ -24,13 +26,24 @@ struct Outcome {
     int restart;
 };
 
-// Removes the round's devices, grouped by entry in table order.
+// Which rule a device is removed under, for the order of the log: the
+// entries in table order, then the rules file's, then policy's.
+int group_of(const Reached& h) {
+    if (h.entry >= 0) return h.entry;
+    if (h.rule >= 0) return BL_MAX + h.rule;
+    return h.policy >= 0 ? BL_MAX + RULES_MAX + h.policy : BL_MAX + RULES_MAX + POLICY_RULES_MAX;
+}
+
+// Removes the round's devices, grouped by the rule that keeps each off.
 Outcome remove_reached(void) {
     Outcome o{0, 0, 0};
-    for (int b = 0; b < g_bn; b++) {
+    for (int group = 0, next; group != INT32_MAX; group = next) {
+        next = INT32_MAX;
         for (int k = 0; k < g_nreached; k++) {
             const Reached& h = g_reached[k];
-            if (h.entry != b) continue;
+            int g = group_of(h);
+            if (g > group && g < next) next = g;
+            if (g != group) continue;
             char inst[DEV_TEXT_BYTES];
             dev_lower(h.inst, inst, sizeof inst);
             logline(EV_HIT, "后台命中拉黑 | %s | %s", h.lower_name, inst);

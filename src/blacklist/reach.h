@@ -10,9 +10,12 @@
 #include "device/scan.h"
 #include "sys/sys.h"
 
-// One device, under the first entry in force that reaches it.
+// One device, under the rule that keeps it off (judge.h).
 struct Reached {
-    int entry;                  // index into g_bl
+    int entry;                  // index into g_bl, or -1
+    int rule;                   // else index into g_rules, or -1
+    int policy;                 // else index into g_policy, or -1 (a rule a refresh hid for a moment)
+    int source;                 // rule_source: policy or local
     bl_hit how;                 // by id, by name or by model
     char16_t inst[INST_UNITS];  // as the system reports them
     char16_t name[NAME_UNITS];  // as kept (DeviceEntry)
@@ -35,20 +38,21 @@ enum reach_scope {
     REACH_ABSENT,   // records of devices that are not attached: never a
                     // built-in device's, but a USB function's composite device
 };
-// Refills g_reached with at most DEV_MAX devices of the scope that entries
-// in force at `now` reach (only entry `only`, when it is not -1), leaving
-// out every device collected since the last reset. When an entry matches by
-// name the devices are walked; otherwise each entry's id is looked up,
-// which costs next to nothing. A by-name entry whose model may be blocked
-// also reaches a device, built-in ones aside, that has the model among its
-// hardware ids, whatever its name, and, for a USB function's model, a
-// composite device (never a hub) whose hardware ids hold its id: another
+// Refills g_reached with at most DEV_MAX devices of the scope that the
+// rules in force at `now` keep off (judge.h: entries, rules, policy, in
+// Windows' layered order; with `focus`, only those that entry of g_bl, or
+// with focus_rule that rule of g_rules, reaches), leaving out every device
+// collected since the last reset. When a name or a model may reach a device
+// the devices are walked; otherwise each id is looked up, which costs next
+// to nothing. A model reaches a device, built-in ones aside, that has it
+// among its hardware ids, whatever its name, and a composite device (never
+// a hub) whose hardware ids hold a function model's composite id: another
 // unit, removed with its functions. A function is never reached by its
 // composite device's id. An absent record of a reached function takes its
 // composite device's absent record with it. A device whose removal is
 // already pending never counts. 0 when the device list cannot be had (*err
 // holds the system's error number).
-int reach_collect(int64_t now, uint32_t* err, reach_scope scope = REACH_PRESENT, int only = -1);
+int reach_collect(int64_t now, uint32_t* err, reach_scope scope = REACH_PRESENT, int focus = -1, int focus_rule = 0);
 
 // After a lift: the first entry in force at `now` that still reaches the
 // device with instance id `id`, present or not, by its id, its name or its

@@ -7,6 +7,7 @@
 #include "blacklist/tsv.h"
 #include "device/device.h"
 #include "device/model.h"
+#include "sys/sys.h"
 
 Rule g_rules[RULES_MAX];
 int g_nrules;
@@ -15,7 +16,10 @@ const char* const RULE_KIND_TEXT[RULE_KINDS] = {"model", "approve-model", "appro
 
 namespace {
 
-const char HEADER[] = "# Quillfen 规则  (until\\tkind\\tid\\tname)\r\n";
+const char HEADER[] = "# Quillfen 规则  (until\\tkind\\tid\\tblock\\tname)\r\n";
+// The block's verdicts as the file spells them, by model_verdict; "-" for
+// an approval, which blocks nothing.
+const char* const VERDICTS[] = {"-", "ok", "shared", "builtin", "unknown", nullptr};
 const char BOM[] = "\xEF\xBB\xBF";
 constexpr size_t ID_CHARS = sizeof(Rule::id) - 1;
 
@@ -39,25 +43,30 @@ int is_number(const char* s) {
 
 // One line, terminated, without its line end; 1 when it gave a rule.
 int parse_rule(char* line, Rule* r) {
-    char* field[4];
+    char* field[5];
     int n = 0;
     field[n++] = line;
     for (char* p = line; *p; p++) {
         if (*p != '\t') continue;
-        if (n == 4) return 0;
+        if (n == 5) return 0;
         *p = 0;
         field[n++] = p + 1;
     }
-    if (n != 4 || !is_number(field[0])) return 0;
+    if (n != 5 || !is_number(field[0])) return 0;
     int kind = 0;
     while (kind < RULE_KINDS && strcmp(field[1], RULE_KIND_TEXT[kind]) != 0) kind++;
     if (kind == RULE_KINDS) return 0;
     int ok = kind == RULE_APPROVE_ID ? rule_instance_ok(field[2]) : rule_model_ok(field[2]);
-    if (!ok || !bl_storable(field[3], sizeof r->name)) return 0;
+    // A model kept off has a verdict; an approval blocks nothing.
+    int verdict = kind == RULE_MODEL ? MODEL_OK : MODEL_NONE;
+    int last = kind == RULE_MODEL ? MODEL_UNKNOWN : MODEL_NONE;
+    while (verdict <= last && strcmp(field[3], VERDICTS[verdict]) != 0) verdict++;
+    if (!ok || verdict > last || !bl_storable(field[4], sizeof r->name)) return 0;
     r->kind = (rule_kind)kind;
     r->until = parse_int(field[0], INT64_MIN, INT64_MAX);
+    r->verdict = (model_verdict)verdict;
     scopy(r->id, sizeof r->id, field[2]);
-    scopy(r->name, sizeof r->name, field[3]);
+    scopy(r->name, sizeof r->name, field[4]);
     lower_ascii(r->name);
     return 1;
 }
@@ -119,10 +128,127 @@ size_t rule_format(const Rule* t, int n, char* out, size_t size) {
     if (size < len) return 0;
     memcpy(out, HEADER, len);
     for (int i = 0; i < n; i++) {
-        size_t k = fmt(out + len, size - len, "%lld\t%s\t%s\t%s\r\n", (long long)t[i].until, RULE_KIND_TEXT[t[i].kind],
-                       t[i].id, t[i].name);
+        size_t k = fmt(out + len, size - len, "%lld\t%s\t%s\t%s\t%s\r\n", (long long)t[i].until,
+                       RULE_KIND_TEXT[t[i].kind], t[i].id, VERDICTS[t[i].verdict], t[i].name);
         if (len + k + 1 >= size) return 0;
         len += k;
     }
     return len;
+}
+
+namespace {
+
+// The rules as the current step read and changed them, and the file's
+// bytes: static, as they are 52 KB and 256 KB.
+Rule g_work[RULES_MAX];
+int g_nwork;
+char g_bytes[256 * 1024];
+
+// What the step knows of the file: read in every step, as a rule by model
+// needs no entry of the blacklist to be in force.
+struct Rules {
+    enum { READ, UNREADABLE, BAD, OVERFULL } state;
+    RuleRead read;
+    int changed;
+    const char16_t* path;
+    const char16_t* tmp;
+};
+Rules g_r;
+
+int may_write(void) { return g_r.state == Rules::READ; }
+
+}  // namespace
+
+bl_rules bl_rules_last(int* bad, int* first) {
+    *bad = g_r.read.bad;
+    *first = g_r.read.first_bad;
+    return g_r.state == Rules::UNREADABLE ? BL_RULES_UNREADABLE
+         : g_r.state == Rules::BAD        ? BL_RULES_BAD_LINES
+         : g_r.state == Rules::OVERFULL   ? BL_RULES_OVERFULL
+                                          : BL_RULES_OK;
+}
+
+void rules_read(const char16_t* path, const char16_t* tmp) {
+    g_r = Rules{Rules::UNREADABLE, RuleRead{0, 0, 0, 0}, 0, path, tmp};
+    g_nwork = 0;
+    // A missing file holds none; one longer than the buffer was not written
+    // by us, and is never read in part.
+    sys_read r;
+    sys_file* f = sys_file_open(path, &r);
+    if (!f) {
+        if (r == SYS_READ_MISSING) g_r.state = Rules::READ;
+        return;
+    }
+    size_t n = 0;
+    uint32_t got = 0;
+    int ok;
+    while ((ok = sys_file_next(f, g_bytes + n, (uint32_t)(sizeof g_bytes - n), &got)) && got > 0) {
+        n += got;
+        if (n == sizeof g_bytes) ok = 0;  // full, and maybe more to come
+        if (!ok) break;
+    }
+    sys_file_close(f);
+    if (!ok) return;
+    g_r.read = rule_parse(g_bytes, n, g_work, RULES_MAX);
+    g_nwork = g_r.read.n;
+    g_r.state = g_r.read.bad ? Rules::BAD : g_r.read.total > RULES_MAX ? Rules::OVERFULL : Rules::READ;
+}
+
+int rules_put(const Rule& r, int* what, Rule* after) {
+    if (!may_write()) return 0;
+    for (int i = 0; i < g_nwork; i++) {
+        Rule& old = g_work[i];
+        if (old.kind != r.kind || !ieq_ascii(old.id, r.id)) continue;
+        int changed = r.until > old.until || (r.kind == RULE_MODEL && r.verdict != old.verdict);
+        if (r.until > old.until) old.until = r.until;
+        old.verdict = r.verdict;
+        *what = changed ? 1 : 0;
+        *after = old;
+        g_r.changed |= changed;
+        return 1;
+    }
+    if (g_nwork == RULES_MAX) return 0;
+    g_work[g_nwork++] = r;
+    *what = 2;
+    *after = r;
+    g_r.changed = 1;
+    return 1;
+}
+
+int rules_remove(rule_kind kind, const char* id, Rule* gone) {
+    if (!may_write()) return -1;
+    int w = 0, n = 0;
+    for (int i = 0; i < g_nwork; i++) {
+        if (g_work[i].kind == kind && (!id || ieq_ascii(g_work[i].id, id))) gone[n++] = g_work[i];
+        else g_work[w++] = g_work[i];
+    }
+    g_r.changed |= n > 0;
+    g_nwork = w;
+    return n;
+}
+
+int rules_save(void) {
+    if (!may_write() || !g_r.changed) return 1;
+    size_t n = rule_format(g_work, g_nwork, g_bytes, sizeof g_bytes);
+    (void)sys_file_delete(g_r.tmp);
+    int ok = n && sys_file_create(g_r.tmp, g_bytes, (uint32_t)n);
+    if (ok && sys_file_replace(g_r.tmp, g_r.path)) {
+        g_r.changed = 0;
+        return 1;
+    }
+    if (ok) (void)sys_file_delete(g_r.tmp);
+    rules_read(g_r.path, g_r.tmp);  // what the file holds now
+    return 0;
+}
+
+const Rule* rules_work(int* n) {
+    *n = g_nwork;
+    return g_work;
+}
+
+int rules_untold(void) { return g_r.state != Rules::READ; }
+
+void rules_publish(void) {
+    for (int i = 0; i < g_nwork; i++) g_rules[i] = g_work[i];
+    g_nrules = g_nwork;
 }

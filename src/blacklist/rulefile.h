@@ -19,12 +19,15 @@ enum rule_kind {
 
 // One rule: its kind, the hardware id or instance id as given (letter case
 // kept: Windows' list holds it as written), a name to show (lower-cased,
-// may be empty) and its end.
+// may be empty), its end, and for a model kept off whether its install
+// block may be written (the check made when the rule was made: MODEL_OK,
+// or SHARED, BUILTIN, UNKNOWN; MODEL_NONE for an approval).
 struct Rule {
     rule_kind kind;
     char id[201];  // MAX_DEVICE_ID_LEN (200) characters of ASCII
     char name[sizeof(BlacklistEntry::name)];
     int64_t until;  // seconds since 1970 UTC; in force while now < until
+    model_verdict verdict;
 };
 
 // How many rules the file holds: one table of the blacklist's size.
@@ -45,9 +48,10 @@ int rule_model_ok(const char* id);
 // either end, no control character.
 int rule_instance_ok(const char* id);
 
-// The file's text. A line is a rule only with exactly four tab-separated
+// The file's text. A line is a rule only with exactly five tab-separated
 // fields: its end as a decimal number, a kind, an id that passes its kind's
-// check, and a name that can be stored; blank lines and comments ('#'
+// check, the block's verdict (ok, shared, builtin, unknown; "-" for an
+// approval) and a name that can be stored; blank lines and comments ('#'
 // first) are skipped, and so is a UTF-8 byte-order mark. Every other line
 // is bad: counted, never a rule. Rules past `max` are counted in `total`.
 struct RuleRead {
@@ -58,3 +62,31 @@ struct RuleRead {
 };
 RuleRead rule_parse(const char* data, size_t n, Rule* t, int max);
 size_t rule_format(const Rule* t, int n, char* out, size_t size);
+
+// What the last read of the file found: a file that cannot be read whole,
+// holds lines that are no rule, or more rules than the table holds, is
+// never written over, and changes no model block. *bad counts the bad
+// lines, *first is the first one's number.
+enum bl_rules { BL_RULES_OK, BL_RULES_UNREADABLE, BL_RULES_BAD_LINES, BL_RULES_OVERFULL };
+bl_rules bl_rules_last(int* bad, int* first);
+
+// ---- inside a locked step of the blacklist ----
+// Reads the file at these paths (the file and its temporary), once per step.
+void rules_read(const char16_t* path, const char16_t* tmp);
+// A rule of r's kind and id (letter case aside) stays the one rule: its end
+// becomes the later of the two, and a verdict given replaces the kept one;
+// otherwise r is added. *what: 0 unchanged, 1 extended, 2 added; *after the
+// rule as it stands. 0 when the file cannot be written over or is full.
+int rules_put(const Rule& r, int* what, Rule* after);
+// Removes the rules of this kind with this id (letter case aside), or all
+// of the kind when id is null, copying each into `gone` (room for
+// RULES_MAX); how many. -1 when the file cannot be written over.
+int rules_remove(rule_kind kind, const char* id, Rule* gone);
+// Writes the file when a put or a remove changed it; 0 when it could not
+// be written (the step then goes on with what the file holds).
+int rules_save(void);
+// The step's rules, as read and changed; whether what the file holds cannot
+// be told (then its model rules change no block); they become g_rules.
+const Rule* rules_work(int* n);
+int rules_untold(void);
+void rules_publish(void);

@@ -15,6 +15,8 @@ enum data_file {
     DATA_TASK_XML,        // the task's definition, while schtasks reads it
     DATA_MODELS,          // blacklist-models.tsv: the models of by-name entries
     DATA_MODELS_TMP,      // its next content
+    DATA_RULES,           // blacklist-rules.tsv: model rules and approvals
+    DATA_RULES_TMP,       // its next content
 };
 
 // The file's name, ASCII.

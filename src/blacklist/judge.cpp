@@ -1,0 +1,227 @@
+// Judging a device against every rule in force.
+#include "blacklist/judge.h"
+
+#include <cstring>
+
+#include "base/text.h"
+#include "blacklist/modelfile.h"
+#include "blacklist/policyread.h"
+#include "blacklist/rulefile.h"
+#include "blacklist/store.h"
+#include "device/model.h"
+
+namespace {
+
+// Where a target comes from.
+enum origin { FROM_ENTRY, FROM_RULE, FROM_POLICY };
+
+// A hardware id a rule reaches devices by: a model, or a USB function
+// model's composite device, which alone reaches a built-in device (the
+// composite device is of class USB). Devices are looked at only when their
+// instance id starts with the id's bus and vendor, as reading every
+// device's id lists would cost a walk more.
+struct ModelTarget {
+    char16_t id[INST_UNITS];
+    char prefix[DEV_TEXT_BYTES];  // lower-cased, as the walk hands out ids
+    size_t len;
+    uint8_t source, approves, composite;
+    origin from;
+    int index;
+};
+// An instance id or a name (names are lower-cased as the store keeps them).
+struct TextTarget {
+    char text[DEV_TEXT_BYTES];
+    uint8_t source, approves;
+    origin from;
+    int index;
+};
+
+// Every entry, rule and policy rule brings at most two model targets, and
+// one instance id or name: static tables, as they are megabytes.
+constexpr int MAX_MODELS = 2 * (BL_MAX + RULES_MAX + POLICY_RULES_MAX);
+constexpr int MAX_TEXTS = BL_MAX + RULES_MAX + POLICY_RULES_MAX;
+ModelTarget g_models[MAX_MODELS];
+int g_nmodels;
+TextTarget g_ids[MAX_TEXTS], g_names[MAX_TEXTS];
+int g_nids, g_nnames;
+int g_walk;  // a name or a model block: only a walk finds what they reach
+const char* g_id_ptrs[MAX_TEXTS];
+int g_nid_ptrs;
+// A device's id lists, once read: from a walk into the first two, from a
+// lookup into the others; g_hw and g_compat name the ones read.
+char16_t g_walk_hw[IDS_UNITS], g_walk_compat[IDS_UNITS];
+HardwareIds g_hw_ids, g_compat_ids;
+const char16_t* g_hw;
+const char16_t* g_compat;
+
+void add_model(const char16_t* id, int source, int approves, origin from, int index) {
+    char16_t parent[INST_UNITS], prefix[INST_UNITS];
+    for (int pass = 0; pass < 2 && g_nmodels < MAX_MODELS; pass++) {
+        const char16_t* which = id;
+        if (pass == 1) {
+            if (!model_parent_id(id, parent, countof(parent))) return;
+            which = parent;
+        }
+        if (!model_prefix(which, prefix, countof(prefix))) continue;
+        ModelTarget& t = g_models[g_nmodels++];
+        wcopy_zero(t.id, which, INST_UNITS - 1);
+        t.id[INST_UNITS - 1] = 0;
+        t.len = utf8(prefix, t.prefix, sizeof t.prefix);
+        lower_ascii(t.prefix);
+        t.source = (uint8_t)source;
+        t.approves = (uint8_t)approves;
+        t.composite = pass == 1;
+        t.from = from;
+        t.index = index;
+        if (!approves) g_walk = 1;
+    }
+}
+
+void add_model8(const char* id, int source, int approves, origin from, int index) {
+    char16_t w[INST_UNITS];
+    utf16(id, w, countof(w));
+    add_model(w, source, approves, from, index);
+}
+
+void add_text(TextTarget* t, int* n, const char* text, int source, int approves, origin from, int index) {
+    if (*n == MAX_TEXTS || !text[0]) return;
+    TextTarget& x = t[(*n)++];
+    scopy(x.text, sizeof x.text, text);  // as given: ids are compared letter case aside
+    x.source = (uint8_t)source;
+    x.approves = (uint8_t)approves;
+    x.from = from;
+    x.index = index;
+}
+
+// The device's id lists, read once each.
+struct Lists {
+    const JudgeDevice* d;
+    int hw, compat;
+};
+
+void read_lists(Lists* l) {
+    if (l->d->walk) {
+        (void)dev_walk_ids(l->d->walk, SYS_IDS_HARDWARE, g_walk_hw, IDS_UNITS);  // empty unless read whole
+        (void)dev_walk_ids(l->d->walk, SYS_IDS_COMPATIBLE, g_walk_compat, IDS_UNITS);
+        g_hw = g_walk_hw;
+        g_compat = g_walk_compat;
+    } else {
+        (void)dev_lookup_ids(l->d->id, &g_hw_ids, &g_compat_ids);  // empty lists for a device gone
+        g_hw = g_hw_ids.ids;
+        g_compat = g_compat_ids.ids;
+    }
+    l->hw = l->compat = 1;
+}
+
+// Whether model target t reaches the device: a device holding the model
+// among its hardware ids, built-ins aside; or a composite device, built-in
+// as it counts, holding a composite id; a function never by its composite
+// device's id, which is another string.
+int model_reaches(const ModelTarget& t, const JudgeDevice& d, Lists* l) {
+    if (d.inst[t.len - 2] != t.prefix[t.len - 2] || strncmp(d.inst, t.prefix, t.len) != 0) return 0;
+    if (!l->hw) read_lists(l);
+    if (!ids_hold(g_hw, t.id)) return 0;
+    if (!d.builtin) return 1;
+    return composite_parent(g_hw, g_compat);
+}
+
+struct Block {
+    int set;
+    bl_hit how;
+    origin from;
+    int index;
+};
+
+void note(RuleHits* h, Block (*first)[LAYERS], int source, int layer, int approves, bl_hit how, origin from,
+          int index) {
+    if (approves) {
+        h->approve[source][layer] = 1;
+        return;
+    }
+    h->block[source][layer] = 1;
+    Block& b = first[source][layer];
+    if (!b.set) b = Block{1, how, from, index};
+}
+
+int is_focus(const JudgeDevice& d, origin from, int index) {
+    return d.focus >= 0 && index == d.focus && (d.focus_rule ? from == FROM_RULE : from == FROM_ENTRY);
+}
+
+}  // namespace
+
+void judge_prepare(int64_t now) {
+    g_nmodels = g_nids = g_nnames = g_nid_ptrs = 0;
+    g_walk = 0;
+    // Policy first: its order among its own lists is the table's.
+    for (int i = 0; i < g_npolicy + g_npolicy_held; i++) {
+        const PolicyRule& p = i < g_npolicy ? g_policy[i] : g_policy_held[i - g_npolicy];
+        if (now >= p.until) continue;
+        int index = i < g_npolicy ? i : -1;
+        if (p.kind == POLICY_MODEL) add_model8(p.id, SOURCE_POLICY, p.approves, FROM_POLICY, index);
+        else if (p.kind == POLICY_INSTANCE_ID) add_text(g_ids, &g_nids, p.id, SOURCE_POLICY, p.approves, FROM_POLICY, index);
+        else if (!p.approves) add_text(g_names, &g_nnames, p.id, SOURCE_POLICY, 0, FROM_POLICY, index);
+    }
+    for (int b = 0; b < g_bn; b++) {
+        const BlacklistEntry& e = g_bl[b];
+        if (now >= e.until) continue;
+        add_text(g_ids, &g_nids, e.inst, SOURCE_LOCAL, 0, FROM_ENTRY, b);
+        if (!e.byname || !e.name[0]) continue;
+        add_text(g_names, &g_nnames, e.name, SOURCE_LOCAL, 0, FROM_ENTRY, b);
+        const BlacklistModel* m = bl_model_of(e);
+        if (m && m->verdict == MODEL_OK) add_model8(m->model, SOURCE_LOCAL, 0, FROM_ENTRY, b);
+    }
+    for (int r = 0; r < g_nrules; r++) {
+        const Rule& rule = g_rules[r];
+        if (now >= rule.until) continue;
+        if (rule.kind == RULE_APPROVE_ID) add_text(g_ids, &g_nids, rule.id, SOURCE_LOCAL, 1, FROM_RULE, r);
+        else add_model8(rule.id, SOURCE_LOCAL, rule.kind == RULE_APPROVE_MODEL, FROM_RULE, r);
+    }
+    g_walk |= g_nnames > 0;
+    for (int i = 0; i < g_nids; i++)
+        if (!g_ids[i].approves) g_id_ptrs[g_nid_ptrs++] = g_ids[i].text;
+}
+
+int judge_needs_walk(void) { return g_walk; }
+
+int judge_instance_blocks(const char* const** ids) {
+    *ids = g_id_ptrs;
+    return g_nid_ptrs;
+}
+
+Judged judge(const JudgeDevice& d) {
+    RuleHits h{};
+    Block first[SOURCES][LAYERS] = {};
+    Lists l{&d, 0, 0};
+    int focus = 0;
+    // An empty id names no device: it would match every device whose id
+    // could not be read.
+    for (int i = 0; i < g_nids && d.inst[0]; i++) {
+        const TextTarget& t = g_ids[i];
+        if (!ieq_ascii(t.text, d.inst)) continue;
+        note(&h, first, t.source, LAYER_INSTANCE, t.approves, BL_BY_ID, t.from, t.index);
+        focus |= !t.approves && is_focus(d, t.from, t.index);
+    }
+    for (int i = 0; i < g_nmodels; i++) {
+        const ModelTarget& t = g_models[i];
+        if (!model_reaches(t, d, &l)) continue;
+        note(&h, first, t.source, LAYER_MODEL, t.approves, BL_BY_MODEL, t.from, t.index);
+        focus |= !t.approves && is_focus(d, t.from, t.index);
+    }
+    // Nobody loses a built-in device through a name it merely shares.
+    for (int i = 0; i < g_nnames && !d.builtin; i++) {
+        const TextTarget& t = g_names[i];
+        if (!strstr(d.name, t.text)) continue;
+        note(&h, first, t.source, LAYER_NAME, 0, BL_BY_NAME, t.from, t.index);
+        focus |= is_focus(d, t.from, t.index);
+    }
+    RuleDecision dec = rule_decide(h);
+    Judged j{dec.blocked, dec.decided && !dec.blocked, dec.source, dec.layer, BL_NO_HIT, -1, -1, -1, focus};
+    if (dec.blocked) {
+        const Block& b = first[dec.source][dec.layer];
+        j.how = b.how;
+        if (b.from == FROM_ENTRY) j.entry = b.index;
+        else if (b.from == FROM_RULE) j.rule = b.index;
+        else j.policy = b.index;
+    }
+    return j;
+}

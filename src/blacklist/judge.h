@@ -1,0 +1,47 @@
+// Which rule decides a device: every rule in force, of the blacklist, of
+// the rules file and of policy, gathered once per walk into targets, and
+// each device judged against them in Windows' layered order (rules.h).
+#pragma once
+
+#include <cstdint>
+
+#include "blacklist/match.h"
+#include "blacklist/rules.h"
+#include "device/walk.h"
+
+// A device as the judge sees it: its ASCII-lower-cased instance id and
+// whole name, whether it is built-in, and where its id lists can be read
+// when a model's prefix fits: the walk it came from, or else a lookup by
+// `id`. focus: an entry of g_bl (or, with focus_rule, a rule of g_rules)
+// whose reach is asked about; -1 for none.
+struct JudgeDevice {
+    const char* inst;
+    const char* name;
+    int builtin;
+    DevWalk* walk;
+    const char16_t* id;
+    int focus = -1;
+    int focus_rule = 0;
+};
+
+// What decided it.
+struct Judged {
+    int blocked;   // kept off
+    int approved;  // spared by an approval that outranks every block
+    rule_source source;
+    rule_layer layer;
+    bl_hit how;    // the deciding block: by id, name or model
+    int entry;     // it is this entry of g_bl, or
+    int rule;      // this rule of g_rules, or
+    int policy;    // this rule of g_policy (each -1 when not)
+    int focus;     // the device's focus is among the blocks that reach it
+};
+
+// Gathers the rules in force at `now`. A walk is needed when a name or a
+// model may reach a device; otherwise the devices named by id suffice.
+void judge_prepare(int64_t now);
+int judge_needs_walk(void);
+// The instance ids that rules in force block, for a pass without a walk:
+// lowered, as the walk gives them; how many.
+int judge_instance_blocks(const char* const** ids);
+Judged judge(const JudgeDevice& d);
