@@ -168,6 +168,11 @@ bl_rules bl_rules_last(int* bad, int* first) {
                                           : BL_RULES_OK;
 }
 
+void rules_forget(void) {
+    g_r = Rules{Rules::UNREADABLE, RuleRead{0, 0, 0, 0}, 0, nullptr, nullptr};
+    g_nwork = 0;
+}
+
 void rules_read(const char16_t* path, const char16_t* tmp) {
     g_r = Rules{Rules::UNREADABLE, RuleRead{0, 0, 0, 0}, 0, path, tmp};
     g_nwork = 0;
@@ -194,7 +199,8 @@ void rules_read(const char16_t* path, const char16_t* tmp) {
     g_r.state = g_r.read.bad ? Rules::BAD : g_r.read.total > RULES_MAX ? Rules::OVERFULL : Rules::READ;
 }
 
-int rules_put(const Rule& r, int* what, Rule* after) {
+int rules_put(const Rule& r, int* what, Rule* after, int* full) {
+    *full = 0;
     if (!may_write()) return 0;
     for (int i = 0; i < g_nwork; i++) {
         Rule& old = g_work[i];
@@ -207,7 +213,10 @@ int rules_put(const Rule& r, int* what, Rule* after) {
         g_r.changed |= changed;
         return 1;
     }
-    if (g_nwork == RULES_MAX) return 0;
+    if (g_nwork == RULES_MAX) {
+        *full = 1;
+        return 0;
+    }
     g_work[g_nwork++] = r;
     *what = 2;
     *after = r;

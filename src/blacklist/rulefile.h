@@ -71,13 +71,17 @@ enum bl_rules { BL_RULES_OK, BL_RULES_UNREADABLE, BL_RULES_BAD_LINES, BL_RULES_O
 bl_rules bl_rules_last(int* bad, int* first);
 
 // ---- inside a locked step of the blacklist ----
-// Reads the file at these paths (the file and its temporary), once per step.
+// Reads the file at these paths (the file and its temporary), once per step;
+// a step that reads no blacklist reads no rules either (rules_forget): what
+// they are is then unknown.
 void rules_read(const char16_t* path, const char16_t* tmp);
+void rules_forget(void);
 // A rule of r's kind and id (letter case aside) stays the one rule: its end
 // becomes the later of the two, and a verdict given replaces the kept one;
 // otherwise r is added. *what: 0 unchanged, 1 extended, 2 added; *after the
-// rule as it stands. 0 when the file cannot be written over or is full.
-int rules_put(const Rule& r, int* what, Rule* after);
+// rule as it stands. 0 when the file cannot be written over, or (*full)
+// holds RULES_MAX rules already.
+int rules_put(const Rule& r, int* what, Rule* after, int* full);
 // Removes the rules of this kind with this id (letter case aside), or all
 // of the kind when id is null, copying each into `gone` (room for
 // RULES_MAX); how many. -1 when the file cannot be written over.

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "blacklist/policyread.h"
+#include "blacklist/rulefile.h"
 #include "blacklist/wanted.h"
 #include "files/datafile.h"
 #include "sys/sys.h"
@@ -33,17 +35,20 @@ struct Paths {
     char16_t dir[PATH_UNITS];
     char16_t models[PATH_UNITS];
     char16_t models_tmp[PATH_UNITS];
+    char16_t rules[PATH_UNITS];
+    char16_t rules_tmp[PATH_UNITS];
 };
 
 int make_paths(Paths* p) {
     return data_path(p->file, countof(p->file), DATA_BLACKLIST) && data_path(p->tmp, countof(p->tmp), DATA_BLACKLIST_TMP) &&
            data_path(p->lock, countof(p->lock), DATA_BLACKLIST_LOCK) && data_dir(p->dir, countof(p->dir)) &&
            data_path(p->models, countof(p->models), DATA_MODELS) &&
-           data_path(p->models_tmp, countof(p->models_tmp), DATA_MODELS_TMP);
+           data_path(p->models_tmp, countof(p->models_tmp), DATA_MODELS_TMP) &&
+           data_path(p->rules, countof(p->rules), DATA_RULES) && data_path(p->rules_tmp, countof(p->rules_tmp), DATA_RULES_TMP);
 }
 
-// The data files' paths, made afresh by each step: static, as six paths of
-// 1,024 units would weigh on the stack.
+// The data files' paths, made afresh by each step: static, as eight paths
+// of 1,024 units would weigh on the stack.
 Paths g_paths;
 
 // The table as the current step read it and changed it: static, as it is
@@ -60,15 +65,21 @@ bl_reader g_reader;
 
 // Reads the file into g_work, whatever its size. A missing file is an empty
 // table; one that cannot be read whole is UNREADABLE, never a short table.
-// The models file follows when an entry matches by name.
+// The models file follows when an entry matches by name; the rules file
+// and policy are read in every step, since their rules need no entry.
 bl_status read_work(const Paths& p) {
     models_begin(p.models, p.models_tmp);
+    rules_forget();
     g_nwork = 0;
     g_bad = g_first_bad = g_overfull = 0;
     sys_read r;
     sys_file* f = sys_file_open(p.file, &r);
     if (!f) {
         g_last = r == SYS_READ_MISSING ? BL_OK : BL_UNREADABLE;
+        if (g_last == BL_OK) {
+            rules_read(p.rules, p.rules_tmp);
+            (void)policy_load(sys_now());
+        }
         return g_last;
     }
     bl_read_start(&g_reader, g_work);
@@ -81,6 +92,8 @@ bl_status read_work(const Paths& p) {
         return g_last;
     }
     bl_read_end(&g_reader);
+    rules_read(p.rules, p.rules_tmp);
+    (void)policy_load(sys_now());
     g_nwork = g_reader.n;
     g_bad = g_reader.bad;
     g_first_bad = g_reader.first_bad;
@@ -139,6 +152,7 @@ void publish_work(void) {
     for (int i = 0; i < g_nwork; i++) g_bl[i] = g_work[i];
     g_bn = g_nwork;
     models_publish();
+    rules_publish();
 }
 
 // The ids and models the table wants blocked, and what the last sync did
@@ -147,30 +161,27 @@ BlockWant g_want;
 
 // What the table t (and `extra`, an entry about to be added, with its
 // model) wants blocked, into g_want.
-void want_of(const BlacklistEntry* t, int n, const BlacklistModel* m, int nm, const BlacklistEntry* extra,
-             const BlacklistModel* extra_model) {
-    int64_t now = sys_now();
-    bl_wanted(t, n, extra, now, &g_want.list[BLOCK_INSTANCE_IDS]);
-    bl_wanted_models(t, n, extra, m, nm, extra_model, now, &g_want.list[BLOCK_DEVICE_IDS]);
-}
-
-// Inside a step, the install block follows the table as the step leaves it.
-// Models that cannot be read change no model block, as an unreadable
-// blacklist changes none.
+// Inside a step, the install block follows the rules as the step leaves
+// them. Models or rules that cannot be read change no model block, as an
+// unreadable blacklist changes none; a policy that cannot be read whole
+// changes no block at all that it may account for.
 void sync_blocks(block_caller who) {
-    int nm;
+    int nm, nr;
     const BlacklistModel* m = models_work(&nm);
-    want_of(g_work, g_nwork, m, nm, nullptr, nullptr);
-    g_want.list[BLOCK_DEVICE_IDS].untold = models_untold();
+    const Rule* r = rules_work(&nr);
+    bl_wanted_all(WantInput{g_work, g_nwork, nullptr, m, nm, nullptr, r, nr, nullptr}, sys_now(), &g_want);
+    int policy = policy_outcome_last() == POLICY_UNREADABLE;
+    g_want.list[BLOCK_INSTANCE_IDS].keep = policy;
+    g_want.list[BLOCK_DEVICE_IDS].keep = policy;
+    g_want.list[BLOCK_DEVICE_IDS].untold = models_untold() || rules_untold();
     block_sync(&g_want, who, task_runs_known());
 }
 
 // Whether the task runs this copy is asked once per process (again while
 // it could not be told), and only when the sync would write a block; only
 // then may the sync write.
-void prepare_blocks(const BlacklistEntry* t, int n, const BlacklistModel* m, int nm, const BlacklistEntry* extra,
-                    const BlacklistModel* extra_model, block_caller who) {
-    want_of(t, n, m, nm, extra, extra_model);
+void prepare_blocks(const WantInput& in, block_caller who) {
+    bl_wanted_all(in, sys_now(), &g_want);
     if (task_runs_known() < 0 && block_would_write(&g_want)) (void)task_runs_this_copy(who == BLOCK_UNATTENDED);
 }
 
@@ -192,7 +203,7 @@ BlockResult outcome_of(const BlacklistEntry& e, int model_lost) {
     return r;
 }
 
-enum Op { OP_ADD, OP_PUT, OP_REMOVE, OP_CLEAR };
+enum Op { OP_ADD, OP_PUT, OP_REMOVE, OP_CLEAR, OP_RULE_PUT, OP_RULE_REMOVE };
 
 // One change: what it is asked, and what it did.
 struct Step {
@@ -204,6 +215,13 @@ struct Step {
     bl_put_result put;            // what a PUT did,
     BlacklistEntry* put_entry;    // and the entry as it stands afterwards
     int models_lost;              // the model could not be kept
+    const Rule* rule = nullptr;   // RULE_PUT; and what it did (0 unchanged, 1 extended, 2 added)
+    Rule* rule_after = nullptr;
+    int rule_what = 0;
+    rule_kind kind = RULE_MODEL;  // RULE_REMOVE: the rules of this kind with this id (all with null)
+    const char* rule_id = nullptr;
+    Rule* gone = nullptr;         // RULE_REMOVE: room for RULES_MAX, and how many went
+    int ngone = 0;
 };
 
 // Puts e into the table t of *n entries; 1 when the table changed, -1 when
@@ -255,6 +273,17 @@ int apply(Step* s, bl_status* st) {
         if (!remove_equal(*s->entry)) *st = BL_GONE;
         return 1;
     }
+    // A rule changes its own file; blacklist.tsv stands as it is.
+    if (s->op == OP_RULE_PUT) {
+        int full;
+        if (!rules_put(*s->rule, &s->rule_what, s->rule_after, &full)) *st = full ? BL_FULL : BL_RULES_REFUSED;
+        return 0;
+    }
+    if (s->op == OP_RULE_REMOVE) {
+        s->ngone = rules_remove(s->kind, s->rule_id, s->gone);
+        if (s->ngone < 0) *st = BL_RULES_REFUSED;
+        return 0;
+    }
     for (int i = 0; i < s->nclear; i++) (void)remove_equal(s->clear[i]);  // gone already: skipped
     return 1;
 }
@@ -270,8 +299,9 @@ bl_status change(Step* s) {
         int write = apply(s, &st);
         if (st == BL_OK && s->model) s->models_lost = !models_put(*s->model);
         if (st == BL_OK && !write) {
-            // The entry stood already: the file stays as it is.
+            // The entry stood already, or a rule changed: the file stays as it is.
             s->models_lost |= !models_save_puts() && s->model;
+            if (!rules_save()) st = BL_FAILED;
             publish_work();
             sync_blocks(BLOCK_AT_CONSOLE);
         } else if (st == BL_OK) {
@@ -294,7 +324,8 @@ bl_status change(Step* s) {
 // A change of an entry about to be added: the block's question first,
 // before the lock.
 bl_status change_adding(Step* s) {
-    prepare_blocks(g_bl, g_bn, g_mod, g_nmod, s->entry, s->model, BLOCK_AT_CONSOLE);
+    prepare_blocks(WantInput{g_bl, g_bn, s->entry, g_mod, g_nmod, s->model, g_rules, g_nrules, s->rule},
+                   BLOCK_AT_CONSOLE);
     return change(s);
 }
 
@@ -344,6 +375,44 @@ bl_status bl_put_in_memory(const BlacklistEntry& e, const BlacklistModel* model,
     if (put_into(g_bl, &g_bn, e, what, entry) < 0) return BL_FULL;
     if (model) (void)model_put_into(g_mod, &g_nmod, *model);
     return BL_OK;
+}
+
+bl_status bl_rule_put(const Rule& r, int* what, Rule* after, BlockResult* block) {
+    Step s{OP_RULE_PUT, nullptr, nullptr, nullptr, 0, BL_PUT_ADDED, nullptr, 0};
+    s.rule = &r;
+    s.rule_after = after;
+    prepare_blocks(WantInput{g_bl, g_bn, nullptr, g_mod, g_nmod, nullptr, g_rules, g_nrules, &r}, BLOCK_AT_CONSOLE);
+    bl_status st = change(&s);
+    *what = s.rule_what;
+    if (st != BL_OK) *after = r;
+    *block = BlockResult{BLOCK_NONE, st == BL_OK ? outcome_in(g_want.list[BLOCK_DEVICE_IDS], after->id) : BLOCK_NONE, 0};
+    return st;
+}
+
+bl_status bl_rule_put_in_memory(const Rule& r, int* what, Rule* after) {
+    for (int i = 0; i < g_nrules; i++) {
+        Rule& old = g_rules[i];
+        if (old.kind != r.kind || !ieq_ascii(old.id, r.id)) continue;
+        *what = r.until > old.until;
+        if (r.until > old.until) old.until = r.until;
+        *after = old;
+        return BL_OK;
+    }
+    if (g_nrules == RULES_MAX) return BL_FULL;
+    g_rules[g_nrules++] = r;
+    *what = 2;
+    *after = r;
+    return BL_OK;
+}
+
+bl_status bl_rule_remove(rule_kind kind, const char* id, Rule* gone, int* n) {
+    Step s{OP_RULE_REMOVE, nullptr, nullptr, nullptr, 0, BL_PUT_ADDED, nullptr, 0};
+    s.kind = kind;
+    s.rule_id = id;
+    s.gone = gone;
+    bl_status st = change(&s);
+    *n = st == BL_OK ? s.ngone : 0;
+    return st;
 }
 
 bl_status bl_remove(const BlacklistEntry& e) {
@@ -424,9 +493,10 @@ bl_status bl_pass_step(int* dropped, bl_status* synced) {
         // Whether the task runs this copy is asked here, after the one read,
         // since only the file says whether a block is wanted at all; the
         // sync itself then holds the machine's lock once.
-        int nm;
+        int nm, nr;
         const BlacklistModel* m = models_work(&nm);
-        prepare_blocks(g_work, g_nwork, m, nm, nullptr, nullptr, BLOCK_UNATTENDED);
+        const Rule* r = rules_work(&nr);
+        prepare_blocks(WantInput{g_work, g_nwork, nullptr, m, nm, nullptr, r, nr, nullptr}, BLOCK_UNATTENDED);
         sync_blocks(BLOCK_UNATTENDED);
         *synced = BL_OK;
     } else if (lock) {

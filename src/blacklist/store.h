@@ -7,6 +7,7 @@
 
 #include "blacklist/entry.h"
 #include "blacklist/modelfile.h"
+#include "blacklist/rulefile.h"
 #include "blacklist/tsv.h"
 #include "block/block.h"
 
@@ -34,6 +35,8 @@ enum bl_status {
                     // count, and nothing is written over it
     BL_BAD_LINES,   // the file holds lines that are no entry (bl_bad_lines):
                     // its entries count, and nothing is written over it
+    BL_RULES_REFUSED,  // a change of a rule, refused: the rules file cannot be read
+                       // whole, holds lines that are no rule, or too many (bl_rules_last)
 };
 
 // Each change is one step under the blacklist's lock: the file is read again,
@@ -57,6 +60,18 @@ bl_status bl_put(const BlacklistEntry& e, const BlacklistModel* model, bl_put_re
 // nothing: the file, the install block and the log are left alone.
 bl_status bl_put_in_memory(const BlacklistEntry& e, const BlacklistModel* model, bl_put_result* what,
                            BlacklistEntry* entry);
+// A model rule or an approval, put as bl_put puts an entry: one of the same
+// kind and id (letter case aside) stays the one rule, its end the later of
+// the two; otherwise r is added (FULL when the rules file holds RULES_MAX).
+// *what: 0 unchanged, 1 extended, 2 added; *after: the rule as it stands;
+// *block: what the install block did for a model's id.
+bl_status bl_rule_put(const Rule& r, int* what, Rule* after, BlockResult* block);
+// The same in memory alone, for a run that must change nothing.
+bl_status bl_rule_put_in_memory(const Rule& r, int* what, Rule* after);
+// Lifts the rules of this kind with this id (letter case aside), or every
+// rule of the kind when id is null, each copied into gone (room for
+// RULES_MAX); *n how many.
+bl_status bl_rule_remove(rule_kind kind, const char* id, Rule* gone, int* n);
 // Removes the first entry whose fields all equal e's.
 bl_status bl_remove(const BlacklistEntry& e);
 // Removes each of the n entries t holds, each found by its fields; entries

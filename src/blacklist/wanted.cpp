@@ -3,10 +3,14 @@
 
 #include "base/text.h"
 #include "blacklist/modelfile.h"
+#include "blacklist/policyread.h"
+#include "blacklist/rules.h"
+#include "device/walk.h"
 #include "block/view.h"
 #include "device/model.h"
 
-static_assert(BLOCK_MAX_IDS >= BL_MAX, "every entry of a full blacklist can want a block");
+// A model brings its composite device's id too.
+static_assert(BLOCK_MAX_IDS >= 2 * (BL_MAX + RULES_MAX + POLICY_LIST_MAX), "every rule of every source can want its blocks");
 
 namespace {
 
@@ -38,7 +42,7 @@ void add_once(BlockIds* out, const char16_t* id) {
 
 void bl_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra, int64_t now, BlockIds* out) {
     out->n = 0;
-    out->untold = 0;
+    out->untold = out->keep = 0;
     for (int i = 0; i <= n; i++) {
         const BlacklistEntry* e = i < n ? &t[i] : extra;
         if (e && bl_wants_block(*e, now, g_id)) add_once(out, g_id);
@@ -48,7 +52,7 @@ void bl_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra, int6
 void bl_wanted_models(const BlacklistEntry* t, int n, const BlacklistEntry* extra, const BlacklistModel* m, int nm,
                       const BlacklistModel* extra_model, int64_t now, BlockIds* out) {
     out->n = 0;
-    out->untold = 0;
+    out->untold = out->keep = 0;
     for (int i = 0; i <= n; i++) {
         const BlacklistEntry* e = i < n ? &t[i] : extra;
         if (!e || !e->byname || !bl_wants_block(*e, now, g_id)) continue;
@@ -89,4 +93,120 @@ const char* bl_model_parent(const BlacklistEntry& e, char* out, size_t size) {
     if (!model_parent_id(g_id, g_parent, countof(g_parent))) return nullptr;
     utf8(g_parent, out, size);
     return out;
+}
+
+namespace {
+
+// An id some rule wants blocked, or an approval protects, with who says so.
+struct Said {
+    char16_t id[INST_UNITS];
+    uint8_t source, layer;
+};
+// Room for every rule's ids; an approved unit protects its hardware ids
+// too, some dozens each. Static: they are megabytes.
+constexpr int MAX_SAID = 4096;
+Said g_want_ids[BLOCK_LISTS][MAX_SAID];
+int g_nwant[BLOCK_LISTS];
+Said g_protect[BLOCK_LISTS][MAX_SAID];
+int g_nprotect[BLOCK_LISTS];
+HardwareIds g_unit;
+char16_t g_model[INST_UNITS];
+
+void say(Said* t, int* n, const char16_t* id, int source, int layer) {
+    if (*n == MAX_SAID || !id[0]) return;
+    Said& s = t[(*n)++];
+    wcopy_zero(s.id, id, INST_UNITS - 1);
+    s.id[INST_UNITS - 1] = 0;
+    s.source = (uint8_t)source;
+    s.layer = (uint8_t)layer;
+}
+
+// A model and, for a USB function's, its composite device's id.
+void say_model(Said* t, int* n, const char16_t* model, int source, int layer) {
+    say(t, n, model, source, layer);
+    char16_t parent[INST_UNITS];
+    if (model_parent_id(model, parent, countof(parent))) say(t, n, parent, source, layer);
+}
+
+void want8(block_list l, const char* id, int source, int layer, int model) {
+    utf16(id, g_id, countof(g_id));
+    if (model) say_model(g_want_ids[l], &g_nwant[l], g_id, source, layer);
+    else say(g_want_ids[l], &g_nwant[l], g_id, source, layer);
+}
+
+// What an approval of a unit protects: its instance id, and in the model
+// list its hardware ids and its composite device's id, or, never seen here,
+// the device id its instance id starts with.
+void protect_unit(const char* inst, int source) {
+    utf16(inst, g_id, countof(g_id));
+    say(g_protect[BLOCK_INSTANCE_IDS], &g_nprotect[BLOCK_INSTANCE_IDS], g_id, source, LAYER_INSTANCE);
+    Said* t = g_protect[BLOCK_DEVICE_IDS];
+    int* n = &g_nprotect[BLOCK_DEVICE_IDS];
+    if (dev_lookup_ids(g_id, &g_unit)) {
+        for (const char16_t* p = g_unit.ids; *p; p += wlen(p) + 1) say_model(t, n, p, source, LAYER_INSTANCE);
+        return;
+    }
+    size_t cut = wlen(g_id);
+    while (cut > 0 && g_id[cut - 1] != u'\\') cut--;
+    if (cut < 2) return;
+    g_id[cut - 1] = 0;
+    say(t, n, g_id, source, LAYER_INSTANCE);
+}
+
+int protected_by(block_list l, const Said& w) {
+    for (int i = 0; i < g_nprotect[l]; i++) {
+        const Said& p = g_protect[l][i];
+        if ((p.source < w.source || (p.source == w.source && p.layer < w.layer)) && wicmp(p.id, w.id) == 0) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void bl_wanted_all(const WantInput& in, int64_t now, BlockWant* out) {
+    for (int l = 0; l < BLOCK_LISTS; l++) g_nwant[l] = g_nprotect[l] = 0;
+    // The entries', a by-name entry's model at its name's layer.
+    bl_wanted(in.t, in.n, in.extra, now, &out->list[BLOCK_INSTANCE_IDS]);
+    for (int i = 0; i < out->list[BLOCK_INSTANCE_IDS].n; i++)
+        say(g_want_ids[BLOCK_INSTANCE_IDS], &g_nwant[BLOCK_INSTANCE_IDS], out->list[BLOCK_INSTANCE_IDS].id[i],
+            SOURCE_LOCAL, LAYER_INSTANCE);
+    bl_wanted_models(in.t, in.n, in.extra, in.m, in.nm, in.extra_model, now, &out->list[BLOCK_DEVICE_IDS]);
+    for (int i = 0; i < out->list[BLOCK_DEVICE_IDS].n; i++)
+        say(g_want_ids[BLOCK_DEVICE_IDS], &g_nwant[BLOCK_DEVICE_IDS], out->list[BLOCK_DEVICE_IDS].id[i], SOURCE_LOCAL,
+            LAYER_NAME);
+    // Policy's rules, and those a refresh hid for a moment.
+    for (int i = 0; i < g_npolicy + g_npolicy_held; i++) {
+        const PolicyRule& p = i < g_npolicy ? g_policy[i] : g_policy_held[i - g_npolicy];
+        if (now >= p.until) continue;
+        if (p.kind == POLICY_INSTANCE_ID && p.approves) protect_unit(p.id, SOURCE_POLICY);
+        else if (p.kind == POLICY_MODEL && p.approves) {
+            utf16(p.id, g_model, countof(g_model));
+            say_model(g_protect[BLOCK_DEVICE_IDS], &g_nprotect[BLOCK_DEVICE_IDS], g_model, SOURCE_POLICY, LAYER_MODEL);
+        } else if (p.kind == POLICY_INSTANCE_ID) {
+            utf16(p.id, g_id, countof(g_id));
+            if (!is_builtin(u"", g_id)) want8(BLOCK_INSTANCE_IDS, p.id, SOURCE_POLICY, LAYER_INSTANCE, 0);
+        } else if (p.kind == POLICY_MODEL) {
+            want8(BLOCK_DEVICE_IDS, p.id, SOURCE_POLICY, LAYER_MODEL, 1);
+        }
+    }
+    // The rules file's.
+    for (int i = 0; i <= in.nr; i++) {
+        const Rule* r = i < in.nr ? &in.r[i] : in.extra_rule;
+        if (!r || now >= r->until) continue;
+        if (r->kind == RULE_APPROVE_ID) {
+            protect_unit(r->id, SOURCE_LOCAL);
+        } else if (r->kind == RULE_APPROVE_MODEL) {
+            utf16(r->id, g_model, countof(g_model));
+            say_model(g_protect[BLOCK_DEVICE_IDS], &g_nprotect[BLOCK_DEVICE_IDS], g_model, SOURCE_LOCAL, LAYER_MODEL);
+        } else if (r->verdict == MODEL_OK) {
+            want8(BLOCK_DEVICE_IDS, r->id, SOURCE_LOCAL, LAYER_MODEL, 1);
+        }
+    }
+    for (int l = 0; l < BLOCK_LISTS; l++) {
+        BlockIds& ids = out->list[l];
+        ids.n = 0;
+        ids.untold = ids.keep = 0;
+        for (int i = 0; i < g_nwant[l]; i++)
+            if (!protected_by((block_list)l, g_want_ids[l][i])) add_once(&ids, g_want_ids[l][i].id);
+    }
 }

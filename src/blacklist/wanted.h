@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "blacklist/entry.h"
+#include "blacklist/rulefile.h"
 #include "block/ids.h"
 
 // 1 when entry e wants a block at `now`, with its id in id (INST_UNITS):
@@ -21,6 +22,28 @@ void bl_wanted(const BlacklistEntry* t, int n, const BlacklistEntry* extra, int6
 // function's model its composite device's id; each once.
 void bl_wanted_models(const BlacklistEntry* t, int n, const BlacklistEntry* extra, const BlacklistModel* m, int nm,
                       const BlacklistModel* extra_model, int64_t now, BlockIds* out);
+
+// Everything the rules in force at `now` want of both lists: the entries
+// and their models (as above), the rules file's models whose check passed
+// (with `extra_rule`, one about to be put), and policy's instance ids and
+// models. An id an approval protects is left out where the approval
+// outranks the block: policy above the PC, and within one source the higher
+// layer (instance over model over name); within one layer a block holds.
+// An approved unit protects every hardware id it has, its composite
+// device's id and, never seen here, the device id its instance id starts
+// with: Windows would refuse it too. Each id once.
+struct WantInput {
+    const BlacklistEntry* t;
+    int n;
+    const BlacklistEntry* extra;
+    const BlacklistModel* m;
+    int nm;
+    const BlacklistModel* extra_model;
+    const Rule* r;
+    int nr;
+    const Rule* extra_rule;
+};
+void bl_wanted_all(const WantInput& in, int64_t now, BlockWant* out);
 // 1 when this copy's block holds the entry's id now.
 int bl_blocked(const BlacklistEntry& e);
 // The entry's model id (null when it has none), and 1 when its block holds

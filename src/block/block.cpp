@@ -283,7 +283,8 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
         return;
     }
     for (int i = 0; i < g_read.nrec; i++)
-        if (g_read.rec[i].ours && !is_wanted(want, g_read.rec[i].id) && !lift(L, g_read.rec[i])) g_cache.left = 1;
+        if (g_read.rec[i].ours && !is_wanted(want, g_read.rec[i].id) && (want->keep || !lift(L, g_read.rec[i])))
+            g_cache.left = 1;
     int writing = -2;  // not asked yet: switch_on gives -1, 0 or 1
     task_owner owner = OWNER_UNKNOWN;
     int owner_read = 0;
@@ -400,10 +401,12 @@ void block_sync(BlockWant* want, block_caller who, task_runs runs) {
             sync_list(LISTS[l], &want->list[l], who, runs);
             continue;
         }
-        // Left as it stands: a value of ours in it may be one nobody wants.
+        // Left as it stands: a value of ours in it may be one nobody wants,
+        // and what is wanted was not written.
         read_records(LISTS[l]);
         for (int i = 0; i < g_read.nrec; i++) g_cache.left |= g_read.rec[i].ours;
         g_cache.left |= g_read.rec_failed;
+        for (int i = 0; i < want->list[l].n; i++) want->list[l].outcome[i] = BLOCK_FAILED;
     }
 }
 

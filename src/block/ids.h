@@ -12,12 +12,14 @@ enum block_outcome {
 
 // The ids a blacklist wants blocked, each once, and what the last sync did
 // for each.
-constexpr int BLOCK_MAX_IDS = 64;
+// Room for the entries' ids and models, the rules', and policy's.
+constexpr int BLOCK_MAX_IDS = 512;
 struct BlockIds {
     char16_t id[BLOCK_MAX_IDS][INST_UNITS];
     block_outcome outcome[BLOCK_MAX_IDS];
     int n;
     int untold;  // what is wanted cannot be told: the list is left as it stands
+    int keep;    // what is wanted is known in part: the ids are written, nothing is lifted
 };
 
 // Windows' two lists, each with its own switch, and what is wanted of each.

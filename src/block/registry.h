@@ -30,7 +30,7 @@ extern const DenyList LISTS[BLOCK_LISTS];
 // one pass whatever its length up to this; a longer one is not ours to
 // change.
 constexpr int MAX_VALUES = 16384;
-constexpr int MAX_RECORDS = 512;
+constexpr int MAX_RECORDS = 2048;
 constexpr size_t NAME_UNITS_REG = 16;
 
 struct ListValue {

@@ -7,8 +7,8 @@
 namespace {
 
 // What a drawing shows of each list: this copy's values in force, and the
-// values it left standing. Static: some 128 KB.
-constexpr int VIEW_MAX = 128;
+// values it left standing. Static: some 1 MB.
+constexpr int VIEW_MAX = BLOCK_MAX_IDS;
 struct View {
     char16_t held[VIEW_MAX][INST_UNITS];
     int nheld;
