@@ -11,6 +11,7 @@
 #include "app/install.h"
 #include "app/interactive.h"
 #include "app/remove_mode.h"
+#include "app/rule_mode.h"
 #include "app/uninstall.h"
 #include "blacklist/enforce.h"
 #include "blacklist/rules.h"
@@ -101,8 +102,11 @@ int run(int argc, char** argv) {
         return EXIT_FAILED;
     }
     if (a.drive == DRIVE_REMOVE) return remove_mode(a);
-    if (a.drive == DRIVE_BLACKLIST) return blacklist_mode(a);
-    if (a.drive == DRIVE_UNBLACKLIST) return unblacklist_mode(a);
+    if (a.drive == DRIVE_BLACKLIST) return a.model ? model_rule_mode(a) : blacklist_mode(a);
+    if (a.drive == DRIVE_UNBLACKLIST) return a.model ? lift_rules_mode(a, RULE_MODEL, 0) : unblacklist_mode(a);
+    if (a.drive == DRIVE_APPROVE) return approve_mode(a);
+    if (a.drive == DRIVE_UNAPPROVE) return lift_rules_mode(a, a.model ? RULE_APPROVE_MODEL : a.all ? RULE_APPROVE_MODEL
+                                                                                            : RULE_APPROVE_ID, a.all);
     if (a.check) return check_mode(a.json);
     if (a.blist) return a.json ? blist_json() : blist_mode();
     if (a.json) return scan_json(a);

@@ -53,6 +53,31 @@ void model_line(const BlacklistEntry& e, const char* indent) {
     out("（%s）\n", state);
 }
 
+// The rules without an instance id, when there are any: models kept off,
+// with whether their block holds, and approvals.
+void rules_lines(const char* indent) {
+    int64_t now = sys_now();
+    for (int pass = 0; pass < 2; pass++) {
+        int n = 0;
+        for (int i = 0; i < g_nrules; i++) n += (g_rules[i].kind == RULE_MODEL) == (pass == 0) && now < g_rules[i].until;
+        if (!n) continue;
+        out("%s%s（%d 条）：\n", indent, pass == 0 ? "按型号拉黑" : "放行", n);
+        for (int i = 0; i < g_nrules; i++) {
+            const Rule& r = g_rules[i];
+            if ((r.kind == RULE_MODEL) != (pass == 0) || now >= r.until) continue;
+            char left[LEFT_BYTES], name[600];
+            fmt_left(r.until, left);
+            const char* state = r.kind != RULE_MODEL          ? (r.kind == RULE_APPROVE_ID ? "设备" : "型号")
+                              : r.verdict == MODEL_SHARED     ? "与其他设备共用，不禁止安装"
+                              : r.verdict == MODEL_BUILTIN    ? "内置/系统设备，不禁止安装"
+                              : r.verdict == MODEL_UNKNOWN    ? "未能确认是否与其他设备共用，不禁止安装"
+                              : bl_id_model_blocked(r.id)     ? "已禁止安装"
+                                                              : "未禁止安装";
+            out("%s  %-30s %s  %s（%s）\n", indent, shown_name(r.name, name, sizeof name), r.id, left, state);
+        }
+    }
+}
+
 void draw(void) {
     if (bl_last_read() == BL_UNREADABLE) {
         out("\n");
@@ -71,6 +96,7 @@ void draw(void) {
         out("        实例：%s\n", shown_text8(e.inst, inst, sizeof inst));
         model_line(e, "        ");
     }
+    rules_lines("   ");
     block_line();
     out("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n");
     out("         t = 安装后台任务(即时+每5分钟)  u = 卸载后台任务   q = 返回\n");
@@ -236,8 +262,9 @@ int blist_mode(void) {
             shown_text8(e.cls, cls, sizeof cls), left, shown_text8(e.inst, inst, sizeof inst));
         model_line(e, "     ");
     }
+    rules_lines("  ");
     block_line();
     int mbad, first;
-    bad |= bl_models_last(&mbad, &first) != BL_MODELS_OK;
+    bad |= bl_models_last(&mbad, &first) != BL_MODELS_OK || bl_rules_last(&mbad, &first) != BL_RULES_OK;
     return bad ? EXIT_FAILED : EXIT_OK;
 }

@@ -5,6 +5,7 @@
 #include "app/console.h"
 #include "app/exitcode.h"
 #include "app/json.h"
+#include "blacklist/judge.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
 #include "log/log.h"
@@ -85,7 +86,7 @@ int check_mode(int json) {
     bl_models m = bl_models_last(&bad, &first);
     f.models = m == BL_MODELS_UNREADABLE ? 1 : m == BL_MODELS_BAD_LINES ? 2 : 0;
     int64_t now = sys_now();
-    f.entries_in_force = f.blacklist_read ? bl_in_force(now) : 0;
+    f.entries_in_force = f.blacklist_read ? judge_rules_in_force(now) : 0;
     // Always asked, so that the answer shows it; it counts only with an
     // entry in force.
     f.task = task_query();
@@ -99,8 +100,8 @@ int check_mode(int json) {
     // Records left on the PC: those a name or a model reaches take a walk of
     // every record, before the present devices' list that is printed; those
     // of entries by id the lookups for the present ones find.
-    int by_name = 0;
-    for (int b = 0; b < g_bn; b++) by_name |= now < g_bl[b].until && g_bl[b].byname && g_bl[b].name[0];
+    judge_prepare(now);
+    int by_name = judge_needs_walk();
     if (f.blacklist_read && by_name && reach_collect(now, &err, REACH_ABSENT)) f.absent = g_nreached;
     reach_reset();
     f.devices_read = f.blacklist_read && reach_collect(now, &err);

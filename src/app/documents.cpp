@@ -3,14 +3,28 @@
 #include "app/exitcode.h"
 #include "app/json.h"
 #include "app/documents.h"
-#include "blacklist/match.h"
+#include "blacklist/judge.h"
 #include "blacklist/store.h"
 #include "blacklist/wanted.h"
+#include "device/model.h"
 #include "device/scan.h"
+#include "device/walk.h"
 #include "log/log.h"
 #include "sys/sys.h"
 
 namespace {
+
+// A device's model id, for a script to write a model rule with: looked up
+// by its instance id; null when it has none.
+HardwareIds g_hw;
+char16_t g_model16[INST_UNITS];
+char g_model[DEV_TEXT_BYTES];
+
+const char* device_model(const DeviceEntry& d) {
+    if (!dev_lookup_ids(d.inst, &g_hw) || !model_id(g_hw.ids, g_model16, countof(g_model16))) return nullptr;
+    utf8(g_model16, g_model, sizeof g_model);
+    return g_model;
+}
 
 int error_document(const char* error) {
     json_begin_document();
@@ -54,9 +68,14 @@ int scan_json(const Args& a) {
         json_key("builtin");
         json_bool(d.builtin);
         json_key("blacklisted");
-        bl_hit h = bl_device_mark(d, now);
+        int approved;
+        bl_hit h = judge_mark(d, now, &approved);
         if (h == BL_NO_HIT) json_null();
-        else json_text(h == BL_BY_ID ? "id" : "name");
+        else json_text(h == BL_BY_ID ? "id" : h == BL_BY_NAME ? "name" : "model");
+        json_key("approved");
+        json_bool(approved);
+        json_key("model_id");
+        json_text(device_model(d));
         json_close();
     }
     json_close_array();
@@ -81,6 +100,10 @@ void entry_json(const BlacklistEntry& e) {
 void entry_keys(const BlacklistEntry& e) {
     char utc[32];
     json_utc(e.until, utc);
+    json_key("kind");
+    json_text(e.byname ? "name" : "id");
+    json_key("source");
+    json_text("local");
     json_key("name");
     json_text(e.name);
     json_key("instance_id");
@@ -101,6 +124,29 @@ void entry_keys(const BlacklistEntry& e) {
     json_bool(bl_model_blocked(e));
 }
 
+void rule_json(const Rule& r) {
+    char utc[32];
+    json_utc(r.until, utc);
+    json_open();
+    json_key("kind");
+    json_text(r.kind == RULE_APPROVE_ID ? "id" : "model");
+    json_key("source");
+    json_text("local");
+    json_key("name");
+    json_text(r.name);
+    json_key(r.kind == RULE_APPROVE_ID ? "instance_id" : "model_id");
+    json_text(r.id);
+    json_key("until");
+    json_int(r.until);
+    json_key("until_utc");
+    json_text(utc);
+    if (r.kind == RULE_MODEL) {
+        json_key("model_blocked");
+        json_bool(bl_id_model_blocked(r.id));
+    }
+    json_close();
+}
+
 int blist_json(void) {
     int dropped;
     bl_status st = bl_prune(&dropped);
@@ -114,6 +160,13 @@ int blist_json(void) {
         if (now >= e.until) continue;  // in force only
         entry_json(e);
     }
+    for (int i = 0; i < g_nrules; i++)
+        if (g_rules[i].kind == RULE_MODEL && now < g_rules[i].until) rule_json(g_rules[i]);
+    json_close_array();
+    json_key("approved");
+    json_open_array();
+    for (int i = 0; i < g_nrules; i++)
+        if (g_rules[i].kind != RULE_MODEL && now < g_rules[i].until) rule_json(g_rules[i]);
     json_close_array();
     // What the file holds beyond the entries listed.
     int first;
@@ -128,6 +181,13 @@ int blist_json(void) {
                                                                                       : nullptr);
     json_key("models_skipped_lines");
     json_int(models_bad);
+    int rules_bad;
+    bl_rules r = bl_rules_last(&rules_bad, &first);
+    json_key("rules_error");
+    json_text(r == BL_RULES_UNREADABLE ? "rules_unreadable" : r == BL_RULES_BAD_LINES ? "rules_unreadable_lines"
+              : r == BL_RULES_OVERFULL ? "rules_overfull" : nullptr);
+    json_key("rules_skipped_lines");
+    json_int(rules_bad);
     json_end_document();
-    return st == BL_BAD_LINES || m != BL_MODELS_OK ? EXIT_FAILED : EXIT_OK;
+    return st == BL_BAD_LINES || m != BL_MODELS_OK || r != BL_RULES_OK ? EXIT_FAILED : EXIT_OK;
 }

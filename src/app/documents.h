@@ -13,3 +13,7 @@ void entry_json(const BlacklistEntry& e);
 // Its keys alone, inside an object the caller opened, for a document that
 // adds keys of its own.
 void entry_keys(const BlacklistEntry& e);
+// A rule of the rules file, as --blist --json writes it: a model rule among
+// the entries ("kind": "model"), an approval in "approved" ("kind":
+// "model" or "id").
+void rule_json(const Rule& r);

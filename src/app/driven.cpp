@@ -168,6 +168,20 @@ const char* drive_blacklist_error(void) { return g_bl_error; }
 
 int drive_absent_failed(void) { return g_absent_failed; }
 
+void drive_rule_failed(void) {
+    if (!g_bl_error) g_bl_error = "blacklist_write_failed";
+}
+
+void drive_count_absent(int removed, int failed) {
+    g_absent_removed += removed;
+    g_absent_failed += failed;
+}
+
+void drive_task_hint_rule(const Args& a, int added) {
+    g_added |= added;
+    drive_task_hint(a);
+}
+
 const char* drive_end(void) {
     json_key("absent_removed");
     json_int(g_absent_removed);

@@ -41,6 +41,12 @@ const char* drive_blacklist_error(void);
 // How many records of devices that are not attached, reached by an entry
 // this run put, could not be removed: a failure of the run.
 int drive_absent_failed(void);
+// A rule of this run could not be put: its blacklisting failed.
+void drive_rule_failed(void);
+// Counts records removed (or not) after a rule was put, for the document.
+void drive_count_absent(int removed, int failed);
+// After a rule was put (added or extended: `added`): the task hint.
+void drive_task_hint_rule(const Args& a, int added);
 
 // The document: opened with what_if; drive_put_list writes the entries put
 // under `key`; drive_end closes it with absent_removed, absent_failed and

@@ -2,6 +2,7 @@
 #include "app/model_note.h"
 
 #include "app/console.h"
+#include "app/driven.h"
 #include "app/show.h"
 #include "blacklist/reach.h"
 #include "blacklist/sweep.h"
@@ -36,10 +37,11 @@ int reaches_further(const BlacklistEntry& e, int others, const ModelCheck& c) {
     return e.byname && (others > 0 || (c.verdict == MODEL_OK && (c.others > 0 || c.parent[0])));
 }
 
-void sweep_after(const BlacklistEntry& e, int what_if, int quiet, int* removed, int* failed) {
-    int only = bl_index_of(e);
-    if (only < 0) return;
-    SweepResult s = sweep_absent(sys_now(), only, what_if);
+namespace {
+
+// The records reached, removed unless what_if, said unless quiet.
+void sweep_said(int focus, int focus_rule, int what_if, int quiet, int* removed, int* failed) {
+    SweepResult s = sweep_absent(sys_now(), focus, focus_rule, what_if);
     if (!s.ok) {
         if (!quiet) out("  [提示] 读不到设备列表，离场设备的遗留记录留给后台任务删除。\n");
         return;
@@ -56,6 +58,19 @@ void sweep_after(const BlacklistEntry& e, int what_if, int quiet, int* removed, 
         else if (r == SYS_REMOVE_FAILED) out("  ✘ 删除离场设备的遗留记录失败：%s  %s\n", name, inst);
         else out("  ✔ 已删除离场设备的遗留记录：%s  %s%s\n", name, inst, r == SYS_REMOVED_RESTART ? "（重启电脑后完成）" : "");
     }
+}
+
+}  // namespace
+
+void sweep_after(const BlacklistEntry& e, int what_if, int quiet, int* removed, int* failed) {
+    int only = bl_index_of(e);
+    if (only >= 0) sweep_said(only, 0, what_if, quiet, removed, failed);
+}
+
+void sweep_after_rule(int index, int what_if, int quiet) {
+    int removed = 0, failed = 0;
+    sweep_said(index, 1, what_if, quiet, &removed, &failed);
+    drive_count_absent(removed, failed);
 }
 
 void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {

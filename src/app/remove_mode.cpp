@@ -9,6 +9,8 @@
 #include "app/exitcode.h"
 #include "app/json.h"
 #include "app/model_note.h"
+#include "app/rule_mode.h"
+#include "app/documents.h"
 #include "app/show.h"
 #include "blacklist/reach.h"
 #include "blacklist/rules.h"
@@ -137,20 +139,25 @@ int remove_mode(const Args& a) {
     for (int k = 0; k < a.nids; k++)
         if (!a.ids[k][0] || !bl_storable(a.ids[k], sizeof(BlacklistEntry::inst)))
             return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", a.ids[k]);
+    if (a.model && !rule_model_ok(a.model))
+        return drive_refuse(a, "bad_model", "[错误] --model 不是可用的硬件 ID：%s\n", a.model);
     if (int code = drive_start(a, hours > 0)) return code;
 
+    // By keyword, or, with --model, every present device of the model.
     uint32_t err;
-    if (!scan(a.scan_all ? SCAN_ALL : SCAN_PRESENT, &err))
+    char16_t model[INST_UNITS];
+    if (a.model) utf16(a.model, model, countof(model));
+    if (!(a.model ? scan_model(model, &err) : scan(a.scan_all ? SCAN_ALL : SCAN_PRESENT, &err)))
         return drive_refuse(a, "device_list_unavailable", "[错误] 枚举设备失败 (code %lu)\n", (unsigned long)err);
     int reach = 0;
     for (int i = 0; i < g_n; i++) {
         int by_id;
         if (named(a, i, &by_id) && fate_of(a, g_dev[i], by_id) == FATE_REMOVE) reach++;
     }
-    const char* shown_key = g_key[0] ? key : "默认关键词";
+    const char* shown_key = a.model ? a.model : g_key[0] ? key : "默认关键词";
     if (!a.json) {
         if (a.what_if) out("（演习：只列出会做的事，不做任何修改）\n");
-        out("命令行删除（关键词：%s）：要删除 %d 个设备。\n", shown_key, reach);
+        out("命令行删除（%s：%s）：要删除 %d 个设备。\n", a.model ? "型号" : "关键词", shown_key, reach);
         if (g_matched > g_n) out("  [提示] 匹配的设备共 %d 个，这次只处理前 %d 个。\n", g_matched, g_n);
     }
     if (!a.what_if) logline(EV_DRIVEN_REMOVAL, "命令行删除 | %s | %d 个设备", shown_key, reach);
@@ -191,8 +198,11 @@ int remove_mode(const Args& a) {
             restart |= r == SYS_REMOVED_RESTART;
         }
         g_removed[g_nremoved++] = Outcome{i, nullptr, nullptr};
-        if (hours) blacklist(a, d, name, hours);
+        if (hours && !a.model) blacklist(a, d, name, hours);
     }
+    // A model is one rule, however many of its units went.
+    int ruled = hours && a.model ? model_rule_put(a, hours) : 0;
+    if (hours && a.model && !ruled) drive_rule_failed();
     // An id that names nothing may be gone already: said, not a failure.
     for (int k = 0; k < a.nids; k++)
         if (!g_named[k]) skip(a, -1, a.ids[k], "not_found", "没有这个设备，可能已经删除");
@@ -205,7 +215,14 @@ int remove_mode(const Args& a) {
         outcome_list("skipped", g_skipped, g_nskipped);
         json_key("restart_required");
         json_bool(restart);
-        drive_put_list("blacklisted");
+        if (a.model) {
+            json_key("blacklisted");
+            json_open_array();
+            if (ruled) rule_json(*model_rule_last());
+            json_close_array();
+        } else {
+            drive_put_list("blacklisted");
+        }
         bl_error = drive_end();
     } else {
         bl_error = drive_blacklist_error();

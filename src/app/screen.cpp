@@ -5,7 +5,7 @@
 
 #include "app/console.h"
 #include "app/show.h"
-#include "blacklist/match.h"
+#include "blacklist/judge.h"
 #include "blacklist/store.h"
 #include "base/text.h"
 #include "device/scan.h"
@@ -18,10 +18,11 @@ namespace {
 
 const char RULE[] = "  ============================================================\n";
 
-// The 已拉黑 column: 是 by id, 名 by name only.
+// The 已拉黑 column: 是 by id, 名 by name only, 型 by model, 准 approved.
 const char* blacklisted(const DeviceEntry& d) {
-    bl_hit h = bl_device_mark(d, sys_now());
-    return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : "—";
+    int approved;
+    bl_hit h = judge_mark(d, sys_now(), &approved);
+    return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : h == BL_BY_MODEL ? "型" : approved ? "准" : "—";
 }
 
 }  // namespace

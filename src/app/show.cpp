@@ -22,11 +22,22 @@ void read_trouble_lines(void) {
     if (bl_last_read() == BL_BAD_LINES) bad_lines_line();
     int bad, first;
     bl_models m = bl_models_last(&bad, &first);
+    rules_trouble_line();
     if (m == BL_MODELS_UNREADABLE) out("  [错误] 型号文件 blacklist-models.tsv 读不了，这次不会修改它，按型号的安装禁止也不变。\n");
     else if (m == BL_MODELS_BAD_LINES)
         out("  [错误] 型号文件 blacklist-models.tsv 有 %d 行无法识别（最早在第 %d 行），这次不会修改它，按型号的安装禁止也不变；"
             "请改正或删掉这些行。\n",
             bad, first);
+}
+
+void rules_trouble_line(void) {
+    int bad, first;
+    bl_rules r = bl_rules_last(&bad, &first);
+    if (r == BL_RULES_BAD_LINES)
+        out("  [错误] 规则文件 blacklist-rules.tsv 有 %d 行无法识别（最早在第 %d 行），这次不会修改它；请改正或删掉这些行。\n", bad,
+            first);
+    else if (r == BL_RULES_OVERFULL) out("  [错误] 规则文件 blacklist-rules.tsv 超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", RULES_MAX, RULES_MAX);
+    else if (r == BL_RULES_UNREADABLE) out("  [错误] 规则文件 blacklist-rules.tsv 读不了，这次不会修改它。\n");
 }
 
 void refused_line(bl_status st) {

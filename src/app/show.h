@@ -26,6 +26,8 @@ void bad_lines_line(void);
 void read_trouble_lines(void);
 // The line for a change that the store refused (FAILED, UNREADABLE, OVERFULL).
 void refused_line(bl_status st);
+// The line for a rules file that cannot be changed, and why.
+void rules_trouble_line(void);
 
 // Room for a remaining-time text.
 constexpr size_t LEFT_BYTES = 64;

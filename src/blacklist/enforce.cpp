@@ -2,6 +2,7 @@
 #include "blacklist/enforce.h"
 
 #include "base/text.h"
+#include "blacklist/judge.h"
 #include "blacklist/policyread.h"
 #include "blacklist/reach.h"
 #include "blacklist/rulefile.h"
@@ -103,7 +104,9 @@ enforce_result enforce_pass(void) {
     // A device tried once, whatever the outcome, is not tried again.
     reach_reset();
     // An empty blacklist must not cost a device enumeration.
-    for (int round = 0; round < MAX_ROUNDS && bl_in_force(now) > 0; round++) {
+    judge_prepare(now);
+    int blocks = judge_blocks();
+    for (int round = 0; round < MAX_ROUNDS && blocks > 0; round++) {
         uint32_t err;
         if (!reach_collect(now, &err)) {
             logline(EV_ENUM_FAILED, "枚举设备失败 (code %lu)", (unsigned long)err);
@@ -120,12 +123,12 @@ enforce_result enforce_pass(void) {
     // Records left on the PC. Those of entries by id the lookups above
     // found; those a name or a model reaches take a walk of every record,
     // made after the entries changed, else hourly.
-    int by_name = 0;
-    for (int b = 0; b < g_bn; b++) by_name |= now < g_bl[b].until && g_bl[b].byname && g_bl[b].name[0];
+    judge_prepare(now);
+    int by_name = judge_needs_walk();
     SweepResult s{0, 0, 0, 1};
     int walked = listed && by_name && sweep_due(now);
-    if (walked) s = sweep_absent(now, -1, 0);
-    else if (!by_name) s = sweep_left();
+    if (walked) s = sweep_absent(now, -1, 0, 0);
+    else if (!by_name && blocks > 0) s = sweep_left();
     failed |= !s.ok || s.failed > 0;
     restart |= s.restart;
     if (walked && s.ok) sweep_done(now);

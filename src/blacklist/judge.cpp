@@ -183,6 +183,20 @@ void judge_prepare(int64_t now) {
 
 int judge_needs_walk(void) { return g_walk; }
 
+int judge_rules_in_force(int64_t now) {
+    int n = 0;
+    for (int i = 0; i < g_bn; i++) n += now < g_bl[i].until;
+    for (int i = 0; i < g_nrules; i++) n += g_rules[i].kind == RULE_MODEL && now < g_rules[i].until;
+    for (int i = 0; i < g_npolicy; i++) n += !g_policy[i].approves && now < g_policy[i].until;
+    return n;
+}
+
+int judge_blocks(void) {
+    int n = g_nnames + g_nid_ptrs;
+    for (int i = 0; i < g_nmodels; i++) n += !g_models[i].approves;
+    return n;
+}
+
 int judge_instance_blocks(const char* const** ids) {
     *ids = g_id_ptrs;
     return g_nid_ptrs;
@@ -224,4 +238,29 @@ Judged judge(const JudgeDevice& d) {
         else j.policy = b.index;
     }
     return j;
+}
+
+namespace {
+
+// A device's texts as compared, and a device looked up for its whole name:
+// static, as they are 22 KB.
+char g_inst[DEV_TEXT_BYTES], g_name[DEV_TEXT_BYTES];
+WalkedDevice g_whole;
+
+}  // namespace
+
+bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved) {
+    *approved = 0;
+    dev_lower(d.inst, g_inst, sizeof g_inst);
+    for (int i = 0; i < g_bn; i++)
+        if (g_bl[i].inst[0] && ieq_ascii(g_bl[i].inst, g_inst)) return BL_BY_ID;
+    judge_prepare(now);
+    // A name the table holds cut is matched whole, as the pass matches it,
+    // when a name may reach a device at all.
+    const char* name = g_name;
+    if (g_nnames && d.name_cut && dev_lookup(d.inst, &g_whole)) name = g_whole.name;
+    else dev_lower(d.name, g_name, sizeof g_name);
+    Judged j = judge(JudgeDevice{g_inst, name, d.builtin, nullptr, d.inst});
+    *approved = j.approved;
+    return j.blocked ? j.how : BL_NO_HIT;
 }

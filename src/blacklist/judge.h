@@ -41,7 +41,19 @@ struct Judged {
 // model may reach a device; otherwise the devices named by id suffice.
 void judge_prepare(int64_t now);
 int judge_needs_walk(void);
+// How many blocks of every source are in force: the pass looks at devices
+// only when one is.
+int judge_blocks(void);
+// How many rules that block are in force at `now`, of every source: the
+// entries, the rules file's models, policy's blocks.
+int judge_rules_in_force(int64_t now);
 // The instance ids that rules in force block, for a pass without a walk:
 // lowered, as the walk gives them; how many.
 int judge_instance_blocks(const char* const** ids);
 Judged judge(const JudgeDevice& d);
+
+// How a device is marked in the device table and the scan's JSON: BY_ID
+// when an entry names its id (in force or not); otherwise how the rules in
+// force keep it off (by name or by model), and *approved when an approval
+// spares it.
+bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved);

@@ -16,7 +16,3 @@ enum bl_hit { BL_NO_HIT, BL_BY_ID, BL_BY_NAME, BL_BY_MODEL };
 // lose through a name it merely shares.
 bl_hit bl_match(const BlacklistEntry& e, const char* lower_inst, const char* lower_name, int builtin);
 
-// How the blacklist marks a device in the device table and the scan's JSON:
-// BY_ID when an entry names its id (in force or not), BY_NAME when an entry
-// in force reaches it by name only.
-bl_hit bl_device_mark(const DeviceEntry& d, int64_t now);

@@ -1,6 +1,8 @@
 // A by-name entry's model and its check.
 #include "blacklist/models.h"
 
+#include <cstring>
+
 #include "base/text.h"
 #include "blacklist/match.h"
 #include "device/model.h"
@@ -63,6 +65,41 @@ void bl_model_check(const DeviceEntry& d, const HardwareIds& hardware, const Bla
     }
     dev_walk_close(&w);
     out->verdict = out->unreached ? MODEL_SHARED : unread ? MODEL_UNKNOWN : MODEL_OK;
+}
+
+void bl_model_rule_check(const char16_t* id, int force, ModelCheck* out) {
+    out->verdict = MODEL_UNKNOWN;
+    out->others = out->unreached = 0;
+    wcopy_zero(out->id, id, INST_UNITS - 1);
+    out->id[INST_UNITS - 1] = 0;
+    utf8(out->id, out->text, sizeof out->text);
+    out->parent[0] = 0;
+    int function = model_parent_id(out->id, g_parent, countof(g_parent));
+    if (function) utf8(g_parent, out->parent, sizeof out->parent);
+    char16_t prefix16[INST_UNITS];
+    char prefix[DEV_TEXT_BYTES];
+    if (!model_prefix(out->id, prefix16, countof(prefix16))) return;
+    size_t len = utf8(prefix16, prefix, sizeof prefix);
+    lower_ascii(prefix);
+    DevWalk w;
+    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return;
+    int unread = 0, builtin = 0;
+    while (dev_walk_next(&w, &g_other)) {
+        if (strncmp(g_other.inst, prefix, len) != 0) continue;
+        unread |= dev_walk_ids(&w, SYS_IDS_HARDWARE, g_hw, IDS_UNITS) == SYS_READ_FAILED;
+        unread |= dev_walk_ids(&w, SYS_IDS_COMPATIBLE, g_compat, IDS_UNITS) == SYS_READ_FAILED;
+        int composite = composite_parent(g_hw, g_compat);
+        int unit = ids_hold(g_hw, out->id) || (function && composite && ids_hold(g_hw, g_parent));
+        int other = ids_hold(g_compat, out->id) || (function && ids_hold(g_compat, g_parent));
+        if (unit) {
+            out->others++;
+            builtin |= g_other.d.builtin && !composite;
+        } else if (other) {
+            out->unreached++;
+        }
+    }
+    dev_walk_close(&w);
+    out->verdict = out->unreached ? MODEL_SHARED : builtin && !force ? MODEL_BUILTIN : unread ? MODEL_UNKNOWN : MODEL_OK;
 }
 
 int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out) {

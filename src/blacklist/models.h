@@ -27,6 +27,15 @@ struct ModelCheck {
 // it has no hardware ids that could be read, MODEL_UNKNOWN when the device
 // list or another device's ids cannot be.
 void bl_model_check(const DeviceEntry& d, const HardwareIds& hardware, const BlacklistEntry& coming, ModelCheck* out);
+// A model rule's check, when it is made: every device record, present or
+// not, whose instance id starts with the model's bus and vendor is looked
+// at. Those holding the id among their hardware ids are its units (`others`;
+// a composite device by its own id is one too); one that holds it among its
+// compatible ids alone is outside the rule, and the model is SHARED, never
+// blocked; a built-in unit makes it BUILTIN unless `force`; a list that
+// cannot be read whole leaves it UNKNOWN. The same for a function model's
+// composite id.
+void bl_model_rule_check(const char16_t* id, int force, ModelCheck* out);
 // The model record to keep for entry e, from a check; 0 when there is none
 // to keep.
 int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out);

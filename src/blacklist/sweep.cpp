@@ -66,10 +66,10 @@ void remove_each(Reached* t, int n, SweepResult* r) {
 
 }  // namespace
 
-SweepResult sweep_absent(int64_t now, int only, int what_if) {
+SweepResult sweep_absent(int64_t now, int focus, int focus_rule, int what_if) {
     SweepResult r{0, 0, 0, 1};
     uint32_t err;
-    if (!reach_collect(now, &err, REACH_ABSENT, only)) {
+    if (!reach_collect(now, &err, REACH_ABSENT, focus, focus_rule)) {
         logline(EV_ENUM_FAILED, "枚举设备失败 (code %lu)", (unsigned long)err);
         r.ok = 0;
         return r;

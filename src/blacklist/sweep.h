@@ -13,11 +13,12 @@ struct SweepResult {
     int ok;       // the device list could be had
 };
 
-// Collects the absent records that entries in force at `now` reach (only
-// entry `only`, when it is not -1) into g_reached, and, unless what_if,
+// Collects the absent records that the rules in force at `now` keep off
+// (only those entry `focus` of g_bl reaches, or with focus_rule rule `focus`
+// of g_rules, when it is not -1) into g_reached, and, unless what_if,
 // removes each, logging and eventing every outcome. Built-in devices and
 // records whose removal is pending are never touched.
-SweepResult sweep_absent(int64_t now, int only, int what_if);
+SweepResult sweep_absent(int64_t now, int focus, int focus_rule, int what_if);
 
 // The records of devices that are not attached that the pass's lookups by
 // id found (reach_left): removed as sweep_absent removes, without a walk.

@@ -86,6 +86,12 @@ int bl_model_blocked(const BlacklistEntry& e) {
     return !model_parent_id(g_id, g_parent, countof(g_parent)) || block_holds(BLOCK_DEVICE_IDS, g_parent);
 }
 
+int bl_id_model_blocked(const char* model) {
+    utf16(model, g_id, countof(g_id));
+    if (!block_holds(BLOCK_DEVICE_IDS, g_id)) return 0;
+    return !model_parent_id(g_id, g_parent, countof(g_parent)) || block_holds(BLOCK_DEVICE_IDS, g_parent);
+}
+
 const char* bl_model_parent(const BlacklistEntry& e, char* out, size_t size) {
     const BlacklistModel* m = bl_model_of(e);
     if (!m) return nullptr;

@@ -50,6 +50,9 @@ int bl_blocked(const BlacklistEntry& e);
 // (with its composite device's, for a USB function).
 const char* bl_model_id(const BlacklistEntry& e);
 int bl_model_blocked(const BlacklistEntry& e);
+// 1 when this copy's block holds a model's id (with its composite device's,
+// for a USB function's model): for a model rule.
+int bl_id_model_blocked(const char* model);
 // A USB function's composite device id, blocked with its model, into out;
 // null when the entry has no such model.
 const char* bl_model_parent(const BlacklistEntry& e, char* out, size_t size);

@@ -2,6 +2,7 @@
 #include "device/scan.h"
 
 #include "base/text.h"
+#include "device/model.h"
 #include "device/walk.h"
 
 // The last scan's table, how many devices matched, and the keyword: the
@@ -37,6 +38,40 @@ WalkedDevice g_walked;
 char16_t g_test[WHOLE_NAME_UNITS];
 
 }  // namespace
+
+namespace {
+
+// A walked device's id lists: static, as they are 64 KB.
+char16_t g_hw[IDS_UNITS], g_compat[IDS_UNITS];
+
+}  // namespace
+
+int scan_model(const char16_t* model, uint32_t* err) {
+    *err = 0;
+    g_n = 0;
+    g_matched = 0;
+    char16_t prefix[INST_UNITS];
+    if (!model_prefix(model, prefix, countof(prefix))) return 1;
+    DevWalk w;
+    if (!dev_walk_open(&w, WALK_PRESENT)) {
+        *err = w.err;
+        return 0;
+    }
+    while (dev_walk_next(&w, &g_walked)) {
+        // Only devices of the model's bus and vendor have their lists read.
+        if (!wistarts(g_walked.d.inst, prefix)) continue;
+        (void)dev_walk_ids(&w, SYS_IDS_HARDWARE, g_hw, IDS_UNITS);
+        if (!ids_hold(g_hw, model)) continue;
+        (void)dev_walk_ids(&w, SYS_IDS_COMPATIBLE, g_compat, IDS_UNITS);
+        g_matched++;
+        if (g_n == DEV_MAX) continue;
+        g_dev[g_n] = g_walked.d;
+        if (composite_parent(g_hw, g_compat)) g_dev[g_n].builtin = 0;
+        g_n++;
+    }
+    dev_walk_close(&w);
+    return 1;
+}
 
 int scan(int flags, uint32_t* err) {
     *err = 0;

@@ -32,6 +32,12 @@ enum scan_flags {
 // had: the table is then empty and *err holds the system's error number.
 int scan(int flags, uint32_t* err);
 
+// Refills g_dev/g_n with the present devices that have `model` among their
+// hardware ids (whole string, letter case aside), as pnputil's
+// /remove-device /deviceid picks them; a composite device counts by its own
+// id although it is built-in. 0 when the device list cannot be had.
+int scan_model(const char16_t* model, uint32_t* err);
+
 // The keyword test on a lower-cased display name (g_key, else the defaults
 // and the "smart" + "cam" pair).
 int name_matches(const char16_t* lower_name);

@@ -1,0 +1,220 @@
+// Rules without an instance id from the command line: --blacklist --model
+// keeps a model off before any unit arrives, --unblacklist --model lifts
+// it; --approve and --unapprove spare a model or a unit that no rule by
+// name (or by model) may reach.
+#include "app/rule_mode.h"
+
+#include <cstring>
+
+#include "app/console.h"
+#include "app/blmenu.h"
+#include "app/documents.h"
+#include "app/driven.h"
+#include "app/exitcode.h"
+#include "app/json.h"
+#include "app/model_note.h"
+#include "app/show.h"
+#include "blacklist/models.h"
+#include "blacklist/rules.h"
+#include "blacklist/store.h"
+#include "blacklist/wanted.h"
+#include "log/log.h"
+#include "sys/sys.h"
+
+namespace {
+
+// The rule being put, and the rules lifted: static, as they are 50 KB.
+Rule g_rule, g_after, g_gone[RULES_MAX];
+
+int refuse_model(const Args& a) {
+    return drive_refuse(a, "bad_model",
+                        "[错误] --model 不是可用的硬件 ID（要写明厂商和产品，如 USB\\VID_046D&PID_0825；"
+                        "不能是类别 ID、兼容 ID，不能有控制字符或首尾空格，最多 200 个字符）：%s\n",
+                        a.model);
+}
+
+const char* shown_rule(const Rule& r, char* buf, size_t size) { return shown_text8(r.name[0] ? r.name : r.id, buf, size); }
+
+// Fills g_rule from the command line; 0 after a refusal (its exit code in *code).
+int rule_from(const Args& a, rule_kind kind, int64_t hours, int* code) {
+    memset(&g_rule, 0, sizeof g_rule);
+    g_rule.kind = kind;
+    const char* id = kind == RULE_APPROVE_ID ? a.ids[0] : a.model;
+    int ok = kind == RULE_APPROVE_ID ? rule_instance_ok(id) : rule_model_ok(id);
+    if (!ok) {
+        *code = kind == RULE_APPROVE_ID ? drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id) : refuse_model(a);
+        return 0;
+    }
+    if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof g_rule.name))) {
+        *code = drive_refuse(a, "bad_name", "[错误] --name 必须是不含控制字符、不超过 599 字节的名称：%s\n", a.name);
+        return 0;
+    }
+    scopy(g_rule.id, sizeof g_rule.id, id);
+    if (a.name) scopy(g_rule.name, sizeof g_rule.name, a.name);
+    lower_ascii(g_rule.name);
+    g_rule.until = add_sat(sys_now(), hours * 3600);
+    g_rule.verdict = MODEL_NONE;
+    return 1;
+}
+
+void refused(bl_status st) {
+    if (st == BL_RULES_REFUSED) rules_trouble_line();
+    else if (st == BL_FULL) out("  规则已满（%d 条），请先解除一些。\n", RULES_MAX);
+    else refused_line(st);
+}
+
+// Puts g_rule, as the store puts an entry; says what it did. 1 when put.
+int put_rule(const Args& a, int64_t secs, const char* verb, const char* verb_ahead) {
+    int what = 0;
+    BlockResult block{BLOCK_NONE, BLOCK_NONE, 0};
+    bl_status st = a.what_if ? bl_rule_put_in_memory(g_rule, &what, &g_after) : bl_rule_put(g_rule, &what, &g_after, &block);
+    char shown[600];
+    shown_rule(g_rule, shown, sizeof shown);
+    if (st != BL_OK) {
+        if (!a.json) refused(st);
+        if (!a.json && st != BL_FULL && st != BL_RULES_REFUSED) out("  ✘ 拉黑失败：%s（规则文件写入失败）\n", shown);
+        if (st != BL_RULES_REFUSED) logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", g_rule.id);
+        return 0;
+    }
+    if (!a.what_if && what && g_rule.kind == RULE_MODEL) logline(EV_MODEL_RULE, "按型号拉黑 | %s | %lld秒", g_rule.id, (long long)secs);
+    else if (!a.what_if && what) logline(EV_APPROVED, "放行 | %s | %lld秒", g_rule.id, (long long)secs);
+    if (a.json) return 1;
+    char left[LEFT_BYTES], name[600];
+    fmt_left(g_after.until, left);
+    shown_text8(g_after.name, name, sizeof name);
+    const char* gap = name[0] ? "  " : "";
+    if (what == 0) out("  已在规则中，到期时间不变：%s%s%s（%s）\n", g_after.id, gap, name, left);
+    else out("  %s%s：%s%s%s（%s）\n", a.what_if ? "" : "✔ ", a.what_if ? verb_ahead : what == 1 ? "已延长" : verb, g_after.id,
+             gap, name, left);
+    return 1;
+}
+
+// The document of a rule put: the rule as it stands.
+void rule_document(const Args& a, const char* key, int ok) {
+    drive_begin(a);
+    json_key(key);
+    if (ok) rule_json(g_after);
+    else json_null();
+    (void)drive_end();
+}
+
+}  // namespace
+
+int model_rule_mode(const Args& a) {
+    int64_t hours = rule_hours(a.hours);
+    if (!hours) return refuse_hours(a);
+    int code;
+    if (!rule_from(a, RULE_MODEL, hours, &code)) return code;
+    if ((code = drive_start(a, 1))) return code;
+    int ok = model_rule_put(a, hours);
+    drive_task_hint_rule(a, ok);
+    if (a.json) rule_document(a, "added", ok);
+    return ok && !drive_absent_failed() ? EXIT_OK : EXIT_FAILED;
+}
+
+int model_rule_put(const Args& a, int64_t hours) {
+    int code;
+    if (!rule_from(a, RULE_MODEL, hours, &code)) return 0;
+    // Which devices have it, and whether its install block may be written.
+    ModelCheck c;
+    char16_t id[INST_UNITS];
+    utf16(g_rule.id, id, countof(id));
+    bl_model_rule_check(id, a.force, &c);
+    g_rule.verdict = c.verdict;
+    if (!a.json) out("  型号「%s」现在有 %d 个设备\n", g_rule.id, c.others);
+    if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
+    int ok = put_rule(a, hours * 3600, "已按型号拉黑", "将按型号拉黑");
+    if (ok) {
+        BlockResult b{BLOCK_NONE, g_after.verdict == MODEL_OK && !a.what_if ? (bl_id_model_blocked(g_after.id) ? BLOCK_WRITTEN
+                                                                                                                 : BLOCK_FAILED)
+                                                                            : BLOCK_NONE,
+                      0};
+        char shown[600];
+        shown_rule(g_rule, shown, sizeof shown);
+        block_lines(b, c, shown, a.json);
+        model_note(c, shown, a.json, !a.what_if);
+        int index = -1;
+        for (int i = 0; i < g_nrules && index < 0; i++)
+            if (g_rules[i].kind == RULE_MODEL && ieq_ascii(g_rules[i].id, g_rule.id)) index = i;
+        if (index >= 0) sweep_after_rule(index, a.what_if, a.json);
+    }
+    return ok;
+}
+
+const Rule* model_rule_last(void) { return &g_after; }
+
+int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
+    const char* id = kind == RULE_APPROVE_ID && a.nids ? a.ids[0] : a.model;
+    if (id && !id[0]) return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id);
+    if (int code = drive_start(a, 1)) return code;
+    int n = 0, m = 0;
+    bl_status st = BL_OK;
+    // All approvals are both kinds; otherwise one kind with its id.
+    int64_t now = sys_now();
+    if (a.what_if) {
+        for (int i = 0; i < g_nrules; i++)
+            if ((g_rules[i].kind == kind || (all_kinds && g_rules[i].kind == RULE_APPROVE_ID)) &&
+                (!id || ieq_ascii(g_rules[i].id, id)) && now < g_rules[i].until)
+                g_gone[n++] = g_rules[i];
+    } else {
+        st = bl_rule_remove(kind, id, g_gone, &n);
+        if (st == BL_OK && all_kinds) st = bl_rule_remove(RULE_APPROVE_ID, nullptr, g_gone + n, &m);
+        n += m;
+    }
+    if (st != BL_OK && !a.json) refused(st);
+    if (st != BL_OK) n = 0;
+    if (!a.json && n == 0 && st == BL_OK) out("没有要解除的规则。\n");
+    if (a.what_if && !a.json && n) out("（演习：只列出会做的事，不做任何修改）\n");
+    int approvals = kind != RULE_MODEL;
+    for (int i = 0; i < n; i++) {
+        char shown[600];
+        if (!a.json)
+            out("  %s：%s  %s\n", a.what_if ? "将解除" : "✔ 已解除", shown_rule(g_gone[i], shown, sizeof shown), g_gone[i].id);
+        if (!a.what_if && approvals) logline(EV_UNAPPROVED, "解除放行 | %s", g_gone[i].id);
+        else if (!a.what_if) logline(EV_MODEL_RULE_LIFTED, "解除按型号拉黑 | %s", g_gone[i].id);
+    }
+    int left = !a.what_if && n > 0 && block_left();
+    if (left && !a.json) block_left_line();
+    if (a.json) {
+        drive_begin(a);
+        json_key("lifted");
+        json_open_array();
+        for (int i = 0; i < n; i++) rule_json(g_gone[i]);
+        json_close_array();
+        json_key("blacklist_error");
+        json_text(st == BL_OK ? nullptr : st == BL_RULES_REFUSED ? "rules_unreadable" : "blacklist_write_failed");
+        json_key("block_error");
+        json_text(left ? "block_not_lifted" : nullptr);
+        json_end_document();
+    }
+    return st == BL_OK && !left ? EXIT_OK : EXIT_FAILED;
+}
+
+int approve_mode(const Args& a) {
+    int64_t hours = rule_hours(a.hours);
+    if (!hours) return refuse_hours(a);
+    rule_kind kind = a.model ? RULE_APPROVE_MODEL : RULE_APPROVE_ID;
+    int code;
+    if (!rule_from(a, kind, hours, &code)) return code;
+    if ((code = drive_start(a, 1))) return code;
+    if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
+    int ok = put_rule(a, hours * 3600, "已放行", "将放行");
+    if (ok && !a.json) {
+        // A USB port's instance id names whatever is plugged in there.
+        const char* last = strrchr(g_rule.id, '\\');
+        if (kind == RULE_APPROVE_ID && last && strchr(last, '&'))
+            out("  [提示] %s 的最后一段没有序列号，它是 USB 端口的实例 ID，放行的是插在这个端口上的任何同型号设备。\n",
+                g_rule.id);
+        // Within one layer a block holds.
+        int64_t now = sys_now();
+        int blocked = 0;
+        for (int i = 0; i < g_nrules; i++)
+            blocked |= kind == RULE_APPROVE_MODEL && g_rules[i].kind == RULE_MODEL && now < g_rules[i].until &&
+                       ieq_ascii(g_rules[i].id, g_rule.id);
+        for (int i = 0; i < g_bn; i++)
+            blocked |= kind == RULE_APPROVE_ID && now < g_bl[i].until && ieq_ascii(g_bl[i].inst, g_rule.id);
+        if (blocked) out("  [提示] 同一个 ID 另有拉黑规则在用，拉黑优先：放行对它不起作用，直到拉黑解除。\n");
+    }
+    if (a.json) rule_document(a, "approved", ok);
+    return ok ? EXIT_OK : EXIT_FAILED;
+}

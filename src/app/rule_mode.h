@@ -1,0 +1,20 @@
+// Rules without an instance id from the command line: model rules and
+// approvals.
+#pragma once
+
+#include "app/args.h"
+#include "blacklist/rulefile.h"
+
+// --blacklist --model: the exit code.
+int model_rule_mode(const Args& a);
+// --unblacklist --model (kind RULE_MODEL), --unapprove --model or --id
+// (RULE_APPROVE_MODEL or RULE_APPROVE_ID), --unapprove --all (all_kinds):
+// the exit code.
+int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds);
+// --approve: the exit code.
+int approve_mode(const Args& a);
+// The model rule of --model for --hours, put as --blacklist --model puts it
+// (the checks made, the lines said); 1 when put, and then model_rule_last
+// is the rule as it stands.
+int model_rule_put(const Args& a, int64_t hours);
+const Rule* model_rule_last(void);
