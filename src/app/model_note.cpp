@@ -2,7 +2,6 @@
 #include "app/model_note.h"
 
 #include "app/console.h"
-#include "app/driven.h"
 #include "app/show.h"
 #include "blacklist/reach.h"
 #include "blacklist/sweep.h"
@@ -67,10 +66,8 @@ void sweep_after(const BlacklistEntry& e, int what_if, int quiet, int* removed, 
     if (only >= 0) sweep_said(only, 0, what_if, quiet, removed, failed);
 }
 
-void sweep_after_rule(int index, int what_if, int quiet) {
-    int removed = 0, failed = 0;
-    sweep_said(index, 1, what_if, quiet, &removed, &failed);
-    drive_count_absent(removed, failed);
+void sweep_after_rule(int index, int what_if, int quiet, int* removed, int* failed) {
+    sweep_said(index, 1, what_if, quiet, removed, failed);
 }
 
 void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {

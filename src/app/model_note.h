@@ -26,7 +26,7 @@ int reaches_further(const BlacklistEntry& e, int others, const ModelCheck& c);
 // said on the screen unless quiet. Adds to *removed and *failed.
 void sweep_after(const BlacklistEntry& e, int what_if, int quiet, int* removed, int* failed);
 // The same right after rule `index` of g_rules was saved.
-void sweep_after_rule(int index, int what_if, int quiet);
+void sweep_after_rule(int index, int what_if, int quiet, int* removed, int* failed);
 // After the entry was put: what the block did for its id and its model,
 // and, when the model could not be kept, that and its log line. quiet: the
 // log line alone.

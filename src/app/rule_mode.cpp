@@ -136,7 +136,9 @@ int model_rule_put(const Args& a, int64_t hours) {
         int index = -1;
         for (int i = 0; i < g_nrules && index < 0; i++)
             if (g_rules[i].kind == RULE_MODEL && ieq_ascii(g_rules[i].id, g_rule.id)) index = i;
-        if (index >= 0) sweep_after_rule(index, a.what_if, a.json);
+        int removed = 0, failed = 0;
+        if (index >= 0) sweep_after_rule(index, a.what_if, a.json, &removed, &failed);
+        drive_count_absent(removed, failed);
     }
     return ok;
 }
