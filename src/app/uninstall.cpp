@@ -2,6 +2,7 @@
 // blacklist menu.
 #include "app/uninstall.h"
 
+#include "blacklist/allows.h"
 #include "blacklist/policyread.h"
 #include "blacklist/store.h"
 #include "blacklist/sweep.h"
@@ -27,6 +28,7 @@ uninstall_result uninstall_task(void) {
     if (gone) {
         (void)sweep_forget();
         (void)policy_forget();
+        (void)allows_forget();
     }
     int settled = block_give_up_end(gone);
     if (deleted) logline(EV_TASK_REMOVED, "已卸载后台任务");

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "blacklist/allows.h"
 #include "blacklist/modelfile.h"
 #include "blacklist/policyread.h"
 #include "blacklist/rulefile.h"
@@ -229,6 +230,11 @@ Judged judge(const JudgeDevice& d) {
         focus |= is_focus(d, t.from, t.index);
     }
     RuleDecision dec = rule_decide(h);
+    // The administrator's allow of this unit outranks every block but one
+    // by instance id, as Windows' layered order has it.
+    if (dec.blocked && g_nallows && !h.block[SOURCE_POLICY][LAYER_INSTANCE] && !h.block[SOURCE_LOCAL][LAYER_INSTANCE] &&
+        allows_hold(d.inst))
+        dec = RuleDecision{1, 0, SOURCE_POLICY, LAYER_INSTANCE};
     Judged j{dec.blocked, dec.decided && !dec.blocked, dec.source, dec.layer, BL_NO_HIT, -1, -1, -1, focus};
     if (dec.blocked) {
         const Block& b = first[dec.source][dec.layer];
@@ -249,8 +255,8 @@ WalkedDevice g_whole;
 
 }  // namespace
 
-bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved) {
-    *approved = 0;
+bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved, int* policy) {
+    *approved = *policy = 0;
     dev_lower(d.inst, g_inst, sizeof g_inst);
     for (int i = 0; i < g_bn; i++)
         if (g_bl[i].inst[0] && ieq_ascii(g_bl[i].inst, g_inst)) return BL_BY_ID;
@@ -262,5 +268,6 @@ bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved) {
     else dev_lower(d.name, g_name, sizeof g_name);
     Judged j = judge(JudgeDevice{g_inst, name, d.builtin, nullptr, d.inst});
     *approved = j.approved;
+    *policy = (j.blocked || j.approved) && j.source == SOURCE_POLICY;
     return j.blocked ? j.how : BL_NO_HIT;
 }
