@@ -2,6 +2,7 @@
 #include "blacklist/enforce.h"
 
 #include "base/text.h"
+#include "blacklist/allows.h"
 #include "blacklist/judge.h"
 #include "blacklist/policyread.h"
 #include "blacklist/reach.h"
@@ -100,6 +101,15 @@ enforce_result enforce_pass(void) {
     if (models == BL_MODELS_UNREADABLE) logline(EV_MODELS_UNREADABLE, "读取型号文件失败，按型号的安装禁止未修改");
     if (models == BL_MODELS_BAD_LINES) logline(EV_MODELS_BAD_LINES, "型号文件有无法识别的行，按型号的安装禁止未修改 | 第 %d 行", first);
     failed |= models != BL_MODELS_OK;
+    // Policy: its bad values and the administrator's allows are said once
+    // per change; a key that could not be read whole fails every pass, as
+    // its blocks stay unlifted meanwhile.
+    (void)policy_say_errors(EV_POLICY_BAD_VALUE);
+    (void)allows_say(EV_ADMIN_ALLOWS);
+    if (policy_outcome_last() == POLICY_UNREADABLE) {
+        logline(EV_POLICY_UNREADABLE, "读取策略失败，未解除任何安装禁止");
+        failed = 1;
+    }
     int restart = 0, listed = 1;
     // A device tried once, whatever the outcome, is not tried again.
     reach_reset();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "blacklist/allows.h"
 #include "blacklist/policyread.h"
 #include "blacklist/rulefile.h"
 #include "blacklist/wanted.h"
@@ -76,10 +77,11 @@ bl_status read_work(const Paths& p) {
     sys_file* f = sys_file_open(p.file, &r);
     if (!f) {
         g_last = r == SYS_READ_MISSING ? BL_OK : BL_UNREADABLE;
-        if (g_last == BL_OK) {
-            rules_read(p.rules, p.rules_tmp);
-            (void)policy_load(sys_now());
-        }
+        if (g_last == BL_OK) rules_read(p.rules, p.rules_tmp);
+        // Policy stands apart from the files: its mode and errors are
+        // told even when the blacklist cannot be read.
+        (void)policy_load(sys_now());
+        allows_load();
         return g_last;
     }
     bl_read_start(&g_reader, g_work);
@@ -89,11 +91,14 @@ bl_status read_work(const Paths& p) {
     sys_file_close(f);
     if (!ok) {
         g_last = BL_UNREADABLE;
+        (void)policy_load(sys_now());
+        allows_load();
         return g_last;
     }
     bl_read_end(&g_reader);
     rules_read(p.rules, p.rules_tmp);
     (void)policy_load(sys_now());
+    allows_load();
     g_nwork = g_reader.n;
     g_bad = g_reader.bad;
     g_first_bad = g_reader.first_bad;
@@ -485,6 +490,9 @@ bl_status bl_pass_step(int* dropped, bl_status* synced) {
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
     bl_status st = read_work(g_paths);
     publish_work();
+    // A policy rule that vanished in this read stays wanted for this pass:
+    // a refresh empties a list before it writes it again.
+    if (st != BL_UNREADABLE) (void)policy_hold();
     if (st == BL_OK) {
         st = prune_work(lock, st, dropped);
         if (*dropped) publish_work();

@@ -56,6 +56,9 @@ enum log_event : uint16_t {
     EV_MODEL_LOST = 2020,
     EV_LIFT_STILL_REACHED = 2021,
     EV_ABSENT_REMOVED_RESTART = 2022,
+    EV_ADMIN_ALLOWS = 2023,
+    EV_POLICY_BAD_VALUE = 2024,
+    EV_AUDIT_WOULD_REMOVE = 2025,
 
     EV_REMOVE_FAILED = 3001,
     EV_ENFORCE_FAILED = 3002,
@@ -70,6 +73,7 @@ enum log_event : uint16_t {
     EV_MODELS_UNREADABLE = 3011,
     EV_MODELS_BAD_LINES = 3012,
     EV_ABSENT_REMOVE_FAILED = 3013,
+    EV_POLICY_UNREADABLE = 3014,
 };
 
 // The event source our events are written under: the name of its key under
