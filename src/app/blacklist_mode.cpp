@@ -8,6 +8,7 @@
 
 #include "app/console.h"
 #include "app/documents.h"
+#include "app/policy_note.h"
 #include "app/driven.h"
 #include "app/exitcode.h"
 #include "app/json.h"
@@ -120,9 +121,12 @@ int unblacklist_mode(const Args& a) {
         if (a.all || (id && e.inst[0] && ieq_ascii(e.inst, id)) || (a.name && strcmp(e.name, name) == 0))
             g_lift[n++] = e;
     }
+    // Policy's blocks asked for are left: only the policy lifts them.
+    int kept = policy_asked(0, a.all ? POLICY_ANY_KIND : a.name ? 1u << POLICY_NAME : 1u << POLICY_INSTANCE_ID,
+                            a.all ? nullptr : a.name ? name : id);
     bl_status st = BL_OK;
     if (n == 0) {
-        if (!a.json) out("没有要解除的拉黑条目。\n");
+        if (!a.json && !kept) out("没有要解除的拉黑条目。\n");
     } else if (a.what_if) {
         if (!a.json) out("（演习：只列出会做的事，不做任何修改）\n");
     } else {
@@ -138,6 +142,7 @@ int unblacklist_mode(const Args& a) {
         out("  %s：%s  %s\n", a.what_if ? "将解除" : "✔ 已解除", e.name[0] ? shown_text8(e.name, shown, sizeof shown) : "(无名)",
             e.inst);
     }
+    if (!a.json) policy_left_lines();
     // The entries are lifted; a block that could not be is the next pass's,
     // and until then the run has not done all it was asked.
     int left = !a.what_if && n > 0 && block_left();
@@ -173,6 +178,7 @@ int unblacklist_mode(const Args& a) {
             json_close();
         }
         json_close_array();
+        policy_left_json();
         json_key("blacklist_error");
         json_text(st == BL_OK ? nullptr : "blacklist_write_failed");
         json_key("block_error");

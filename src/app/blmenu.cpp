@@ -5,9 +5,11 @@
 #include "app/exitcode.h"
 #include "app/blmenu.h"
 #include "app/install.h"
+#include "app/policy_note.h"
 #include "app/show.h"
 #include "app/uninstall.h"
 #include "blacklist/modelfile.h"
+#include "blacklist/policyread.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
 #include "blacklist/wanted.h"
@@ -53,6 +55,32 @@ void model_line(const BlacklistEntry& e, const char* indent) {
     out("（%s）\n", state);
 }
 
+// Policy's rules, marked 策略: Quillfen lists them and never changes them.
+void policy_lines(const char* indent, int64_t now) {
+    for (int approves = 0; approves < 2; approves++) {
+        int n = 0;
+        for (int i = 0; i < g_npolicy; i++) n += g_policy[i].approves == approves && now < g_policy[i].until;
+        if (!n) continue;
+        out("%s%s（策略，%d 条）：\n", indent, approves ? "放行" : "拉黑", n);
+        for (int i = 0; i < g_npolicy; i++) {
+            const PolicyRule& p = g_policy[i];
+            if (p.approves != approves || now >= p.until) continue;
+            char left[LEFT_BYTES], id[sizeof p.id];
+            if (p.until == INT64_MAX) scopy(left, sizeof left, "策略生效期间");
+            else fmt_left(p.until, left);
+            const char* kind = p.kind == POLICY_INSTANCE_ID ? "设备" : p.kind == POLICY_MODEL ? "型号" : "名字";
+            const char* state = approves                      ? nullptr
+                              : p.kind == POLICY_NAME         ? "按名字匹配"
+                              : p.kind == POLICY_MODEL        ? (bl_id_model_blocked(p.id) ? "已禁止安装" : "未禁止安装")
+                              : bl_id_blocked(p.id)           ? "已禁止安装"
+                                                              : "未禁止安装";
+            out("%s  [策略] %s %s  %s", indent, kind, shown_text8(p.id, id, sizeof id), left);
+            if (state) out("（%s）", state);
+            out("\n");
+        }
+    }
+}
+
 // The rules without an instance id, when there are any: models kept off,
 // with whether their block holds, and approvals.
 void rules_lines(const char* indent) {
@@ -76,6 +104,7 @@ void rules_lines(const char* indent) {
             out("%s  %-30s %s  %s（%s）\n", indent, shown_name(r.name, name, sizeof name), r.id, left, state);
         }
     }
+    policy_lines(indent, now);
 }
 
 void draw(void) {
@@ -119,6 +148,8 @@ void clear_all(void) {
         return;
     }
     out("  ✔ 已全部解除\n");
+    if (int kept = policy_asked(0, POLICY_ANY_KIND, nullptr))
+        out("  [提示] 策略规则 %d 条不受影响：只能由组策略/Intune 解除。\n", kept);
     block_left_line();
     logline(EV_CLEARED, "清空拉黑名单");
 }
@@ -266,5 +297,6 @@ int blist_mode(void) {
     block_line();
     int mbad, first;
     bad |= bl_models_last(&mbad, &first) != BL_MODELS_OK || bl_rules_last(&mbad, &first) != BL_RULES_OK;
+    bad |= policy_outcome_last() == POLICY_UNREADABLE;
     return bad ? EXIT_FAILED : EXIT_OK;
 }

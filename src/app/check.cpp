@@ -5,7 +5,9 @@
 #include "app/console.h"
 #include "app/exitcode.h"
 #include "app/json.h"
+#include "app/documents.h"
 #include "blacklist/judge.h"
+#include "blacklist/policyread.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
 #include "log/log.h"
@@ -17,6 +19,9 @@ CheckAnswer check_rule(const CheckFacts& f) {
     if (f.bad_lines) return {CHECK_CANNOT_TELL, CHECK_BLACKLIST_BAD_LINES};
     // Which devices a by-name entry reaches by its model is then unknown.
     if (f.models) return {CHECK_CANNOT_TELL, f.models == 1 ? CHECK_MODELS_UNREADABLE : CHECK_MODELS_BAD_LINES};
+    // So is what a rule nobody could read would reach.
+    if (f.rules) return {CHECK_CANNOT_TELL, f.rules == 1 ? CHECK_RULES_UNREADABLE : CHECK_RULES_BAD_LINES};
+    if (f.policy) return {CHECK_CANNOT_TELL, CHECK_POLICY_UNREADABLE};
     int counts = f.entries_in_force > 0;
     if (counts && !f.devices_read) return {CHECK_CANNOT_TELL, CHECK_DEVICES_UNAVAILABLE};
     if (counts && f.task == TASK_QUERY_FAILED) return {CHECK_CANNOT_TELL, CHECK_TASK_QUERY_FAILED};
@@ -28,9 +33,11 @@ namespace {
 
 // Why it cannot tell, by check_problem: on the screen, and in the document.
 const char* const WHY_TEXT[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败", "拉黑名单有无法识别的行",
-                                "型号文件读不了", "型号文件有无法识别的行"};
+                                "型号文件读不了", "型号文件有无法识别的行", "规则文件读不了", "规则文件有无法识别的行",
+                                "策略读不全"};
 const char* const WHY_JSON[] = {"", "blacklist_unreadable", "device_list_unavailable", "task_query_failed",
-                                "blacklist_unreadable_lines", "models_unreadable", "models_unreadable_lines"};
+                                "blacklist_unreadable_lines", "models_unreadable", "models_unreadable_lines",
+                                "rules_unreadable", "rules_unreadable_lines", "policy_unreadable"};
 
 void print_text(const CheckFacts& f, CheckAnswer a) {
     const char* task = f.task == TASK_PRESENT ? "已安装" : "未安装";
@@ -70,6 +77,7 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
         json_key("absent_reached");
         json_int(f.absent);
     }
+    policy_keys();
     json_end_document();
 }
 
@@ -85,6 +93,9 @@ int check_mode(int json) {
     int bad, first;
     bl_models m = bl_models_last(&bad, &first);
     f.models = m == BL_MODELS_UNREADABLE ? 1 : m == BL_MODELS_BAD_LINES ? 2 : 0;
+    bl_rules r = bl_rules_last(&bad, &first);
+    f.rules = r == BL_RULES_UNREADABLE ? 1 : r == BL_RULES_BAD_LINES ? 2 : 0;
+    f.policy = policy_outcome_last() == POLICY_UNREADABLE;
     int64_t now = sys_now();
     f.entries_in_force = f.blacklist_read ? judge_rules_in_force(now) : 0;
     // Always asked, so that the answer shows it; it counts only with an

@@ -14,6 +14,9 @@ enum check_problem {
     CHECK_BLACKLIST_BAD_LINES,
     CHECK_MODELS_UNREADABLE,
     CHECK_MODELS_BAD_LINES,
+    CHECK_RULES_UNREADABLE,
+    CHECK_RULES_BAD_LINES,
+    CHECK_POLICY_UNREADABLE,
 };
 
 struct CheckFacts {
@@ -24,6 +27,8 @@ struct CheckFacts {
     task_state task;
     int bad_lines = 0;     // the blacklist holds lines that are no entry: what they meant is unknown
     int models = 0;        // 1: the models file cannot be read, 2: it holds lines that are no model
+    int rules = 0;         // the same of the rules file
+    int policy = 0;        // policy's key could not be read whole
     int absent = 0;        // records of devices not attached that an entry in force reaches: not
                            // counted against the PC (the pass removes them), only reported
 };

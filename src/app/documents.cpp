@@ -68,12 +68,14 @@ int scan_json(const Args& a) {
         json_key("builtin");
         json_bool(d.builtin);
         json_key("blacklisted");
-        int approved;
-        bl_hit h = judge_mark(d, now, &approved);
+        int approved, policy;
+        bl_hit h = judge_mark(d, now, &approved, &policy);
         if (h == BL_NO_HIT) json_null();
         else json_text(h == BL_BY_ID ? "id" : h == BL_BY_NAME ? "name" : "model");
         json_key("approved");
         json_bool(approved);
+        json_key("source");
+        json_text(h == BL_NO_HIT && !approved ? nullptr : policy ? "policy" : "local");
         json_key("model_id");
         json_text(device_model(d));
         json_close();
@@ -147,6 +149,50 @@ void rule_json(const Rule& r) {
     json_close();
 }
 
+void policy_rule_json(const PolicyRule& p) {
+    json_open();
+    policy_rule_keys(p);
+    json_close();
+}
+
+void policy_rule_keys(const PolicyRule& p) {
+    json_key("kind");
+    json_text(p.kind == POLICY_INSTANCE_ID ? "id" : p.kind == POLICY_MODEL ? "model" : "name");
+    json_key("source");
+    json_text("policy");
+    json_key("name");
+    json_text(p.kind == POLICY_NAME ? p.id : nullptr);
+    if (p.kind != POLICY_NAME) {
+        json_key(p.kind == POLICY_INSTANCE_ID ? "instance_id" : "model_id");
+        json_text(p.id);
+    }
+    json_key("until");
+    char utc[32];
+    if (p.until == INT64_MAX) {
+        json_null();
+        json_key("until_utc");
+        json_null();
+    } else {
+        json_int(p.until);
+        json_utc(p.until, utc);
+        json_key("until_utc");
+        json_text(utc);
+    }
+    if (!p.approves && p.kind != POLICY_NAME) {
+        json_key(p.kind == POLICY_INSTANCE_ID ? "install_blocked" : "model_blocked");
+        json_bool(p.kind == POLICY_INSTANCE_ID ? bl_id_blocked(p.id) : bl_id_model_blocked(p.id));
+    }
+}
+
+void policy_keys(void) {
+    json_key("mode");
+    json_text(policy_mode_last() == POLICY_AUDIT ? "audit" : "enforce");
+    json_key("policy_errors");
+    json_int(g_npolicy_errors);
+    json_key("policy_error");
+    json_text(policy_outcome_last() == POLICY_UNREADABLE ? "policy_unreadable" : nullptr);
+}
+
 int blist_json(void) {
     int dropped;
     bl_status st = bl_prune(&dropped);
@@ -162,11 +208,15 @@ int blist_json(void) {
     }
     for (int i = 0; i < g_nrules; i++)
         if (g_rules[i].kind == RULE_MODEL && now < g_rules[i].until) rule_json(g_rules[i]);
+    for (int i = 0; i < g_npolicy; i++)
+        if (!g_policy[i].approves && now < g_policy[i].until) policy_rule_json(g_policy[i]);
     json_close_array();
     json_key("approved");
     json_open_array();
     for (int i = 0; i < g_nrules; i++)
         if (g_rules[i].kind != RULE_MODEL && now < g_rules[i].until) rule_json(g_rules[i]);
+    for (int i = 0; i < g_npolicy; i++)
+        if (g_policy[i].approves && now < g_policy[i].until) policy_rule_json(g_policy[i]);
     json_close_array();
     // What the file holds beyond the entries listed.
     int first;
@@ -188,6 +238,8 @@ int blist_json(void) {
               : r == BL_RULES_OVERFULL ? "rules_overfull" : nullptr);
     json_key("rules_skipped_lines");
     json_int(rules_bad);
+    policy_keys();
     json_end_document();
-    return st == BL_BAD_LINES || m != BL_MODELS_OK || r != BL_RULES_OK ? EXIT_FAILED : EXIT_OK;
+    int policy = policy_outcome_last() == POLICY_UNREADABLE;
+    return st == BL_BAD_LINES || m != BL_MODELS_OK || r != BL_RULES_OK || policy ? EXIT_FAILED : EXIT_OK;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/args.h"
+#include "blacklist/policyread.h"
 #include "blacklist/store.h"
 
 // -s --json: the exit code.
@@ -17,3 +18,11 @@ void entry_keys(const BlacklistEntry& e);
 // the entries ("kind": "model"), an approval in "approved" ("kind":
 // "model" or "id").
 void rule_json(const Rule& r);
+// A rule of policy, as --blist --json writes it ("source": "policy";
+// "until": null while the policy stands).
+void policy_rule_json(const PolicyRule& p);
+void policy_rule_keys(const PolicyRule& p);
+// What every document that judges says of policy itself: "mode",
+// "policy_errors" (values that are no rule) and "policy_error" (a key that
+// could not be read whole, else null).
+void policy_keys(void);

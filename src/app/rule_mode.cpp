@@ -9,6 +9,7 @@
 #include "app/console.h"
 #include "app/blmenu.h"
 #include "app/documents.h"
+#include "app/policy_note.h"
 #include "app/driven.h"
 #include "app/exitcode.h"
 #include "app/json.h"
@@ -165,7 +166,10 @@ int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
     }
     if (st != BL_OK && !a.json) refused(st);
     if (st != BL_OK) n = 0;
-    if (!a.json && n == 0 && st == BL_OK) out("没有要解除的规则。\n");
+    // Policy's rules asked for are left: only the policy lifts them.
+    unsigned kinds = all_kinds ? POLICY_ANY_KIND : kind == RULE_APPROVE_ID ? 1u << POLICY_INSTANCE_ID : 1u << POLICY_MODEL;
+    int kept = policy_asked(kind != RULE_MODEL, kinds, id);
+    if (!a.json && n == 0 && st == BL_OK && !kept) out("没有要解除的规则。\n");
     if (a.what_if && !a.json && n) out("（演习：只列出会做的事，不做任何修改）\n");
     int approvals = kind != RULE_MODEL;
     for (int i = 0; i < n; i++) {
@@ -175,6 +179,7 @@ int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
         if (!a.what_if && approvals) logline(EV_UNAPPROVED, "解除放行 | %s", g_gone[i].id);
         else if (!a.what_if) logline(EV_MODEL_RULE_LIFTED, "解除按型号拉黑 | %s", g_gone[i].id);
     }
+    if (!a.json) policy_left_lines();
     int left = !a.what_if && n > 0 && block_left();
     if (left && !a.json) block_left_line();
     if (a.json) {
@@ -183,6 +188,7 @@ int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
         json_open_array();
         for (int i = 0; i < n; i++) rule_json(g_gone[i]);
         json_close_array();
+        policy_left_json();
         json_key("blacklist_error");
         json_text(st == BL_OK ? nullptr : st == BL_RULES_REFUSED ? "rules_unreadable" : "blacklist_write_failed");
         json_key("block_error");

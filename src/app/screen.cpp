@@ -6,6 +6,7 @@
 #include "app/console.h"
 #include "app/show.h"
 #include "blacklist/judge.h"
+#include "blacklist/policyread.h"
 #include "blacklist/store.h"
 #include "base/text.h"
 #include "device/scan.h"
@@ -20,8 +21,8 @@ const char RULE[] = "  =========================================================
 
 // The 已拉黑 column: 是 by id, 名 by name only, 型 by model, 准 approved.
 const char* blacklisted(const DeviceEntry& d) {
-    int approved;
-    bl_hit h = judge_mark(d, sys_now(), &approved);
+    int approved, policy;
+    bl_hit h = judge_mark(d, sys_now(), &approved, &policy);
     return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : h == BL_BY_MODEL ? "型" : approved ? "准" : "—";
 }
 
@@ -51,6 +52,7 @@ void banner(const Args& a) {
         unreadable_line();
     } else {
         out("   拉黑名单：%d 条在用\n", bl_in_force(sys_now()));
+        if (g_npolicy) out("   策略规则：%d 条在用（组策略/Intune 设定，本程序不修改）\n", g_npolicy);
         read_trouble_lines();
     }
     out("\n");

@@ -3,6 +3,8 @@
 
 #include "app/console.h"
 #include "base/text.h"
+#include "blacklist/allows.h"
+#include "blacklist/policyread.h"
 #include "sys/sys.h"
 
 void save_failed(void) { out("  [错误] 拉黑名单写入失败（权限？）\n"); }
@@ -23,6 +25,7 @@ void read_trouble_lines(void) {
     int bad, first;
     bl_models m = bl_models_last(&bad, &first);
     rules_trouble_line();
+    policy_trouble_lines();
     if (m == BL_MODELS_UNREADABLE) out("  [错误] 型号文件 blacklist-models.tsv 读不了，这次不会修改它，按型号的安装禁止也不变。\n");
     else if (m == BL_MODELS_BAD_LINES)
         out("  [错误] 型号文件 blacklist-models.tsv 有 %d 行无法识别（最早在第 %d 行），这次不会修改它，按型号的安装禁止也不变；"
@@ -38,6 +41,17 @@ void rules_trouble_line(void) {
             first);
     else if (r == BL_RULES_OVERFULL) out("  [错误] 规则文件 blacklist-rules.tsv 超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", RULES_MAX, RULES_MAX);
     else if (r == BL_RULES_UNREADABLE) out("  [错误] 规则文件 blacklist-rules.tsv 读不了，这次不会修改它。\n");
+}
+
+void policy_trouble_lines(void) {
+    if (policy_outcome_last() == POLICY_UNREADABLE)
+        out("  [错误] 策略 HKLM\\SOFTWARE\\Policies\\Quillfen 读不全：只按读到的规则删除，不解除任何系统安装禁止。\n");
+    if (g_npolicy_errors) out("  [提示] 策略中有 %d 个值无效，已忽略（日志中有每个值和原因）。\n", g_npolicy_errors);
+    if (g_nallows)
+        out("  [提示] 管理员策略允许安装 %d 个设备（已开启分层顺序）：按型号的安装禁止对它们不生效，后台任务也不删除它们。\n",
+            g_nallows);
+    if (policy_mode_last() == POLICY_AUDIT)
+        out("  [提示] 审核模式（策略）：后台任务只记录本应删除的设备，不删除；不写系统安装禁止。\n");
 }
 
 void refused_line(bl_status st) {

@@ -24,6 +24,9 @@ void bad_lines_line(void);
 // After a listing's count: the over-full and bad-lines lines the last read
 // calls for, if any, the models file's among them.
 void read_trouble_lines(void);
+// What policy says of itself: a key read in part, bad values, the
+// administrator's allows, the audit mode.
+void policy_trouble_lines(void);
 // The line for a change that the store refused (FAILED, UNREADABLE, OVERFULL).
 void refused_line(bl_status st);
 // The line for a rules file that cannot be changed, and why.

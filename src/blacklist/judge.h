@@ -55,5 +55,6 @@ Judged judge(const JudgeDevice& d);
 // How a device is marked in the device table and the scan's JSON: BY_ID
 // when an entry names its id (in force or not); otherwise how the rules in
 // force keep it off (by name or by model), and *approved when an approval
-// spares it.
-bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved);
+// spares it; *policy when the deciding rule (block or approval) is
+// policy's.
+bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved, int* policy);

@@ -68,8 +68,10 @@ void bl_wanted_models(const BlacklistEntry* t, int n, const BlacklistEntry* extr
     }
 }
 
-int bl_blocked(const BlacklistEntry& e) {
-    utf16(e.inst, g_id, countof(g_id));
+int bl_blocked(const BlacklistEntry& e) { return bl_id_blocked(e.inst); }
+
+int bl_id_blocked(const char* inst) {
+    utf16(inst, g_id, countof(g_id));
     return block_holds(BLOCK_INSTANCE_IDS, g_id);
 }
 

@@ -44,8 +44,9 @@ struct WantInput {
     const Rule* extra_rule;
 };
 void bl_wanted_all(const WantInput& in, int64_t now, BlockWant* out);
-// 1 when this copy's block holds the entry's id now.
+// 1 when this copy's block holds the entry's id now; or an instance id's.
 int bl_blocked(const BlacklistEntry& e);
+int bl_id_blocked(const char* inst);
 // The entry's model id (null when it has none), and 1 when its block holds
 // (with its composite device's, for a USB function).
 const char* bl_model_id(const BlacklistEntry& e);
