@@ -56,7 +56,7 @@ int allows_hold(const char* inst) {
 int allows_say(log_event ev) {
     char now[32];
     char16_t now16[32], was[32];
-    fmt(now, sizeof now, "%llx", (unsigned long long)fingerprint());
+    fmt(now, sizeof now, "%llu", (unsigned long long)fingerprint());
     utf16(now, now16, countof(now16));
     sys_reg got = sys_reg_text(PRODUCT_KEY, SAID, was, countof(was));
     if (got == SYS_REG_OK ? wicmp(was, now16) == 0 : got == SYS_REG_MISSING && g_nallows == 0) return 0;

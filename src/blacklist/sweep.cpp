@@ -4,6 +4,8 @@
 
 #include "base/text.h"
 #include "blacklist/modelfile.h"
+#include "blacklist/policyread.h"
+#include "blacklist/rulefile.h"
 #include "blacklist/reach.h"
 #include "blacklist/store.h"
 #include "device/remove.h"
@@ -24,7 +26,7 @@ void mix(uint64_t* h, const char* s) {
     *h = (*h ^ 0xFF) * 1099511628211ULL;
 }
 
-// What the entries in force are: a sweep is due when it changes.
+// What the rules in force are: a sweep is due when it changes.
 uint64_t fingerprint(int64_t now) {
     uint64_t h = 1469598103934665603ULL;
     for (int i = 0; i < g_bn; i++) {
@@ -36,6 +38,11 @@ uint64_t fingerprint(int64_t now) {
         const BlacklistModel* m = bl_model_of(e);
         if (m && m->verdict == MODEL_OK) mix(&h, m->model);
     }
+    // Model rules and policy's blocks reach records as entries do.
+    for (int i = 0; i < g_nrules; i++)
+        if (g_rules[i].kind == RULE_MODEL && now < g_rules[i].until) mix(&h, g_rules[i].id);
+    for (int i = 0; i < g_npolicy; i++)
+        if (!g_policy[i].approves && now < g_policy[i].until) mix(&h, g_policy[i].id);
     return h;
 }
 
@@ -97,13 +104,13 @@ int sweep_due(int64_t now) {
     *tab = 0;
     int64_t at = parse_int(a, INT64_MIN, INT64_MAX);
     char want[24];
-    fmt(want, sizeof want, "%llx", (unsigned long long)fingerprint(now));
+    fmt(want, sizeof want, "%llu", (unsigned long long)fingerprint(now));
     return now - at >= SWEEP_EVERY || now < at || !ieq_ascii(tab + 1, want);
 }
 
 void sweep_done(int64_t now) {
     char a[64];
-    fmt(a, sizeof a, "%lld\t%llx", (long long)now, (unsigned long long)fingerprint(now));
+    fmt(a, sizeof a, "%lld\t%llu", (long long)now, (unsigned long long)fingerprint(now));
     char16_t text[64];
     utf16(a, text, countof(text));
     (void)sys_reg_set_text(PRODUCT_KEY, LAST_SWEEP, text, SYS_REG_SZ);  // else the next pass sweeps again

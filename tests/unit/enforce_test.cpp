@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "blacklist/enforce.h"
+#include "blacklist/rulefile.h"
 #include "blacklist/store.h"
+#include "blacklist/sweep.h"
 #include "device/scan.h"
 #include "support.h"
 
@@ -121,3 +123,19 @@ TEST_F(Enforce, GroupedByEntryEachDeviceOnceUnderItsFirstEntry) {
 }
 
 }  // namespace
+
+// The walk of every record is made within the hour, and at once when the
+// rules in force change: a new name or a new model rule.
+TEST_F(Enforce, SweepIsDueAgainWhenTheRulesInForceChange) {
+    m.load();
+    g_nrules = 0;
+    g_bl[0] = qt::entry(qt::T0 + 7200, 1, "usb camera", "USB\\VID_0001\\1", "Camera");
+    g_bn = 1;
+    sweep_done(qt::T0);
+    EXPECT_FALSE(sweep_due(qt::T0 + 60));
+    EXPECT_TRUE(sweep_due(qt::T0 + 3600));
+    g_rules[0] = Rule{RULE_MODEL, "USB\\VID_0001&PID_0002", "", qt::T0 + 7200, MODEL_OK};
+    g_nrules = 1;
+    EXPECT_TRUE(sweep_due(qt::T0 + 60));
+    g_nrules = 0;
+}
