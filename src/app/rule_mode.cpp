@@ -64,11 +64,14 @@ void refused(bl_status st) {
     else refused_line(st);
 }
 
+// What the put did to the install block.
+BlockResult g_block;
+
 // Puts g_rule, as the store puts an entry; says what it did. 1 when put.
 int put_rule(const Args& a, int64_t secs, const char* verb, const char* verb_ahead) {
     int what = 0;
-    BlockResult block{BLOCK_NONE, BLOCK_NONE, 0};
-    bl_status st = a.what_if ? bl_rule_put_in_memory(g_rule, &what, &g_after) : bl_rule_put(g_rule, &what, &g_after, &block);
+    g_block = BlockResult{BLOCK_NONE, BLOCK_NONE, 0};
+    bl_status st = a.what_if ? bl_rule_put_in_memory(g_rule, &what, &g_after) : bl_rule_put(g_rule, &what, &g_after, &g_block);
     char shown[600];
     shown_rule(g_rule, shown, sizeof shown);
     if (st != BL_OK) {
@@ -126,13 +129,9 @@ int model_rule_put(const Args& a, int64_t hours) {
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
     int ok = put_rule(a, hours * 3600, "已按型号拉黑", "将按型号拉黑");
     if (ok) {
-        BlockResult b{BLOCK_NONE, g_after.verdict == MODEL_OK && !a.what_if ? (bl_id_model_blocked(g_after.id) ? BLOCK_WRITTEN
-                                                                                                                 : BLOCK_FAILED)
-                                                                            : BLOCK_NONE,
-                      0};
         char shown[600];
         shown_rule(g_rule, shown, sizeof shown);
-        block_lines(b, c, shown, a.json);
+        block_lines(g_block, c, shown, a.json);
         model_note(c, shown, a.json, !a.what_if);
         int index = -1;
         for (int i = 0; i < g_nrules && index < 0; i++)
