@@ -44,7 +44,11 @@ void print_text(const CheckFacts& f, CheckAnswer a) {
     if (a.verdict == CHECK_CANNOT_TELL) out("无法判断：%s\n", WHY_TEXT[a.problem]);
     else if (a.verdict == CHECK_COMPLIANT) out("合规：拉黑 %d 条在用，在场的拉黑设备 0 个，后台任务%s", f.entries_in_force, task);
     else out("不合规：拉黑 %d 条在用，在场的拉黑设备 %d 个，后台任务%s", f.entries_in_force, f.present, task);
-    if (a.verdict != CHECK_CANNOT_TELL && f.absent) out("；离场设备的遗留记录 %d 个，后台任务会删除", f.absent);
+    // Judged as enforcing; on an audit ring the pass removes none of them.
+    int audit = policy_mode_last() == POLICY_AUDIT;
+    if (a.verdict != CHECK_CANNOT_TELL && f.absent)
+        out("；离场设备的遗留记录 %d 个%s", f.absent, audit ? "" : "，后台任务会删除");
+    if (a.verdict != CHECK_CANNOT_TELL && audit) out("；策略为审核模式，后台任务不删除");
     if (a.verdict != CHECK_CANNOT_TELL) out("\n");
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/console.h"
 #include "app/show.h"
+#include "blacklist/audit.h"
 #include "blacklist/reach.h"
 #include "blacklist/sweep.h"
 #include "sys/sys.h"
@@ -40,6 +41,7 @@ namespace {
 
 // The records reached, removed unless what_if, said unless quiet.
 void sweep_said(int focus, int focus_rule, int what_if, int quiet, int* removed, int* failed) {
+    if (audit_on()) return;  // audit mode: no record is swept, by anyone
     SweepResult s = sweep_absent(sys_now(), focus, focus_rule, what_if);
     if (!s.ok) {
         if (!quiet) out("  [提示] 读不到设备列表，离场设备的遗留记录留给后台任务删除。\n");
@@ -102,6 +104,7 @@ void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
 }
 
 void block_lines(const BlockResult& b, const ModelCheck& c, const char* shown, int quiet) {
+    if (!quiet && audit_on()) out("  [提示] 审核模式（策略）：不写系统安装禁止，后台任务也不删除设备。\n");
     if (!quiet && b.instance == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
     else if (!quiet && b.instance == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
     if (c.verdict != MODEL_OK) return;

@@ -3,6 +3,7 @@
 #include "app/uninstall.h"
 
 #include "blacklist/allows.h"
+#include "blacklist/audit.h"
 #include "blacklist/policyread.h"
 #include "blacklist/store.h"
 #include "blacklist/sweep.h"
@@ -29,6 +30,7 @@ uninstall_result uninstall_task(void) {
         (void)sweep_forget();
         (void)policy_forget();
         (void)allows_forget();
+        (void)audit_forget();
     }
     int settled = block_give_up_end(gone);
     if (deleted) logline(EV_TASK_REMOVED, "已卸载后台任务");

@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "blacklist/allows.h"
+#include "blacklist/audit.h"
 #include "blacklist/judge.h"
 #include "blacklist/policyread.h"
 #include "blacklist/reach.h"
@@ -116,12 +117,17 @@ enforce_result enforce_pass(void) {
     // An empty blacklist must not cost a device enumeration.
     judge_prepare(now);
     int blocks = judge_blocks();
+    int audit = audit_on();
     for (int round = 0; round < MAX_ROUNDS && blocks > 0; round++) {
         uint32_t err;
         if (!reach_collect(now, &err)) {
             logline(EV_ENUM_FAILED, "枚举设备失败 (code %lu)", (unsigned long)err);
             failed = 1;
             listed = 0;
+            break;
+        }
+        if (audit) {
+            (void)audit_say(g_reached, g_nreached, now, EV_AUDIT_WOULD_REMOVE);
             break;
         }
         Outcome o = remove_reached();
@@ -136,9 +142,9 @@ enforce_result enforce_pass(void) {
     judge_prepare(now);
     int by_name = judge_needs_walk();
     SweepResult s{0, 0, 0, 1};
-    int walked = listed && by_name && sweep_due(now);
+    int walked = !audit && listed && by_name && sweep_due(now);
     if (walked) s = sweep_absent(now, -1, 0, 0);
-    else if (!by_name && blocks > 0) s = sweep_left();
+    else if (!audit && !by_name && blocks > 0) s = sweep_left();
     failed |= !s.ok || s.failed > 0;
     restart |= s.restart;
     if (walked && s.ok) sweep_done(now);

@@ -216,5 +216,7 @@ void bl_wanted_all(const WantInput& in, int64_t now, BlockWant* out) {
         ids.untold = ids.keep = 0;
         for (int i = 0; i < g_nwant[l]; i++)
             if (!protected_by((block_list)l, g_want_ids[l][i])) add_once(&ids, g_want_ids[l][i].id);
+        // Audit mode: nobody blocks anything, and what was written is lifted.
+        if (policy_mode_last() == POLICY_AUDIT) ids.n = 0;
     }
 }
