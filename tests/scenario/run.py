@@ -56,6 +56,7 @@ write "{}" for an intended empty line there.
   models-in         blacklist-models.tsv placed before the run ('|' is a TAB;
                     CR LF line ends)
   models            expected blacklist-models.tsv, as for blacklist
+  rules-in, rules   the same for blacklist-rules.tsv
   registry          expected registry after the run, the same way (with
                     registry-in or registry, the machine keeps its registry
                     in a file; section missing: not compared)
@@ -128,12 +129,14 @@ import qftest  # noqa: E402  (tests/lib: the machine file and the program's envi
 import screens as S  # noqa: E402  (tests/screens.py, shared with the Wine checks)
 
 DEFAULT_CLOCK = 1772874303  # 2026-03-07 09:05:03 UTC
-PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist", "registry-in", "registry", "models-in", "models"}
+PIPE_SECTIONS = {"machine", "record", "blacklist-in", "blacklist", "registry-in", "registry", "models-in", "models",
+                 "rules-in", "rules"}
 KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-in", "stdout", "exit",
-         "record", "blacklist", "log", "stderr", "registry-in", "registry", "left", "models-in", "models"}
+         "record", "blacklist", "log", "stderr", "registry-in", "registry", "left", "models-in", "models",
+         "rules-in", "rules"}
 NOEOL = "\x00NOEOL\x00"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
-              "device_cleanup_log.txt.lock", "blacklist-models.tsv"}
+              "device_cleanup_log.txt.lock", "blacklist-models.tsv", "blacklist-rules.tsv"}
 
 
 class CaseError(Exception):
@@ -501,6 +504,7 @@ def run_case(binary, path, keep, update=False):
         bl_path = os.path.join(ctx.datadir, "blacklist.tsv")
         log_path = os.path.join(ctx.datadir, "device_cleanup_log.txt")
         models_path = os.path.join(ctx.datadir, "blacklist-models.tsv")
+        rules_path = os.path.join(ctx.datadir, "blacklist-rules.tsv")
         made = set()
         for name in sec.get("dirs-in", ("dirs-in", [], []))[2]:
             os.makedirs(os.path.join(ctx.datadir, expand(name, ctx)))
@@ -510,9 +514,10 @@ def run_case(binary, path, keep, update=False):
             eol = "\n" if "lf" in opts else "\r" if "cr" in opts else "\r\n"
             with open(bl_path, "wb") as f:
                 f.write(section("blacklist-in", eol))
-        if "models-in" in sec:
-            with open(models_path, "wb") as f:
-                f.write(section("models-in", "\r\n"))
+        for name, fpath in (("models-in", models_path), ("rules-in", rules_path)):
+            if name in sec:
+                with open(fpath, "wb") as f:
+                    f.write(section(name, "\r\n"))
         if "file-in" in sec:
             with open(os.path.join(ctx.datadir, sec["file-in"][1][0]), "wb") as f:
                 f.write(section("file-in", "\n"))
@@ -555,7 +560,7 @@ def run_case(binary, path, keep, update=False):
             if update and "contains" not in rec_opts and got_rec != (section("record", "\n") or b""):
                 update_record(path, got_rec, ctx)
             compare("record", section("record", "\n") or b"", got_rec)
-        for name, fpath in (("blacklist", bl_path), ("log", log_path), ("models", models_path)):
+        for name, fpath in (("blacklist", bl_path), ("log", log_path), ("models", models_path), ("rules", rules_path)):
             if name not in sec:
                 continue
             exists = os.path.exists(fpath)
