@@ -26,6 +26,7 @@ struct ModelTarget {
     char prefix[DEV_TEXT_BYTES];  // lower-cased, as the walk hands out ids
     size_t len;
     uint8_t source, approves, composite;
+    uint8_t layer;  // a by-name entry's model decides at its name's layer
     origin from;
     int index;
 };
@@ -55,7 +56,7 @@ HardwareIds g_hw_ids, g_compat_ids;
 const char16_t* g_hw;
 const char16_t* g_compat;
 
-void add_model(const char16_t* id, int source, int approves, origin from, int index) {
+void add_model(const char16_t* id, int source, int approves, origin from, int index, rule_layer layer) {
     char16_t parent[INST_UNITS], prefix[INST_UNITS];
     for (int pass = 0; pass < 2 && g_nmodels < MAX_MODELS; pass++) {
         const char16_t* which = id;
@@ -72,16 +73,18 @@ void add_model(const char16_t* id, int source, int approves, origin from, int in
         t.source = (uint8_t)source;
         t.approves = (uint8_t)approves;
         t.composite = pass == 1;
+        t.layer = (uint8_t)layer;
         t.from = from;
         t.index = index;
         if (!approves) g_walk = 1;
     }
 }
 
-void add_model8(const char* id, int source, int approves, origin from, int index) {
+void add_model8(const char* id, int source, int approves, origin from, int index,
+                rule_layer layer = LAYER_MODEL) {
     char16_t w[INST_UNITS];
     utf16(id, w, countof(w));
-    add_model(w, source, approves, from, index);
+    add_model(w, source, approves, from, index, layer);
 }
 
 void add_text(TextTarget* t, int* n, const char* text, int source, int approves, origin from, int index) {
@@ -169,7 +172,7 @@ void judge_prepare(int64_t now) {
         if (!e.byname || !e.name[0]) continue;
         add_text(g_names, &g_nnames, e.name, SOURCE_LOCAL, 0, FROM_ENTRY, b);
         const BlacklistModel* m = bl_model_of(e);
-        if (m && m->verdict == MODEL_OK) add_model8(m->model, SOURCE_LOCAL, 0, FROM_ENTRY, b);
+        if (m && m->verdict == MODEL_OK) add_model8(m->model, SOURCE_LOCAL, 0, FROM_ENTRY, b, LAYER_NAME);
     }
     for (int r = 0; r < g_nrules; r++) {
         const Rule& rule = g_rules[r];
@@ -219,7 +222,7 @@ Judged judge(const JudgeDevice& d) {
     for (int i = 0; i < g_nmodels; i++) {
         const ModelTarget& t = g_models[i];
         if (!model_reaches(t, d, &l)) continue;
-        note(&h, first, t.source, LAYER_MODEL, t.approves, BL_BY_MODEL, t.from, t.index);
+        note(&h, first, t.source, t.layer, t.approves, BL_BY_MODEL, t.from, t.index);
         focus |= !t.approves && is_focus(d, t.from, t.index);
     }
     // Nobody loses a built-in device through a name it merely shares.
