@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "blacklist/audit.h"
 #include "blacklist/enforce.h"
 #include "blacklist/rulefile.h"
 #include "blacklist/store.h"
@@ -138,4 +139,19 @@ TEST_F(Enforce, SweepIsDueAgainWhenTheRulesInForceChange) {
     g_nrules = 1;
     EXPECT_TRUE(sweep_due(qt::T0 + 60));
     g_nrules = 0;
+}
+
+// The timer runs the pass 288 times a day: a device that audit mode would
+// have removed is said once a UTC day per rule.
+TEST_F(Enforce, AuditSaysEachDeviceOnceADay) {
+    m.load();
+    Reached r[2] = {};
+    for (Reached& h : r) h.entry = h.rule = h.policy = -1, h.how = BL_BY_NAME;
+    utf16("USB\\VID_1\\1", r[0].inst, INST_UNITS);
+    utf16("USB\\VID_1\\2", r[1].inst, INST_UNITS);
+    EXPECT_EQ(audit_say(r, 2, qt::T0, EV_AUDIT_WOULD_REMOVE), 2);
+    EXPECT_EQ(audit_say(r, 2, qt::T0 + 300, EV_AUDIT_WOULD_REMOVE), 0);
+    r[1].how = BL_BY_MODEL;  // another rule reaches it now
+    EXPECT_EQ(audit_say(r, 2, qt::T0 + 600, EV_AUDIT_WOULD_REMOVE), 1);
+    EXPECT_EQ(audit_say(r, 2, qt::T0 + 86400, EV_AUDIT_WOULD_REMOVE), 2);
 }
