@@ -740,6 +740,91 @@ def by_name_blocks_the_model(m):
     m.wine("regedit", "/e", r"C:\standin\quillfen.reg", QUILLFEN_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE"))
 
 
+def task_runs_this_copy(m):
+    windows_10_pro(m)
+    m.wine("reg", "add", QUILLFEN_KEY, "/v", "TaskCommand", "/t", "REG_SZ", "/d", QF_EXE, "/f")
+
+
+@check
+def model_rule_blocks_and_enforces(m):
+    """--blacklist --model on Wine's registry: the hardware id lands in
+    DenyDeviceIDs, recorded, under the switch it turns on; --enforce then
+    removes the unit holding that id and not its neighbour, whose id only
+    starts the same."""
+    task_runs_this_copy(m)
+    model = r"USB\VID_0C45&PID_64B0"
+    unit = (model + r"\MU01", "Desk Cam", "x", "Camera", [model + "&REV_0200", model])
+    mic = (model + r"&MI_00\6&1&0&0000", "Desk Cam Mic", "x", "Camera", [model + "&REV_0200&MI_00", model + "&MI_00"])
+    m.plant([unit, mic])
+    r = m.run("--blacklist", "--model", model, "--hours", "2", "--name", "desk cam model")
+    expect("--blacklist --model exits 0", r.rc == 0, r.out + r.err)
+    same("the model is the list's value", {"1": model}, m.reg_get(DENY_DEVICE_LIST))
+    same("its record names this copy's blacklist", {"1": model + "\t" + r"C:\qf\blacklist.tsv"},
+         m.reg_get(QUILLFEN_KEY + r"\DenyDeviceIDs"))
+    restrictions, ours = m.reg_get(RESTRICTIONS) or {}, m.reg_get(QUILLFEN_KEY) or {}
+    expect("the switch on, marked as ours", restrictions.get("DenyDeviceIDs") == 1
+           and ours.get("DeviceIDsEnabledByQuillfen") == 1, (restrictions, ours))
+    before = len(m.log())
+    r = m.run("--enforce")
+    expect("--enforce exits 0", r.rc == 0, r.err)
+    same("pnputil is asked for the unit alone", pnputil_lines(unit[0]), m.calls("pnputil"))
+    same("the pass logs the unit's hit and removal, nothing of the other",
+         ["后台命中拉黑 | desk cam | " + unit[0].lower(), "后台已删除 | desk cam"], m.log()[before:])
+
+
+POLICY = r"HKLM\SOFTWARE\Policies\Quillfen"
+
+
+def export(m, key):
+    """KEY and its subkeys as regedit exports them, as text ("" for none)."""
+    path = r"C:\standin\export.reg"
+    if m.read(path) is not None:
+        os.remove(m.unix(path))
+    m.wine("regedit", "/e", path, key.replace("HKLM", "HKEY_LOCAL_MACHINE"))
+    return (m.read(path) or b"").decode("utf-16")
+
+
+@check
+def policy_rules_applied_by_the_pass(m):
+    """Rules as Group Policy writes them, one of each list: --enforce removes
+    what the three blocks reach, spares what the two approvals cover (both
+    also reached by the blocked name), writes the blocked ids into Windows'
+    lists and nothing under the policy key. The registry after the pass is
+    left in registry-after.reg for reading."""
+    task_runs_this_copy(m)
+    m.on_cleanup(lambda: m.reg_delete(POLICY))
+    by_id = (r"USB\VID_0C45&PID_64C1\P1", "Pol Cam One", "x", "Camera")
+    model = r"USB\VID_0C45&PID_64C2"
+    by_model = (model + r"\P2", "Pol Cam Two", "x", "Camera", [model + "&REV_0100", model])
+    by_name = (r"USB\VID_0C45&PID_64C3\P3", "Lens Spy Three", "x", "Camera")
+    approved = r"USB\VID_0C45&PID_64C4"
+    by_approved_model = (approved + r"\P4", "Lens Spy Four", "x", "Camera", [approved + "&REV_0100", approved])
+    by_approved_id = (r"USB\VID_0C45&PID_64C5\P5", "Lens Spy Five", "x", "Camera")
+    m.plant([by_id, by_model, by_name, by_approved_model, by_approved_id])
+    future = time.strftime("%Y-%m-%d", time.gmtime(time.time() + 30 * 86400))
+    rules = [("BlockedInstanceIDs", by_id[0], future), ("BlockedModels", model, "none"),
+             ("BlockedNames", "lens spy", future), ("ApprovedModels", approved, "none"),
+             ("ApprovedInstanceIDs", by_approved_id[0], future)]
+    lines = ["[%s]" % POLICY.replace("HKLM", "HKEY_LOCAL_MACHINE"), '"Mode"="Enforce"', ""]
+    for key, name, until in rules:
+        lines += ["[%s\\%s]" % (lines[0][1:-1], key), '"%s"="%s"' % (name.replace("\\", "\\\\"), until), ""]
+    m.reg_import(lines)
+    policy = export(m, POLICY)
+    r = m.run("--enforce")
+    expect("--enforce exits 0", r.rc == 0, r.err)
+    same("pnputil is asked for the three blocked, in the lists' order",
+         pnputil_lines(by_id[0], by_model[0], by_name[0]), m.calls("pnputil"))
+    same("the log: the two blocks written, each blocked device's hit and removal, nothing of the approved",
+         ["已禁止系统安装 | " + by_id[0].lower(), "已禁止系统安装 | " + model.lower()]
+         + [l for d in (by_id, by_model, by_name) for l in ("后台命中拉黑 | %s | %s" % (d[1].lower(), d[0].lower()),
+                                                             "后台已删除 | " + d[1].lower())], m.log())
+    same("DenyInstanceIDs holds the blocked instance id", {"1": by_id[0]}, m.reg_get(DENY_LIST))
+    same("DenyDeviceIDs holds the blocked model", {"1": model}, m.reg_get(DENY_DEVICE_LIST))
+    same("nothing written under the policy key", policy, export(m, POLICY))
+    with open(os.path.join(m.work, "registry-after.reg"), "w", encoding="utf-8") as f:
+        f.write("".join(export(m, k) for k in (POLICY, RESTRICTIONS, QUILLFEN_KEY)))
+
+
 @check
 def enforce_by_name_spares_builtin(m):
     """A built-in ROOT device sharing the entry's name stays; the USB one goes."""
