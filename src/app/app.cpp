@@ -41,29 +41,35 @@ void usage(void) {
     out("  --version             显示版本号\n\n");
     out("给脚本用（不提问、不提权，需以管理员身份运行）：\n");
     out("  --remove              删除 -s 会列出的设备（同样的 -k、--present-only）；内置设备跳过\n");
-    out("  --blacklist           加一条拉黑，设备不在也可以（--name 和/或 --id，配 --hours）\n");
-    out("  --unblacklist         解除拉黑（--id、--name 或 --all）\n");
+    out("  --blacklist           加一条拉黑，设备不在也可以（--name 和/或 --id，或 --model，配 --hours）\n");
+    out("  --unblacklist         解除拉黑（--id、--name、--model 或 --all）\n");
+    out("  --approve             放行一个型号或设备：名称、型号规则都不再删除它（--model 或 --id，配 --hours）\n");
+    out("  --unapprove           解除放行（--model、--id 或 --all）\n");
     out("  --id <实例ID>         只处理这个设备（--remove 可给多个）；内置设备要再加 --force\n");
+    out("  --model <硬件ID>      按型号：拉黑、删除或放行有这个硬件 ID 的设备（整串相同，如 USB\\VID_046D&PID_0825）\n");
     out("  --hours <小时数>      拉黑多久：%lld ~ %lld 小时（--remove 删除后即拉黑）\n", (long long)HOURS_MIN,
         (long long)HOURS_MAX);
     out("  --name <名称>         拉黑或解除的名称\n");
     out("  --by-name             同时按名称拉黑\n");
-    out("  --all                 与 --unblacklist 一起用：全部解除\n");
+    out("  --all                 与 --unblacklist、--unapprove 一起用：全部解除（策略规则除外）\n");
     out("  --what-if             只列出会做的事，不做任何修改\n\n");
     out("同时给出多个模式时，只运行第一个：--enforce、--install-task、--remove-task、--check、--blist、-s、交互模式；\n");
-    out("--remove、--blacklist、--unblacklist 只能单独使用。\n\n");
+    out("--remove、--blacklist、--unblacklist、--approve、--unapprove 只能单独使用。\n\n");
     out("数据文件（在 quillfen.exe 所在目录）：\n");
     out("  blacklist.tsv            拉黑名单\n");
+    out("  blacklist-rules.tsv      按型号拉黑和放行的规则\n");
     out("  device_cleanup_log.txt   操作日志\n\n");
     // The numbers come from the one table of exit codes.
     out("退出码：\n");
     out("  交互模式、-s、--help、--version   %d\n", EXIT_OK);
     out("  -s --json                         %d；设备列表或拉黑名单读不了时 %d\n", EXIT_OK, EXIT_FAILED);
-    out("  --blist（含 --json）              %d；拉黑名单读不了或有无法识别的行时 %d\n", EXIT_OK, EXIT_FAILED);
+    out("  --blist（含 --json）              %d；拉黑名单、型号或规则文件读不了或有无法识别的行、策略读不全时 %d\n", EXIT_OK,
+        EXIT_FAILED);
     out("  --check                           %d 合规，%d 不合规，%d 无法判断\n", EXIT_OK, EXIT_FAILED, EXIT_CANNOT_TELL);
     out("  --enforce                         %d 全部成功，%d 有失败，%d 成功但需重启\n", EXIT_OK, EXIT_FAILED, EXIT_RESTART);
     out("  --install-task、--remove-task     %d 成功，%d 失败或拒绝安装\n", EXIT_OK, EXIT_FAILED);
-    out("  --remove、--blacklist、--unblacklist  %d 全部做完（无事可做也算），%d 有失败或被拒绝，%d 成功但需重启\n",
+    out("  --remove、--blacklist、--unblacklist、--approve、--unapprove\n");
+    out("                                    %d 全部做完（无事可做也算），%d 有失败或被拒绝，%d 成功但需重启\n",
         EXIT_OK, EXIT_FAILED, EXIT_RESTART);
     out("  命令行有误（未知参数、缺少值）    %d，什么都不做\n", EXIT_USAGE);
 }
