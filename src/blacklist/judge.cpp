@@ -249,6 +249,15 @@ Judged judge(const JudgeDevice& d) {
     return j;
 }
 
+int judge_approved_above_name(const JudgeDevice& d) {
+    Lists l{&d, 0, 0};
+    for (int i = 0; i < g_nids && d.inst[0]; i++)
+        if (g_ids[i].approves && ieq_ascii(g_ids[i].text, d.inst)) return 1;
+    for (int i = 0; i < g_nmodels; i++)
+        if (g_models[i].approves && model_reaches(g_models[i], d, &l)) return 1;
+    return allows_hold(d.inst);
+}
+
 namespace {
 
 // A device's texts as compared, and a device looked up for its whole name:

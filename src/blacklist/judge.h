@@ -51,6 +51,10 @@ int judge_rules_in_force(int64_t now);
 // lowered, as the walk gives them; how many.
 int judge_instance_blocks(const char* const** ids);
 Judged judge(const JudgeDevice& d);
+// 1 when an approval in force (of any source, the administrator's allows
+// among them) outranks a name rule on this device: one by its instance id
+// or its model. After judge_prepare.
+int judge_approved_above_name(const JudgeDevice& d);
 
 // How a device is marked in the device table and the scan's JSON: BY_ID
 // when an entry names its id (in force or not); otherwise how the rules in

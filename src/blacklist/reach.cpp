@@ -8,6 +8,7 @@
 #include "blacklist/store.h"
 #include "device/model.h"
 #include "device/walk.h"
+#include "sys/sys.h"
 
 // What the last collection found: the table this module owns (reach.h).
 Reached g_reached[DEV_MAX];
@@ -189,10 +190,14 @@ int bl_name_reach(const char* lower_name, const char16_t* own) {
     g_probe.byname = 1;
     DevWalk w;
     if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return -1;
+    // An approved device is one the name would not reach.
+    judge_prepare(sys_now());
     int n = 0;
     while (dev_walk_next(&w, &g_dev_seen))
         if (wicmp(g_dev_seen.d.inst, own) != 0 &&
-            bl_match(g_probe, g_dev_seen.inst, g_dev_seen.name, g_dev_seen.d.builtin) == BL_BY_NAME)
+            bl_match(g_probe, g_dev_seen.inst, g_dev_seen.name, g_dev_seen.d.builtin) == BL_BY_NAME &&
+            !judge_approved_above_name(
+                JudgeDevice{g_dev_seen.inst, g_dev_seen.name, g_dev_seen.d.builtin, &w, g_dev_seen.d.inst}))
             n++;
     dev_walk_close(&w);
     return n;
