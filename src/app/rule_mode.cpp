@@ -221,6 +221,9 @@ int approve_mode(const Args& a) {
         for (int i = 0; i < g_bn; i++)
             blocked |= kind == RULE_APPROVE_ID && now < g_bl[i].until && ieq_ascii(g_bl[i].inst, g_rule.id);
         if (blocked) out("  [提示] 同一个 ID 另有拉黑规则在用，拉黑优先：放行对它不起作用，直到拉黑解除。\n");
+        // Policy decides before the PC, whatever the layer.
+        if (policy_asked(0, kind == RULE_APPROVE_ID ? 1u << POLICY_INSTANCE_ID : 1u << POLICY_MODEL, g_rule.id))
+            out("  [提示] 策略拉黑了同一个 ID：策略优先于本机规则，这条放行对它不起作用。\n");
     }
     if (a.json) rule_document(a, "approved", ok);
     return ok ? EXIT_OK : EXIT_FAILED;
