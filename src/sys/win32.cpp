@@ -1310,12 +1310,17 @@ sys_reg sys_reg_kind(const char16_t* key, const char16_t* name, sys_reg_type* ty
 
 // "RegQueryInfoKeyW": lpftLastWriteTime is when the key or any of its
 // values last changed.
+// The key is opened first, so that a pass asking after a key that is not
+// there (policy, mostly) does not load ADVAPI32 for the answer.
 sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t) {
-    const RegApi* api = reg_api();
-    if (!api) return SYS_REG_FAILED;
     HKEY h;
     sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
     if (r != SYS_REG_OK) return r;
+    const RegApi* api = reg_api();
+    if (!api) {
+        reg_read_api()->Close(h);
+        return SYS_REG_FAILED;
+    }
     FILETIME ft;
     LSTATUS e = api->QueryInfo(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr, &ft);
