@@ -236,6 +236,17 @@ int rules_remove(rule_kind kind, const char* id, Rule* gone) {
     return n;
 }
 
+int rules_drop_expired(int64_t now) {
+    if (!may_write()) return 0;
+    int w = 0;
+    for (int i = 0; i < g_nwork; i++)
+        if (now < g_work[i].until) g_work[w++] = g_work[i];
+    int gone = g_nwork - w;
+    g_nwork = w;
+    g_r.changed |= gone > 0;
+    return gone;
+}
+
 int rules_save(void) {
     if (!may_write() || !g_r.changed) return 1;
     size_t n = rule_format(g_work, g_nwork, g_bytes, sizeof g_bytes);

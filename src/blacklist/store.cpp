@@ -278,7 +278,10 @@ int apply(Step* s, bl_status* st) {
         if (!remove_equal(*s->entry)) *st = BL_GONE;
         return 1;
     }
-    // A rule changes its own file; blacklist.tsv stands as it is.
+    // A rule changes its own file; blacklist.tsv stands as it is. Rules
+    // that ended go first, so that they neither fill the file nor are
+    // lifted again.
+    if (s->op == OP_RULE_PUT || s->op == OP_RULE_REMOVE) (void)rules_drop_expired(sys_now());
     if (s->op == OP_RULE_PUT) {
         int full;
         if (!rules_put(*s->rule, &s->rule_what, s->rule_after, &full)) *st = full ? BL_FULL : BL_RULES_REFUSED;
@@ -348,11 +351,14 @@ int drop_expired(void) {
 // The prune of a read step; with the lock, the drop is written (and the
 // models follow it). FAILED when it could not be.
 bl_status prune_work(sys_lock* lock, bl_status st, int* dropped) {
+    // The rules file's ended rules go too, when it may be written.
+    int rules_gone = lock ? rules_drop_expired(sys_now()) : 0;
+    if (rules_gone && rules_save()) *dropped += rules_gone;
     int gone = drop_expired();
     if (gone == 0) return st;
     if (!lock || !write_work(g_paths)) return BL_FAILED;
     (void)models_save(g_work, g_nwork);  // a model left over costs nothing: it is read only for its entry
-    *dropped = gone;
+    *dropped += gone;
     return st;
 }
 
