@@ -102,6 +102,12 @@ enforce_result enforce_pass(void) {
     if (models == BL_MODELS_UNREADABLE) logline(EV_MODELS_UNREADABLE, "读取型号文件失败，按型号的安装禁止未修改");
     if (models == BL_MODELS_BAD_LINES) logline(EV_MODELS_BAD_LINES, "型号文件有无法识别的行，按型号的安装禁止未修改 | 第 %d 行", first);
     failed |= models != BL_MODELS_OK;
+    // An approval nobody can read could spare any device: remove none.
+    bl_rules rules = bl_rules_last(&bad, &first);
+    int hold = rules == BL_RULES_UNREADABLE || rules == BL_RULES_BAD_LINES;
+    if (rules == BL_RULES_UNREADABLE) logline(EV_RULES_UNREADABLE, "读取规则文件失败，未删除任何设备");
+    if (rules == BL_RULES_BAD_LINES) logline(EV_RULES_BAD_LINES, "规则文件有无法识别的行，未删除任何设备 | 第 %d 行", first);
+    failed |= hold;
     // Policy: its bad values and the administrator's allows are said once
     // per change; a key that could not be read whole fails every pass, as
     // its blocks stay unlifted meanwhile.
@@ -116,7 +122,7 @@ enforce_result enforce_pass(void) {
     reach_reset();
     // An empty blacklist must not cost a device enumeration.
     judge_prepare(now);
-    int blocks = judge_blocks();
+    int blocks = hold ? 0 : judge_blocks();
     int audit = audit_on();
     for (int round = 0; round < MAX_ROUNDS && blocks > 0; round++) {
         uint32_t err;
@@ -142,7 +148,7 @@ enforce_result enforce_pass(void) {
     judge_prepare(now);
     int by_name = judge_needs_walk();
     SweepResult s{0, 0, 0, 1};
-    int walked = !audit && listed && by_name && sweep_due(now);
+    int walked = !audit && !hold && listed && by_name && sweep_due(now);
     if (walked) s = sweep_absent(now, -1, 0, 0);
     else if (!audit && !by_name && blocks > 0) s = sweep_left();
     failed |= !s.ok || s.failed > 0;

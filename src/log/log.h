@@ -74,6 +74,8 @@ enum log_event : uint16_t {
     EV_MODELS_BAD_LINES = 3012,
     EV_ABSENT_REMOVE_FAILED = 3013,
     EV_POLICY_UNREADABLE = 3014,
+    EV_RULES_UNREADABLE = 3015,
+    EV_RULES_BAD_LINES = 3016,
 };
 
 // The event source our events are written under: the name of its key under
