@@ -9,6 +9,7 @@
 #include "app/console.h"
 #include "app/documents.h"
 #include "app/policy_note.h"
+#include "app/rule_mode.h"
 #include "app/driven.h"
 #include "app/exitcode.h"
 #include "app/json.h"
@@ -124,11 +125,14 @@ int unblacklist_mode(const Args& a) {
     // Policy's blocks asked for are left: only the policy lifts them.
     int kept = policy_asked(0, a.all ? POLICY_ANY_KIND : a.name ? 1u << POLICY_NAME : 1u << POLICY_INSTANCE_ID,
                             a.all ? nullptr : a.name ? name : id);
+    // All means the model rules too; approvals are --unapprove's.
+    int rules_asked = 0;
+    for (int i = 0; i < g_nrules && a.all; i++) rules_asked += g_rules[i].kind == RULE_MODEL && now < g_rules[i].until;
     bl_status st = BL_OK;
     if (n == 0) {
-        if (!a.json && !kept) out("没有要解除的拉黑条目。\n");
+        if (!a.json && !kept && !rules_asked) out("没有要解除的拉黑条目。\n");
     } else if (a.what_if) {
-        if (!a.json) out("（演习：只列出会做的事，不做任何修改）\n");
+        if (!a.json && !rules_asked) out("（演习：只列出会做的事，不做任何修改）\n");
     } else {
         st = a.all ? bl_clear() : bl_remove_each(g_lift, n);
     }
@@ -136,6 +140,9 @@ int unblacklist_mode(const Args& a) {
         if (!a.json) refused_line(st);
         n = 0;
     }
+    bl_status rules_st = BL_OK;
+    const Rule* rules_gone = nullptr;
+    int nr = rules_asked && st == BL_OK ? lift_rules(a, RULE_MODEL, 0, nullptr, &rules_st, &rules_gone) : 0;
     for (int i = 0; i < n && !a.json; i++) {
         char shown[600];
         const BlacklistEntry& e = g_lift[i];
@@ -145,7 +152,7 @@ int unblacklist_mode(const Args& a) {
     if (!a.json) policy_left_lines();
     // The entries are lifted; a block that could not be is the next pass's,
     // and until then the run has not done all it was asked.
-    int left = !a.what_if && n > 0 && block_left();
+    int left = !a.what_if && n + nr > 0 && block_left();
     if (left && !a.json) block_left_line();
     if (!a.what_if && n > 0) {
         if (a.all) logline(EV_CLEARED, "清空拉黑名单");
@@ -177,13 +184,14 @@ int unblacklist_mode(const Args& a) {
             }
             json_close();
         }
+        for (int i = 0; i < nr; i++) rule_json(rules_gone[i]);
         json_close_array();
         policy_left_json();
         json_key("blacklist_error");
-        json_text(st == BL_OK ? nullptr : "blacklist_write_failed");
+        json_text(st != BL_OK ? "blacklist_write_failed" : rules_st != BL_OK ? "rules_unreadable" : nullptr);
         json_key("block_error");
         json_text(left ? "block_not_lifted" : nullptr);
         json_end_document();
     }
-    return st == BL_OK && !left ? EXIT_OK : EXIT_FAILED;
+    return st == BL_OK && rules_st == BL_OK && !left ? EXIT_OK : EXIT_FAILED;
 }

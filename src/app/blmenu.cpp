@@ -132,12 +132,19 @@ void draw(void) {
     out("  > ");
 }
 
+// The model rules a clear lifts: static, as they are 50 KB.
+Rule g_rules_gone[RULES_MAX];
+
 void clear_all(void) {
     if (bl_last_read() != BL_OK) {
         refused_line(bl_last_read());
         return;
     }
-    out("  确定清空全部 %d 条拉黑记录？(y/N) > ", g_bn);
+    // The model rules go too; approvals stay.
+    int64_t now = sys_now();
+    int rules = 0;
+    for (int i = 0; i < g_nrules; i++) rules += g_rules[i].kind == RULE_MODEL && now < g_rules[i].until;
+    out("  确定清空全部 %d 条拉黑记录？(y/N) > ", g_bn + rules);
     char line[256];
     if (!read_line(line, sizeof line) || !is_yes(line)) {
         out("  已取消。\n");
@@ -147,6 +154,14 @@ void clear_all(void) {
         refused_line(st);
         return;
     }
+    int n = 0;
+    if (rules) {
+        bl_status st = bl_rule_remove(RULE_MODEL, nullptr, g_rules_gone, &n);
+        if (st == BL_RULES_REFUSED) rules_trouble_line();
+        else if (st != BL_OK) refused_line(st);
+        if (st != BL_OK) return;
+    }
+    for (int i = 0; i < n; i++) logline(EV_MODEL_RULE_LIFTED, "解除按型号拉黑 | %s", g_rules_gone[i].id);
     out("  ✔ 已全部解除\n");
     if (int kept = policy_asked(0, POLICY_ANY_KIND, nullptr))
         out("  [提示] 策略规则 %d 条不受影响：只能由组策略/Intune 解除。\n", kept);

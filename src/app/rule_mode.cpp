@@ -145,12 +145,10 @@ int model_rule_put(const Args& a, int64_t hours) {
 
 const Rule* model_rule_last(void) { return &g_after; }
 
-int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
-    const char* id = kind == RULE_APPROVE_ID && a.nids ? a.ids[0] : a.model;
-    if (id && !id[0]) return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id);
-    if (int code = drive_start(a, 1)) return code;
+int lift_rules(const Args& a, rule_kind kind, int all_kinds, const char* id, bl_status* st, const Rule** gone) {
     int n = 0, m = 0;
-    bl_status st = BL_OK;
+    *st = BL_OK;
+    *gone = g_gone;
     // All approvals are both kinds; otherwise one kind with its id.
     int64_t now = sys_now();
     if (a.what_if) {
@@ -159,25 +157,34 @@ int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
                 (!id || ieq_ascii(g_rules[i].id, id)) && now < g_rules[i].until)
                 g_gone[n++] = g_rules[i];
     } else {
-        st = bl_rule_remove(kind, id, g_gone, &n);
-        if (st == BL_OK && all_kinds) st = bl_rule_remove(RULE_APPROVE_ID, nullptr, g_gone + n, &m);
+        *st = bl_rule_remove(kind, id, g_gone, &n);
+        if (*st == BL_OK && all_kinds) *st = bl_rule_remove(RULE_APPROVE_ID, nullptr, g_gone + n, &m);
         n += m;
     }
-    if (st != BL_OK && !a.json) refused(st);
-    if (st != BL_OK) n = 0;
-    // Policy's rules asked for are left: only the policy lifts them.
-    unsigned kinds = all_kinds ? POLICY_ANY_KIND : kind == RULE_APPROVE_ID ? 1u << POLICY_INSTANCE_ID : 1u << POLICY_MODEL;
-    int kept = policy_asked(kind != RULE_MODEL, kinds, id);
-    if (!a.json && n == 0 && st == BL_OK && !kept) out("没有要解除的规则。\n");
+    if (*st != BL_OK && !a.json) refused(*st);
+    if (*st != BL_OK) return 0;
     if (a.what_if && !a.json && n) out("（演习：只列出会做的事，不做任何修改）\n");
-    int approvals = kind != RULE_MODEL;
     for (int i = 0; i < n; i++) {
         char shown[600];
         if (!a.json)
             out("  %s：%s  %s\n", a.what_if ? "将解除" : "✔ 已解除", shown_rule(g_gone[i], shown, sizeof shown), g_gone[i].id);
-        if (!a.what_if && approvals) logline(EV_UNAPPROVED, "解除放行 | %s", g_gone[i].id);
+        if (!a.what_if && kind != RULE_MODEL) logline(EV_UNAPPROVED, "解除放行 | %s", g_gone[i].id);
         else if (!a.what_if) logline(EV_MODEL_RULE_LIFTED, "解除按型号拉黑 | %s", g_gone[i].id);
     }
+    return n;
+}
+
+int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
+    const char* id = kind == RULE_APPROVE_ID && a.nids ? a.ids[0] : a.model;
+    if (id && !id[0]) return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id);
+    if (int code = drive_start(a, 1)) return code;
+    bl_status st;
+    const Rule* gone;
+    int n = lift_rules(a, kind, all_kinds, id, &st, &gone);
+    // Policy's rules asked for are left: only the policy lifts them.
+    unsigned kinds = all_kinds ? POLICY_ANY_KIND : kind == RULE_APPROVE_ID ? 1u << POLICY_INSTANCE_ID : 1u << POLICY_MODEL;
+    int kept = policy_asked(kind != RULE_MODEL, kinds, id);
+    if (!a.json && n == 0 && st == BL_OK && !kept) out("没有要解除的规则。\n");
     if (!a.json) policy_left_lines();
     int left = !a.what_if && n > 0 && block_left();
     if (left && !a.json) block_left_line();
@@ -185,7 +192,7 @@ int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
         drive_begin(a);
         json_key("lifted");
         json_open_array();
-        for (int i = 0; i < n; i++) rule_json(g_gone[i]);
+        for (int i = 0; i < n; i++) rule_json(gone[i]);
         json_close_array();
         policy_left_json();
         json_key("blacklist_error");

@@ -4,6 +4,7 @@
 
 #include "app/args.h"
 #include "blacklist/rulefile.h"
+#include "blacklist/store.h"
 
 // --blacklist --model: the exit code.
 int model_rule_mode(const Args& a);
@@ -11,6 +12,11 @@ int model_rule_mode(const Args& a);
 // (RULE_APPROVE_MODEL or RULE_APPROVE_ID), --unapprove --all (all_kinds):
 // the exit code.
 int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds);
+// Their lifting alone, said unless a.json (listed with a.what_if): the rules
+// of the kind (and with all_kinds the approvals of units) with this id, or
+// all with id null. How many; they are in *gone, and *st says whether the
+// store could change the rules file.
+int lift_rules(const Args& a, rule_kind kind, int all_kinds, const char* id, bl_status* st, const Rule** gone);
 // --approve: the exit code.
 int approve_mode(const Args& a);
 // The model rule of --model for --hours, put as --blacklist --model puts it
