@@ -270,8 +270,8 @@ WalkedDevice g_whole;
 bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved, int* policy) {
     *approved = *policy = 0;
     dev_lower(d.inst, g_inst, sizeof g_inst);
-    for (int i = 0; i < g_bn; i++)
-        if (g_bl[i].inst[0] && ieq_ascii(g_bl[i].inst, g_inst)) return BL_BY_ID;
+    int named = 0;
+    for (int i = 0; i < g_bn && !named; i++) named = g_bl[i].inst[0] && ieq_ascii(g_bl[i].inst, g_inst);
     judge_prepare(now);
     // A name the table holds cut is matched whole, as the pass matches it,
     // when a name may reach a device at all.
@@ -279,6 +279,8 @@ bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved, int* policy)
     if (g_nnames && d.name_cut && dev_lookup(d.inst, &g_whole)) name = g_whole.name;
     else dev_lower(d.name, g_name, sizeof g_name);
     Judged j = judge(JudgeDevice{g_inst, name, d.builtin, nullptr, d.inst});
+    // An entry names it, in force or not, unless policy spares it.
+    if (named && !(j.approved && j.source == SOURCE_POLICY)) return BL_BY_ID;
     *approved = j.approved;
     *policy = (j.blocked || j.approved) && j.source == SOURCE_POLICY;
     return j.blocked ? j.how : BL_NO_HIT;

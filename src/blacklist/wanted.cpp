@@ -169,6 +169,31 @@ int protected_by(block_list l, const Said& w) {
     return 0;
 }
 
+int is_policy_model(const char16_t* id) {
+    for (int i = 0; i < g_nprotect[BLOCK_DEVICE_IDS]; i++) {
+        const Said& p = g_protect[BLOCK_DEVICE_IDS][i];
+        if (p.source == SOURCE_POLICY && p.layer == LAYER_MODEL && wicmp(p.id, id) == 0) return 1;
+    }
+    return 0;
+}
+
+// Policy decides first: a model it approves spares its units from the PC's
+// blocks by instance id as well, found by each unit's hardware ids.
+void protect_policy_models(void) {
+    int any = 0;
+    for (int i = 0; i < g_nprotect[BLOCK_DEVICE_IDS] && !any; i++)
+        any = g_protect[BLOCK_DEVICE_IDS][i].source == SOURCE_POLICY && g_protect[BLOCK_DEVICE_IDS][i].layer == LAYER_MODEL;
+    for (int i = 0; any && i < g_nwant[BLOCK_INSTANCE_IDS]; i++) {
+        const Said& w = g_want_ids[BLOCK_INSTANCE_IDS][i];
+        if (w.source != SOURCE_LOCAL || !dev_lookup_ids(w.id, &g_unit)) continue;
+        for (const char16_t* p = g_unit.ids; *p; p += wlen(p) + 1) {
+            if (!is_policy_model(p)) continue;
+            say(g_protect[BLOCK_INSTANCE_IDS], &g_nprotect[BLOCK_INSTANCE_IDS], w.id, SOURCE_POLICY, LAYER_MODEL);
+            break;
+        }
+    }
+}
+
 }  // namespace
 
 void bl_wanted_all(const WantInput& in, int64_t now, BlockWant* out) {
@@ -210,6 +235,7 @@ void bl_wanted_all(const WantInput& in, int64_t now, BlockWant* out) {
             want8(BLOCK_DEVICE_IDS, r->id, SOURCE_LOCAL, LAYER_MODEL, 1);
         }
     }
+    protect_policy_models();
     for (int l = 0; l < BLOCK_LISTS; l++) {
         BlockIds& ids = out->list[l];
         ids.n = 0;
