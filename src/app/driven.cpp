@@ -172,6 +172,11 @@ void drive_rule_failed(void) {
     if (!g_bl_error) g_bl_error = "blacklist_write_failed";
 }
 
+void drive_rule_refused(bl_status st) {
+    if (!g_bl_error)
+        g_bl_error = st == BL_RULES_REFUSED ? "rules_unreadable" : st == BL_FULL ? "rules_full" : "blacklist_write_failed";
+}
+
 void drive_count_absent(int removed, int failed) {
     g_absent_removed += removed;
     g_absent_failed += failed;

@@ -43,6 +43,8 @@ const char* drive_blacklist_error(void);
 int drive_absent_failed(void);
 // A rule of this run could not be put: its blacklisting failed.
 void drive_rule_failed(void);
+// The same, with the store's reason: the rules file cannot be changed, or is full.
+void drive_rule_refused(bl_status st);
 // Counts records removed (or not) after a rule was put, for the document.
 void drive_count_absent(int removed, int failed);
 // After a rule was put (added or extended: `added`): the task hint.

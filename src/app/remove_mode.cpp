@@ -140,7 +140,7 @@ int remove_mode(const Args& a) {
         if (!a.ids[k][0] || !bl_storable(a.ids[k], sizeof(BlacklistEntry::inst)))
             return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", a.ids[k]);
     if (a.model && !rule_model_ok(a.model))
-        return drive_refuse(a, "bad_model", "[错误] --model 不是可用的硬件 ID：%s\n", a.model);
+        return refuse_model(a);
     if (int code = drive_start(a, hours > 0)) return code;
 
     // By keyword, or, with --model, every present device of the model.

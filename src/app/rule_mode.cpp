@@ -27,12 +27,6 @@ namespace {
 // The rule being put, and the rules lifted: static, as they are 50 KB.
 Rule g_rule, g_after, g_gone[RULES_MAX];
 
-int refuse_model(const Args& a) {
-    return drive_refuse(a, "bad_model",
-                        "[错误] --model 不是可用的硬件 ID（要写明厂商和产品，如 USB\\VID_046D&PID_0825；"
-                        "不能是类别 ID、兼容 ID，不能有控制字符或首尾空格，最多 200 个字符）：%s\n",
-                        a.model);
-}
 
 const char* shown_rule(const Rule& r, char* buf, size_t size) { return shown_text8(r.name[0] ? r.name : r.id, buf, size); }
 
@@ -75,6 +69,7 @@ int put_rule(const Args& a, int64_t secs, const char* verb, const char* verb_ahe
     char shown[600];
     shown_rule(g_rule, shown, sizeof shown);
     if (st != BL_OK) {
+        drive_rule_refused(st);
         if (!a.json) refused(st);
         if (!a.json && st != BL_FULL && st != BL_RULES_REFUSED) out("  ✘ 拉黑失败：%s（规则文件写入失败）\n", shown);
         if (st != BL_RULES_REFUSED) logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", g_rule.id);
@@ -103,6 +98,13 @@ void rule_document(const Args& a, const char* key, int ok) {
 }
 
 }  // namespace
+
+int refuse_model(const Args& a) {
+    return drive_refuse(a, "bad_model",
+                        "[错误] --model 不是可用的硬件 ID（要写明厂商和产品，如 USB\\VID_046D&PID_0825；"
+                        "不能是类别 ID、兼容 ID，不能有控制字符或首尾空格，最多 200 个字符）：%s\n",
+                        a.model);
+}
 
 int model_rule_mode(const Args& a) {
     int64_t hours = rule_hours(a.hours);

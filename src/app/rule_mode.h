@@ -17,6 +17,8 @@ int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds);
 // all with id null. How many; they are in *gone, and *st says whether the
 // store could change the rules file.
 int lift_rules(const Args& a, rule_kind kind, int all_kinds, const char* id, bl_status* st, const Rule** gone);
+// A --model that is no hardware id: one [错误] line (JSON "bad_model"), exit 1.
+int refuse_model(const Args& a);
 // --approve: the exit code.
 int approve_mode(const Args& a);
 // The model rule of --model for --hours, put as --blacklist --model puts it

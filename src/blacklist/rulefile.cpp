@@ -88,7 +88,10 @@ int rule_model_ok(const char* id) {
 
 int rule_instance_ok(const char* id) {
     size_t n = strlen(id);
-    return id_text_ok(id) && id[0] != '\\' && id[n - 1] != '\\' && strchr(id, '\\');
+    // Enumerator, device id and instance: a device id alone (one '\\')
+    // names a model, not a unit.
+    const char* first = strchr(id, '\\');
+    return id_text_ok(id) && id[0] != '\\' && id[n - 1] != '\\' && first && strchr(first + 1, '\\');
 }
 
 RuleRead rule_parse(const char* data, size_t n, Rule* t, int max) {

@@ -45,7 +45,8 @@ extern const char* const RULE_KIND_TEXT[RULE_KINDS];
 // at most 200 characters (MAX_DEVICE_ID_LEN).
 int rule_model_ok(const char* id);
 // 1 when an instance id can be an approval: the same bounds, no '\' at
-// either end, no control character.
+// either end, at least two (enumerator, device id, instance), no control
+// character.
 int rule_instance_ok(const char* id);
 
 // The file's text. A line is a rule only with exactly five tab-separated

@@ -187,6 +187,10 @@ TEST(ModelRule, AHardwareIdReachesOnlyTheWholeStringLetterCaseAside) {
                             "USB\\VID_2B7E&PID_0136\x01", ""})
         EXPECT_FALSE(rule_model_ok(bad)) << bad;
     EXPECT_FALSE(rule_model_ok(("USB\\VID_2B7E&PID_0136&" + std::string(190, 'X')).c_str()));  // past 200
+    // A unit is enumerator, device id and instance; a device id alone is a model.
+    EXPECT_TRUE(rule_instance_ok("USB\\VID_2B7E&PID_0136\\5&1&0&3"));
+    for (const char* bad : {"USB\\VID_2B7E&PID_0136", "\\USB\\X\\1", "USB\\X\\1\\", "USB\\X\\1\x02"})
+        EXPECT_FALSE(rule_instance_ok(bad)) << bad;
 }
 
 }  // namespace
