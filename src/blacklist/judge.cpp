@@ -106,15 +106,25 @@ struct Lists {
 void read_lists(Lists* l) {
     if (l->d->walk) {
         (void)dev_walk_ids(l->d->walk, SYS_IDS_HARDWARE, g_walk_hw, IDS_UNITS);  // empty unless read whole
-        (void)dev_walk_ids(l->d->walk, SYS_IDS_COMPATIBLE, g_walk_compat, IDS_UNITS);
         g_hw = g_walk_hw;
-        g_compat = g_walk_compat;
     } else {
         (void)dev_lookup_ids(l->d->id, &g_hw_ids, &g_compat_ids);  // empty lists for a device gone
         g_hw = g_hw_ids.ids;
         g_compat = g_compat_ids.ids;
+        l->compat = 1;
     }
-    l->hw = l->compat = 1;
+    l->hw = 1;
+}
+
+// The compatible ids, which only a built-in device that holds a model is
+// asked for: a walk reads them then, as they cost a read each.
+const char16_t* compat_list(Lists* l) {
+    if (!l->compat) {
+        (void)dev_walk_ids(l->d->walk, SYS_IDS_COMPATIBLE, g_walk_compat, IDS_UNITS);
+        g_compat = g_walk_compat;
+        l->compat = 1;
+    }
+    return g_compat;
 }
 
 // Whether model target t reaches the device: a device holding the model
@@ -126,7 +136,7 @@ int model_reaches(const ModelTarget& t, const JudgeDevice& d, Lists* l) {
     if (!l->hw) read_lists(l);
     if (!ids_hold(g_hw, t.id)) return 0;
     if (!d.builtin) return 1;
-    return composite_parent(g_hw, g_compat);
+    return composite_parent(g_hw, compat_list(l));
 }
 
 struct Block {

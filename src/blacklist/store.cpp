@@ -169,17 +169,22 @@ BlockWant g_want;
 // Inside a step, the install block follows the rules as the step leaves
 // them. Models or rules that cannot be read change no model block, as an
 // unreadable blacklist changes none; a policy that cannot be read whole
-// changes no block at all that it may account for.
-void sync_blocks(block_caller who) {
-    int nm, nr;
-    const BlacklistModel* m = models_work(&nm);
-    const Rule* r = rules_work(&nr);
-    bl_wanted_all(WantInput{g_work, g_nwork, nullptr, m, nm, nullptr, r, nr, nullptr}, sys_now(), &g_want);
+// changes no block at all that it may account for. sync_wanted takes g_want
+// as the step's prepare_blocks left it: with approvals it costs a lookup each.
+void sync_wanted(block_caller who) {
     int policy = policy_outcome_last() == POLICY_UNREADABLE;
     g_want.list[BLOCK_INSTANCE_IDS].keep = policy;
     g_want.list[BLOCK_DEVICE_IDS].keep = policy;
     g_want.list[BLOCK_DEVICE_IDS].untold = models_untold() || rules_untold();
     block_sync(&g_want, who, task_runs_known());
+}
+
+void sync_blocks(block_caller who) {
+    int nm, nr;
+    const BlacklistModel* m = models_work(&nm);
+    const Rule* r = rules_work(&nr);
+    bl_wanted_all(WantInput{g_work, g_nwork, nullptr, m, nm, nullptr, r, nr, nullptr}, sys_now(), &g_want);
+    sync_wanted(who);
 }
 
 // Whether the task runs this copy is asked once per process (again while
@@ -511,7 +516,7 @@ bl_status bl_pass_step(int* dropped, bl_status* synced) {
         const BlacklistModel* m = models_work(&nm);
         const Rule* r = rules_work(&nr);
         prepare_blocks(WantInput{g_work, g_nwork, nullptr, m, nm, nullptr, r, nr, nullptr}, BLOCK_UNATTENDED);
-        sync_blocks(BLOCK_UNATTENDED);
+        sync_wanted(BLOCK_UNATTENDED);
         *synced = BL_OK;
     } else if (lock) {
         *synced = BL_UNREADABLE;

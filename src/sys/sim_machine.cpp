@@ -4,6 +4,7 @@
 #include "sys/sim_machine.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -476,9 +477,9 @@ void sim_save_registry(void) {
 
 int sim_load_machine(const char* path) {
     // Each load starts from an empty machine, so one test process can load
-    // several in turn.
+    // several in turn; the registry's rows need only their count.
     static const SimMachine empty{};
-    g_sim = empty;
+    memcpy(&g_sim, &empty, offsetof(SimMachine, reg));
     g_sim.elevated = 1;
     scopy(g_sim.sysdir, sizeof g_sim.sysdir, "C:\\Windows\\system32");
     scopy(g_sim.computer, sizeof g_sim.computer, "QF-SIM");

@@ -141,10 +141,15 @@ constexpr int SIM_MAX_CODES = 8;
 constexpr size_t SIM_PATH_BYTES = 4096;
 constexpr int SIM_MAX_PERMS = 32;
 constexpr int SIM_PERM_ACES = 5;
-constexpr int SIM_MAX_REG = 512;
+// The registry holds the largest policy (5 lists of 128 values), as many
+// values that keep them between passes, and the install block's lists and
+// records for every id blocked, beside Windows' own values.
+constexpr int SIM_MAX_REG = 4096;
 constexpr int SIM_MAX_VOLUMES = 8;
 constexpr int SIM_MAX_TIMES = 64;
-constexpr size_t SIM_REG_KEY = 512, SIM_REG_NAME = 256, SIM_REG_DATA = 4200;
+// A value's name holds a kept policy rule's "<list>\<name>" with the longest
+// name a rule may have.
+constexpr size_t SIM_REG_KEY = 512, SIM_REG_NAME = 640, SIM_REG_DATA = 4200;
 
 enum { SIM_FRIENDLY = 0, SIM_DESC = 1, SIM_CLASS = 2, SIM_INST = 3, SIM_FIELDS = 4 };
 enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART };
@@ -243,8 +248,6 @@ struct SimMachine {
     char eof_line[64];
     SimPerm perms[SIM_MAX_PERMS];
     int nperms;
-    SimRegValue reg[SIM_MAX_REG];
-    int nreg;
     SimKeyTime times[SIM_MAX_TIMES];
     int ntimes;
     char registry[SIM_PATH_BYTES];  // the registry's file, if any
@@ -256,6 +259,10 @@ struct SimMachine {
     SimFault pauses[SIM_MAX_FAULTS];
     int npauses;
     uint32_t calls[SIM_FN_COUNT + 1];  // calls so far, per function and of all
+    int nreg;
+    // Last: a load leaves the rows past nreg as they are (each is written
+    // whole when it is added), so that rows never used cost no memory.
+    SimRegValue reg[SIM_MAX_REG];
 };
 
 extern SimMachine g_sim;

@@ -165,15 +165,17 @@ const RegApi* reg_api(void) {
     return state ? &api : nullptr;
 }
 
-// Reading a key needs four calls, which kernel32 exports too ("On legacy
+// Reading a key needs five calls, which kernel32 exports too ("On legacy
 // versions of Windows, this API is also exposed by kernel32.dll", the
-// RegOpenKeyExW page): taken from there when all four are, the idle pass
-// reads its records without loading ADVAPI32 and what it brings along.
+// RegOpenKeyExW page): taken from there when all five are, the idle pass
+// reads its records and looks for the policy key without loading ADVAPI32
+// and what it brings along.
 struct RegReadApi {
     decltype(&::RegOpenKeyExW) Open;
     decltype(&::RegQueryValueExW) Query;
     decltype(&::RegEnumValueW) EnumValue;
     decltype(&::RegCloseKey) Close;
+    decltype(&::RegQueryInfoKeyW) QueryInfo;
 };
 
 const RegReadApi* reg_read_api(void) {
@@ -186,10 +188,11 @@ const RegReadApi* reg_read_api(void) {
         bind(k, "RegQueryValueExW", &api.Query, &ok);
         bind(k, "RegEnumValueW", &api.EnumValue, &ok);
         bind(k, "RegCloseKey", &api.Close, &ok);
+        bind(k, "RegQueryInfoKeyW", &api.QueryInfo, &ok);
         if (!ok) {
             const RegApi* full = reg_api();
             ok = full != nullptr;
-            if (ok) api = RegReadApi{full->Open, full->Query, full->EnumValue, full->Close};
+            if (ok) api = RegReadApi{full->Open, full->Query, full->EnumValue, full->Close, full->QueryInfo};
         }
         state = ok;
     }
@@ -1310,21 +1313,16 @@ sys_reg sys_reg_kind(const char16_t* key, const char16_t* name, sys_reg_type* ty
 
 // "RegQueryInfoKeyW": lpftLastWriteTime is when the key or any of its
 // values last changed.
-// The key is opened first, so that a pass asking after a key that is not
-// there (policy, mostly) does not load ADVAPI32 for the answer.
+// Read, like the key's values, through kernel32 where it has the call.
 sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t) {
     HKEY h;
     sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
     if (r != SYS_REG_OK) return r;
-    const RegApi* api = reg_api();
-    if (!api) {
-        reg_read_api()->Close(h);
-        return SYS_REG_FAILED;
-    }
+    const RegReadApi* api = reg_read_api();  // there, as the key opened
     FILETIME ft;
     LSTATUS e = api->QueryInfo(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr, &ft);
-    reg_read_api()->Close(h);
+    api->Close(h);
     if (e != ERROR_SUCCESS) return SYS_REG_FAILED;
     *t = ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
     return SYS_REG_OK;

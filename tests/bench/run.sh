@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the benchmarks (Release) into build-bench/, writes a machine of 2400
 # present devices and 2000 records of absent ones, and a full blacklist that
-# matches none of them (each entry with a model), and runs them.
+# matches none of them (each entry with a model), and 64 model rules for
+# the case that puts them in place, and runs them.
 # Extra arguments go to the benchmark program (e.g. --benchmark_filter=Walk).
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -54,5 +55,12 @@ awk -v now="$now" -v exe="$data/quillfen.exe" 'BEGIN {
     i=$((i + 1))
   done
 } > "$data/blacklist-models.tsv"
+
+# 64 model rules, put in place by the case that wants them, each with the
+# bus and vendor of a device that no entry's model reaches.
+awk -v until=$((now + 86400)) 'BEGIN { printf "# Quillfen 规则  (until\\tkind\\tid\\tblock\\tname)\r\n"
+  for (i = 0; i < 64; i++) printf "%d\tmodel\tUSB\\VID_%04X&PID_FFFE&MI_00\tok\tno such model %d\r\n", until, (i * 31 + 5) * 7, i }' \
+  > "$data/rules-64.tsv"
+rm -f "$data/blacklist-rules.tsv"
 
 QUILLFEN_MACHINE="$out/machine.txt" "$out/qf_bench" "$@"

@@ -2,8 +2,9 @@
 # Wine benchmarks of the real quillfen.exe, pinned to one CPU (taskset -c 1),
 # each pair of commands run interleaved; prints the medians and their ratio.
 #
-#   tests/bench/wine.sh idle [RUNS]      --enforce with no blacklist against a
-#                                        program that does nothing (goal: 1.05x)
+#   tests/bench/wine.sh idle [RUNS]      --enforce with no blacklist and no
+#                                        policy key against a program that
+#                                        does nothing (goal: 1.05x)
 #   tests/bench/wine.sh removal [RUNS]   one interactive removal against a bare
 #                                        scan, 2,000 device records (goal: 2.3x)
 #   tests/bench/wine.sh pass [RUNS]      on 2,000 device records, against the
@@ -13,6 +14,9 @@
 #                                        force, none present (goal: 0.10x), and
 #                                        the same with one of them by name
 #                                        (goal: 1.02x)
+#   tests/bench/wine.sh models|policy [RUNS]  that by-name pass with 64 model
+#                                        rules, or every policy list full (5 x
+#                                        128 values), against the floor (1.02x)
 #
 # Uses the prefix and the build of tests/wine/run.sh (build-win); run that
 # first. Not part of the test command: timings are no test.
@@ -111,8 +115,39 @@ blacklist() {
         >"$B/blacklist-models.tsv"
 }
 
+# rules: 64 model rules, each with the bus and vendor of ten devices.
+rules() {
+    awk -v until=$(($(date +%s) + 86400)) 'BEGIN { printf "# Quillfen 规则  (until\\tkind\\tid\\tblock\\tname)\r\n"
+        for (i = 0; i < 64; i++) printf "%d\tmodel\tUSB\\VID_BE%02X&PID_FFFE&MI_00\tok\tno such model %d\r\n", until, i + 64, i }' \
+        >"$B/blacklist-rules.tsv"
+}
+
+# policy: every list of the policy key full, in force, none of which reaches
+# a device; each model with the bus and vendor of ten devices, the blocked
+# and approved ones together those of every device.
+policy() {
+    awk 'BEGIN { printf "Windows Registry Editor Version 5.00\r\n"
+        split("BlockedInstanceIDs BlockedModels BlockedNames ApprovedInstanceIDs ApprovedModels", l, " ")
+        for (k = 1; k <= 5; k++) {
+            printf "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Quillfen\\%s]\r\n", l[k]
+            for (i = 0; i < 128; i++) {
+                if (l[k] ~ /Models/) v = sprintf("USB\\\\VID_BE%02X&PID_F%03X&MI_00", (i + (k == 5) * 128) % 200, i)
+                else if (l[k] ~ /Names/) v = "no such policy camera " i
+                else v = sprintf("USB\\\\VID_FFFE&PID_%04d\\\\%d&BEEF&0&%d", k, i, i)
+                printf "\"%s\"=\"2099-12-31\"\r\n", v
+            } } }' | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$DRIVE_C/bench-policy.reg"
+    "$WINE" regedit /s 'C:\bench-policy.reg' </dev/null >/dev/null 2>&1
+}
+
+# No policy key, and nothing kept of an earlier one.
+unpolicy() {
+    "$WINE" reg delete 'HKLM\SOFTWARE\Policies\Quillfen' /f </dev/null >/dev/null 2>&1 || true
+    "$WINE" reg delete 'HKLM\SOFTWARE\Quillfen\PolicySeen' /f </dev/null >/dev/null 2>&1 || true
+}
+
 case "${1:-}" in
 idle)
+    unpolicy
     printf 'int main(void) { return 0; }\n' >"$WORK/noop.c"
     x86_64-w64-mingw32-gcc -O2 -static -o "$B/noop.exe" "$WORK/noop.c"
     rm -f "$B/blacklist.tsv"
@@ -146,22 +181,26 @@ removal)
         "$(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.2f", a / b }')"
     unplant_records 2000
     ;;
-pass)
+pass | models | policy)
     runs=${2:-21}
     x86_64-w64-mingw32-gcc -O2 -static -o "$B/floor.exe" "$ROOT/tests/bench/floor.c" -lsetupapi
     plant_records 2000
     : >"$WORK/empty"
-    blacklist 0
-    pair "$runs" "--enforce, 64 by-id entries, none present" "$WORK/empty" 'C:\bench\quillfen.exe' --enforce \
-        -- "the floor (enumerate, read name/class/id)" "$WORK/empty" 'C:\bench\floor.exe'
+    if [ "$1" = pass ]; then
+        blacklist 0
+        pair "$runs" "--enforce, 64 by-id entries, none present" "$WORK/empty" 'C:\bench\quillfen.exe' --enforce \
+            -- "the floor (enumerate, read name/class/id)" "$WORK/empty" 'C:\bench\floor.exe'
+    fi
     blacklist 1
-    pair "$runs" "--enforce, the same with one by name" "$WORK/empty" 'C:\bench\quillfen.exe' --enforce \
+    case $1 in models) rules; what=", 64 model rules" ;; policy) policy; what=", 5 x 128 policy values" ;; esac
+    pair "$runs" "--enforce, the same with one by name${what:-}" "$WORK/empty" 'C:\bench\quillfen.exe' --enforce \
         -- "the floor (enumerate, read name/class/id)" "$WORK/empty" 'C:\bench\floor.exe'
-    rm -f "$B/blacklist.tsv"
+    rm -f "$B/blacklist.tsv" "$B/blacklist-rules.tsv"
+    unpolicy
     unplant_records 2000
     ;;
 *)
-    sed -n '2,19p' "$0"
+    sed -n '2,22p' "$0"
     exit 2
     ;;
 esac
