@@ -479,7 +479,7 @@ int sim_load_machine(const char* path) {
     // Each load starts from an empty machine, so one test process can load
     // several in turn; the registry's rows need only their count.
     static const SimMachine empty{};
-    memcpy(&g_sim, &empty, offsetof(SimMachine, reg));
+    memcpy(static_cast<void*>(&g_sim), &empty, offsetof(SimMachine, reg));
     g_sim.elevated = 1;
     scopy(g_sim.sysdir, sizeof g_sim.sysdir, "C:\\Windows\\system32");
     scopy(g_sim.computer, sizeof g_sim.computer, "QF-SIM");
