@@ -157,6 +157,13 @@ void note(RuleHits* h, Block (*first)[LAYERS], int source, int layer, int approv
     if (!b.set) b = Block{1, how, from, index};
 }
 
+int any_block(const RuleHits& h) {
+    for (int s = 0; s < SOURCES; s++)
+        for (int l = 0; l < LAYERS; l++)
+            if (h.block[s][l]) return 1;
+    return 0;
+}
+
 int is_focus(const JudgeDevice& d, origin from, int index) {
     return d.focus >= 0 && index == d.focus && (d.focus_rule ? from == FROM_RULE : from == FROM_ENTRY);
 }
@@ -221,26 +228,31 @@ Judged judge(const JudgeDevice& d) {
     Block first[SOURCES][LAYERS] = {};
     Lists l{&d, 0, 0};
     int focus = 0;
-    // An empty id names no device: it would match every device whose id
-    // could not be read.
-    for (int i = 0; i < g_nids && d.inst[0]; i++) {
-        const TextTarget& t = g_ids[i];
-        if (!ieq_ascii(t.text, d.inst)) continue;
-        note(&h, first, t.source, LAYER_INSTANCE, t.approves, BL_BY_ID, t.from, t.index);
-        focus |= !t.approves && is_focus(d, t.from, t.index);
-    }
-    for (int i = 0; i < g_nmodels; i++) {
-        const ModelTarget& t = g_models[i];
-        if (!model_reaches(t, d, &l)) continue;
-        note(&h, first, t.source, t.layer, t.approves, BL_BY_MODEL, t.from, t.index);
-        focus |= !t.approves && is_focus(d, t.from, t.index);
-    }
-    // Nobody loses a built-in device through a name it merely shares.
-    for (int i = 0; i < g_nnames && !d.builtin; i++) {
-        const TextTarget& t = g_names[i];
-        if (!strstr(d.name, t.text)) continue;
-        note(&h, first, t.source, LAYER_NAME, 0, BL_BY_NAME, t.from, t.index);
-        focus |= is_focus(d, t.from, t.index);
+    // Blocks first: an approval changes nothing for a device no block
+    // reaches, and looking for one costs the device's id lists.
+    for (int approving = 0; approving < 2; approving++) {
+        if (approving && !d.marks && !any_block(h)) break;
+        // An empty id names no device: it would match every device whose
+        // id could not be read.
+        for (int i = 0; i < g_nids && d.inst[0]; i++) {
+            const TextTarget& t = g_ids[i];
+            if (t.approves != approving || !ieq_ascii(t.text, d.inst)) continue;
+            note(&h, first, t.source, LAYER_INSTANCE, t.approves, BL_BY_ID, t.from, t.index);
+            focus |= !t.approves && is_focus(d, t.from, t.index);
+        }
+        for (int i = 0; i < g_nmodels; i++) {
+            const ModelTarget& t = g_models[i];
+            if (t.approves != approving || !model_reaches(t, d, &l)) continue;
+            note(&h, first, t.source, t.layer, t.approves, BL_BY_MODEL, t.from, t.index);
+            focus |= !t.approves && is_focus(d, t.from, t.index);
+        }
+        // Nobody loses a built-in device through a name it merely shares.
+        for (int i = 0; i < g_nnames && !d.builtin && !approving; i++) {
+            const TextTarget& t = g_names[i];
+            if (!strstr(d.name, t.text)) continue;
+            note(&h, first, t.source, LAYER_NAME, 0, BL_BY_NAME, t.from, t.index);
+            focus |= is_focus(d, t.from, t.index);
+        }
     }
     RuleDecision dec = rule_decide(h);
     // The administrator's allow of this unit outranks every block but one
@@ -288,7 +300,9 @@ bl_hit judge_mark(const DeviceEntry& d, int64_t now, int* approved, int* policy)
     const char* name = g_name;
     if (g_nnames && d.name_cut && dev_lookup(d.inst, &g_whole)) name = g_whole.name;
     else dev_lower(d.name, g_name, sizeof g_name);
-    Judged j = judge(JudgeDevice{g_inst, name, d.builtin, nullptr, d.inst});
+    JudgeDevice jd{g_inst, name, d.builtin, nullptr, d.inst};
+    jd.marks = 1;  // the table marks approved devices, blocked or not
+    Judged j = judge(jd);
     // An entry names it, in force or not, unless policy spares it.
     if (named && !(j.approved && j.source == SOURCE_POLICY)) return BL_BY_ID;
     *approved = j.approved;

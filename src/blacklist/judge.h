@@ -22,6 +22,7 @@ struct JudgeDevice {
     const char16_t* id;
     int focus = -1;
     int focus_rule = 0;
+    int marks = 0;  // approvals wanted even where no block reaches it
 };
 
 // What decided it.
