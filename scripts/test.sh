@@ -11,7 +11,7 @@ start=$(date +%s)
 echo "== native build and tests"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-test -j2
-ctest --test-dir build-test --output-on-failure
+ctest --test-dir build-test -j2 --output-on-failure
 grep -h "failure points" build-test/Testing/Temporary/LastTest.log | sed 's/ (.*//'
 
 echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
@@ -20,7 +20,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-asan -j2
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure
+  ctest --test-dir build-asan -j2 --output-on-failure
 
 echo "== fuzzing every parser, 10 s each"
 bash tests/fuzz/run.sh 10
