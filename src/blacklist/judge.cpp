@@ -19,12 +19,13 @@ enum origin { FROM_ENTRY, FROM_RULE, FROM_POLICY };
 // A hardware id a rule reaches devices by: a model, or a USB function
 // model's composite device, which alone reaches a built-in device (the
 // composite device is of class USB). Devices are looked at only when their
-// instance id starts with the id's bus and vendor, as reading every
-// device's id lists would cost a walk more.
+// instance id starts with the id's bus and vendor, and product where it
+// names one, as reading every device's id lists would cost a walk more.
 struct ModelTarget {
     char16_t id[INST_UNITS];
     char prefix[DEV_TEXT_BYTES];  // lower-cased, as the walk hands out ids
     size_t len;
+    uint8_t product;  // the prefix ends mid-id, before '&' or '\\'
     uint8_t source, approves, composite;
     uint8_t layer;  // a by-name entry's model decides at its name's layer
     origin from;
@@ -64,8 +65,10 @@ void add_model(const char16_t* id, int source, int approves, origin from, int in
             if (!model_parent_id(id, parent, countof(parent))) return;
             which = parent;
         }
-        if (!model_prefix(which, prefix, countof(prefix))) continue;
+        int form = model_product_prefix(which, prefix, countof(prefix));
+        if (!form) continue;
         ModelTarget& t = g_models[g_nmodels++];
+        t.product = form == 2;
         wcopy_zero(t.id, which, INST_UNITS - 1);
         t.id[INST_UNITS - 1] = 0;
         t.len = utf8(prefix, t.prefix, sizeof t.prefix);
@@ -133,6 +136,7 @@ const char16_t* compat_list(Lists* l) {
 // device's id, which is another string.
 int model_reaches(const ModelTarget& t, const JudgeDevice& d, Lists* l) {
     if (d.inst[t.len - 2] != t.prefix[t.len - 2] || strncmp(d.inst, t.prefix, t.len) != 0) return 0;
+    if (t.product && d.inst[t.len] != '&' && d.inst[t.len] != '\\') return 0;
     if (!l->hw) read_lists(l);
     if (!ids_hold(g_hw, t.id)) return 0;
     if (!d.builtin) return 1;

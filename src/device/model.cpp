@@ -74,6 +74,19 @@ int model_prefix(const char16_t* model, char16_t* out, size_t units) {
     return 1;
 }
 
+int model_product_prefix(const char16_t* model, char16_t* out, size_t units) {
+    if (!model_prefix(model, out, units)) return 0;
+    size_t n = wlen(out);
+    const char16_t* part = model + n;
+    if (!wistarts(part, u"PID_") && !wistarts(part, u"DEV_")) return 1;
+    size_t end = n + 4;
+    while (model[end] && model[end] != u'&' && model[end] != u'\\') end++;
+    if (end == n + 4 || end + 1 > units) return 1;
+    for (size_t i = n; i < end; i++) out[i] = model[i];
+    out[end] = 0;
+    return 2;
+}
+
 int model_id(const char16_t* ids, char16_t* out, size_t units) {
     if (units) out[0] = 0;
     for (const char16_t* id = ids; *id; id += wlen(id) + 1) {

@@ -29,3 +29,10 @@ int composite_parent(const char16_t* hardware, const char16_t* compatible);
 // the bus and the vendor ("USB\VID_2B7E&"), into out (units): the walk
 // reads the id lists of those devices alone. 0 when it has none.
 int model_prefix(const char16_t* model, char16_t* out, size_t units);
+// The same, through the product where the model's second part names one
+// ("USB\VID_2B7E&PID_0136", "PCI\VEN_8086&DEV_A0F0"): the bus reports an
+// instance id with the vendor and product of its hardware ids, so a device
+// of another product cannot hold the model. Such a prefix ends mid-id: 2,
+// and the instance id must go on with '&' or '\' after it; 1 when the
+// prefix is model_prefix's; 0 when it has none.
+int model_product_prefix(const char16_t* model, char16_t* out, size_t units);

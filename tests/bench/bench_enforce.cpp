@@ -121,7 +121,7 @@ void move(const char* from, const char* to) {
 }
 
 // Every policy list full, in force until 2099, none of which reaches a
-// device; each model with the bus and vendor of one.
+// device; each model with the bus, vendor and product of one.
 void put_policy(void) {
     char16_t key[128], name[128];
     char text[128];
@@ -132,7 +132,7 @@ void put_policy(void) {
         wcat(key, countof(key), POLICY_LIST[l].key);
         for (int i = 0; i < POLICY_LIST_MAX; i++) {
             policy_rule_kind kind = POLICY_LIST[l].kind;
-            if (kind == POLICY_MODEL) snprintf(text, sizeof text, "USB\\VID_%04X&PID_F%03X&MI_00", (l * 128 + i) * 7, i);
+            if (kind == POLICY_MODEL) snprintf(text, sizeof text, "USB\\VID_%04X&PID_%04X&MI_00", (l * 128 + i) * 7, (l * 128 + i) * 13);
             else if (kind == POLICY_NAME) snprintf(text, sizeof text, "no such policy camera %d", i);
             else snprintf(text, sizeof text, "USB\\VID_FFFE&PID_%04d\\%d&BEEF&0&%d", l, i, i);
             utf16(text, name, countof(name));

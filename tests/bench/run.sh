@@ -45,21 +45,21 @@ awk -v now="$now" -v exe="$data/quillfen.exe" 'BEGIN {
   done
 } > "$data/blacklist.tsv"
 
-# Each with a model whose bus and vendor one device of the machine has, so
+# Each with a model whose bus, vendor and product one device has, so
 # that the pass reads that device's hardware ids (it holds none).
 {
   printf '# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\n'
   i=0
   while [ $i -lt 64 ]; do
-    printf 'USB\\VID_FFFF&PID_%04d\\9&DEADBEEF&0&%d\tUSB\\VID_%04X&PID_FFFF&MI_00\tok\r\n' $i $i $((i * 31 * 7 % 65536))
+    printf 'USB\\VID_FFFF&PID_%04d\\9&DEADBEEF&0&%d\tUSB\\VID_%04X&PID_%04X&MI_00\tok\r\n' $i $i $((i * 31 * 7 % 65536)) $((i * 31 * 13 % 65536))
     i=$((i + 1))
   done
 } > "$data/blacklist-models.tsv"
 
 # 64 model rules, put in place by the case that wants them, each with the
-# bus and vendor of a device that no entry's model reaches.
+# bus, vendor and product of a device that no entry's model reaches.
 awk -v until=$((now + 86400)) 'BEGIN { printf "# Quillfen 规则  (until\\tkind\\tid\\tblock\\tname)\r\n"
-  for (i = 0; i < 64; i++) printf "%d\tmodel\tUSB\\VID_%04X&PID_FFFE&MI_00\tok\tno such model %d\r\n", until, (i * 31 + 5) * 7, i }' \
+  for (i = 0; i < 64; i++) printf "%d\tmodel\tUSB\\VID_%04X&PID_%04X&MI_00\tok\tno such model %d\r\n", until, (i * 31 + 5) * 7, (i * 31 + 5) * 13, i }' \
   > "$data/rules-64.tsv"
 rm -f "$data/blacklist-rules.tsv"
 

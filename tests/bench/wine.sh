@@ -109,29 +109,28 @@ blacklist() {
                 "$until" $((i == 0 ? $1 : 0)) "$i" "$i" "$i"
         done
     } >"$B/blacklist.tsv"
-    # The by-name entry's model: ten of the devices have its bus and vendor,
-    # so the pass reads their hardware ids.
-    printf '# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\nUSB\\VID_FFFF&PID_0000\\9&DEADBEEF&0&0\tUSB\\VID_BE05&PID_FFFF&MI_00\tok\r\n' \
+    # The by-name entry's model: one device has its bus, vendor and product,
+    # so the pass reads its hardware ids.
+    printf '# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\nUSB\\VID_FFFF&PID_0000\\9&DEADBEEF&0&0\tUSB\\VID_BE05&PID_0005&MI_00\tok\r\n' \
         >"$B/blacklist-models.tsv"
 }
 
-# rules: 64 model rules, each with the bus and vendor of ten devices.
+# rules: 64 model rules, each with the bus, vendor and product of a device.
 rules() {
     awk -v until=$(($(date +%s) + 86400)) 'BEGIN { printf "# Quillfen 规则  (until\\tkind\\tid\\tblock\\tname)\r\n"
-        for (i = 0; i < 64; i++) printf "%d\tmodel\tUSB\\VID_BE%02X&PID_FFFE&MI_00\tok\tno such model %d\r\n", until, i + 64, i }' \
+        for (i = 0; i < 64; i++) printf "%d\tmodel\tUSB\\VID_BE%02X&PID_%04X&MI_00\tok\tno such model %d\r\n", until, (i + 64) % 200, i + 64, i }' \
         >"$B/blacklist-rules.tsv"
 }
 
 # policy: every list of the policy key full, in force, none of which reaches
-# a device; each model with the bus and vendor of ten devices, the blocked
-# and approved ones together those of every device.
+# a device; each model with the bus, vendor and product of a device.
 policy() {
     awk 'BEGIN { printf "Windows Registry Editor Version 5.00\r\n"
         split("BlockedInstanceIDs BlockedModels BlockedNames ApprovedInstanceIDs ApprovedModels", l, " ")
         for (k = 1; k <= 5; k++) {
             printf "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Quillfen\\%s]\r\n", l[k]
             for (i = 0; i < 128; i++) {
-                if (l[k] ~ /Models/) v = sprintf("USB\\\\VID_BE%02X&PID_F%03X&MI_00", (i + (k == 5) * 128) % 200, i)
+                if (l[k] ~ /Models/) { j = i + 1 + (k == 5) * 128; v = sprintf("USB\\\\VID_BE%02X&PID_%04X&MI_00", j % 200, j) }
                 else if (l[k] ~ /Names/) v = "no such policy camera " i
                 else v = sprintf("USB\\\\VID_FFFE&PID_%04d\\\\%d&BEEF&0&%d", k, i, i)
                 printf "\"%s\"=\"2099-12-31\"\r\n", v

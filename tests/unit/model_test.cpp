@@ -194,3 +194,21 @@ TEST(ModelRule, AHardwareIdReachesOnlyTheWholeStringLetterCaseAside) {
 }
 
 }  // namespace
+
+namespace {
+
+// The pass reads id lists only of devices whose instance id could carry the
+// model: the product too where the id names one, the vendor alone elsewhere.
+TEST(ModelRule, ThePrefixNamesTheProductWhereTheBusGivesOne) {
+    char16_t p[64];
+    EXPECT_EQ(model_product_prefix(u"USB\\VID_2B7E&PID_0136&MI_00", p, 64), 2);
+    EXPECT_EQ(std::u16string(p), u"USB\\VID_2B7E&PID_0136");
+    EXPECT_EQ(model_product_prefix(u"PCI\\VEN_8086&DEV_A0F0", p, 64), 2);
+    EXPECT_EQ(std::u16string(p), u"PCI\\VEN_8086&DEV_A0F0");
+    EXPECT_EQ(model_product_prefix(u"HID\\VID_046D&UP:0001_U:0006", p, 64), 1);  // a usage page, not a product
+    EXPECT_EQ(std::u16string(p), u"HID\\VID_046D&");
+    EXPECT_EQ(model_product_prefix(u"USB\\VID_2B7E&PID_", p, 64), 1);
+    EXPECT_EQ(model_product_prefix(u"ACPI\\PNP0303", p, 64), 0);
+}
+
+}  // namespace
