@@ -1237,10 +1237,45 @@ sys_reg sys_reg_text(const char16_t* key, const char16_t* name, char16_t* buf, u
     return text_of(g_regbuf, size, buf, units) ? SYS_REG_OK : SYS_REG_FAILED;
 }
 
+namespace {
+
+// A walk over a key's values asks for index 0, 1, 2, ...: the key opened at
+// index 0 stays open for the next index of the same key, so that a list of
+// 128 values costs one open and not 128. Each walk opens afresh, and so
+// sees the key as it is now.
+struct Walked {
+    HKEY h;
+    int open;
+    uint32_t next;
+    char16_t key[512];
+};
+Walked g_walked;
+
+void walked_close(void) {
+    if (g_walked.open) reg_read_api()->Close(g_walked.h);
+    g_walked.open = 0;
+}
+
+sys_reg walked_open(const char16_t* key, uint32_t index, HKEY* h) {
+    if (g_walked.open && index > 0 && index == g_walked.next && wicmp(g_walked.key, key) == 0) {
+        *h = g_walked.h;
+        return SYS_REG_OK;
+    }
+    walked_close();
+    sys_reg r = open_key(key, KEY_QUERY_VALUE, h);
+    if (r != SYS_REG_OK || wlen(key) >= countof(g_walked.key)) return r;
+    wcopy_zero(g_walked.key, key, countof(g_walked.key) - 1);
+    g_walked.h = *h;
+    g_walked.open = 1;
+    return r;
+}
+
+}  // namespace
+
 sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t name_units, sys_reg_type* type,
                          char16_t* text, uint32_t text_units) {
     HKEY h;
-    sys_reg r = open_key(key, KEY_QUERY_VALUE, &h);
+    sys_reg r = walked_open(key, index, &h);
     if (r != SYS_REG_OK) return r;
     static wchar_t vname[16384];
     DWORD nlen = countof(vname), t = 0, size = sizeof g_regbuf - sizeof(wchar_t);
@@ -1251,7 +1286,13 @@ sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, ui
         size = 0;
         e = reg_read_api()->EnumValue(h, index, vname, &nlen, nullptr, &t, nullptr, nullptr);
     }
-    reg_read_api()->Close(h);
+    if (g_walked.open && g_walked.h == h && e == ERROR_SUCCESS) {
+        g_walked.next = index + 1;
+    } else if (g_walked.open && g_walked.h == h) {
+        walked_close();  // the walk ends here
+    } else {
+        reg_read_api()->Close(h);
+    }
     if (e == ERROR_NO_MORE_ITEMS) return SYS_REG_MISSING;
     if (e != ERROR_SUCCESS || nlen + 1 > name_units) return SYS_REG_FAILED;
     for (DWORD i = 0; i < nlen; i++) name[i] = (char16_t)vname[i];
@@ -1329,6 +1370,7 @@ sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t) {
 }
 
 int sys_reg_delete_key(const char16_t* key) {
+    walked_close();  // a walk's handle would outlive the key
     const RegApi* api = reg_api();
     if (!api) return 0;
     LSTATUS e = api->DeleteKey(HKEY_LOCAL_MACHINE, W(key), VIEW, 0);
