@@ -8,6 +8,7 @@
 #include "device/device.h"
 #include "device/model.h"
 #include "files/datafile.h"
+#include "files/wholefile.h"
 #include "sys/sys.h"
 
 // The models this module owns (modelfile.h).
@@ -161,13 +162,10 @@ Models g_m;
 
 int write_work(void) {
     size_t n = model_format(g_work, g_nwork, g_bytes, sizeof g_bytes);
-    (void)sys_file_delete(g_m.tmp);
-    int ok = n && sys_file_create(g_m.tmp, g_bytes, (uint32_t)n);
-    if (ok && sys_file_replace(g_m.tmp, g_m.path)) {
+    if (whole_file_write(g_m.path, g_m.tmp, g_bytes, n)) {
         g_m.changed = 0;
         return 1;
     }
-    if (ok) (void)sys_file_delete(g_m.tmp);
     g_nwork = 0;
     models_read();  // what the file holds now
     return 0;
@@ -189,27 +187,13 @@ void models_begin(const char16_t* path, const char16_t* tmp) {
 }
 
 void models_read(void) {
-    // A missing file holds none. One longer than the buffer was not written
-    // by us, and is never read in part.
     g_m.state = Models::UNREADABLE;
     g_m.read = ModelRead{0, 0, 0};
     g_nwork = 0;
-    sys_read r;
-    sys_file* f = sys_file_open(g_m.path, &r);
-    if (!f) {
-        if (r == SYS_READ_MISSING) g_m.state = Models::READ;
-        return;
-    }
-    size_t n = 0;
-    uint32_t got = 0;
-    int ok;
-    while ((ok = sys_file_next(f, g_bytes + n, (uint32_t)(sizeof g_bytes - n), &got)) && got > 0) {
-        n += got;
-        if (n == sizeof g_bytes) ok = 0;  // full, and maybe more to come
-        if (!ok) break;
-    }
-    sys_file_close(f);
-    if (!ok) return;
+    size_t n;
+    sys_read r = whole_file_read(g_m.path, g_bytes, sizeof g_bytes, &n);
+    if (r == SYS_READ_MISSING) g_m.state = Models::READ;  // a missing file holds none
+    if (r != SYS_READ_OK) return;
     g_m.read = model_parse(g_bytes, n, g_work, BL_MAX);
     g_nwork = g_m.read.n;
     g_m.state = g_m.read.bad ? Models::BAD : Models::READ;

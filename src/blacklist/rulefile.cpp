@@ -7,6 +7,7 @@
 #include "blacklist/tsv.h"
 #include "device/device.h"
 #include "device/model.h"
+#include "files/wholefile.h"
 #include "sys/sys.h"
 
 Rule g_rules[RULES_MAX];
@@ -179,24 +180,10 @@ void rules_forget(void) {
 void rules_read(const char16_t* path, const char16_t* tmp) {
     g_r = Rules{Rules::UNREADABLE, RuleRead{0, 0, 0, 0}, 0, path, tmp};
     g_nwork = 0;
-    // A missing file holds none; one longer than the buffer was not written
-    // by us, and is never read in part.
-    sys_read r;
-    sys_file* f = sys_file_open(path, &r);
-    if (!f) {
-        if (r == SYS_READ_MISSING) g_r.state = Rules::READ;
-        return;
-    }
-    size_t n = 0;
-    uint32_t got = 0;
-    int ok;
-    while ((ok = sys_file_next(f, g_bytes + n, (uint32_t)(sizeof g_bytes - n), &got)) && got > 0) {
-        n += got;
-        if (n == sizeof g_bytes) ok = 0;  // full, and maybe more to come
-        if (!ok) break;
-    }
-    sys_file_close(f);
-    if (!ok) return;
+    size_t n;
+    sys_read r = whole_file_read(path, g_bytes, sizeof g_bytes, &n);
+    if (r == SYS_READ_MISSING) g_r.state = Rules::READ;  // a missing file holds none
+    if (r != SYS_READ_OK) return;
     g_r.read = rule_parse(g_bytes, n, g_work, RULES_MAX);
     g_nwork = g_r.read.n;
     g_r.state = g_r.read.bad ? Rules::BAD : g_r.read.total > RULES_MAX ? Rules::OVERFULL : Rules::READ;
@@ -253,13 +240,10 @@ int rules_drop_expired(int64_t now) {
 int rules_save(void) {
     if (!may_write() || !g_r.changed) return 1;
     size_t n = rule_format(g_work, g_nwork, g_bytes, sizeof g_bytes);
-    (void)sys_file_delete(g_r.tmp);
-    int ok = n && sys_file_create(g_r.tmp, g_bytes, (uint32_t)n);
-    if (ok && sys_file_replace(g_r.tmp, g_r.path)) {
+    if (whole_file_write(g_r.path, g_r.tmp, g_bytes, n)) {
         g_r.changed = 0;
         return 1;
     }
-    if (ok) (void)sys_file_delete(g_r.tmp);
     rules_read(g_r.path, g_r.tmp);  // what the file holds now
     return 0;
 }
