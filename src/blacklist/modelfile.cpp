@@ -18,7 +18,6 @@ int g_nmod;
 namespace {
 
 const char HEADER[] = "# Quillfen 型号  (inst\\tmodel\\tok|shared|builtin|unknown)\r\n";
-const char BOM[] = "\xEF\xBB\xBF";
 
 // The verdicts as the file spells them, by model_verdict.
 const char* const VERDICTS[] = {nullptr, "ok", "shared", "builtin", "unknown", nullptr};
@@ -34,28 +33,20 @@ int model_text_ok(const char* text) {
 
 // One line, terminated, without its line end.
 int parse_model(char* line, BlacklistModel* m) {
-    char* tab1 = strchr(line, '\t');
-    char* tab2 = tab1 ? strchr(tab1 + 1, '\t') : nullptr;
-    if (!tab2 || strchr(tab2 + 1, '\t')) return 0;
-    *tab1 = *tab2 = 0;
-    const char* verdict = tab2 + 1;
-    if (!line[0] || !bl_storable(line, sizeof m->inst) || strlen(tab1 + 1) >= sizeof m->model ||
-        !model_text_ok(tab1 + 1))
+    char* field[3];
+    if (tsv_split(line, field, 3) != 3) return 0;
+    const char* verdict = field[2];
+    if (!line[0] || !bl_storable(line, sizeof m->inst) || strlen(field[1]) >= sizeof m->model ||
+        !model_text_ok(field[1]))
         return 0;
     for (int v = MODEL_OK; v <= MODEL_UNKNOWN; v++)
         if (strcmp(verdict, VERDICTS[v]) == 0) {
             scopy(m->inst, sizeof m->inst, line);
-            scopy(m->model, sizeof m->model, tab1 + 1);
+            scopy(m->model, sizeof m->model, field[1]);
             m->verdict = (model_verdict)v;
             return 1;
         }
     return 0;
-}
-
-int blank(const char* s) {
-    for (; *s; s++)
-        if (*s != ' ' && *s != '\t') return 0;
-    return 1;
 }
 
 // A line is bad: counted, the first one's number kept.
@@ -77,28 +68,16 @@ ModelRead model_parse(const char* data, size_t n, BlacklistModel* t, int max) {
     static char line[sizeof(BlacklistModel::inst) + sizeof(BlacklistModel::model) + 16];
     static int at[BL_MAX];
     ModelRead r{0, 0, 0};
-    size_t i = n >= 3 && memcmp(data, BOM, 3) == 0 ? 3 : 0;
-    size_t k = 0;
-    int overlong = 0, lineno = 1;
-    for (; i <= n; i++) {
-        char c = i < n ? data[i] : '\n';
-        if (c != '\n' && c != '\r') {
-            if (k + 1 < sizeof line) line[k++] = c;
-            else overlong = 1;
-            continue;
-        }
-        if (c == '\r' && i + 1 < n && data[i + 1] == '\n') i++;
-        line[k] = 0;
-        if (overlong) {
-            bad_line(&r, lineno);
-        } else if (!blank(line) && line[0] != '#') {
+    tsv_lines l;
+    tsv_lines_start(&l, data, n);
+    while (tsv_line(&l, line, sizeof line)) {
+        if (l.overlong) {
+            bad_line(&r, l.lineno);
+        } else if (!tsv_skipped(line)) {
             // Past the table: more models than entries can have, so not ours.
-            if (r.n < max && r.n < BL_MAX && parse_model(line, &t[r.n])) at[r.n++] = lineno;
-            else bad_line(&r, lineno);
+            if (r.n < max && r.n < BL_MAX && parse_model(line, &t[r.n])) at[r.n++] = l.lineno;
+            else bad_line(&r, l.lineno);
         }
-        k = 0;
-        overlong = 0;
-        lineno++;
     }
     // One instance id, two models: neither line is a choice to make for the
     // administrator who wrote them.

@@ -21,7 +21,6 @@ const char HEADER[] = "# Quillfen 规则  (until\\tkind\\tid\\tblock\\tname)\r\n
 // The block's verdicts as the file spells them, by model_verdict; "-" for
 // an approval, which blocks nothing.
 const char* const VERDICTS[] = {"-", "ok", "shared", "builtin", "unknown", nullptr};
-const char BOM[] = "\xEF\xBB\xBF";
 constexpr size_t ID_CHARS = sizeof(Rule::id) - 1;
 
 // What every id of a rule is: printable ASCII within its bounds, with no
@@ -34,26 +33,10 @@ int id_text_ok(const char* id) {
     return 1;
 }
 
-int is_number(const char* s) {
-    if (*s == '-') s++;
-    if (!*s) return 0;
-    for (; *s; s++)
-        if (*s < '0' || *s > '9') return 0;
-    return 1;
-}
-
 // One line, terminated, without its line end; 1 when it gave a rule.
 int parse_rule(char* line, Rule* r) {
     char* field[5];
-    int n = 0;
-    field[n++] = line;
-    for (char* p = line; *p; p++) {
-        if (*p != '\t') continue;
-        if (n == 5) return 0;
-        *p = 0;
-        field[n++] = p + 1;
-    }
-    if (n != 5 || !is_number(field[0])) return 0;
+    if (tsv_split(line, field, 5) != 5 || !tsv_number(field[0])) return 0;
     int kind = 0;
     while (kind < RULE_KINDS && strcmp(field[1], RULE_KIND_TEXT[kind]) != 0) kind++;
     if (kind == RULE_KINDS) return 0;
@@ -69,12 +52,6 @@ int parse_rule(char* line, Rule* r) {
     scopy(r->id, sizeof r->id, field[2]);
     scopy(r->name, sizeof r->name, field[4]);
     lower_ascii(r->name);
-    return 1;
-}
-
-int blank(const char* s) {
-    for (; *s; s++)
-        if (*s != ' ' && *s != '\t') return 0;
     return 1;
 }
 
@@ -100,29 +77,16 @@ RuleRead rule_parse(const char* data, size_t n, Rule* t, int max) {
     static char line[1024];
     static Rule past;  // a rule beyond the table: counted, not kept
     RuleRead r{0, 0, 0, 0};
-    size_t i = n >= 3 && memcmp(data, BOM, 3) == 0 ? 3 : 0;
-    size_t k = 0;
-    int overlong = 0, lineno = 1;
-    for (; i <= n; i++) {
-        char c = i < n ? data[i] : '\n';
-        if (c != '\n' && c != '\r') {
-            if (k + 1 < sizeof line) line[k++] = c;
-            else overlong = 1;
-            continue;
+    tsv_lines l;
+    tsv_lines_start(&l, data, n);
+    while (tsv_line(&l, line, sizeof line)) {
+        if (!l.overlong && tsv_skipped(line)) continue;
+        if (!l.overlong && parse_rule(line, r.n < max ? &t[r.n] : &past)) {
+            if (r.n < max) r.n++;
+            r.total++;
+        } else if (r.bad++ == 0) {
+            r.first_bad = l.lineno;
         }
-        if (c == '\r' && i + 1 < n && data[i + 1] == '\n') i++;
-        line[k] = 0;
-        if (overlong || (!blank(line) && line[0] != '#')) {
-            if (!overlong && parse_rule(line, r.n < max ? &t[r.n] : &past)) {
-                if (r.n < max) r.n++;
-                r.total++;
-            } else if (r.bad++ == 0) {
-                r.first_bad = lineno;
-            }
-        }
-        k = 0;
-        overlong = 0;
-        lineno++;
     }
     return r;
 }

@@ -16,28 +16,11 @@ constexpr size_t LINE_BYTES = 48 + sizeof(BlacklistEntry::name) + sizeof(Blackli
                               sizeof(BlacklistEntry::cls);
 static_assert(BL_LINE_MAX + 2 == LINE_BYTES, "the reader accepts exactly what a save can write");
 
-// A decimal number as a save writes it: digits, after a minus sign for a
-// negative one. A date, a blank or an exponent is not one.
-int is_number(const char* s) {
-    if (*s == '-') s++;
-    if (!*s) return 0;
-    for (; *s; s++)
-        if (*s < '0' || *s > '9') return 0;
-    return 1;
-}
-
 // Parses one line (terminated, without its line end); 1 when it gave an entry.
 int parse_line(char* line, BlacklistEntry* e) {
     char* field[5];
-    int n = 0;
-    field[n++] = line;
-    for (char* p = line; *p; p++) {
-        if (*p != '\t') continue;
-        if (n == 5) return 0;  // a sixth field: the line was not written by us
-        *p = 0;
-        field[n++] = p + 1;
-    }
-    if (n != 5 || !is_number(field[0]) || !is_number(field[1])) return 0;
+    // A sixth field: the line was not written by us.
+    if (tsv_split(line, field, 5) != 5 || !tsv_number(field[0]) || !tsv_number(field[1])) return 0;
     // A field longer than a save writes was not written by us: cut to fit,
     // a name would reach more devices than the one it was written for.
     if (strlen(field[2]) >= sizeof e->name || strlen(field[3]) >= sizeof e->inst || strlen(field[4]) >= sizeof e->cls)
@@ -203,3 +186,53 @@ int bl_storable(const char* text, size_t size) {
     return n < size;
 }
 
+void tsv_lines_start(tsv_lines* l, const char* data, size_t n) {
+    *l = tsv_lines{data, n, n >= 3 && memcmp(data, BOM, 3) == 0 ? (size_t)3 : 0, 0, 0};
+}
+
+int tsv_line(tsv_lines* l, char* buf, size_t size) {
+    if (l->i > l->n) return 0;
+    size_t k = 0;
+    l->overlong = 0;
+    for (; l->i <= l->n; l->i++) {
+        char c = l->i < l->n ? l->data[l->i] : '\n';
+        if (c != '\n' && c != '\r') {
+            if (k + 1 < size) buf[k++] = c;
+            else l->overlong = 1;
+            continue;
+        }
+        if (c == '\r' && l->i + 1 < l->n && l->data[l->i + 1] == '\n') l->i++;
+        break;
+    }
+    l->i++;
+    buf[k] = 0;
+    l->lineno++;
+    return 1;
+}
+
+int tsv_skipped(const char* line) {
+    if (line[0] == '#') return 1;
+    for (; *line; line++)
+        if (*line != ' ' && *line != '\t') return 0;
+    return 1;
+}
+
+int tsv_split(char* line, char** field, int max) {
+    int n = 0;
+    field[n++] = line;
+    for (char* p = line; *p; p++) {
+        if (*p != '\t') continue;
+        if (n == max) return max + 1;
+        *p = 0;
+        field[n++] = p + 1;
+    }
+    return n;
+}
+
+int tsv_number(const char* s) {
+    if (*s == '-') s++;
+    if (!*s) return 0;
+    for (; *s; s++)
+        if (*s < '0' || *s > '9') return 0;
+    return 1;
+}

@@ -46,3 +46,24 @@ int bl_entry_of(const DeviceEntry& d, int64_t until, BlacklistEntry* e);
 // 1 when a name or id typed for an entry can be stored exactly: no control
 // character, and it fits its field (size bytes with the terminator).
 int bl_storable(const char* text, size_t size);
+
+// What the side files beside the blacklist (models, rules) share with it.
+// Their lines, from bytes in one piece after a UTF-8 byte-order mark: each
+// ends at CR, LF or CR LF, and the end of the data ends the last.
+struct tsv_lines {
+    const char* data;
+    size_t n, i;
+    int lineno;    // the line just read, from 1
+    int overlong;  // it did not fit its buffer: no part of it is to be read
+};
+void tsv_lines_start(tsv_lines* l, const char* data, size_t n);
+// The next line into buf (size bytes, terminated); 0 past the last.
+int tsv_line(tsv_lines* l, char* buf, size_t size);
+// 1 for a line with nothing to read: only spaces and tabs, or a comment.
+int tsv_skipped(const char* line);
+// Cuts a line at its tabs, in place, into at most max fields; the number of
+// fields, or max + 1 when there are more.
+int tsv_split(char* line, char** field, int max);
+// A decimal number as a save writes it: digits, after a minus sign for a
+// negative one. A date, a blank or an exponent is not one.
+int tsv_number(const char* s);
