@@ -290,9 +290,33 @@ sys_devset* sys_dev_open(int all, uint32_t* err) {
     return start_set(h);
 }
 
+namespace {
+
+// A device's record is its key under Enum. An id no key has is told by one
+// registry look, where the device-information calls take several round
+// trips to say the same, and a pass looks up every unit an approval or an
+// entry names, most of them never seen on this PC. Anything but "not
+// found" (a key we may not open, an id too long) leaves it to them.
+int record_missing(const char16_t* id) {
+    const RegReadApi* api = reg_read_api();
+    char16_t key[600];
+    key[0] = 0;
+    wcat8(key, countof(key), "SYSTEM\\CurrentControlSet\\Enum\\");
+    size_t n = wlen(key);
+    if (!api || n + wlen(id) >= countof(key)) return 0;
+    wcat(key, countof(key), id);
+    HKEY h;
+    LSTATUS e = api->Open(HKEY_LOCAL_MACHINE, W(key), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &h);
+    if (e == ERROR_SUCCESS) api->Close(h);
+    return e == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
 sys_devset* sys_dev_open_id(const char16_t* id) {
+    if (g_set.open || !id[0] || record_missing(id)) return nullptr;
     const SetupApi* api = setup_api();
-    if (!api || g_set.open || !id[0]) return nullptr;
+    if (!api) return nullptr;
     HDEVINFO h = api->CreateList(nullptr, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     sys_devset* s = start_set(h);
