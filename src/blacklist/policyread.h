@@ -52,8 +52,18 @@ extern int g_npolicy;
 extern PolicyError g_policy_errors[POLICY_ERRORS_KEPT];
 extern int g_npolicy_errors;
 
-// Reads HKLM\POLICY_KEY afresh. Without the key it costs one failed open.
-policy_outcome policy_load(int64_t now);
+// Where a read of the policy is kept, to be taken again while no key of
+// the policy has changed (and a file that is not whole is never taken);
+// only a caller that holds the blacklist's lock may write it.
+struct PolicyKeep {
+    const char16_t* path;
+    const char16_t* tmp;
+    int may_write;
+};
+
+// Reads HKLM\POLICY_KEY afresh, or from `keep` while it holds this state of
+// the key. Without the key it costs one failed open.
+policy_outcome policy_load(int64_t now, const PolicyKeep* keep = nullptr);
 // What the last policy_load found: its outcome and the mode (ENFORCE when
 // Mode is absent or bad).
 policy_outcome policy_outcome_last(void);
@@ -78,6 +88,6 @@ int policy_hold(void);
 extern PolicyRule g_policy_held[POLICY_RULES_MAX];
 extern int g_npolicy_held;
 
-// For the uninstall: deletes what policy_say_errors and policy_hold keep.
-// 1 when it is gone.
+// For the uninstall: deletes what policy_say_errors and policy_hold keep,
+// and the read kept beside the blacklist. 1 when they are gone.
 int policy_forget(void);

@@ -38,6 +38,8 @@ struct Paths {
     char16_t models_tmp[PATH_UNITS];
     char16_t rules[PATH_UNITS];
     char16_t rules_tmp[PATH_UNITS];
+    char16_t policy[PATH_UNITS];
+    char16_t policy_tmp[PATH_UNITS];
 };
 
 int make_paths(Paths* p) {
@@ -45,10 +47,12 @@ int make_paths(Paths* p) {
            data_path(p->lock, countof(p->lock), DATA_BLACKLIST_LOCK) && data_dir(p->dir, countof(p->dir)) &&
            data_path(p->models, countof(p->models), DATA_MODELS) &&
            data_path(p->models_tmp, countof(p->models_tmp), DATA_MODELS_TMP) &&
-           data_path(p->rules, countof(p->rules), DATA_RULES) && data_path(p->rules_tmp, countof(p->rules_tmp), DATA_RULES_TMP);
+           data_path(p->rules, countof(p->rules), DATA_RULES) && data_path(p->rules_tmp, countof(p->rules_tmp), DATA_RULES_TMP) &&
+           data_path(p->policy, countof(p->policy), DATA_POLICY) &&
+           data_path(p->policy_tmp, countof(p->policy_tmp), DATA_POLICY_TMP);
 }
 
-// The data files' paths, made afresh by each step: static, as eight paths
+// The data files' paths, made afresh by each step: static, as ten paths
 // of 1,024 units would weigh on the stack.
 Paths g_paths;
 
@@ -68,7 +72,10 @@ bl_reader g_reader;
 // table; one that cannot be read whole is UNREADABLE, never a short table.
 // The models file follows when an entry matches by name; the rules file
 // and policy are read in every step, since their rules need no entry.
-bl_status read_work(const Paths& p) {
+// Policy is taken from its last read while unchanged; a caller with the
+// lock (`locked`) keeps a new one.
+bl_status read_work(const Paths& p, int locked) {
+    const PolicyKeep keep{p.policy, p.policy_tmp, locked};
     models_begin(p.models, p.models_tmp);
     rules_forget();
     g_nwork = 0;
@@ -80,7 +87,7 @@ bl_status read_work(const Paths& p) {
         if (g_last == BL_OK) rules_read(p.rules, p.rules_tmp);
         // Policy stands apart from the files: its mode and errors are
         // told even when the blacklist cannot be read.
-        (void)policy_load(sys_now());
+        (void)policy_load(sys_now(), &keep);
         allows_load();
         return g_last;
     }
@@ -91,13 +98,13 @@ bl_status read_work(const Paths& p) {
     sys_file_close(f);
     if (!ok) {
         g_last = BL_UNREADABLE;
-        (void)policy_load(sys_now());
+        (void)policy_load(sys_now(), &keep);
         allows_load();
         return g_last;
     }
     bl_read_end(&g_reader);
     rules_read(p.rules, p.rules_tmp);
-    (void)policy_load(sys_now());
+    (void)policy_load(sys_now(), &keep);
     allows_load();
     g_nwork = g_reader.n;
     g_bad = g_reader.bad;
@@ -305,7 +312,7 @@ bl_status change(Step* s) {
     if (!make_paths(&g_paths)) return BL_FAILED;
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
     if (!lock) return BL_FAILED;
-    bl_status st = read_work(g_paths);
+    bl_status st = read_work(g_paths, 1);
     if (st == BL_OVERFULL || st == BL_BAD_LINES) {
         publish_work();  // the table shows the file's entries; nothing is written
     } else if (st == BL_OK) {
@@ -462,7 +469,7 @@ bl_status bl_prune(int* dropped) {
     // A plain read that cannot have the lock in time reads without it, and
     // then never writes.
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
-    bl_status st = read_work(g_paths);
+    bl_status st = read_work(g_paths, lock != nullptr);
     // Until the drop is written, the table shows the file as it stands.
     publish_work();
     if (st == BL_OK) {
@@ -484,7 +491,7 @@ bl_status bl_read(void) {
         return BL_OK;
     }
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
-    bl_status st = read_work(g_paths);
+    bl_status st = read_work(g_paths, lock != nullptr);
     publish_work();
     if (lock) sys_lock_drop(lock);
     return st;
@@ -499,7 +506,7 @@ bl_status bl_pass_step(int* dropped, bl_status* synced) {
         return BL_OK;
     }
     sys_lock* lock = sys_lock_take(g_paths.lock, LOCK_WAIT_MS);
-    bl_status st = read_work(g_paths);
+    bl_status st = read_work(g_paths, lock != nullptr);
     publish_work();
     // A policy rule that vanished in this read stays wanted for this pass:
     // a refresh empties a list before it writes it again.
@@ -535,7 +542,7 @@ int hand_over(int take_over) {
     sys_lock* lock = make_paths(&g_paths) ? sys_lock_take(g_paths.lock, LOCK_WAIT_MS) : nullptr;
     int done = take_over ? block_take_over() : block_give_up();
     if (lock) {
-        if (take_over && read_work(g_paths) != BL_UNREADABLE) {
+        if (take_over && read_work(g_paths, 1) != BL_UNREADABLE) {
             publish_work();
             sync_blocks(BLOCK_AT_CONSOLE);
         }

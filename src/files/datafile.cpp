@@ -9,9 +9,9 @@ namespace {
 const char* const NAMES[] = {
     "blacklist.tsv", "blacklist.tsv.tmp", "blacklist.tsv.lock", "device_cleanup_log.txt", "device_cleanup_log.txt.lock",
     "Quillfen-Enforce.xml", "blacklist-models.tsv", "blacklist-models.tsv.tmp", "blacklist-rules.tsv",
-    "blacklist-rules.tsv.tmp",
+    "blacklist-rules.tsv.tmp", "policy-snapshot.tsv", "policy-snapshot.tsv.tmp",
 };
-static_assert(countof(NAMES) == DATA_RULES_TMP + 1, "one name for each data file");
+static_assert(countof(NAMES) == DATA_POLICY_TMP + 1, "one name for each data file");
 
 int path_of(char16_t* out, size_t units, const char* file) {
     if (units == 0) return 0;

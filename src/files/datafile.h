@@ -17,6 +17,8 @@ enum data_file {
     DATA_MODELS_TMP,      // its next content
     DATA_RULES,           // blacklist-rules.tsv: model rules and approvals
     DATA_RULES_TMP,       // its next content
+    DATA_POLICY,          // policy-snapshot.tsv: the policy key as last read
+    DATA_POLICY_TMP,      // its next content
 };
 
 // The file's name, ASCII.

@@ -226,8 +226,10 @@ sys_reg sys_reg_value_at(const char16_t* key, uint32_t index, char16_t* name, ui
 // read.
 sys_reg sys_reg_kind(const char16_t* key, const char16_t* name, sys_reg_type* type);
 // When the key, or any of its values, last changed: a number that only
-// grows, to compare with an earlier reading of the same key. MISSING when
-// there is no such key.
+// grows, to compare with an earlier reading of the same key, and read as
+// the system's clock would stamp it (100-ns units since 1601 UTC), which a
+// simulated machine's small counts are long before. MISSING when there is
+// no such key.
 sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t);
 // Writing creates the key when needed. 1 on success.
 int sys_reg_set_dword(const char16_t* key, const char16_t* name, uint32_t v);

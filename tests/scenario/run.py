@@ -136,7 +136,8 @@ KNOWN = {"args", "machine", "stdin", "blacklist-in", "dirs-in", "file-in", "log-
          "rules-in", "rules"}
 NOEOL = "\x00NOEOL\x00"
 DATA_FILES = {"blacklist.tsv", "device_cleanup_log.txt", "blacklist.tsv.lock",
-              "device_cleanup_log.txt.lock", "blacklist-models.tsv", "blacklist-rules.tsv"}
+              "device_cleanup_log.txt.lock", "blacklist-models.tsv", "blacklist-rules.tsv",
+              "policy-snapshot.tsv"}
 
 
 class CaseError(Exception):

@@ -9,6 +9,8 @@
 #include "base/text.h"
 #include "blacklist/policyread.h"
 #include "support.h"
+#include "sys/sim_machine.h"
+#include "sys/sys.h"
 
 namespace {
 
@@ -165,6 +167,44 @@ TEST(PolicyRead, VanishedRulesAreHeldForOnePass) {
     }
     EXPECT_TRUE(policy_forget());
     EXPECT_EQ(qt::slurp(p.reg), "");
+}
+
+// A read is kept beside the blacklist and taken again while no key of the
+// policy has changed: a change made since is read, a file that is not
+// whole is not taken, and a read within seconds of a change is not kept,
+// as a second change in the same clock tick would leave the key's time.
+TEST(PolicyRead, AReadIsTakenAgainWhileNoKeyChanges) {
+    PolicyMachine p(val("BlockedModels", "USB\\VID_1&PID_2", "sz", "none") +
+                    val("BlockedNames", "camera", "sz", "none"));
+    const std::string snap = p.m.path("policy-snapshot.tsv");
+    char16_t path[PATH_UNITS], tmp[PATH_UNITS];
+    utf16(snap.c_str(), path, countof(path));
+    utf16((snap + ".tmp").c_str(), tmp, countof(tmp));
+    const PolicyKeep keep{path, tmp, 1};
+    auto values_read = [&] {
+        uint32_t was = g_sim.calls[SIM_REG_VALUE_AT];
+        EXPECT_EQ(policy_load(qt::T0, &keep), POLICY_READ);
+        return g_sim.calls[SIM_REG_VALUE_AT] - was;
+    };
+    const Texts both{"1/0 USB\\VID_1&PID_2 none", "2/0 camera none"};
+    EXPECT_GT(values_read(), 0u);
+    EXPECT_EQ(values_read(), 0u) << "unchanged: taken from the file";
+    EXPECT_EQ(rules(g_policy, g_npolicy), both);
+    EXPECT_TRUE(sys_reg_delete_value(u"SOFTWARE\\Policies\\Quillfen\\BlockedNames", u"camera"));
+    EXPECT_GT(values_read(), 0u);
+    EXPECT_EQ(rules(g_policy, g_npolicy), Texts{both[0]});
+    EXPECT_EQ(values_read(), 0u);
+    std::string kept = qt::slurp(snap);
+    kept[kept.find("VID_1")] = 'X';
+    qt::spit(snap, kept);
+    EXPECT_GT(values_read(), 0u) << "a file whose sum is not its lines'";
+    EXPECT_EQ(rules(g_policy, g_npolicy), Texts{both[0]});
+    // A list changed in this very second: read each time until it is still.
+    qt::spit(p.reg + ".times", KEY + "\\BlockedModels\t" + std::to_string((qt::T0 + 11644473600) * 10000000) + "\n");
+    p.load("");
+    EXPECT_GT(values_read(), 0u);
+    EXPECT_GT(values_read(), 0u) << "not kept";
+    EXPECT_EQ(rules(g_policy, g_npolicy), Texts{both[0]});
 }
 
 }  // namespace
