@@ -22,8 +22,8 @@ enum origin { FROM_ENTRY, FROM_RULE, FROM_POLICY };
 // instance id starts with the id's bus and vendor, and product where it
 // names one, as reading every device's id lists would cost a walk more.
 struct ModelTarget {
-    char16_t id[INST_UNITS];
-    char prefix[DEV_TEXT_BYTES];  // lower-cased, as the walk hands out ids
+    const char16_t* id;
+    const char* prefix;  // lower-cased, as the walk hands out ids
     size_t len;
     uint8_t product;  // the prefix ends mid-id, before '&' or '\\'
     uint8_t source, approves, composite;
@@ -31,9 +31,40 @@ struct ModelTarget {
     origin from;
     int index;
 };
+// The bytes a text holds, a bit each: a name is within a device's only
+// when each of its bytes is, which most names fail at once.
+struct Bytes {
+    uint64_t bit[4];
+};
+
+void bytes_of(const char* s, Bytes* b) {
+    b->bit[0] = b->bit[1] = b->bit[2] = b->bit[3] = 0;
+    for (; *s; s++) b->bit[(unsigned char)*s >> 6] |= 1ULL << ((unsigned char)*s & 63);
+}
+
+int bytes_within(const Bytes& part, const Bytes& whole) {
+    for (int k = 0; k < 4; k++)
+        if (part.bit[k] & ~whole.bit[k]) return 0;
+    return 1;
+}
+
+// A hash of a text with A-Z as a-z, as ieq_ascii compares: ids that differ
+// are told apart by it alone.
+uint64_t folded_hash(const char* s) {
+    uint64_t h = 14695981039346656037ULL;
+    for (; *s; s++) {
+        unsigned char c = (unsigned char)*s;
+        if (c >= 'A' && c <= 'Z') c = (unsigned char)(c + 32);
+        h = (h ^ c) * 1099511628211ULL;
+    }
+    return h;
+}
+
 // An instance id or a name (names are lower-cased as the store keeps them).
 struct TextTarget {
-    char text[DEV_TEXT_BYTES];
+    const char* text;
+    uint64_t hash;  // of an id
+    Bytes bytes;    // of a name
     uint8_t source, approves;
     origin from;
     int index;
@@ -50,6 +81,26 @@ int g_nids, g_nnames;
 int g_walk;  // a name or a model block: only a walk finds what they reach
 const char* g_id_ptrs[MAX_TEXTS];
 int g_nid_ptrs;
+// The targets' texts, packed one after another, from the start at each
+// judge_prepare: room for every target's longest, yet a pass touches only
+// what its rules hold, where a field each would be megabytes of fresh pages.
+char16_t g_wpool[MAX_MODELS * INST_UNITS];
+size_t g_nwpool;
+char g_pool[(MAX_MODELS + 2 * MAX_TEXTS) * DEV_TEXT_BYTES];
+size_t g_npool;
+
+const char16_t* pool16(const char16_t* w) {
+    char16_t* out = g_wpool + g_nwpool;
+    size_t n = 0;
+    for (; n < INST_UNITS - 1 && w[n]; n++) out[n] = w[n];
+    out[n] = 0;
+    g_nwpool += n + 1;
+    return out;
+}
+
+char* pool8(void) { return g_pool + g_npool; }
+
+void pooled8(const char* text) { g_npool += strlen(text) + 1; }
 // A device's id lists, once read: from a walk into the first two, from a
 // lookup into the others; g_hw and g_compat name the ones read.
 char16_t g_walk_hw[IDS_UNITS], g_walk_compat[IDS_UNITS];
@@ -69,10 +120,12 @@ void add_model(const char16_t* id, int source, int approves, origin from, int in
         if (!form) continue;
         ModelTarget& t = g_models[g_nmodels++];
         t.product = form == 2;
-        wcopy_zero(t.id, which, INST_UNITS - 1);
-        t.id[INST_UNITS - 1] = 0;
-        t.len = utf8(prefix, t.prefix, sizeof t.prefix);
-        lower_ascii(t.prefix);
+        t.id = pool16(which);
+        char* lower = pool8();
+        t.len = utf8(prefix, lower, DEV_TEXT_BYTES);
+        lower_ascii(lower);
+        pooled8(lower);
+        t.prefix = lower;
         t.source = (uint8_t)source;
         t.approves = (uint8_t)approves;
         t.composite = pass == 1;
@@ -93,7 +146,12 @@ void add_model8(const char* id, int source, int approves, origin from, int index
 void add_text(TextTarget* t, int* n, const char* text, int source, int approves, origin from, int index) {
     if (*n == MAX_TEXTS || !text[0]) return;
     TextTarget& x = t[(*n)++];
-    scopy(x.text, sizeof x.text, text);  // as given: ids are compared letter case aside
+    char* kept = pool8();
+    scopy(kept, DEV_TEXT_BYTES, text);  // as given: ids are compared letter case aside
+    pooled8(kept);
+    x.text = kept;
+    x.hash = folded_hash(kept);
+    bytes_of(kept, &x.bytes);
     x.source = (uint8_t)source;
     x.approves = (uint8_t)approves;
     x.from = from;
@@ -135,7 +193,9 @@ const char16_t* compat_list(Lists* l) {
 // as it counts, holding a composite id; a function never by its composite
 // device's id, which is another string.
 int model_reaches(const ModelTarget& t, const JudgeDevice& d, Lists* l) {
-    if (d.inst[t.len - 2] != t.prefix[t.len - 2] || strncmp(d.inst, t.prefix, t.len) != 0) return 0;
+    if (d.inst[t.len - 1] != t.prefix[t.len - 1] || d.inst[t.len - 2] != t.prefix[t.len - 2] ||
+        strncmp(d.inst, t.prefix, t.len) != 0)
+        return 0;
     if (t.product && d.inst[t.len] != '&' && d.inst[t.len] != '\\') return 0;
     if (!l->hw) read_lists(l);
     if (!ids_hold(g_hw, t.id)) return 0;
@@ -176,6 +236,7 @@ int is_focus(const JudgeDevice& d, origin from, int index) {
 
 void judge_prepare(int64_t now) {
     g_nmodels = g_nids = g_nnames = g_nid_ptrs = 0;
+    g_nwpool = g_npool = 0;
     g_walk = 0;
     // Policy first: its order among its own lists is the table's.
     for (int i = 0; i < g_npolicy + g_npolicy_held; i++) {
@@ -232,6 +293,9 @@ Judged judge(const JudgeDevice& d) {
     Block first[SOURCES][LAYERS] = {};
     Lists l{&d, 0, 0};
     int focus = 0;
+    uint64_t inst_hash = g_nids ? folded_hash(d.inst) : 0;
+    Bytes name_bytes{};
+    if (g_nnames && !d.builtin) bytes_of(d.name, &name_bytes);
     // Blocks first: an approval changes nothing for a device no block
     // reaches, and looking for one costs the device's id lists.
     for (int approving = 0; approving < 2; approving++) {
@@ -240,7 +304,7 @@ Judged judge(const JudgeDevice& d) {
         // id could not be read.
         for (int i = 0; i < g_nids && d.inst[0]; i++) {
             const TextTarget& t = g_ids[i];
-            if (t.approves != approving || !ieq_ascii(t.text, d.inst)) continue;
+            if (t.approves != approving || t.hash != inst_hash || !ieq_ascii(t.text, d.inst)) continue;
             note(&h, first, t.source, LAYER_INSTANCE, t.approves, BL_BY_ID, t.from, t.index);
             focus |= !t.approves && is_focus(d, t.from, t.index);
         }
@@ -253,7 +317,7 @@ Judged judge(const JudgeDevice& d) {
         // Nobody loses a built-in device through a name it merely shares.
         for (int i = 0; i < g_nnames && !d.builtin && !approving; i++) {
             const TextTarget& t = g_names[i];
-            if (!strstr(d.name, t.text)) continue;
+            if (!bytes_within(t.bytes, name_bytes) || !strstr(d.name, t.text)) continue;
             note(&h, first, t.source, LAYER_NAME, 0, BL_BY_NAME, t.from, t.index);
             focus |= is_focus(d, t.from, t.index);
         }

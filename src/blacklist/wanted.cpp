@@ -107,24 +107,36 @@ namespace {
 
 // An id some rule wants blocked, or an approval protects, with who says so.
 struct Said {
-    char16_t id[INST_UNITS];
+    const char16_t* id;
+    uint64_t hash;  // of the id with A-Z as a-z, as wicmp compares
     uint8_t source, layer;
 };
 // Room for every rule's ids; an approved unit protects its hardware ids
-// too, some dozens each. Static: they are megabytes.
+// too, some dozens each.
 constexpr int MAX_SAID = 4096;
 Said g_want_ids[BLOCK_LISTS][MAX_SAID];
 int g_nwant[BLOCK_LISTS];
 Said g_protect[BLOCK_LISTS][MAX_SAID];
 int g_nprotect[BLOCK_LISTS];
+// Their ids, packed one after another: room for every one's longest, yet a
+// step touches only what its rules hold. Static: the room is megabytes.
+char16_t g_said_ids[2 * BLOCK_LISTS * MAX_SAID * INST_UNITS];
+size_t g_nsaid_ids;
 HardwareIds g_unit;
 char16_t g_model[INST_UNITS];
 
 void say(Said* t, int* n, const char16_t* id, int source, int layer) {
     if (*n == MAX_SAID || !id[0]) return;
     Said& s = t[(*n)++];
-    wcopy_zero(s.id, id, INST_UNITS - 1);
-    s.id[INST_UNITS - 1] = 0;
+    char16_t* kept = g_said_ids + g_nsaid_ids;
+    size_t k = 0;
+    for (; k < INST_UNITS - 1 && id[k]; k++) kept[k] = id[k];
+    kept[k] = 0;
+    g_nsaid_ids += k + 1;
+    s.id = kept;
+    s.hash = 14695981039346656037ULL;
+    for (size_t i = 0; i < k; i++)
+        s.hash = (s.hash ^ (kept[i] >= u'A' && kept[i] <= u'Z' ? kept[i] + 32 : kept[i])) * 1099511628211ULL;
     s.source = (uint8_t)source;
     s.layer = (uint8_t)layer;
 }
@@ -164,7 +176,9 @@ void protect_unit(const char* inst, int source) {
 int protected_by(block_list l, const Said& w) {
     for (int i = 0; i < g_nprotect[l]; i++) {
         const Said& p = g_protect[l][i];
-        if ((p.source < w.source || (p.source == w.source && p.layer < w.layer)) && wicmp(p.id, w.id) == 0) return 1;
+        if ((p.source < w.source || (p.source == w.source && p.layer < w.layer)) && p.hash == w.hash &&
+            wicmp(p.id, w.id) == 0)
+            return 1;
     }
     return 0;
 }
@@ -198,6 +212,7 @@ void protect_policy_models(void) {
 
 void bl_wanted_all(const WantInput& in, int64_t now, BlockWant* out) {
     for (int l = 0; l < BLOCK_LISTS; l++) g_nwant[l] = g_nprotect[l] = 0;
+    g_nsaid_ids = 0;
     // The entries', a by-name entry's model at its name's layer.
     bl_wanted(in.t, in.n, in.extra, now, &out->list[BLOCK_INSTANCE_IDS]);
     for (int i = 0; i < out->list[BLOCK_INSTANCE_IDS].n; i++)
