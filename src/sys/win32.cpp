@@ -297,18 +297,52 @@ namespace {
 // trips to say the same, and a pass looks up every unit an approval or an
 // entry names, most of them never seen on this PC. Anything but "not
 // found" (a key we may not open, an id too long) leaves it to them.
-int record_missing(const char16_t* id) {
+LSTATUS enum_key_open(const char16_t* id, size_t units) {
     const RegReadApi* api = reg_read_api();
     char16_t key[600];
     key[0] = 0;
     wcat8(key, countof(key), "SYSTEM\\CurrentControlSet\\Enum\\");
     size_t n = wlen(key);
-    if (!api || n + wlen(id) >= countof(key)) return 0;
-    wcat(key, countof(key), id);
+    if (!api || n + units >= countof(key)) return ERROR_INVALID_PARAMETER;
+    for (size_t i = 0; i < units; i++) key[n + i] = id[i];
+    key[n + units] = 0;
     HKEY h;
     LSTATUS e = api->Open(HKEY_LOCAL_MACHINE, W(key), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &h);
     if (e == ERROR_SUCCESS) api->Close(h);
-    return e == ERROR_FILE_NOT_FOUND;
+    return e;
+}
+
+// Units of one model share its key (bus\device id), and a fleet's list
+// names many units of a model never attached here: a key found missing
+// answers for every unit under it for a second, within one step.
+struct MissingKey {
+    char16_t id[200];
+    ULONGLONG at;
+};
+MissingKey g_missing[16];
+int g_next_missing;
+
+int record_missing(const char16_t* id) {
+    size_t cut = wlen(id);
+    while (cut > 0 && id[cut - 1] != u'\\') cut--;
+    size_t parent = cut > 1 ? cut - 1 : 0;
+    ULONGLONG now = GetTickCount64();
+    if (parent > 0 && parent < countof(g_missing[0].id)) {
+        for (const MissingKey& m : g_missing) {
+            if (!m.at || now - m.at > 1000 || wlen(m.id) != parent) continue;
+            size_t i = 0;
+            while (i < parent && m.id[i] == id[i]) i++;
+            if (i == parent) return 1;
+        }
+        if (enum_key_open(id, parent) == ERROR_FILE_NOT_FOUND) {
+            MissingKey& m = g_missing[g_next_missing++ % countof(g_missing)];
+            for (size_t i = 0; i < parent; i++) m.id[i] = id[i];
+            m.id[parent] = 0;
+            m.at = now;
+            return 1;
+        }
+    }
+    return enum_key_open(id, wlen(id)) == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
