@@ -74,6 +74,9 @@ pair() {
     mb=$(median <"$WORK/b")
     printf '%-44s median %9s ms\n%-44s median %9s ms\nratio %s\n' "$name_a" "$ma" "$name_b" "$mb" \
         "$(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.3f", a / b }')"
+    # Each pair ran back to back: the median of their ratios does not follow
+    # the machine's slow drifts, which move both medians apart.
+    printf 'median of the pairs'"'"' ratios %s\n' "$(paste "$WORK/a" "$WORK/b" | awk '{ printf "%.4f\n", $1 / $2 }' | median)"
 }
 
 # plant_records N: N device records, none of them blacklisted (one regedit).
@@ -194,7 +197,7 @@ pass | models | policy)
     case $1 in models) rules; what=", 64 model rules" ;; policy) policy; what=", 5 x 128 policy values" ;; esac
     pair "$runs" "--enforce, the same with one by name${what:-}" "$WORK/empty" 'C:\bench\quillfen.exe' --enforce \
         -- "the floor (enumerate, read name/class/id)" "$WORK/empty" 'C:\bench\floor.exe'
-    rm -f "$B/blacklist.tsv" "$B/blacklist-rules.tsv"
+    rm -f "$B/blacklist.tsv" "$B/blacklist-rules.tsv" "$B/policy-snapshot.tsv"
     unpolicy
     unplant_records 2000
     ;;
