@@ -197,6 +197,14 @@ void wcopy_zero(char16_t* dst, const char16_t* src, size_t max) {
     for (; i < max; i++) dst[i] = 0;
 }
 
+size_t wcopy(char16_t* dst, size_t size, const char16_t* src) {
+    if (size == 0) return 0;
+    size_t n = 0;
+    for (; n + 1 < size && src[n]; n++) dst[n] = src[n];
+    dst[n] = 0;
+    return n;
+}
+
 int wicmp(const char16_t* a, const char16_t* b) {
     for (;; a++, b++) {
         char16_t x = *a, y = *b;

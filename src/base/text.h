@@ -61,11 +61,19 @@ int wistarts(const char16_t* s, const char16_t* prefix);
 // Copies at most max units of src into dst, zero-fills dst[len..max).
 // dst[max] is not written.
 void wcopy_zero(char16_t* dst, const char16_t* src, size_t max);
+// Copies src into dst (size units), cut at size-1 and terminated; returns
+// the length copied.
+size_t wcopy(char16_t* dst, size_t size, const char16_t* src);
 // Compares two UTF-16 texts with A-Z taken as a-z; 0 when equal.
 int wicmp(const char16_t* a, const char16_t* b);
 // Bounded append to a UTF-16 buffer of cap units (always terminated).
 void wcat(char16_t* dst, size_t cap, const char16_t* src);
 void wcat8(char16_t* dst, size_t cap, const char* ascii);
+
+// One step of 64-bit FNV-1a, from FNV_START: for fingerprints and quick
+// compares, never for secrets.
+constexpr uint64_t FNV_START = 14695981039346656037ULL;
+inline uint64_t fnv_step(uint64_t h, uint32_t c) { return (h ^ c) * 1099511628211ULL; }
 
 // Byte comparison with A-Z taken as a-z; 1 when equal.
 int ieq_ascii(const char* a, const char* b);

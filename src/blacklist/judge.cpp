@@ -51,12 +51,8 @@ int bytes_within(const Bytes& part, const Bytes& whole) {
 // A hash of a text with A-Z as a-z, as ieq_ascii compares: ids that differ
 // are told apart by it alone.
 uint64_t folded_hash(const char* s) {
-    uint64_t h = 14695981039346656037ULL;
-    for (; *s; s++) {
-        unsigned char c = (unsigned char)*s;
-        if (c >= 'A' && c <= 'Z') c = (unsigned char)(c + 32);
-        h = (h ^ c) * 1099511628211ULL;
-    }
+    uint64_t h = FNV_START;
+    for (; *s; s++) h = fnv_step(h, *s >= 'A' && *s <= 'Z' ? *s + 32 : (unsigned char)*s);
     return h;
 }
 
@@ -91,10 +87,7 @@ size_t g_npool;
 
 const char16_t* pool16(const char16_t* w) {
     char16_t* out = g_wpool + g_nwpool;
-    size_t n = 0;
-    for (; n < INST_UNITS - 1 && w[n]; n++) out[n] = w[n];
-    out[n] = 0;
-    g_nwpool += n + 1;
+    g_nwpool += wcopy(out, INST_UNITS, w) + 1;
     return out;
 }
 

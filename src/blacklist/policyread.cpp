@@ -59,13 +59,13 @@ char16_t g_name[16384];
 
 uint64_t fnv(uint64_t h, const void* p, size_t n) {
     const unsigned char* b = static_cast<const unsigned char*>(p);
-    for (size_t i = 0; i < n; i++) h = (h ^ b[i]) * 1099511628211ULL;
+    for (size_t i = 0; i < n; i++) h = fnv_step(h, b[i]);
     return h;
 }
 
 // A rule by its list and id, A-Z taken as a-z as the registry compares names.
 uint64_t rule_hash(int list, const char* id) {
-    uint64_t h = fnv(14695981039346656037ULL, &list, sizeof list);
+    uint64_t h = fnv(FNV_START, &list, sizeof list);
     for (; *id; id++) {
         char c = *id >= 'A' && *id <= 'Z' ? (char)(*id + 32) : *id;
         h = fnv(h, &c, 1);
@@ -87,7 +87,7 @@ void list_key(int list, char16_t* key, size_t units) {
 }
 
 void add_error(int list, policy_reason why, const char16_t* name) {
-    uint64_t h = fnv(14695981039346656037ULL, &list, sizeof list);
+    uint64_t h = fnv(FNV_START, &list, sizeof list);
     h = fnv(h, &why, sizeof why);
     g_error_sum += fnv(h, name, wlen(name) * sizeof *name);
     if (g_npolicy_errors < POLICY_ERRORS_KEPT) {
@@ -262,7 +262,7 @@ void snap_value(int list, sys_reg_type type, const char16_t* data) {
     snap_put("\n");
 }
 
-uint64_t snap_sum(const char* p, size_t n) { return fnv(14695981039346656037ULL, p, n); }
+uint64_t snap_sum(const char* p, size_t n) { return fnv(FNV_START, p, n); }
 
 void snap_write(const PolicyKeep& keep) {
     fmt(g_line, sizeof g_line, "end\t%llu\n", (unsigned long long)snap_sum(g_snap, g_nsnap));

@@ -129,14 +129,10 @@ void say(Said* t, int* n, const char16_t* id, int source, int layer) {
     if (*n == MAX_SAID || !id[0]) return;
     Said& s = t[(*n)++];
     char16_t* kept = g_said_ids + g_nsaid_ids;
-    size_t k = 0;
-    for (; k < INST_UNITS - 1 && id[k]; k++) kept[k] = id[k];
-    kept[k] = 0;
-    g_nsaid_ids += k + 1;
+    g_nsaid_ids += wcopy(kept, INST_UNITS, id) + 1;
     s.id = kept;
-    s.hash = 14695981039346656037ULL;
-    for (size_t i = 0; i < k; i++)
-        s.hash = (s.hash ^ (kept[i] >= u'A' && kept[i] <= u'Z' ? kept[i] + 32 : kept[i])) * 1099511628211ULL;
+    s.hash = FNV_START;
+    for (const char16_t* c = kept; *c; c++) s.hash = fnv_step(s.hash, *c >= u'A' && *c <= u'Z' ? *c + 32 : *c);
     s.source = (uint8_t)source;
     s.layer = (uint8_t)layer;
 }

@@ -304,8 +304,7 @@ LSTATUS enum_key_open(const char16_t* id, size_t units) {
     wcat8(key, countof(key), "SYSTEM\\CurrentControlSet\\Enum\\");
     size_t n = wlen(key);
     if (!api || n + units >= countof(key)) return ERROR_INVALID_PARAMETER;
-    for (size_t i = 0; i < units; i++) key[n + i] = id[i];
-    key[n + units] = 0;
+    wcopy(key + n, units + 1, id);
     HKEY h;
     LSTATUS e = api->Open(HKEY_LOCAL_MACHINE, W(key), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &h);
     if (e == ERROR_SUCCESS) api->Close(h);
