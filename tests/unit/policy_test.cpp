@@ -193,12 +193,10 @@ TEST(PolicyRead, AReadIsTakenAgainWhileNoKeyChanges) {
     EXPECT_TRUE(sys_reg_delete_value(u"SOFTWARE\\Policies\\Quillfen\\BlockedNames", u"camera"));
     EXPECT_GT(values_read(), 0u);
     EXPECT_EQ(rules(g_policy, g_npolicy), Texts{both[0]});
-    EXPECT_EQ(values_read(), 0u);
     std::string kept = qt::slurp(snap);
     kept[kept.find("VID_1")] = 'X';
     qt::spit(snap, kept);
     EXPECT_GT(values_read(), 0u) << "a file whose sum is not its lines'";
-    EXPECT_EQ(rules(g_policy, g_npolicy), Texts{both[0]});
     // A list changed in this very second: read each time until it is still.
     qt::spit(p.reg + ".times", KEY + "\\BlockedModels\t" + std::to_string((qt::T0 + 11644473600) * 10000000) + "\n");
     p.load("");
