@@ -16,21 +16,27 @@
 #include "app/blmenu.h"
 #include "app/model_note.h"
 #include "app/show.h"
-#include "blacklist/reach.h"
-#include "blacklist/rules.h"
+#include "local/tsv.h"
+#include "pass/reach.h"
+#include "rules/rules.h"
 #include "device/walk.h"
 #include "log/log.h"
 #include "sys/sys.h"
 
 namespace {
 
-// The entry being made, a device the system knows, and the entries to
-// lift: static, as they are KBs each.
-BlacklistEntry g_entry;
-WalkedDevice g_known;
-BlacklistEntry g_lift[BL_MAX];
-int g_still[BL_MAX];  // the entry that still reaches each lifted one's device, or -1
-bl_hit g_how[BL_MAX];
+// What one run of --blacklist or --unblacklist works with: the entry being
+// made, a device the system knows and its hardware ids, and the entries to
+// lift. Each mode keeps one in static storage, as it is some 200 KB.
+struct BlacklistRun {
+    DriveRun drive;
+    BlacklistEntry entry;
+    WalkedDevice known;
+    HardwareIds hw;
+    BlacklistEntry lift[BL_MAX];
+    int still[BL_MAX];  // the entry that still reaches each lifted one's device, or -1
+    bl_hit how[BL_MAX];
+};
 
 int refuse_name(const Args& a) {
     return drive_refuse(a, "bad_name", "[错误] --name 必须是不含控制字符、不超过 599 字节的名称：%s\n", a.name);
@@ -39,14 +45,16 @@ int refuse_name(const Args& a) {
 }  // namespace
 
 int blacklist_mode(const Args& a) {
+    static BlacklistRun run;
+    drive_run_start(&run.drive);
     int64_t hours = rule_hours(a.hours);
     if (!hours) return refuse_hours(a);
     const char* id = a.nids ? a.ids[0] : nullptr;
-    if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof g_entry.name))) return refuse_name(a);
-    if (id && (!id[0] || !bl_storable(id, sizeof g_entry.inst)))
+    if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof run.entry.name))) return refuse_name(a);
+    if (id && (!id[0] || !bl_storable(id, sizeof run.entry.inst)))
         return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id);
     int64_t secs = hours * 3600;
-    BlacklistEntry& e = g_entry;
+    BlacklistEntry& e = run.entry;
     memset(&e, 0, sizeof e);
     e.until = add_sat(sys_now(), secs);
     char16_t id16[INST_UNITS] = {0};
@@ -55,9 +63,9 @@ int blacklist_mode(const Args& a) {
         utf16(id, id16, countof(id16));
         // A device the system knows, present or not, gives its own id, class
         // and name; one it does not know is judged by its id alone.
-        if ((known = dev_lookup(id16, &g_known))) {
-            (void)bl_entry_of(g_known.d, e.until, &e);
-            builtin = g_known.d.builtin;
+        if ((known = dev_lookup(id16, &run.known))) {
+            (void)bl_entry_of(run.known.d, e.until, &e);
+            builtin = run.known.d.builtin;
         } else {
             scopy(e.inst, sizeof e.inst, id);
             builtin = is_builtin(u"", id16);
@@ -78,7 +86,7 @@ int blacklist_mode(const Args& a) {
     ModelCheck c;
     c.verdict = MODEL_NONE;
     if (e.byname) {
-        int others = bl_name_reach(e.name, id16);
+        int others = bl_name_reach(bl_book(), e.name, id16);
         // The name was asked for: its reach is said, and must be known.
         Admission ad{1, others, 0, a.force, ON_REACH_NAME, ON_UNKNOWN_REFUSE};
         if (bl_admit(ad).verdict == ADMIT_REFUSE)
@@ -87,57 +95,60 @@ int blacklist_mode(const Args& a) {
         if (!a.what_if) logline(EV_BY_NAME_REACH, "按名称拉黑 | %s | 另涉及 %d 个设备", e.name, others);
         // A device the system knows gives its model too.
         if (id && known) {
-            model_read_ids(g_known.d);
-            model_check_for(g_known.d, e, &c);
+            model_read_ids(run.known.d, &run.hw);
+            model_check_for(bl_book(), run.known.d, run.hw, e, &c);
             if (!a.json && c.verdict == MODEL_OK) out("  型号「%s」现在另有 %d 个设备在用\n", c.text, c.others);
         }
     }
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
-    int ok = drive_put(a, e, e.name[0] ? e.name : e.inst, secs, id && known ? &c : nullptr, 1);
-    drive_task_hint(a);
+    int ok = drive_put(&run.drive, a, e, e.name[0] ? e.name : e.inst, secs, id && known ? &c : nullptr, 1);
+    drive_task_hint(run.drive, a);
     if (a.json) {
         drive_begin(a);
-        drive_put_list("added");
-        (void)drive_end();
+        drive_put_list(run.drive, "added");
+        (void)drive_end(run.drive);
     }
-    return ok && !drive_absent_failed() ? EXIT_OK : EXIT_FAILED;
+    return ok && !run.drive.absent_failed ? EXIT_OK : EXIT_FAILED;
 }
 
 int unblacklist_mode(const Args& a) {
+    static BlacklistRun run;
     const char* id = a.nids ? a.ids[0] : nullptr;
-    if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof g_entry.name))) return refuse_name(a);
+    if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof run.entry.name))) return refuse_name(a);
     if (id && !id[0]) return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id);
     if (int code = drive_start(a, 1)) return code;
-    char name[sizeof g_entry.name] = {0};
+    char name[sizeof run.entry.name] = {0};
     if (a.name) {
         scopy(name, sizeof name, a.name);
         lower_ascii(name);  // as the store keeps names
     }
     // The entries in force that are asked for; the expired ones go anyway.
+    const RuleBook& b = bl_book();
     int64_t now = sys_now();
     int n = 0;
-    for (int i = 0; i < g_bn; i++) {
-        const BlacklistEntry& e = g_bl[i];
-        if (now >= e.until) continue;
+    for (int i = 0; i < b.nentries; i++) {
+        const BlacklistEntry& e = b.entries[i];
+        if (!rule_in_force(e.until, now)) continue;
         if (a.all || (id && e.inst[0] && ieq_ascii(e.inst, id)) || (a.name && strcmp(e.name, name) == 0))
-            g_lift[n++] = e;
+            run.lift[n++] = e;
     }
     // Policy's blocks asked for are left: only the policy lifts them.
-    int kept = policy_asked(0, a.all ? POLICY_ANY_KIND : a.name ? 1u << POLICY_NAME : 1u << POLICY_INSTANCE_ID,
+    int kept = policy_asked(b, 0, a.all ? POLICY_ANY_KIND : a.name ? 1u << POLICY_NAME : 1u << POLICY_INSTANCE_ID,
                             a.all ? nullptr : a.name ? name : id);
     // All means the model rules too; approvals are --unapprove's.
     int rules_asked = 0;
-    for (int i = 0; i < g_nrules && a.all; i++) rules_asked += g_rules[i].kind == RULE_MODEL && now < g_rules[i].until;
+    for (int i = 0; i < b.nrules && a.all; i++)
+        rules_asked += b.rules[i].kind == RULE_MODEL && rule_in_force(b.rules[i].until, now);
     bl_status st = BL_OK;
     if (n == 0) {
         if (!a.json && !kept && !rules_asked) out("没有要解除的拉黑条目。\n");
     } else if (a.what_if) {
         if (!a.json && !rules_asked) out("（演习：只列出会做的事，不做任何修改）\n");
     } else {
-        st = a.all ? bl_clear() : bl_remove_each(g_lift, n);
+        st = a.all ? bl_remove_each(b.entries, b.nentries) : bl_remove_each(run.lift, n);
     }
     if (st != BL_OK) {
-        if (!a.json) refused_line(st);
+        if (!a.json) refused_line(b, st);
         n = 0;
     }
     bl_status rules_st = BL_OK;
@@ -145,7 +156,7 @@ int unblacklist_mode(const Args& a) {
     int nr = rules_asked && st == BL_OK ? lift_rules(a, RULE_MODEL, 0, nullptr, &rules_st, &rules_gone) : 0;
     for (int i = 0; i < n && !a.json; i++) {
         char shown[600];
-        const BlacklistEntry& e = g_lift[i];
+        const BlacklistEntry& e = run.lift[i];
         out("  %s：%s  %s\n", a.what_if ? "将解除" : "✔ 已解除", e.name[0] ? shown_text8(e.name, shown, sizeof shown) : "(无名)",
             e.inst);
     }
@@ -157,29 +168,29 @@ int unblacklist_mode(const Args& a) {
     if (!a.what_if && n > 0) {
         if (a.all) logline(EV_CLEARED, "清空拉黑名单");
         else
-            for (int i = 0; i < n; i++) logline(EV_LIFTED, "解除拉黑 | %s", g_lift[i].name);
+            for (int i = 0; i < n; i++) logline(EV_LIFTED, "解除拉黑 | %s", run.lift[i].name);
     }
     // An entry still in force may reach a lifted device all the same.
-    for (int i = 0; i < n; i++) g_still[i] = a.what_if ? -1 : lift_still_reached(g_lift[i], a.json, &g_how[i]);
+    for (int i = 0; i < n; i++) run.still[i] = a.what_if ? -1 : lift_still_reached(b, run.lift[i], a.json, &run.how[i]);
     if (a.json) {
         drive_begin(a);
         json_key("lifted");
         json_open_array();
         for (int i = 0; i < n; i++) {
             json_open();
-            entry_keys(g_lift[i]);
+            entry_keys(b, run.lift[i]);
             json_key("still_reached_by");
-            if (g_still[i] < 0) {
+            if (run.still[i] < 0) {
                 json_null();
             } else {
-                const BlacklistEntry& by = g_bl[g_still[i]];
+                const BlacklistEntry& by = b.entries[run.still[i]];
                 json_open();
                 json_key("name");
                 json_text(by.name);
                 json_key("instance_id");
                 json_text(by.inst);
                 json_key("how");
-                json_text(g_how[i] == BL_BY_ID ? "id" : g_how[i] == BL_BY_NAME ? "name" : "model");
+                json_text(run.how[i] == BL_BY_ID ? "id" : run.how[i] == BL_BY_NAME ? "name" : "model");
                 json_close();
             }
             json_close();

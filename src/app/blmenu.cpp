@@ -8,11 +8,9 @@
 #include "app/policy_note.h"
 #include "app/show.h"
 #include "app/uninstall.h"
-#include "blacklist/modelfile.h"
-#include "blacklist/policyread.h"
-#include "blacklist/reach.h"
-#include "blacklist/store.h"
-#include "blacklist/wanted.h"
+#include "pass/reach.h"
+#include "rules/wanted.h"
+#include "store/store.h"
 #include "block/block.h"
 #include "block/view.h"
 #include "base/text.h"
@@ -29,8 +27,8 @@ const char* shown_name(const char* name, char* buf, size_t size) {
 // Only where Windows honours the block, and only of a file we could read;
 // read once per drawing. Values left at their entries' end for they may be
 // an administrator's are said until they go.
-void block_line(void) {
-    if (bl_last_read() == BL_UNREADABLE || !block_applies()) return;
+void block_line(const RuleBook& b) {
+    if (b.blacklist.state == SOURCE_UNREADABLE || !block_applies()) return;
     block_look();
     int models = block_count(BLOCK_DEVICE_IDS);
     if (models) out("  系统安装禁止：%d 条生效（其中按型号 %d 条）\n", block_count(BLOCK_INSTANCE_IDS) + models, models);
@@ -41,30 +39,30 @@ void block_line(void) {
 }
 
 // An entry's model, when it has one, and whether Windows refuses it now.
-void model_line(const BlacklistEntry& e, const char* indent) {
-    const BlacklistModel* m = bl_model_of(e);
+void model_line(const RuleBook& b, const BlacklistEntry& e, const char* indent) {
+    const BlacklistModel* m = book_model_of(b, e);
     if (!m) return;
-    const char* state = m->verdict == MODEL_SHARED    ? "与其他设备共用，不禁止安装"
-                      : m->verdict == MODEL_BUILTIN   ? "内置/系统设备，不禁止安装"
-                      : m->verdict == MODEL_UNKNOWN   ? "未能确认是否与其他设备共用，不禁止安装"
-                      : bl_model_blocked(e)           ? "已禁止安装"
-                                                      : "未禁止安装";
+    const char* state = m->verdict == MODEL_SHARED      ? "与其他设备共用，不禁止安装"
+                      : m->verdict == MODEL_BUILTIN     ? "内置/系统设备，不禁止安装"
+                      : m->verdict == MODEL_UNKNOWN     ? "未能确认是否与其他设备共用，不禁止安装"
+                      : bl_id_model_blocked(m->model)   ? "已禁止安装"
+                                                        : "未禁止安装";
     char id[sizeof m->model], parent[sizeof m->model];
     out("%s型号：%s", indent, shown_text8(m->model, id, sizeof id));
-    if (bl_model_parent(e, parent, sizeof parent)) out("，连同所在的复合设备 %s", parent);
+    if (bl_model_parent(m->model, parent, sizeof parent)) out("，连同所在的复合设备 %s", parent);
     out("（%s）\n", state);
 }
 
 // Policy's rules, marked 策略: Quillfen lists them and never changes them.
-void policy_lines(const char* indent, int64_t now) {
+void policy_lines(const RuleBook& b, const char* indent, int64_t now) {
     for (int approves = 0; approves < 2; approves++) {
         int n = 0;
-        for (int i = 0; i < g_npolicy; i++) n += g_policy[i].approves == approves && now < g_policy[i].until;
+        for (int i = 0; i < b.npolicy; i++) n += b.policy[i].approves == approves && rule_in_force(b.policy[i].until, now);
         if (!n) continue;
         out("%s%s（策略，%d 条）：\n", indent, approves ? "放行" : "拉黑", n);
-        for (int i = 0; i < g_npolicy; i++) {
-            const PolicyRule& p = g_policy[i];
-            if (p.approves != approves || now >= p.until) continue;
+        for (int i = 0; i < b.npolicy; i++) {
+            const PolicyRule& p = b.policy[i];
+            if (p.approves != approves || !rule_in_force(p.until, now)) continue;
             char left[LEFT_BYTES], id[sizeof p.id];
             if (p.until == INT64_MAX) scopy(left, sizeof left, "策略生效期间");
             else fmt_left(p.until, left);
@@ -83,16 +81,17 @@ void policy_lines(const char* indent, int64_t now) {
 
 // The rules without an instance id, when there are any: models kept off,
 // with whether their block holds, and approvals.
-void rules_lines(const char* indent) {
+void rules_lines(const RuleBook& b, const char* indent) {
     int64_t now = sys_now();
     for (int pass = 0; pass < 2; pass++) {
         int n = 0;
-        for (int i = 0; i < g_nrules; i++) n += (g_rules[i].kind == RULE_MODEL) == (pass == 0) && now < g_rules[i].until;
+        for (int i = 0; i < b.nrules; i++)
+            n += (b.rules[i].kind == RULE_MODEL) == (pass == 0) && rule_in_force(b.rules[i].until, now);
         if (!n) continue;
         out("%s%s（%d 条）：\n", indent, pass == 0 ? "按型号拉黑" : "放行", n);
-        for (int i = 0; i < g_nrules; i++) {
-            const Rule& r = g_rules[i];
-            if ((r.kind == RULE_MODEL) != (pass == 0) || now >= r.until) continue;
+        for (int i = 0; i < b.nrules; i++) {
+            const Rule& r = b.rules[i];
+            if ((r.kind == RULE_MODEL) != (pass == 0) || !rule_in_force(r.until, now)) continue;
             char left[LEFT_BYTES], name[600];
             fmt_left(r.until, left);
             const char* state = r.kind != RULE_MODEL          ? (r.kind == RULE_APPROVE_ID ? "设备" : "型号")
@@ -104,29 +103,29 @@ void rules_lines(const char* indent) {
             out("%s  %-30s %s  %s（%s）\n", indent, shown_name(r.name, name, sizeof name), r.id, left, state);
         }
     }
-    policy_lines(indent, now);
+    policy_lines(b, indent, now);
 }
 
-void draw(void) {
-    if (bl_last_read() == BL_UNREADABLE) {
+void draw(const RuleBook& b) {
+    if (b.blacklist.state == SOURCE_UNREADABLE) {
         out("\n");
         unreadable_line();
     } else {
-        out("\n  ---------- 拉黑名单（%d 条） ----------\n", bl_in_force(sys_now()));
-        read_trouble_lines();
-        if (g_bn == 0) out("   （空）\n");
+        out("\n  ---------- 拉黑名单（%d 条） ----------\n", book_entries_in_force(b, sys_now()));
+        read_trouble_lines(b);
+        if (b.nentries == 0) out("   （空）\n");
     }
-    for (int i = 0; i < g_bn; i++) {
-        const BlacklistEntry& e = g_bl[i];
+    for (int i = 0; i < b.nentries; i++) {
+        const BlacklistEntry& e = b.entries[i];
         char left[LEFT_BYTES], name[600], cls[128], inst[1200];
         fmt_left(e.until, left);
         out("   %-3d  %-30s [%s]  %s%s\n", i + 1, shown_name(e.name, name, sizeof name),
             e.cls[0] ? shown_text8(e.cls, cls, sizeof cls) : "-", left, e.byname ? "  (按名字匹配)" : "");
         out("        实例：%s\n", shown_text8(e.inst, inst, sizeof inst));
-        model_line(e, "        ");
+        model_line(b, e, "        ");
     }
-    rules_lines("   ");
-    block_line();
+    rules_lines(b, "   ");
+    block_line(b);
     out("\n  操作： d<序号> = 解除（如 d2）   c = 全部清空\n");
     out("         t = 安装后台任务(即时+每5分钟)  u = 卸载后台任务   q = 返回\n");
     out("  > ");
@@ -135,35 +134,35 @@ void draw(void) {
 // The model rules a clear lifts: static, as they are 50 KB.
 Rule g_rules_gone[RULES_MAX];
 
-void clear_all(void) {
-    if (bl_last_read() != BL_OK) {
-        refused_line(bl_last_read());
+void clear_all(const RuleBook& b) {
+    if (bl_read_status(b) != BL_OK) {
+        refused_line(b, bl_read_status(b));
         return;
     }
     // The model rules go too; approvals stay.
     int64_t now = sys_now();
     int rules = 0;
-    for (int i = 0; i < g_nrules; i++) rules += g_rules[i].kind == RULE_MODEL && now < g_rules[i].until;
-    out("  确定清空全部 %d 条拉黑记录？(y/N) > ", g_bn + rules);
+    for (int i = 0; i < b.nrules; i++) rules += b.rules[i].kind == RULE_MODEL && rule_in_force(b.rules[i].until, now);
+    out("  确定清空全部 %d 条拉黑记录？(y/N) > ", b.nentries + rules);
     char line[256];
     if (!read_line(line, sizeof line) || !is_yes(line)) {
         out("  已取消。\n");
         return;
     }
-    if (bl_status st = bl_clear(); st != BL_OK) {
-        refused_line(st);
+    if (bl_status st = bl_remove_each(b.entries, b.nentries); st != BL_OK) {
+        refused_line(b, st);
         return;
     }
     int n = 0;
     if (rules) {
         bl_status st = bl_rule_remove(RULE_MODEL, nullptr, g_rules_gone, &n);
-        if (st == BL_RULES_REFUSED) rules_trouble_line();
-        else if (st != BL_OK) refused_line(st);
+        if (st == BL_RULES_REFUSED) rules_trouble_line(b);
+        else if (st != BL_OK) refused_line(b, st);
         if (st != BL_OK) return;
     }
     for (int i = 0; i < n; i++) logline(EV_MODEL_RULE_LIFTED, "解除按型号拉黑 | %s", g_rules_gone[i].id);
     out("  ✔ 已全部解除\n");
-    if (int kept = policy_asked(0, POLICY_ANY_KIND, nullptr))
+    if (int kept = policy_asked(b, 0, POLICY_ANY_KIND, nullptr))
         out("  [提示] 策略规则 %d 条不受影响：只能由组策略/Intune 解除。\n", kept);
     block_left_line();
     logline(EV_CLEARED, "清空拉黑名单");
@@ -175,23 +174,23 @@ BlacklistEntry g_lifted;
 
 // index is among the entries the last drawing showed; the entry is found in
 // the file by its fields, wherever another window may have moved it.
-void remove_one(int index) {
-    if (bl_last_read() != BL_OK) {
-        refused_line(bl_last_read());
+void remove_one(const RuleBook& b, int index) {
+    if (bl_read_status(b) != BL_OK) {
+        refused_line(b, bl_read_status(b));
         return;
     }
     if (index < 0) {
         out("  序号不对哦。\n");
         return;
     }
-    g_lifted = g_bl[index];
+    g_lifted = b.entries[index];
     bl_status st = bl_remove(g_lifted);
     if (st == BL_GONE) {
         out("  [提示] 该条目已被其他窗口改动，未做修改。\n");
         return;
     }
     if (st != BL_OK) {
-        refused_line(st);
+        refused_line(b, st);
         return;
     }
     char name[600];
@@ -199,7 +198,7 @@ void remove_one(int index) {
     block_left_line();
     logline(EV_LIFTED, "解除拉黑 | %s", g_lifted.name);
     bl_hit how;
-    (void)lift_still_reached(g_lifted, 0, &how);
+    (void)lift_still_reached(bl_book(), g_lifted, 0, &how);
 }
 
 // Refused drops of an unreadable or over-full file are the screens' own
@@ -215,14 +214,14 @@ void block_left_line(void) {
     if (block_left()) out("  [提示] 未能全部解除系统安装禁止，后台任务下次运行时再解除。\n");
 }
 
-int lift_still_reached(const BlacklistEntry& lifted, int quiet, bl_hit* how) {
+int lift_still_reached(const RuleBook& book, const BlacklistEntry& lifted, int quiet, bl_hit* how) {
     *how = BL_NO_HIT;
     if (!lifted.inst[0]) return -1;
     char16_t id[INST_UNITS];
     utf16(lifted.inst, id, countof(id));
-    int b = bl_reaching(id, sys_now(), how);
+    int b = bl_reaching(book, id, sys_now(), how);
     if (b < 0) return -1;
-    const BlacklistEntry& by = g_bl[b];
+    const BlacklistEntry& by = book.entries[b];
     const char* other = by.name[0] ? by.name : by.inst;
     const char* name = lifted.name[0] ? lifted.name : lifted.inst;
     if (!quiet) {
@@ -258,16 +257,17 @@ bl_command bl_command_of(const char* line, int shown, int* index) {
 void bl_menu(const Args& a) {
     for (;;) {
         prune_for_view();
-        draw();
+        const RuleBook& b = bl_book();
+        draw(b);
         char line[256];
         int index;
         if (!read_line(line, sizeof line)) return;
-        switch (bl_command_of(line, g_bn, &index)) {
+        switch (bl_command_of(line, b.nentries, &index)) {
         case BLC_CLEAR:
-            clear_all();
+            clear_all(b);
             break;
         case BLC_LIFT:
-            remove_one(index);
+            remove_one(b, index);
             break;
         case BLC_LEAVE:
             return;
@@ -293,25 +293,25 @@ void bl_menu(const Args& a) {
 
 int blist_mode(void) {
     prune_for_view();
-    if (bl_last_read() == BL_UNREADABLE) {
+    const RuleBook& b = bl_book();
+    if (b.blacklist.state == SOURCE_UNREADABLE) {
         unreadable_line();
         return EXIT_FAILED;
     }
-    out("拉黑名单共 %d 条：\n", bl_in_force(sys_now()));
-    read_trouble_lines();
-    int bad = bl_last_read() == BL_BAD_LINES;
-    for (int i = 0; i < g_bn; i++) {
-        const BlacklistEntry& e = g_bl[i];
+    out("拉黑名单共 %d 条：\n", book_entries_in_force(b, sys_now()));
+    read_trouble_lines(b);
+    int bad = b.blacklist.state == SOURCE_BAD_LINES;
+    for (int i = 0; i < b.nentries; i++) {
+        const BlacklistEntry& e = b.entries[i];
         char left[LEFT_BYTES], name[600], cls[128], inst[1200];
         fmt_left(e.until, left);
         out("  %2d. %-30s %-14s %s\n     %s\n", i + 1, shown_name(e.name, name, sizeof name),
             shown_text8(e.cls, cls, sizeof cls), left, shown_text8(e.inst, inst, sizeof inst));
-        model_line(e, "     ");
+        model_line(b, e, "     ");
     }
-    rules_lines("  ");
-    block_line();
-    int mbad, first;
-    bad |= bl_models_last(&mbad, &first) != BL_MODELS_OK || bl_rules_last(&mbad, &first) != BL_RULES_OK;
-    bad |= policy_outcome_last() == POLICY_UNREADABLE;
+    rules_lines(b, "  ");
+    block_line(b);
+    bad |= b.models_file.state != SOURCE_OK || b.rules_file.state != SOURCE_OK;
+    bad |= b.policy_read == POLICY_UNREADABLE;
     return bad ? EXIT_FAILED : EXIT_OK;
 }

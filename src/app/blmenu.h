@@ -2,8 +2,8 @@
 #pragma once
 
 #include "app/args.h"
-#include "blacklist/match.h"
-#include "blacklist/store.h"
+#include "rules/rules.h"
+#include "store/store.h"
 
 void bl_menu(const Args& a);
 
@@ -16,9 +16,9 @@ bl_command bl_command_of(const char* line, int shown, int* index);
 int blist_mode(void);
 
 // After `lifted` was taken off the list: the entry in force that still
-// reaches its device (its index in g_bl, -1 when none does) and *how, said
-// on the screen unless quiet, and logged, so that nobody takes the device
-// for free while the pass would still remove it.
-int lift_still_reached(const BlacklistEntry& lifted, int quiet, bl_hit* how);
+// reaches its device (its index in the book's entries, -1 when none does)
+// and *how, said on the screen unless quiet, and logged, so that nobody
+// takes the device for free while the pass would still remove it.
+int lift_still_reached(const RuleBook& b, const BlacklistEntry& lifted, int quiet, bl_hit* how);
 // The line for lifts whose install block stays until the next pass.
 void block_left_line(void);

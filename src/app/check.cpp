@@ -6,10 +6,9 @@
 #include "app/exitcode.h"
 #include "app/json.h"
 #include "app/documents.h"
-#include "blacklist/judge.h"
-#include "blacklist/policyread.h"
-#include "blacklist/reach.h"
-#include "blacklist/store.h"
+#include "pass/reach.h"
+#include "rules/judge.h"
+#include "store/store.h"
 #include "log/log.h"
 #include "sys/sys.h"
 #include "task/owner.h"
@@ -39,20 +38,20 @@ const char* const WHY_JSON[] = {"", "blacklist_unreadable", "device_list_unavail
                                 "blacklist_unreadable_lines", "models_unreadable", "models_unreadable_lines",
                                 "rules_unreadable", "rules_unreadable_lines", "policy_unreadable"};
 
-void print_text(const CheckFacts& f, CheckAnswer a) {
+void print_text(const RuleBook& b, const CheckFacts& f, CheckAnswer a) {
     const char* task = f.task == TASK_PRESENT ? "已安装" : "未安装";
     if (a.verdict == CHECK_CANNOT_TELL) out("无法判断：%s\n", WHY_TEXT[a.problem]);
     else if (a.verdict == CHECK_COMPLIANT) out("合规：拉黑 %d 条在用，在场的拉黑设备 0 个，后台任务%s", f.entries_in_force, task);
     else out("不合规：拉黑 %d 条在用，在场的拉黑设备 %d 个，后台任务%s", f.entries_in_force, f.present, task);
     // Judged as enforcing; on an audit ring the pass removes none of them.
-    int audit = policy_mode_last() == POLICY_AUDIT;
+    int audit = b.mode == POLICY_AUDIT;
     if (a.verdict != CHECK_CANNOT_TELL && f.absent)
         out("；离场设备的遗留记录 %d 个%s", f.absent, audit ? "" : "，后台任务会删除");
     if (a.verdict != CHECK_CANNOT_TELL && audit) out("；策略为审核模式，后台任务不删除");
     if (a.verdict != CHECK_CANNOT_TELL) out("\n");
 }
 
-void print_json(const CheckFacts& f, CheckAnswer a) {
+void print_json(const RuleBook& b, const CheckFacts& f, const ReachList& present, CheckAnswer a) {
     json_begin_document();
     json_key("compliant");
     if (a.verdict == CHECK_CANNOT_TELL) {
@@ -65,14 +64,15 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
         json_int(f.entries_in_force);
         json_key("present");
         json_open_array();
-        for (int i = 0; i < g_nreached; i++) {
+        for (int i = 0; i < present.n; i++) {
+            const Reached& h = present.t[i];
             json_open();
             json_key("name");
-            json_text16(g_reached[i].name);
+            json_text16(h.name);
             json_key("instance_id");
-            json_text16(g_reached[i].inst);
+            json_text16(h.inst);
             json_key("blacklisted");
-            json_text(g_reached[i].how == BL_BY_ID ? "id" : g_reached[i].how == BL_BY_NAME ? "name" : "model");
+            json_text(h.how == BL_BY_ID ? "id" : h.how == BL_BY_NAME ? "name" : "model");
             json_close();
         }
         json_close_array();
@@ -81,7 +81,7 @@ void print_json(const CheckFacts& f, CheckAnswer a) {
         json_key("absent_reached");
         json_int(f.absent);
     }
-    policy_keys();
+    policy_keys(b);
     json_end_document();
 }
 
@@ -92,16 +92,16 @@ int check_mode(int json) {
     CheckFacts f{};
     reach_reset();
     bl_status st = bl_read();
+    const RuleBook& b = bl_book();
     f.blacklist_read = st != BL_UNREADABLE;
     f.bad_lines = st == BL_BAD_LINES;
-    int bad, first;
-    bl_models m = bl_models_last(&bad, &first);
-    f.models = m == BL_MODELS_UNREADABLE ? 1 : m == BL_MODELS_BAD_LINES ? 2 : 0;
-    bl_rules r = bl_rules_last(&bad, &first);
-    f.rules = r == BL_RULES_UNREADABLE ? 1 : r == BL_RULES_BAD_LINES ? 2 : 0;
-    f.policy = policy_outcome_last() == POLICY_UNREADABLE;
+    source_state m = b.models_file.state;
+    f.models = m == SOURCE_UNREADABLE ? 1 : m == SOURCE_BAD_LINES ? 2 : 0;
+    source_state r = b.rules_file.state;
+    f.rules = r == SOURCE_UNREADABLE ? 1 : r == SOURCE_BAD_LINES ? 2 : 0;
+    f.policy = b.policy_read == POLICY_UNREADABLE;
     int64_t now = sys_now();
-    f.entries_in_force = f.blacklist_read ? judge_rules_in_force(now) : 0;
+    f.entries_in_force = f.blacklist_read ? book_blocks_in_force(b, now) : 0;
     // Always asked, so that the answer shows it; it counts only with an
     // entry in force.
     f.task = task_query();
@@ -111,20 +111,23 @@ int check_mode(int json) {
         if (owner == OWNER_UNKNOWN) f.task = TASK_QUERY_FAILED;
         else if (owner != OWNER_THIS_COPY) f.task = TASK_ABSENT;
     }
-    uint32_t err;
     // Records left on the PC: those a name or a model reaches take a walk of
     // every record, before the present devices' list that is printed; those
     // of entries by id the lookups for the present ones find.
-    judge_prepare(now);
-    int by_name = judge_needs_walk();
-    if (f.blacklist_read && by_name && reach_collect(now, &err, REACH_ABSENT)) f.absent = g_nreached;
+    int by_name = judge_needs_walk(judge_prepare(b, now));
+    if (f.blacklist_read && by_name) {
+        ReachList absent = reach_collect(b, now, REACH_ABSENT);
+        if (absent.ok) f.absent = absent.n;
+    }
     reach_reset();
-    f.devices_read = f.blacklist_read && reach_collect(now, &err);
+    ReachList present{0, 0, nullptr, 0};
+    if (f.blacklist_read) present = reach_collect(b, now);
+    f.devices_read = present.ok;
     Reached* left;
     if (!by_name) f.absent = reach_left(&left);
-    f.present = g_nreached;
+    f.present = present.ok ? present.n : 0;
     CheckAnswer a = check_rule(f);
-    if (json) print_json(f, a);
-    else print_text(f, a);
+    if (json) print_json(b, f, present, a);
+    else print_text(b, f, a);
     return a.verdict == CHECK_COMPLIANT ? EXIT_OK : a.verdict == CHECK_NOT_COMPLIANT ? EXIT_FAILED : EXIT_CANNOT_TELL;
 }

@@ -1,9 +1,9 @@
 // The removal dialogue: confirm, remove, blacklist, offer the task.
 #include <cstring>
 
-#include "blacklist/match.h"
-#include "blacklist/reach.h"
-#include "blacklist/rules.h"
+#include "local/tsv.h"
+#include "pass/reach.h"
+#include "rules/rules.h"
 #include "device/scan.h"
 #include "device/walk.h"
 #include "app/console.h"
@@ -12,7 +12,7 @@
 #include "app/install.h"
 #include "app/model_note.h"
 #include "app/show.h"
-#include "blacklist/store.h"
+#include "store/store.h"
 #include "base/text.h"
 #include "device/remove.h"
 #include "log/log.h"
@@ -39,18 +39,21 @@ int go_on(int* skipped) {
     return 0;
 }
 
-// The entry being made: static, as it is 2 KB.
+// The entry being made, and the hardware ids of the device just removed,
+// read before it went: static, as they are 35 KB.
 BlacklistEntry g_new;
+HardwareIds g_hw;
 
 // Whether the entry may match by name (the rules' verdict): where its name
 // or its model reaches other devices, the administrator says. *c is the
 // model's check.
-int by_name_consent(const DeviceEntry& d, const BlacklistEntry& e, int exact, ModelCheck* c, int* others) {
+int by_name_consent(const RuleBook& b, const DeviceEntry& d, const BlacklistEntry& e, int exact, ModelCheck* c,
+                    int* others) {
     c->verdict = MODEL_NONE;
     Admission a{e.name[0] && exact, -1, 0, 0, ON_REACH_ASK, ON_UNKNOWN_ID};
     if (a.storable) {
-        a.others = bl_name_reach(e.name, d.inst);
-        if (a.others >= 0) model_check_for(d, e, c);
+        a.others = bl_name_reach(b, e.name, d.inst);
+        if (a.others >= 0) model_check_for(b, d, g_hw, e, c);
         a.alike = c->verdict == MODEL_OK ? c->others : 0;
     }
     AdmitResult r = bl_admit(a);
@@ -92,25 +95,26 @@ void offer_blacklist(const Args& args, const DeviceEntry& d, const char* name) {
     int exact = bl_entry_of(d, add_sat(now, secs), &e);
     ModelCheck c;
     int others = 0;
-    e.byname = by_name_consent(d, e, exact, &c, &others);
+    e.byname = by_name_consent(bl_book(), d, e, exact, &c, &others);
     if (!e.byname) c.verdict = MODEL_NONE;
     BlacklistModel m;
     const BlacklistModel* model = e.byname && bl_model_record(e, c, &m) ? &m : nullptr;
     BlockResult b;
     bl_status st = bl_add(e, model, &b);
+    const RuleBook& book = bl_book();
     if (st == BL_OK) {
         char left[LEFT_BYTES];
         fmt_left(add_sat(sys_now(), secs), left);
         out("  ✔ 已拉黑：%s（%s）\n", name, left);
-        block_lines(b, c, name);
+        block_lines(book, b, c, name);
         logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", name, (long long)secs);
         if (e.byname) model_note(c, name, 0, 1);
         int removed = 0, failed = 0;
-        if (reaches_further(e, others, c)) sweep_after(e, 0, 0, &removed, &failed);
+        if (reaches_further(e, others, c)) sweep_after(book, e, 0, 0, &removed, &failed);
     } else if (st == BL_FULL) {
         out("  拉黑名单已满（%d 条），请先解除一些。\n", BL_MAX);
     } else {
-        refused_line(st);
+        refused_line(book, st);
         out("  ✘ 拉黑失败：%s（拉黑名单写入失败）\n", name);
         logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", name);
     }
@@ -167,7 +171,7 @@ void removal_dialog(const Args& a, const int* sel, int n) {
         out("  最后确认：确定删除吗？输入 y，直接回车 = 跳过 > ");
         if (!go_on(&skipped)) continue;
         out("  正在删除 ...\n");
-        sys_removal r = model_remove(d);
+        sys_removal r = model_remove(d, &g_hw);
         if (r == SYS_REMOVE_FAILED) {
             out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
             logline(EV_REMOVE_FAILED, "删除失败 | %s | %s", name, inst);

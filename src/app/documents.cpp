@@ -3,9 +3,9 @@
 #include "app/exitcode.h"
 #include "app/json.h"
 #include "app/documents.h"
-#include "blacklist/judge.h"
-#include "blacklist/store.h"
-#include "blacklist/wanted.h"
+#include "rules/judge.h"
+#include "rules/wanted.h"
+#include "store/store.h"
 #include "device/model.h"
 #include "device/scan.h"
 #include "device/walk.h"
@@ -44,7 +44,8 @@ const char* blacklist_error(bl_status st) {
 int scan_json(const Args& a) {
     int dropped;
     (void)bl_prune(&dropped);  // the marks need the blacklist
-    const char* bl_error = blacklist_error(bl_last_read());
+    const RuleBook& b = bl_book();
+    const char* bl_error = blacklist_error(bl_read_status(b));
     uint32_t err;
     if (!scan(a.scan_all ? SCAN_ALL : SCAN_PRESENT, &err)) return error_document("device_list_unavailable");
     int64_t now = sys_now();
@@ -69,7 +70,7 @@ int scan_json(const Args& a) {
         json_bool(d.builtin);
         json_key("blacklisted");
         int approved, policy;
-        bl_hit h = judge_mark(d, now, &approved, &policy);
+        bl_hit h = judge_mark(b, d, now, &approved, &policy);
         if (h == BL_NO_HIT) json_null();
         else json_text(h == BL_BY_ID ? "id" : h == BL_BY_NAME ? "name" : "model");
         json_key("approved");
@@ -93,13 +94,14 @@ int scan_json(const Args& a) {
     return bl_error ? EXIT_FAILED : EXIT_OK;
 }
 
-void entry_json(const BlacklistEntry& e) {
+void entry_json(const RuleBook& b, const BlacklistEntry& e) {
     json_open();
-    entry_keys(e);
+    entry_keys(b, e);
     json_close();
 }
 
-void entry_keys(const BlacklistEntry& e) {
+void entry_keys(const RuleBook& b, const BlacklistEntry& e) {
+    const BlacklistModel* m = book_model_of(b, e);
     char utc[32];
     json_utc(e.until, utc);
     json_key("kind");
@@ -119,11 +121,11 @@ void entry_keys(const BlacklistEntry& e) {
     json_key("by_name");
     json_bool(e.byname != 0);
     json_key("install_blocked");
-    json_bool(bl_blocked(e));
+    json_bool(bl_id_blocked(e.inst));
     json_key("model_id");
-    json_text(bl_model_id(e));
+    json_text(m ? m->model : nullptr);
     json_key("model_blocked");
-    json_bool(bl_model_blocked(e));
+    json_bool(m && m->verdict == MODEL_OK && bl_id_model_blocked(m->model));
 }
 
 void rule_json(const Rule& r) {
@@ -184,62 +186,58 @@ void policy_rule_keys(const PolicyRule& p) {
     }
 }
 
-void policy_keys(void) {
+void policy_keys(const RuleBook& b) {
     json_key("mode");
-    json_text(policy_mode_last() == POLICY_AUDIT ? "audit" : "enforce");
+    json_text(b.mode == POLICY_AUDIT ? "audit" : "enforce");
     json_key("policy_errors");
-    json_int(g_npolicy_errors);
+    json_int(b.nerrors);
     json_key("policy_error");
-    json_text(policy_outcome_last() == POLICY_UNREADABLE ? "policy_unreadable" : nullptr);
+    json_text(b.policy_read == POLICY_UNREADABLE ? "policy_unreadable" : nullptr);
 }
 
 int blist_json(void) {
     int dropped;
     bl_status st = bl_prune(&dropped);
     if (st == BL_UNREADABLE) return error_document("blacklist_unreadable");
+    const RuleBook& b = bl_book();
     int64_t now = sys_now();
     json_begin_document();
     json_key("entries");
     json_open_array();
-    for (int i = 0; i < g_bn; i++) {
-        const BlacklistEntry& e = g_bl[i];
-        if (now >= e.until) continue;  // in force only
-        entry_json(e);
+    for (int i = 0; i < b.nentries; i++) {
+        const BlacklistEntry& e = b.entries[i];
+        if (rule_in_force(e.until, now)) entry_json(b, e);  // in force only
     }
-    for (int i = 0; i < g_nrules; i++)
-        if (g_rules[i].kind == RULE_MODEL && now < g_rules[i].until) rule_json(g_rules[i]);
-    for (int i = 0; i < g_npolicy; i++)
-        if (!g_policy[i].approves && now < g_policy[i].until) policy_rule_json(g_policy[i]);
+    for (int i = 0; i < b.nrules; i++)
+        if (b.rules[i].kind == RULE_MODEL && rule_in_force(b.rules[i].until, now)) rule_json(b.rules[i]);
+    for (int i = 0; i < b.npolicy; i++)
+        if (!b.policy[i].approves && rule_in_force(b.policy[i].until, now)) policy_rule_json(b.policy[i]);
     json_close_array();
     json_key("approved");
     json_open_array();
-    for (int i = 0; i < g_nrules; i++)
-        if (g_rules[i].kind != RULE_MODEL && now < g_rules[i].until) rule_json(g_rules[i]);
-    for (int i = 0; i < g_npolicy; i++)
-        if (g_policy[i].approves && now < g_policy[i].until) policy_rule_json(g_policy[i]);
+    for (int i = 0; i < b.nrules; i++)
+        if (b.rules[i].kind != RULE_MODEL && rule_in_force(b.rules[i].until, now)) rule_json(b.rules[i]);
+    for (int i = 0; i < b.npolicy; i++)
+        if (b.policy[i].approves && rule_in_force(b.policy[i].until, now)) policy_rule_json(b.policy[i]);
     json_close_array();
     // What the file holds beyond the entries listed.
-    int first;
     json_key("overfull");
-    json_bool(bl_overfull());
+    json_bool(b.blacklist.overfull);
     json_key("skipped_lines");
-    json_int(bl_bad_lines(&first));
-    int models_bad;
-    bl_models m = bl_models_last(&models_bad, &first);
+    json_int(b.blacklist.bad);
+    source_state m = b.models_file.state;
     json_key("models_error");
-    json_text(m == BL_MODELS_UNREADABLE ? "models_unreadable" : m == BL_MODELS_BAD_LINES ? "models_unreadable_lines"
-                                                                                      : nullptr);
+    json_text(m == SOURCE_UNREADABLE ? "models_unreadable" : m == SOURCE_BAD_LINES ? "models_unreadable_lines" : nullptr);
     json_key("models_skipped_lines");
-    json_int(models_bad);
-    int rules_bad;
-    bl_rules r = bl_rules_last(&rules_bad, &first);
+    json_int(b.models_file.bad);
+    source_state r = b.rules_file.state;
     json_key("rules_error");
-    json_text(r == BL_RULES_UNREADABLE ? "rules_unreadable" : r == BL_RULES_BAD_LINES ? "rules_unreadable_lines"
-              : r == BL_RULES_OVERFULL ? "rules_overfull" : nullptr);
+    json_text(r == SOURCE_UNREADABLE ? "rules_unreadable" : r == SOURCE_BAD_LINES ? "rules_unreadable_lines"
+              : r == SOURCE_OVERFULL ? "rules_overfull" : nullptr);
     json_key("rules_skipped_lines");
-    json_int(rules_bad);
-    policy_keys();
+    json_int(b.rules_file.bad);
+    policy_keys(b);
     json_end_document();
-    int policy = policy_outcome_last() == POLICY_UNREADABLE;
-    return st == BL_BAD_LINES || m != BL_MODELS_OK || r != BL_RULES_OK || policy ? EXIT_FAILED : EXIT_OK;
+    int policy = b.policy_read == POLICY_UNREADABLE;
+    return st == BL_BAD_LINES || m != SOURCE_OK || r != SOURCE_OK || policy ? EXIT_FAILED : EXIT_OK;
 }

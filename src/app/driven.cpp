@@ -9,22 +9,12 @@
 #include "app/json.h"
 #include "app/model_note.h"
 #include "app/show.h"
-#include "blacklist/rules.h"
+#include "rules/rules.h"
 #include "log/log.h"
 #include "sys/sys.h"
 #include "task/task.h"
 
 namespace {
-
-// The entries put by this run, as they stand afterwards, for the document,
-// with why a by-name one's model is not blocked (null: it is, or the entry
-// is by id alone).
-BlacklistEntry g_done[BL_MAX];
-const char* g_done_note[BL_MAX];
-int g_ndone;
-int g_added;                   // an entry was added or extended
-int g_absent_removed, g_absent_failed;  // records of devices not attached, removed after a put
-const char* g_bl_error;        // why a blacklisting failed, for the document
 
 const char* note_key(const BlacklistEntry& e, const ModelCheck* model, const BlockResult& block) {
     if (!e.byname) return nullptr;
@@ -45,6 +35,11 @@ const char* refused_key(bl_status st) {
 }
 
 }  // namespace
+
+void drive_run_start(DriveRun* run) {
+    run->ndone = run->added = run->absent_removed = run->absent_failed = 0;
+    run->bl_error = nullptr;
+}
 
 int drive_refuse(const Args& a, const char* key, const char* f, ...) {
     if (a.json) {
@@ -73,7 +68,7 @@ int drive_start(const Args& a, int changes_blacklist) {
     if (st == BL_OK) return 0;
     if (st == BL_FAILED) return 0;  // the drop could not be written: the change will say what it can
     if (a.json) return drive_refuse(a, refused_key(st), "%s", "");
-    refused_line(st);
+    refused_line(bl_book(), st);
     return EXIT_FAILED;
 }
 
@@ -82,36 +77,37 @@ int refuse_hours(const Args& a) {
                         (long long)HOURS_MAX, a.hours);
 }
 
-int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model,
-              int sweep) {
+int drive_put(DriveRun* run, const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs,
+              const ModelCheck* model, int sweep) {
     bl_put_result what = BL_PUT_ADDED;
     BlacklistEntry done;
     BlockResult block{BLOCK_NONE, BLOCK_NONE, 0};
     BlacklistModel m;
     const BlacklistModel* kept = model && e.byname && bl_model_record(e, *model, &m) ? &m : nullptr;
     bl_status st = a.what_if ? bl_put_in_memory(e, kept, &what, &done) : bl_put(e, kept, &what, &done, &block);
+    const RuleBook& b = bl_book();
     char name[600];
     shown_text8(shown, name, sizeof name);
     if (st == BL_FULL) {
-        g_bl_error = "blacklist_full";
+        run->bl_error = "blacklist_full";
         if (!a.json) out("  拉黑名单已满（%d 条），请先解除一些：%s 未拉黑。\n", BL_MAX, name);
         return 0;
     }
     if (st != BL_OK) {
-        g_bl_error = "blacklist_write_failed";
+        run->bl_error = "blacklist_write_failed";
         if (!a.json) {
-            refused_line(st);
+            refused_line(b, st);
             out("  ✘ 拉黑失败：%s（拉黑名单写入失败）\n", name);
         }
         logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", shown);
         return 0;
     }
     if (what != BL_PUT_UNCHANGED) {
-        if (g_ndone < BL_MAX) {
-            g_done_note[g_ndone] = note_key(e, model, block);
-            g_done[g_ndone++] = done;
+        if (run->ndone < BL_MAX) {
+            run->done_note[run->ndone] = note_key(e, model, block);
+            run->done[run->ndone++] = done;
         }
-        g_added = 1;
+        run->added = 1;
     }
     int log = !a.what_if && what != BL_PUT_UNCHANGED;
     if (log) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
@@ -120,9 +116,9 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
     // An entry that changed may reach records left on the PC.
     sweep = sweep && what != BL_PUT_UNCHANGED;
     if (a.json) {
-        if (kept) block_lines(block, *model, name, 1);
+        if (kept) block_lines(b, block, *model, name, 1);
         if (note) model_note(*model, name, 1, log);
-        if (sweep) sweep_after(done, a.what_if, 1, &g_absent_removed, &g_absent_failed);
+        if (sweep) sweep_after(b, done, a.what_if, 1, &run->absent_removed, &run->absent_failed);
         return 1;
     }
     char left[LEFT_BYTES];
@@ -133,14 +129,14 @@ int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t
     else out("  已在拉黑名单中，到期时间不变：%s（%s）\n", name, left);
     ModelCheck none;
     none.verdict = MODEL_NONE;
-    block_lines(block, kept ? *model : none, name);
+    block_lines(b, block, kept ? *model : none, name);
     if (note) model_note(*model, name, 0, log);
-    if (sweep) sweep_after(done, a.what_if, 0, &g_absent_removed, &g_absent_failed);
+    if (sweep) sweep_after(b, done, a.what_if, 0, &run->absent_removed, &run->absent_failed);
     return 1;
 }
 
-void drive_task_hint(const Args& a) {
-    if (a.json || a.what_if || !g_added) return;
+void drive_task_hint(const DriveRun& run, const Args& a) {
+    if (a.json || a.what_if || !run.added) return;
     if (task_query() == TASK_ABSENT)
         out("  [提示] 后台任务未安装，拉黑的设备回来时不会被自动删除；安装：quillfen --install-task\n");
 }
@@ -151,49 +147,36 @@ void drive_begin(const Args& a) {
     json_bool(a.what_if);
 }
 
-void drive_put_list(const char* key) {
+void drive_put_list(const DriveRun& run, const char* key) {
+    const RuleBook& b = bl_book();
     json_key(key);
     json_open_array();
-    for (int i = 0; i < g_ndone; i++) {
+    for (int i = 0; i < run.ndone; i++) {
         json_open();
-        entry_keys(g_done[i]);
+        entry_keys(b, run.done[i]);
         json_key("model_note");
-        json_text(g_done_note[i]);
+        json_text(run.done_note[i]);
         json_close();
     }
     json_close_array();
 }
 
-const char* drive_blacklist_error(void) { return g_bl_error; }
-
-int drive_absent_failed(void) { return g_absent_failed; }
-
-void drive_rule_failed(void) {
-    if (!g_bl_error) g_bl_error = "blacklist_write_failed";
+void drive_rule_failed(DriveRun* run) {
+    if (!run->bl_error) run->bl_error = "blacklist_write_failed";
 }
 
-void drive_rule_refused(bl_status st) {
-    if (!g_bl_error)
-        g_bl_error = st == BL_RULES_REFUSED ? "rules_unreadable" : st == BL_FULL ? "rules_full" : "blacklist_write_failed";
+void drive_rule_refused(DriveRun* run, bl_status st) {
+    if (!run->bl_error)
+        run->bl_error = st == BL_RULES_REFUSED ? "rules_unreadable" : st == BL_FULL ? "rules_full" : "blacklist_write_failed";
 }
 
-void drive_count_absent(int removed, int failed) {
-    g_absent_removed += removed;
-    g_absent_failed += failed;
-}
-
-void drive_task_hint_rule(const Args& a, int added) {
-    g_added |= added;
-    drive_task_hint(a);
-}
-
-const char* drive_end(void) {
+const char* drive_end(const DriveRun& run) {
     json_key("absent_removed");
-    json_int(g_absent_removed);
+    json_int(run.absent_removed);
     json_key("absent_failed");
-    json_int(g_absent_failed);
+    json_int(run.absent_failed);
     json_key("blacklist_error");
-    json_text(g_bl_error);
+    json_text(run.bl_error);
     json_end_document();
-    return g_bl_error;
+    return run.bl_error;
 }

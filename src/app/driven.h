@@ -8,8 +8,24 @@
 
 #include "app/args.h"
 #include "base/text.h"
-#include "blacklist/models.h"
-#include "blacklist/store.h"
+#include "local/models.h"
+#include "store/store.h"
+
+// One run of a driven mode: the entries it put, as they stand afterwards,
+// for the document, with why a by-name one's model is not blocked (null:
+// it is, or the entry is by id alone); what else it did and what failed.
+// A mode keeps one in static storage (it is 130 KB) and starts it with
+// drive_run_start.
+struct DriveRun {
+    BlacklistEntry done[BL_MAX];
+    const char* done_note[BL_MAX];
+    int ndone;
+    int added;                              // an entry or a rule was added or extended
+    int absent_removed, absent_failed;      // records of devices not attached, removed after a put
+    const char* bl_error;                   // why a blacklisting failed, for the document
+    Rule rule_after;                        // a model rule put, as it stands afterwards
+};
+void drive_run_start(DriveRun* run);
 
 // Refuses the run before anything was touched: one [错误] line, or in a
 // document `error` with `key`. Returns the exit code (EXIT_FAILED).
@@ -29,30 +45,19 @@ int refuse_hours(const Args& a);
 // its model is not blocked, when it is not, is said and logged.
 // sweep: the entry may reach records of devices that are not attached,
 // which are then removed (listed with --what-if).
-int drive_put(const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs, const ModelCheck* model,
-              int sweep);
-// After the puts: when an entry was added or extended and the task is not
-// installed, a hint with the command for it.
-void drive_task_hint(const Args& a);
-
-// Why a blacklisting of this run failed ("blacklist_full",
-// "blacklist_write_failed"); null when none did.
-const char* drive_blacklist_error(void);
-// How many records of devices that are not attached, reached by an entry
-// this run put, could not be removed: a failure of the run.
-int drive_absent_failed(void);
+int drive_put(DriveRun* run, const Args& a, const BlacklistEntry& e, const char* shown, int64_t secs,
+              const ModelCheck* model, int sweep);
+// After the puts: when an entry or a rule was added or extended and the
+// task is not installed, a hint with the command for it.
+void drive_task_hint(const DriveRun& run, const Args& a);
 // A rule of this run could not be put: its blacklisting failed.
-void drive_rule_failed(void);
+void drive_rule_failed(DriveRun* run);
 // The same, with the store's reason: the rules file cannot be changed, or is full.
-void drive_rule_refused(bl_status st);
-// Counts records removed (or not) after a rule was put, for the document.
-void drive_count_absent(int removed, int failed);
-// After a rule was put (added or extended: `added`): the task hint.
-void drive_task_hint_rule(const Args& a, int added);
+void drive_rule_refused(DriveRun* run, bl_status st);
 
 // The document: opened with what_if; drive_put_list writes the entries put
 // under `key`; drive_end closes it with absent_removed, absent_failed and
 // blacklist_error, and returns that.
 void drive_begin(const Args& a);
-void drive_put_list(const char* key);
-const char* drive_end(void);
+void drive_put_list(const DriveRun& run, const char* key);
+const char* drive_end(const DriveRun& run);

@@ -5,7 +5,7 @@
 #include "app/console.h"
 #include "app/exitcode.h"
 #include "base/text.h"
-#include "blacklist/store.h"
+#include "store/store.h"
 #include "files/exepath.h"
 #include "log/log.h"
 #include "proc/run.h"

@@ -7,7 +7,7 @@
 #include "app/menu.h"
 #include "app/screen.h"
 #include "app/show.h"
-#include "blacklist/store.h"
+#include "store/store.h"
 
 int interactive(const Args& a) {
     int dropped;

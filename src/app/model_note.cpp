@@ -3,34 +3,33 @@
 
 #include "app/console.h"
 #include "app/show.h"
-#include "blacklist/audit.h"
-#include "blacklist/reach.h"
-#include "blacklist/sweep.h"
-#include "sys/sys.h"
 #include "device/remove.h"
 #include "device/walk.h"
+#include "local/table.h"
 #include "log/log.h"
+#include "pass/audit.h"
+#include "pass/sweep.h"
+#include "sys/sys.h"
 
 namespace {
 
-// The hardware ids of the device being removed, and the entry as the check
-// sees it: static, as they are 10 KB.
-HardwareIds g_hw;
+// The entry as the check sees it: static, as it is 2 KB.
 BlacklistEntry g_coming;
 
 }  // namespace
 
-sys_removal model_remove(const DeviceEntry& d) { return remove_dev(d.inst, &g_hw); }
+sys_removal model_remove(const DeviceEntry& d, HardwareIds* hw) { return remove_dev(d.inst, hw); }
 
-void model_read_ids(const DeviceEntry& d) {
+void model_read_ids(const DeviceEntry& d, HardwareIds* hw) {
     // A device the system no longer knows has no ids, and so no model.
-    (void)dev_lookup_ids(d.inst, &g_hw);
+    (void)dev_lookup_ids(d.inst, hw);
 }
 
-void model_check_for(const DeviceEntry& d, const BlacklistEntry& e, ModelCheck* c) {
+void model_check_for(const RuleBook& b, const DeviceEntry& d, const HardwareIds& hw, const BlacklistEntry& e,
+                     ModelCheck* c) {
     g_coming = e;
     g_coming.byname = 1;
-    bl_model_check(d, g_hw, g_coming, c);
+    bl_model_check(b, d, hw, g_coming, c);
 }
 
 int reaches_further(const BlacklistEntry& e, int others, const ModelCheck& c) {
@@ -40,9 +39,10 @@ int reaches_further(const BlacklistEntry& e, int others, const ModelCheck& c) {
 namespace {
 
 // The records reached, removed unless what_if, said unless quiet.
-void sweep_said(int focus, int focus_rule, int what_if, int quiet, int* removed, int* failed) {
-    if (audit_on()) return;  // audit mode: no record is swept, by anyone
-    SweepResult s = sweep_absent(sys_now(), focus, focus_rule, what_if);
+void sweep_said(const RuleBook& b, RuleRef focus, int what_if, int quiet, int* removed, int* failed) {
+    if (audit_on(b)) return;  // audit mode: no record is swept, by anyone
+    ReachList found;
+    SweepResult s = sweep_absent(b, sys_now(), &focus, what_if, &found);
     if (!s.ok) {
         if (!quiet) out("  [提示] 读不到设备列表，离场设备的遗留记录留给后台任务删除。\n");
         return;
@@ -50,11 +50,11 @@ void sweep_said(int focus, int focus_rule, int what_if, int quiet, int* removed,
     *removed += s.removed;
     *failed += s.failed;
     if (quiet) return;
-    for (int k = 0; k < g_nreached; k++) {
+    for (int k = 0; k < found.n; k++) {
         char name[512], inst[512];
-        shown_text(g_reached[k].name, name, sizeof name);
-        shown_text(g_reached[k].inst, inst, sizeof inst);
-        sys_removal r = g_reached[k].outcome;
+        shown_text(found.t[k].name, name, sizeof name);
+        shown_text(found.t[k].inst, inst, sizeof inst);
+        sys_removal r = found.t[k].outcome;
         if (what_if) out("  将删除离场设备的遗留记录：%s  %s\n", name, inst);
         else if (r == SYS_REMOVE_FAILED) out("  ✘ 删除离场设备的遗留记录失败：%s  %s\n", name, inst);
         else out("  ✔ 已删除离场设备的遗留记录：%s  %s%s\n", name, inst, r == SYS_REMOVED_RESTART ? "（重启电脑后完成）" : "");
@@ -63,13 +63,13 @@ void sweep_said(int focus, int focus_rule, int what_if, int quiet, int* removed,
 
 }  // namespace
 
-void sweep_after(const BlacklistEntry& e, int what_if, int quiet, int* removed, int* failed) {
-    int only = bl_index_of(e);
-    if (only >= 0) sweep_said(only, 0, what_if, quiet, removed, failed);
+void sweep_after(const RuleBook& b, const BlacklistEntry& e, int what_if, int quiet, int* removed, int* failed) {
+    int only = table_index_of(b.entries, b.nentries, e);
+    if (only >= 0) sweep_said(b, RuleRef{FROM_ENTRY, only}, what_if, quiet, removed, failed);
 }
 
-void sweep_after_rule(int index, int what_if, int quiet, int* removed, int* failed) {
-    sweep_said(index, 1, what_if, quiet, removed, failed);
+void sweep_after_rule(const RuleBook& b, int index, int what_if, int quiet, int* removed, int* failed) {
+    sweep_said(b, RuleRef{FROM_RULE, index}, what_if, quiet, removed, failed);
 }
 
 void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
@@ -103,8 +103,8 @@ void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
     }
 }
 
-void block_lines(const BlockResult& b, const ModelCheck& c, const char* shown, int quiet) {
-    if (!quiet && audit_on()) out("  [提示] 审核模式（策略）：不写系统安装禁止，后台任务也不删除设备。\n");
+void block_lines(const RuleBook& book, const BlockResult& b, const ModelCheck& c, const char* shown, int quiet) {
+    if (!quiet && audit_on(book)) out("  [提示] 审核模式（策略）：不写系统安装禁止，后台任务也不删除设备。\n");
     if (!quiet && b.instance == BLOCK_WRITTEN) out("  ✔ 已同时禁止系统再次安装它（到期自动解除）\n");
     else if (!quiet && b.instance == BLOCK_FAILED) out("  [提示] 未能写入系统安装禁止，改由后台任务在它出现时删除。\n");
     if (c.verdict != MODEL_OK) return;

@@ -15,12 +15,12 @@ int g_nleft;
 
 }  // namespace
 
-int policy_asked(int approves, unsigned kinds, const char* text) {
+int policy_asked(const RuleBook& b, int approves, unsigned kinds, const char* text) {
     int64_t now = sys_now();
     g_nleft = 0;
-    for (int i = 0; i < g_npolicy; i++) {
-        const PolicyRule& p = g_policy[i];
-        if (p.approves != approves || !(kinds & (1u << p.kind)) || now >= p.until) continue;
+    for (int i = 0; i < b.npolicy; i++) {
+        const PolicyRule& p = b.policy[i];
+        if (p.approves != approves || !(kinds & (1u << p.kind)) || !rule_in_force(p.until, now)) continue;
         if (text && !ieq_ascii(p.id, text)) continue;
         g_left[g_nleft++] = &p;
     }

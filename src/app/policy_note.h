@@ -2,14 +2,14 @@
 // run leaves them and says so.
 #pragma once
 
-#include "blacklist/policyread.h"
+#include "rules/book.h"
 
-// Which of policy's rules in force a lift asks for: its blocks (approves
+// Which of the book's policy rules in force a lift asks for: its blocks (approves
 // 0) or its approvals (1), of the kinds in `kinds` (bits 1 << kind), all
 // of them or those whose id or name is `text`, letter case aside. Returns
 // how many; they are kept for the lines below.
 constexpr unsigned POLICY_ANY_KIND = 7;
-int policy_asked(int approves, unsigned kinds, const char* text);
+int policy_asked(const RuleBook& b, int approves, unsigned kinds, const char* text);
 // One [提示] line for each.
 void policy_left_lines(void);
 // "not_lifted": each with "reason": "policy".

@@ -12,8 +12,9 @@
 #include "app/rule_mode.h"
 #include "app/documents.h"
 #include "app/show.h"
-#include "blacklist/reach.h"
-#include "blacklist/rules.h"
+#include "local/tsv.h"
+#include "pass/reach.h"
+#include "rules/rules.h"
 #include "device/remove.h"
 #include "device/scan.h"
 #include "log/log.h"
@@ -70,7 +71,8 @@ void skip(const Args& a, int dev, const char* id, const char* reason, const char
 // The entry for a removed device: by name as well with --by-name, where the
 // rules admit it (unless --force, neither the name nor the model may reach
 // another device).
-void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t hours) {
+void blacklist(DriveRun* run, const Args& a, const DeviceEntry& d, const HardwareIds& hw, const char* name,
+               int64_t hours) {
     int64_t secs = hours * 3600;
     BlacklistEntry e;
     ModelCheck c;
@@ -80,8 +82,9 @@ void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t ho
     if (a.by_name) {
         Admission ad{exact && e.name[0], -1, 0, a.force, ON_REACH_ID_UNLESS_FORCE, ON_UNKNOWN_ID};
         if (ad.storable) {
-            ad.others = bl_name_reach(e.name, d.inst);
-            if (ad.others >= 0) model_check_for(d, e, &c);
+            const RuleBook& b = bl_book();
+            ad.others = bl_name_reach(b, e.name, d.inst);
+            if (ad.others >= 0) model_check_for(b, d, hw, e, &c);
             ad.alike = c.verdict == MODEL_OK ? c.others : 0;
         }
         AdmitResult r = bl_admit(ad);
@@ -102,7 +105,7 @@ void blacklist(const Args& a, const DeviceEntry& d, const char* name, int64_t ho
         others = ad.others;
     }
     // The device itself is gone: only a name or a model reaches further.
-    (void)drive_put(a, e, name, secs, &c, reaches_further(e, others, c));
+    (void)drive_put(run, a, e, name, secs, &c, reaches_further(e, others, c));
 }
 
 void outcome_list(const char* key, const Outcome* list, int n) {
@@ -162,6 +165,11 @@ int remove_mode(const Args& a) {
     }
     if (!a.what_if) logline(EV_DRIVEN_REMOVAL, "命令行删除 | %s | %d 个设备", shown_key, reach);
 
+    // The run, and the hardware ids of the device being removed, read before
+    // it goes: static, as they are 165 KB.
+    static DriveRun run;
+    static HardwareIds hw;
+    drive_run_start(&run);
     int restart = 0, failed = 0;
     for (int i = 0; i < g_n; i++) {
         const DeviceEntry& d = g_dev[i];
@@ -182,9 +190,9 @@ int remove_mode(const Args& a) {
         sys_removal r = SYS_REMOVED;
         if (a.what_if) {
             if (!a.json) out("  将删除：%s  %s\n", name, inst);
-            if (hours && a.by_name) model_read_ids(d);  // the model check reads what a removal would
+            if (hours && a.by_name) model_read_ids(d, &hw);  // the model check reads what a removal would
         } else {
-            r = model_remove(d);
+            r = model_remove(d, &hw);
             if (r == SYS_REMOVE_FAILED) {
                 if (!a.json) out("  ✘ 删除失败：%s  （多半是权限不足，或设备正在被使用）\n", name);
                 logline(EV_REMOVE_FAILED, "删除失败 | %s | %s", name, inst);
@@ -198,15 +206,15 @@ int remove_mode(const Args& a) {
             restart |= r == SYS_REMOVED_RESTART;
         }
         g_removed[g_nremoved++] = Outcome{i, nullptr, nullptr};
-        if (hours && !a.model) blacklist(a, d, name, hours);
+        if (hours && !a.model) blacklist(&run, a, d, hw, name, hours);
     }
     // A model is one rule, however many of its units went.
-    int ruled = hours && a.model ? model_rule_put(a, hours) : 0;
-    if (hours && a.model && !ruled) drive_rule_failed();
+    int ruled = hours && a.model ? model_rule_put(&run, a, hours) : 0;
+    if (hours && a.model && !ruled) drive_rule_failed(&run);
     // An id that names nothing may be gone already: said, not a failure.
     for (int k = 0; k < a.nids; k++)
         if (!g_named[k]) skip(a, -1, a.ids[k], "not_found", "没有这个设备，可能已经删除");
-    drive_task_hint(a);
+    drive_task_hint(run, a);
     const char* bl_error = nullptr;
     if (a.json) {
         drive_begin(a);
@@ -218,16 +226,16 @@ int remove_mode(const Args& a) {
         if (a.model) {
             json_key("blacklisted");
             json_open_array();
-            if (ruled) rule_json(*model_rule_last());
+            if (ruled) rule_json(run.rule_after);
             json_close_array();
         } else {
-            drive_put_list("blacklisted");
+            drive_put_list(run, "blacklisted");
         }
-        bl_error = drive_end();
+        bl_error = drive_end(run);
     } else {
-        bl_error = drive_blacklist_error();
+        bl_error = run.bl_error;
         out("结果：%s %d，失败 %d，跳过 %d\n", a.what_if ? "将删除" : "删除", g_nremoved, g_nfailed, g_nskipped);
     }
-    if (failed || bl_error || drive_absent_failed()) return EXIT_FAILED;
+    if (failed || bl_error || run.absent_failed) return EXIT_FAILED;
     return restart ? EXIT_RESTART : EXIT_OK;
 }

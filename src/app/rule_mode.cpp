@@ -15,17 +15,18 @@
 #include "app/json.h"
 #include "app/model_note.h"
 #include "app/show.h"
-#include "blacklist/models.h"
-#include "blacklist/rules.h"
-#include "blacklist/store.h"
-#include "blacklist/wanted.h"
+#include "local/models.h"
+#include "local/tsv.h"
+#include "rules/rules.h"
+#include "rules/wanted.h"
+#include "store/store.h"
 #include "log/log.h"
 #include "sys/sys.h"
 
 namespace {
 
 // The rule being put, and the rules lifted: static, as they are 50 KB.
-Rule g_rule, g_after, g_gone[RULES_MAX];
+Rule g_rule, g_gone[RULES_MAX];
 
 
 const char* shown_rule(const Rule& r, char* buf, size_t size) { return shown_text8(r.name[0] ? r.name : r.id, buf, size); }
@@ -53,23 +54,26 @@ int rule_from(const Args& a, rule_kind kind, int64_t hours, int* code) {
 }
 
 void refused(bl_status st) {
-    if (st == BL_RULES_REFUSED) rules_trouble_line();
+    const RuleBook& b = bl_book();
+    if (st == BL_RULES_REFUSED) rules_trouble_line(b);
     else if (st == BL_FULL) out("  规则已满（%d 条），请先解除一些。\n", RULES_MAX);
-    else refused_line(st);
+    else refused_line(b, st);
 }
 
 // What the put did to the install block.
 BlockResult g_block;
 
-// Puts g_rule, as the store puts an entry; says what it did. 1 when put.
-int put_rule(const Args& a, int64_t secs, const char* verb, const char* verb_ahead) {
+// Puts g_rule, as the store puts an entry; says what it did. 1 when put,
+// and then run->rule_after is the rule as it stands.
+int put_rule(DriveRun* run, const Args& a, int64_t secs, const char* verb, const char* verb_ahead) {
     int what = 0;
     g_block = BlockResult{BLOCK_NONE, BLOCK_NONE, 0};
-    bl_status st = a.what_if ? bl_rule_put_in_memory(g_rule, &what, &g_after) : bl_rule_put(g_rule, &what, &g_after, &g_block);
+    Rule& after = run->rule_after;
+    bl_status st = a.what_if ? bl_rule_put_in_memory(g_rule, &what, &after) : bl_rule_put(g_rule, &what, &after, &g_block);
     char shown[600];
     shown_rule(g_rule, shown, sizeof shown);
     if (st != BL_OK) {
-        drive_rule_refused(st);
+        drive_rule_refused(run, st);
         if (!a.json) refused(st);
         if (!a.json && st != BL_FULL && st != BL_RULES_REFUSED) out("  ✘ 拉黑失败：%s（规则文件写入失败）\n", shown);
         if (st != BL_RULES_REFUSED) logline(EV_BLACKLIST_FAILED, "拉黑失败 | %s", g_rule.id);
@@ -79,22 +83,22 @@ int put_rule(const Args& a, int64_t secs, const char* verb, const char* verb_ahe
     else if (!a.what_if && what) logline(EV_APPROVED, "放行 | %s | %lld秒", g_rule.id, (long long)secs);
     if (a.json) return 1;
     char left[LEFT_BYTES], name[600];
-    fmt_left(g_after.until, left);
-    shown_text8(g_after.name, name, sizeof name);
+    fmt_left(after.until, left);
+    shown_text8(after.name, name, sizeof name);
     const char* gap = name[0] ? "  " : "";
-    if (what == 0) out("  已在规则中，到期时间不变：%s%s%s（%s）\n", g_after.id, gap, name, left);
-    else out("  %s%s：%s%s%s（%s）\n", a.what_if ? "" : "✔ ", a.what_if ? verb_ahead : what == 1 ? "已延长" : verb, g_after.id,
+    if (what == 0) out("  已在规则中，到期时间不变：%s%s%s（%s）\n", after.id, gap, name, left);
+    else out("  %s%s：%s%s%s（%s）\n", a.what_if ? "" : "✔ ", a.what_if ? verb_ahead : what == 1 ? "已延长" : verb, after.id,
              gap, name, left);
     return 1;
 }
 
 // The document of a rule put: the rule as it stands.
-void rule_document(const Args& a, const char* key, int ok) {
+void rule_document(const DriveRun& run, const Args& a, const char* key, int ok) {
     drive_begin(a);
     json_key(key);
-    if (ok) rule_json(g_after);
+    if (ok) rule_json(run.rule_after);
     else json_null();
-    (void)drive_end();
+    (void)drive_end(run);
 }
 
 }  // namespace
@@ -112,13 +116,16 @@ int model_rule_mode(const Args& a) {
     int code;
     if (!rule_from(a, RULE_MODEL, hours, &code)) return code;
     if ((code = drive_start(a, 1))) return code;
-    int ok = model_rule_put(a, hours);
-    drive_task_hint_rule(a, ok);
-    if (a.json) rule_document(a, "added", ok);
-    return ok && !drive_absent_failed() ? EXIT_OK : EXIT_FAILED;
+    static DriveRun run;  // static, as it is 130 KB
+    drive_run_start(&run);
+    int ok = model_rule_put(&run, a, hours);
+    run.added |= ok;
+    drive_task_hint(run, a);
+    if (a.json) rule_document(run, a, "added", ok);
+    return ok && !run.absent_failed ? EXIT_OK : EXIT_FAILED;
 }
 
-int model_rule_put(const Args& a, int64_t hours) {
+int model_rule_put(DriveRun* run, const Args& a, int64_t hours) {
     int code;
     if (!rule_from(a, RULE_MODEL, hours, &code)) return 0;
     // Which devices have it, and whether its install block may be written.
@@ -129,23 +136,20 @@ int model_rule_put(const Args& a, int64_t hours) {
     g_rule.verdict = c.verdict;
     if (!a.json) out("  型号「%s」现在有 %d 个设备\n", g_rule.id, c.others);
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
-    int ok = put_rule(a, hours * 3600, "已按型号拉黑", "将按型号拉黑");
+    int ok = put_rule(run, a, hours * 3600, "已按型号拉黑", "将按型号拉黑");
     if (ok) {
+        const RuleBook& b = bl_book();
         char shown[600];
         shown_rule(g_rule, shown, sizeof shown);
-        block_lines(g_block, c, shown, a.json);
+        block_lines(b, g_block, c, shown, a.json);
         model_note(c, shown, a.json, !a.what_if);
         int index = -1;
-        for (int i = 0; i < g_nrules && index < 0; i++)
-            if (g_rules[i].kind == RULE_MODEL && ieq_ascii(g_rules[i].id, g_rule.id)) index = i;
-        int removed = 0, failed = 0;
-        if (index >= 0) sweep_after_rule(index, a.what_if, a.json, &removed, &failed);
-        drive_count_absent(removed, failed);
+        for (int i = 0; i < b.nrules && index < 0; i++)
+            if (b.rules[i].kind == RULE_MODEL && ieq_ascii(b.rules[i].id, g_rule.id)) index = i;
+        if (index >= 0) sweep_after_rule(b, index, a.what_if, a.json, &run->absent_removed, &run->absent_failed);
     }
     return ok;
 }
-
-const Rule* model_rule_last(void) { return &g_after; }
 
 int lift_rules(const Args& a, rule_kind kind, int all_kinds, const char* id, bl_status* st, const Rule** gone) {
     int n = 0, m = 0;
@@ -154,10 +158,11 @@ int lift_rules(const Args& a, rule_kind kind, int all_kinds, const char* id, bl_
     // All approvals are both kinds; otherwise one kind with its id.
     int64_t now = sys_now();
     if (a.what_if) {
-        for (int i = 0; i < g_nrules; i++)
-            if ((g_rules[i].kind == kind || (all_kinds && g_rules[i].kind == RULE_APPROVE_ID)) &&
-                (!id || ieq_ascii(g_rules[i].id, id)) && now < g_rules[i].until)
-                g_gone[n++] = g_rules[i];
+        const RuleBook& b = bl_book();
+        for (int i = 0; i < b.nrules; i++)
+            if ((b.rules[i].kind == kind || (all_kinds && b.rules[i].kind == RULE_APPROVE_ID)) &&
+                (!id || ieq_ascii(b.rules[i].id, id)) && rule_in_force(b.rules[i].until, now))
+                g_gone[n++] = b.rules[i];
     } else {
         *st = bl_rule_remove(kind, id, g_gone, &n);
         if (*st == BL_OK && all_kinds) *st = bl_rule_remove(RULE_APPROVE_ID, nullptr, g_gone + n, &m);
@@ -185,7 +190,7 @@ int lift_rules_mode(const Args& a, rule_kind kind, int all_kinds) {
     int n = lift_rules(a, kind, all_kinds, id, &st, &gone);
     // Policy's rules asked for are left: only the policy lifts them.
     unsigned kinds = all_kinds ? POLICY_ANY_KIND : kind == RULE_APPROVE_ID ? 1u << POLICY_INSTANCE_ID : 1u << POLICY_MODEL;
-    int kept = policy_asked(kind != RULE_MODEL, kinds, id);
+    int kept = policy_asked(bl_book(), kind != RULE_MODEL, kinds, id);
     if (!a.json && n == 0 && st == BL_OK && !kept) out("没有要解除的规则。\n");
     if (!a.json) policy_left_lines();
     int left = !a.what_if && n > 0 && block_left();
@@ -214,8 +219,11 @@ int approve_mode(const Args& a) {
     if (!rule_from(a, kind, hours, &code)) return code;
     if ((code = drive_start(a, 1))) return code;
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
-    int ok = put_rule(a, hours * 3600, "已放行", "将放行");
+    static DriveRun run;  // static, as it is 130 KB
+    drive_run_start(&run);
+    int ok = put_rule(&run, a, hours * 3600, "已放行", "将放行");
     if (ok && !a.json) {
+        const RuleBook& b = bl_book();
         // A USB port's instance id names whatever is plugged in there.
         const char* last = strrchr(g_rule.id, '\\');
         if (kind == RULE_APPROVE_ID && last && strchr(last, '&'))
@@ -224,16 +232,16 @@ int approve_mode(const Args& a) {
         // Within one layer a block holds.
         int64_t now = sys_now();
         int blocked = 0;
-        for (int i = 0; i < g_nrules; i++)
-            blocked |= kind == RULE_APPROVE_MODEL && g_rules[i].kind == RULE_MODEL && now < g_rules[i].until &&
-                       ieq_ascii(g_rules[i].id, g_rule.id);
-        for (int i = 0; i < g_bn; i++)
-            blocked |= kind == RULE_APPROVE_ID && now < g_bl[i].until && ieq_ascii(g_bl[i].inst, g_rule.id);
+        for (int i = 0; i < b.nrules; i++)
+            blocked |= kind == RULE_APPROVE_MODEL && b.rules[i].kind == RULE_MODEL && rule_in_force(b.rules[i].until, now) &&
+                       ieq_ascii(b.rules[i].id, g_rule.id);
+        for (int i = 0; i < b.nentries; i++)
+            blocked |= kind == RULE_APPROVE_ID && rule_in_force(b.entries[i].until, now) && ieq_ascii(b.entries[i].inst, g_rule.id);
         if (blocked) out("  [提示] 同一个 ID 另有拉黑规则在用，拉黑优先：放行对它不起作用，直到拉黑解除。\n");
         // Policy decides before the PC, whatever the layer.
-        if (policy_asked(0, kind == RULE_APPROVE_ID ? 1u << POLICY_INSTANCE_ID : 1u << POLICY_MODEL, g_rule.id))
+        if (policy_asked(b, 0, kind == RULE_APPROVE_ID ? 1u << POLICY_INSTANCE_ID : 1u << POLICY_MODEL, g_rule.id))
             out("  [提示] 策略拉黑了同一个 ID：策略优先于本机规则，这条放行对它不起作用。\n");
     }
-    if (a.json) rule_document(a, "approved", ok);
+    if (a.json) rule_document(run, a, "approved", ok);
     return ok ? EXIT_OK : EXIT_FAILED;
 }

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "app/args.h"
-#include "blacklist/rulefile.h"
-#include "blacklist/store.h"
+#include "app/driven.h"
+#include "store/store.h"
 
 // --blacklist --model: the exit code.
 int model_rule_mode(const Args& a);
@@ -22,7 +22,6 @@ int refuse_model(const Args& a);
 // --approve: the exit code.
 int approve_mode(const Args& a);
 // The model rule of --model for --hours, put as --blacklist --model puts it
-// (the checks made, the lines said); 1 when put, and then model_rule_last
+// (the checks made, the lines said); 1 when put, and then run->rule_after
 // is the rule as it stands.
-int model_rule_put(const Args& a, int64_t hours);
-const Rule* model_rule_last(void);
+int model_rule_put(DriveRun* run, const Args& a, int64_t hours);

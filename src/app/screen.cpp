@@ -5,9 +5,8 @@
 
 #include "app/console.h"
 #include "app/show.h"
-#include "blacklist/judge.h"
-#include "blacklist/policyread.h"
-#include "blacklist/store.h"
+#include "rules/judge.h"
+#include "store/store.h"
 #include "base/text.h"
 #include "device/scan.h"
 #include "device/walk.h"
@@ -20,9 +19,9 @@ namespace {
 const char RULE[] = "  ============================================================\n";
 
 // The 已拉黑 column: 是 by id, 名 by name only, 型 by model, 准 approved.
-const char* blacklisted(const DeviceEntry& d) {
+const char* blacklisted(const RuleBook& b, const DeviceEntry& d) {
     int approved, policy;
-    bl_hit h = judge_mark(d, sys_now(), &approved, &policy);
+    bl_hit h = judge_mark(b, d, sys_now(), &approved, &policy);
     return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : h == BL_BY_MODEL ? "型" : approved ? "准" : "—";
 }
 
@@ -48,12 +47,13 @@ void banner(const Args& a) {
     }
     out("\n");
     out("   风险提示：%s\n", a.force ? "已关闭（--force）" : "开启（内置/系统设备会额外询问）");
-    if (bl_last_read() == BL_UNREADABLE) {
+    const RuleBook& b = bl_book();
+    if (b.blacklist.state == SOURCE_UNREADABLE) {
         unreadable_line();
     } else {
-        out("   拉黑名单：%d 条在用\n", bl_in_force(sys_now()));
-        if (g_npolicy) out("   策略规则：%d 条在用（组策略/Intune 设定，本程序不修改）\n", g_npolicy);
-        read_trouble_lines();
+        out("   拉黑名单：%d 条在用\n", book_entries_in_force(b, sys_now()));
+        if (b.npolicy) out("   策略规则：%d 条在用（组策略/Intune 设定，本程序不修改）\n", b.npolicy);
+        read_trouble_lines(b);
     }
     out("\n");
 }
@@ -86,6 +86,7 @@ void loop_head(const Args& a) {
     } else {
         out("  序号  状态   保护  已拉黑  %-32s %-14s %s\n", "设备名", "类别", "实例ID");
         int nb = 0;
+        const RuleBook& b = bl_book();
         for (int i = 0; i < g_n; i++) {
             const DeviceEntry& d = g_dev[i];
             char name[512], cls[128], inst[512];
@@ -93,7 +94,7 @@ void loop_head(const Args& a) {
             shown_text(d.cls, cls, sizeof cls);
             shown_text(d.inst, inst, sizeof inst);
             out("  %-4d  %-4s  %-4s  %-6s  %-32s %-14s %s\n", i + 1, d.present ? "在场" : "离场",
-                d.builtin ? "锁" : "—", blacklisted(d), name, cls, inst);
+                d.builtin ? "锁" : "—", blacklisted(b, d), name, cls, inst);
             if (d.builtin) nb++;
         }
         if (nb > 0)

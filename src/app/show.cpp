@@ -3,8 +3,6 @@
 
 #include "app/console.h"
 #include "base/text.h"
-#include "blacklist/allows.h"
-#include "blacklist/policyread.h"
 #include "sys/sys.h"
 
 void save_failed(void) { out("  [错误] 拉黑名单写入失败（权限？）\n"); }
@@ -13,51 +11,50 @@ void unreadable_line(void) { out("  [错误] 拉黑名单 blacklist.tsv 读不�
 
 void overfull_line(void) { out("  [错误] 拉黑名单超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", BL_MAX, BL_MAX); }
 
-void bad_lines_line(void) {
-    int first;
-    int n = bl_bad_lines(&first);
-    out("  [错误] 拉黑名单有 %d 行无法识别（最早在第 %d 行），这次不会修改它；请改正或删掉这些行。\n", n, first);
+void bad_lines_line(const RuleBook& b) {
+    out("  [错误] 拉黑名单有 %d 行无法识别（最早在第 %d 行），这次不会修改它；请改正或删掉这些行。\n", b.blacklist.bad,
+        b.blacklist.first_bad);
 }
 
-void read_trouble_lines(void) {
-    if (bl_overfull()) overfull_line();
-    if (bl_last_read() == BL_BAD_LINES) bad_lines_line();
-    int bad, first;
-    bl_models m = bl_models_last(&bad, &first);
-    rules_trouble_line();
-    policy_trouble_lines();
-    if (m == BL_MODELS_UNREADABLE) out("  [错误] 型号文件 blacklist-models.tsv 读不了，这次不会修改它，按型号的安装禁止也不变。\n");
-    else if (m == BL_MODELS_BAD_LINES)
+void read_trouble_lines(const RuleBook& b) {
+    if (b.blacklist.overfull) overfull_line();
+    if (b.blacklist.state == SOURCE_BAD_LINES) bad_lines_line(b);
+    source_state m = b.models_file.state;
+    int bad = b.models_file.bad, first = b.models_file.first_bad;
+    rules_trouble_line(b);
+    policy_trouble_lines(b);
+    if (m == SOURCE_UNREADABLE) out("  [错误] 型号文件 blacklist-models.tsv 读不了，这次不会修改它，按型号的安装禁止也不变。\n");
+    else if (m == SOURCE_BAD_LINES)
         out("  [错误] 型号文件 blacklist-models.tsv 有 %d 行无法识别（最早在第 %d 行），这次不会修改它，按型号的安装禁止也不变；"
             "请改正或删掉这些行。\n",
             bad, first);
 }
 
-void rules_trouble_line(void) {
-    int bad, first;
-    bl_rules r = bl_rules_last(&bad, &first);
-    if (r == BL_RULES_BAD_LINES)
+void rules_trouble_line(const RuleBook& b) {
+    source_state r = b.rules_file.state;
+    int bad = b.rules_file.bad, first = b.rules_file.first_bad;
+    if (r == SOURCE_BAD_LINES)
         out("  [错误] 规则文件 blacklist-rules.tsv 有 %d 行无法识别（最早在第 %d 行），这次不会修改它；请改正或删掉这些行。\n", bad,
             first);
-    else if (r == BL_RULES_OVERFULL) out("  [错误] 规则文件 blacklist-rules.tsv 超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", RULES_MAX, RULES_MAX);
-    else if (r == BL_RULES_UNREADABLE) out("  [错误] 规则文件 blacklist-rules.tsv 读不了，这次不会修改它。\n");
+    else if (r == SOURCE_OVERFULL) out("  [错误] 规则文件 blacklist-rules.tsv 超过 %d 条：只有前 %d 条生效，这次不会修改它。\n", RULES_MAX, RULES_MAX);
+    else if (r == SOURCE_UNREADABLE) out("  [错误] 规则文件 blacklist-rules.tsv 读不了，这次不会修改它。\n");
 }
 
-void policy_trouble_lines(void) {
-    if (policy_outcome_last() == POLICY_UNREADABLE)
+void policy_trouble_lines(const RuleBook& b) {
+    if (b.policy_read == POLICY_UNREADABLE)
         out("  [错误] 策略 HKLM\\SOFTWARE\\Policies\\Quillfen 读不全：只按读到的规则删除，不解除任何系统安装禁止。\n");
-    if (g_npolicy_errors) out("  [提示] 策略中有 %d 个值无效，已忽略（日志中有每个值和原因）。\n", g_npolicy_errors);
-    if (g_nallows)
+    if (b.nerrors) out("  [提示] 策略中有 %d 个值无效，已忽略（日志中有每个值和原因）。\n", b.nerrors);
+    if (b.nallows)
         out("  [提示] 管理员策略允许安装 %d 个设备（已开启分层顺序）：按型号的安装禁止对它们不生效，后台任务也不删除它们。\n",
-            g_nallows);
-    if (policy_mode_last() == POLICY_AUDIT)
+            b.nallows);
+    if (b.mode == POLICY_AUDIT)
         out("  [提示] 审核模式（策略）：后台任务只记录本应删除的设备，不删除；不写系统安装禁止。\n");
 }
 
-void refused_line(bl_status st) {
+void refused_line(const RuleBook& b, bl_status st) {
     if (st == BL_UNREADABLE) unreadable_line();
     else if (st == BL_OVERFULL) overfull_line();
-    else if (st == BL_BAD_LINES) bad_lines_line();
+    else if (st == BL_BAD_LINES) bad_lines_line(b);
     else save_failed();
 }
 

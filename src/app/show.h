@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "blacklist/store.h"
+#include "store/store.h"
 
 // Device text for the screen: UTF-8, with every character that could break
 // a line or reshape the screen blanked.
@@ -17,20 +17,21 @@ const char* shown_text8(const char* s, char* buf, size_t size);
 // The line every failed blacklist change prints.
 void save_failed(void);
 // The lines for a blacklist that cannot be read, holds more than 64 entries,
-// or holds lines that are no entry.
+// or holds lines that are no entry (as the book read it).
 void unreadable_line(void);
 void overfull_line(void);
-void bad_lines_line(void);
-// After a listing's count: the over-full and bad-lines lines the last read
-// calls for, if any, the models file's among them.
-void read_trouble_lines(void);
+void bad_lines_line(const RuleBook& b);
+// After a listing's count: the over-full and bad-lines lines the book's
+// read calls for, if any, the models file's among them.
+void read_trouble_lines(const RuleBook& b);
 // What policy says of itself: a key read in part, bad values, the
 // administrator's allows, the audit mode.
-void policy_trouble_lines(void);
-// The line for a change that the store refused (FAILED, UNREADABLE, OVERFULL).
-void refused_line(bl_status st);
+void policy_trouble_lines(const RuleBook& b);
+// The line for a change that the store refused (FAILED, UNREADABLE,
+// OVERFULL, BAD_LINES as the book read it).
+void refused_line(const RuleBook& b, bl_status st);
 // The line for a rules file that cannot be changed, and why.
-void rules_trouble_line(void);
+void rules_trouble_line(const RuleBook& b);
 
 // Room for a remaining-time text.
 constexpr size_t LEFT_BYTES = 64;

@@ -2,11 +2,11 @@
 // blacklist menu.
 #include "app/uninstall.h"
 
-#include "blacklist/allows.h"
-#include "blacklist/audit.h"
-#include "blacklist/policyread.h"
-#include "blacklist/store.h"
-#include "blacklist/sweep.h"
+#include "policy/allows.h"
+#include "pass/audit.h"
+#include "policy/policyread.h"
+#include "store/store.h"
+#include "pass/sweep.h"
 #include "block/block.h"
 #include "log/log.h"
 #include "task/eventsource.h"

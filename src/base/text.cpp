@@ -393,3 +393,24 @@ size_t fmt(char* out, size_t size, const char* f, ...) {
     va_end(ap);
     return n;
 }
+
+uint64_t fnv_text(uint64_t h, const char* s) {
+    for (; *s; s++) h = fnv_step(h, (unsigned char)*s);
+    return h;
+}
+
+uint64_t fnv_bytes(uint64_t h, const void* p, size_t n) {
+    const unsigned char* b = static_cast<const unsigned char*>(p);
+    for (size_t i = 0; i < n; i++) h = fnv_step(h, b[i]);
+    return h;
+}
+
+uint64_t fnv_folded(uint64_t h, const char* s) {
+    for (; *s; s++) h = fnv_step(h, *s >= 'A' && *s <= 'Z' ? *s + 32 : (unsigned char)*s);
+    return h;
+}
+
+uint64_t fnv_folded16(uint64_t h, const char16_t* s) {
+    for (; *s; s++) h = fnv_step(h, *s >= u'A' && *s <= u'Z' ? *s + 32 : *s);
+    return h;
+}

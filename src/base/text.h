@@ -74,6 +74,12 @@ void wcat8(char16_t* dst, size_t cap, const char* ascii);
 // compares, never for secrets.
 constexpr uint64_t FNV_START = 14695981039346656037ULL;
 inline uint64_t fnv_step(uint64_t h, uint32_t c) { return (h ^ c) * 1099511628211ULL; }
+// The same over a text's bytes, or n bytes, from h.
+uint64_t fnv_text(uint64_t h, const char* s);
+uint64_t fnv_bytes(uint64_t h, const void* p, size_t n);
+// Over a text with A-Z taken as a-z, as ieq_ascii and wicmp compare.
+uint64_t fnv_folded(uint64_t h, const char* s);
+uint64_t fnv_folded16(uint64_t h, const char16_t* s);
 
 // Byte comparison with A-Z taken as a-z; 1 when equal.
 int ieq_ascii(const char* a, const char* b);

@@ -43,6 +43,8 @@ struct Cache {
 };
 
 Cache g_cache;
+// What this module's steps read of the registry: static, as it is some 3 MB.
+BlockRead g_read;
 // A log line's id: static, as it is 2 KB.
 char g_log_text[DEV_TEXT_BYTES];
 
@@ -70,7 +72,7 @@ int switch_on(const DenyList& L, block_caller who) {
     switch_state sw = read_switch(L);
     if (sw == SW_ON) return 1;
     if (sw == SW_UNTOLD || (sw == SW_ABSENT && (g_read.list_failed || g_read.rec_failed))) return -1;
-    if (sw == SW_ABSENT && list_is_ours()) {
+    if (sw == SW_ABSENT && list_is_ours(g_read)) {
         // Our mark first: a switch we set but did not mark would stay on
         // for good, taken for an administrator's.
         if (!sys_reg_set_dword(PRODUCT_KEY, L.mark, 1)) return -1;
@@ -100,7 +102,7 @@ int switch_on(const DenyList& L, block_caller who) {
 int settle_switch(const DenyList& L) {
     // Read before it is deleted: the idle pass must not load what writing needs.
     sys_reg_type type;
-    if (!g_read.rec_failed && records_left() == 0 && sys_reg_kind(PRODUCT_KEY, L.written, &type) != SYS_REG_MISSING &&
+    if (!g_read.rec_failed && records_left(g_read) == 0 && sys_reg_kind(PRODUCT_KEY, L.written, &type) != SYS_REG_MISSING &&
         !sys_reg_delete_value(PRODUCT_KEY, L.written))
         return 0;
     uint32_t ours = 0;
@@ -110,9 +112,9 @@ int settle_switch(const DenyList& L) {
     switch_state sw = read_switch(L);
     if (sw == SW_UNTOLD) return 0;
     if (sw == SW_ON) {
-        read_list(L);
+        read_list(g_read, L);
         if (g_read.rec_failed || g_read.list_failed) return 0;
-        if (records_left() > 0) return 1;
+        if (records_left(g_read) > 0) return 1;
         if (g_read.nvalues == 0 && !sys_reg_delete_value(RESTRICTIONS_KEY, L.switch_name)) return 0;
     }
     return sys_reg_delete_value(PRODUCT_KEY, L.mark);
@@ -161,7 +163,7 @@ int mark_unsure(const DenyList& L) {
     // Every copy's records: the mark goes after each one's own data.
     for (int i = 0; i < g_read.nrec; i++) {
         ListRecord& rec = g_read.rec[i];
-        if (rec.unsure || held_by(L, rec.name, rec.id) != HOLDS) continue;
+        if (rec.unsure || held_by(g_read, L, rec.name, rec.id) != HOLDS) continue;
         if (sys_reg_text(L.records, rec.name, g_read.text, countof(g_read.text)) != SYS_REG_OK) continue;
         wcat8(g_read.text, countof(g_read.text), "\t?");
         if (sys_reg_set_text(L.records, rec.name, g_read.text, SYS_REG_SZ)) rec.unsure = 1;
@@ -185,7 +187,7 @@ int write_block(const DenyList& L, const char16_t* id, char16_t* name) {
             (void)sys_reg_delete_value(L.records, name);
             return 0;
         }
-        value_added(name, id);
+        value_added(g_read, name, id);
         note_written(L);
         return 1;
     }
@@ -197,7 +199,7 @@ int write_block(const DenyList& L, const char16_t* id, char16_t* name) {
 // be read may still be ours: the record then stays, and the next step tries
 // again. 0 when the value or the record may stand.
 int lift(const DenyList& L, ListRecord& r) {
-    held_state held = held_by(L, r.name, r.id);
+    held_state held = held_by(g_read, L, r.name, r.id);
     if (held == UNKNOWN) return 0;
     if (held == HOLDS && r.unsure) {
         // Ours or a refreshed policy's: an administrator's value is never
@@ -209,7 +211,7 @@ int lift(const DenyList& L, ListRecord& r) {
             logline(EV_UNBLOCK_FAILED, "解除系统安装禁止失败 | %s", lower_id(r.id));
             return 0;
         }
-        value_forgotten(r.name);
+        value_forgotten(g_read, r.name);
         note_written(L);
         logline(EV_UNBLOCKED, "已解除系统安装禁止 | %s", lower_id(r.id));
         g_cache.lifted = 1;
@@ -246,25 +248,25 @@ int is_wanted(const BlockIds* want, const char16_t* id) {
 // Whether a wanted id needs a write: ours is not in the list, and nobody
 // else's value holds it either.
 int needs_write(const DenyList& L, const char16_t* id) {
-    const ListRecord* r = our_record_of(id);
-    if (r) return held_by(L, r->name, id) != HOLDS;
-    return !list_has_id(L, id);
+    const ListRecord* r = our_record_of(g_read, id);
+    if (r) return held_by(g_read, L, r->name, id) != HOLDS;
+    return !list_has_id(g_read, L, id);
 }
 
 // 0 when a block or a record may still stand.
 int lift_all(const DenyList& L) {
-    read_records(L);
-    read_list(L);
+    read_records(g_read, L);
+    read_list(g_read, L);
     // Without records there is nothing to lift, nor to mark.
     int all = !g_read.rec_failed && (g_read.nrec == 0 || mark_unsure(L));
     for (int i = 0; i < g_read.nrec; i++) all &= lift(L, g_read.rec[i]);
-    read_kept(L, 1);
+    read_kept(g_read, L, 1);
     return all;
 }
 
 // One list brought in line with the ids wanted of it.
 void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs runs) {
-    read_records(L);
+    read_records(g_read, L);
     int recorded = 0;
     for (int i = 0; i < g_read.nrec; i++) recorded += g_read.rec[i].ours;
     if (g_read.rec_failed) g_cache.left = 1;
@@ -274,7 +276,7 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
         if (!settle_switch(L)) g_cache.left = 1;
         return;
     }
-    read_list(L);
+    read_list(g_read, L);
     if (!mark_unsure(L)) {
         // Whether the list changed under us cannot be told: nothing is
         // written or lifted this time.
@@ -291,13 +293,13 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
     for (int i = 0; i < want->n; i++) {
         const char16_t* id = want->id[i];
         block_outcome& outcome = want->outcome[i];
-        const ListRecord* r = our_record_of(id);
-        held_state held = r ? held_by(L, r->name, id) : GONE;
+        const ListRecord* r = our_record_of(g_read, id);
+        held_state held = r ? held_by(g_read, L, r->name, id) : GONE;
         if (held == UNKNOWN) {  // it may stand: never written twice
             outcome = BLOCK_FAILED;
             continue;
         }
-        if (held != HOLDS && !r && list_has_id(L, id)) continue;  // an administrator's value holds it
+        if (held != HOLDS && !r && list_has_id(g_read, L, id)) continue;  // an administrator's value holds it
         if (!owner_read) owner = task_owner_now(who == BLOCK_UNATTENDED, runs), owner_read = 1;
         int applies = applies_here(L);
         if (applies == 0) {
@@ -346,7 +348,7 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
             } else {
                 logline(EV_BLOCKED, "已禁止系统安装 | %s", lower_id(id));
             }
-            read_records(L);  // the record written, the old one gone
+            read_records(g_read, L);  // the record written, the old one gone
             outcome = BLOCK_WRITTEN;
         } else {
             logline(EV_BLOCK_FAILED, "写入系统安装禁止失败 | %s", lower_id(id));
@@ -354,7 +356,7 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
         }
     }
     if (!settle_switch(L)) g_cache.left = 1;
-    read_kept(L, 1);
+    read_kept(g_read, L, 1);
 }
 
 }  // namespace
@@ -375,8 +377,8 @@ int block_would_write(const BlockWant* want) {
     for (int l = 0; l < BLOCK_LISTS && !ask; l++) {
         const BlockIds& ids = want->list[l];
         if (ids.n == 0 || applies_here(LISTS[l]) == 0) continue;
-        read_list(LISTS[l]);
-        read_records(LISTS[l]);
+        read_list(g_read, LISTS[l]);
+        read_records(g_read, LISTS[l]);
         ask = read_switch(LISTS[l]) != SW_ON;
         for (int i = 0; i < ids.n && !ask; i++) ask = needs_write(LISTS[l], ids.id[i]);
     }
@@ -403,7 +405,7 @@ void block_sync(BlockWant* want, block_caller who, task_runs runs) {
         }
         // Left as it stands: a value of ours in it may be one nobody wants,
         // and what is wanted was not written.
-        read_records(LISTS[l]);
+        read_records(g_read, LISTS[l]);
         for (int i = 0; i < g_read.nrec; i++) g_cache.left |= g_read.rec[i].ours;
         g_cache.left |= g_read.rec_failed;
         for (int i = 0; i < want->list[l].n; i++) want->list[l].outcome[i] = BLOCK_FAILED;

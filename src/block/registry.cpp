@@ -36,7 +36,6 @@ const DenyList LISTS[BLOCK_LISTS] = {
     },
 };
 
-BlockRead g_read;
 
 namespace {
 
@@ -82,147 +81,143 @@ int reg_walk_next(RegWalk* w) {
 void reg_walk_deleted(RegWalk* w) { w->index--; }
 
 uint64_t hash_of(const char16_t* s) {
-    uint64_t h = 1469598103934665603ULL;
-    for (; *s; s++) {
-        char16_t c = *s >= u'A' && *s <= u'Z' ? (char16_t)(*s + 32) : *s;
-        h = (h ^ c) * 1099511628211ULL;
-    }
+    uint64_t h = fnv_folded16(FNV_START, s);
     return h ? h : 1;
 }
 
-void read_list(const DenyList& L) {
-    g_read.nvalues = 0;
-    g_read.highest = 0;
+void read_list(BlockRead& br, const DenyList& L) {
+    br.nvalues = 0;
+    br.highest = 0;
     RegWalk w;
-    reg_walk_open(&w, L.key, g_read.name, countof(g_read.name), g_read.text, countof(g_read.text));
+    reg_walk_open(&w, L.key, br.name, countof(br.name), br.text, countof(br.text));
     int full = 0;
     while (reg_walk_next(&w)) {
-        if (g_read.nvalues == MAX_VALUES) {
+        if (br.nvalues == MAX_VALUES) {
             full = 1;
             continue;
         }
-        ListValue& v = g_read.values[g_read.nvalues++];
-        v.longname = wlen(g_read.name) >= NAME_UNITS_REG;
-        wcopy_zero(v.name, g_read.name, NAME_UNITS_REG - 1);
+        ListValue& v = br.values[br.nvalues++];
+        v.longname = wlen(br.name) >= NAME_UNITS_REG;
+        wcopy_zero(v.name, br.name, NAME_UNITS_REG - 1);
         v.name[NAME_UNITS_REG - 1] = 0;
-        uint32_t n = block_value_number(g_read.name);
-        if (n > g_read.highest) g_read.highest = n;
+        uint32_t n = block_value_number(br.name);
+        if (n > br.highest) br.highest = n;
         // A text of another type, or longer than an id, holds no id.
-        int id = (w.type == SYS_REG_SZ || w.type == SYS_REG_EXPAND_SZ) && g_read.text[0] &&
-                 wlen(g_read.text) < INST_UNITS;
-        v.hash = id ? hash_of(g_read.text) : 0;
+        int id = (w.type == SYS_REG_SZ || w.type == SYS_REG_EXPAND_SZ) && br.text[0] &&
+                 wlen(br.text) < INST_UNITS;
+        v.hash = id ? hash_of(br.text) : 0;
     }
-    g_read.list_failed = w.failed || full;
+    br.list_failed = w.failed || full;
 }
 
-const ListValue* value_named(const char16_t* name) {
-    for (int i = 0; i < g_read.nvalues; i++)
-        if (!g_read.values[i].longname && wicmp(g_read.values[i].name, name) == 0) return &g_read.values[i];
+const ListValue* value_named(BlockRead& br, const char16_t* name) {
+    for (int i = 0; i < br.nvalues; i++)
+        if (!br.values[i].longname && wicmp(br.values[i].name, name) == 0) return &br.values[i];
     return nullptr;
 }
 
-void value_added(const char16_t* name, const char16_t* id) {
+void value_added(BlockRead& br, const char16_t* name, const char16_t* id) {
     uint32_t n = block_value_number(name);
-    if (n > g_read.highest) g_read.highest = n;
-    if (g_read.nvalues == MAX_VALUES) return;
-    ListValue& v = g_read.values[g_read.nvalues++];
+    if (n > br.highest) br.highest = n;
+    if (br.nvalues == MAX_VALUES) return;
+    ListValue& v = br.values[br.nvalues++];
     wcopy_zero(v.name, name, NAME_UNITS_REG);
     v.hash = hash_of(id);
     v.longname = 0;
 }
 
-void value_forgotten(const char16_t* name) {
-    for (int i = 0; i < g_read.nvalues; i++)
-        if (!g_read.values[i].longname && wicmp(g_read.values[i].name, name) == 0) {
-            g_read.values[i] = g_read.values[--g_read.nvalues];
+void value_forgotten(BlockRead& br, const char16_t* name) {
+    for (int i = 0; i < br.nvalues; i++)
+        if (!br.values[i].longname && wicmp(br.values[i].name, name) == 0) {
+            br.values[i] = br.values[--br.nvalues];
             return;
         }
 }
 
-held_state held_by(const DenyList& L, const char16_t* name, const char16_t* id) {
-    const ListValue* v = value_named(name);
-    if (!v) return g_read.list_failed ? UNKNOWN : GONE;
+held_state held_by(BlockRead& br, const DenyList& L, const char16_t* name, const char16_t* id) {
+    const ListValue* v = value_named(br, name);
+    if (!v) return br.list_failed ? UNKNOWN : GONE;
     if (v->hash != hash_of(id)) return HOLDS_OTHER;
-    sys_reg r = sys_reg_text(L.key, v->name, g_read.text, countof(g_read.text));
+    sys_reg r = sys_reg_text(L.key, v->name, br.text, countof(br.text));
     if (r == SYS_REG_MISSING) return GONE;
     if (r != SYS_REG_OK) return UNKNOWN;
-    return wicmp(g_read.text, id) == 0 ? HOLDS : HOLDS_OTHER;
+    return wicmp(br.text, id) == 0 ? HOLDS : HOLDS_OTHER;
 }
 
-int list_has_id(const DenyList& L, const char16_t* id) {
+int list_has_id(BlockRead& br, const DenyList& L, const char16_t* id) {
     uint64_t h = hash_of(id);
-    for (int i = 0; i < g_read.nvalues; i++) {
-        const ListValue& v = g_read.values[i];
+    for (int i = 0; i < br.nvalues; i++) {
+        const ListValue& v = br.values[i];
         // The hash finds it, the registry confirms it; a value with a cut
         // name is not to be read again by it: the hash must do.
         if (v.hash != h) continue;
         if (v.longname) return 1;
-        if (sys_reg_text(L.key, v.name, g_read.text, countof(g_read.text)) == SYS_REG_OK &&
-            wicmp(g_read.text, id) == 0)
+        if (sys_reg_text(L.key, v.name, br.text, countof(br.text)) == SYS_REG_OK &&
+            wicmp(br.text, id) == 0)
             return 1;
     }
     return 0;
 }
 
-void read_records(const DenyList& L) {
-    g_read.nrec = 0;
-    if (!g_read.blacklist_path[0] && !data_path(g_read.blacklist_path, countof(g_read.blacklist_path), DATA_BLACKLIST))
-        g_read.blacklist_path[0] = 0;
+void read_records(BlockRead& br, const DenyList& L) {
+    br.nrec = 0;
+    if (!br.blacklist_path[0] && !data_path(br.blacklist_path, countof(br.blacklist_path), DATA_BLACKLIST))
+        br.blacklist_path[0] = 0;
     RegWalk w;
-    reg_walk_open(&w, L.records, g_read.name, countof(g_read.name), g_read.text, countof(g_read.text));
+    reg_walk_open(&w, L.records, br.name, countof(br.name), br.text, countof(br.text));
     int full = 0;
     while (reg_walk_next(&w)) {
-        if (g_read.nrec == MAX_RECORDS) {
+        if (br.nrec == MAX_RECORDS) {
             full = 1;
             continue;
         }
-        ListRecord& rec = g_read.rec[g_read.nrec];
+        ListRecord& rec = br.rec[br.nrec];
         int unsure;
-        if (wlen(g_read.name) >= NAME_UNITS_REG ||
-            !block_record_parse(g_read.text, rec.id, g_read.path, countof(g_read.path), &unsure))
+        if (wlen(br.name) >= NAME_UNITS_REG ||
+            !block_record_parse(br.text, rec.id, br.path, countof(br.path), &unsure))
             continue;
-        g_read.nrec++;
-        wcopy_zero(rec.name, g_read.name, NAME_UNITS_REG);
-        rec.ours = g_read.blacklist_path[0] && wicmp(g_read.path, g_read.blacklist_path) == 0;
+        br.nrec++;
+        wcopy_zero(rec.name, br.name, NAME_UNITS_REG);
+        rec.ours = br.blacklist_path[0] && wicmp(br.path, br.blacklist_path) == 0;
         rec.unsure = (uint8_t)unsure;
         rec.gone = 0;
     }
-    g_read.rec_failed = w.failed || full;
+    br.rec_failed = w.failed || full;
 }
 
-const ListRecord* our_record_of(const char16_t* id) {
-    for (int i = 0; i < g_read.nrec; i++)
-        if (g_read.rec[i].ours && !g_read.rec[i].gone && wicmp(g_read.rec[i].id, id) == 0) return &g_read.rec[i];
+const ListRecord* our_record_of(BlockRead& br, const char16_t* id) {
+    for (int i = 0; i < br.nrec; i++)
+        if (br.rec[i].ours && !br.rec[i].gone && wicmp(br.rec[i].id, id) == 0) return &br.rec[i];
     return nullptr;
 }
 
-int records_left(void) {
+int records_left(BlockRead& br) {
     int n = 0;
-    for (int i = 0; i < g_read.nrec; i++) n += !g_read.rec[i].gone;
+    for (int i = 0; i < br.nrec; i++) n += !br.rec[i].gone;
     return n;
 }
 
 // A list of ours alone may be switched on again where the switch went.
-int list_is_ours(void) {
-    if (g_read.list_failed || g_read.rec_failed) return 0;
-    for (int i = 0; i < g_read.nvalues; i++) {
+int list_is_ours(BlockRead& br) {
+    if (br.list_failed || br.rec_failed) return 0;
+    for (int i = 0; i < br.nvalues; i++) {
         int recorded = 0;
-        for (int k = 0; k < g_read.nrec && !recorded && !g_read.values[i].longname; k++)
-            recorded = !g_read.rec[k].gone && wicmp(g_read.rec[k].name, g_read.values[i].name) == 0 &&
-                       g_read.values[i].hash == hash_of(g_read.rec[k].id);
+        for (int k = 0; k < br.nrec && !recorded && !br.values[i].longname; k++)
+            recorded = !br.rec[k].gone && wicmp(br.rec[k].name, br.values[i].name) == 0 &&
+                       br.values[i].hash == hash_of(br.rec[k].id);
         if (!recorded) return 0;
     }
     return 1;
 }
 
-void read_kept(const DenyList& L, int may_write) {
-    g_read.kept = 0;
+void read_kept(BlockRead& br, const DenyList& L, int may_write) {
+    br.kept = 0;
     RegWalk w;
-    reg_walk_open(&w, L.kept, g_read.name, countof(g_read.name), g_read.path, countof(g_read.path));
+    reg_walk_open(&w, L.kept, br.name, countof(br.name), br.path, countof(br.path));
     while (reg_walk_next(&w)) {
-        const ListValue* v = value_named(g_read.name);
-        if (v && v->hash == hash_of(g_read.path)) g_read.kept++;
-        else if (may_write && !g_read.list_failed && sys_reg_delete_value(L.kept, g_read.name)) reg_walk_deleted(&w);
+        const ListValue* v = value_named(br, br.name);
+        if (v && v->hash == hash_of(br.path)) br.kept++;
+        else if (may_write && !br.list_failed && sys_reg_delete_value(L.kept, br.name)) reg_walk_deleted(&w);
     }
 }
 

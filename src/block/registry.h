@@ -47,9 +47,10 @@ struct ListRecord {
     uint8_t gone;    // deleted by this step
 };
 
-// What the last reads found, and room for one value's name and data and a
-// record's path: static, as together they are some 1.4 MB. Each step reads
-// it afresh; the screens read it once per drawing.
+// What a step's reads found, and room for one value's name and data and a
+// record's path: its owner keeps it in static storage, as together they
+// are some 3 MB. Each step reads it afresh; the screens read their own
+// once per drawing. The functions below read into it and ask it.
 struct BlockRead {
     ListValue values[MAX_VALUES];
     int nvalues;
@@ -62,7 +63,6 @@ struct BlockRead {
     char16_t name[256], text[INST_UNITS + PATH_UNITS + 4], path[PATH_UNITS];
     char16_t blacklist_path[PATH_UNITS];  // the path our records name, made once
 };
-extern BlockRead g_read;
 
 // The values of one key in the registry's order, a cursor the caller
 // advances. A key that cannot be read fails at every position: the walk
@@ -100,30 +100,30 @@ uint64_t hash_of(const char16_t* s);
 // The whole list in one pass, into g_read.values: every value counts, also
 // one whose name or data could not be read, for "is the list empty" and for
 // the highest number.
-void read_list(const DenyList& L);
-const ListValue* value_named(const char16_t* name);
+void read_list(BlockRead& br, const DenyList& L);
+const ListValue* value_named(BlockRead& br, const char16_t* name);
 // What a step changed of the list, so that its picture stays true.
-void value_added(const char16_t* name, const char16_t* id);
-void value_forgotten(const char16_t* name);
+void value_added(BlockRead& br, const char16_t* name, const char16_t* id);
+void value_forgotten(BlockRead& br, const char16_t* name);
 
 enum held_state { HOLDS, HOLDS_OTHER, GONE, UNKNOWN };
 // What the list value `name` holds now: exactly `id`, another id, nothing,
 // or UNKNOWN when that cannot be read. The list must be read.
-held_state held_by(const DenyList& L, const char16_t* name, const char16_t* id);
+held_state held_by(BlockRead& br, const DenyList& L, const char16_t* name, const char16_t* id);
 // Whether any value of the list holds the id.
-int list_has_id(const DenyList& L, const char16_t* id);
+int list_has_id(BlockRead& br, const DenyList& L, const char16_t* id);
 
 // Every copy's records, into g_read.rec.
-void read_records(const DenyList& L);
-const ListRecord* our_record_of(const char16_t* id);
-int records_left(void);
+void read_records(BlockRead& br, const DenyList& L);
+const ListRecord* our_record_of(BlockRead& br, const char16_t* id);
+int records_left(BlockRead& br);
 // Whether every value of the list is a record of some copy of Quillfen.
-int list_is_ours(void);
+int list_is_ours(BlockRead& br);
 
 // The values left standing that still stand as they were are counted into
 // g_read.kept; the rest are forgotten when the step may write. The list
 // must be read.
-void read_kept(const DenyList& L, int may_write);
+void read_kept(BlockRead& br, const DenyList& L, int may_write);
 
 enum switch_state { SW_ON, SW_OFF, SW_OTHER, SW_ABSENT, SW_UNTOLD };
 // DWORD 1 is on, DWORD 0 an administrator's "Disabled"; anything else is an

@@ -16,6 +16,8 @@ struct View {
     int kept;
 };
 View g_view[BLOCK_LISTS];
+// What a drawing reads of the registry: its own, apart from the steps'.
+BlockRead g_read;
 int g_viewed;  // g_view stands: nothing changed since it was read
 
 void ensure_view(void) {
@@ -31,15 +33,15 @@ void block_look(void) {
         const DenyList& L = LISTS[l];
         View& v = g_view[l];
         v.nheld = v.count = 0;
-        read_records(L);
-        read_list(L);
-        read_kept(L, 0);
+        read_records(g_read, L);
+        read_list(g_read, L);
+        read_kept(g_read, L, 0);
         v.kept = g_read.kept;
         // A value counts only while Windows honours the list.
         if (read_switch(L) != SW_ON) continue;
         for (int i = 0; i < g_read.nrec; i++) {
             const ListRecord& r = g_read.rec[i];
-            if (!r.ours || held_by(L, r.name, r.id) != HOLDS) continue;
+            if (!r.ours || held_by(g_read, L, r.name, r.id) != HOLDS) continue;
             v.count++;
             if (v.nheld < VIEW_MAX) wcopy_zero(v.held[v.nheld++], r.id, INST_UNITS);
         }

@@ -14,10 +14,10 @@
 #include <string>
 
 #include "base/text.h"
-#include "blacklist/enforce.h"
-#include "blacklist/policyread.h"
-#include "blacklist/store.h"
-#include "blacklist/sweep.h"
+#include "pass/enforce.h"
+#include "policy/policyread.h"
+#include "store/store.h"
+#include "pass/sweep.h"
 #include "device/scan.h"
 #include "sys/sim_machine.h"
 #include "sys/sys.h"
@@ -32,15 +32,16 @@ bool worst_case(benchmark::State& state) {
     scan(SCAN_ALL | SCAN_MATCH_ALL, &g_err);
     int dropped;
     bl_prune(&dropped);
-    if (g_n != DEV_MAX || g_bn != BL_MAX) {
+    const RuleBook& b = bl_book();
+    if (g_n != DEV_MAX || b.nentries != BL_MAX) {
         char why[128];
-        snprintf(why, sizeof why, "machine gives %d devices and %d entries, want %d and %d", g_n, g_bn, DEV_MAX,
+        snprintf(why, sizeof why, "machine gives %d devices and %d entries, want %d and %d", g_n, b.nentries, DEV_MAX,
                  BL_MAX);
         state.SkipWithError(why);
         return false;
     }
-    for (int i = 0; i < g_bn; i++)
-        if (g_bl[i].until <= sys_now()) {
+    for (int i = 0; i < b.nentries; i++)
+        if (b.entries[i].until <= sys_now()) {
             state.SkipWithError("blacklist entry already expired");
             return false;
         }
@@ -90,7 +91,8 @@ BENCHMARK(BM_EnforcePass)->Unit(benchmark::kMillisecond);
 // the present ones, the 64 entries by name and by model, none reached.
 void BM_SweepAbsent(benchmark::State& state) {
     if (!worst_case(state)) return;
-    for (auto _ : state) benchmark::DoNotOptimize(sweep_absent(sys_now(), -1, 0, 1).ok);
+    ReachList found;
+    for (auto _ : state) benchmark::DoNotOptimize(sweep_absent(bl_book(), sys_now(), nullptr, 1, &found).ok);
 }
 BENCHMARK(BM_SweepAbsent)->Unit(benchmark::kMillisecond);
 
@@ -150,7 +152,8 @@ BENCHMARK(BM_EnforceModelRules)->Unit(benchmark::kMillisecond);
 
 void BM_EnforcePolicyFull(benchmark::State& state) {
     put_policy();
-    if (policy_load(sys_now()) != POLICY_READ || g_npolicy != POLICY_RULES_MAX)
+    PolicyRead read = policy_load(sys_now());
+    if (read.outcome != POLICY_READ || read.n != POLICY_RULES_MAX)
         state.SkipWithError("policy not read whole");
     else if (worst_case(state)) pass(state);
     sim_load_machine(getenv("QUILLFEN_MACHINE"));  // the registry as it was: empty

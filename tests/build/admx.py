@@ -5,10 +5,10 @@ each .adml parse; every $(string.X) and $(presentation.X) of the .admx is in
 each .adml; each presentation shows exactly the elements of its policy; the
 namespace is Quillfen's own and nothing of another template is used; each
 file is at most 1 MB; every key and value name written is one of
-src/blacklist/policy.cpp. Then it breaks copies in a temporary folder, one
+src/policy/policy.cpp. Then it breaks copies in a temporary folder, one
 fault each, and fails unless every one is caught.
 
-    admx.py resources/PolicyDefinitions src/blacklist/policy.cpp
+    admx.py resources/PolicyDefinitions src/policy/policy.cpp
 """
 import pathlib
 import re

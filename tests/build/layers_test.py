@@ -18,7 +18,7 @@ PLANTS = [
     ("task/task.cpp", '#include "app/app.h"'),
     ("task/task.cpp", '#include "../app/app.h"'),
     ("task/task.cpp", "#include <app/app.h>"),
-    ("blacklist/entry.h", '#include "blacklist/store.h"'),
+    ("rules/entry.h", '#include "store/store.h"'),
     ("task/task.cpp", '#include "owner.h"'),
 ]
 

@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "blacklist/match.h"
-#include "blacklist/store.h"
+#include "local/tsv.h"
+#include "rules/match.h"
+#include "rules/rules.h"
 
 namespace {
 
@@ -28,7 +29,15 @@ void lower(const char* s, char* out, size_t size) {
     out[i] = 0;
 }
 
-BlacklistEntry first[BL_MAX];
+// How an entry reaches a device, by the rules' own tests of an id and a name.
+bl_hit bl_match(const BlacklistEntry& e, const char* inst, const char* name, int builtin) {
+    if (match_id(e.inst, inst)) return BL_BY_ID;
+    if (e.byname && match_name(e.name, name, builtin)) return BL_BY_NAME;
+    return BL_NO_HIT;
+}
+
+BlacklistEntry g_bl[BL_MAX], first[BL_MAX];
+int g_bn;
 char input[1 << 20];
 char file[BL_MAX * 2100];
 

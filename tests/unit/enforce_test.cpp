@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "blacklist/audit.h"
-#include "blacklist/enforce.h"
-#include "blacklist/rulefile.h"
-#include "blacklist/store.h"
-#include "blacklist/sweep.h"
+#include "pass/audit.h"
+#include "pass/enforce.h"
+#include "local/rulefile.h"
+#include "store/store.h"
+#include "pass/sweep.h"
 #include "device/scan.h"
 #include "support.h"
 
@@ -39,7 +39,6 @@ class Enforce : public ::testing::Test {
 protected:
     qt::Machine m;
     void SetUp() override {
-        g_bn = 0;
         g_n = 0;
         m.dev(1, "USB Camera", "", "Camera", "USB\\VID_0001\\1");
         m.dev(1, "Smart Camera", "", "Camera", "USB\\VID_0000&PID_0000\\1");
@@ -129,16 +128,17 @@ TEST_F(Enforce, GroupedByEntryEachDeviceOnceUnderItsFirstEntry) {
 // rules in force change: a new name or a new model rule.
 TEST_F(Enforce, SweepIsDueAgainWhenTheRulesInForceChange) {
     m.load();
-    g_nrules = 0;
-    g_bl[0] = qt::entry(qt::T0 + 7200, 1, "usb camera", "USB\\VID_0001\\1", "Camera");
-    g_bn = 1;
-    sweep_done(qt::T0);
-    EXPECT_FALSE(sweep_due(qt::T0 + 60));
-    EXPECT_TRUE(sweep_due(qt::T0 + 3600));
-    g_rules[0] = Rule{RULE_MODEL, "USB\\VID_0001&PID_0002", "", qt::T0 + 7200, MODEL_OK};
-    g_nrules = 1;
-    EXPECT_TRUE(sweep_due(qt::T0 + 60));
-    g_nrules = 0;
+    BlacklistEntry e = qt::entry(qt::T0 + 7200, 1, "usb camera", "USB\\VID_0001\\1", "Camera");
+    Rule r{RULE_MODEL, "USB\\VID_0001&PID_0002", "", qt::T0 + 7200, MODEL_OK};
+    RuleBook b{};
+    b.entries = &e;
+    b.nentries = 1;
+    sweep_done(b, qt::T0);
+    EXPECT_FALSE(sweep_due(b, qt::T0 + 60));
+    EXPECT_TRUE(sweep_due(b, qt::T0 + 3600));
+    b.rules = &r;
+    b.nrules = 1;
+    EXPECT_TRUE(sweep_due(b, qt::T0 + 60));
 }
 
 // The timer runs the pass 288 times a day: a device that audit mode would
@@ -146,12 +146,13 @@ TEST_F(Enforce, SweepIsDueAgainWhenTheRulesInForceChange) {
 TEST_F(Enforce, AuditSaysEachDeviceOnceADay) {
     m.load();
     Reached r[2] = {};
-    for (Reached& h : r) h.entry = h.rule = h.policy = -1, h.how = BL_BY_NAME;
+    for (Reached& h : r) h.rule = RuleRef{FROM_ENTRY, -1}, h.how = BL_BY_NAME;
+    RuleBook b{};
     utf16("USB\\VID_1\\1", r[0].inst, INST_UNITS);
     utf16("USB\\VID_1\\2", r[1].inst, INST_UNITS);
-    EXPECT_EQ(audit_say(r, 2, qt::T0, EV_AUDIT_WOULD_REMOVE), 2);
-    EXPECT_EQ(audit_say(r, 2, qt::T0 + 300, EV_AUDIT_WOULD_REMOVE), 0);
+    EXPECT_EQ(audit_say(b, r, 2, qt::T0, EV_AUDIT_WOULD_REMOVE), 2);
+    EXPECT_EQ(audit_say(b, r, 2, qt::T0 + 300, EV_AUDIT_WOULD_REMOVE), 0);
     r[1].how = BL_BY_MODEL;  // another rule reaches it now
-    EXPECT_EQ(audit_say(r, 2, qt::T0 + 600, EV_AUDIT_WOULD_REMOVE), 1);
-    EXPECT_EQ(audit_say(r, 2, qt::T0 + 86400, EV_AUDIT_WOULD_REMOVE), 2);
+    EXPECT_EQ(audit_say(b, r, 2, qt::T0 + 600, EV_AUDIT_WOULD_REMOVE), 1);
+    EXPECT_EQ(audit_say(b, r, 2, qt::T0 + 86400, EV_AUDIT_WOULD_REMOVE), 2);
 }

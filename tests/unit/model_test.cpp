@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "blacklist/modelfile.h"
-#include "blacklist/models.h"
-#include "blacklist/rulefile.h"
+#include "local/modelfile.h"
+#include "local/models.h"
+#include "local/rulefile.h"
 #include "device/model.h"
 #include "support.h"
 
@@ -140,7 +140,7 @@ TEST(ModelCheck, AnotherDevicesListThatCannotBeReadWholeLeavesTheModelUnknown) {
         hw.read = SYS_READ_OK;
         BlacklistEntry coming = qt::entry(qt::T0 + 3600, 1, "smart camera", "USB\\C\\1", "Camera");
         ModelCheck out;
-        bl_model_check(d, hw, coming, &out);
+        bl_model_check(bl_book(), d, hw, coming, &out);
         EXPECT_EQ(out.verdict, c.verdict) << c.fail << c.compat.size();
     }
 }

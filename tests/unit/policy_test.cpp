@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "blacklist/policyread.h"
+#include "policy/policyread.h"
 #include "support.h"
 #include "sys/sim_machine.h"
 #include "sys/sys.h"
@@ -56,11 +56,10 @@ Texts rules(const PolicyRule* t, int n) {
     return out;
 }
 
-Texts errors() {
+Texts errors(const PolicyRead& r) {
     Texts out;
-    for (int i = 0; i < g_npolicy_errors && i < POLICY_ERRORS_KEPT; i++)
-        out.push_back(std::to_string(g_policy_errors[i].list) + " " + g_policy_errors[i].name + " " +
-                      std::to_string(g_policy_errors[i].reason));
+    for (int i = 0; i < r.nerrors && i < POLICY_ERRORS_KEPT; i++)
+        out.push_back(std::to_string(r.errors[i].list) + " " + r.errors[i].name + " " + std::to_string(r.errors[i].reason));
     return out;
 }
 
@@ -81,12 +80,13 @@ TEST(PolicyRead, ValuesBecomeRulesOrErrors) {
                     val("ApprovedInstanceIDs", "PCI\\VEN_1&DEV_2\\3&11", "sz", "2024-02-29") +
                     val("ApprovedModels", "USB\\VID_AAAA&PID_0001", "sz", "2023-11-14") +
                     val("ApprovedModels", "USB\\VID_AAAA&PID_0002", "sz", "2023-11-13"));
-    EXPECT_EQ(policy_load(qt::T0), POLICY_READ) << "a key that holds only its lists exists";
-    EXPECT_EQ(rules(g_policy, g_npolicy),
+    PolicyRead r = policy_load(qt::T0);
+    EXPECT_EQ(r.outcome, POLICY_READ) << "a key that holds only its lists exists";
+    EXPECT_EQ(rules(r.rules, r.n),
               (Texts{"0/0 USB\\VID_1234&PID_5678\\SN1 1814400000", "1/0 USB\\VID_1234&PID_5678 none",
                      "2/0 web camera none", "0/1 PCI\\VEN_1&DEV_2\\3&11 1709251200",
                      "1/1 USB\\VID_AAAA&PID_0001 1700006400"}));
-    EXPECT_EQ(errors(), (Texts{"0 USB\\X\\1 1", "0 USB\\X\\2 1", "0 USB\\X\\3 1", "0 " + long_id + " 5",
+    EXPECT_EQ(errors(r), (Texts{"0 USB\\X\\1 1", "0 USB\\X\\2 1", "0 USB\\X\\3 1", "0 " + long_id + " 5",
                                "1 USB\\VID_1234&PID_0001 0", "1 USB\\Class_0E 2", "2 ab 3", "2 cam\x01 4"}));
 }
 
@@ -119,10 +119,11 @@ TEST(PolicyRead, TheKeyAsAWhole) {
     };
     for (const auto& c : cases) {
         PolicyMachine p(c.values, c.more);
-        EXPECT_EQ(policy_load(qt::T0), c.outcome) << &c - cases;
-        EXPECT_EQ(policy_mode_last(), c.mode) << &c - cases;
-        EXPECT_EQ(g_npolicy, c.rules) << &c - cases;
-        EXPECT_EQ(errors(), c.errors) << &c - cases;
+        PolicyRead r = policy_load(qt::T0);
+        EXPECT_EQ(r.outcome, c.outcome) << &c - cases;
+        EXPECT_EQ(r.mode, c.mode) << &c - cases;
+        EXPECT_EQ(r.n, c.rules) << &c - cases;
+        EXPECT_EQ(errors(r), c.errors) << &c - cases;
     }
 }
 
@@ -132,8 +133,12 @@ TEST(PolicyRead, ErrorsAreSaidOncePerChange) {
     std::vector<int> said;
     for (const std::string& values : {bad, bad, bad + val("", "Mode", "sz", "x"), std::string(), std::string(), bad}) {
         p.policy(values);
-        policy_load(qt::T0);
-        said.push_back(policy_say_errors(EV_HIT));
+        PolicyRead r = policy_load(qt::T0);
+        RuleBook b{};
+        b.errors = r.errors;
+        b.nerrors = r.nerrors;
+        b.error_sum = r.error_sum;
+        said.push_back(policy_say_errors(b, EV_HIT));
     }
     EXPECT_EQ(said, (std::vector<int>{1, 0, 1, 0, 0, 1})) << "gone and back is a change";
     EXPECT_NE(qt::slurp(p.m.path("device_cleanup_log.txt")).find("BlockedNames\\ab"), std::string::npos);
@@ -161,9 +166,9 @@ TEST(PolicyRead, VanishedRulesAreHeldForOnePass) {
     for (const auto& pass : passes) {
         p.load(pass.more);
         p.policy(pass.values);
-        policy_load(pass.now);
-        EXPECT_EQ(policy_hold(), (int)pass.held.size());
-        EXPECT_EQ(rules(g_policy_held, g_npolicy_held), pass.held) << "pass " << &pass - passes + 1;
+        PolicyHeld held = policy_hold(policy_load(pass.now));
+        EXPECT_EQ(held.n, (int)pass.held.size());
+        EXPECT_EQ(rules(held.rules, held.n), pass.held) << "pass " << &pass - passes + 1;
     }
     EXPECT_TRUE(policy_forget());
     EXPECT_EQ(qt::slurp(p.reg), "");
@@ -181,18 +186,20 @@ TEST(PolicyRead, AReadIsTakenAgainWhileNoKeyChanges) {
     utf16(snap.c_str(), path, countof(path));
     utf16((snap + ".tmp").c_str(), tmp, countof(tmp));
     const PolicyKeep keep{path, tmp, 1};
+    PolicyRead r{};
     auto values_read = [&] {
         uint32_t was = g_sim.calls[SIM_REG_VALUE_AT];
-        EXPECT_EQ(policy_load(qt::T0, &keep), POLICY_READ);
+        r = policy_load(qt::T0, &keep);
+        EXPECT_EQ(r.outcome, POLICY_READ);
         return g_sim.calls[SIM_REG_VALUE_AT] - was;
     };
     const Texts both{"1/0 USB\\VID_1&PID_2 none", "2/0 camera none"};
     EXPECT_GT(values_read(), 0u);
     EXPECT_EQ(values_read(), 0u) << "unchanged: taken from the file";
-    EXPECT_EQ(rules(g_policy, g_npolicy), both);
+    EXPECT_EQ(rules(r.rules, r.n), both);
     EXPECT_TRUE(sys_reg_delete_value(u"SOFTWARE\\Policies\\Quillfen\\BlockedNames", u"camera"));
     EXPECT_GT(values_read(), 0u);
-    EXPECT_EQ(rules(g_policy, g_npolicy), Texts{both[0]});
+    EXPECT_EQ(rules(r.rules, r.n), Texts{both[0]});
     std::string kept = qt::slurp(snap);
     kept[kept.find("VID_1")] = 'X';
     qt::spit(snap, kept);
@@ -202,7 +209,7 @@ TEST(PolicyRead, AReadIsTakenAgainWhileNoKeyChanges) {
     p.load("");
     EXPECT_GT(values_read(), 0u);
     EXPECT_GT(values_read(), 0u) << "not kept";
-    EXPECT_EQ(rules(g_policy, g_npolicy), Texts{both[0]});
+    EXPECT_EQ(rules(r.rules, r.n), Texts{both[0]});
 }
 
 }  // namespace

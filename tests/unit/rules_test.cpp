@@ -2,7 +2,7 @@
 // admission once, with the callers' present ways, and the limits.
 #include <gtest/gtest.h>
 
-#include "blacklist/rules.h"
+#include "rules/rules.h"
 
 namespace {
 

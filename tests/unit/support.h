@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "blacklist/store.h"
+#include "store/store.h"
 
 namespace qt {
 

@@ -1,0 +1,26 @@
+// Audit mode, set by policy for a fleet's first ring: nobody removes or
+// blocks anything unattended, and the pass says instead, once a UTC day per
+// device and rule, what it would have removed, so that an administrator can
+// collect the warnings before enforcing.
+#pragma once
+
+#include <cstdint>
+
+#include "pass/reach.h"
+#include "log/log.h"
+
+// 1 while policy's Mode is Audit.
+int audit_on(const RuleBook& b);
+
+// The rule that reached a device, as the log words it: its kind, its id or
+// name, and (策略) when policy's; into out.
+void audit_rule_text(const RuleBook& b, const Reached& h, char* out, size_t size);
+
+// Logs under `ev` each of the n devices, with the rule of the book that reached it,
+// unless said already today (UTC); what was said is kept under our own key,
+// one value per device and rule, and forgotten when the day changes.
+// Returns how many were said.
+int audit_say(const RuleBook& b, const Reached* t, int n, int64_t now, log_event ev);
+
+// Forgets what was said, with the task's other state.
+int audit_forget(void);

@@ -1,0 +1,162 @@
+// The unattended pass: every present device that an entry in force reaches.
+#include "pass/enforce.h"
+
+#include "base/text.h"
+#include "pass/audit.h"
+#include "pass/reach.h"
+#include "pass/sweep.h"
+#include "policy/allows.h"
+#include "policy/policyread.h"
+#include "rules/judge.h"
+#include "store/store.h"
+#include "device/scan.h"
+#include "device/remove.h"
+#include "device/walk.h"
+#include "log/log.h"
+#include "proc/run.h"
+#include "sys/sys.h"
+
+namespace {
+
+// A burst of arrivals during a round is caught by the next one; the bound
+// keeps a device that keeps coming back from holding the pass for ever.
+constexpr int MAX_ROUNDS = 8;
+
+struct Outcome {
+    int removed;
+    int failed;
+    int restart;
+};
+
+// Which rule a device is removed under, for the order of the log: the
+// entries in table order, then the rules file's, then policy's, then the
+// held ones.
+int group_of(const Reached& h) {
+    int i = h.rule.index < 0 ? 0 : h.rule.index;
+    switch (h.rule.from) {
+    case FROM_ENTRY: return i;
+    case FROM_RULE: return BL_MAX + i;
+    case FROM_POLICY: return BL_MAX + RULES_MAX + i;
+    default: return BL_MAX + RULES_MAX + POLICY_RULES_MAX + i;
+    }
+}
+
+// Removes the round's devices, grouped by the rule that keeps each off.
+Outcome remove_reached(const ReachList& round) {
+    Outcome o{0, 0, 0};
+    for (int group = 0, next; group != INT32_MAX; group = next) {
+        next = INT32_MAX;
+        for (int k = 0; k < round.n; k++) {
+            const Reached& h = round.t[k];
+            int g = group_of(h);
+            if (g > group && g < next) next = g;
+            if (g != group) continue;
+            char inst[DEV_TEXT_BYTES];
+            dev_lower(h.inst, inst, sizeof inst);
+            logline(EV_HIT, "后台命中拉黑 | %s | %s", h.lower_name, inst);
+            sys_removal r = remove_dev(h.inst);
+            if (r == SYS_REMOVED_RESTART) {
+                logline(EV_ENFORCED_RESTART, "后台已删除（需重启） | %s", h.lower_name);
+                o.removed++;
+                o.restart = 1;
+            } else if (r == SYS_REMOVED) {
+                logline(EV_ENFORCED, "后台已删除 | %s", h.lower_name);
+                o.removed++;
+            } else {
+                logline(EV_ENFORCE_FAILED, "后台删除失败 | %s", h.lower_name);
+                o.failed = 1;
+            }
+        }
+    }
+    return o;
+}
+
+}  // namespace
+
+enforce_result enforce_pass(void) {
+    // One step: the drop of expired entries, and the install block brought
+    // back in line (a policy refresh may have replaced the list, and an
+    // entry may have come or gone meanwhile). A block that fails to be
+    // written is logged, and removal is the backstop; a step that could not
+    // run, or a block it left standing, fails the pass.
+    PassStep step = bl_pass_step();
+    const RuleBook& b = bl_book();
+    if (step.read == BL_UNREADABLE) {
+        // An entry we cannot read could be any device: remove none.
+        logline(EV_BLACKLIST_UNREADABLE, "读取拉黑名单失败");
+        return ENFORCE_FAILED;
+    }
+    int64_t now = sys_now();
+    // Expired entries that stay in the file are a failure too: the drop
+    // could not be written, or the file is too full, or holds lines nobody
+    // can read, which a rewrite would lose.
+    int in_force = 0;
+    for (int i = 0; i < b.nentries; i++) in_force += rule_in_force(b.entries[i].until, now);
+    int refused = (step.read == BL_OVERFULL || step.read == BL_BAD_LINES) && in_force < b.nentries;
+    if (refused && step.read == BL_BAD_LINES)
+        logline(EV_BLACKLIST_BAD_LINES, "拉黑名单有无法识别的行，未修改 | 第 %d 行", b.blacklist.first_bad);
+    int failed = step.read == BL_FAILED || refused;
+    failed |= step.synced == BL_FAILED || step.synced == BL_UNREADABLE || block_left();
+    // The model blocks cannot follow a models file nobody can read: the
+    // pass says so each time, as for the blacklist itself.
+    source_state models = b.models_file.state;
+    if (models == SOURCE_UNREADABLE) logline(EV_MODELS_UNREADABLE, "读取型号文件失败，按型号的安装禁止未修改");
+    if (models == SOURCE_BAD_LINES)
+        logline(EV_MODELS_BAD_LINES, "型号文件有无法识别的行，按型号的安装禁止未修改 | 第 %d 行", b.models_file.first_bad);
+    failed |= models != SOURCE_OK;
+    // An approval nobody can read could spare any device: remove none.
+    source_state rules = b.rules_file.state;
+    int hold = rules == SOURCE_UNREADABLE || rules == SOURCE_BAD_LINES;
+    if (rules == SOURCE_UNREADABLE) logline(EV_RULES_UNREADABLE, "读取规则文件失败，未删除任何设备");
+    if (rules == SOURCE_BAD_LINES)
+        logline(EV_RULES_BAD_LINES, "规则文件有无法识别的行，未删除任何设备 | 第 %d 行", b.rules_file.first_bad);
+    failed |= hold;
+    // Policy: its bad values and the administrator's allows are said once
+    // per change; a key that could not be read whole fails every pass, as
+    // its blocks stay unlifted meanwhile.
+    (void)policy_say_errors(b, EV_POLICY_BAD_VALUE);
+    (void)allows_say(b, EV_ADMIN_ALLOWS);
+    if (b.policy_read == POLICY_UNREADABLE) {
+        logline(EV_POLICY_UNREADABLE, "读取策略失败，未解除任何安装禁止");
+        failed = 1;
+    }
+    int restart = 0, listed = 1;
+    // A device tried once, whatever the outcome, is not tried again.
+    reach_reset();
+    // An empty blacklist must not cost a device enumeration.
+    int blocks = hold ? 0 : judge_blocks(judge_prepare(b, now));
+    int audit = audit_on(b);
+    for (int round = 0; round < MAX_ROUNDS && blocks > 0; round++) {
+        ReachList found = reach_collect(b, now);
+        if (!found.ok) {
+            logline(EV_ENUM_FAILED, "枚举设备失败 (code %lu)", (unsigned long)found.err);
+            failed = 1;
+            listed = 0;
+            break;
+        }
+        if (audit) {
+            (void)audit_say(b, found.t, found.n, now, EV_AUDIT_WOULD_REMOVE);
+            break;
+        }
+        Outcome o = remove_reached(found);
+        failed |= o.failed;
+        restart |= o.restart;
+        if (o.removed == 0) break;
+        now = sys_now();
+    }
+    // Records left on the PC. Those of entries by id the lookups above
+    // found; those a name or a model reaches take a walk of every record,
+    // made after the entries changed, else hourly.
+    int by_name = judge_needs_walk(judge_prepare(b, now));
+    SweepResult s{0, 0, 0, 1};
+    int walked = !audit && !hold && listed && by_name && sweep_due(b, now);
+    ReachList swept;
+    if (walked) s = sweep_absent(b, now, nullptr, 0, &swept);
+    else if (!audit && !by_name && blocks > 0) s = sweep_left();
+    failed |= !s.ok || s.failed > 0;
+    restart |= s.restart;
+    if (walked && s.ok) sweep_done(b, now);
+    if (step.dropped) logline(EV_EXPIRED, "到期自动解除 %d 条", step.dropped);
+    if (failed || run_timed_out()) return ENFORCE_FAILED;
+    return restart ? ENFORCE_RESTART : ENFORCE_OK;
+}

@@ -1,0 +1,61 @@
+// Reading the administrator's allows.
+#include "policy/allows.h"
+
+#include "base/text.h"
+#include "sys/sys.h"
+#include "task/owner.h"
+
+namespace {
+
+// The allows read: the table this module owns.
+AdminAllow g_allows[ALLOWS_MAX];
+
+// Value and key names from DeviceInstallation.admx.
+const char16_t RESTRICTIONS[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions";
+const char16_t LAYERED[] = u"AllowDenyLayered";
+const char16_t ALLOW_ON[] = u"AllowInstanceIDs";
+const char16_t ALLOW_LIST[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\AllowInstanceIDs";
+// Under PRODUCT_KEY: the fingerprint of the allows last said.
+const char16_t SAID[] = u"AdminAllowsSaid";
+
+int on(const char16_t* name) {
+    uint32_t v = 0;
+    return sys_reg_dword(RESTRICTIONS, name, &v) == SYS_REG_OK && v == 1;
+}
+
+// The allows as a set in their order, letter case aside.
+uint64_t fingerprint(const RuleBook& b) {
+    uint64_t h = FNV_START;
+    for (int i = 0; i < b.nallows; i++) h = fnv_step(fnv_folded(h, b.allows[i].inst), 0xFF);
+    return h;
+}
+
+}  // namespace
+
+AdminAllows allows_load(void) {
+    int n = 0;
+    if (!on(LAYERED) || !on(ALLOW_ON)) return AdminAllows{g_allows, 0};
+    char16_t name[16], text[601];
+    for (uint32_t i = 0; n < ALLOWS_MAX; i++) {
+        sys_reg_type type;
+        sys_reg r = sys_reg_value_at(ALLOW_LIST, i, name, countof(name), &type, text, countof(text));
+        if (r == SYS_REG_MISSING) break;
+        if (r != SYS_REG_OK || type != SYS_REG_SZ || !text[0]) continue;
+        utf8(text, g_allows[n++].inst, sizeof g_allows[0].inst);
+    }
+    return AdminAllows{g_allows, n};
+}
+
+int allows_say(const RuleBook& b, log_event ev) {
+    char now[32];
+    char16_t now16[32], was[32];
+    fmt(now, sizeof now, "%llu", (unsigned long long)fingerprint(b));
+    utf16(now, now16, countof(now16));
+    sys_reg got = sys_reg_text(PRODUCT_KEY, SAID, was, countof(was));
+    if (got == SYS_REG_OK ? wicmp(was, now16) == 0 : got == SYS_REG_MISSING && b.nallows == 0) return 0;
+    if (!sys_reg_set_text(PRODUCT_KEY, SAID, now16, SYS_REG_SZ)) return 0;  // said again next time
+    for (int i = 0; i < b.nallows; i++) logline(ev, "管理员策略允许安装，按放行对待 | %s", b.allows[i].inst);
+    return 1;
+}
+
+int allows_forget(void) { return sys_reg_delete_value(PRODUCT_KEY, SAID); }

@@ -1,0 +1,341 @@
+// Judging a device against every rule in force.
+#include "rules/judge.h"
+
+#include <cstring>
+
+#include "base/text.h"
+#include "device/model.h"
+#include "rules/match.h"
+
+namespace {
+
+// A hardware id a rule reaches devices by: a model, or a USB function
+// model's composite device, which alone reaches a built-in device (the
+// composite device is of class USB). Devices are looked at only when their
+// instance id starts with the id's bus and vendor, and product where it
+// names one, as reading every device's id lists would cost a walk more.
+struct ModelTarget {
+    const char16_t* id;
+    const char* prefix;  // lower-cased, as the walk hands out ids
+    size_t len;
+    uint8_t product;  // the prefix ends mid-id, before '&' or '\\'
+    uint8_t source, approves, composite;
+    uint8_t layer;  // a by-name entry's model decides at its name's layer
+    RuleRef rule;
+};
+// The bytes a text holds, a bit each: a name is within a device's only
+// when each of its bytes is, which most names fail at once.
+struct Bytes {
+    uint64_t bit[4];
+};
+
+void bytes_of(const char* s, Bytes* b) {
+    b->bit[0] = b->bit[1] = b->bit[2] = b->bit[3] = 0;
+    for (; *s; s++) b->bit[(unsigned char)*s >> 6] |= 1ULL << ((unsigned char)*s & 63);
+}
+
+int bytes_within(const Bytes& part, const Bytes& whole) {
+    for (int k = 0; k < 4; k++)
+        if (part.bit[k] & ~whole.bit[k]) return 0;
+    return 1;
+}
+
+// A hash of a text with A-Z as a-z, as ieq_ascii compares: ids that differ
+// are told apart by it alone.
+uint64_t folded_hash(const char* s) { return fnv_folded(FNV_START, s); }
+
+// An instance id or a name (names are lower-cased as the store keeps them).
+struct TextTarget {
+    const char* text;
+    uint64_t hash;  // of an id
+    Bytes bytes;    // of a name
+    uint8_t source, approves;
+    RuleRef rule;
+};
+
+// Every entry, rule and policy rule brings at most two model targets, and
+// one instance id or name; a coming entry and a coming rule one more each.
+constexpr int MAX_RULES = BL_MAX + RULES_MAX + 2 * POLICY_RULES_MAX + 2;
+constexpr int MAX_MODELS = 2 * MAX_RULES;
+constexpr int MAX_TEXTS = MAX_RULES;
+
+}  // namespace
+
+// The targets' texts are packed one after another, from the start at each
+// judge_prepare: room for every target's longest, yet a pass touches only
+// what its rules hold, where a field each would be megabytes of fresh pages.
+struct Judge {
+    const RuleBook* book;
+    ModelTarget models[MAX_MODELS];
+    int nmodels;
+    TextTarget ids[MAX_TEXTS], names[MAX_TEXTS];
+    int nids, nnames;
+    int walk;  // a name or a model block: only a walk finds what they reach
+    const char* id_ptrs[MAX_TEXTS];
+    int nid_ptrs;
+    char16_t wpool[MAX_MODELS * INST_UNITS];
+    size_t nwpool;
+    char pool[(MAX_MODELS + 2 * MAX_TEXTS) * DEV_TEXT_BYTES];
+    size_t npool;
+};
+
+namespace {
+
+// The one Judge: static, as it is megabytes.
+Judge g_judge;
+
+const char16_t* pool16(Judge& j, const char16_t* w) {
+    char16_t* out = j.wpool + j.nwpool;
+    j.nwpool += wcopy(out, INST_UNITS, w) + 1;
+    return out;
+}
+
+char* pool8(Judge& j) { return j.pool + j.npool; }
+
+void pooled8(Judge& j, const char* text) { j.npool += strlen(text) + 1; }
+
+void add_model(Judge& j, const char16_t* id, const InForce& r, rule_layer layer) {
+    char16_t parent[INST_UNITS], prefix[INST_UNITS];
+    for (int pass = 0; pass < 2 && j.nmodels < MAX_MODELS; pass++) {
+        const char16_t* which = id;
+        if (pass == 1) {
+            if (!model_parent_id(id, parent, countof(parent))) return;
+            which = parent;
+        }
+        int form = model_product_prefix(which, prefix, countof(prefix));
+        if (!form) continue;
+        ModelTarget& t = j.models[j.nmodels++];
+        t.product = form == 2;
+        t.id = pool16(j, which);
+        char* lower = pool8(j);
+        t.len = utf8(prefix, lower, DEV_TEXT_BYTES);
+        lower_ascii(lower);
+        pooled8(j, lower);
+        t.prefix = lower;
+        t.source = (uint8_t)r.source;
+        t.approves = (uint8_t)r.approves;
+        t.composite = pass == 1;
+        t.layer = (uint8_t)layer;
+        t.rule = r.ref;
+        if (!r.approves) j.walk = 1;
+    }
+}
+
+void add_text(Judge& j, TextTarget* t, int* n, const char* text, const InForce& r) {
+    if (*n == MAX_TEXTS || !text[0]) return;
+    TextTarget& x = t[(*n)++];
+    char* kept = pool8(j);
+    scopy(kept, DEV_TEXT_BYTES, text);  // as given: ids are compared letter case aside
+    pooled8(j, kept);
+    x.text = kept;
+    x.hash = folded_hash(kept);
+    bytes_of(kept, &x.bytes);
+    x.source = (uint8_t)r.source;
+    x.approves = (uint8_t)r.approves;
+    x.rule = r.ref;
+}
+
+// A device's id lists, read once each per judging: from a walk into the
+// first two, from a lookup into the others; hw and compat name the ones
+// read. Static, as they are 64 KB.
+struct Lists {
+    const JudgeDevice* d;
+    int read_hw, read_compat;
+    const char16_t* hw;
+    const char16_t* compat;
+};
+char16_t g_walk_hw[IDS_UNITS], g_walk_compat[IDS_UNITS];
+HardwareIds g_hw_ids, g_compat_ids;
+
+void read_lists(Lists* l) {
+    if (l->d->hw) {
+        l->hw = l->d->hw;
+        l->compat = l->d->compat ? l->d->compat : u"";
+        l->read_compat = 1;
+    } else if (l->d->walk) {
+        (void)dev_walk_ids(l->d->walk, SYS_IDS_HARDWARE, g_walk_hw, IDS_UNITS);  // empty unless read whole
+        l->hw = g_walk_hw;
+    } else {
+        (void)dev_lookup_ids(l->d->id, &g_hw_ids, &g_compat_ids);  // empty lists for a device gone
+        l->hw = g_hw_ids.ids;
+        l->compat = g_compat_ids.ids;
+        l->read_compat = 1;
+    }
+    l->read_hw = 1;
+}
+
+// The compatible ids, which only a built-in device that holds a model is
+// asked for: a walk reads them then, as they cost a read each.
+const char16_t* compat_list(Lists* l) {
+    if (!l->read_compat) {
+        (void)dev_walk_ids(l->d->walk, SYS_IDS_COMPATIBLE, g_walk_compat, IDS_UNITS);
+        l->compat = g_walk_compat;
+        l->read_compat = 1;
+    }
+    return l->compat;
+}
+
+// Whether model target t reaches the device: a device holding the model
+// among its hardware ids, built-ins aside; or a composite device, built-in
+// as it counts, holding a composite id; a function never by its composite
+// device's id, which is another string.
+int model_reaches(const ModelTarget& t, const JudgeDevice& d, Lists* l) {
+    if (d.inst[t.len - 1] != t.prefix[t.len - 1] || d.inst[t.len - 2] != t.prefix[t.len - 2] ||
+        strncmp(d.inst, t.prefix, t.len) != 0)
+        return 0;
+    if (t.product && d.inst[t.len] != '&' && d.inst[t.len] != '\\') return 0;
+    if (!l->read_hw) read_lists(l);
+    if (!ids_hold(l->hw, t.id)) return 0;
+    if (!d.builtin) return 1;
+    return composite_parent(l->hw, compat_list(l));
+}
+
+struct Block {
+    int set;
+    bl_hit how;
+    RuleRef rule;
+};
+
+void note(RuleHits* h, Block (*first)[LAYERS], int source, int layer, int approves, bl_hit how, RuleRef rule) {
+    if (approves) {
+        h->approve[source][layer] = 1;
+        return;
+    }
+    h->block[source][layer] = 1;
+    Block& b = first[source][layer];
+    if (!b.set) b = Block{1, how, rule};
+}
+
+int any_block(const RuleHits& h) {
+    for (int s = 0; s < SOURCES; s++)
+        for (int l = 0; l < LAYERS; l++)
+            if (h.block[s][l]) return 1;
+    return 0;
+}
+
+int is_focus(const JudgeDevice& d, RuleRef rule) { return d.has_focus && d.focus == rule; }
+
+int allowed(const RuleBook& b, const char* inst) {
+    for (int i = 0; i < b.nallows; i++)
+        if (ieq_ascii(b.allows[i].inst, inst)) return 1;
+    return 0;
+}
+
+}  // namespace
+
+const Judge& judge_prepare(const RuleBook& b, int64_t now) {
+    Judge& j = g_judge;
+    j.book = &b;
+    j.nmodels = j.nids = j.nnames = j.nid_ptrs = 0;
+    j.nwpool = j.npool = 0;
+    j.walk = 0;
+    BookWalk w;
+    book_walk_open(&w, b, now);
+    while (const InForce* r = book_walk_next(&w)) {
+        if (r->inst) add_text(j, j.ids, &j.nids, r->inst, *r);
+        if (r->name) add_text(j, j.names, &j.nnames, r->name, *r);
+        if (r->model) {
+            char16_t id[INST_UNITS];
+            utf16(r->model, id, countof(id));
+            add_model(j, id, *r, r->model_layer);
+        }
+    }
+    j.walk |= j.nnames > 0;
+    for (int i = 0; i < j.nids; i++)
+        if (!j.ids[i].approves) j.id_ptrs[j.nid_ptrs++] = j.ids[i].text;
+    return j;
+}
+
+int judge_needs_walk(const Judge& j) { return j.walk; }
+
+int judge_blocks(const Judge& j) {
+    int n = j.nnames + j.nid_ptrs;
+    for (int i = 0; i < j.nmodels; i++) n += !j.models[i].approves;
+    return n;
+}
+
+int judge_instance_blocks(const Judge& j, const char* const** ids) {
+    *ids = j.id_ptrs;
+    return j.nid_ptrs;
+}
+
+Judged judge(const Judge& j, const JudgeDevice& d) {
+    RuleHits h{};
+    Block first[SOURCES][LAYERS] = {};
+    Lists l{&d, 0, 0, nullptr, nullptr};
+    int focus = 0;
+    uint64_t inst_hash = j.nids ? folded_hash(d.inst) : 0;
+    Bytes name_bytes{};
+    if (j.nnames && !d.builtin) bytes_of(d.name, &name_bytes);
+    // Blocks first: an approval changes nothing for a device no block
+    // reaches, and looking for one costs the device's id lists.
+    for (int approving = 0; approving < 2; approving++) {
+        if (approving && !d.marks && !any_block(h)) break;
+        for (int i = 0; i < j.nids; i++) {
+            const TextTarget& t = j.ids[i];
+            if (t.approves != approving || t.hash != inst_hash || !match_id(t.text, d.inst)) continue;
+            note(&h, first, t.source, LAYER_INSTANCE, t.approves, BL_BY_ID, t.rule);
+            focus |= !t.approves && is_focus(d, t.rule);
+        }
+        for (int i = 0; i < j.nmodels; i++) {
+            const ModelTarget& t = j.models[i];
+            if (t.approves != approving || !model_reaches(t, d, &l)) continue;
+            note(&h, first, t.source, t.layer, t.approves, BL_BY_MODEL, t.rule);
+            focus |= !t.approves && is_focus(d, t.rule);
+        }
+        for (int i = 0; i < j.nnames && !approving; i++) {
+            const TextTarget& t = j.names[i];
+            if (!bytes_within(t.bytes, name_bytes) || !match_name(t.text, d.name, d.builtin)) continue;
+            note(&h, first, t.source, LAYER_NAME, 0, BL_BY_NAME, t.rule);
+            focus |= is_focus(d, t.rule);
+        }
+    }
+    h.windows_allow = any_block(h) && allowed(*j.book, d.inst);
+    RuleDecision dec = rule_decide(h);
+    Judged out{dec.blocked, dec.decided && !dec.blocked, dec.source, dec.layer, BL_NO_HIT, RuleRef{FROM_ENTRY, -1}, focus};
+    if (dec.blocked) {
+        const Block& b = first[dec.source][dec.layer];
+        out.how = b.how;
+        out.rule = b.rule;
+    }
+    return out;
+}
+
+int judge_approved_above_name(const Judge& j, const JudgeDevice& d) {
+    Lists l{&d, 0, 0, nullptr, nullptr};
+    for (int i = 0; i < j.nids; i++)
+        if (j.ids[i].approves && match_id(j.ids[i].text, d.inst)) return 1;
+    for (int i = 0; i < j.nmodels; i++)
+        if (j.models[i].approves && model_reaches(j.models[i], d, &l)) return 1;
+    return allowed(*j.book, d.inst);
+}
+
+namespace {
+
+// A device's texts as compared, and a device looked up for its whole name:
+// static, as they are 22 KB.
+char g_inst[DEV_TEXT_BYTES], g_name[DEV_TEXT_BYTES];
+WalkedDevice g_whole;
+
+}  // namespace
+
+bl_hit judge_mark(const RuleBook& b, const DeviceEntry& d, int64_t now, int* approved, int* policy) {
+    *approved = *policy = 0;
+    dev_lower(d.inst, g_inst, sizeof g_inst);
+    int named = 0;
+    for (int i = 0; i < b.nentries && !named; i++) named = match_id(b.entries[i].inst, g_inst);
+    const Judge& judging = judge_prepare(b, now);
+    // A name the table holds cut is matched whole, as the pass matches it,
+    // when a name may reach a device at all.
+    const char* name = g_name;
+    if (judging.nnames && d.name_cut && dev_lookup(d.inst, &g_whole)) name = g_whole.name;
+    else dev_lower(d.name, g_name, sizeof g_name);
+    JudgeDevice jd{g_inst, name, d.builtin, nullptr, d.inst};
+    jd.marks = 1;  // the table marks approved devices, blocked or not
+    Judged j = judge(judging, jd);
+    // An entry names it, in force or not, unless policy spares it.
+    if (named && !(j.approved && j.source == SOURCE_POLICY)) return BL_BY_ID;
+    *approved = j.approved;
+    *policy = (j.blocked || j.approved) && j.source == SOURCE_POLICY;
+    return j.blocked ? j.how : BL_NO_HIT;
+}
