@@ -42,11 +42,7 @@ void block_line(const RuleBook& b) {
 void model_line(const RuleBook& b, const BlacklistEntry& e, const char* indent) {
     const BlacklistModel* m = book_model_of(b, e);
     if (!m) return;
-    const char* state = m->verdict == MODEL_SHARED      ? "与其他设备共用，不禁止安装"
-                      : m->verdict == MODEL_BUILTIN     ? "内置/系统设备，不禁止安装"
-                      : m->verdict == MODEL_UNKNOWN     ? "未能确认是否与其他设备共用，不禁止安装"
-                      : bl_id_model_blocked(m->model)   ? "已禁止安装"
-                                                        : "未禁止安装";
+    const char* state = standing_text(model_standing(b, m->model, m->verdict));
     char id[sizeof m->model], parent[sizeof m->model];
     out("%s型号：%s", indent, shown_text8(m->model, id, sizeof id));
     if (bl_model_parent(m->model, parent, sizeof parent)) out("，连同所在的复合设备 %s", parent);
@@ -67,11 +63,10 @@ void policy_lines(const RuleBook& b, const char* indent, int64_t now) {
             if (p.until == INT64_MAX) scopy(left, sizeof left, "策略生效期间");
             else fmt_left(p.until, left);
             const char* kind = p.kind == POLICY_INSTANCE_ID ? "设备" : p.kind == POLICY_MODEL ? "型号" : "名字";
-            const char* state = approves                      ? nullptr
-                              : p.kind == POLICY_NAME         ? "按名字匹配"
-                              : p.kind == POLICY_MODEL        ? (bl_id_model_blocked(p.id) ? "已禁止安装" : "未禁止安装")
-                              : bl_id_blocked(p.id)           ? "已禁止安装"
-                                                              : "未禁止安装";
+            const char* state = approves                ? nullptr
+                              : p.kind == POLICY_NAME   ? "按名字匹配"
+                              : p.kind == POLICY_MODEL  ? standing_text(model_standing(b, p.id, MODEL_OK))
+                                                        : standing_text(instance_standing(b, p.id, ""));
             out("%s  [策略] %s %s  %s", indent, kind, shown_text8(p.id, id, sizeof id), left);
             if (state) out("（%s）", state);
             out("\n");
@@ -94,12 +89,8 @@ void rules_lines(const RuleBook& b, const char* indent) {
             if ((r.kind == RULE_MODEL) != (pass == 0) || !rule_in_force(r.until, now)) continue;
             char left[LEFT_BYTES], name[600];
             fmt_left(r.until, left);
-            const char* state = r.kind != RULE_MODEL          ? (r.kind == RULE_APPROVE_ID ? "设备" : "型号")
-                              : r.verdict == MODEL_SHARED     ? "与其他设备共用，不禁止安装"
-                              : r.verdict == MODEL_BUILTIN    ? "内置/系统设备，不禁止安装"
-                              : r.verdict == MODEL_UNKNOWN    ? "未能确认是否与其他设备共用，不禁止安装"
-                              : bl_id_model_blocked(r.id)     ? "已禁止安装"
-                                                              : "未禁止安装";
+            const char* state = r.kind != RULE_MODEL ? (r.kind == RULE_APPROVE_ID ? "设备" : "型号")
+                                                     : standing_text(model_standing(b, r.id, r.verdict));
             out("%s  %-30s %s  %s（%s）\n", indent, shown_name(r.name, name, sizeof name), r.id, left, state);
         }
     }

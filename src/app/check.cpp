@@ -3,6 +3,7 @@
 #include "app/check.h"
 
 #include "app/console.h"
+#include "block/layering.h"
 #include "app/exitcode.h"
 #include "app/json.h"
 #include "app/documents.h"
@@ -80,6 +81,10 @@ void print_json(const RuleBook& b, const CheckFacts& f, const ReachList& present
         json_bool(f.task == TASK_PRESENT);
         json_key("absent_reached");
         json_int(f.absent);
+        // Whether this copy turned Windows' layered evaluation on, to spare
+        // an approved unit while its model stays blocked.
+        json_key("layering_set");
+        json_bool(layering_set_by_us());
     }
     policy_keys(b);
     json_end_document();

@@ -4,6 +4,7 @@
 #include "local/tsv.h"
 #include "pass/reach.h"
 #include "rules/rules.h"
+#include "rules/standing.h"
 #include "device/scan.h"
 #include "device/walk.h"
 #include "app/console.h"
@@ -69,6 +70,17 @@ int by_name_consent(const RuleBook& b, const DeviceEntry& d, const BlacklistEntr
     if (a.alike && c->parent[0])
         out("  注意：它是复合设备 %s 的一个功能，按型号禁止安装时整个设备都装不上，同一设备上的麦克风等其他功能也一样。\n",
             c->parent);
+    // An approved unit of the model may leave no way to block it.
+    BlacklistModel m;
+    if (c->verdict == MODEL_OK && bl_model_record(e, *c, &m)) {
+        RuleBook with = b;
+        with.coming = &e;
+        with.coming_model = &m;
+        Standing s = model_standing(with, c->text, MODEL_OK);
+        if (s.state == WHY_GIVEN_UP)
+            out("  注意：型号 %s 不会被禁止安装（%s），按名称拉黑只在它们出现时删除。\n", c->text,
+                given_up_text(s.given_up));
+    }
     out("  仍按名称拉黑？输入 y = 按名称，其他 = 只拉黑这一个设备 > ");
     return ask() == 1;
 }

@@ -1,8 +1,9 @@
 // The JSON documents of -s --json and --blist --json. Texts go out as the
 // system and the file hold them: JSON escapes what the screen blanks.
+#include "app/documents.h"
 #include "app/exitcode.h"
 #include "app/json.h"
-#include "app/documents.h"
+#include "app/show.h"
 #include "rules/judge.h"
 #include "rules/wanted.h"
 #include "store/store.h"
@@ -120,12 +121,18 @@ void entry_keys(const RuleBook& b, const BlacklistEntry& e) {
     json_text(utc);
     json_key("by_name");
     json_bool(e.byname != 0);
+    Standing unit = instance_standing(b, e.inst, e.cls);
     json_key("install_blocked");
-    json_bool(bl_id_blocked(e.inst));
+    json_bool(unit.state == STANDS);
+    json_key("install_block_reason");
+    json_text(standing_key(unit));
     json_key("model_id");
     json_text(m ? m->model : nullptr);
+    Standing model = m ? model_standing(b, m->model, m->verdict) : Standing{STANDS, GIVEN_UP_APPROVED};
     json_key("model_blocked");
-    json_bool(m && m->verdict == MODEL_OK && bl_id_model_blocked(m->model));
+    json_bool(m && model.state == STANDS);
+    json_key("model_block_reason");
+    json_text(m ? standing_key(model) : nullptr);
 }
 
 void rule_json(const Rule& r) {
@@ -145,8 +152,11 @@ void rule_json(const Rule& r) {
     json_key("until_utc");
     json_text(utc);
     if (r.kind == RULE_MODEL) {
+        Standing s = model_standing(bl_book(), r.id, r.verdict);
         json_key("model_blocked");
-        json_bool(bl_id_model_blocked(r.id));
+        json_bool(s.state == STANDS);
+        json_key("model_block_reason");
+        json_text(standing_key(s));
     }
     json_close();
 }
@@ -181,8 +191,13 @@ void policy_rule_keys(const PolicyRule& p) {
         json_text(utc);
     }
     if (!p.approves && p.kind != POLICY_NAME) {
-        json_key(p.kind == POLICY_INSTANCE_ID ? "install_blocked" : "model_blocked");
-        json_bool(p.kind == POLICY_INSTANCE_ID ? bl_id_blocked(p.id) : bl_id_model_blocked(p.id));
+        const RuleBook& b = bl_book();
+        int unit = p.kind == POLICY_INSTANCE_ID;
+        Standing s = unit ? instance_standing(b, p.id, "") : model_standing(b, p.id, MODEL_OK);
+        json_key(unit ? "install_blocked" : "model_blocked");
+        json_bool(s.state == STANDS);
+        json_key(unit ? "install_block_reason" : "model_block_reason");
+        json_text(standing_key(s));
     }
 }
 

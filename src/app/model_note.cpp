@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "pass/audit.h"
 #include "pass/sweep.h"
+#include "rules/standing.h"
 #include "sys/sys.h"
 
 namespace {
@@ -121,5 +122,10 @@ void block_lines(const RuleBook& book, const BlockResult& b, const ModelCheck& c
         out("  ✔ 已同时按型号禁止安装：%s（同型号的设备都装不上，到期自动解除）\n", id);
     } else if (b.model == BLOCK_FAILED) {
         out("  [提示] 未能写入按型号的安装禁止，改由后台任务在同型号设备出现时删除。\n");
+    } else if (b.model == BLOCK_NONE) {
+        // An approval of a unit of it may leave no way to block the model.
+        Standing s = model_standing(book, id, c.verdict);
+        if (s.state == WHY_GIVEN_UP)
+            out("  [提示] 不按型号禁止安装 %s：%s；后台任务仍会删除它的设备。\n", id, given_up_text(s.given_up));
     }
 }

@@ -18,6 +18,9 @@
 #include "local/models.h"
 #include "local/tsv.h"
 #include "rules/rules.h"
+#include "device/model.h"
+#include "device/walk.h"
+#include "rules/standing.h"
 #include "rules/wanted.h"
 #include "store/store.h"
 #include "log/log.h"
@@ -99,6 +102,78 @@ void rule_document(const DriveRun& run, const Args& a, const char* key, int ok) 
     if (ok) rule_json(run.rule_after);
     else json_null();
     (void)drive_end(run);
+}
+
+// What an approval does to the blocks of its model: the blocks given up for
+// it, and whether its unit goes on Windows' allow list so that they stand.
+// Ids of the unit's: its hardware ids, or the device id its instance id
+// starts with. Static, as they are 32 KB.
+HardwareIds g_unit_ids;
+
+// Whether the given up id belongs to the approval r.
+int concerns(const Rule& r, const char16_t* id) {
+    char16_t own[INST_UNITS], parent[INST_UNITS];
+    if (r.kind == RULE_APPROVE_MODEL) {
+        utf16(r.id, own, countof(own));
+        return wicmp(own, id) == 0 || (model_parent_id(own, parent, countof(parent)) && wicmp(parent, id) == 0);
+    }
+    for (const char16_t* p = g_unit_ids.ids; *p; p += wlen(p) + 1)
+        if (wicmp(p, id) == 0 || (model_parent_id(p, parent, countof(parent)) && wicmp(parent, id) == 0)) return 1;
+    return 0;
+}
+
+// Whether Windows refuses the approved unit now: one of its ids is in this
+// copy's model list and the unit is not on the allow list.
+int refused_now(const char16_t* unit) {
+    char id[DEV_TEXT_BYTES], inst[DEV_TEXT_BYTES];
+    utf8(unit, inst, sizeof inst);
+    if (bl_id_allowed(inst)) return 0;
+    for (const char16_t* p = g_unit_ids.ids; *p; p += wlen(p) + 1) {
+        utf8(p, id, sizeof id);
+        if (bl_id_blocked_in(BLOCK_DEVICE_IDS, id)) return 1;
+    }
+    return 0;
+}
+
+void approval_effects(const RuleBook& b, const Rule& r, block_outcome allowed, int what_if, int json) {
+    char16_t unit[INST_UNITS];
+    utf16(r.id, unit, countof(unit));
+    g_unit_ids.ids[0] = g_unit_ids.ids[1] = 0;
+    if (r.kind == RULE_APPROVE_ID && !dev_lookup_ids(unit, &g_unit_ids) &&
+        instance_device_id(unit, g_unit_ids.ids, countof(g_unit_ids.ids)))
+        g_unit_ids.ids[wlen(g_unit_ids.ids) + 1] = 0;
+    const GivenUpList& g = book_given_up(b);
+    const BlockIds& allow = book_wanted(b).list[BLOCK_ALLOW_IDS];
+    int wanted = 0;
+    for (int i = 0; i < allow.n && r.kind == RULE_APPROVE_ID; i++) wanted |= wicmp(allow.id[i], unit) == 0;
+    // What was written, or with --what-if what would be.
+    int listed = what_if ? wanted : allowed == BLOCK_WRITTEN;
+    if (json) {
+        json_key("allow_listed");
+        json_bool(listed);
+        json_key("given_up");
+        json_open_array();
+    } else if (listed) {
+        out("  %s加入系统的允许安装列表（分层评估）：它的型号仍禁止安装，Windows 照常安装这一个。\n", what_if ? "将" : "✔ 已");
+    } else if (!what_if && r.kind == RULE_APPROVE_ID && refused_now(unit)) {
+        out("  [提示] 未能写入系统的允许安装列表：它的型号仍禁止安装，Windows 暂时装不上它，后台任务下次运行时再写入。\n");
+    }
+    for (int i = 0; i < g.n; i++) {
+        if (g.t[i].list != BLOCK_DEVICE_IDS || !concerns(r, g.t[i].id)) continue;
+        char id[DEV_TEXT_BYTES];
+        utf8(g.t[i].id, id, sizeof id);
+        if (!json) {
+            out("  [提示] 型号 %s 的安装禁止因此撤下（%s），后台任务仍会删除它的其他设备。\n", id, given_up_text(g.t[i].why));
+            continue;
+        }
+        json_open();
+        json_key("model_id");
+        json_text(id);
+        json_key("reason");
+        json_text(standing_key(Standing{WHY_GIVEN_UP, g.t[i].why}));
+        json_close();
+    }
+    if (json) json_close_array();
 }
 
 }  // namespace
@@ -224,6 +299,7 @@ int approve_mode(const Args& a) {
     int ok = put_rule(&run, a, hours * 3600, "已放行", "将放行");
     if (ok && !a.json) {
         const RuleBook& b = bl_book();
+        approval_effects(b, run.rule_after, g_block.instance, a.what_if, 0);
         // A USB port's instance id names whatever is plugged in there.
         const char* last = strrchr(g_rule.id, '\\');
         if (kind == RULE_APPROVE_ID && last && strchr(last, '&'))
@@ -242,6 +318,13 @@ int approve_mode(const Args& a) {
         if (policy_asked(b, 0, kind == RULE_APPROVE_ID ? 1u << POLICY_INSTANCE_ID : 1u << POLICY_MODEL, g_rule.id))
             out("  [提示] 策略拉黑了同一个 ID：策略优先于本机规则，这条放行对它不起作用。\n");
     }
-    if (a.json) rule_document(run, a, "approved", ok);
+    if (a.json) {
+        drive_begin(a);
+        json_key("approved");
+        if (ok) rule_json(run.rule_after);
+        else json_null();
+        if (ok) approval_effects(bl_book(), run.rule_after, g_block.instance, a.what_if, 1);
+        (void)drive_end(run);
+    }
     return ok ? EXIT_OK : EXIT_FAILED;
 }

@@ -51,6 +51,47 @@ void policy_trouble_lines(const RuleBook& b) {
         out("  [提示] 审核模式（策略）：后台任务只记录本应删除的设备，不删除；不写系统安装禁止。\n");
 }
 
+namespace {
+
+// By given_up_reason.
+const char* const GIVEN_UP_KEY[] = {
+    "approved",         "function_approved", "layering_forbidden", "layering_unsupported",
+    "admin_preventions", "admin_allows",      "layering_off",       "layering_untold",
+};
+
+}  // namespace
+
+const char* standing_text(const Standing& s) {
+    static char text[192];
+    switch (s.state) {
+    case STANDS: return "已禁止安装";
+    case WHY_SHARED: return "与其他设备共用，不禁止安装";
+    case WHY_BUILTIN: return "内置/系统设备，不禁止安装";
+    case WHY_CHECK_UNKNOWN: return "未能确认是否与其他设备共用，不禁止安装";
+    case WHY_GIVEN_UP: fmt(text, sizeof text, "未禁止安装：%s", given_up_text(s.given_up)); return text;
+    case WHY_UNSUPPORTED: return "未禁止安装：此 Windows 版本或版本类型不支持";
+    case WHY_AUDIT: return "未禁止安装：审核模式";
+    case WHY_NO_TASK: return "未禁止安装：后台任务未运行本程序";
+    case WHY_UNTOLD: return "未禁止安装：无法确认";
+    default: return "未禁止安装：应写入而未写入";
+    }
+}
+
+const char* standing_key(const Standing& s) {
+    switch (s.state) {
+    case STANDS: return nullptr;
+    case WHY_SHARED: return "shared";
+    case WHY_BUILTIN: return "builtin";
+    case WHY_CHECK_UNKNOWN: return "unknown";
+    case WHY_GIVEN_UP: return GIVEN_UP_KEY[s.given_up];
+    case WHY_UNSUPPORTED: return "unsupported";
+    case WHY_AUDIT: return "audit";
+    case WHY_NO_TASK: return "no_task";
+    case WHY_UNTOLD: return "untold";
+    default: return "not_written";
+    }
+}
+
 void refused_line(const RuleBook& b, bl_status st) {
     if (st == BL_UNREADABLE) unreadable_line();
     else if (st == BL_OVERFULL) overfull_line();

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rules/standing.h"
 #include "store/store.h"
 
 // Device text for the screen: UTF-8, with every character that could break
@@ -32,6 +33,13 @@ void policy_trouble_lines(const RuleBook& b);
 void refused_line(const RuleBook& b, bl_status st);
 // The line for a rules file that cannot be changed, and why.
 void rules_trouble_line(const RuleBook& b);
+
+// Whether a rule's install block stands, as a listing words it
+// ("已禁止安装", or "未禁止安装：" and why), and as the documents key why it
+// does not (null while it stands).
+const char* standing_text(const Standing& s);
+const char* standing_key(const Standing& s);
+
 
 // Room for a remaining-time text.
 constexpr size_t LEFT_BYTES = 64;

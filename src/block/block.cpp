@@ -18,6 +18,7 @@
 #include "block/block.h"
 
 #include "base/text.h"
+#include "block/layering.h"
 #include "block/registry.h"
 #include "block/view.h"
 #include "log/log.h"
@@ -26,7 +27,6 @@
 
 namespace {
 
-const char16_t VERSION_KEY[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 // What a step could not tell, for its reads failed: never taken for an
 // answer, and asked again by the next step.
 constexpr int UNTOLD = -2;
@@ -34,7 +34,6 @@ constexpr int UNTOLD = -2;
 // What the process learns once and keeps from step to step: static, as it
 // outlives each call.
 struct Cache {
-    int64_t build = -1;  // Windows' build, 0 on a Home edition; -1 not read yet, UNTOLD
     int left;          // the last step left something standing (block_left)
     int said_unsupported;
     int said_disabled[BLOCK_LISTS], said_not_on[BLOCK_LISTS];
@@ -67,7 +66,7 @@ void number_name(uint32_t n, char16_t* out) {
 // The policy is on (1), or we may switch it on: only where the switch is
 // absent and the list empty or ours alone. 0 when it is an administrator's
 // and not on; -1 when it could not be read or written.
-int switch_on(const DenyList& L, block_caller who) {
+int switch_on(const RestrictList& L, block_caller who) {
     int l = (int)(&L - LISTS);
     switch_state sw = read_switch(L);
     if (sw == SW_ON) return 1;
@@ -99,7 +98,7 @@ int switch_on(const DenyList& L, block_caller who) {
 // The records must be read; the list is read here. Once no copy has a
 // value left, the list's time is forgotten too: there is nothing it would
 // protect.
-int settle_switch(const DenyList& L) {
+int settle_switch(const RestrictList& L) {
     // Read before it is deleted: the idle pass must not load what writing needs.
     sys_reg_type type;
     if (!g_read.rec_failed && records_left(g_read) == 0 && sys_reg_kind(PRODUCT_KEY, L.written, &type) != SYS_REG_MISSING &&
@@ -133,7 +132,7 @@ void record_text(const char16_t* id, int unsure) {
 
 // The list key's time after a change of ours, so that the next step can
 // tell another's change from ours.
-void note_written(const DenyList& L) {
+void note_written(const RestrictList& L) {
     uint64_t t = 0;
     char16_t num[24] = {0};
     char a[24];
@@ -145,7 +144,7 @@ void note_written(const DenyList& L) {
 
 // Someone else wrote the list since our last change: every value of ours
 // that still holds its id may now be theirs. 0 when it cannot be told.
-int mark_unsure(const DenyList& L) {
+int mark_unsure(const RestrictList& L) {
     uint64_t now = 0;
     sys_reg r = sys_reg_key_time(L.key, &now);
     if (r == SYS_REG_FAILED) return 0;
@@ -174,7 +173,7 @@ int mark_unsure(const DenyList& L) {
 
 // Writes the id under the next free number, into `name`, and records it;
 // a value found there meanwhile is never written over.
-int write_block(const DenyList& L, const char16_t* id, char16_t* name) {
+int write_block(const RestrictList& L, const char16_t* id, char16_t* name) {
     for (uint32_t n = g_read.highest + 1; n != 0 && n <= g_read.highest + 16; n++) {
         number_name(n, name);
         char16_t held[4];
@@ -198,23 +197,29 @@ int write_block(const DenyList& L, const char16_t* id, char16_t* name) {
 // value too; an unsure one is left standing and kept as such. What cannot
 // be read may still be ours: the record then stays, and the next step tries
 // again. 0 when the value or the record may stand.
-int lift(const DenyList& L, ListRecord& r) {
+int lift(const RestrictList& L, ListRecord& r) {
     held_state held = held_by(g_read, L, r.name, r.id);
     if (held == UNKNOWN) return 0;
     if (held == HOLDS && r.unsure) {
         // Ours or a refreshed policy's: an administrator's value is never
         // deleted, so it stays, and the screens and the log say so.
         if (!sys_reg_set_text(L.kept, r.name, r.id, SYS_REG_SZ)) return 0;
-        logline(EV_BLOCK_KEPT, "系统安装禁止无法确认为本程序所写，已保留 | %s", lower_id(r.id));
+        if (L.allows) logline(EV_ALLOW_KEPT, "系统允许安装无法确认为本程序所写，已保留 | %s", lower_id(r.id));
+        else logline(EV_BLOCK_KEPT, "系统安装禁止无法确认为本程序所写，已保留 | %s", lower_id(r.id));
     } else if (held == HOLDS) {
         if (!sys_reg_delete_value(L.key, r.name)) {
-            logline(EV_UNBLOCK_FAILED, "解除系统安装禁止失败 | %s", lower_id(r.id));
+            if (L.allows) logline(EV_UNALLOW_FAILED, "撤下系统允许安装失败 | %s", lower_id(r.id));
+            else logline(EV_UNBLOCK_FAILED, "解除系统安装禁止失败 | %s", lower_id(r.id));
             return 0;
         }
         value_forgotten(g_read, r.name);
         note_written(L);
-        logline(EV_UNBLOCKED, "已解除系统安装禁止 | %s", lower_id(r.id));
-        g_cache.lifted = 1;
+        if (L.allows) {
+            logline(EV_UNALLOWED, "已撤下系统允许安装 | %s", lower_id(r.id));
+        } else {
+            logline(EV_UNBLOCKED, "已解除系统安装禁止 | %s", lower_id(r.id));
+            g_cache.lifted = 1;
+        }
     }
     if (!sys_reg_delete_value(L.records, r.name)) return 0;
     r.gone = 1;
@@ -222,21 +227,16 @@ int lift(const DenyList& L, ListRecord& r) {
 }
 
 // Whether list L applies here: 1 applies, 0 does not, UNTOLD: the version
-// or the edition cannot be read. Each list from the build that honours it.
-int applies_here(const DenyList& L) {
-    if (g_cache.build < 0) {
-        char16_t build[32], edition[64];
-        char a[96];
-        sys_reg b = sys_reg_text(VERSION_KEY, u"CurrentBuildNumber", build, countof(build));
-        sys_reg e = sys_reg_text(VERSION_KEY, u"EditionID", edition, countof(edition));
-        if (b == SYS_REG_FAILED || e == SYS_REG_FAILED) return UNTOLD;
-        g_cache.build = 0;
-        if (b != SYS_REG_OK || e != SYS_REG_OK || !edition[0]) return 0;
-        utf8(build, a, sizeof a);
-        // The Home editions' ids start with "Core" (Core, CoreN, CoreSingleLanguage...).
-        if (!wstarts(edition, u"Core")) g_cache.build = parse_int(a, 0, INT64_MAX);
+// or the edition cannot be read. Each list from the build that honours it;
+// the allow list where layered evaluation may be used.
+int applies_here(const RestrictList& L) {
+    if (L.allows) {
+        layering_state s = block_layering();
+        return s == LAYERING_USABLE ? 1 : s == LAYERING_UNTOLD ? UNTOLD : 0;
     }
-    return g_cache.build > 0 && g_cache.build >= L.first_build;
+    const WindowsVersion& v = windows_version();
+    if (!v.read) return UNTOLD;
+    return !v.home && v.build > 0 && v.build >= L.first_build;
 }
 
 int is_wanted(const BlockIds* want, const char16_t* id) {
@@ -247,25 +247,40 @@ int is_wanted(const BlockIds* want, const char16_t* id) {
 
 // Whether a wanted id needs a write: ours is not in the list, and nobody
 // else's value holds it either.
-int needs_write(const DenyList& L, const char16_t* id) {
+int needs_write(const RestrictList& L, const char16_t* id) {
     const ListRecord* r = our_record_of(g_read, id);
     if (r) return held_by(g_read, L, r->name, id) != HOLDS;
     return !list_has_id(g_read, L, id);
 }
 
 // 0 when a block or a record may still stand.
-int lift_all(const DenyList& L) {
+int lift_all(const RestrictList& L) {
     read_records(g_read, L);
     read_list(g_read, L);
     // Without records there is nothing to lift, nor to mark.
     int all = !g_read.rec_failed && (g_read.nrec == 0 || mark_unsure(L));
     for (int i = 0; i < g_read.nrec; i++) all &= lift(L, g_read.rec[i]);
     read_kept(g_read, L, 1);
+    if (L.allows) {
+        read_records(g_read, L);
+        all &= layering_switch_settle(g_read);
+    }
     return all;
 }
 
+// After the allow list's step: the layered switch we turned on goes once no
+// copy has an allow value left.
+void settle_layering(const RestrictList& L) {
+    if (!L.allows) return;
+    read_records(g_read, L);
+    if (!layering_switch_settle(g_read)) g_cache.left = 1;
+}
+
 // One list brought in line with the ids wanted of it.
-void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs runs) {
+void sync_list(const RestrictList& L, BlockIds* want, block_caller who, task_runs runs) {
+    // Checked again under the lock: an allow of ours never stands where
+    // layered evaluation may not be used, whatever was wanted before.
+    if (L.allows && want->n > 0 && applies_here(L) == 0) want->n = 0;
     read_records(g_read, L);
     int recorded = 0;
     for (int i = 0; i < g_read.nrec; i++) recorded += g_read.rec[i].ours;
@@ -274,6 +289,7 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
         // The usual idle pass: two registry reads. A switch an earlier step
         // could not settle is settled here.
         if (!settle_switch(L)) g_cache.left = 1;
+        settle_layering(L);
         return;
     }
     read_list(g_read, L);
@@ -322,11 +338,16 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
         // What it should be cannot be told: the block is not written, and
         // says so, rather than pass for one that does not apply.
         if (untold) {
-            logline(EV_BLOCK_FAILED, "写入系统安装禁止失败 | %s", lower_id(id));
+            if (L.allows) logline(EV_ALLOW_FAILED, "写入系统允许安装失败 | %s", lower_id(id));
+            else logline(EV_BLOCK_FAILED, "写入系统安装禁止失败 | %s", lower_id(id));
             outcome = BLOCK_FAILED;
             continue;
         }
-        if (writing == -2) writing = switch_on(L, who);
+        if (writing == -2) {
+            // An allow value never stands without the layered switch.
+            writing = L.allows ? layering_switch_on() : 1;
+            if (writing == 1) writing = switch_on(L, who);
+        }
         if (held == HOLDS) {
             // A value counts only while Windows honours the list.
             outcome = writing == 1 ? BLOCK_WRITTEN : writing == 0 ? BLOCK_NONE : BLOCK_FAILED;
@@ -344,12 +365,20 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
         if (writing > 0 && write_block(L, id, name)) {
             if (r) {
                 if (wicmp(old_name, name) != 0) (void)sys_reg_delete_value(L.records, old_name);
-                logline(EV_BLOCK_REWRITTEN, "系统安装禁止被移除，已重新写入 | %s", lower_id(id));
+                if (L.allows) logline(EV_ALLOW_REWRITTEN, "系统允许安装被移除，已重新写入 | %s", lower_id(id));
+                else logline(EV_BLOCK_REWRITTEN, "系统安装禁止被移除，已重新写入 | %s", lower_id(id));
+            } else if (L.allows) {
+                logline(EV_ALLOWED, "已允许系统安装（分层评估） | %s", lower_id(id));
             } else {
                 logline(EV_BLOCKED, "已禁止系统安装 | %s", lower_id(id));
             }
+            // An allowed unit refused before installs at the rescan.
+            g_cache.lifted |= L.allows;
             read_records(g_read, L);  // the record written, the old one gone
             outcome = BLOCK_WRITTEN;
+        } else if (L.allows) {
+            logline(EV_ALLOW_FAILED, "写入系统允许安装失败 | %s", lower_id(id));
+            outcome = BLOCK_FAILED;
         } else {
             logline(EV_BLOCK_FAILED, "写入系统安装禁止失败 | %s", lower_id(id));
             outcome = BLOCK_FAILED;
@@ -357,17 +386,26 @@ void sync_list(const DenyList& L, BlockIds* want, block_caller who, task_runs ru
     }
     if (!settle_switch(L)) g_cache.left = 1;
     read_kept(g_read, L, 1);
+    settle_layering(L);
 }
 
 }  // namespace
 
-int block_applies(void) { return applies_here(LISTS[0]) == 1 || applies_here(LISTS[1]) == 1; }
+int block_applies(void) {
+    return applies_here(LISTS[BLOCK_INSTANCE_IDS]) == 1 || applies_here(LISTS[BLOCK_DEVICE_IDS]) == 1;
+}
+
+int block_list_applies(block_list l) {
+    int a = applies_here(LISTS[l]);
+    return a == UNTOLD ? -1 : a;
+}
 
 int block_left(void) { return g_cache.left; }
 
 int block_would_write(const BlockWant* want) {
-    if ((want->list[0].n == 0 || applies_here(LISTS[0]) == 0) && (want->list[1].n == 0 || applies_here(LISTS[1]) == 0))
-        return 0;
+    int any = 0;
+    for (int l = 0; l < BLOCK_LISTS; l++) any |= want->list[l].n > 0 && applies_here(LISTS[l]) != 0;
+    if (!any) return 0;
     // A look without the machine's lock, so that a step holds it once: a
     // read torn by another copy's step costs at most a question asked for
     // nothing, or a write left to the next step.
@@ -398,7 +436,10 @@ void block_sync(BlockWant* want, block_caller who, task_runs runs) {
             for (int i = 0; i < ids.n; i++) ids.outcome[i] = BLOCK_FAILED;
         return;
     }
-    for (int l = 0; l < BLOCK_LISTS; l++) {
+    // The allow list first: its values go before a model block is given up,
+    // and are there before a model block they spare is written.
+    const block_list order[] = {BLOCK_ALLOW_IDS, BLOCK_INSTANCE_IDS, BLOCK_DEVICE_IDS};
+    for (block_list l : order) {
         if (!want->list[l].untold) {
             sync_list(LISTS[l], &want->list[l], who, runs);
             continue;
@@ -422,7 +463,7 @@ int block_take_over(void) {
     // A TaskCommand still naming another copy would keep this copy's pass
     // from ever writing a block; without one the pass takes the task up.
     int done = recorded || task_owner_clear();
-    for (const DenyList& L : LISTS) {
+    for (const RestrictList& L : LISTS) {
         done &= lift_all(L);
         (void)settle_switch(L);  // else the next pass settles it
     }
@@ -436,7 +477,7 @@ int block_give_up(void) {
     // one taking over what looks like an older version's task.
     int done = task_owner_save(g_cache.saved_owner, countof(g_cache.saved_owner)) && task_owner_removing();
     task_runs_settle(RUNS_NO);
-    for (const DenyList& L : LISTS) {
+    for (const RestrictList& L : LISTS) {
         done &= lift_all(L);
         done &= settle_switch(L);
     }
@@ -458,7 +499,7 @@ int key_empty(const char16_t* key) {
 // or TaskCommand in it holds a value, and one with subkeys left is not
 // deleted (sys_reg_delete_key), so nothing of anyone's goes with them.
 void tidy_keys(void) {
-    for (const DenyList& L : LISTS) {
+    for (const RestrictList& L : LISTS) {
         if (key_empty(L.records)) (void)sys_reg_delete_key(L.records);
         if (key_empty(L.kept)) (void)sys_reg_delete_key(L.kept);
     }

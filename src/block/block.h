@@ -15,6 +15,8 @@
 // ids: every build we run on). Read once per process; 0 also while it
 // cannot be read.
 int block_applies(void);
+// The same for one list: 1 applies, 0 does not, -1 cannot be told.
+int block_list_applies(block_list l);
 
 // Before a step that may write a block, and before the blacklist's lock is
 // taken: 1 when an id of `want` is not blocked yet, or a switch is to be

@@ -22,8 +22,9 @@ struct BlockIds {
     int keep;    // what is wanted is known in part: the ids are written, nothing is lifted
 };
 
-// Windows' two lists, each with its own switch, and what is wanted of each.
-enum block_list { BLOCK_INSTANCE_IDS, BLOCK_DEVICE_IDS, BLOCK_LISTS };
+// Windows' two deny lists and the allow list of instance ids, each with its
+// own switch, and what is wanted of each.
+enum block_list { BLOCK_INSTANCE_IDS, BLOCK_DEVICE_IDS, BLOCK_ALLOW_IDS, BLOCK_LISTS };
 struct BlockWant {
     BlockIds list[BLOCK_LISTS];
 };

@@ -11,7 +11,7 @@ const char16_t RESTRICTIONS_KEY[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\De
 
 // Each switch has a mark of its own, so that neither list's step can take
 // the other's switch for its own.
-const DenyList LISTS[BLOCK_LISTS] = {
+const RestrictList LISTS[BLOCK_LISTS] = {
     {
         u"DenyInstanceIDs",
         u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\DenyInstanceIDs",
@@ -22,6 +22,7 @@ const DenyList LISTS[BLOCK_LISTS] = {
         // Windows 10 2004 is the first (Policy CSP - DeviceInstallation;
         // DeviceInstallation.admx gives SUPPORTED_Windows_10_0_RS7).
         19041,
+        0,
     },
     {
         u"DenyDeviceIDs",
@@ -33,6 +34,18 @@ const DenyList LISTS[BLOCK_LISTS] = {
         // Since Windows Vista (DeviceInstallation.admx: SUPPORTED_WindowsVista;
         // the Policy CSP form, for MDM, came with 1703): every build we run on.
         6000,
+        0,
+    },
+    {
+        u"AllowInstanceIDs",
+        u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\AllowInstanceIDs",
+        u"SOFTWARE\\Quillfen\\AllowInstanceIDs",
+        u"AllowIDsEnabledByQuillfen",
+        u"AllowInstanceIDsWritten",
+        u"SOFTWARE\\Quillfen\\AllowInstanceIDsKept",
+        // Honoured over a prevention only under layered evaluation (layering.h).
+        17763,
+        1,
     },
 };
 
@@ -85,7 +98,7 @@ uint64_t hash_of(const char16_t* s) {
     return h ? h : 1;
 }
 
-void read_list(BlockRead& br, const DenyList& L) {
+void read_list(BlockRead& br, const RestrictList& L) {
     br.nvalues = 0;
     br.highest = 0;
     RegWalk w;
@@ -134,7 +147,7 @@ void value_forgotten(BlockRead& br, const char16_t* name) {
         }
 }
 
-held_state held_by(BlockRead& br, const DenyList& L, const char16_t* name, const char16_t* id) {
+held_state held_by(BlockRead& br, const RestrictList& L, const char16_t* name, const char16_t* id) {
     const ListValue* v = value_named(br, name);
     if (!v) return br.list_failed ? UNKNOWN : GONE;
     if (v->hash != hash_of(id)) return HOLDS_OTHER;
@@ -144,7 +157,7 @@ held_state held_by(BlockRead& br, const DenyList& L, const char16_t* name, const
     return wicmp(br.text, id) == 0 ? HOLDS : HOLDS_OTHER;
 }
 
-int list_has_id(BlockRead& br, const DenyList& L, const char16_t* id) {
+int list_has_id(BlockRead& br, const RestrictList& L, const char16_t* id) {
     uint64_t h = hash_of(id);
     for (int i = 0; i < br.nvalues; i++) {
         const ListValue& v = br.values[i];
@@ -159,7 +172,7 @@ int list_has_id(BlockRead& br, const DenyList& L, const char16_t* id) {
     return 0;
 }
 
-void read_records(BlockRead& br, const DenyList& L) {
+void read_records(BlockRead& br, const RestrictList& L) {
     br.nrec = 0;
     if (!br.blacklist_path[0] && !data_path(br.blacklist_path, countof(br.blacklist_path), DATA_BLACKLIST))
         br.blacklist_path[0] = 0;
@@ -210,7 +223,7 @@ int list_is_ours(BlockRead& br) {
     return 1;
 }
 
-void read_kept(BlockRead& br, const DenyList& L, int may_write) {
+void read_kept(BlockRead& br, const RestrictList& L, int may_write) {
     br.kept = 0;
     RegWalk w;
     reg_walk_open(&w, L.kept, br.name, countof(br.name), br.path, countof(br.path));
@@ -221,7 +234,7 @@ void read_kept(BlockRead& br, const DenyList& L, int may_write) {
     }
 }
 
-switch_state read_switch(const DenyList& L) {
+switch_state read_switch(const RestrictList& L) {
     sys_reg_type type;
     sys_reg r = sys_reg_kind(RESTRICTIONS_KEY, L.switch_name, &type);
     if (r == SYS_REG_MISSING) return SW_ABSENT;

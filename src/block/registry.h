@@ -13,8 +13,9 @@
 
 extern const char16_t RESTRICTIONS_KEY[];
 
-// One of Windows' deny lists, and what we keep of it under our own key.
-struct DenyList {
+// One of Windows' lists of restrictions, and what we keep of it under our
+// own key.
+struct RestrictList {
     const char16_t* switch_name;  // the policy's switch, under RESTRICTIONS_KEY
     const char16_t* key;          // the list
     const char16_t* records;      // our record of each value we wrote
@@ -22,9 +23,10 @@ struct DenyList {
     const char16_t* written;      // under PRODUCT_KEY: the list key's time after our last change
     const char16_t* kept;         // values left standing that may be an administrator's
     int64_t first_build;          // the first Windows build that honours the list
+    int allows;                   // it allows, and only under layered evaluation
 };
 // In the order of enum block_list.
-extern const DenyList LISTS[BLOCK_LISTS];
+extern const RestrictList LISTS[BLOCK_LISTS];
 
 // Values of one list, of every copy's records: the whole list is read in
 // one pass whatever its length up to this; a longer one is not ours to
@@ -100,7 +102,7 @@ uint64_t hash_of(const char16_t* s);
 // The whole list in one pass, into g_read.values: every value counts, also
 // one whose name or data could not be read, for "is the list empty" and for
 // the highest number.
-void read_list(BlockRead& br, const DenyList& L);
+void read_list(BlockRead& br, const RestrictList& L);
 const ListValue* value_named(BlockRead& br, const char16_t* name);
 // What a step changed of the list, so that its picture stays true.
 void value_added(BlockRead& br, const char16_t* name, const char16_t* id);
@@ -109,12 +111,12 @@ void value_forgotten(BlockRead& br, const char16_t* name);
 enum held_state { HOLDS, HOLDS_OTHER, GONE, UNKNOWN };
 // What the list value `name` holds now: exactly `id`, another id, nothing,
 // or UNKNOWN when that cannot be read. The list must be read.
-held_state held_by(BlockRead& br, const DenyList& L, const char16_t* name, const char16_t* id);
+held_state held_by(BlockRead& br, const RestrictList& L, const char16_t* name, const char16_t* id);
 // Whether any value of the list holds the id.
-int list_has_id(BlockRead& br, const DenyList& L, const char16_t* id);
+int list_has_id(BlockRead& br, const RestrictList& L, const char16_t* id);
 
 // Every copy's records, into g_read.rec.
-void read_records(BlockRead& br, const DenyList& L);
+void read_records(BlockRead& br, const RestrictList& L);
 const ListRecord* our_record_of(BlockRead& br, const char16_t* id);
 int records_left(BlockRead& br);
 // Whether every value of the list is a record of some copy of Quillfen.
@@ -123,12 +125,12 @@ int list_is_ours(BlockRead& br);
 // The values left standing that still stand as they were are counted into
 // g_read.kept; the rest are forgotten when the step may write. The list
 // must be read.
-void read_kept(BlockRead& br, const DenyList& L, int may_write);
+void read_kept(BlockRead& br, const RestrictList& L, int may_write);
 
 enum switch_state { SW_ON, SW_OFF, SW_OTHER, SW_ABSENT, SW_UNTOLD };
 // DWORD 1 is on, DWORD 0 an administrator's "Disabled"; anything else is an
 // administrator's too, and nothing we would read as on.
-switch_state read_switch(const DenyList& L);
+switch_state read_switch(const RestrictList& L);
 
 // The registry texts the block reads back. A record's data as we write it,
 // "<instance id>\t<path of the blacklist>" with "\t?" after it when the

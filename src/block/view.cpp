@@ -30,7 +30,7 @@ void block_look(void) {
     // A drawing that cannot have the lock reads without it: it changes nothing.
     MachineLock lock(BLOCK_AT_CONSOLE);
     for (int l = 0; l < BLOCK_LISTS; l++) {
-        const DenyList& L = LISTS[l];
+        const RestrictList& L = LISTS[l];
         View& v = g_view[l];
         v.nheld = v.count = 0;
         read_records(g_read, L);

@@ -97,3 +97,13 @@ int model_id(const char16_t* ids, char16_t* out, size_t units) {
     }
     return 0;
 }
+
+int instance_device_id(const char16_t* inst, char16_t* out, size_t units) {
+    if (units) out[0] = 0;
+    size_t cut = wlen(inst);
+    while (cut > 0 && inst[cut - 1] != u'\\') cut--;
+    if (cut < 2 || cut > units) return 0;
+    for (size_t i = 0; i + 1 < cut; i++) out[i] = inst[i];
+    out[cut - 1] = 0;
+    return 1;
+}

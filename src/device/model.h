@@ -36,3 +36,8 @@ int model_prefix(const char16_t* model, char16_t* out, size_t units);
 // and the instance id must go on with '&' or '\' after it; 1 when the
 // prefix is model_prefix's; 0 when it has none.
 int model_product_prefix(const char16_t* model, char16_t* out, size_t units);
+// The device id an instance id starts with, its enumerator and device
+// ("USB\VID_v&PID_p&MI_00" of "USB\VID_v&PID_p&MI_00\6&1&0&0000"), into
+// out (units): what the bus reports among the hardware ids. 0 when the
+// instance id has no such part.
+int instance_device_id(const char16_t* inst, char16_t* out, size_t units);

@@ -38,17 +38,18 @@ void bl_model_check(const RuleBook& b, const DeviceEntry& d, const HardwareIds& 
     // Windows refuses every device that has the id among its hardware or
     // compatible ids: one that no entry reaches would lose its driver's
     // updates and reinstallation.
-    DevWalk w;
-    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) {
-        out->verdict = MODEL_UNKNOWN;
-        return;
-    }
+    // Judged before the walk opens the one device set.
     RuleBook with = b;
     with.coming = &coming;
     scopy(g_unchecked.inst, sizeof g_unchecked.inst, coming.inst);
     g_unchecked.verdict = MODEL_NONE;
     with.coming_model = &g_unchecked;
     const Judge& judging = judge_prepare(with, sys_now());
+    DevWalk w;
+    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) {
+        out->verdict = MODEL_UNKNOWN;
+        return;
+    }
     int unread = 0;
     while (dev_walk_next(&w, &g_other)) {
         if (wicmp(g_other.d.inst, d.inst) == 0 || wicmp(g_other.d.inst, hardware.parent) == 0) continue;

@@ -33,6 +33,10 @@ enum log_event : uint16_t {
     EV_MODEL_RULE_LIFTED = 1016,
     EV_APPROVED = 1017,
     EV_UNAPPROVED = 1018,
+    EV_ALLOWED = 1019,
+    EV_UNALLOWED = 1020,
+    EV_LAYERING_ON = 1021,
+    EV_LAYERING_OFF = 1022,
 
     EV_REMOVED_RESTART = 2001,
     EV_ENFORCED_RESTART = 2002,
@@ -59,6 +63,9 @@ enum log_event : uint16_t {
     EV_ADMIN_ALLOWS = 2023,
     EV_POLICY_BAD_VALUE = 2024,
     EV_AUDIT_WOULD_REMOVE = 2025,
+    EV_ALLOW_REWRITTEN = 2026,
+    EV_ALLOW_KEPT = 2027,
+    EV_MODEL_GIVEN_UP = 2028,
 
     EV_REMOVE_FAILED = 3001,
     EV_ENFORCE_FAILED = 3002,
@@ -76,6 +83,8 @@ enum log_event : uint16_t {
     EV_POLICY_UNREADABLE = 3014,
     EV_RULES_UNREADABLE = 3015,
     EV_RULES_BAD_LINES = 3016,
+    EV_ALLOW_FAILED = 3017,
+    EV_UNALLOW_FAILED = 3018,
 };
 
 // The event source our events are written under: the name of its key under

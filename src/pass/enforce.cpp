@@ -8,7 +8,9 @@
 #include "policy/allows.h"
 #include "policy/policyread.h"
 #include "rules/judge.h"
+#include "rules/wanted.h"
 #include "store/store.h"
+#include "task/owner.h"
 #include "device/scan.h"
 #include "device/remove.h"
 #include "device/walk.h"
@@ -71,6 +73,42 @@ Outcome remove_reached(const ReachList& round) {
     return o;
 }
 
+// Under PRODUCT_KEY: the fingerprint of the model blocks last said to be
+// given up for an approved unit.
+const char16_t GIVEN_UP_SAID[] = u"GivenUpSaid";
+
+// A model block given up for an approved unit, as layered evaluation cannot
+// be used here, is said once per change of them (the deny list's own line
+// says the block was lifted).
+void say_given_up(const PassStep& step) {
+    const GivenUpList& g = *step.given_up;
+    uint64_t h = FNV_START;
+    int n = 0;
+    for (int i = 0; i < g.n; i++) {
+        if (g.t[i].why < GIVEN_UP_LAYERING_NEVER) continue;
+        h = fnv_step(fnv_folded16(h, g.t[i].id), 0x100 + g.t[i].why);
+        n++;
+    }
+    if (!n && !step.models_wanted) return;  // the idle pass reads nothing for it
+    char now[32];
+    char16_t now16[32], was[32];
+    fmt(now, sizeof now, "%d %llu", n, (unsigned long long)h);
+    utf16(now, now16, countof(now16));
+    sys_reg got = sys_reg_text(PRODUCT_KEY, GIVEN_UP_SAID, was, countof(was));
+    if (got == SYS_REG_OK ? wicmp(was, now16) == 0 : got == SYS_REG_MISSING && n == 0) return;
+    if (!(n ? sys_reg_set_text(PRODUCT_KEY, GIVEN_UP_SAID, now16, SYS_REG_SZ)
+            : sys_reg_delete_value(PRODUCT_KEY, GIVEN_UP_SAID)))
+        return;  // said again next time
+    for (int i = 0; i < g.n; i++) {
+        if (g.t[i].why < GIVEN_UP_LAYERING_NEVER) continue;
+        char id[DEV_TEXT_BYTES];
+        utf8(g.t[i].id, id, sizeof id);
+        lower_ascii(id);  // as the block's own lines show ids
+        logline(EV_MODEL_GIVEN_UP, "放行的设备无法用系统允许列表保留，型号的安装禁止已撤下 | %s | %s", id,
+                given_up_text(g.t[i].why));
+    }
+}
+
 }  // namespace
 
 enforce_result enforce_pass(void) {
@@ -116,6 +154,7 @@ enforce_result enforce_pass(void) {
     // its blocks stay unlifted meanwhile.
     (void)policy_say_errors(b, EV_POLICY_BAD_VALUE);
     (void)allows_say(b, EV_ADMIN_ALLOWS);
+    if (step.synced == BL_OK) say_given_up(step);
     if (b.policy_read == POLICY_UNREADABLE) {
         logline(EV_POLICY_UNREADABLE, "读取策略失败，未解除任何安装禁止");
         failed = 1;

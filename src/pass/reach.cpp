@@ -102,14 +102,24 @@ void consider(const Judge& judging, const WalkedDevice& w, DevWalk* walk, reach_
     }
 }
 
+// Whether one of the composite device's functions is spared: then its
+// record stays, and the reached function's alone goes.
+int function_spared(const Judge& judging, const WalkedDevice& parent, const char16_t* hardware) {
+    JudgeDevice d{parent.inst, parent.name, parent.d.builtin, nullptr, parent.d.inst};
+    for (const char16_t* p = hardware; *p; p += wlen(p) + 1)
+        if (judge_function_spared(judging, d, p)) return 1;
+    return 0;
+}
+
 // The composite devices of the absent functions collected, where their own
 // records are absent too.
-void collect_parents(void) {
+void collect_parents(const Judge& judging) {
     for (int i = 0; i < g_nparents && g_nreached < DEV_MAX && g_ncollected < MAX_COLLECTED; i++) {
         if (!dev_lookup(g_parents[i], &g_dev_seen) || g_dev_seen.presence != SYS_ABSENT) continue;
         uint64_t key = key_of(g_dev_seen.inst, g_dev_seen.name);
         if (collected(key)) continue;
-        if (!dev_lookup_ids(g_parents[i], &g_ids, &g_compat_ids) || !composite_parent(g_ids.ids, g_compat_ids.ids))
+        if (!dev_lookup_ids(g_parents[i], &g_ids, &g_compat_ids) || !composite_parent(g_ids.ids, g_compat_ids.ids) ||
+            function_spared(judging, g_dev_seen, g_ids.ids))
             continue;
         Judged j = g_parent_judged[i];
         j.how = BL_BY_MODEL;
@@ -143,7 +153,7 @@ ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const
             utf16(ids[i], g_id, countof(g_id));
             if (dev_lookup(g_id, &g_dev_seen)) consider(judging, g_dev_seen, nullptr, scope, focus);
         }
-        collect_parents();
+        collect_parents(judging);
         r.n = g_nreached;
         return r;
     }
@@ -155,7 +165,7 @@ ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const
     }
     while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(judging, g_dev_seen, &w, scope, focus);
     dev_walk_close(&w);  // a removal opens a set of its own
-    collect_parents();
+    collect_parents(judging);
     r.n = g_nreached;
     return r;
 }
@@ -182,10 +192,10 @@ namespace {
 }  // namespace
 
 int bl_name_reach(const RuleBook& b, const char* lower_name, const char16_t* own) {
-    DevWalk w;
-    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return -1;
     // An approved device is one the name would not reach.
     const Judge& judging = judge_prepare(b, sys_now());
+    DevWalk w;
+    if (!dev_walk_open(&w, WALK_ALL | WALK_LOWER)) return -1;
     int n = 0;
     while (dev_walk_next(&w, &g_dev_seen))
         if (wicmp(g_dev_seen.d.inst, own) != 0 && match_name(lower_name, g_dev_seen.name, g_dev_seen.d.builtin) &&

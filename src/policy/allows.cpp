@@ -2,6 +2,8 @@
 #include "policy/allows.h"
 
 #include "base/text.h"
+#include "block/layering.h"
+#include "block/registry.h"
 #include "sys/sys.h"
 #include "task/owner.h"
 
@@ -10,17 +12,12 @@ namespace {
 // The allows read: the table this module owns.
 AdminAllow g_allows[ALLOWS_MAX];
 
-// Value and key names from DeviceInstallation.admx.
-const char16_t RESTRICTIONS[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions";
-const char16_t LAYERED[] = u"AllowDenyLayered";
-const char16_t ALLOW_ON[] = u"AllowInstanceIDs";
-const char16_t ALLOW_LIST[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\AllowInstanceIDs";
 // Under PRODUCT_KEY: the fingerprint of the allows last said.
 const char16_t SAID[] = u"AdminAllowsSaid";
 
 int on(const char16_t* name) {
     uint32_t v = 0;
-    return sys_reg_dword(RESTRICTIONS, name, &v) == SYS_REG_OK && v == 1;
+    return sys_reg_dword(RESTRICTIONS_KEY, name, &v) == SYS_REG_OK && v == 1;
 }
 
 // The allows as a set in their order, letter case aside.
@@ -30,17 +27,31 @@ uint64_t fingerprint(const RuleBook& b) {
     return h;
 }
 
+// A value some copy of Quillfen wrote for an approved unit: its record
+// under our key names the same id.
+int ours(const char16_t* name, const char16_t* text) {
+    static char16_t record[INST_UNITS + PATH_UNITS + 4], id[INST_UNITS], path[PATH_UNITS];
+    int unsure;
+    const RestrictList& L = LISTS[BLOCK_ALLOW_IDS];
+    return sys_reg_text(L.records, name, record, countof(record)) == SYS_REG_OK &&
+           block_record_parse(record, id, path, countof(path), &unsure) && wicmp(id, text) == 0;
+}
+
 }  // namespace
 
 AdminAllows allows_load(void) {
     int n = 0;
-    if (!on(LAYERED) || !on(ALLOW_ON)) return AdminAllows{g_allows, 0};
+    const RestrictList& L = LISTS[BLOCK_ALLOW_IDS];
+    if (!on(LAYERED) || !on(L.switch_name)) return AdminAllows{g_allows, 0};
+    // Windows honours them only where it has layered evaluation.
+    const WindowsVersion& v = windows_version();
+    if (!v.read || v.home || !layering_build_ok(v.build, v.ubr)) return AdminAllows{g_allows, 0};
     char16_t name[16], text[601];
     for (uint32_t i = 0; n < ALLOWS_MAX; i++) {
         sys_reg_type type;
-        sys_reg r = sys_reg_value_at(ALLOW_LIST, i, name, countof(name), &type, text, countof(text));
+        sys_reg r = sys_reg_value_at(L.key, i, name, countof(name), &type, text, countof(text));
         if (r == SYS_REG_MISSING) break;
-        if (r != SYS_REG_OK || type != SYS_REG_SZ || !text[0]) continue;
+        if (r != SYS_REG_OK || type != SYS_REG_SZ || !text[0] || ours(name, text)) continue;
         utf8(text, g_allows[n++].inst, sizeof g_allows[0].inst);
     }
     return AdminAllows{g_allows, n};

@@ -15,3 +15,6 @@ const char16_t POLICY_WHILE_STANDS[] = u"none";
 
 const char16_t POLICY_MODE[] = u"Mode";
 const char16_t* const POLICY_MODES[POLICY_MODE_COUNT] = {u"Enforce", u"Audit"};
+
+const char16_t POLICY_LAYERING[] = u"Layering";
+const char16_t* const POLICY_LAYERINGS[POLICY_LAYERING_COUNT] = {u"Auto", u"Never"};

@@ -27,3 +27,10 @@ extern const char16_t POLICY_WHILE_STANDS[];
 extern const char16_t POLICY_MODE[];
 constexpr int POLICY_MODE_COUNT = 2;
 extern const char16_t* const POLICY_MODES[POLICY_MODE_COUNT];
+
+// Whether Quillfen may spare an approved unit through Windows' allow list
+// while its model stays blocked: a REG_SZ value of POLICY_KEY, one of
+// POLICY_LAYERINGS (absent: the first, Auto).
+extern const char16_t POLICY_LAYERING[];
+constexpr int POLICY_LAYERING_COUNT = 2;
+extern const char16_t* const POLICY_LAYERINGS[POLICY_LAYERING_COUNT];

@@ -32,6 +32,7 @@ const char* const REASON_TEXT[POLICY_REASONS] = {
     "超过可保存的长度",
     "超过每个列表 128 条的上限",
     "不是 Enforce 或 Audit",
+    "不是 Auto 或 Never",
 };
 static_assert(POLICY_LIST_MAX == 128, "REASON_TEXT states the limit");
 
@@ -41,6 +42,7 @@ constexpr size_t NAME_BYTES = sizeof(BlacklistEntry::name);
 // What the read being made found.
 policy_outcome g_outcome;
 policy_mode g_mode;
+policy_layering g_layering;
 uint64_t g_error_sum;
 uint64_t g_expired[POLICY_RULES_MAX];
 int g_nexpired;
@@ -124,12 +126,29 @@ void take_value(int list, sys_reg_type type, const char16_t* data, int64_t now, 
     else g_expired[g_nexpired++] = policy_rule_hash(list, rule.id);
 }
 
-// Mode as read: a mode's index, or MODE_ABSENT or MODE_BAD.
-constexpr int MODE_ABSENT = -1, MODE_BAD = -2;
+// The key's own values, each one of a few texts: Mode and Layering, as
+// the snapshot tags them.
+struct Choice {
+    const char* tag;
+    const char16_t* name;
+    const char16_t* const* texts;
+    int count;
+    policy_reason bad;
+};
+const Choice CHOICES[] = {
+    {"mode", POLICY_MODE, POLICY_MODES, POLICY_MODE_COUNT, POLICY_BAD_MODE},
+    {"layering", POLICY_LAYERING, POLICY_LAYERINGS, POLICY_LAYERING_COUNT, POLICY_BAD_LAYERING},
+};
+constexpr int CHOICE_COUNT = (int)countof(CHOICES);
 
-void take_mode(int m) {
-    if (m >= 0) g_mode = (policy_mode)m;
-    if (m == MODE_BAD) add_error(-1, POLICY_BAD_MODE, POLICY_MODE);
+// A choice as read: a text's index, or CHOICE_ABSENT or CHOICE_BAD.
+constexpr int CHOICE_ABSENT = -1, CHOICE_BAD = -2;
+
+void take_choice(int c, int v) {
+    if (v == CHOICE_BAD) add_error(-1, CHOICES[c].bad, CHOICES[c].name);
+    if (v < 0) return;
+    if (c == 0) g_mode = (policy_mode)v;
+    else g_layering = (policy_layering)v;
 }
 
 // ---- the snapshot ---------------------------------------------------------------------
@@ -242,6 +261,7 @@ void forget_read(void) {
     g_npolicy = g_nerrors = g_nexpired = 0;
     g_error_sum = 0;
     g_mode = POLICY_ENFORCE;
+    g_layering = LAYERING_AUTO;
 }
 
 // The mode and values of the snapshot taken at times kt; 0, with nothing
@@ -260,7 +280,7 @@ int replay(const PolicyKeep& keep, const KeyTimes& kt, int64_t now) {
     times_line(kt, times, sizeof times);
     tsv_lines lines;
     tsv_lines_start(&lines, g_snap, at);
-    int good[POLICY_LISTS] = {0}, timed = 0, whole = 1;
+    int good[POLICY_LISTS] = {0}, timed = 0, whole = 1, chosen = 0;
     while (whole && tsv_line(&lines, g_line, sizeof g_line)) {
         if (tsv_skipped(g_line)) continue;
         if (!timed) {
@@ -269,10 +289,14 @@ int replay(const PolicyKeep& keep, const KeyTimes& kt, int64_t now) {
         }
         char* f[4];
         int nf = lines.overlong ? 0 : tsv_split(g_line, f, 4);
-        if (nf == 2 && strcmp(f[0], "mode") == 0) {
-            int m = tsv_number(f[1]) ? (int)parse_int(f[1], MODE_BAD - 1, POLICY_MODE_COUNT) : POLICY_MODE_COUNT;
-            whole = m >= MODE_BAD && m < POLICY_MODE_COUNT;
-            if (whole) take_mode(m);
+        int c = 0;
+        while (nf == 2 && c < CHOICE_COUNT && strcmp(f[0], CHOICES[c].tag) != 0) c++;
+        if (nf == 2 && c < CHOICE_COUNT) {
+            int count = CHOICES[c].count;
+            int v = tsv_number(f[1]) ? (int)parse_int(f[1], CHOICE_BAD - 1, count) : count;
+            whole = v >= CHOICE_BAD && v < count && !(chosen & (1 << c));
+            chosen |= 1 << c;
+            if (whole) take_choice(c, v);
             continue;
         }
         int list = nf == 4 && tsv_number(f[0]) ? (int)parse_int(f[0], -1, POLICY_LISTS) : -1;
@@ -284,7 +308,9 @@ int replay(const PolicyKeep& keep, const KeyTimes& kt, int64_t now) {
         utf16(f[3], data, countof(data));
         take_value(list, (sys_reg_type)type, data, now, &good[list]);
     }
-    if (whole && timed) return 1;
+    // A snapshot of a version that read fewer of the key's own values is
+    // not this one's.
+    if (whole && timed && chosen == (1 << CHOICE_COUNT) - 1) return 1;
     forget_read();
     return 0;
 }
@@ -307,23 +333,24 @@ void read_list(int list, int64_t now) {
     }
 }
 
-int read_mode(void) {
+int read_choice(const Choice& c) {
     sys_reg_type type;
-    sys_reg r = sys_reg_kind(POLICY_KEY, POLICY_MODE, &type);
-    if (r == SYS_REG_MISSING) return MODE_ABSENT;
+    sys_reg r = sys_reg_kind(POLICY_KEY, c.name, &type);
+    if (r == SYS_REG_MISSING) return CHOICE_ABSENT;
     if (r == SYS_REG_FAILED) {
         g_outcome = POLICY_UNREADABLE;
-        return MODE_ABSENT;
+        return CHOICE_ABSENT;
     }
     char16_t text[16];
-    if (type == SYS_REG_SZ && sys_reg_text(POLICY_KEY, POLICY_MODE, text, countof(text)) == SYS_REG_OK)
-        for (int m = 0; m < POLICY_MODE_COUNT; m++)
-            if (wicmp(text, POLICY_MODES[m]) == 0) return m;
-    return MODE_BAD;
+    if (type == SYS_REG_SZ && sys_reg_text(POLICY_KEY, c.name, text, countof(text)) == SYS_REG_OK)
+        for (int v = 0; v < c.count; v++)
+            if (wicmp(text, c.texts[v]) == 0) return v;
+    return CHOICE_BAD;
 }
 
 PolicyRead result(void) {
-    return PolicyRead{g_outcome, g_mode, g_policy, g_npolicy, g_errors, g_nerrors, g_error_sum, g_expired, g_nexpired};
+    return PolicyRead{g_outcome, g_mode,    g_layering,  g_policy,    g_npolicy,
+                      g_errors,  g_nerrors, g_error_sum, g_expired, g_nexpired};
 }
 
 }  // namespace
@@ -354,10 +381,12 @@ PolicyRead policy_load(int64_t now, const PolicyKeep* keep) {
     if (timed) times_line(kt, g_line, sizeof g_line);
     snap_put(g_line);
     snap_put("\n");
-    int mode = read_mode();
-    fmt(g_line, sizeof g_line, "mode\t%d\n", mode);
-    snap_put(g_line);
-    take_mode(mode);
+    for (int c = 0; c < CHOICE_COUNT; c++) {
+        int v = read_choice(CHOICES[c]);
+        fmt(g_line, sizeof g_line, "%s\t%d\n", CHOICES[c].tag, v);
+        snap_put(g_line);
+        take_choice(c, v);
+    }
     for (int l = 0; l < POLICY_LISTS; l++) read_list(l, now);
     if (timed && keep->may_write && g_outcome == POLICY_READ && settled(kt, now)) snap_write(*keep);
     return result();

@@ -15,6 +15,7 @@
 struct PolicyRead {
     policy_outcome outcome;
     policy_mode mode;          // ENFORCE when Mode is absent or bad
+    policy_layering layering;  // AUTO when Layering is absent or bad
     const PolicyRule* rules;   // in force at the read's `now`, in list order: an
     int n;                     // expired rule is no rule and no error
     const PolicyError* errors; // every one counted, the first POLICY_ERRORS_KEPT kept

@@ -43,8 +43,10 @@ struct RuleBook {
     uint64_t error_sum;  // the errors as a set, to tell a change of them
     policy_outcome policy_read;
     policy_mode mode;
+    int layering_never;  // policy forbids Windows' allow list
     const AdminAllow* allows;  // honoured only under Windows' layered evaluation
     int nallows;
+    uint32_t generation;  // changes whenever the book does, for what is worked out of it
     // What a change is about to put, counted in force by whoever decides
     // for it: the wanted lists of its step, a model's check.
     const BlacklistEntry* coming;

@@ -82,6 +82,9 @@ enum policy_outcome {
     POLICY_UNREADABLE,  // the key or a list could not be read whole: the rules read are kept
 };
 enum policy_mode { POLICY_ENFORCE, POLICY_AUDIT };  // by index in POLICY_MODES
+// Whether an approved unit may be let in through Windows' allow list while
+// its model stays blocked: by index in POLICY_LAYERINGS.
+enum policy_layering { LAYERING_AUTO, LAYERING_NEVER };
 
 // Why a value is no rule.
 enum policy_reason {
@@ -93,6 +96,7 @@ enum policy_reason {
     POLICY_TOO_LONG,   // longer than its rule stores: 200 characters of an id, 599 bytes of a name
     POLICY_TOO_MANY,   // past POLICY_LIST_MAX rules of its list
     POLICY_BAD_MODE,   // Mode is not a REG_SZ of POLICY_MODES
+    POLICY_BAD_LAYERING,  // Layering is not a REG_SZ of POLICY_LAYERINGS
     POLICY_REASONS,
 };
 struct PolicyError {

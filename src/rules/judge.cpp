@@ -22,6 +22,7 @@ struct ModelTarget {
     uint8_t source, approves, composite;
     uint8_t layer;  // a by-name entry's model decides at its name's layer
     RuleRef rule;
+    const char16_t* function;  // a composite target's: the function model it came from
 };
 // The bytes a text holds, a bit each: a name is within a device's only
 // when each of its bytes is, which most names fail at once.
@@ -73,10 +74,16 @@ struct Judge {
     int walk;  // a name or a model block: only a walk finds what they reach
     const char* id_ptrs[MAX_TEXTS];
     int nid_ptrs;
-    char16_t wpool[MAX_MODELS * INST_UNITS];
+    char16_t wpool[(MAX_MODELS + MAX_TEXTS) * INST_UNITS];
     size_t nwpool;
-    char pool[(MAX_MODELS + 2 * MAX_TEXTS) * DEV_TEXT_BYTES];
+    char pool[(MAX_MODELS + 3 * MAX_TEXTS) * DEV_TEXT_BYTES];
     size_t npool;
+    // Composite devices one of whose functions an approved unit spares,
+    // looked up before any walk (one device set is open at a time): their
+    // instance ids, lowered, and the composite id.
+    const char* spared_parent[MAX_TEXTS];
+    const char16_t* spared_composite[MAX_TEXTS];
+    int nspared;
 };
 
 namespace {
@@ -107,6 +114,7 @@ void add_model(Judge& j, const char16_t* id, const InForce& r, rule_layer layer)
         ModelTarget& t = j.models[j.nmodels++];
         t.product = form == 2;
         t.id = pool16(j, which);
+        t.function = pass == 1 ? j.models[j.nmodels - 2].id : nullptr;
         char* lower = pool8(j);
         t.len = utf8(prefix, lower, DEV_TEXT_BYTES);
         lower_ascii(lower);
@@ -135,17 +143,24 @@ void add_text(Judge& j, TextTarget* t, int* n, const char* text, const InForce& 
     x.rule = r.ref;
 }
 
-// A device's id lists, read once each per judging: from a walk into the
-// first two, from a lookup into the others; hw and compat name the ones
-// read. Static, as they are 64 KB.
+// Where a device's id lists are read into: from a walk into the first two,
+// from a lookup into the others. One for a device being judged, one for a
+// function of it judged meanwhile: static, as they are 64 KB each.
+struct ListRoom {
+    char16_t walk_hw[IDS_UNITS], walk_compat[IDS_UNITS];
+    HardwareIds hw_ids, compat_ids;
+};
+ListRoom g_room[2];
+
+// A device's id lists, read once each per judging; hw and compat name the
+// ones read.
 struct Lists {
     const JudgeDevice* d;
     int read_hw, read_compat;
     const char16_t* hw;
     const char16_t* compat;
+    ListRoom* room;
 };
-char16_t g_walk_hw[IDS_UNITS], g_walk_compat[IDS_UNITS];
-HardwareIds g_hw_ids, g_compat_ids;
 
 void read_lists(Lists* l) {
     if (l->d->hw) {
@@ -153,12 +168,12 @@ void read_lists(Lists* l) {
         l->compat = l->d->compat ? l->d->compat : u"";
         l->read_compat = 1;
     } else if (l->d->walk) {
-        (void)dev_walk_ids(l->d->walk, SYS_IDS_HARDWARE, g_walk_hw, IDS_UNITS);  // empty unless read whole
-        l->hw = g_walk_hw;
+        (void)dev_walk_ids(l->d->walk, SYS_IDS_HARDWARE, l->room->walk_hw, IDS_UNITS);  // empty unless read whole
+        l->hw = l->room->walk_hw;
     } else {
-        (void)dev_lookup_ids(l->d->id, &g_hw_ids, &g_compat_ids);  // empty lists for a device gone
-        l->hw = g_hw_ids.ids;
-        l->compat = g_compat_ids.ids;
+        (void)dev_lookup_ids(l->d->id, &l->room->hw_ids, &l->room->compat_ids);  // empty lists for a device gone
+        l->hw = l->room->hw_ids.ids;
+        l->compat = l->room->compat_ids.ids;
         l->read_compat = 1;
     }
     l->read_hw = 1;
@@ -168,8 +183,8 @@ void read_lists(Lists* l) {
 // asked for: a walk reads them then, as they cost a read each.
 const char16_t* compat_list(Lists* l) {
     if (!l->read_compat) {
-        (void)dev_walk_ids(l->d->walk, SYS_IDS_COMPATIBLE, g_walk_compat, IDS_UNITS);
-        l->compat = g_walk_compat;
+        (void)dev_walk_ids(l->d->walk, SYS_IDS_COMPATIBLE, l->room->walk_compat, IDS_UNITS);
+        l->compat = l->room->walk_compat;
         l->read_compat = 1;
     }
     return l->compat;
@@ -223,6 +238,45 @@ int allowed(const RuleBook& b, const char* inst) {
 
 }  // namespace
 
+namespace {
+
+Judged judge_at(const Judge& j, const JudgeDevice& d, int depth);
+
+// An approved unit that is a function (its instance id says so): its
+// composite device, when the device tree knows it and the unit is spared,
+// is kept among j's spared parents. Static, as a device is 5 KB.
+WalkedDevice g_unit;
+char16_t g_unit_id[INST_UNITS], g_function[INST_UNITS];
+
+void spare_parent_of(Judge& j, const char* inst, int allowed) {
+    utf16(inst, g_unit_id, countof(g_unit_id));
+    char16_t composite[INST_UNITS];
+    if (j.nspared == MAX_TEXTS || !instance_device_id(g_unit_id, g_function, countof(g_function)) ||
+        !model_parent_id(g_function, composite, countof(composite)) || !dev_lookup(g_unit_id, &g_unit) ||
+        !g_unit.parent[0])
+        return;
+    JudgeDevice unit{g_unit.inst, g_unit.name, g_unit.d.builtin, nullptr, g_unit_id};
+    unit.marks = 1;  // approved whether or not a block reaches it
+    // The administrator's allow spares it wherever no block outranks it.
+    Judged judged = judge_at(j, unit, 1);
+    if (allowed ? judged.blocked : !judged.approved) return;
+    char* parent = pool8(j);
+    dev_lower(g_unit.parent, parent, DEV_TEXT_BYTES);
+    pooled8(j, parent);
+    j.spared_parent[j.nspared] = parent;
+    j.spared_composite[j.nspared++] = pool16(j, composite);
+}
+
+// Approved units and the administrator's allows that are functions: looked
+// up now, before a walk opens the one device set.
+void resolve_spared_units(Judge& j) {
+    for (int i = 0; i < j.nids; i++)
+        if (j.ids[i].approves) spare_parent_of(j, j.ids[i].text, 0);
+    for (int i = 0; i < j.book->nallows; i++) spare_parent_of(j, j.book->allows[i].inst, 1);
+}
+
+}  // namespace
+
 const Judge& judge_prepare(const RuleBook& b, int64_t now) {
     Judge& j = g_judge;
     j.book = &b;
@@ -243,6 +297,12 @@ const Judge& judge_prepare(const RuleBook& b, int64_t now) {
     j.walk |= j.nnames > 0;
     for (int i = 0; i < j.nids; i++)
         if (!j.ids[i].approves) j.id_ptrs[j.nid_ptrs++] = j.ids[i].text;
+    j.nspared = 0;
+    for (int i = 0; i < j.nmodels; i++)
+        if (j.models[i].composite && !j.models[i].approves) {
+            resolve_spared_units(j);
+            break;
+        }
     return j;
 }
 
@@ -259,18 +319,41 @@ int judge_instance_blocks(const Judge& j, const char* const** ids) {
     return j.nid_ptrs;
 }
 
-Judged judge(const Judge& j, const JudgeDevice& d) {
-    RuleHits h{};
-    Block first[SOURCES][LAYERS] = {};
-    Lists l{&d, 0, 0, nullptr, nullptr};
+namespace {
+
+// Whether a function of the composite device d, whose hardware ids hold
+// `composite`, is spared: a model of it approved over the blocks of that
+// model, or a unit of it approved (the administrator's allows among them).
+int function_spared(const Judge& j, const JudgeDevice& d, const char16_t* composite) {
+    for (int i = 0; i < j.nmodels; i++) {
+        const ModelTarget& t = j.models[i];
+        if (!t.composite || !t.approves || wicmp(t.id, composite) != 0) continue;
+        RuleHits h{};
+        h.approve[t.source][t.layer] = 1;
+        for (int k = 0; k < j.nmodels; k++) {
+            const ModelTarget& b = j.models[k];
+            if (!b.composite && !b.approves && wicmp(b.id, t.function) == 0) h.block[b.source][b.layer] = 1;
+        }
+        if (!rule_decide(h).blocked) return 1;
+    }
+    for (int i = 0; i < j.nspared; i++)
+        if (ieq_ascii(j.spared_parent[i], d.inst) && wicmp(j.spared_composite[i], composite) == 0) return 1;
+    return 0;
+}
+
+Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
+    RuleHits h{}, through{};
+    Block first[SOURCES][LAYERS] = {}, first_through[SOURCES][LAYERS] = {};
+    Lists l{&d, 0, 0, nullptr, nullptr, &g_room[depth]};
     int focus = 0;
+    const char16_t* composite = nullptr;
     uint64_t inst_hash = j.nids ? folded_hash(d.inst) : 0;
     Bytes name_bytes{};
     if (j.nnames && !d.builtin) bytes_of(d.name, &name_bytes);
     // Blocks first: an approval changes nothing for a device no block
     // reaches, and looking for one costs the device's id lists.
     for (int approving = 0; approving < 2; approving++) {
-        if (approving && !d.marks && !any_block(h)) break;
+        if (approving && !d.marks && !any_block(h) && !any_block(through)) break;
         for (int i = 0; i < j.nids; i++) {
             const TextTarget& t = j.ids[i];
             if (t.approves != approving || t.hash != inst_hash || !match_id(t.text, d.inst)) continue;
@@ -279,9 +362,13 @@ Judged judge(const Judge& j, const JudgeDevice& d) {
         }
         for (int i = 0; i < j.nmodels; i++) {
             const ModelTarget& t = j.models[i];
-            if (t.approves != approving || !model_reaches(t, d, &l)) continue;
-            note(&h, first, t.source, t.layer, t.approves, BL_BY_MODEL, t.rule);
+            // A function's approval reaches its composite device only as
+            // one of the functions it is the sum of (function_spared).
+            if (t.approves != approving || (t.composite && t.approves) || !model_reaches(t, d, &l)) continue;
+            note(t.composite ? &through : &h, t.composite ? first_through : first, t.source, t.layer, t.approves,
+                 BL_BY_MODEL, t.rule);
             focus |= !t.approves && is_focus(d, t.rule);
+            if (t.composite) composite = t.id;
         }
         for (int i = 0; i < j.nnames && !approving; i++) {
             const TextTarget& t = j.names[i];
@@ -290,6 +377,15 @@ Judged judge(const Judge& j, const JudgeDevice& d) {
             focus |= is_focus(d, t.rule);
         }
     }
+    // A composite device reached through one function's model stays, and
+    // the function alone goes, while another of its functions is spared.
+    if (any_block(through) && (depth > 0 || !function_spared(j, d, composite)))
+        for (int s = 0; s < SOURCES; s++)
+            for (int k = 0; k < LAYERS; k++) {
+                if (!through.block[s][k]) continue;
+                h.block[s][k] = 1;
+                if (!first[s][k].set) first[s][k] = first_through[s][k];
+            }
     h.windows_allow = any_block(h) && allowed(*j.book, d.inst);
     RuleDecision dec = rule_decide(h);
     Judged out{dec.blocked, dec.decided && !dec.blocked, dec.source, dec.layer, BL_NO_HIT, RuleRef{FROM_ENTRY, -1}, focus};
@@ -301,8 +397,16 @@ Judged judge(const Judge& j, const JudgeDevice& d) {
     return out;
 }
 
+}  // namespace
+
+Judged judge(const Judge& j, const JudgeDevice& d) { return judge_at(j, d, 0); }
+
+int judge_function_spared(const Judge& j, const JudgeDevice& d, const char16_t* composite) {
+    return function_spared(j, d, composite);
+}
+
 int judge_approved_above_name(const Judge& j, const JudgeDevice& d) {
-    Lists l{&d, 0, 0, nullptr, nullptr};
+    Lists l{&d, 0, 0, nullptr, nullptr, &g_room[0]};
     for (int i = 0; i < j.nids; i++)
         if (j.ids[i].approves && match_id(j.ids[i].text, d.inst)) return 1;
     for (int i = 0; i < j.nmodels; i++)

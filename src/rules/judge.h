@@ -53,6 +53,10 @@ int judge_blocks(const Judge& j);
 // lowered, as the walk gives them; how many.
 int judge_instance_blocks(const Judge& j, const char* const** ids);
 Judged judge(const Judge& j, const JudgeDevice& d);
+// A composite device d whose hardware ids hold `composite` (a function
+// model's composite id): 1 when one of its functions is spared, so that it
+// stays while a blocked function alone goes.
+int judge_function_spared(const Judge& j, const JudgeDevice& d, const char16_t* composite);
 // 1 when an approval in force (of any source, the administrator's allows
 // among them) outranks a name rule on this device: one by its instance id
 // or its model.

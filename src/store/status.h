@@ -5,6 +5,7 @@
 
 #include "block/ids.h"
 #include "rules/book.h"
+#include "rules/wanted.h"
 
 // What the install block did for an entry: its instance id, and its model;
 // model_lost: the model could not be kept beside the blacklist, and so is

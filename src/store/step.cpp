@@ -65,9 +65,13 @@ BlacklistModel g_models[BL_MAX];
 int g_nmodels;
 Rule g_rules[RULES_MAX];
 int g_nrules;
-RuleBook g_book{g_entries, 0, {SOURCE_OK, 0, 0, 0}, g_models, 0, {SOURCE_OK, 0, 0, 0}, g_rules, 0,
-                {SOURCE_OK, 0, 0, 0}, nullptr, 0, nullptr, 0, nullptr, 0, 0, POLICY_NONE, POLICY_ENFORCE,
-                nullptr, 0, nullptr, nullptr, nullptr};
+RuleBook g_book = [] {
+    RuleBook b{};
+    b.entries = g_entries;
+    b.models = g_models;
+    b.rules = g_rules;
+    return b;
+}();
 
 void read_rest(int locked, int rules) {
     const PolicyKeep keep{g_paths.policy, g_paths.policy_tmp, locked};
@@ -205,11 +209,13 @@ void step_publish(const PolicyRule* held, int nheld) {
     b.error_sum = g_policy.error_sum;
     b.policy_read = g_policy.outcome;
     b.mode = g_policy.mode;
+    b.layering_never = g_policy.layering == LAYERING_NEVER;
     b.allows = g_allows.t;
     b.nallows = g_allows.n;
     b.coming = nullptr;
     b.coming_model = nullptr;
     b.coming_rule = nullptr;
+    b.generation++;
 }
 
 void step_hold_policy(void) {
@@ -222,21 +228,24 @@ const RuleBook& bl_book(void) { return g_book; }
 
 BlacklistEntry* book_entries(int** n) {
     *n = &g_book.nentries;
+    g_book.generation++;
     return g_entries;
 }
 
 BlacklistModel* book_models(int** n) {
     *n = &g_book.nmodels;
+    g_book.generation++;
     return g_models;
 }
 
 Rule* book_rules(int** n) {
     *n = &g_book.nrules;
+    g_book.generation++;
     return g_rules;
 }
 
-void step_prepare_blocks(const RuleBook& with, block_caller who) {
-    bl_wanted_all(with, sys_now(), &g_want);
+void step_prepare_blocks(const RuleBook& with, block_caller who, GivenUpList* given_up) {
+    bl_wanted_all(with, sys_now(), &g_want, given_up);
     if (task_runs_known() < 0 && block_would_write(&g_want)) (void)task_runs_this_copy(who == BLOCK_UNATTENDED);
 }
 
@@ -249,6 +258,8 @@ void step_sync_blocks(block_caller who, int prepared) {
     g_want.list[BLOCK_DEVICE_IDS].untold = b.models_file.state != SOURCE_OK || b.rules_file.state != SOURCE_OK;
     block_sync(&g_want, who, task_runs_known());
 }
+
+int step_wants_models(void) { return g_want.list[BLOCK_DEVICE_IDS].n > 0; }
 
 block_outcome step_outcome(block_list l, const char* text) {
     const BlockIds& ids = g_want.list[l];

@@ -8,6 +8,7 @@
 
 #include "block/block.h"
 #include "rules/book.h"
+#include "rules/wanted.h"
 #include "store/status.h"
 #include "sys/sys.h"
 
@@ -45,13 +46,16 @@ Rule* book_rules(int** n);
 // block, and whether the task runs this copy, asked only when a block
 // would be written; before the lock, so that a step holds the machine's
 // lock once.
-void step_prepare_blocks(const RuleBook& with, block_caller who);
+// What it gave up, and why, goes to *given_up when given.
+void step_prepare_blocks(const RuleBook& with, block_caller who, GivenUpList* given_up = nullptr);
 // Inside the step: the install block follows the rules as the book holds
 // them now; `prepared`: as step_prepare_blocks left them. Models or rules
 // that cannot be read change no model block, as an unreadable blacklist
 // changes none; a policy that cannot be read whole changes no block at all
 // that it may account for.
 void step_sync_blocks(block_caller who, int prepared);
+// 1 when the step's prepared wanted lists hold a model.
+int step_wants_models(void);
 // What the last sync did for an id of a list (NONE when it was not wanted),
 // and for an entry: its id and its model.
 block_outcome step_outcome(block_list l, const char* id);

@@ -183,7 +183,9 @@ bl_status bl_rule_put(const Rule& r, int* what, Rule* after, BlockResult* block)
     bl_status st = change_adding(&s);
     *what = s.rule_what;
     if (st != BL_OK) *after = r;
-    *block = BlockResult{BLOCK_NONE, st == BL_OK ? step_outcome(BLOCK_DEVICE_IDS, after->id) : BLOCK_NONE, 0};
+    // A model rule's block, or an approved unit's allow value.
+    *block = BlockResult{st == BL_OK ? step_outcome(BLOCK_ALLOW_IDS, after->id) : BLOCK_NONE,
+                         st == BL_OK ? step_outcome(BLOCK_DEVICE_IDS, after->id) : BLOCK_NONE, 0};
     return st;
 }
 
@@ -252,7 +254,10 @@ bl_status bl_read(void) {
 }
 
 PassStep bl_pass_step(void) {
-    PassStep r{BL_OK, 0, BL_FAILED};
+    // What the step gives up: static, as it is 1 MB.
+    static GivenUpList given_up;
+    given_up.n = 0;
+    PassStep r{BL_OK, 0, BL_FAILED, &given_up, 0};
     sys_lock* lock;
     if (!step_open(&lock)) {
         r.read = nothing_there();
@@ -274,7 +279,8 @@ PassStep bl_pass_step(void) {
         // Whether the task runs this copy is asked here, after the one read,
         // since only the file says whether a block is wanted at all; the
         // sync itself then holds the machine's lock once.
-        step_prepare_blocks(bl_book(), BLOCK_UNATTENDED);
+        step_prepare_blocks(bl_book(), BLOCK_UNATTENDED, &given_up);
+        r.models_wanted = given_up.n > 0 || step_wants_models();
         step_sync_blocks(BLOCK_UNATTENDED, 1);
         r.synced = BL_OK;
     } else if (lock) {

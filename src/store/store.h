@@ -32,7 +32,8 @@ bl_status bl_put_in_memory(const BlacklistEntry& e, const BlacklistModel* model,
 // kind and id (letter case aside) stays the one rule, its end the later of
 // the two; otherwise r is added (FULL when the rules file holds RULES_MAX).
 // *what: 0 unchanged, 1 extended, 2 added; *after: the rule as it stands;
-// *block: what the install block did for a model's id.
+// *block: what the install block did for a model's id (model), or for an
+// approved unit's allow value (instance).
 bl_status bl_rule_put(const Rule& r, int* what, Rule* after, BlockResult* block);
 // The same in memory alone, for a run that must change nothing.
 bl_status bl_rule_put_in_memory(const Rule& r, int* what, Rule* after);
@@ -61,6 +62,8 @@ struct PassStep {
     bl_status synced;  // the install block: FAILED when the lock could not be had
                        // (the file is then read without it and nothing is written),
                        // UNREADABLE when the file cannot be read, OK otherwise
+    const GivenUpList* given_up;  // the blocks the rules want that were given up, and why
+    int models_wanted;            // some rule wants a model blocked
 };
 // In one hold of the lock and one read: the prune of bl_prune, the rules a
 // policy refresh hid held for this pass, then the install block brought in

@@ -28,11 +28,16 @@ RECORDS = "SOFTWARE\\Quillfen\\DenyInstanceIDs"
 # The model list beside it, under the same rules.
 MODEL_LIST = POLICY + "\\DenyDeviceIDs"
 MODEL_RECORDS = "SOFTWARE\\Quillfen\\DenyDeviceIDs"
-LISTS = ((LIST, RECORDS), (MODEL_LIST, MODEL_RECORDS))
+# Windows' allow list of instance ids, which an approved unit goes into
+# while its model stays blocked, under layered evaluation.
+ALLOW_LIST = POLICY + "\\AllowInstanceIDs"
+ALLOW_RECORDS = "SOFTWARE\\Quillfen\\AllowInstanceIDs"
+LISTS = ((LIST, RECORDS), (MODEL_LIST, MODEL_RECORDS), (ALLOW_LIST, ALLOW_RECORDS))
+RULES_HEADER = "# Quillfen 规则  (until\\tkind\\tid\\tblock\\tname)\r\n"
 MODELS_HEADER = qftest.MODELS_HEADER
 SOURCE = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillfen"
 # What says on the screen or in the log that something did not get done.
-REPORTS = re.compile(r"✘|\[错误\]|\[提示\] (未能|读不到)|\] (删除失败|后台删除失败|拉黑失败|枚举设备失败|读取拉黑名单失败|写入系统安装禁止失败|系统程序超时|解除系统安装禁止失败|后台任务已卸载，但未能清除) ")
+REPORTS = re.compile(r"✘|\[错误\]|\[提示\] (未能|读不到)|\] (删除失败|后台删除失败|拉黑失败|枚举设备失败|读取拉黑名单失败|写入系统安装禁止失败|系统程序超时|解除系统安装禁止失败|写入系统允许安装失败|撤下系统允许安装失败|后台任务已卸载，但未能清除) ")
 
 
 def row(until, byname, name, inst):
@@ -130,8 +135,10 @@ def consistent(box, r):
     for k, v in box.admin.items():
         if reg.get(k) != v:
             problems.append("administrator value %s\\%s changed: %r" % (k[0], k[1], reg.get(k)))
-    # Instance ids of the entries in force, and the models of those by name.
-    want, models = set(), set()
+    # Instance ids of the entries in force, and the models of those by name
+    # and of the model rules; the units approved over a model stays, where
+    # layered evaluation may be used.
+    want, models, allows = set(), set(), set()
     kept = {}
     for line in box.read("blacklist-models.tsv")[len(MODELS_HEADER):].split("\r\n"):
         f = line.split("\t")
@@ -148,10 +155,16 @@ def consistent(box, r):
                     # A USB function's model covers its composite device's id.
                     if model.startswith("usb\\") and re.search(r"&mi_[0-9a-f]+$", model):
                         models.add(model[:model.rindex("&")])
-    for which, wanted in enumerate((want, models)):
+        rules = [line.split("\t") for line in box.read("blacklist-rules.tsv")[len(RULES_HEADER):].split("\r\n")]
+        rules = [f for f in rules if len(f) == 5 and int(f[0]) > CLOCK]
+        models |= {f[2].lower() for f in rules if f[1] == "model" and f[3] == "ok"}
+        if box.loop.layered:
+            allows |= {f[2].lower() for f in rules if f[1] == "approve-id" and f[2][:f[2].rindex("\\")].lower() in models}
+    for which, wanted in enumerate((want, models, allows)):
         if r.blocks(box, which) != wanted:
             problems.append("blocks %s, wanted %s" % (sorted(r.blocks(box, which)), sorted(wanted)))
-    for mark, records in (("enabledbyquillfen", RECORDS), ("deviceidsenabledbyquillfen", MODEL_RECORDS)):
+    for mark, records in (("enabledbyquillfen", RECORDS), ("deviceidsenabledbyquillfen", MODEL_RECORDS),
+                          ("allowidsenabledbyquillfen", ALLOW_RECORDS), ("layeredenabledbyquillfen", ALLOW_RECORDS)):
         if ("software\\quillfen", mark) in reg and not any(k[0] == records.lower() for k in reg):
             problems.append("the switch we turned on (%s) stays on without a value of ours" % mark)
     return problems
@@ -219,6 +232,7 @@ OLD2 = HEADER + row(CLOCK + 7200, 0, "smart camera", A) + row(CLOCK + 7200, 1, "
 class Loop:
     machine, args, stdin, ours, files = [], [], "", set(), {}
     also = ()  # blacklist.tsv as a run may also leave it, having said why
+    layered = False  # a build with layered evaluation, none of the administrator's settings in its way
 
     @staticmethod
     def task_after(r):
@@ -439,8 +453,61 @@ class unblacklist_name(unblacklist_all):
     lifted = (B, unblacklist_all.M)
 
 
+M, U = "USB\\VID_5&PID_6", "USB\\VID_5&PID_6\\CEO1"
+APPROVED = RULES_HEADER + "%d\tmodel\t%s\tok\t\r\n%d\tapprove-id\t%s\t-\t\r\n" % (CLOCK + 7200, M, CLOCK + 7200, U)
+
+
+def layered_registry(box):
+    return {**base_registry(box), ("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "UBR"): ("dword", "3803"),
+            (MODEL_LIST, "1"): ("sz", M), (MODEL_RECORDS, "1"): ("sz", M + "\t" + box.bl),
+            (POLICY, "DenyDeviceIDs"): ("dword", "1"), ("SOFTWARE\\Quillfen", "DeviceIDsEnabledByQuillfen"): ("dword", "1")}
+
+
+class approve_allowed(Loop):
+    """--approve --id spares one unit of a blocked model: the unit goes into
+    Windows' allow list under layered evaluation, which this copy turns on,
+    and the model stays blocked."""
+    machine = ["dev\t1\tCEO Cam\t\tCamera\t" + U + "\t\t" + M]
+    args = ["--approve", "--id", U, "--hours", "2"]
+    old = new = HEADER
+    files = {"blacklist-rules.tsv": RULES_HEADER + "%d\tmodel\t%s\tok\t\r\n" % (CLOCK + 7200, M)}
+    layered = True
+    registry = staticmethod(layered_registry)
+
+    @staticmethod
+    def outcome(box, r, after):
+        allowed = r.blocks(box, 2) == {U.lower()} and M.lower() in r.blocks(box, 1)
+        layered = r.reg.get((POLICY.lower(), "allowdenylayered")) == ("dword", "1")
+        claims = ["an allow value that is not there"] if "✔ 已加入系统的允许安装列表" in r.screen and not allowed else []
+        return allowed and layered, claims
+
+
+class unapprove_allowed(Loop):
+    """--unapprove --id lifts the approval of a unit on the allow list: its
+    allow value and the layered evaluation this copy turned on go, and the
+    model stays blocked."""
+    args = ["--unapprove", "--id", U]
+    old = new = HEADER
+    files = {"blacklist-rules.tsv": APPROVED}
+    layered = True
+    ours = {(POLICY.lower(), "allowdenylayered"), (POLICY.lower(), "allowinstanceids")}
+
+    @staticmethod
+    def registry(box):
+        return {**layered_registry(box), (ALLOW_LIST, "1"): ("sz", U), (ALLOW_RECORDS, "1"): ("sz", U + "\t" + box.bl),
+                (POLICY, "AllowInstanceIDs"): ("dword", "1"), (POLICY, "AllowDenyLayered"): ("dword", "1"),
+                ("SOFTWARE\\Quillfen", "AllowIDsEnabledByQuillfen"): ("dword", "1"),
+                ("SOFTWARE\\Quillfen", "LayeredEnabledByQuillfen"): ("dword", "1")}
+
+    @staticmethod
+    def outcome(box, r, after):
+        left = r.blocks(box, 2) or (POLICY.lower(), "allowdenylayered") in r.reg
+        claims = ["exit 0 while the allow value or its switch stands"] if r.exit == 0 and left else []
+        return not left and M.lower() in r.blocks(box, 1), claims
+
+
 LOOPS = [blacklisting, blacklisting_model, lift, clear, enforce_pass, install_task, remove_task, unblacklist_all,
-         unblacklist_id, unblacklist_name]
+         unblacklist_id, unblacklist_name, approve_allowed, unapprove_allowed]
 
 
 def main(argv):

@@ -160,4 +160,26 @@ TEST(Judge, HowARuleReachesADevice) {
         << "a function is another id than its composite device's";
 }
 
+// A composite device reached through one function's model is the sum of
+// its functions: it stays while another function's model is spared, and
+// goes with the function when none is.
+TEST(Judge, ACompositeDeviceIsTheSumOfItsFunctions) {
+    const char16_t hub[] = u"USB\\VID_2B7E&PID_0136&REV_0100\0USB\\VID_2B7E&PID_0136\0";
+    const char16_t composite[] = u"USB\\DevClass_00\0USB\\COMPOSITE\0";
+    auto hub_judged = [&](const Book& k) {
+        const Judge& j = judge_prepare(k.b, qt::T0);
+        JudgeDevice d{"usb\\vid_2b7e&pid_0136\\sn1", "vision hub", 0, nullptr, nullptr};
+        d.hw = hub;
+        d.compat = composite;
+        return judge(j, d);
+    };
+    Book mic;
+    mic.rule(RULE_MODEL, "USB\\VID_2B7E&PID_0136&MI_02");
+    EXPECT_TRUE(hub_judged(mic).blocked) << "no function spared: the whole device";
+    mic.rule(RULE_APPROVE_MODEL, "USB\\VID_2B7E&PID_0136&MI_00");
+    EXPECT_FALSE(hub_judged(mic).blocked) << "the camera function spared";
+    mic.rule(RULE_MODEL, "USB\\VID_2B7E&PID_0136&MI_00");
+    EXPECT_TRUE(hub_judged(mic).blocked) << "within its layer the camera's own block holds";
+}
+
 }  // namespace

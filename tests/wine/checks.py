@@ -762,6 +762,32 @@ def model_rule_blocks(m):
            and ours.get("DeviceIDsEnabledByQuillfen") == 1, (restrictions, ours))
 
 
+@check
+def approved_unit_on_the_allow_list(m):
+    """A model blocked and one unit of it approved on a build with layered
+    evaluation: the unit lands in Windows' AllowInstanceIDs under the two
+    switches, the model stays in DenyDeviceIDs; the approval lifted, the
+    allow value and both switches go and the model block stays."""
+    task_runs_this_copy(m)
+    m.wine("reg", "add", CURRENT_VERSION, "/v", "UBR", "/t", "REG_DWORD", "/d", "3803", "/f")
+    m.on_cleanup(lambda: m.reg_delete(CURRENT_VERSION, "UBR"))
+    model, unit = r"USB\VID_0C45&PID_64B4", r"USB\VID_0C45&PID_64B4\CEO1"
+    expect("the model is blocked", m.run("--blacklist", "--model", model, "--hours", "2").rc == 0)
+    r = m.run("--approve", "--id", unit, "--hours", "1")
+    has("the screen says the unit is let in over its model", r.out,
+        "  ✔ 已加入系统的允许安装列表（分层评估）：它的型号仍禁止安装，Windows 照常安装这一个。")
+    same("the unit is the allow list's value", {"1": unit}, m.reg_get(RESTRICTIONS + r"\AllowInstanceIDs"))
+    same("the model stays blocked", {"1": model}, m.reg_get(DENY_DEVICE_LIST))
+    restrictions = m.reg_get(RESTRICTIONS) or {}
+    same("layered evaluation and the allow list are on", (1, 1),
+         (restrictions.get("AllowDenyLayered"), restrictions.get("AllowInstanceIDs")))
+    expect("--unapprove exits 0", m.run("--unapprove", "--id", unit).rc == 0)
+    expect("no allow value is left", not m.reg_get(RESTRICTIONS + r"\AllowInstanceIDs"))
+    restrictions = m.reg_get(RESTRICTIONS) or {}
+    same("both switches went", (None, None), (restrictions.get("AllowDenyLayered"), restrictions.get("AllowInstanceIDs")))
+    same("the model is still blocked", {"1": model}, m.reg_get(DENY_DEVICE_LIST))
+
+
 POLICY = r"HKLM\SOFTWARE\Policies\Quillfen"
 
 
