@@ -1,4 +1,4 @@
-// The names of Quillfen's policy key, its lists and its mode.
+// The names of Quillfen's policy key, its lists, its mode and its layering.
 #include "blacklist/policy.h"
 
 const char16_t POLICY_KEY[] = u"SOFTWARE\\Policies\\Quillfen";
@@ -15,3 +15,6 @@ const char16_t POLICY_WHILE_STANDS[] = u"none";
 
 const char16_t POLICY_MODE[] = u"Mode";
 const char16_t* const POLICY_MODES[POLICY_MODE_COUNT] = {u"Enforce", u"Audit"};
+
+const char16_t POLICY_LAYERING[] = u"Layering";
+const char16_t* const POLICY_LAYERINGS[POLICY_LAYERING_COUNT] = {u"Auto", u"Never"};

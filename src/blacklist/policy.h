@@ -31,3 +31,11 @@ extern const char16_t POLICY_MODE[];
 enum policy_mode { POLICY_ENFORCE, POLICY_AUDIT };  // by index in POLICY_MODES
 constexpr int POLICY_MODE_COUNT = 2;
 extern const char16_t* const POLICY_MODES[POLICY_MODE_COUNT];
+
+// Whether Quillfen may put an approved unit into Windows' own allow list by
+// instance id, so that its model's install block stays for every other unit:
+// a REG_SZ value of POLICY_KEY, one of POLICY_LAYERINGS (absent: the first).
+extern const char16_t POLICY_LAYERING[];
+enum policy_layering { POLICY_LAYERING_AUTO, POLICY_LAYERING_NEVER };  // by index in POLICY_LAYERINGS
+constexpr int POLICY_LAYERING_COUNT = 2;
+extern const char16_t* const POLICY_LAYERINGS[POLICY_LAYERING_COUNT];
