@@ -21,15 +21,10 @@ import xml.etree.ElementTree as ET
 
 LANGS = ("en-US", "zh-CN")
 # What a rule does to Windows' install block, said in each language ("*": in every one).
-LAYERED = ("AllowInstanceIDs", "AllowDenyLayered", "17763.2145", "18362.1714", "19041.1151", "19045.1151", "20348.256",
-           "22000")
-WORDS = {
-    "BlockedNames_Help": {"en-US": ("writes no install block",), "zh-CN": ("不写系统安装禁止",)},
-    "ApprovedInstanceIDs_Help": {"*": LAYERED + ("Layering",)},
-    "ApprovedModels_Help": {"en-US": ("does not write the model",), "zh-CN": ("不把这个型号写入",),
-                            "*": ("AllowInstanceIDs",)},
-    "Layering_Help": {"*": LAYERED},
-}
+LAYERED = ("AllowInstanceIDs", "AllowDenyLayered", "17763.2145", "18362.1714", "19045.1151", "20348.256", "22000")
+WORDS = {"BlockedNames_Help": {"en-US": ("writes no install block",), "zh-CN": ("不写系统安装禁止",)},
+         "ApprovedModels_Help": {"en-US": ("does not write the model",), "zh-CN": ("不把这个型号写入",), "*": LAYERED[:1]},
+         "ApprovedInstanceIDs_Help": {"*": LAYERED + ("Layering",)}, "Layering_Help": {"*": LAYERED}}
 
 
 def parse(path):

@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""The docs' PowerShell reaches quillfen.exe in 32-bit PowerShell too, which
-Intune runs scripts in unless told otherwise: there ProgramFiles names the
-32-bit folder, and ProgramW6432 the one the package installs into. So every
-line of a ```powershell block that names quillfen.exe takes its path from
-ProgramW6432, and no line that names Quillfen holds $env:ProgramFiles (in a
-script, a counter-example or prose). Then it breaks copies, one fault each,
-and fails unless every one is caught.
+"""Intune runs scripts in 32-bit PowerShell unless told otherwise, where ProgramFiles names the 32-bit folder: every
+line of the docs' ```powershell blocks that names quillfen.exe takes it from ProgramW6432, and no line naming Quillfen
+holds $env:ProgramFiles. Then it breaks copies, one fault each, and fails unless every one is caught.
 
     docs_paths.py README.md docs
 """
@@ -14,6 +10,8 @@ import re
 import sys
 
 SAFE = "$env:ProgramW6432\\Quillfen\\quillfen.exe"
+BREAKS = [(SAFE, "${env:ProgramFiles(x86)}\\Quillfen\\quillfen.exe"), ("```powershell", "```ps"),
+          ("## ", "Quillfen is in $ENV:PROGRAMFILES\\Quillfen.\n## ")]  # (text, replacement): each must be caught
 
 
 def errors(files):
@@ -32,17 +30,9 @@ def errors(files):
     return errs + ([] if calls else ["no PowerShell line calls quillfen.exe"])
 
 
-BREAKS = [  # (text, replacement) in every file: each must be caught
-    (SAFE, "${env:ProgramFiles(x86)}\\Quillfen\\quillfen.exe"),
-    ("```powershell", "```ps"),
-    ("## ", "Quillfen lives in $ENV:PROGRAMFILES\\Quillfen.\n## "),
-]
-
-paths = [p for a in sys.argv[1:] for p in sorted(pathlib.Path(a).glob("*.md") if pathlib.Path(a).is_dir() else [a])]
+paths = [p for a in sys.argv[1:] for p in (sorted(pathlib.Path(a).glob("*.md")) if pathlib.Path(a).is_dir() else [a])]
 files = {str(p): pathlib.Path(p).read_text(encoding="utf-8") for p in paths}
-errs = errors(files)
-for n, (old, new) in enumerate(BREAKS):
-    if not errors({k: v.replace(old, new) for k, v in files.items()}):
-        errs.append("broken copy %d passes: %s instead of %s" % (n, new, old))
+errs = errors(files) + ["broken copy %d passes: %s instead of %s" % (n, new, old) for n, (old, new) in enumerate(BREAKS)
+                        if not errors({k: v.replace(old, new) for k, v in files.items()})]
 print("\n".join(errs) or "%d files: their PowerShell finds quillfen.exe in 32-bit PowerShell too" % len(files))
 sys.exit(1 if errs else 0)
