@@ -32,7 +32,7 @@ void usage(void) {
     out("  --force               删除内置/系统设备前不再额外询问\n");
     out("  --blist               列出拉黑名单后退出\n");
     out("  --check               检查本机是否合规（给检测脚本用），不做任何修改\n");
-    out("  --json                与 -s、--blist、--check 及下面三个模式一起用：输出 JSON；单独使用等于 -s --json\n");
+    out("  --json                与 -s、--blist、--check 及下面给脚本用的五个模式一起用：输出 JSON；单独使用等于 -s --json\n");
     out("  --enforce             删除拉黑名单中重新出现的设备（后台任务以 SYSTEM 运行它）\n");
     out("  --install-task        安装后台任务 Quillfen-Enforce\n");
     out("  --remove-task         卸载后台任务\n");
@@ -59,6 +59,11 @@ void usage(void) {
     out("  blacklist.tsv            拉黑名单\n");
     out("  blacklist-rules.tsv      按型号拉黑和放行的规则\n");
     out("  device_cleanup_log.txt   操作日志\n\n");
+    // Rules set centrally decide before the PC's own, so the screen that
+    // lists the PC's options says where the others come from.
+    out("策略（组策略/Intune 写在 HKLM\\SOFTWARE\\Policies\\Quillfen，本程序只读不改）：\n");
+    out("  按实例 ID、型号、名称拉黑和放行的规则，先于本机规则决定；--blist 列出它们，标为 [策略]\n");
+    out("  Mode = Audit 为审核模式：后台任务只记录本应删除的设备，不删除，也不写系统安装禁止\n\n");
     // The numbers come from the one table of exit codes.
     out("退出码：\n");
     out("  交互模式、-s、--help、--version   %d\n", EXIT_OK);

@@ -1,4 +1,4 @@
-// The names of Quillfen's policy key, its lists and its mode.
+// The names of Quillfen's policy key, its lists, its mode and its layering.
 #include "policy/policy.h"
 
 const char16_t POLICY_KEY[] = u"SOFTWARE\\Policies\\Quillfen";

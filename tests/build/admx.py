@@ -5,7 +5,9 @@ each .adml parse; every $(string.X) and $(presentation.X) of the .admx is in
 each .adml; each presentation shows exactly the elements of its policy; the
 namespace is Quillfen's own and nothing of another template is used; each
 file is at most 1 MB; every key and value name written is one of
-src/policy/policy.cpp. Then it breaks copies in a temporary folder, one
+src/policy/policy.cpp; "supported on" names one Quillfen version in every
+language, and the texts that must say what a rule does to the install block
+say it in every language. Then it breaks copies in a temporary folder, one
 fault each, and fails unless every one is caught.
 
     admx.py resources/PolicyDefinitions src/policy/policy.cpp
@@ -18,6 +20,11 @@ import tempfile
 import xml.etree.ElementTree as ET
 
 LANGS = ("en-US", "zh-CN")
+# What a rule does to Windows' install block, said in each language ("*": in every one).
+LAYERED = ("AllowInstanceIDs", "AllowDenyLayered", "17763.2145", "18362.1714", "19045.1151", "20348.256", "22000")
+WORDS = {"BlockedNames_Help": {"en-US": ("writes no install block",), "zh-CN": ("不写系统安装禁止",)},
+         "ApprovedModels_Help": {"en-US": ("does not write the model",), "zh-CN": ("不把这个型号写入",), "*": LAYERED[:1]},
+         "ApprovedInstanceIDs_Help": {"*": LAYERED + ("Layering",)}, "Layering_Help": {"*": LAYERED}}
 
 
 def parse(path):
@@ -28,15 +35,15 @@ def parse(path):
 
 
 def reader(cpp):
-    """(key, lists, mode value, modes) as quillfen.exe reads them; key names lower-cased, as the registry compares."""
+    """(key, lists, {value: its choices}) as quillfen.exe reads them; key names lower-cased, as the registry compares."""
     text = cpp.read_text(encoding="utf-8")
-    found = [re.search(p, text, re.S) for p in (r'POLICY_KEY\[\] = u"(.*?)"', r"POLICY_LIST\[\w*\] = \{(.*?)\};",
-                                                 r'POLICY_MODE\[\] = u"(.*?)"', r"POLICY_MODES\[\w*\] = \{(.*?)\};")]
+    found = [re.search(p, text, re.S) for p in (r'POLICY_KEY\[\] = u"(.*?)"', r"POLICY_LIST\[\w*\] = \{(.*?)\};")]
+    enums = re.findall(r'POLICY_(\w+)\[\] = u"(\w+)";.*?POLICY_\1S\[\w*\] = \{(.*?)\};', text, re.S)
     if not all(found):
         return None
-    key, lists, mode, modes = (m[1] for m in found)
-    return (key.replace("\\\\", "\\").lower(), {n.lower() for n in re.findall(r'\{u"(\w+)"', lists)}, mode.lower(),
-            set(re.findall(r'u"(\w+)"', modes)))
+    key, lists = (m[1] for m in found)
+    return (key.replace("\\\\", "\\").lower(), {n.lower() for n in re.findall(r'\{u"(\w+)"', lists)},
+            {value.lower(): set(re.findall(r'u"(\w+)"', choices)) for _, value, choices in enums})
 
 
 def revision(text):
@@ -65,6 +72,7 @@ def errors(folder, cpp):
     refs = re.findall(r"\$\((string|presentation)\.(\w+)\)", (folder / "quillfen.admx").read_text(encoding="utf-8"))
     errs += ["%s: over 1 MB, more than Intune imports" % f.relative_to(folder) for f in
              [folder / "quillfen.admx"] + [folder / lang / "quillfen.adml" for lang in LANGS] if f.stat().st_size > 1 << 20]
+    versions = {}
     for lang, adml in admls.items():
         if revision(adml.get("revision")) < revision(admx.find("resources").get("minRequiredRevision")):
             errs.append("%s: revision below the .admx's minRequiredRevision" % lang)
@@ -77,11 +85,18 @@ def errors(folder, cpp):
             refids = {e.get("refId") for e in shown[ref[1]] if e.get("refId")} if ref and ref[1] in shown else set()
             if refids != ids:
                 errs.append("%s: %s shows %s, not the elements %s" % (lang, name, sorted(refids), sorted(ids)))
+        text = {s.get("id"): s.text or "" for s in adml.iter("string")}
+        for sid, words in WORDS.items():
+            errs += ["%s %s does not say %s" % (lang, sid, w) for w in words.get(lang, ()) + words.get("*", ())
+                     if w not in text.get(sid, "")]
+        versions[lang] = [re.findall(r"Quillfen (\d+\.\d+\.\d+)", text.get(d, "")) for d in sorted(supported)]
+    if any(len(v) != 1 for v in versions[LANGS[0]]) or any(v != versions[LANGS[0]] for v in versions.values()):
+        errs.append("supported on: not one Quillfen version each, the same in every language: %s" % versions)
 
     read = reader(cpp)
     if not read:
         return errs + ["%s: the table of policy names was not found" % cpp]
-    key, lists, mode, modes = read
+    key, lists, enums = read
     written = set()
     for name, p in policies.items():
         if p.get("valueName") or p.find("enabledValue") is not None or p.find("enabledList") is not None:
@@ -92,8 +107,8 @@ def errors(folder, cpp):
                 written.add(where.rpartition("\\")[2])
                 if e.get("explicitValue") != "true" or e.get("valuePrefix") is not None or e.get("additive"):
                     errs.append("%s: a list is explicitValue=\"true\", without valuePrefix or additive" % name)
-            elif not (e.tag == "enum" and where == key and (e.get("valueName") or "").lower() == mode and
-                      {s.text for s in e.iter("string")} == modes):
+            elif not (e.tag == "enum" and where == key and
+                      {s.text for s in e.iter("string")} == enums.get((e.get("valueName") or "").lower())):
                 errs.append("%s: its %s writes %s\\%s, which quillfen.exe does not read" %
                             (name, e.tag, where, e.get("valueName") or "*"))
     if written != lists:
@@ -111,11 +126,15 @@ BREAKS = [  # (file, text, replacement): each must be caught
     ("quillfen.admx", 'explicitValue="true"', 'explicitValue="true" additive="true"'),
     ("quillfen.admx", "</policyNamespaces>", '<using prefix="windows" namespace="Microsoft.Policies.Windows" />'
                                              "</policyNamespaces>"),
-    ("quillfen.admx", 'supportedOn ref="SUPPORTED_Quillfen"', 'supportedOn ref="windows:SUPPORTED_Windows7"'),
+    ("quillfen.admx", 'supportedOn ref="SUPPORTED_Quillfen_2_2_0"', 'supportedOn ref="windows:SUPPORTED_Windows7"'),
     ("quillfen.admx", 'Quillfen_Help)" />', 'Quillfen_Help)"><parentCategory ref="windows:System" /></category>'),
-    ("quillfen.admx", 'minRequiredRevision="1.0"', 'minRequiredRevision="1.1"'),
+    ("quillfen.admx", 'minRequiredRevision="1.1"', 'minRequiredRevision="1.2"'),
     ("zh-CN/quillfen.adml", 'id="Mode_Audit"', 'id="Mode_Audited"'),
     ("en-US/quillfen.adml", 'refId="BlockedNames_List"', 'refId="BlockedName_List"'),
+    ("policy.cpp", 'u"Never"', 'u"Off"'),
+    ("en-US/quillfen.adml", "writes no install block", "writes an install block"),
+    ("zh-CN/quillfen.adml", "19045.1151 起", "19045 起"),
+    ("zh-CN/quillfen.adml", "Quillfen 2.2.0 及以上版本，", "Quillfen 2.1.0 及以上版本，"),
     ("en-US/quillfen.adml", "</stringTable>", '<string id="x">%s</string></stringTable>' % ("x" * (1 << 20))),
 ]
 
