@@ -34,12 +34,11 @@ struct BlacklistRun {
     WalkedDevice known;
     HardwareIds hw;
     BlacklistEntry lift[BL_MAX];
-    int still[BL_MAX];  // the entry that still reaches each lifted one's device, or -1
-    bl_hit how[BL_MAX];
+    Judged still[BL_MAX];  // the rule that still keeps each lifted one's device off
 };
 
 int refuse_name(const Args& a) {
-    return drive_refuse(a, "bad_name", "[错误] --name 必须是不含控制字符、不超过 599 字节的名称：%s\n", a.name);
+    return drive_refuse(a, "bad_name", "[错误] --name 必须是不含控制字符、不超过 599 字节、不只有空白的名称：%s\n", a.name);
 }
 
 }  // namespace
@@ -50,7 +49,7 @@ int blacklist_mode(const Args& a) {
     int64_t hours = rule_hours(a.hours);
     if (!hours) return refuse_hours(a);
     const char* id = a.nids ? a.ids[0] : nullptr;
-    if (a.name && (!a.name[0] || !bl_storable(a.name, sizeof run.entry.name))) return refuse_name(a);
+    if (a.name && (rule_name_blank(a.name) || !bl_storable(a.name, sizeof run.entry.name))) return refuse_name(a);
     if (id && (!id[0] || !bl_storable(id, sizeof run.entry.inst)))
         return drive_refuse(a, "bad_id", "[错误] --id 不是可用的实例 ID：%s\n", id);
     int64_t secs = hours * 3600;
@@ -108,7 +107,7 @@ int blacklist_mode(const Args& a) {
         drive_put_list(run.drive, "added");
         (void)drive_end(run.drive);
     }
-    return ok && !run.drive.absent_failed ? EXIT_OK : EXIT_FAILED;
+    return ok && !run.drive.absent_failed && !run.drive.undecided ? EXIT_OK : EXIT_FAILED;
 }
 
 int unblacklist_mode(const Args& a) {
@@ -171,7 +170,7 @@ int unblacklist_mode(const Args& a) {
             for (int i = 0; i < n; i++) logline(EV_LIFTED, "解除拉黑 | %s", run.lift[i].name);
     }
     // An entry still in force may reach a lifted device all the same.
-    for (int i = 0; i < n; i++) run.still[i] = a.what_if ? -1 : lift_still_reached(b, run.lift[i], a.json, &run.how[i]);
+    for (int i = 0; i < n; i++) run.still[i] = a.what_if ? Judged{} : lift_still_reached(b, run.lift[i], a.json);
     if (a.json) {
         drive_begin(a);
         json_key("lifted");
@@ -180,19 +179,7 @@ int unblacklist_mode(const Args& a) {
             json_open();
             entry_keys(b, run.lift[i]);
             json_key("still_reached_by");
-            if (run.still[i] < 0) {
-                json_null();
-            } else {
-                const BlacklistEntry& by = b.entries[run.still[i]];
-                json_open();
-                json_key("name");
-                json_text(by.name);
-                json_key("instance_id");
-                json_text(by.inst);
-                json_key("how");
-                json_text(run.how[i] == BL_BY_ID ? "id" : run.how[i] == BL_BY_NAME ? "name" : "model");
-                json_close();
-            }
+            still_reached_json(b, run.still[i]);
             json_close();
         }
         for (int i = 0; i < nr; i++) rule_json(rules_gone[i]);

@@ -2,7 +2,9 @@
 #include <cstring>
 
 #include "app/console.h"
+#include "app/documents.h"
 #include "app/exitcode.h"
+#include "app/json.h"
 #include "app/blmenu.h"
 #include "app/install.h"
 #include "app/policy_note.h"
@@ -188,8 +190,7 @@ void remove_one(const RuleBook& b, int index) {
     out("  ✔ 已解除：%s\n", shown_name(g_lifted.name, name, sizeof name));
     block_left_line();
     logline(EV_LIFTED, "解除拉黑 | %s", g_lifted.name);
-    bl_hit how;
-    (void)lift_still_reached(bl_book(), g_lifted, 0, &how);
+    (void)lift_still_reached(bl_book(), g_lifted, 0);
 }
 
 // Refused drops of an unreadable or over-full file are the screens' own
@@ -205,23 +206,46 @@ void block_left_line(void) {
     if (block_left()) out("  [提示] 未能全部解除系统安装禁止，后台任务下次运行时再解除。\n");
 }
 
-int lift_still_reached(const RuleBook& book, const BlacklistEntry& lifted, int quiet, bl_hit* how) {
-    *how = BL_NO_HIT;
-    if (!lifted.inst[0]) return -1;
+Judged lift_still_reached(const RuleBook& book, const BlacklistEntry& lifted, int quiet) {
+    Judged none{};
+    if (!lifted.inst[0]) return none;
     char16_t id[INST_UNITS];
     utf16(lifted.inst, id, countof(id));
-    int b = bl_reaching(book, id, sys_now(), how);
-    if (b < 0) return -1;
-    const BlacklistEntry& by = book.entries[b];
-    const char* other = by.name[0] ? by.name : by.inst;
+    Judged by = bl_reaching(book, id, sys_now());
+    if (!by.blocked) return none;
     const char* name = lifted.name[0] ? lifted.name : lifted.inst;
+    const char* how = by.how == BL_BY_ID ? "实例 ID" : by.how == BL_BY_NAME ? "名称" : "型号";
+    // An entry is named by its name, as the list shows it; another rule by
+    // what it reaches by.
+    const char* other = book_rule_id(book, by.rule, by.how);
+    if (by.rule.from == FROM_ENTRY) {
+        const BlacklistEntry& e = book.entries[by.rule.index];
+        other = e.name[0] ? e.name : e.inst;
+    }
+    const char* what = by.rule.from == FROM_ENTRY ? "拉黑条目" : by.source == SOURCE_POLICY ? "策略规则" : "型号规则";
+    const char* then = book.mode == POLICY_AUDIT ? "审核模式下后台任务只记录它" : "后台任务仍会删除它";
     if (!quiet) {
         char a[600], o[1200];
-        out("  [提示] %s 仍被拉黑条目「%s」按%s涉及，后台任务仍会删除它。\n", shown_text8(name, a, sizeof a),
-            shown_text8(other, o, sizeof o), *how == BL_BY_ID ? "实例 ID" : *how == BL_BY_NAME ? "名称" : "型号");
+        out("  [提示] %s 仍被%s「%s」按%s涉及，%s。\n", shown_text8(name, a, sizeof a), what,
+            shown_text8(other, o, sizeof o), how, then);
     }
-    logline(EV_LIFT_STILL_REACHED, "解除拉黑后仍被其他条目涉及 | %s | %s", name, other);
-    return b;
+    if (by.rule.from == FROM_ENTRY) logline(EV_LIFT_STILL_REACHED, "解除拉黑后仍被其他条目涉及 | %s | %s", name, other);
+    else logline(EV_LIFT_STILL_BY_RULE, "解除拉黑后仍被其他规则涉及 | %s | %s | %s | 按%s", name, what, other, how);
+    return by;
+}
+
+void still_reached_json(const RuleBook& b, const Judged& by) {
+    if (!by.blocked) {
+        json_null();
+        return;
+    }
+    json_open();
+    if (by.rule.from == FROM_ENTRY) entry_keys(b, b.entries[by.rule.index]);
+    else if (by.rule.from == FROM_RULE) rule_keys(b.rules[by.rule.index]);
+    else policy_rule_keys(by.rule.from == FROM_POLICY ? b.policy[by.rule.index] : b.held[by.rule.index]);
+    json_key("how");
+    json_text(by.how == BL_BY_ID ? "id" : by.how == BL_BY_NAME ? "name" : "model");
+    json_close();
 }
 
 bl_command bl_command_of(const char* line, int shown, int* index) {
@@ -291,7 +315,7 @@ int blist_mode(void) {
     }
     out("拉黑名单共 %d 条：\n", book_entries_in_force(b, sys_now()));
     read_trouble_lines(b);
-    int bad = b.blacklist.state == SOURCE_BAD_LINES;
+    int bad = b.blacklist.state == SOURCE_BAD_LINES || b.blacklist.overfull;
     for (int i = 0; i < b.nentries; i++) {
         const BlacklistEntry& e = b.entries[i];
         char left[LEFT_BYTES], name[600], cls[128], inst[1200];

@@ -22,9 +22,12 @@ CheckAnswer check_rule(const CheckFacts& f) {
     // So is what a rule nobody could read would reach.
     if (f.rules) return {CHECK_CANNOT_TELL, f.rules == 1 ? CHECK_RULES_UNREADABLE : CHECK_RULES_BAD_LINES};
     if (f.policy) return {CHECK_CANNOT_TELL, CHECK_POLICY_UNREADABLE};
+    // Rules past the first 64 are not enforced: what they would reach is unknown.
+    if (f.overfull) return {CHECK_CANNOT_TELL, f.overfull == 1 ? CHECK_BLACKLIST_OVERFULL : CHECK_RULES_OVERFULL};
     int counts = f.entries_in_force > 0;
     if (counts && !f.devices_read) return {CHECK_CANNOT_TELL, CHECK_DEVICES_UNAVAILABLE};
     if (counts && f.task == TASK_QUERY_FAILED) return {CHECK_CANNOT_TELL, CHECK_TASK_QUERY_FAILED};
+    if (f.unread) return {CHECK_CANNOT_TELL, CHECK_DEVICE_IDS_UNREADABLE};
     if (f.present > 0 || (counts && f.task != TASK_PRESENT)) return {CHECK_NOT_COMPLIANT, CHECK_NO_PROBLEM};
     return {CHECK_COMPLIANT, CHECK_NO_PROBLEM};
 }
@@ -34,10 +37,11 @@ namespace {
 // Why it cannot tell, by check_problem: on the screen, and in the document.
 const char* const WHY_TEXT[] = {"", "拉黑名单读不了", "设备列表读不了", "后台任务查询失败", "拉黑名单有无法识别的行",
                                 "型号文件读不了", "型号文件有无法识别的行", "规则文件读不了", "规则文件有无法识别的行",
-                                "策略读不全"};
+                                "策略读不全",     "设备的 ID 列表读不到",   "拉黑名单超过 64 条",     "规则文件超过 64 条"};
 const char* const WHY_JSON[] = {"", "blacklist_unreadable", "device_list_unavailable", "task_query_failed",
                                 "blacklist_unreadable_lines", "models_unreadable", "models_unreadable_lines",
-                                "rules_unreadable", "rules_unreadable_lines", "policy_unreadable"};
+                                "rules_unreadable", "rules_unreadable_lines", "policy_unreadable",
+                                "device_ids_unreadable", "blacklist_overfull", "rules_overfull"};
 
 void print_text(const RuleBook& b, const CheckFacts& f, CheckAnswer a) {
     const char* task = f.task == TASK_PRESENT ? "已安装" : "未安装";
@@ -104,6 +108,7 @@ int check_mode(int json) {
     f.models = m == SOURCE_UNREADABLE ? 1 : m == SOURCE_BAD_LINES ? 2 : 0;
     source_state r = b.rules_file.state;
     f.rules = r == SOURCE_UNREADABLE ? 1 : r == SOURCE_BAD_LINES ? 2 : 0;
+    f.overfull = b.blacklist.overfull ? 1 : r == SOURCE_OVERFULL ? 2 : 0;
     f.policy = b.policy_read == POLICY_UNREADABLE;
     int64_t now = sys_now();
     f.entries_in_force = f.blacklist_read ? book_blocks_in_force(b, now) : 0;
@@ -125,12 +130,13 @@ int check_mode(int json) {
         if (absent.ok) f.absent = absent.n;
     }
     reach_reset();
-    ReachList present{0, 0, nullptr, 0};
+    ReachList present{0, 0, nullptr, 0, nullptr, 0};
     if (f.blacklist_read) present = reach_collect(b, now);
     f.devices_read = present.ok;
     Reached* left;
     if (!by_name) f.absent = reach_left(&left);
     f.present = present.ok ? present.n : 0;
+    f.unread = present.ok ? present.nunread : 0;
     CheckAnswer a = check_rule(f);
     if (json) print_json(b, f, present, a);
     else print_text(b, f, a);

@@ -17,6 +17,9 @@ enum check_problem {
     CHECK_RULES_UNREADABLE,
     CHECK_RULES_BAD_LINES,
     CHECK_POLICY_UNREADABLE,
+    CHECK_DEVICE_IDS_UNREADABLE,
+    CHECK_BLACKLIST_OVERFULL,
+    CHECK_RULES_OVERFULL,
 };
 
 struct CheckFacts {
@@ -31,6 +34,8 @@ struct CheckFacts {
     int policy = 0;        // policy's key could not be read whole
     int absent = 0;        // records of devices not attached that an entry in force reaches: not
                            // counted against the PC (the pass removes them), only reported
+    int unread = 0;        // present devices a model rule may reach whose id lists could not be read
+    int overfull = 0;      // 1: the blacklist holds more than 64 entries, 2: the rules file more than 64 rules
 };
 
 struct CheckAnswer {

@@ -136,9 +136,14 @@ void entry_keys(const RuleBook& b, const BlacklistEntry& e) {
 }
 
 void rule_json(const Rule& r) {
+    json_open();
+    rule_keys(r);
+    json_close();
+}
+
+void rule_keys(const Rule& r) {
     char utc[32];
     json_utc(r.until, utc);
-    json_open();
     json_key("kind");
     json_text(r.kind == RULE_APPROVE_ID ? "id" : "model");
     json_key("source");
@@ -158,7 +163,6 @@ void rule_json(const Rule& r) {
         json_key("model_block_reason");
         json_text(standing_key(s));
     }
-    json_close();
 }
 
 void policy_rule_json(const PolicyRule& p) {
@@ -254,5 +258,6 @@ int blist_json(void) {
     policy_keys(b);
     json_end_document();
     int policy = b.policy_read == POLICY_UNREADABLE;
-    return st == BL_BAD_LINES || m != SOURCE_OK || r != SOURCE_OK || policy ? EXIT_FAILED : EXIT_OK;
+    return st == BL_BAD_LINES || b.blacklist.overfull || m != SOURCE_OK || r != SOURCE_OK || policy ? EXIT_FAILED
+                                                                                                    : EXIT_OK;
 }

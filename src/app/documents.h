@@ -18,6 +18,7 @@ void entry_keys(const RuleBook& b, const BlacklistEntry& e);
 // the entries ("kind": "model"), an approval in "approved" ("kind":
 // "model" or "id").
 void rule_json(const Rule& r);
+void rule_keys(const Rule& r);
 // A rule of policy, as --blist --json writes it ("source": "policy";
 // "until": null while the policy stands).
 void policy_rule_json(const PolicyRule& p);

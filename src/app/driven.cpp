@@ -18,15 +18,7 @@ namespace {
 
 const char* note_key(const BlacklistEntry& e, const ModelCheck* model, const BlockResult& block) {
     if (!e.byname) return nullptr;
-    if (!model) return "no_device";
-    switch (model->verdict) {
-    case MODEL_OK: return block.model_lost ? "not_saved" : nullptr;
-    case MODEL_NONE: return "no_model_id";
-    case MODEL_NO_IDS: return "ids_unreadable";
-    case MODEL_SHARED: return "shared";
-    case MODEL_BUILTIN: return "builtin";
-    default: return "unknown";
-    }
+    return model ? drive_note_key(*model, block) : "no_device";
 }
 
 const char* refused_key(bl_status st) {
@@ -36,9 +28,28 @@ const char* refused_key(bl_status st) {
 
 }  // namespace
 
+const char* drive_note_key(const ModelCheck& c, const BlockResult& block) {
+    switch (c.verdict) {
+    case MODEL_OK: return block.model_lost ? "not_saved" : nullptr;
+    case MODEL_NONE: return "no_model_id";
+    case MODEL_NO_IDS: return "ids_unreadable";
+    case MODEL_SHARED: return "shared";
+    case MODEL_BUILTIN: return "builtin";
+    default: return "unknown";
+    }
+}
+
+void drive_rule_json(const DriveRun& run) {
+    json_open();
+    rule_keys(run.rule_after);
+    json_key("model_note");
+    json_text(run.rule_note);
+    json_close();
+}
+
 void drive_run_start(DriveRun* run) {
-    run->ndone = run->added = run->absent_removed = run->absent_failed = 0;
-    run->bl_error = nullptr;
+    run->ndone = run->added = run->absent_removed = run->absent_failed = run->undecided = 0;
+    run->bl_error = run->rule_note = nullptr;
 }
 
 int drive_refuse(const Args& a, const char* key, const char* f, ...) {
@@ -113,6 +124,7 @@ int drive_put(DriveRun* run, const Args& a, const BlacklistEntry& e, const char*
     if (log) logline(EV_BLACKLISTED, "拉黑 | %s | %lld秒", shown, (long long)secs);
     // Every way of blacklisting by name says why a model is not blocked.
     int note = model && e.byname;
+    run->undecided |= note && model->verdict == MODEL_UNKNOWN;
     // An entry that changed may reach records left on the PC.
     sweep = sweep && what != BL_PUT_UNCHANGED;
     if (a.json) {

@@ -22,10 +22,17 @@ struct DriveRun {
     int ndone;
     int added;                              // an entry or a rule was added or extended
     int absent_removed, absent_failed;      // records of devices not attached, removed after a put
+    int undecided;                          // a model's check could not be made: its block waits for the pass
     const char* bl_error;                   // why a blacklisting failed, for the document
     Rule rule_after;                        // a model rule put, as it stands afterwards
+    const char* rule_note;                  // why its model is not blocked (null: it is)
 };
 void drive_run_start(DriveRun* run);
+// Why a model checked as c is not blocked after a put that did `block`, as
+// documents say it ("model_note"): null when it is.
+const char* drive_note_key(const ModelCheck& c, const BlockResult& block);
+// The model rule put, as --blist --json writes it, with its "model_note".
+void drive_rule_json(const DriveRun& run);
 
 // Refuses the run before anything was touched: one [错误] line, or in a
 // document `error` with `key`. Returns the exit code (EXIT_FAILED).

@@ -98,7 +98,8 @@ void model_note(const ModelCheck& c, const char* shown, int quiet, int log) {
         if (log) logline(EV_MODEL_BUILTIN, "内置设备，不按型号禁止安装 | %s | %s", shown, id);
         return;
     case MODEL_UNKNOWN:
-        if (!quiet) out("  [提示] 读不到设备列表，无法确认型号 ID %s 是否另有设备在用，不按型号禁止安装。\n", id);
+        if (!quiet)
+            out("  [提示] 读不到设备列表，无法确认型号 ID %s 是否另有设备在用，暂不按型号禁止安装；后台任务读到时再确认。\n", id);
         if (log) logline(EV_MODEL_UNKNOWN, "读不到设备列表，不按型号禁止安装 | %s | %s", shown, id);
         return;
     }

@@ -226,7 +226,7 @@ int remove_mode(const Args& a) {
         if (a.model) {
             json_key("blacklisted");
             json_open_array();
-            if (ruled) rule_json(run.rule_after);
+            if (ruled) drive_rule_json(run);
             json_close_array();
         } else {
             drive_put_list(run, "blacklisted");
@@ -236,6 +236,6 @@ int remove_mode(const Args& a) {
         bl_error = run.bl_error;
         out("结果：%s %d，失败 %d，跳过 %d\n", a.what_if ? "将删除" : "删除", g_nremoved, g_nfailed, g_nskipped);
     }
-    if (failed || bl_error || run.absent_failed) return EXIT_FAILED;
+    if (failed || bl_error || run.absent_failed || run.undecided) return EXIT_FAILED;
     return restart ? EXIT_RESTART : EXIT_OK;
 }

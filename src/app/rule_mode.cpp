@@ -99,8 +99,9 @@ int put_rule(DriveRun* run, const Args& a, int64_t secs, const char* verb, const
 void rule_document(const DriveRun& run, const Args& a, const char* key, int ok) {
     drive_begin(a);
     json_key(key);
-    if (ok) rule_json(run.rule_after);
-    else json_null();
+    if (!ok) json_null();
+    else if (run.rule_after.kind == RULE_MODEL) drive_rule_json(run);
+    else rule_json(run.rule_after);
     (void)drive_end(run);
 }
 
@@ -179,10 +180,22 @@ void approval_effects(const RuleBook& b, const Rule& r, block_outcome allowed, i
 }  // namespace
 
 int refuse_model(const Args& a) {
-    return drive_refuse(a, "bad_model",
-                        "[错误] --model 不是可用的硬件 ID（要写明厂商和产品，如 USB\\VID_046D&PID_0825；"
-                        "不能是类别 ID、兼容 ID，不能有控制字符或首尾空格，最多 200 个字符）：%s\n",
-                        a.model);
+    model_refusal why = rule_model_refusal(a.model);
+    if (a.json) {
+        json_begin_document();
+        json_key("error");
+        json_text("bad_model");
+        json_key("reason");
+        json_text(model_refusal_key(why));
+        json_end_document();
+        return EXIT_FAILED;
+    }
+    char id[600];
+    out("[错误] --model 不是可用的硬件 ID（要写明厂商和产品，如 USB\\VID_046D&PID_0825；"
+        "不能是类别 ID、兼容 ID，不能有控制字符或首尾空格，最多 200 个字符）：%s\n",
+        shown_text8(a.model, id, sizeof id));
+    out("  原因：%s\n", rule_model_refusal_text(why));
+    return EXIT_FAILED;
 }
 
 int model_rule_mode(const Args& a) {
@@ -197,7 +210,7 @@ int model_rule_mode(const Args& a) {
     run.added |= ok;
     drive_task_hint(run, a);
     if (a.json) rule_document(run, a, "added", ok);
-    return ok && !run.absent_failed ? EXIT_OK : EXIT_FAILED;
+    return ok && !run.absent_failed && !run.undecided ? EXIT_OK : EXIT_FAILED;
 }
 
 int model_rule_put(DriveRun* run, const Args& a, int64_t hours) {
@@ -209,9 +222,14 @@ int model_rule_put(DriveRun* run, const Args& a, int64_t hours) {
     utf16(g_rule.id, id, countof(id));
     bl_model_rule_check(id, a.force, &c);
     g_rule.verdict = c.verdict;
-    if (!a.json) out("  型号「%s」现在有 %d 个设备\n", g_rule.id, c.others);
+    // A list that could not be read may hold more units: the count is a floor.
+    run->undecided |= c.verdict == MODEL_UNKNOWN;
+    if (!a.json && c.verdict == MODEL_UNKNOWN)
+        out("  型号「%s」现在至少有 %d 个设备（有设备的 ID 列表读不到）\n", g_rule.id, c.others);
+    else if (!a.json) out("  型号「%s」现在有 %d 个设备\n", g_rule.id, c.others);
     if (a.what_if && !a.json) out("（演习：只列出会做的事，不做任何修改）\n");
     int ok = put_rule(run, a, hours * 3600, "已按型号拉黑", "将按型号拉黑");
+    run->rule_note = drive_note_key(c, g_block);
     if (ok) {
         const RuleBook& b = bl_book();
         char shown[600];

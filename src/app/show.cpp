@@ -61,6 +61,12 @@ const char* const GIVEN_UP_KEY[] = {
 
 }  // namespace
 
+const char* model_refusal_key(model_refusal why) {
+    static const char* const KEY[] = {nullptr,      "bad_text",   "no_vendor_product", "instance_id",
+                                      "order",      "empty_part", "several_ids",       "revision"};
+    return KEY[why];
+}
+
 const char* standing_text(const Standing& s) {
     static char text[192];
     switch (s.state) {

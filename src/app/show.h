@@ -34,6 +34,9 @@ void refused_line(const RuleBook& b, bl_status st);
 // The line for a rules file that cannot be changed, and why.
 void rules_trouble_line(const RuleBook& b);
 
+// Why a hardware id cannot be a model rule, as the documents key it.
+const char* model_refusal_key(model_refusal why);
+
 // Whether a rule's install block stands, as a listing words it
 // ("已禁止安装", or "未禁止安装：" and why), and as the documents key why it
 // does not (null while it stands).

@@ -17,6 +17,8 @@
 // left standing, its record dropped, and that is said.
 #include "block/block.h"
 
+#include <cstring>
+
 #include "base/text.h"
 #include "block/layering.h"
 #include "block/registry.h"
@@ -130,35 +132,69 @@ void record_text(const char16_t* id, int unsure) {
     if (unsure) wcat8(g_read.text, countof(g_read.text), "\t?");
 }
 
-// The list key's time after a change of ours, so that the next step can
-// tell another's change from ours.
+// The list's values as a set, each one's name and id: a change within the
+// clock tick of ours leaves the key's time as it was, never this. 0 while
+// the list is not read whole.
+uint64_t list_print(const BlockRead& br) {
+    if (br.list_failed) return 0;
+    uint64_t sum = 0;
+    for (int i = 0; i < br.nvalues; i++) {
+        const ListValue& v = br.values[i];
+        sum += fnv_step(fnv_step(fnv_folded16(FNV_START, v.name), (uint32_t)v.hash), (uint32_t)(v.hash >> 32));
+    }
+    return sum | 1;
+}
+
+// The list key's time after a change of ours and the values it left, so
+// that the next step can tell another's change from ours. The list must be
+// read, and kept true by the change.
 void note_written(const RestrictList& L) {
     uint64_t t = 0;
-    char16_t num[24] = {0};
-    char a[24];
+    char16_t num[48] = {0};
+    char a[48];
     if (sys_reg_key_time(L.key, &t) == SYS_REG_FAILED) return;  // the next step finds the list changed
-    fmt(a, sizeof a, "%llu", (unsigned long long)t);
+    uint64_t print = list_print(g_read);
+    if (print) fmt(a, sizeof a, "%llu\t%llu", (unsigned long long)t, (unsigned long long)print);
+    else fmt(a, sizeof a, "%llu", (unsigned long long)t);
     wcat8(num, countof(num), a);
     (void)sys_reg_set_text(PRODUCT_KEY, L.written, num, SYS_REG_SZ);
 }
 
+// Whether the list is as our last change left it: the key's time, and the
+// values where they were noted (versions before 2.2 noted the time alone).
+int as_we_left_it(const char* noted, uint64_t now) {
+    const char* tab = strchr(noted, '\t');
+    char time[24];
+    scopy(time, sizeof time, noted);
+    if (tab && (size_t)(tab - noted) < sizeof time) time[tab - noted] = 0;
+    if ((uint64_t)parse_int(time, 0, INT64_MAX) != now) return 0;
+    if (!tab) return 1;
+    uint64_t print = list_print(g_read);
+    char a[24];
+    fmt(a, sizeof a, "%llu", (unsigned long long)print);
+    return print && strcmp(tab + 1, a) == 0;
+}
+
 // Someone else wrote the list since our last change: every value of ours
 // that still holds its id may now be theirs. 0 when it cannot be told.
+// The list must be read.
 int mark_unsure(const RestrictList& L) {
     uint64_t now = 0;
     sys_reg r = sys_reg_key_time(L.key, &now);
     if (r == SYS_REG_FAILED) return 0;
-    char16_t was[24];
+    char16_t was[48];
     sys_reg w = sys_reg_text(PRODUCT_KEY, L.written, was, countof(was));
     if (w == SYS_REG_FAILED) return 0;
-    char a[32];
+    char a[48];
     utf8(was, a, sizeof a);
     if (w == SYS_REG_MISSING) {
         // Nothing kept yet (a first step of this version): what stands is taken as it is.
         note_written(L);
         return 1;
     }
-    if ((uint64_t)parse_int(a, 0, INT64_MAX) == now) return 1;
+    // A list that could not be read whole cannot be compared: asked again next step.
+    if (strchr(a, '\t') && g_read.list_failed) return 0;
+    if (as_we_left_it(a, now)) return 1;
     // Every copy's records: the mark goes after each one's own data.
     for (int i = 0; i < g_read.nrec; i++) {
         ListRecord& rec = g_read.rec[i];
@@ -519,9 +555,16 @@ int block_give_up_end(int task_gone) {
     return cleared;
 }
 
+// pnputil has /scan-devices from Windows 10 2004 (19041) on; before that, and
+// where it fails, the configuration manager is asked. A failed rescan only
+// delays the install to the next plug-in.
 void block_rescan_if_lifted(void) {
     if (!g_cache.lifted) return;
     g_cache.lifted = 0;
+    const WindowsVersion& v = windows_version();
     int code;
-    (void)run_silent("pnputil.exe", u"/scan-devices /async", &code);  // a failed rescan only delays the install
+    if (!(v.read && v.build > 0 && v.build < 19041) && run_silent("pnputil.exe", u"/scan-devices /async", &code) &&
+        code == 0)
+        return;
+    (void)sys_rescan();
 }

@@ -21,17 +21,53 @@ int has_part(const char16_t* parts, const char16_t* tag) {
 
 }  // namespace
 
-int names_a_model(const char16_t* id) {
-    for (const char16_t* p = id; *p; p++)
-        if (*p < 0x20) return 0;  // a device picks its own ids: none of ours holds a line break
+namespace {
+
+// The position (from 0) of the first part that starts with `tag` and has a
+// value after it; -1 when none.
+int part_at(const char16_t* parts, const char16_t* tag) {
+    int k = 0;
+    for (const char16_t* p = parts; *p; k++) {
+        if (wistarts(p, tag) && p[wlen(tag)] && p[wlen(tag)] != u'&') return k;
+        while (*p && *p != u'&') p++;
+        if (*p) p++;
+    }
+    return -1;
+}
+
+}  // namespace
+
+model_fault model_id_fault(const char16_t* id) {
+    for (const char16_t* p = id; *p; p++) {
+        if (*p < 0x20) return MODEL_ID_CONTROL;  // a device picks its own ids: none of ours holds a line break
+        if (*p == u';') return MODEL_ID_SEVERAL;
+    }
     const char16_t* parts = id;
     while (*parts && *parts != u'\\') parts++;
-    if (!*parts || parts == id) return 0;
+    if (!*parts || parts == id) return MODEL_ID_NO_VENDOR;
     parts++;
-    if (has_part(parts, u"REV_")) return 0;
-    if (has_part(parts, u"VID_") && has_part(parts, u"PID_")) return 1;
-    return has_part(parts, u"VEN_") && has_part(parts, u"DEV_") && has_part(parts, u"SUBSYS_");
+    for (const char16_t* p = parts; *p; p++)
+        if (*p == u'\\') return MODEL_ID_INSTANCE;
+    // Every part holds something, and a tag its value.
+    for (const char16_t* p = parts;; p++) {
+        const char16_t* end = p;
+        while (*end && *end != u'&') end++;
+        if (end == p || end[-1] == u'_') return MODEL_ID_EMPTY_PART;
+        if (!*end) break;
+        p = end;
+    }
+    if (has_part(parts, u"REV_")) return MODEL_ID_REVISION;
+    int vid = part_at(parts, u"VID_"), pid = part_at(parts, u"PID_");
+    int ven = part_at(parts, u"VEN_"), dev = part_at(parts, u"DEV_");
+    if ((vid >= 0 && pid >= 0 && pid < vid) || (ven >= 0 && dev >= 0 && dev < ven)) return MODEL_ID_ORDER;
+    if (vid >= 0 && pid >= 0) return MODEL_ID_OK;
+    // The ACPI driver builds ACPI\VEN_v&DEV_d as well as its compact ids.
+    int acpi = parts - id == 5 && wistarts(id, u"ACPI\\");
+    if (ven >= 0 && dev >= 0 && (acpi || has_part(parts, u"SUBSYS_"))) return MODEL_ID_OK;
+    return MODEL_ID_NO_VENDOR;
 }
+
+int names_a_model(const char16_t* id) { return model_id_fault(id) == MODEL_ID_OK; }
 
 int ids_hold(const char16_t* ids, const char16_t* id) {
     for (const char16_t* p = ids; *p; p += wlen(p) + 1)

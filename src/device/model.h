@@ -12,6 +12,23 @@
 // next revision, and a compatible id (USB\Class_0E, USB\COMPOSITE) would
 // reach devices of every maker. 0 (out empty) when there is none.
 int model_id(const char16_t* hardware_ids, char16_t* out, size_t units);
+// What keeps an id from naming a model: Windows compares a device's
+// hardware ids with a rule's whole string, so an id of any other shape
+// would never match.
+enum model_fault {
+    MODEL_ID_OK,
+    MODEL_ID_NO_VENDOR,   // vendor and product are not both named (a class id, a compatible id)
+    MODEL_ID_INSTANCE,    // a part after a second '\': a device's instance path, not a hardware id
+    MODEL_ID_ORDER,       // the product before the vendor, which no hardware id has
+    MODEL_ID_EMPTY_PART,  // "&&", an '&' at an end, or a tag without its value ("MI_", "REV_")
+    MODEL_ID_SEVERAL,     // ids joined by ';'
+    MODEL_ID_REVISION,    // a revision: the next revision would not match
+    MODEL_ID_CONTROL,     // a control character
+};
+// Whether id names a model: a bus, '\', then '&'-separated parts, with
+// VID_ before PID_ (USB, HID) or VEN_ before DEV_ (with SUBSYS_, or on the
+// ACPI bus), and no revision.
+model_fault model_id_fault(const char16_t* id);
 // 1 when id names vendor and product and no revision, as model_id requires.
 int names_a_model(const char16_t* id);
 // 1 when the multi-string holds the id, letter case aside.

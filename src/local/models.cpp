@@ -5,6 +5,8 @@
 
 #include "base/text.h"
 #include "device/model.h"
+#include "local/modelfile.h"
+#include "local/rulefile.h"
 #include "rules/judge.h"
 #include "sys/sys.h"
 
@@ -102,6 +104,54 @@ void bl_model_rule_check(const char16_t* id, int force, ModelCheck* out) {
     }
     dev_walk_close(&w);
     out->verdict = out->unreached ? MODEL_SHARED : builtin && !force ? MODEL_BUILTIN : unread ? MODEL_UNKNOWN : MODEL_OK;
+}
+
+namespace {
+
+// A rule or an entry being checked again: static, as they are KBs.
+Rule g_recheck;
+ModelCheck g_check;
+HardwareIds g_ids;
+
+}  // namespace
+
+int models_recheck(const RuleBook& b, const BlacklistEntry* t, int n, int64_t now) {
+    int decided = 0, nr, nm;
+    const Rule* r = rules_work(&nr);
+    for (int i = 0; i < nr; i++) {
+        if (r[i].kind != RULE_MODEL || r[i].verdict != MODEL_UNKNOWN || !rule_in_force(r[i].until, now)) continue;
+        char16_t id[INST_UNITS];
+        utf16(r[i].id, id, countof(id));
+        bl_model_rule_check(id, 0, &g_check);
+        if (g_check.verdict == MODEL_UNKNOWN) continue;
+        int what, full;
+        g_recheck = r[i];
+        g_recheck.verdict = g_check.verdict;
+        decided += rules_put(g_recheck, &what, &g_recheck, &full);
+    }
+    const BlacklistModel* m = models_work(&nm);
+    for (int i = 0; i < nm; i++) {
+        if (m[i].verdict != MODEL_UNKNOWN) continue;
+        for (int k = 0; k < n; k++) {
+            const BlacklistEntry& e = t[k];
+            if (!e.byname || !rule_in_force(e.until, now) || !ieq_ascii(e.inst, m[i].inst)) continue;
+            // The device may be gone: its model stands for the ids read then.
+            DeviceEntry d{};
+            char16_t cls[CLASS_UNITS];
+            utf16(e.inst, d.inst, countof(d.inst));
+            utf16(e.cls, cls, countof(cls));
+            d.builtin = is_builtin(cls, d.inst);
+            size_t len = utf16(m[i].model, g_ids.ids, countof(g_ids.ids) - 1);
+            g_ids.ids[len + 1] = 0;
+            g_ids.read = SYS_READ_OK;
+            g_ids.parent[0] = 0;
+            bl_model_check(b, d, g_ids, e, &g_check);
+            BlacklistModel found;
+            if (g_check.verdict != MODEL_UNKNOWN && bl_model_record(e, g_check, &found)) decided += models_put(found);
+            break;
+        }
+    }
+    return decided;
 }
 
 int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out) {

@@ -40,3 +40,11 @@ void bl_model_rule_check(const char16_t* id, int force, ModelCheck* out);
 // The model record to keep for entry e, from a check; 0 when there is none
 // to keep.
 int bl_model_record(const BlacklistEntry& e, const ModelCheck& c, BlacklistModel* out);
+
+// Inside a locked step that may write: the checks that could not be made
+// (MODEL_UNKNOWN: the device list or an id list could not be read) are made
+// again, the rules file's model rules' and the models of the entries t[0..n)
+// in force at `now`, and a verdict found is kept in its file for the step
+// to save, so that no block stays off for a read that once failed. How
+// many were decided.
+int models_recheck(const RuleBook& b, const BlacklistEntry* t, int n, int64_t now);

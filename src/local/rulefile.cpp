@@ -42,6 +42,23 @@ int parse_rule(char* line, Rule* r) {
     return 1;
 }
 
+// A hand-edited file may name a rule twice, letter case aside: one rule,
+// counted once, in force as long as the longer of the two, with the first
+// name given.
+int merged(Rule* t, int n, const Rule& r) {
+    for (int i = 0; i < n; i++) {
+        Rule& old = t[i];
+        if (old.kind != r.kind || !ieq_ascii(old.id, r.id)) continue;
+        if (r.until > old.until) {
+            old.until = r.until;
+            old.verdict = r.verdict;
+        }
+        if (!old.name[0]) scopy(old.name, sizeof old.name, r.name);
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 RuleRead rule_parse(const char* data, size_t n, Rule* t, int max) {
@@ -54,6 +71,7 @@ RuleRead rule_parse(const char* data, size_t n, Rule* t, int max) {
     while (tsv_line(&l, line, sizeof line)) {
         if (!l.overlong && tsv_skipped(line)) continue;
         if (!l.overlong && parse_rule(line, r.n < max ? &t[r.n] : &past)) {
+            if (merged(t, r.n, r.n < max ? t[r.n] : past)) continue;
             if (r.n < max) r.n++;
             r.total++;
         } else if (r.bad++ == 0) {
@@ -112,12 +130,15 @@ int rules_put(const Rule& r, int* what, Rule* after, int* full) {
     for (int i = 0; i < g_nwork; i++) {
         Rule& old = g_work[i];
         if (old.kind != r.kind || !ieq_ascii(old.id, r.id)) continue;
+        // A name given again replaces the one it had; none keeps it.
+        int renamed = r.name[0] && strcmp(r.name, old.name) != 0;
         int changed = r.until > old.until || (r.kind == RULE_MODEL && r.verdict != old.verdict);
         if (r.until > old.until) old.until = r.until;
+        if (renamed) scopy(old.name, sizeof old.name, r.name);
         old.verdict = r.verdict;
         *what = changed ? 1 : 0;
         *after = old;
-        g_file.changed |= changed;
+        g_file.changed |= changed || renamed;
         return 1;
     }
     if (g_nwork == RULES_MAX) {

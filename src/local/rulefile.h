@@ -36,8 +36,9 @@ size_t rule_format(const Rule* t, int n, char* out, size_t size);
 void rules_read(const char16_t* path, const char16_t* tmp);
 void rules_forget(void);
 // A rule of r's kind and id (letter case aside) stays the one rule: its end
-// becomes the later of the two, and a verdict given replaces the kept one;
-// otherwise r is added. *what: 0 unchanged, 1 extended, 2 added; *after the
+// becomes the later of the two, a verdict given replaces the kept one, and
+// so does a name given (a rename alone counts as unchanged); otherwise r is
+// added. *what: 0 unchanged, 1 extended, 2 added; *after the
 // rule as it stands. 0 when the file cannot be written over, or (*full)
 // holds RULES_MAX rules already.
 int rules_put(const Rule& r, int* what, Rule* after, int* full);

@@ -2,6 +2,8 @@
 // entry can hold exactly.
 #include "local/tsv.h"
 
+#include "rules/rules.h"
+
 #include <cstring>
 
 #include "base/text.h"
@@ -172,7 +174,7 @@ int bl_entry_of(const DeviceEntry& d, int64_t until, BlacklistEntry* e) {
     utf8(d.cls, e->cls, sizeof e->cls);
     e->until = until;
     e->byname = 0;
-    if (d.name_cut) return 0;  // only the start of a longer name is here
+    if (d.name_cut || rule_name_blank(e->name)) return 0;  // only the start of a longer name, or blanks alone
     for (const char16_t* p = d.name; *p; p++)
         if (*p < 0x20) return 0;
     utf8(d.name, g_whole, sizeof g_whole);

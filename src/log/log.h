@@ -66,6 +66,7 @@ enum log_event : uint16_t {
     EV_ALLOW_REWRITTEN = 2026,
     EV_ALLOW_KEPT = 2027,
     EV_MODEL_GIVEN_UP = 2028,
+    EV_LIFT_STILL_BY_RULE = 2029,
 
     EV_REMOVE_FAILED = 3001,
     EV_ENFORCE_FAILED = 3002,
@@ -85,6 +86,9 @@ enum log_event : uint16_t {
     EV_RULES_BAD_LINES = 3016,
     EV_ALLOW_FAILED = 3017,
     EV_UNALLOW_FAILED = 3018,
+    EV_IDS_UNREADABLE = 3019,
+    EV_RULES_OVERFULL = 3020,
+    EV_BLACKLIST_OVERFULL = 3021,
 };
 
 // The event source our events are written under: the name of its key under

@@ -133,7 +133,9 @@ enforce_result enforce_pass(void) {
     int refused = (step.read == BL_OVERFULL || step.read == BL_BAD_LINES) && in_force < b.nentries;
     if (refused && step.read == BL_BAD_LINES)
         logline(EV_BLACKLIST_BAD_LINES, "拉黑名单有无法识别的行，未修改 | 第 %d 行", b.blacklist.first_bad);
-    int failed = step.read == BL_FAILED || refused;
+    // Entries past the first 64 are never enforced: every pass says so.
+    if (b.blacklist.overfull) logline(EV_BLACKLIST_OVERFULL, "拉黑名单超过 64 条：只有前 64 条生效，未修改");
+    int failed = step.read == BL_FAILED || refused || b.blacklist.overfull;
     failed |= step.synced == BL_FAILED || step.synced == BL_UNREADABLE || block_left();
     // The model blocks cannot follow a models file nobody can read: the
     // pass says so each time, as for the blacklist itself.
@@ -148,7 +150,10 @@ enforce_result enforce_pass(void) {
     if (rules == SOURCE_UNREADABLE) logline(EV_RULES_UNREADABLE, "读取规则文件失败，未删除任何设备");
     if (rules == SOURCE_BAD_LINES)
         logline(EV_RULES_BAD_LINES, "规则文件有无法识别的行，未删除任何设备 | 第 %d 行", b.rules_file.first_bad);
-    failed |= hold;
+    // The first 64 rules are enforced; the rest, and every model block, wait
+    // for the file to be cut down.
+    if (rules == SOURCE_OVERFULL) logline(EV_RULES_OVERFULL, "规则文件超过 64 条：只有前 64 条生效，未修改");
+    failed |= hold || rules == SOURCE_OVERFULL;
     // Policy: its bad values and the administrator's allows are said once
     // per change; a key that could not be read whole fails every pass, as
     // its blocks stay unlifted meanwhile.
@@ -173,6 +178,14 @@ enforce_result enforce_pass(void) {
             listed = 0;
             break;
         }
+        // A device a model may reach, whose id lists could not be read, was
+        // not judged: the pass cannot say it did its work.
+        for (int i = 0; round == 0 && i < found.nunread && i < REACH_UNREAD_KEPT; i++) {
+            char inst[DEV_TEXT_BYTES];
+            dev_lower(found.unread[i].inst, inst, sizeof inst);
+            logline(EV_IDS_UNREADABLE, "读取设备的 ID 列表失败，未能判断 | %s | %s", found.unread[i].lower_name, inst);
+        }
+        failed |= found.nunread > 0;
         if (audit) {
             (void)audit_say(b, found.t, found.n, now, EV_AUDIT_WOULD_REMOVE);
             break;

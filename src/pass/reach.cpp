@@ -30,6 +30,11 @@ WalkedDevice g_dev_seen;
 char16_t g_id[INST_UNITS];
 HardwareIds g_ids, g_compat_ids;  // of a device looked up by id
 
+// Devices the last collection could not judge whole: the first few, and
+// how many.
+Reached g_unread[REACH_UNREAD_KEPT];
+int g_nunread;
+
 // Records left on the PC that a collection of present devices looked up by
 // id: the pass removes them without a walk of its own.
 Reached g_left[BL_MAX];
@@ -88,6 +93,10 @@ void consider(const Judge& judging, const WalkedDevice& w, DevWalk* walk, reach_
     uint64_t key = key_of(w.inst, w.name);
     if (collected(key)) return;
     Judged j = judge(judging, jd);
+    if (!j.blocked && j.unread) {
+        if (g_nunread < REACH_UNREAD_KEPT) fill(g_unread[g_nunread], w, j);
+        g_nunread++;
+    }
     if (!j.blocked || (focus && !j.focus)) return;
     // Nobody loses a built-in device's record: only a composite device is
     // reached, by its id alone.
@@ -142,9 +151,10 @@ int reach_left(Reached** left) {
 }
 
 ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const RuleRef* focus) {
-    ReachList r{1, 0, g_reached, 0};
+    ReachList r{1, 0, g_reached, 0, g_unread, 0};
     g_nreached = 0;
     g_nparents = 0;
+    g_nunread = 0;
     const Judge& judging = judge_prepare(b, now);
     if (!judge_needs_walk(judging)) {
         const char* const* ids;
@@ -155,6 +165,7 @@ ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const
         }
         collect_parents(judging);
         r.n = g_nreached;
+        r.nunread = g_nunread;
         return r;
     }
     DevWalk w;
@@ -167,11 +178,11 @@ ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const
     dev_walk_close(&w);  // a removal opens a set of its own
     collect_parents(judging);
     r.n = g_nreached;
+    r.nunread = g_nunread;
     return r;
 }
 
-int bl_reaching(const RuleBook& b, const char16_t* id, int64_t now, bl_hit* how) {
-    *how = BL_NO_HIT;
+Judged bl_reaching(const RuleBook& b, const char16_t* id, int64_t now) {
     const Judge& judging = judge_prepare(b, now);
     // Without a name or a model in force only its id can reach it, and the
     // device need not be looked up; nor can one the system does not know.
@@ -182,9 +193,8 @@ int bl_reaching(const RuleBook& b, const char16_t* id, int64_t now, bl_hit* how)
         j = judge(judging, JudgeDevice{g_dev_seen.inst, g_dev_seen.name, g_dev_seen.d.builtin, nullptr, id});
     else
         j = judge(judging, JudgeDevice{lower, "", 0, nullptr, id});
-    if (!j.blocked || j.rule.from != FROM_ENTRY || j.rule.index < 0) return -1;
-    *how = j.how;
-    return j.rule.index;
+    if (j.rule.index < 0) j.blocked = 0;  // only a rule being put has no place yet
+    return j;
 }
 
 namespace {

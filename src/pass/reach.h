@@ -8,6 +8,7 @@
 
 #include "device/scan.h"
 #include "rules/book.h"
+#include "rules/judge.h"
 #include "sys/sys.h"
 
 // One device, under the rule that keeps it off (judge.h).
@@ -40,7 +41,10 @@ struct ReachList {
     uint32_t err;
     Reached* t;
     int n;
+    const Reached* unread;  // devices whose id lists a model rule needed could not be
+    int nunread;            // read: not judged whole (the first REACH_UNREAD_KEPT of them)
 };
+constexpr int REACH_UNREAD_KEPT = 16;
 // Collects the devices of the scope that the rules of the book in force at
 // `now` keep off (judge.h: entries, rules, policy, in Windows' layered
 // order; with a focus, only those that rule reaches), leaving out every device
@@ -56,11 +60,11 @@ struct ReachList {
 ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope = REACH_PRESENT,
                         const RuleRef* focus = nullptr);
 
-// After a lift: the first entry in force at `now` that still reaches the
-// device with instance id `id`, present or not, by its id, its name or its
-// model, with *how; -1 when none does. A device the system does not know is
-// reached only by an entry with its id.
-int bl_reaching(const RuleBook& b, const char16_t* id, int64_t now, bl_hit* how);
+// After a lift: the block in force at `now` that still keeps off the device
+// with instance id `id`, present or not, of any source, by its id, its name
+// or its model (blocked 0 when none does, an approval outranking it). A
+// device the system does not know is reached only by a rule with its id.
+Judged bl_reaching(const RuleBook& b, const char16_t* id, int64_t now);
 
 // How many devices other than the one with instance id `own`, present or
 // not and built-in ones left out, an entry matching by `lower_name` would

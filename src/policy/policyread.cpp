@@ -14,6 +14,7 @@
 #include "rules/entry.h"
 #include "rules/rules.h"
 #include "sys/sys.h"
+#include "task/trust.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ const char* const REASON_TEXT[POLICY_REASONS] = {
     "超过每个列表 128 条的上限",
     "不是 Enforce 或 Audit",
     "不是 Auto 或 Never",
+    "名称只有空白",
 };
 static_assert(POLICY_LIST_MAX == 128, "REASON_TEXT states the limit");
 
@@ -56,7 +58,7 @@ void list_key(int list, char16_t* key, size_t units) {
     wcat(key, units, POLICY_LIST[list].key);
 }
 
-void add_error(int list, policy_reason why, const char16_t* name) {
+void add_error(int list, policy_reason why, const char16_t* name, int detail = 0) {
     uint64_t h = fnv_bytes(FNV_START, &list, sizeof list);
     h = fnv_bytes(h, &why, sizeof why);
     g_error_sum += fnv_bytes(h, name, wlen(name) * sizeof *name);
@@ -64,6 +66,7 @@ void add_error(int list, policy_reason why, const char16_t* name) {
         PolicyError& e = g_errors[g_nerrors];
         e.list = list;
         e.reason = why;
+        e.detail = detail;
         utf8(name, e.name, sizeof e.name);
     }
     g_nerrors++;
@@ -88,8 +91,9 @@ int day_end(const char16_t* t, int64_t* until) {
     return 1;
 }
 
-// The value g_name of list `list` as a rule in *r; -1, or why it is none.
-int check(int list, sys_reg_type type, const char16_t* data, PolicyRule* r) {
+// The value g_name of list `list` as a rule in *r; -1, or why it is none
+// (and for a model, *detail the model_refusal).
+int check(int list, sys_reg_type type, const char16_t* data, PolicyRule* r, int* detail) {
     if (type != SYS_REG_SZ) return POLICY_BAD_TYPE;
     const PolicyList& L = POLICY_LIST[list];
     // Room to tell a name one byte too long from one that fits.
@@ -98,9 +102,10 @@ int check(int list, sys_reg_type type, const char16_t* data, PolicyRule* r) {
     if (L.kind == POLICY_NAME ? n >= NAME_BYTES : wlen(g_name) > ID_CHARS) return POLICY_TOO_LONG;
     if (L.kind == POLICY_NAME) {
         if (!bl_storable(text, NAME_BYTES)) return POLICY_CONTROL;
+        if (rule_name_blank(text)) return POLICY_BLANK;
         if (rule_chars(text) < MIN_CHARS) return POLICY_SHORT;
         lower_ascii(text);
-    } else if (!(L.kind == POLICY_MODEL ? rule_model_ok(text) : rule_instance_ok(text))) {
+    } else if (L.kind == POLICY_MODEL ? (*detail = rule_model_refusal(text)) != REFUSED_NONE : !rule_instance_ok(text)) {
         return POLICY_BAD_ID;
     }
     if (wicmp(data, POLICY_WHILE_STANDS) == 0) r->until = INT64_MAX;
@@ -115,10 +120,11 @@ int check(int list, sys_reg_type type, const char16_t* data, PolicyRule* r) {
 // *good counts the list's rules so far.
 void take_value(int list, sys_reg_type type, const char16_t* data, int64_t now, int* good) {
     PolicyRule rule;
-    int why = check(list, type, data, &rule);
+    int detail = 0;
+    int why = check(list, type, data, &rule, &detail);
     if (why < 0 && *good == POLICY_LIST_MAX) why = POLICY_TOO_MANY;
     if (why >= 0) {
-        add_error(list, (policy_reason)why, g_name);
+        add_error(list, (policy_reason)why, g_name, detail);
         return;
     }
     (*good)++;  // room below: each list adds at most POLICY_LIST_MAX to either table
@@ -373,7 +379,7 @@ PolicyRead policy_load(int64_t now, const PolicyKeep* keep) {
     }
     g_outcome = r == SYS_REG_OK ? POLICY_READ : POLICY_UNREADABLE;
     KeyTimes kt;
-    int timed = r == SYS_REG_OK && keep && read_times(t, &kt);
+    int timed = r == SYS_REG_OK && keep && read_times(t, &kt) && trust_folder(keep->dir, keep->path);
     if (timed && replay(*keep, kt, now)) return result();
     g_nsnap = 0;
     g_snap_ok = timed;
@@ -413,7 +419,11 @@ int policy_say_errors(const RuleBook& b, log_event ev) {
             scopy(where + strlen(where), sizeof where - strlen(where), "\\");
         }
         scopy(where + strlen(where), sizeof where - strlen(where), e.name);
-        logline(ev, "策略值无效，已忽略 | %s | %s", where, REASON_TEXT[e.reason]);
+        // A model that can never match says why, as the command line does.
+        static char why[512];
+        if (e.detail) fmt(why, sizeof why, "不是可用的硬件 ID：%s", rule_model_refusal_text((model_refusal)e.detail));
+        else scopy(why, sizeof why, REASON_TEXT[e.reason]);
+        logline(ev, "策略值无效，已忽略 | %s | %s", where, why);
     }
     if (b.nerrors > kept) {
         fmt(where, sizeof where, "另有 %d 个", b.nerrors - kept);

@@ -27,8 +27,11 @@ struct PolicyRead {
 
 // Where a read of the policy is kept, to be taken again while no key of
 // the policy has changed (and a file that is not whole is never taken);
-// only a caller that holds the blacklist's lock may write it.
+// only a caller that holds the blacklist's lock may write it. Its sum
+// proves it whole, not who wrote it: it is neither taken nor written where
+// anyone but the administrators and the system could change `dir` or it.
 struct PolicyKeep {
+    const char16_t* dir;
     const char16_t* path;
     const char16_t* tmp;
     int may_write;

@@ -97,11 +97,13 @@ enum policy_reason {
     POLICY_TOO_MANY,   // past POLICY_LIST_MAX rules of its list
     POLICY_BAD_MODE,   // Mode is not a REG_SZ of POLICY_MODES
     POLICY_BAD_LAYERING,  // Layering is not a REG_SZ of POLICY_LAYERINGS
+    POLICY_BLANK,      // a name of nothing but blanks
     POLICY_REASONS,
 };
 struct PolicyError {
     int list;  // index in POLICY_LIST; -1 for a value of the key itself (Mode)
     policy_reason reason;
+    int detail;  // with POLICY_BAD_ID of a model: the model_refusal
     char name[601];  // the value's name as UTF-8, cut at a character when longer
 };
 // The errors named one by one; more are counted.

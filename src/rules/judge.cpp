@@ -160,6 +160,7 @@ struct Lists {
     const char16_t* hw;
     const char16_t* compat;
     ListRoom* room;
+    int failed;  // a list could not be read whole: a model may be in it
 };
 
 void read_lists(Lists* l) {
@@ -168,10 +169,13 @@ void read_lists(Lists* l) {
         l->compat = l->d->compat ? l->d->compat : u"";
         l->read_compat = 1;
     } else if (l->d->walk) {
-        (void)dev_walk_ids(l->d->walk, SYS_IDS_HARDWARE, l->room->walk_hw, IDS_UNITS);  // empty unless read whole
+        // Empty unless read whole.
+        l->failed |= dev_walk_ids(l->d->walk, SYS_IDS_HARDWARE, l->room->walk_hw, IDS_UNITS) == SYS_READ_FAILED;
         l->hw = l->room->walk_hw;
     } else {
-        (void)dev_lookup_ids(l->d->id, &l->room->hw_ids, &l->room->compat_ids);  // empty lists for a device gone
+        // Empty lists for a device gone.
+        if (dev_lookup_ids(l->d->id, &l->room->hw_ids, &l->room->compat_ids))
+            l->failed |= l->room->hw_ids.read == SYS_READ_FAILED || l->room->compat_ids.read == SYS_READ_FAILED;
         l->hw = l->room->hw_ids.ids;
         l->compat = l->room->compat_ids.ids;
         l->read_compat = 1;
@@ -183,7 +187,7 @@ void read_lists(Lists* l) {
 // asked for: a walk reads them then, as they cost a read each.
 const char16_t* compat_list(Lists* l) {
     if (!l->read_compat) {
-        (void)dev_walk_ids(l->d->walk, SYS_IDS_COMPATIBLE, l->room->walk_compat, IDS_UNITS);
+        l->failed |= dev_walk_ids(l->d->walk, SYS_IDS_COMPATIBLE, l->room->walk_compat, IDS_UNITS) == SYS_READ_FAILED;
         l->compat = l->room->walk_compat;
         l->read_compat = 1;
     }
@@ -344,7 +348,7 @@ int function_spared(const Judge& j, const JudgeDevice& d, const char16_t* compos
 Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
     RuleHits h{}, through{};
     Block first[SOURCES][LAYERS] = {}, first_through[SOURCES][LAYERS] = {};
-    Lists l{&d, 0, 0, nullptr, nullptr, &g_room[depth]};
+    Lists l{&d, 0, 0, nullptr, nullptr, &g_room[depth], 0};
     int focus = 0;
     const char16_t* composite = nullptr;
     uint64_t inst_hash = j.nids ? folded_hash(d.inst) : 0;
@@ -388,7 +392,8 @@ Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
             }
     h.windows_allow = any_block(h) && allowed(*j.book, d.inst);
     RuleDecision dec = rule_decide(h);
-    Judged out{dec.blocked, dec.decided && !dec.blocked, dec.source, dec.layer, BL_NO_HIT, RuleRef{FROM_ENTRY, -1}, focus};
+    Judged out{dec.blocked, dec.decided && !dec.blocked, dec.source, dec.layer, BL_NO_HIT, RuleRef{FROM_ENTRY, -1},
+               focus, l.failed};
     if (dec.blocked) {
         const Block& b = first[dec.source][dec.layer];
         out.how = b.how;
@@ -406,7 +411,7 @@ int judge_function_spared(const Judge& j, const JudgeDevice& d, const char16_t* 
 }
 
 int judge_approved_above_name(const Judge& j, const JudgeDevice& d) {
-    Lists l{&d, 0, 0, nullptr, nullptr, &g_room[0]};
+    Lists l{&d, 0, 0, nullptr, nullptr, &g_room[0], 0};
     for (int i = 0; i < j.nids; i++)
         if (j.ids[i].approves && match_id(j.ids[i].text, d.inst)) return 1;
     for (int i = 0; i < j.nmodels; i++)

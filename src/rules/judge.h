@@ -36,6 +36,7 @@ struct Judged {
     bl_hit how;    // the deciding block: by id, name or model
     RuleRef rule;  // the deciding block, when blocked
     int focus;     // the device's focus is among the blocks that reach it
+    int unread;    // an id list a model rule needed could not be read: not judged whole
 };
 
 // The rules in force gathered for judging devices: their ids, names and

@@ -25,6 +25,12 @@ int rule_chars(const char* text) {
 
 int rule_long_enough(const char* text, int force) { return force || rule_chars(text) >= MIN_CHARS; }
 
+int rule_name_blank(const char* text) {
+    for (; *text; text++)
+        if (*text != ' ' && *text != '\t') return 0;
+    return 1;
+}
+
 rule_builtin_verdict rule_builtin(int builtin, int by_own_id, int force, int may_ask) {
     if (!builtin || (by_own_id && force)) return BUILTIN_ALLOWED;
     return may_ask ? BUILTIN_ASK : BUILTIN_REFUSED;
@@ -57,11 +63,37 @@ int id_text_ok(const char* id) {
 
 }  // namespace
 
-int rule_model_ok(const char* id) {
-    if (!id_text_ok(id)) return 0;
+model_refusal rule_model_refusal(const char* id) {
+    if (strchr(id, ';')) return REFUSED_SEVERAL;
+    if (!id_text_ok(id)) return REFUSED_TEXT;
     char16_t w[sizeof(Rule::id)];
     utf16(id, w, countof(w));
-    return names_a_model(w);
+    switch (model_id_fault(w)) {
+    case MODEL_ID_OK: return REFUSED_NONE;
+    case MODEL_ID_INSTANCE: return REFUSED_INSTANCE;
+    case MODEL_ID_ORDER: return REFUSED_ORDER;
+    case MODEL_ID_EMPTY_PART: return REFUSED_EMPTY_PART;
+    case MODEL_ID_SEVERAL: return REFUSED_SEVERAL;
+    case MODEL_ID_REVISION: return REFUSED_REVISION;
+    case MODEL_ID_CONTROL: return REFUSED_TEXT;
+    default: return REFUSED_NO_VENDOR;
+    }
+}
+
+int rule_model_ok(const char* id) { return rule_model_refusal(id) == REFUSED_NONE; }
+
+const char* rule_model_refusal_text(model_refusal why) {
+    static const char* const TEXT[] = {
+        "",
+        "空的、超过 200 个字符、首尾有空格，或含控制字符、非 ASCII 字符",
+        "没有写明厂商和产品（类别 ID、兼容 ID；PCI 设备要写到 SUBSYS_）",
+        "这是设备的实例 ID（设备管理器的“设备实例路径”），最后一个 \\ 之后是某一台设备；型号要写到它前面为止",
+        "产品写在了厂商前面（要 VID_ 在 PID_ 前、VEN_ 在 DEV_ 前），Windows 的硬件 ID 没有这样写的",
+        "有空的部分（&& 或末尾的 &），或 MI_、REV_ 等后面没有值",
+        "一条规则只能写一个硬件 ID，不能用 ; 连写几个",
+        "带版本号（REV_），换一个版本就对不上了",
+    };
+    return TEXT[why];
 }
 
 int rule_instance_ok(const char* id) {

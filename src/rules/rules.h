@@ -18,6 +18,9 @@ int64_t rule_hours(const char* text);
 int rule_chars(const char* text);
 // 1 when a name or keyword may be used to reach devices.
 int rule_long_enough(const char* text, int force);
+// 1 when a name holds nothing but blanks (or nothing): it would reach every
+// device whose name has as many blanks in a row.
+int rule_name_blank(const char* text);
 
 // A built-in/system device may be removed or blacklisted only when it was
 // named by its own id and --force was given; a person at the console may
@@ -94,9 +97,22 @@ RuleDecision rule_decide(const RuleHits& h);
 // A rule with an end is in force until its end second, not at it.
 inline int rule_in_force(int64_t until, int64_t now) { return now < until; }
 
-// 1 when a hardware id can be a model rule: vendor and product named, no
-// class or compatible-only id, no control character, no space around it,
-// at most 200 characters (MAX_DEVICE_ID_LEN).
+// Why a hardware id cannot be a model rule, which Windows would never
+// match with a device's hardware ids.
+enum model_refusal {
+    REFUSED_NONE,
+    REFUSED_TEXT,        // empty, over 200 characters (MAX_DEVICE_ID_LEN), a space at an end, or not printable ASCII
+    REFUSED_NO_VENDOR,   // no vendor and product: a class or compatible-only id
+    REFUSED_INSTANCE,    // a device's instance path
+    REFUSED_ORDER,       // the product before the vendor
+    REFUSED_EMPTY_PART,  // an empty part, or a tag without its value
+    REFUSED_SEVERAL,     // ids joined by ';'
+    REFUSED_REVISION,    // a revision
+};
+model_refusal rule_model_refusal(const char* id);
+// The reason as the screens and the log word it.
+const char* rule_model_refusal_text(model_refusal why);
+// 1 when a hardware id can be a model rule (rule_model_refusal finds nothing).
 int rule_model_ok(const char* id);
 // 1 when an instance id can be an approval: the same bounds, no '\' at
 // either end, at least two (enumerator, device id, instance), no control

@@ -74,7 +74,7 @@ RuleBook g_book = [] {
 }();
 
 void read_rest(int locked, int rules) {
-    const PolicyKeep keep{g_paths.policy, g_paths.policy_tmp, locked};
+    const PolicyKeep keep{g_paths.dir, g_paths.policy, g_paths.policy_tmp, locked};
     if (rules) rules_read(g_paths.rules, g_paths.rules_tmp);
     // Policy stands apart from the files: its mode and errors are told
     // even when the blacklist cannot be read.

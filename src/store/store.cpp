@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "local/modelfile.h"
+#include "local/models.h"
 #include "local/rulefile.h"
 #include "store/step.h"
 
@@ -270,7 +271,15 @@ PassStep bl_pass_step(void) {
     if (r.read != BL_UNREADABLE) step_hold_policy();
     if (r.read == BL_OK) {
         r.read = prune_work(lock, r.read, &r.dropped);
-        if (r.dropped) {
+        int* n;
+        const BlacklistEntry* t = step_entries(&n);
+        // A model whose check a failed read left undecided is decided now.
+        int decided = lock && r.read == BL_OK ? models_recheck(bl_book(), t, *n, sys_now()) : 0;
+        if (decided) {
+            (void)rules_save();
+            (void)models_save_puts();  // else the next pass decides again
+        }
+        if (r.dropped || decided) {
             const RuleBook& b = bl_book();
             step_publish(b.held, b.nheld);
         }

@@ -205,6 +205,12 @@ sys_removal sys_dev_remove(sys_devset* s) {
     return r;
 }
 
+int sys_rescan(void) {
+    if (sim_fails(SIM_RESCAN)) return 0;
+    sim_record("rescan", "");
+    return 1;
+}
+
 void sys_dev_close(sys_devset* s) {
     if (s) s->open = 0;
 }

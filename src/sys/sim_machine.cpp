@@ -22,7 +22,7 @@ const char* const SIM_FN_NAMES[SIM_FN_COUNT] = {
     "sys_file_delete", "sys_file_delete_wait", "sys_file_access", "sys_lock_take", "sys_dir_open",
     "sys_reg_dword", "sys_reg_text", "sys_reg_value_at", "sys_reg_set_dword", "sys_reg_set_text",
     "sys_reg_delete_value", "sys_reg_delete_key", "sys_event", "sys_mutex_take", "sys_reg_kind", "sys_reg_key_time",
-    "sys_dev_ids", "sys_dev_parent",
+    "sys_dev_ids", "sys_dev_parent", "sys_rescan",
 };
 
 namespace {

@@ -65,6 +65,10 @@ int sys_dev_parent(sys_devset* s, char16_t* buf, uint32_t units);
 // without any user interface.
 sys_removal sys_dev_remove(sys_devset* s);
 void sys_dev_close(sys_devset* s);
+// Asks Plug and Play to enumerate every device again from the root of the
+// tree, without waiting, so that one a lifted block had refused installs
+// now. 1 when it was asked.
+int sys_rescan(void);
 
 // ---- processes --------------------------------------------------------------
 // The system directory, where the system programs live. Returns its length;

@@ -91,6 +91,8 @@ struct CfgMgr {
     decltype(&::CM_Get_Device_IDW) GetId;
     decltype(&::CM_Get_DevNode_Status) GetStatus;
     decltype(&::CM_Get_Parent) GetParent;
+    decltype(&::CM_Locate_DevNodeW) Locate;
+    decltype(&::CM_Reenumerate_DevNode) Reenumerate;
 };
 
 const CfgMgr* cfg_mgr(void) {
@@ -102,6 +104,8 @@ const CfgMgr* cfg_mgr(void) {
         bind(m, "CM_Get_Device_IDW", &api.GetId, &ok);
         bind(m, "CM_Get_DevNode_Status", &api.GetStatus, &ok);
         bind(m, "CM_Get_Parent", &api.GetParent, &ok);
+        bind(m, "CM_Locate_DevNodeW", &api.Locate, &ok);
+        bind(m, "CM_Reenumerate_DevNode", &api.Reenumerate, &ok);
         state = ok;
     }
     return state ? &api : nullptr;
@@ -111,6 +115,8 @@ struct AdvApi {
     decltype(&::OpenProcessToken) OpenToken;
     decltype(&::GetTokenInformation) TokenInfo;
     decltype(&::GetNamedSecurityInfoW) GetSecurity;
+    decltype(&::LookupPrivilegeValueW) LookupPrivilege;
+    decltype(&::AdjustTokenPrivileges) AdjustPrivileges;
 };
 
 const AdvApi* adv_api(void) {
@@ -122,6 +128,8 @@ const AdvApi* adv_api(void) {
         bind(m, "OpenProcessToken", &api.OpenToken, &ok);
         bind(m, "GetTokenInformation", &api.TokenInfo, &ok);
         bind(m, "GetNamedSecurityInfoW", &api.GetSecurity, &ok);
+        bind(m, "LookupPrivilegeValueW", &api.LookupPrivilege, &ok);
+        bind(m, "AdjustTokenPrivileges", &api.AdjustPrivileges, &ok);
         state = ok;
     }
     return state ? &api : nullptr;
@@ -461,6 +469,27 @@ int sys_dev_parent(sys_devset* s, char16_t* buf, uint32_t units) {
     if (len >= cap) return 0;  // cut off without a terminator
     for (ULONG i = 0; i <= len; i++) buf[i] = tmp[i];
     return 1;
+}
+
+// "The caller of this function must have SeLoadDriverPrivilege"
+// (CM_Reenumerate_DevNode): SYSTEM and the administrators hold it, disabled;
+// it is enabled for this process, which has nothing else to do with it.
+int sys_rescan(void) {
+    const CfgMgr* cm = cfg_mgr();
+    const AdvApi* adv = adv_api();
+    if (!cm) return 0;
+    HANDLE token = nullptr;
+    if (adv && adv->OpenToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) {
+        TOKEN_PRIVILEGES tp;
+        tp.PrivilegeCount = 1;
+        tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (adv->LookupPrivilege(nullptr, L"SeLoadDriverPrivilege", &tp.Privileges[0].Luid))
+            (void)adv->AdjustPrivileges(token, FALSE, &tp, 0, nullptr, nullptr);  // the call below says if it sufficed
+        CloseHandle(token);
+    }
+    DEVINST root = 0;
+    if (cm->Locate(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS) return 0;
+    return cm->Reenumerate(root, CM_REENUMERATE_ASYNCHRONOUS) == CR_SUCCESS;
 }
 
 sys_removal sys_dev_remove(sys_devset* s) {

@@ -91,6 +91,20 @@ int trust_safe(principal owner, const sys_ace* aces, int n, trust_role role) {
     return 1;
 }
 
+int trust_folder(const char16_t* dir, const char16_t* file) {
+    if (sys_file_exists(file) && !check(file, TRUST_FILE)) return 0;
+    char16_t path[PATH_UNITS];
+    path[0] = 0;
+    wcat(path, countof(path), dir);
+    size_t root = root_len(path);
+    size_t n = wlen(path);
+    if (n > root && is_sep(path[n - 1])) path[n - 1] = 0;
+    for (trust_role role = TRUST_OWN_FOLDER;; role = TRUST_ABOVE) {
+        if (!check(path, role)) return 0;
+        if (!up(path, root)) return 1;
+    }
+}
+
 trust_verdict trust_check(char16_t* where, size_t units) {
     where[0] = 0;
     char16_t path[PATH_UNITS];

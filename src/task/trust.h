@@ -20,6 +20,12 @@ enum trust_role {
 // OWNER there stands for the administrator who creates them.
 int trust_safe(principal owner, const sys_ace* aces, int n, trust_role role);
 
+// 1 when only the system, the administrators and the installer service can
+// change the folder `dir`, what is created in it, the file `file` if there
+// is one, or any folder above: a file there is then no easier to forge
+// than a policy key, which only they can write either.
+int trust_folder(const char16_t* dir, const char16_t* file);
+
 enum trust_verdict {
     TRUST_OK,
     TRUST_UNSAFE,     // `where` names the first object others can change

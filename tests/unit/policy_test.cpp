@@ -76,7 +76,9 @@ TEST(PolicyRead, ValuesBecomeRulesOrErrors) {
                     val("BlockedModels", "USB\\VID_1234&PID_0001", "expand", "none") +
                     val("BlockedModels", "USB\\Class_0E", "sz", "none") +
                     val("BlockedNames", "Web Camera", "sz", "None") +
+                    val("BlockedModels", "USB\\VID_1234&PID_5678\\SN1", "sz", "none") +
                     val("BlockedNames", "ab", "sz", "none") + val("BlockedNames", "cam\x01", "sz", "none") +
+                    val("BlockedNames", "      ", "sz", "none") +
                     val("ApprovedInstanceIDs", "PCI\\VEN_1&DEV_2\\3&11", "sz", "2024-02-29") +
                     val("ApprovedModels", "USB\\VID_AAAA&PID_0001", "sz", "2023-11-14") +
                     val("ApprovedModels", "USB\\VID_AAAA&PID_0002", "sz", "2023-11-13"));
@@ -87,7 +89,8 @@ TEST(PolicyRead, ValuesBecomeRulesOrErrors) {
                      "2/0 web camera none", "0/1 PCI\\VEN_1&DEV_2\\3&11 1709251200",
                      "1/1 USB\\VID_AAAA&PID_0001 1700006400"}));
     EXPECT_EQ(errors(r), (Texts{"0 USB\\X\\1 1", "0 USB\\X\\2 1", "0 USB\\X\\3 1", "0 " + long_id + " 5",
-                               "1 USB\\VID_1234&PID_0001 0", "1 USB\\Class_0E 2", "2 ab 3", "2 cam\x01 4"}));
+                               "1 USB\\VID_1234&PID_0001 0", "1 USB\\Class_0E 2", "1 USB\\VID_1234&PID_5678\\SN1 2",
+                               "2 ab 3", "2 cam\x01 4", "2        9"}));
 }
 
 // No key, the mode's outcomes, a list that fails part-way (what was read
@@ -182,10 +185,11 @@ TEST(PolicyRead, AReadIsTakenAgainWhileNoKeyChanges) {
     PolicyMachine p(val("BlockedModels", "USB\\VID_1&PID_2", "sz", "none") +
                     val("BlockedNames", "camera", "sz", "none"));
     const std::string snap = p.m.path("policy-snapshot.tsv");
-    char16_t path[PATH_UNITS], tmp[PATH_UNITS];
+    char16_t dir[PATH_UNITS], path[PATH_UNITS], tmp[PATH_UNITS];
+    utf16(p.m.dir.c_str(), dir, countof(dir));
     utf16(snap.c_str(), path, countof(path));
     utf16((snap + ".tmp").c_str(), tmp, countof(tmp));
-    const PolicyKeep keep{path, tmp, 1};
+    const PolicyKeep keep{dir, path, tmp, 1};
     PolicyRead r{};
     auto values_read = [&] {
         uint32_t was = g_sim.calls[SIM_REG_VALUE_AT];
@@ -210,6 +214,36 @@ TEST(PolicyRead, AReadIsTakenAgainWhileNoKeyChanges) {
     EXPECT_GT(values_read(), 0u);
     EXPECT_GT(values_read(), 0u) << "not kept";
     EXPECT_EQ(rules(r.rules, r.n), Texts{both[0]});
+}
+
+// A snapshot anyone could write would let a user override central policy:
+// where users can change the folder, one above it, or the file, it is
+// neither written nor taken, even whole and with the keys' times.
+TEST(PolicyRead, NoReadIsKeptWhereUsersCanWrite) {
+    PolicyMachine p(val("BlockedModels", "USB\\VID_1&PID_2", "sz", "none"));
+    const std::string snap = p.m.path("policy-snapshot.tsv"), folder = p.m.dir.substr(0, p.m.dir.size() - 1);
+    char16_t dir[PATH_UNITS], path[PATH_UNITS], tmp[PATH_UNITS];
+    utf16(p.m.dir.c_str(), dir, countof(dir));
+    utf16(snap.c_str(), path, countof(path));
+    utf16((snap + ".tmp").c_str(), tmp, countof(tmp));
+    const PolicyKeep keep{dir, path, tmp, 1};
+    policy_load(qt::T0, &keep);
+    const std::string kept = qt::slurp(snap);
+    ASSERT_NE(kept, "") << "a trusted folder keeps the read";
+    const std::string untrusted[] = {
+        "perm\t" + folder + "\tadmins\tother:2\n",
+        "perm\t" + folder.substr(0, folder.rfind('/')) + "\tadmins\tother:40\n",
+        "perm\t" + snap + "\tother\tadmins:1f01ff\n",
+    };
+    for (const std::string& perm : untrusted) {
+        p.load(perm);
+        uint32_t was = g_sim.calls[SIM_REG_VALUE_AT];
+        EXPECT_EQ(rules(policy_load(qt::T0, &keep).rules, 1), Texts{"1/0 USB\\VID_1&PID_2 none"});
+        EXPECT_GT(g_sim.calls[SIM_REG_VALUE_AT] - was, 0u) << perm;
+    }
+    qt::spit(snap, "");
+    policy_load(qt::T0, &keep);
+    EXPECT_EQ(qt::slurp(snap), "") << "not written either";
 }
 
 }  // namespace

@@ -53,6 +53,35 @@ TEST(Rules, HoursAndTheShortestName) {
     EXPECT_TRUE(rule_long_enough("ab", 1));
 }
 
+// A model rule is a hardware id as Windows compares them, whole: whatever
+// Windows could never match is refused with its reason, as an
+// administrator would otherwise paste it from Device Manager.
+TEST(Rules, AModelIsAHardwareIdWindowsCanMatch) {
+    struct {
+        const char* id;
+        model_refusal why;
+    } cases[] = {
+        {"USB\\VID_046D&PID_0825", REFUSED_NONE},
+        {"USB\\VID_046D&PID_0825&MI_00", REFUSED_NONE},
+        {"PCI\\VEN_8086&DEV_9A19&SUBSYS_00000000", REFUSED_NONE},
+        {"ACPI\\VEN_INT&DEV_33A0", REFUSED_NONE},
+        {"USB\\VID_046D&PID_0825\\1", REFUSED_INSTANCE},
+        {"USB\\PID_0825&VID_046D", REFUSED_ORDER},
+        {"USB\\VID_046D&PID_0825&MI_", REFUSED_EMPTY_PART},
+        {"USB\\VID_046D&PID_0825&REV_", REFUSED_EMPTY_PART},
+        {"USB\\VID_046D&&PID_0825", REFUSED_EMPTY_PART},
+        {"USB\\VID_046D&PID_0825;USB\\VID_046D&PID_0826", REFUSED_SEVERAL},
+        {"USB\\VID_046D&PID_0825&REV_0100", REFUSED_REVISION},
+        {"USB\\Class_0E", REFUSED_NO_VENDOR},
+        {"PCI\\VEN_8086&DEV_9A19", REFUSED_NO_VENDOR},
+        {"", REFUSED_TEXT},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rule_model_refusal(c.id), c.why) << c.id;
+        EXPECT_EQ(rule_model_ok(c.id), c.why == REFUSED_NONE) << c.id;
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -474,3 +474,17 @@ TEST_F(Store, AModelsFileThatCannotBeReadWholeIsNeverCutNorWrittenOver) {
     ASSERT_EQ(bl_remove(bl_book().entries[0]), BL_OK);
     EXPECT_EQ(qt::slurp(models), text);
 }
+
+// A hand-edited rules file may name a model twice, letter case aside: one
+// rule, counted once, as long as the longer; a name given again renames it.
+TEST_F(Store, AModelNamedTwiceIsOneRuleAndTakesANewName) {
+    const std::string rules = m.path("blacklist-rules.tsv"), head = "# Quillfen 规则  (until\\tkind\\tid\\tblock\\tname)\r\n";
+    qt::spit(rules, head + "1800000000\tmodel\tUSB\\VID_1&PID_2\tok\t\r\n1900000000\tmodel\tusb\\vid_1&pid_2\tok\tlab\r\n");
+    Rule r{RULE_MODEL, "USB\\Vid_1&Pid_2", "desk cam", 1700000000, MODEL_OK};
+    int what;
+    Rule after;
+    BlockResult block;
+    ASSERT_EQ(bl_rule_put(r, &what, &after, &block), BL_OK);
+    EXPECT_EQ(what, 0) << "neither extended nor added";
+    EXPECT_EQ(qt::slurp(rules), head + "1900000000\tmodel\tUSB\\VID_1&PID_2\tok\tdesk cam\r\n");
+}
