@@ -31,6 +31,10 @@ TEST(CheckRule, WhatCannotBeHadCountsOnlyWhenItMatters) {
     // The blacklist first, then the devices, then the task.
     expect(answer(0, 1, 0, 0, TASK_QUERY_FAILED), CHECK_CANNOT_TELL, CHECK_BLACKLIST_UNREADABLE);
     expect(answer(1, 1, 0, 0, TASK_QUERY_FAILED), CHECK_CANNOT_TELL, CHECK_DEVICES_UNAVAILABLE);
+    // A rules file nobody can read may hold any block, with no entry in force too.
+    CheckFacts rules{1, 0, 1, 0, TASK_PRESENT};
+    rules.rules = 1;
+    expect(check_rule(rules), CHECK_CANNOT_TELL, CHECK_RULES_UNREADABLE);
 }
 
 }  // namespace

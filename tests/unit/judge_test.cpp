@@ -1,13 +1,15 @@
 // The judge over an in-memory book: Windows' layered order between the
 // sources and layers, the administrator's allow, and how a rule reaches a
-// device by id, name and model. No simulated machine: the devices' id
-// lists are given.
+// device by id, name and model; and the install block's lists the same
+// book wants. The judge needs no simulated machine: the devices' id lists
+// are given.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "rules/judge.h"
+#include "rules/wanted.h"
 #include "support.h"
 
 namespace {
@@ -130,6 +132,15 @@ TEST(Judge, TheAdministratorsAllowOutranksAllButInstanceBlocks) {
     EXPECT_TRUE(judge_of(p, CAM, "Vision Cam").blocked) << "a policy instance block holds";
 }
 
+// An entry is in force while now < its end: at its end second it keeps
+// nothing off.
+TEST(Judge, AnEntryIsOutOfForceAtItsEndSecond) {
+    Book k;
+    k.entry(0, "", CAM);
+    EXPECT_TRUE(judge_of(k, CAM, "Vision Cam", 0, CAM_IDS, END - 1).blocked);
+    EXPECT_FALSE(judge_of(k, CAM, "Vision Cam", 0, CAM_IDS, END).blocked);
+}
+
 // How a rule reaches a device: an id letter case aside (A-Z only), a name
 // as a part of the device's, a model among its hardware ids; the rule that
 // decides is named.
@@ -180,6 +191,37 @@ TEST(Judge, ACompositeDeviceIsTheSumOfItsFunctions) {
     EXPECT_FALSE(hub_judged(mic).blocked) << "the camera function spared";
     mic.rule(RULE_MODEL, "USB\\VID_2B7E&PID_0136&MI_00");
     EXPECT_TRUE(hub_judged(mic).blocked) << "within its layer the camera's own block holds";
+}
+
+// Whether the book wants id on Windows' list l. The lists may look devices
+// up: a machine with none.
+bool wanted(const Book& k, block_list l, const char* id) {
+    qt::Machine m;
+    m.load();
+    static BlockWant want;  // 1.5 MB
+    bl_wanted_all(k.b, qt::T0, &want);
+    const std::u16string w(id, id + strlen(id));  // ASCII, as the rule holds it
+    for (int i = 0; i < want.list[l].n; i++)
+        if (want.list[l].id[i] == w) return true;
+    return false;
+}
+
+// Within one layer a block holds: a model both blocked and approved is
+// written to Windows' list of models.
+TEST(Wanted, AModelBlockedAndApprovedIsBlocked) {
+    Book k;
+    k.rule(RULE_MODEL, MODEL);
+    k.rule(RULE_APPROVE_MODEL, MODEL);
+    EXPECT_TRUE(wanted(k, BLOCK_DEVICE_IDS, MODEL));
+}
+
+// Windows refuses a unit denied by its instance id whatever allows it: the
+// administrator's allow of the unit leaves the PC's block of it written.
+TEST(Wanted, TheAdministratorsAllowLeavesAnInstanceBlock) {
+    Book k;
+    k.entry(0, "", CAM);
+    k.allow(CAM);
+    EXPECT_TRUE(wanted(k, BLOCK_INSTANCE_IDS, CAM));
 }
 
 }  // namespace

@@ -110,6 +110,19 @@ TEST(ModelFile, ALineIsAModelOnlyAsAChoiceWouldHaveMadeIt) {
     }
 }
 
+// Windows would match an id's spaces too: a rules-file id that ends in one
+// is a bad line, never a rule that can never match.
+TEST(RuleFile, AnIdEndingInASpaceIsABadLine) {
+    const std::string text = "1\tmodel\tUSB\\VID_1&PID_2 \tok\tcam\r\n"
+                             "1\tapprove-id\tUSB\\VID_1&PID_2\\1 \t-\tcam\r\n"
+                             "1\tapprove-id\tUSB\\VID_1&PID_2\\1\t-\tcam\r\n";
+    Rule back[4];
+    RuleRead r = rule_parse(text.data(), text.size(), back, 4);
+    EXPECT_EQ(r.n, 1);
+    EXPECT_EQ(r.bad, 2);
+    EXPECT_STREQ(back[0].id, "USB\\VID_1&PID_2\\1");
+}
+
 }  // namespace
 
 namespace {

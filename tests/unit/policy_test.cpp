@@ -1,5 +1,6 @@
 // The policy key's reader: which values become rules and which errors, the
-// mode, a failing read, the errors said once, and rules held over a refresh.
+// mode, a failing read, the errors said once, and rules held over a refresh;
+// and when the administrator's own allows count.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "policy/allows.h"
 #include "policy/policyread.h"
 #include "support.h"
 #include "sys/sim_machine.h"
@@ -244,6 +246,20 @@ TEST(PolicyRead, NoReadIsKeptWhereUsersCanWrite) {
     qt::spit(snap, "");
     policy_load(qt::T0, &keep);
     EXPECT_EQ(qt::slurp(snap), "") << "not written either";
+}
+
+// Windows honours the administrator's allows over a block by model only
+// under layered evaluation (AllowDenyLayered), and so does Quillfen.
+TEST(AdminAllows, CountOnlyUnderLayeredEvaluation) {
+    const std::string V = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\t";
+    const std::string R = "SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions";
+    const std::string allowed = V + "CurrentBuildNumber\tsz\t19045\n" + V + "UBR\tdword\t1151\n" + V +
+                                "EditionID\tsz\tProfessional\n" + R + "\tAllowInstanceIDs\tdword\t1\n" + R +
+                                "\\AllowInstanceIDs\t1\tsz\tUSB\\VID_1&PID_2\\1\n";
+    PolicyMachine off(allowed);
+    EXPECT_EQ(allows_load().n, 0);
+    PolicyMachine on(allowed + R + "\tAllowDenyLayered\tdword\t1\n");
+    EXPECT_EQ(allows_load().n, 1);
 }
 
 }  // namespace

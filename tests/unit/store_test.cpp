@@ -488,3 +488,54 @@ TEST_F(Store, AModelNamedTwiceIsOneRuleAndTakesANewName) {
     EXPECT_EQ(what, 0) << "neither extended nor added";
     EXPECT_EQ(qt::slurp(rules), head + "1900000000\tmodel\tUSB\\VID_1&PID_2\tok\tdesk cam\r\n");
 }
+
+// A model rule of the rules file, as rule_format writes it.
+static std::string rule_line(const std::string& id, int64_t until) {
+    return std::to_string(until) + "\tmodel\t" + id + "\tok\tcam\r\n";
+}
+
+// Puts a model rule, as --blacklist --model does; *what as bl_rule_put says.
+static bl_status put_model_rule(const char* id, int64_t until, int* what) {
+    Rule r{RULE_MODEL, {}, "cam", until, MODEL_OK}, after;
+    strcpy(r.id, id);
+    BlockResult block;
+    return bl_rule_put(r, what, &after, &block);
+}
+
+// A file of RULES_MAX rules is full, not over-full: one of its rules may
+// still be extended, and only a new one is refused.
+TEST_F(Store, ARulesFileOf64RulesIsFullNotOverfull) {
+    std::string rules;
+    for (int i = 1000; i < 1000 + RULES_MAX; i++) rules += rule_line("USB\\VID_2B7E&PID_" + std::to_string(i), qt::T0 + 60);
+    qt::spit(m.path("blacklist-rules.tsv"), rules);
+    int what = -1;
+    EXPECT_EQ(put_model_rule("USB\\VID_2B7E&PID_1000", qt::T0 + 120, &what), BL_OK);
+    EXPECT_EQ(what, 1);
+    EXPECT_EQ(put_model_rule("USB\\VID_2B7E&PID_2000", qt::T0 + 120, &what), BL_FULL);
+}
+
+// A rules file that cannot be read may hold any rule: it is no empty file,
+// so --check cannot tell and nothing writes over it.
+TEST_F(Store, ARulesFileThatCannotBeReadIsNeverTakenForAnEmptyOne) {
+    const std::string rules = m.path("blacklist-rules.tsv"), old = rule_line("USB\\VID_2B7E&PID_0136", qt::T0 + 60);
+    qt::spit(rules, old);
+    m.lines += "fail\tsys_file_open\t2\nfail\tsys_file_open\t4\n";  // the rules file's, in each step
+    m.load();
+    ASSERT_EQ(bl_read(), BL_OK);
+    EXPECT_EQ(bl_book().rules_file.state, SOURCE_UNREADABLE);
+    int what;
+    EXPECT_EQ(put_model_rule("USB\\VID_2B7E&PID_0137", qt::T0 + 60, &what), BL_RULES_REFUSED);
+    EXPECT_EQ(qt::slurp(rules), old);
+}
+
+// A models file with a line that is no model may mean anything: it is never
+// written over, and a by-name blacklisting says its model was not kept.
+TEST_F(Store, AModelsFileWithABadLineIsNeverWrittenOverAndTheModelNotKept) {
+    const std::string models = m.path("blacklist-models.tsv"), old = "I\\1\tUSB\\Class_0E\tok\r\n";
+    qt::spit(models, old);
+    BlacklistModel model{"USB\\VID_1&PID_2\\1", "USB\\VID_1&PID_2", MODEL_OK};
+    BlockResult block{};
+    ASSERT_EQ(bl_add(qt::entry(qt::T0 + 60, 1, "cam", model.inst, "c"), &model, &block), BL_OK);
+    EXPECT_TRUE(block.model_lost);
+    EXPECT_EQ(qt::slurp(models), old);
+}
