@@ -401,6 +401,12 @@ sys_run_result run_any(const char16_t* program, const char16_t* cmdline, const c
         if (strncmp(key, r.prefix, strlen(r.prefix)) != 0) continue;
         if (r.kind == SIM_RUN_HANG) return SYS_RUN_TIMEOUT;  // stopped at once instead of after the wait
         if (r.kind == SIM_RUN_NOSTART) return SYS_RUN_FAILED;
+        if (r.kind == SIM_RUN_TASK) {
+            SimStateLock lock;
+            sim_state_load();
+            *code = g_sim.task[0] ? 0 : 1;
+            return SYS_RUN_EXITED;
+        }
         *code = r.codes[r.used < r.ncodes ? r.used : r.ncodes - 1];
         r.used++;
         if (strncmp(key, "pnputil ", 8) == 0 && (*code == 0 || *code == 3010)) pnputil_removed(key + 8, *code == 3010);

@@ -77,11 +77,13 @@ const char* parse_rule(char* prefix, const char* what) {
         r.kind = SIM_RUN_HANG;
     } else if (strcmp(what, "nostart") == 0) {
         r.kind = SIM_RUN_NOSTART;
+    } else if (strcmp(what, "task") == 0) {
+        r.kind = SIM_RUN_TASK;
     } else {
         r.kind = SIM_RUN_CODE;
         for (const char* p = what;; p++) {
             int64_t n;
-            if (r.ncodes == SIM_MAX_CODES || !parse_int64(p, &n)) return "expected exit codes, hang or nostart";
+            if (r.ncodes == SIM_MAX_CODES || !parse_int64(p, &n)) return "expected exit codes, hang, nostart or task";
             r.codes[r.ncodes++] = (int)n;
             p = strchr(p, ',');
             if (!p) break;

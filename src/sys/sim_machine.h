@@ -25,15 +25,17 @@
 //                                    the only programs that exist are in it
 //   clock     <epoch seconds>        fixed current time (default: the real clock)
 //   record    <path>                 append-only file of observable events
-//   run       <prefix> <codes>|hang|nostart
+//   run       <prefix> <codes>|hang|nostart|task
 //                                    a system program whose "<name> <arguments>"
 //                                    (name without directory and ".exe") starts
 //                                    with <prefix> ends so; codes is one exit
 //                                    code or a comma list taken by successive
 //                                    runs, the last one repeating; hang: it is
 //                                    stopped at the time limit (at once here);
-//                                    first rule wins; a program without a rule
-//                                    exits 1
+//                                    task: 0 while the machine's task stands
+//                                    (below), 1 otherwise, as "schtasks /Query"
+//                                    answers; first rule wins; a program
+//                                    without a rule exits 1
 //   dev       <1|0> <friendly> <description> <class> <instance id> [flags [hardware ids [compatible ids [parent]]]]
 //                                    one device record, in enumeration order;
 //                                    the id lists are ids separated by ';'
@@ -199,7 +201,7 @@ constexpr int SIM_MAX_TIMES = 64;
 constexpr size_t SIM_REG_KEY = 512, SIM_REG_NAME = 640, SIM_REG_DATA = 4200;
 
 enum { SIM_FRIENDLY = 0, SIM_DESC = 1, SIM_CLASS = 2, SIM_INST = 3, SIM_FIELDS = 4 };
-enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART };
+enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART, SIM_RUN_TASK };
 
 struct SimDev {
     const char16_t* text[SIM_FIELDS];  // nullptr: the property is missing
