@@ -7,6 +7,7 @@
 #include "selftest/report.h"
 #include "sys/sys.h"
 #include "task/owner.h"
+#include "task/task.h"
 #include "task/trust.h"
 
 namespace {
@@ -128,18 +129,20 @@ int preflight(const Tested& t) {
 }
 
 int task_before(const Tested& t) {
-    char product[64], command[PATH_UNITS * 3];
+    char product[64];
     utf8(PRODUCT_KEY, product, sizeof product);
     const TreeValue* cmd = saved_find(product, "TaskCommand");
-    scopy(command, sizeof command, cmd ? cmd->data : "");
-    int there = qf_task_installed(t);
-    if (there < 0) {
-        say("REFUSED: quillfen --check --json cannot tell whether the scheduled task is installed");
+    const char* command = cmd ? cmd->data : "";
+    task_state task = task_query();
+    if (task == TASK_QUERY_FAILED) {
+        say("REFUSED: schtasks cannot tell whether the scheduled task is installed");
         return -1;
     }
-    if (!there) return 0;
-    if (ieq_ascii(command, t.exe8)) return 1;
+    int ours = ieq_ascii(command, t.exe8);
+    if (task == TASK_PRESENT && ours) return 1;
+    if (task == TASK_ABSENT && (ours || !command[0])) return 0;
+    // Installing the task would take it, and its blocks, from that copy.
     say("REFUSED: the scheduled task runs another copy of Quillfen (%s); test that one with --quillfen",
-        command[0] ? command : "one without TaskCommand");
+        command[0] ? command : "an older version, which records none");
     return -1;
 }

@@ -11,5 +11,5 @@ int preflight(const Tested& t);
 
 // Whether the scheduled task runs the tested copy already: 1 it does, 0
 // there is none (the run installs it), -1 it runs another copy or cannot
-// be told (said). Runs `quillfen --check --json`, which changes nothing.
+// be told (said). Asks schtasks, and reads TaskCommand from g_saved.
 int task_before(const Tested& t);
