@@ -44,14 +44,19 @@ KILLS = [fn for fn in CHANGES if fn != "sys_run"]
 
 
 class Box(qftest.Box):
-    def __init__(self, selftest, quillfen, registry=WINDOWS, machine=()):
+    def __init__(self, selftest, quillfen, registry=WINDOWS, machine=(), state=""):
         super().__init__(selftest, "qf-selftest-")
         self.quillfen = quillfen
-        self.initial = "".join("\t".join(v) + "\n" for v in registry)
+        self.initial = "".join("\t".join(v) + "\n" for v in registry).replace("{EXE}", self.exe).replace(
+            "{BL}", self.dir + "blacklist.tsv")
         self.write("registry", self.initial)
+        self.state = state.replace("{EXE}", self.exe)
+        if state:
+            self.write("registry.state", self.state)
         self.lines = [("registry", self.path("registry")), ("record", self.path("record")), "events\tyes",
                       ("exe", self.dir + "quillfen-selftest.exe"), ("program", self.exe, quillfen),
-                      "run\tschtasks\t0", "run\tpnputil\t0", "run\tauditpol\t0"] + list(machine)
+                      "run\tschtasks /Query\ttask", "run\tschtasks\t0", "run\tpnputil\t0", "run\tauditpol\t0"]
+        self.lines += list(machine)
 
     def start_selftest(self, *args, extra=()):
         self.write_machine(self.lines + list(extra), "machine.run")
@@ -73,10 +78,13 @@ class Box(qftest.Box):
         problems = []
         if os.path.exists(self.path("quillfen-selftest.journal")):
             problems.append("the journal is left")
-        state = self.read("registry.state") or ""
-        for line in state.splitlines():
-            if line.startswith(("swdev\t", "task\t", "audit-pnp\t")) and line != "audit-pnp\t0":
+        # The machine's software devices, task and audit setting as they were.
+        keep = set(self.state.splitlines()) | {"audit-pnp\t0", ""}
+        for line in (self.read("registry.state") or "").splitlines():
+            if line.startswith(("swdev\t", "task\t", "audit-pnp\t")) and line not in keep:
                 problems.append("state: " + line)
+        if self.state and self.state.strip() not in (self.read("registry.state") or ""):
+            problems.append("the task the PC had is gone")
         for name in ("blacklist.tsv", "blacklist-rules.tsv"):
             if "qfst" in (self.read(name) or "").lower():
                 problems.append(name + " holds a rule of the run")
@@ -103,9 +111,20 @@ def verdicts(out):
     return re.findall(r"^   (PASS|FAIL|CANNOT) ", out, re.M)
 
 
+# A PC whose Quillfen runs the task and blocks a device of its own rules:
+# the run keeps them, and puts them back as they were.
+OWN_ID = "USB\\VID_0C45&PID_6366\\OWN1"
+OWN_BLOCK = WINDOWS + [("SOFTWARE\\Quillfen", "TaskCommand", "sz", "{EXE}"),
+                       ("SOFTWARE\\Quillfen", "EnabledByQuillfen", "dword", "1"),
+                       ("SOFTWARE\\Quillfen\\DenyInstanceIDs", "1", "sz", OWN_ID + "\t{BL}"),
+                       (RESTRICTIONS, "DenyInstanceIDs", "dword", "1"),
+                       (RESTRICTIONS + "\\DenyInstanceIDs", "1", "sz", OWN_ID)]
+
+
 def check_sequence(selftest, quillfen):
-    # Every step on a Windows 10 Pro: the journal's run is undone at the end.
-    box = Box(selftest, quillfen)
+    # Every step, on a Windows 10 Pro whose Quillfen has a block of its own.
+    box = Box(selftest, quillfen, registry=OWN_BLOCK, state="task\t{EXE}\t--enforce\n")
+    box.write("blacklist.tsv", qftest.BLACKLIST_HEADER + "4102444800\t0\tdesk cam\t%s\tCamera\r\n" % OWN_ID)
     p = box.start_selftest()
     out = box.last(p.communicate(timeout=300)[0])
     steps = verdicts(out)
@@ -117,31 +136,50 @@ def check_sequence(selftest, quillfen):
     for line in ("Windows refused the re-created device", "Windows refused a new device of the blocked model",
                  "the task removed the device within 30 s", "the install restrictions are as they were before the run"):
         expect("the run says: " + line, line in out, out)
-    expect("everything is put back", not box.left(), box.left())
+    expect("the PC's own block and task are as they were, nothing of the run is left", not box.left(), box.left())
+    expect("the PC's own entry stays", OWN_ID in (box.read("blacklist.tsv") or ""), box.read("blacklist.tsv"))
     box.close()
 
-    # Where Windows ignores the restrictions, the canary stops the run.
-    box = Box(selftest, quillfen, machine=["install-policy\tno"])
-    out = box.selftest()
-    expect("the canary stops with exit 2, saying why", exit_code(out) == 2 and
-           "Windows installed the device despite the block" in out and "FAIL" not in out, out)
-    expect("the canary's stop puts everything back", not box.left(), box.left())
-    box.close()
-
-    # Refusals before any change: an administrator's setting, no rights,
-    # no software devices. Nothing is started, written or made.
-    for why, registry, machine, code, said in (
-            ("an administrator's setting", WINDOWS + [(RESTRICTIONS, "DenyRemovableDevices", "dword", "1")], [], 3,
-             "DenyRemovableDevices is a setting Quillfen did not write"),
-            ("no administrator rights", WINDOWS, ["elevated\tno"], 3, "it needs administrator rights"),
-            ("no software devices", WINDOWS, ["swdev\tno"], 2, "software devices cannot be made here")):
+    # Where Windows ignores the restrictions, or Quillfen writes none (Home),
+    # the canary stops the run.
+    home = [v if v[1] != "EditionID" else (VERSION, "EditionID", "sz", "Core") for v in WINDOWS]
+    for why, registry, machine, said in (
+            ("Windows ignores the restrictions", WINDOWS, ["install-policy\tno"],
+             "Windows installed the device despite the block"),
+            ("a Home edition", home, [], "Quillfen writes no install block on this PC")):
         box = Box(selftest, quillfen, registry=registry, machine=machine)
+        out = box.selftest()
+        expect("%s: the canary stops with exit 2, saying why" % why, exit_code(out) == 2 and said in out
+               and "FAIL" not in out, out)
+        expect("%s: everything is put back" % why, not box.left(), box.left())
+        box.close()
+
+    # Refusals before any change: an administrator's setting, MDM, a fleet
+    # policy of Quillfen, the task of another copy, no rights, no software
+    # devices. Nothing is written, made or started but schtasks /Query.
+    other = [("SOFTWARE\\Quillfen", "TaskCommand", "sz", "C:\\Other\\quillfen.exe")]
+    for why, registry, machine, state, code, said in (
+            ("an administrator's setting", [(RESTRICTIONS, "DenyRemovableDevices", "dword", "1")], [], "", 3,
+             "DenyRemovableDevices is a setting Quillfen did not write"),
+            ("MDM", [("SOFTWARE\\Microsoft\\PolicyManager\\current\\device\\DeviceInstallation",
+                      "PreventInstallationOfMatchingDeviceIDs", "sz", "<enabled/>")], [], "", 3, "MDM manages"),
+            ("Quillfen's policy", [("SOFTWARE\\Policies\\Quillfen", "Mode", "sz", "Audit")], [], "", 3,
+             "Quillfen's own policy"),
+            ("another copy's task", other, [], "task\tC:\\Other\\quillfen.exe\t--enforce\n", 3,
+             "the scheduled task runs another copy of Quillfen (C:\\Other\\quillfen.exe)"),
+            ("no administrator rights", [], ["elevated\tno"], "", 3, "it needs administrator rights"),
+            ("no software devices", [], ["swdev\tno"], "", 2, "software devices cannot be made here")):
+        box = Box(selftest, quillfen, registry=WINDOWS + registry, machine=machine, state=state)
+        files = sorted(os.listdir(box.dir))
         out = box.selftest()
         record = box.read("record") or ""
         expect("%s: exit %d, saying why" % (why, code), exit_code(out) == code and said in out, out)
-        expect("%s: nothing written, started or made" % why,
-               box.read("registry") == box.initial and not re.search(r"^(run|swdev)\t", record, re.M)
-               and not os.path.exists(box.path("quillfen-selftest.journal")), record)
+        made = sorted(f for f in os.listdir(box.dir) if f not in files and f != "record"
+                      and not f.startswith(("registry.", "machine.")))
+        expect("%s: nothing written, made or started but schtasks /Query" % why,
+               box.read("registry") == box.initial and not made and "swdev\t" not in record
+               and all("/Query" in l for l in record.splitlines() if l.startswith("run\t")),
+               "%s\n%s" % (made, record))
         box.close()
 
     # Ctrl+C in the middle: the main thread cleans up, and the run fails.
