@@ -75,6 +75,20 @@ int qf_run(const Tested& t, std::initializer_list<const char*> args) {
     }
     read_output(out);
     say("%s: exit %d", shown, code);
+    // What it said of a failure, for the reader of the log; a document is
+    // read by the step that asked for it.
+    if (code != 0 && !strstr(shown, "--json")) {
+        static char line[512];
+        const char* p = g_output;
+        for (int n = 0; *p && n < 12; n++) {
+            size_t k = strcspn(p, "\r\n");
+            scopy(line, k + 1 < sizeof line ? k + 1 : sizeof line, p);
+            say("| %s", line);
+            p += k;
+            p += *p == '\r';
+            p += *p == '\n';
+        }
+    }
     return code;
 }
 

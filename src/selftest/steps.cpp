@@ -20,6 +20,7 @@ constexpr uint32_t INSTALL_WAIT_MS = 60000;
 // takes a few more.
 constexpr int TASK_WAIT_S = 30;
 constexpr int RESCAN_WAIT_S = 15;
+constexpr int SETTLE_S = 10;
 
 const char* const INSTANCE[RUN_DEVICES] = {"canary", "model1", "model2", "model3", "task2", "task1"};
 const char16_t ALLOW_LIST[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\AllowInstanceIDs";
@@ -68,6 +69,13 @@ sys_swdev_made plug(Context& c, int which) {
     }
     utf8(d.id, d.id8, sizeof d.id8);
     if (!sys_dev_wait_installs(INSTALL_WAIT_MS)) say("installs were still pending after %u s", INSTALL_WAIT_MS / 1000);
+    // "No install pending" is true when it is said: a device attached
+    // without a driver and without a problem may still be installing.
+    uint32_t problem;
+    for (int s = 0; s < SETTLE_S && device_seen(d.id, &problem) == SEEN_NOT_STARTED && problem == 0; s++) {
+        sys_sleep(1000);
+        (void)sys_dev_wait_installs(1000);
+    }
     return m;
 }
 
