@@ -45,14 +45,14 @@ int setting_in(const char16_t* path) {
 int audit_pnp_read(const Tested& t) {
     char16_t path[PATH_UNITS], args[RUN_LINE_UNITS];
     if (!tested_file(t, BACKUP_FILE, path, countof(path)) || !sys_file_delete(path)) return -1;
+    // /file:"<path>" is one argument however auditpol splits its command
+    // line; a Windows path holds no quote.
     args[0] = 0;
-    wcat8(args, countof(args), "/backup ");
-    char16_t file_arg[PATH_UNITS + 8] = u"/file:";
-    wcat(file_arg, countof(file_arg), path);
+    wcat8(args, countof(args), "/backup /file:\"");
+    wcat(args, countof(args), path);
+    wcat8(args, countof(args), "\"");
     int code = -1;
-    int setting = add_arg(args, countof(args), file_arg) && run_silent("auditpol.exe", args, &code) && code == 0
-                      ? setting_in(path)
-                      : -1;
+    int setting = run_silent("auditpol.exe", args, &code) && code == 0 ? setting_in(path) : -1;
     (void)sys_file_delete(path);
     return setting;
 }
