@@ -142,12 +142,16 @@ def check_sequence(selftest, quillfen):
     box.close()
 
     # Where Windows ignores the restrictions, or Quillfen writes none (Home),
-    # the canary stops the run.
+    # the canary stops the run; and where its record stays installed, whose
+    # return would be no new install, the run says that, not that Windows
+    # ignores the block.
     home = [v if v[1] != "EditionID" else (VERSION, "EditionID", "sz", "Core") for v in WINDOWS]
     for why, registry, machine, said in (
             ("Windows ignores the restrictions", WINDOWS, ["install-policy\tno"],
              "Windows installed the device despite the block"),
-            ("a Home edition", home, [], "Quillfen writes no install block on this PC")):
+            ("a Home edition", home, [], "Quillfen writes no install block on this PC"),
+            ("a record left installed", WINDOWS, ["fail\tsys_dev_remove\t1"],
+             "the canary's record could not be uninstalled")):
         box = Box(selftest, quillfen, registry=registry, machine=machine)
         out = box.selftest()
         expect("%s: the canary stops with exit 2, saying why" % why, exit_code(out) == 2 and said in out
