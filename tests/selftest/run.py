@@ -54,6 +54,7 @@ class Box(qftest.Box):
         self.state = state.replace("{EXE}", self.exe)
         if state:
             self.write("registry.state", self.state)
+        machine = [m.replace("{DIR}", self.dir).replace("{FOLDER}", self.dir.rstrip("/")) for m in machine]
         self.lines = [("registry", self.path("registry")), ("record", self.path("record")), "events\tyes",
                       ("exe", self.dir + "quillfen-selftest.exe"), ("program", self.exe, quillfen),
                       "run\tschtasks /Query\ttask", "run\tschtasks\t0", "run\tpnputil\t0", "run\tauditpol\t0"]
@@ -159,22 +160,31 @@ def check_sequence(selftest, quillfen):
         expect("%s: everything is put back" % why, not box.left(), box.left())
         box.close()
 
-    # Refusals before any change: an administrator's setting, MDM, a fleet
-    # policy of Quillfen, the task of another copy, no rights, no software
-    # devices. Nothing is written, made or started but schtasks /Query.
+    # Refusals before any change: an administrator's setting, MDM, the local
+    # Group Policy, a fleet policy of Quillfen, a folder others can change,
+    # the task of another copy, no rights, no software devices. Nothing is
+    # written, made or started but schtasks /Query.
     other = [("SOFTWARE\\Quillfen", "TaskCommand", "sz", "C:\\Other\\quillfen.exe")]
-    for why, registry, machine, state, code, said in (
+    pol = {"sys\\GroupPolicy\\Machine\\Registry.pol": b"PReg\x01\0\0\0" + "[Software\\Policies\\Microsoft\\Windows"
+           "\\DeviceInstall\\Restrictions\0;DenyRemovableDevices\0;".encode("utf-16-le")}
+    for why, registry, machine, state, code, said, files in (
+            ("the local Group Policy", [], ["sysdir\t{DIR}sys"], "", 3, "the local Group Policy sets", pol),
+            ("a folder others can change", [], ["perm\t{FOLDER}\tadmins\tadmins:1f01ff:oi\tother:1301bf:oi"], "", 3,
+             "users other than administrators can change the folder", {}),
             ("an administrator's setting", [(RESTRICTIONS, "DenyRemovableDevices", "dword", "1")], [], "", 3,
-             "DenyRemovableDevices is a setting Quillfen did not write"),
+             "DenyRemovableDevices is a setting Quillfen did not write", {}),
             ("MDM", [("SOFTWARE\\Microsoft\\PolicyManager\\current\\device\\DeviceInstallation",
-                      "PreventInstallationOfMatchingDeviceIDs", "sz", "<enabled/>")], [], "", 3, "MDM manages"),
+                      "PreventInstallationOfMatchingDeviceIDs", "sz", "<enabled/>")], [], "", 3, "MDM manages", {}),
             ("Quillfen's policy", [("SOFTWARE\\Policies\\Quillfen", "Mode", "sz", "Audit")], [], "", 3,
-             "Quillfen's own policy"),
+             "Quillfen's own policy", {}),
             ("another copy's task", other, [], "task\tC:\\Other\\quillfen.exe\t--enforce\n", 3,
-             "the scheduled task runs another copy of Quillfen (C:\\Other\\quillfen.exe)"),
-            ("no administrator rights", [], ["elevated\tno"], "", 3, "it needs administrator rights"),
-            ("no software devices", [], ["swdev\tno"], "", 2, "software devices cannot be made here")):
+             "the scheduled task runs another copy of Quillfen (C:\\Other\\quillfen.exe)", {}),
+            ("no administrator rights", [], ["elevated\tno"], "", 3, "it needs administrator rights", {}),
+            ("no software devices", [], ["swdev\tno"], "", 2, "software devices cannot be made here", {})):
         box = Box(selftest, quillfen, registry=WINDOWS + registry, machine=machine, state=state)
+        for name, data in files.items():
+            with open(box.path(name), "wb") as f:
+                f.write(data)
         files = sorted(os.listdir(box.dir))
         out = box.selftest()
         record = box.read("record") or ""
