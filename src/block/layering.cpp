@@ -8,12 +8,11 @@
 #include "task/owner.h"
 
 const char16_t LAYERED[] = u"AllowDenyLayered";
+const char16_t LAYERED_MARK[] = u"LayeredEnabledByQuillfen";
 
 namespace {
 
 const char16_t VERSION_KEY[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-// Under PRODUCT_KEY: we turned the layered switch on.
-const char16_t LAYERED_MARK[] = u"LayeredEnabledByQuillfen";
 // The administrator's own settings that layering would outrank or change
 // the meaning of (DeviceInstallation.admx).
 const char16_t* const PREVENTIONS[] = {u"DenyUnspecified", u"DenyRemovableDevices", u"DenyDeviceClasses"};

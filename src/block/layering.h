@@ -13,6 +13,8 @@
 #include "block/registry.h"
 
 extern const char16_t LAYERED[];
+// Under PRODUCT_KEY: DWORD 1 while Quillfen turned LAYERED on.
+extern const char16_t LAYERED_MARK[];
 
 // The running Windows: its build, its update revision (UBR) and whether it
 // is a Home edition, read once per process. read: 0 while it cannot be read.

@@ -1,5 +1,6 @@
 // Windows entry: take the arguments as UTF-16 (independent of the active code
-// page) and hand them to the program as UTF-8.
+// page) and hand them to the program as UTF-8; to the self-test when built
+// with QF_SELFTEST.
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -8,8 +9,14 @@
 
 #include <cstddef>
 
-#include "app/app.h"
 #include "base/text.h"
+#ifdef QF_SELFTEST
+#include "selftest/selftest.h"
+#define PROGRAM_MAIN selftest_main
+#else
+#include "app/app.h"
+#define PROGRAM_MAIN app_main
+#endif
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 
@@ -38,5 +45,5 @@ int wmain(int argc, wchar_t** argv) {
         if (used >= sizeof g_store) used = sizeof g_store - 1;
     }
     g_argv[argc] = nullptr;
-    return app_main(argc, g_argv);
+    return PROGRAM_MAIN(argc, g_argv);
 }

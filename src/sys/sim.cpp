@@ -6,8 +6,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,6 +41,10 @@ void sleep_ms(long ms) {
     nanosleep(&ts, nullptr);
 }
 
+// A program line's program, by the path it stands at (defined with the
+// software devices, below).
+const SimProgram* program_at(const char* path);
+
 }  // namespace
 
 // ---- device set -----------------------------------------------------------------
@@ -67,13 +73,19 @@ void inst_utf8(const SimDev& d, char* out, size_t size) {
 
 int open_set(void) {
     if (g_set.open) return 0;  // the real seam holds one set too
+    {
+        // The software devices as the machine holds them now.
+        SimStateLock lock;
+        sim_state_load();
+    }
     g_set.open = 1;
     g_set.count = 0;
     g_set.cur = -1;
     return 1;
 }
 
-// What a removal does to the machine; the result it reports.
+// What a removal does to the machine; the result it reports. A software
+// device's record leaves the machine's state at once.
 sys_removal remove_dev(SimDev* d) {
     if (d->stays) return SYS_REMOVED;
     if (d->restart) {
@@ -81,6 +93,12 @@ sys_removal remove_dev(SimDev* d) {
         return SYS_REMOVED_RESTART;
     }
     d->gone = 1;
+    if (d->sw) {
+        static char inst[2048];
+        inst_utf8(*d, inst, sizeof inst);
+        SimStateLock lock;
+        sim_state_forget(inst);
+    }
     return SYS_REMOVED;
 }
 
@@ -187,6 +205,22 @@ int sys_dev_id(sys_devset* s, char16_t* buf, uint32_t units) {
     return 1;
 }
 
+sys_dev_state sys_dev_state_of(sys_devset* s, uint32_t* problem) {
+    *problem = 0;
+    SimDev* d = current(s);
+    if (!d || d->gone || !d->present) return SYS_DEV_NOT_PRESENT;
+    if (d->sw && !d->installed) {
+        *problem = 28;  // CM_PROB_FAILED_INSTALL: no driver installed
+        return SYS_DEV_PROBLEM;
+    }
+    return SYS_DEV_STARTED;
+}
+
+int sys_dev_wait_installs(uint32_t timeout_ms) {
+    (void)timeout_ms;  // installs here are done before the call that starts them returns
+    return !sim_fails(SIM_DEV_WAIT);
+}
+
 sys_presence sys_dev_presence(sys_devset* s) {
     SimDev* d = current(s);
     if (!d || d->gone) return SYS_ABSENT;
@@ -268,10 +302,12 @@ void pnputil_removed(const char* args, int restart) {
 // What a task definition handed over with "/XML <file>" holds, as schtasks
 // would find it: "events" or "timer" for a UTF-16 definition with or
 // without the device-event trigger, and "+policy" after it for one with
-// the policy trigger.
-void record_definition(const char* args) {
+// the policy trigger. Its command and arguments, "<command>\t<arguments>",
+// go into `task` (empty when there is none).
+void record_definition(const char* args, char* task, size_t size) {
     static char word[SIM_PATH_BYTES], text[65536];
     static unsigned char raw[65536];
+    task[0] = 0;
     const char* p = args;
     while (*p) {
         p = next_arg(p, word, sizeof word);
@@ -292,6 +328,22 @@ void record_definition(const char* args) {
                 int devices = strstr(text, "Microsoft-Windows-Kernel-PnP/Configuration") != nullptr;
                 int policy = strstr(text, "Microsoft-Windows-GroupPolicy") != nullptr;
                 what = devices ? policy ? "events+policy" : "events" : policy ? "timer+policy" : "timer";
+                static const char CMD[] = "<Command>", ARGS[] = "<Arguments>";
+                const char* c = strstr(text, CMD);
+                const char* c_end = c ? strstr(c, "</Command>") : nullptr;
+                const char* a = strstr(text, ARGS);
+                const char* a_end = a ? strstr(a, "</Arguments>") : nullptr;
+                if (c_end && a_end) {
+                    c += sizeof CMD - 1;
+                    a += sizeof ARGS - 1;
+                    size_t cl = (size_t)(c_end - c), al = (size_t)(a_end - a);
+                    if (cl + al + 2 <= size) {
+                        memcpy(task, c, cl);
+                        task[cl] = '\t';
+                        memcpy(task + cl + 1, a, al);
+                        task[cl + 1 + al] = 0;
+                    }
+                }
             }
         }
         sim_record("xml", what);
@@ -313,21 +365,37 @@ uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
     return (uint32_t)n;
 }
 
-sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
-                       int* code) {
-    (void)timeout_ms;  // a hanging program is stopped at once instead of after the wait
-    (void)cwd;
+namespace {
+
+// Defined with the software devices, below.
+sys_run_result start_program(const SimProgram& p, const char* as, const char* args, const char* cwd, int system,
+                             const char* out, uint32_t timeout_ms, int* code);
+void system_program_done(const char* key, int code, const char* task);
+
+sys_run_result run_any(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code, const char16_t* out_path) {
     if (sim_fails(SIM_RUN)) return SYS_RUN_FAILED;
-    static char line[8192], prog[SIM_PATH_BYTES], first[SIM_PATH_BYTES], key[8192];
+    static char line[8192], prog[SIM_PATH_BYTES], first[SIM_PATH_BYTES], key[8192], out[SIM_PATH_BYTES],
+        dir[SIM_PATH_BYTES], task[SIM_PATH_BYTES];
     utf8(cmdline, line, sizeof line);
     utf8(program, prog, sizeof prog);
     sim_record("run", line);
-    // Only the system directory's programs exist, and the command line must
-    // name the program it starts.
-    size_t dl = strlen(g_sim.sysdir);
+    if (out_path) host(out_path, out, sizeof out);
+    // The command line must name the program it starts.
     const char* args = next_arg(line, first, sizeof first);
-    if (strncmp(prog, g_sim.sysdir, dl) != 0 || prog[dl] != '\\' || strcmp(first, prog) != 0) return SYS_RUN_FAILED;
-    record_definition(args);
+    if (strcmp(first, prog) != 0) return SYS_RUN_FAILED;
+    if (const SimProgram* p = program_at(prog))
+        return start_program(*p, prog, args, cwd ? host(cwd, dir, sizeof dir) : nullptr, 0, out_path ? out : nullptr,
+                             timeout_ms, code);
+    // Besides those, only the system directory's programs exist; they print
+    // nothing here.
+    size_t dl = strlen(g_sim.sysdir);
+    if (strncmp(prog, g_sim.sysdir, dl) != 0 || prog[dl] != '\\') return SYS_RUN_FAILED;
+    if (out_path) {
+        FILE* f = fopen(out, "wb");
+        if (f) fclose(f);
+    }
+    record_definition(args, task, sizeof task);
     // "<name> <arguments>" is what the rules match.
     scopy(key, sizeof key, prog + dl + 1);
     size_t kl = strlen(key);
@@ -337,16 +405,50 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
     for (int i = 0; i < g_sim.nrules; i++) {
         SimRule& r = g_sim.rules[i];
         if (strncmp(key, r.prefix, strlen(r.prefix)) != 0) continue;
-        if (r.kind == SIM_RUN_HANG) return SYS_RUN_TIMEOUT;
+        if (r.kind == SIM_RUN_HANG) return SYS_RUN_TIMEOUT;  // stopped at once instead of after the wait
         if (r.kind == SIM_RUN_NOSTART) return SYS_RUN_FAILED;
+        if (r.kind == SIM_RUN_TASK) {
+            SimStateLock lock;
+            sim_state_load();
+            *code = g_sim.task[0] ? 0 : 1;
+            return SYS_RUN_EXITED;
+        }
         *code = r.codes[r.used < r.ncodes ? r.used : r.ncodes - 1];
         r.used++;
         if (strncmp(key, "pnputil ", 8) == 0 && (*code == 0 || *code == 3010)) pnputil_removed(key + 8, *code == 3010);
+        system_program_done(key, *code, task);
         return SYS_RUN_EXITED;
     }
     *code = 1;
     return SYS_RUN_EXITED;
 }
+
+}  // namespace
+
+sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code) {
+    return run_any(program, cmdline, cwd, timeout_ms, code, nullptr);
+}
+
+sys_run_result sys_run_output(const char16_t* program, const char16_t* cmdline, const char16_t* cwd,
+                              uint32_t timeout_ms, int* code, const char16_t* out_path) {
+    return run_any(program, cmdline, cwd, timeout_ms, code, out_path);
+}
+
+namespace {
+volatile sig_atomic_t g_interrupted = 0;
+void on_interrupt(int) { g_interrupted = 1; }
+}  // namespace
+
+void sys_interrupt_catch(void) {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_interrupt;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+int sys_interrupted(void) { return g_interrupted != 0; }
 
 // ---- process identity -----------------------------------------------------------
 
@@ -570,7 +672,7 @@ int sys_file_delete_wait(const char16_t* path, uint32_t wait_ms) {
 int sys_file_exists(const char16_t* path) {
     static char p[SIM_PATH_BYTES];
     struct stat st;
-    return stat(host(path, p, sizeof p), &st) == 0;
+    return stat(host(path, p, sizeof p), &st) == 0 || program_at(p);
 }
 
 int sys_file_access(const char16_t* path, principal* owner, sys_ace* aces, int* n) {
@@ -799,15 +901,27 @@ int key_exists(void) {
     return 0;
 }
 
-// 1 when a value lies in a key below this one.
-int key_has_subkey(void) {
+// The name of the key just below g_rk.key that `key` lies in, into `child`;
+// 0 when `key` is not below it.
+int child_of(const char* key, char* child, size_t size) {
     static char head[SIM_REG_KEY];
     size_t n = strlen(g_rk.key);
-    for (int i = 0; i < g_sim.nreg; i++) {
-        if (strlen(g_sim.reg[i].key) <= n || g_sim.reg[i].key[n] != '\\') continue;
-        scopy(head, n + 1 < sizeof head ? n + 1 : sizeof head, g_sim.reg[i].key);
-        if (ieq_ascii(head, g_rk.key)) return 1;
-    }
+    if (strlen(key) <= n + 1 || key[n] != '\\') return 0;
+    scopy(head, n + 1 < sizeof head ? n + 1 : sizeof head, key);
+    if (!ieq_ascii(head, g_rk.key)) return 0;
+    scopy(child, size, key + n + 1);
+    if (char* cut = strchr(child, '\\')) *cut = 0;
+    return 1;
+}
+
+// 1 when a key lies below this one: one with a value, or one that was
+// changed and not deleted since.
+int key_has_subkey(void) {
+    char child[SIM_REG_KEY];
+    for (int i = 0; i < g_sim.nreg; i++)
+        if (child_of(g_sim.reg[i].key, child, sizeof child)) return 1;
+    for (int i = 0; i < g_sim.ntimes; i++)
+        if (child_of(g_sim.times[i].key, child, sizeof child)) return 1;
     return 0;
 }
 
@@ -905,13 +1019,15 @@ int sys_reg_delete_key(const char16_t* key) {
     RegCall call;
     reg_names(key, nullptr);
     if (key_has_subkey()) return 0;  // as on Windows, a key with subkeys stays
-    if (!key_exists()) return 1;
+    SimKeyTime* t = time_of(g_rk.key);
+    if (!key_exists() && !t) return 1;
     if (reg_denied()) return 0;
     int w = 0;
     for (int i = 0; i < g_sim.nreg; i++)
         if (!ieq_ascii(g_sim.reg[i].key, g_rk.key)) g_sim.reg[w++] = g_sim.reg[i];
     g_sim.nreg = w;
-    touch();
+    // Gone, it has no time: a reader that compares times sees it went.
+    if (t) *t = g_sim.times[--g_sim.ntimes];
     sim_save_registry();
     return 1;
 }
@@ -938,6 +1054,300 @@ sys_reg sys_reg_key_time(const char16_t* key, uint64_t* t) {
     return SYS_REG_OK;
 }
 
+sys_reg sys_reg_subkey_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t units) {
+    if (units == 0) return SYS_REG_FAILED;
+    name[0] = 0;
+    if (sim_fails(SIM_REG_SUBKEY_AT)) return SYS_REG_FAILED;
+    RegCall call;
+    reg_names(key, nullptr);
+    // The keys a value or a time lies in, each once, in the order first met.
+    static char seen[64][SIM_REG_KEY];
+    int nseen = 0;
+    for (int i = 0; i < g_sim.nreg + g_sim.ntimes && nseen < (int)countof(seen); i++) {
+        const char* k = i < g_sim.nreg ? g_sim.reg[i].key : g_sim.times[i - g_sim.nreg].key;
+        if (!child_of(k, seen[nseen], sizeof seen[0])) continue;
+        int known = 0;
+        for (int j = 0; j < nseen && !known; j++) known = ieq_ascii(seen[j], seen[nseen]);
+        if (!known) nseen++;
+    }
+    if (index >= (uint32_t)nseen) return SYS_REG_MISSING;
+    return reg_copy_text(seen[index], name, units) ? SYS_REG_OK : SYS_REG_FAILED;
+}
+
+// ---- software devices -------------------------------------------------------------
+
+namespace {
+
+char g_slot_id[SYS_SWDEV_SLOTS][600];
+
+const char RESTRICTIONS[] = "SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions";
+
+// Under the registry's lock (RegCall): the DWORD `name` of Restrictions is 1.
+int switch_on(const char* name) {
+    scopy(g_rk.key, sizeof g_rk.key, RESTRICTIONS);
+    scopy(g_rk.name, sizeof g_rk.name, name);
+    const SimRegValue* v = reg_find();
+    return v && v->type == SYS_REG_DWORD && strcmp(v->data, "1") == 0;
+}
+
+// Whether a value of the list Restrictions\<list> holds the id (letter case aside).
+int listed(const char* list, const char16_t* id) {
+    static char key[SIM_REG_KEY], want[2048];
+    fmt(key, sizeof key, "%s\\%s", RESTRICTIONS, list);
+    utf8(id, want, sizeof want);
+    for (int i = 0; i < g_sim.nreg; i++) {
+        const SimRegValue& v = g_sim.reg[i];
+        if (ieq_ascii(v.key, key) && v.type == SYS_REG_SZ && ieq_ascii(v.data, want)) return 1;
+    }
+    return 0;
+}
+
+// Windows' own decision ("Manage Device Installation with Group Policy"):
+// the instance id's layer first; under layered evaluation an allow of it
+// outranks the device ids' layer, otherwise every prevention wins.
+int install_allowed(const SimDev& d) {
+    if (g_sim.policy_ignored) return 1;
+    RegCall call;
+    if (switch_on("DenyInstanceIDs") && listed("DenyInstanceIDs", d.text[SIM_INST])) return 0;
+    if (switch_on("AllowDenyLayered") && switch_on("AllowInstanceIDs") && listed("AllowInstanceIDs", d.text[SIM_INST]))
+        return 1;
+    if (!switch_on("DenyDeviceIDs")) return 1;
+    for (const char16_t* list : d.ids)
+        for (const char16_t* id = list; id && *id; id += wlen(id) + 1)
+            if (listed("DenyDeviceIDs", id)) return 0;
+    return 1;
+}
+
+void refused(const char* inst) {
+    static char line[2100];
+    if (!(g_sim.audit_pnp & 1) || !g_sim.events) return;  // "Audit PNP Activity", success
+    fmt(line, sizeof line, "6423\tinfo\t%s", inst);
+    sim_record("event", line);
+}
+
+const SimProgram* program_at(const char* path) {
+    for (int i = 0; i < g_sim.nprograms; i++)
+        if (ieq_ascii(g_sim.programs[i].path, path)) return &g_sim.programs[i];
+    return nullptr;
+}
+
+sys_run_result start_program(const SimProgram& p, const char* as, const char* args, const char* cwd, int system,
+                             const char* out, uint32_t timeout_ms, int* code) {
+    static char store[8192];
+    static char* argv[64];
+    int argc = 0;
+    argv[argc++] = const_cast<char*>(p.host);
+    size_t used = 0;
+    for (const char* a = args; argc < 63 && used + 1 < sizeof store;) {
+        while (*a == ' ' || *a == '\t') a++;
+        if (!*a) break;
+        a = next_arg(a, store + used, sizeof store - used);
+        argv[argc++] = store + used;
+        used += strlen(store + used) + 1;
+    }
+    argv[argc] = nullptr;
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid < 0) return SYS_RUN_FAILED;
+    if (pid == 0) {
+        setenv("QUILLFEN_SIM_EXE", as, 1);
+        if (system) setenv("QUILLFEN_SIM_SYSTEM", "1", 1);
+        else unsetenv("QUILLFEN_SIM_SYSTEM");
+        if (cwd && chdir(cwd) != 0) _exit(127);
+        if (out) {
+            int fd = open(out, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(127);
+        }
+        execv(p.host, argv);
+        _exit(127);
+    }
+    // Polled, finely at first: most runs here end within milliseconds.
+    for (long waited_us = 0, step = 100;; waited_us += step, step = step < 2000 ? step * 2 : step) {
+        int st = 0;
+        pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid) {
+            *code = WIFEXITED(st) ? WEXITSTATUS(st) : 1;  // ended by a signal: as TerminateProcess(1) would leave it
+            return SYS_RUN_EXITED;
+        }
+        if (r < 0) return SYS_RUN_FAILED;
+        if (waited_us / 1000 >= (long)timeout_ms) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+            return SYS_RUN_TIMEOUT;
+        }
+        struct timespec ts{0, step * 1000};
+        nanosleep(&ts, nullptr);
+    }
+}
+
+// An installed device started: the task's trigger fires, and its run
+// comes a few seconds later, at the next wait of any process.
+void arrival(void) {
+    SimStateLock lock;
+    sim_state_load();
+    if (!g_sim.task[0]) return;
+    g_sim.arrival = 1;
+    sim_state_save();
+}
+
+}  // namespace
+
+// The task's run that an arrival started, as the system account and to its end.
+void sys_sleep(uint32_t ms) {
+    (void)ms;  // nothing else here happens while a process waits: the machine acts at once
+    static char cmd[SIM_PATH_BYTES], line[SIM_PATH_BYTES];
+    {
+        SimStateLock lock;
+        sim_state_load();
+        if (!g_sim.arrival || !g_sim.task[0]) return;
+        g_sim.arrival = 0;
+        sim_state_save();
+    }
+    scopy(cmd, sizeof cmd, g_sim.task);
+    char* args = strchr(cmd, '\t');
+    if (!args) return;
+    *args++ = 0;
+    fmt(line, sizeof line, "%s %s", cmd, args);
+    sim_record("task", line);
+    int code;
+    if (const SimProgram* p = program_at(cmd)) (void)start_program(*p, cmd, args, nullptr, 1, nullptr, 120000, &code);
+}
+
+namespace {
+
+// The Plug and Play Events row of the audit policy's CSV
+// ("[MS-GPAC] 2.2.1.3.1": a Setting Value of 1, 2 or 3).
+const char PNP_GUID[] = "{0CCE9248-69AE-11D9-BED3-505054503030}";
+
+void auditpol(const char* args) {
+    static char word[SIM_PATH_BYTES];
+    int set = 0, guid = 0, success = -1, failure = -1;
+    for (const char* p = args; *p;) {
+        p = next_arg(p, word, sizeof word);
+        if (strncmp(word, "/file:", 6) == 0) {
+            FILE* f = fopen(word + 6, "wb");
+            if (!f) return;
+            static const char* const SETTING[] = {"No Auditing", "Success", "Failure", "Success and Failure"};
+            fprintf(f, "Machine Name,Policy Target,Subcategory,Subcategory GUID,Inclusion Setting,Exclusion Setting,"
+                       "Setting Value\r\n%s,System,Plug and Play Events,%s,%s,,%d\r\n",
+                    g_sim.computer, PNP_GUID, SETTING[g_sim.audit_pnp & 3], g_sim.audit_pnp & 3);
+            fclose(f);
+        }
+        if (strcmp(word, "/set") == 0) set = 1;
+        if (strncmp(word, "/subcategory:", 13) == 0) guid = ieq_ascii(word + 13, PNP_GUID);
+        if (strncmp(word, "/success:", 9) == 0) success = strcmp(word + 9, "enable") == 0;
+        if (strncmp(word, "/failure:", 9) == 0) failure = strcmp(word + 9, "enable") == 0;
+    }
+    if (!set || !guid) return;
+    SimStateLock lock;
+    sim_state_load();
+    if (success >= 0) g_sim.audit_pnp = (g_sim.audit_pnp & ~1) | success;
+    if (failure >= 0) g_sim.audit_pnp = (g_sim.audit_pnp & ~2) | (failure << 1);
+    sim_state_save();
+}
+
+// The present software devices that were refused install again where
+// nothing refuses them now; each that starts is an arrival.
+void rescan(void) {
+    int started = 0;
+    static char inst[2048];
+    {
+        SimStateLock lock;
+        sim_state_load();
+        for (int i = g_sim.nstatic; i < g_sim.ndevs; i++) {
+            SimDev& d = g_sim.devs[i];
+            if (!d.present || d.installed || !install_allowed(d)) continue;
+            d.installed = 1;
+            started = 1;
+            inst_utf8(d, inst, sizeof inst);
+            scopy(inst + strlen(inst), sizeof inst - strlen(inst), "\tinstalled");
+            sim_record("swdev", inst);
+        }
+        sim_state_save();
+    }
+    if (started) arrival();
+}
+
+void system_program_done(const char* key, int code, const char* task) {
+    if (code != 0) return;
+    if (strncmp(key, "auditpol ", 9) == 0) auditpol(key + 9);
+    if (strncmp(key, "pnputil ", 8) == 0 && strstr(key, "/scan-devices")) rescan();
+    int create = strncmp(key, "schtasks ", 9) == 0 && strstr(key, "/Create") && task[0];
+    int remove = strncmp(key, "schtasks ", 9) == 0 && strstr(key, "/Delete");
+    if (!create && !remove) return;
+    SimStateLock lock;
+    sim_state_load();
+    scopy(g_sim.task, sizeof g_sim.task, create ? task : "");
+    g_sim.arrival = 0;
+    sim_state_save();
+}
+
+}  // namespace
+
+int sys_swdev_available(void) { return !g_sim.swdev_unavailable; }
+
+sys_swdev_made sys_swdev_create(const char16_t* enumerator, const char16_t* instance, const char16_t* hardware_ids,
+                                const char16_t* name, uint32_t timeout_ms, int* slot, char16_t* id, uint32_t units) {
+    (void)timeout_ms;  // the machine enumerates it at once
+    if (units) id[0] = 0;
+    if (sim_fails(SIM_SWDEV_CREATE)) return SYS_SWDEV_FAILED;
+    if (g_sim.swdev_unavailable) return SYS_SWDEV_UNAVAILABLE;
+    int k = 0;
+    while (k < SYS_SWDEV_SLOTS && g_slot_id[k][0]) k++;
+    if (k == SYS_SWDEV_SLOTS || g_set.open) return SYS_SWDEV_FAILED;
+    static char e8[256], i8[512], inst[sizeof g_slot_id[0]], name8[1024], ids[4096], line[sizeof inst + 16];
+    utf8(enumerator, e8, sizeof e8);
+    utf8(instance, i8, sizeof i8);
+    utf8(name, name8, sizeof name8);
+    fmt(inst, sizeof inst, "SWD\\%s\\%s", e8, i8);
+    size_t n = 0;
+    for (const char16_t* h = hardware_ids; *h && n + 1 < sizeof ids; h += wlen(h) + 1) {
+        if (n) ids[n++] = ';';
+        n += utf8(h, ids + n, sizeof ids - n);
+    }
+    ids[n] = 0;
+    int returned, started;
+    {
+        SimStateLock lock;
+        sim_state_load();
+        SimDev* d = sim_swdev_find(inst);
+        if (d && d->present) return SYS_SWDEV_FAILED;  // an instance is unique on its enumerator
+        if (!d && !(d = sim_swdev_add(inst, name8, ids))) return SYS_SWDEV_FAILED;
+        // A record that was installed is not installed again: it starts.
+        returned = d->installed;
+        if (!returned) d->installed = (uint8_t)install_allowed(*d);
+        started = d->installed;
+        d->pid = getpid();
+        d->present = 1;
+        sim_state_save();
+    }
+    fmt(line, sizeof line, "%s\t%s", inst, returned ? "returned" : started ? "installed" : "refused");
+    sim_record("swdev", line);
+    scopy(g_slot_id[k], sizeof g_slot_id[k], inst);
+    *slot = k;
+    if (utf16(inst, id, units) + 1 >= units) id[0] = 0;
+    if (started) arrival();
+    else refused(inst);
+    return SYS_SWDEV_MADE;
+}
+
+void sys_swdev_close(int slot) {
+    if (slot < 0 || slot >= SYS_SWDEV_SLOTS || !g_slot_id[slot][0]) return;
+    if (!g_set.open) {
+        SimStateLock lock;
+        sim_state_load();
+        SimDev* d = sim_swdev_find(g_slot_id[slot]);
+        if (d && d->pid == getpid()) {
+            d->pid = 0;
+            d->present = 0;
+            sim_state_save();
+        }
+    }
+    sim_record("unplug", g_slot_id[slot]);
+    g_slot_id[slot][0] = 0;
+}
+
 // ---- event log ----------------------------------------------------------------------
 
 void sys_event(const char16_t* source, uint16_t id, sys_event_type type, const char16_t* const* strings, int n) {
@@ -952,6 +1362,26 @@ void sys_event(const char16_t* source, uint16_t id, sys_event_type type, const c
         fmt(line + at, sizeof line - at, "\t%s", one);
     }
     sim_record("event", line);
+}
+
+// The machine's one event log is the record's "event" lines.
+int sys_event_seen(const char16_t* channel, const char16_t* provider, uint16_t id, const char16_t* text,
+                   uint32_t within_s) {
+    (void)channel, (void)provider, (void)within_s;  // one log, as old as the record
+    if (!g_sim.record[0]) return -1;
+    FILE* f = fopen(g_sim.record, "rb");
+    if (!f) return 0;
+    static char line[8192], want[2048], head[32];
+    utf8(text, want, sizeof want);
+    lower_ascii(want);
+    fmt(head, sizeof head, "event\t%u\t", (unsigned)id);
+    int found = 0;
+    while (!found && fgets(line, sizeof line, f)) {
+        lower_ascii(line);
+        found = strncmp(line, head, strlen(head)) == 0 && strstr(line, want) != nullptr;
+    }
+    fclose(f);
+    return found;
 }
 
 // ---- time -----------------------------------------------------------------------------

@@ -10,7 +10,11 @@
 #include <cstring>
 #include <ctime>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/text.h"
 
@@ -22,7 +26,8 @@ const char* const SIM_FN_NAMES[SIM_FN_COUNT] = {
     "sys_file_delete", "sys_file_delete_wait", "sys_file_access", "sys_lock_take", "sys_dir_open",
     "sys_reg_dword", "sys_reg_text", "sys_reg_value_at", "sys_reg_set_dword", "sys_reg_set_text",
     "sys_reg_delete_value", "sys_reg_delete_key", "sys_event", "sys_mutex_take", "sys_reg_kind", "sys_reg_key_time",
-    "sys_dev_ids", "sys_dev_parent", "sys_rescan",
+    "sys_dev_ids", "sys_dev_parent", "sys_swdev_create", "sys_dev_wait_installs", "sys_reg_subkey_at",
+    "sys_rescan",
 };
 
 namespace {
@@ -31,6 +36,7 @@ constexpr uint32_t POOL_UNITS = 1u << 22;  // UTF-16 text of all devices (8 MB)
 
 char16_t g_pool[POOL_UNITS];
 uint32_t g_pool_used;
+uint32_t g_pool_static;  // the machine file's texts end here; the state's follow
 char g_line[65536];
 
 // Stores a UTF-8 text in the pool as terminated UTF-16. A UTF-16 form never
@@ -72,11 +78,13 @@ const char* parse_rule(char* prefix, const char* what) {
         r.kind = SIM_RUN_HANG;
     } else if (strcmp(what, "nostart") == 0) {
         r.kind = SIM_RUN_NOSTART;
+    } else if (strcmp(what, "task") == 0) {
+        r.kind = SIM_RUN_TASK;
     } else {
         r.kind = SIM_RUN_CODE;
         for (const char* p = what;; p++) {
             int64_t n;
-            if (r.ncodes == SIM_MAX_CODES || !parse_int64(p, &n)) return "expected exit codes, hang or nostart";
+            if (r.ncodes == SIM_MAX_CODES || !parse_int64(p, &n)) return "expected exit codes, hang, nostart or task";
             r.codes[r.ncodes++] = (int)n;
             p = strchr(p, ',');
             if (!p) break;
@@ -203,7 +211,7 @@ const char* parse_fault(char** field, int nf, int pause) {
     if (*n == SIM_MAX_FAULTS) return "too many fail or pause lines";
     SimFault f{};
     f.fn = -1;
-    if (!pause && strcmp(field[1], "*") == 0) f.fn = SIM_FN_ANY;
+    if (strcmp(field[1], "*") == 0) f.fn = SIM_FN_ANY;
     for (int i = 0; i < SIM_FN_COUNT; i++)
         if (strcmp(field[1], SIM_FN_NAMES[i]) == 0) f.fn = i;
     if (f.fn < 0) return "not a seam function that fails on request";
@@ -294,6 +302,17 @@ const char* apply_line(char* line) {
         if (nf != 2 || !yes_no(field[1], &g_sim.events)) return "expected yes or no";
     } else if (strcmp(d, "fail") == 0 || strcmp(d, "pause") == 0) {
         return parse_fault(field, nf, d[0] == 'p');
+    } else if (strcmp(d, "program") == 0) {
+        if (nf != 3 || !field[1][0] || !field[2][0]) return "expected a path and a host program";
+        if (g_sim.nprograms == SIM_MAX_PROGRAMS) return "too many program lines";
+        SimProgram& pr = g_sim.programs[g_sim.nprograms++];
+        scopy(pr.path, sizeof pr.path, field[1]);
+        scopy(pr.host, sizeof pr.host, field[2]);
+    } else if (strcmp(d, "swdev") == 0 || strcmp(d, "install-policy") == 0) {
+        int yes;
+        if (nf != 2 || !yes_no(field[1], &yes)) return "expected yes or no";
+        if (d[0] == 's') g_sim.swdev_unavailable = !yes;
+        else g_sim.policy_ignored = !yes;
     } else if (strcmp(d, "run") == 0) {
         if (nf != 3) return "expected a prefix and an exit code";
         return parse_rule(field[1], field[2]);
@@ -465,9 +484,12 @@ void sim_save_registry(void) {
         fprintf(f, "%s\t%s\t%s\t%s\n", v.key, v.name, REG_TYPES[v.type], v.data);
     }
     if (fclose(f) != 0 || rename(tmp, g_sim.registry) != 0) remove(tmp);
-    if (g_sim.ntimes == 0) return;
     static char times[SIM_PATH_BYTES + 8];
     fmt(times, sizeof times, "%s.times", g_sim.registry);
+    if (g_sim.ntimes == 0) {
+        remove(times);  // the last key with a time was deleted
+        return;
+    }
     f = fopen(tmp, "wb");
     if (!f) return;
     for (int i = 0; i < g_sim.ntimes; i++)
@@ -492,7 +514,156 @@ int sim_load_machine(const char* path) {
     }
     int ok = load_lines(f, path);
     fclose(f);
+    g_sim.nstatic = g_sim.ndevs;
+    g_pool_static = g_pool_used;
+    // Started by another process of this machine through a program line: its
+    // own path, and none of the starter's failures.
+    if (const char* as = getenv("QUILLFEN_SIM_EXE")) {
+        scopy(g_sim.exe, sizeof g_sim.exe, as);
+        g_sim.nfaults = g_sim.npauses = 0;
+        if (getenv("QUILLFEN_SIM_SYSTEM")) g_sim.system = 1;
+    }
+    if (ok && g_sim.registry[0]) {
+        SimStateLock lock;
+        sim_state_load();
+    }
     return ok && (!g_sim.registry[0] || sim_reload_registry());
+}
+
+// ---- the shared state -----------------------------------------------------------
+
+namespace {
+
+void state_path(char* out, size_t size, const char* ext) { fmt(out, size, "%s.state%s", g_sim.registry, ext); }
+
+// One state line's fields, split in place at TABs.
+int split_tabs(char* line, char** field, int max) {
+    int nf = 0;
+    field[nf++] = line;
+    for (char* p = line; *p && nf < max; p++)
+        if (*p == '\t') *p = 0, field[nf++] = p + 1;
+    return nf;
+}
+
+}  // namespace
+
+SimStateLock::SimStateLock() : fd(-1) {
+    if (!g_sim.registry[0]) return;
+    static char path[SIM_PATH_BYTES + 16];
+    state_path(path, sizeof path, ".lock");
+    fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) flock(fd, LOCK_EX);
+}
+
+SimStateLock::~SimStateLock() {
+    if (fd >= 0) close(fd);
+}
+
+int sim_alive(int pid) { return pid > 0 && (pid == getpid() || kill(pid, 0) == 0); }
+
+SimDev* sim_swdev_find(const char* inst) {
+    static char have[2048];
+    for (int i = g_sim.nstatic; i < g_sim.ndevs; i++) {
+        SimDev& d = g_sim.devs[i];
+        utf8(d.text[SIM_INST], have, sizeof have);
+        if (!d.gone && ieq_ascii(have, inst)) return &d;
+    }
+    return nullptr;
+}
+
+SimDev* sim_swdev_add(const char* inst, const char* name, const char* hardware_ids) {
+    if (g_sim.ndevs == SIM_MAX_DEVS) return nullptr;
+    SimDev& v = g_sim.devs[g_sim.ndevs];
+    v = SimDev{};
+    v.sw = 1;
+    v.text[SIM_INST] = pool_add(inst, strlen(inst));
+    v.text[SIM_FRIENDLY] = pool_add(name, strlen(name));
+    v.text[SIM_DESC] = v.text[SIM_FRIENDLY];
+    v.ids[0] = pool_add_ids(hardware_ids);
+    // What Windows adds to every software device's compatible ids.
+    v.ids[1] = pool_add_ids("SWD\\Generic");
+    if (!v.text[SIM_INST] || !v.text[SIM_FRIENDLY] || !v.ids[0] || !v.ids[1]) return nullptr;
+    g_sim.ndevs++;
+    return &v;
+}
+
+void sim_state_load(void) {
+    if (!g_sim.registry[0]) return;
+    g_sim.ndevs = g_sim.nstatic;
+    g_pool_used = g_pool_static;
+    g_sim.task[0] = 0;
+    g_sim.audit_pnp = 0;
+    g_sim.arrival = 0;
+    static char path[SIM_PATH_BYTES + 16];
+    state_path(path, sizeof path, "");
+    FILE* f = fopen(path, "rb");
+    if (!f) return;
+    while (fgets(g_line, sizeof g_line, f)) {
+        size_t n = strlen(g_line);
+        while (n && (g_line[n - 1] == '\n' || g_line[n - 1] == '\r')) g_line[--n] = 0;
+        char* field[6];
+        int nf = split_tabs(g_line, field, 6);
+        if (nf == 6 && strcmp(field[0], "swdev") == 0) {
+            SimDev* d = sim_swdev_add(field[3], field[4], field[5]);
+            if (!d) break;
+            d->pid = atoi(field[1]);
+            d->installed = field[2][0] == '1';
+            d->present = sim_alive(d->pid);
+        } else if (nf == 3 && strcmp(field[0], "task") == 0) {
+            fmt(g_sim.task, sizeof g_sim.task, "%s\t%s", field[1], field[2]);
+        } else if (nf == 2 && strcmp(field[0], "audit-pnp") == 0) {
+            g_sim.audit_pnp = atoi(field[1]);
+        } else if (nf == 1 && strcmp(field[0], "arrival") == 0) {
+            g_sim.arrival = 1;
+        }
+    }
+    fclose(f);
+}
+
+void sim_state_forget(const char* inst) {
+    if (!g_sim.registry[0]) return;
+    static char path[SIM_PATH_BYTES + 16], tmp[SIM_PATH_BYTES + 16], field[2048];
+    state_path(path, sizeof path, "");
+    state_path(tmp, sizeof tmp, ".tmp");
+    FILE* in = fopen(path, "rb");
+    FILE* out = in ? fopen(tmp, "wb") : nullptr;
+    while (out && fgets(g_line, sizeof g_line, in)) {
+        // "swdev\t<pid>\t<installed>\t<instance id>\t...": the fourth field.
+        const char* p = g_line;
+        for (int tabs = 0; tabs < 3 && p; tabs++) p = strchr(p, '\t') ? strchr(p, '\t') + 1 : nullptr;
+        size_t n = p ? strcspn(p, "\t") : 0;
+        scopy(field, n + 1 < sizeof field ? n + 1 : sizeof field, p ? p : "");
+        if (!(strncmp(g_line, "swdev\t", 6) == 0 && ieq_ascii(field, inst))) fputs(g_line, out);
+    }
+    if (in) fclose(in);
+    if (out && (fclose(out) != 0 || rename(tmp, path) != 0)) remove(tmp);
+}
+
+// Written whole beside it and renamed over it, as the registry is.
+void sim_state_save(void) {
+    if (!g_sim.registry[0]) return;
+    static char path[SIM_PATH_BYTES + 16], tmp[SIM_PATH_BYTES + 16], inst[2048], name[2048], ids[8192];
+    state_path(path, sizeof path, "");
+    state_path(tmp, sizeof tmp, ".tmp");
+    FILE* f = fopen(tmp, "wb");
+    if (!f) return;
+    for (int i = g_sim.nstatic; i < g_sim.ndevs; i++) {
+        const SimDev& d = g_sim.devs[i];
+        if (d.gone) continue;
+        utf8(d.text[SIM_INST], inst, sizeof inst);
+        utf8(d.text[SIM_FRIENDLY], name, sizeof name);
+        size_t k = 0;
+        for (const char16_t* id = d.ids[0]; *id && k + 1 < sizeof ids; id += wlen(id) + 1) {
+            if (k) ids[k++] = ';';
+            k += utf8(id, ids + k, sizeof ids - k);
+        }
+        ids[k] = 0;
+        fprintf(f, "swdev\t%d\t%d\t%s\t%s\t%s\n", d.present ? d.pid : 0, d.installed, inst, name, ids);
+    }
+    if (g_sim.task[0]) fprintf(f, "task\t%s\n", g_sim.task);
+    if (g_sim.arrival) fprintf(f, "arrival\n");
+    fprintf(f, "audit-pnp\t%d\n", g_sim.audit_pnp);
+    if (fclose(f) != 0 || rename(tmp, path) != 0) remove(tmp);
 }
 
 int sim_fails(sim_fn fn) {
@@ -500,7 +671,7 @@ int sim_fails(sim_fn fn) {
     uint32_t any = ++g_sim.calls[SIM_FN_ANY];
     for (int i = 0; i < g_sim.npauses; i++) {
         const SimFault& p = g_sim.pauses[i];
-        if (p.fn != fn || p.nth != nth) continue;
+        if ((p.fn == SIM_FN_ANY ? any : p.fn == fn ? nth : 0) != p.nth) continue;
         sim_record("pause", SIM_FN_NAMES[fn]);
         struct stat st;
         while (stat(p.file, &st) != 0) {

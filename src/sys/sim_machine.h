@@ -25,15 +25,17 @@
 //                                    the only programs that exist are in it
 //   clock     <epoch seconds>        fixed current time (default: the real clock)
 //   record    <path>                 append-only file of observable events
-//   run       <prefix> <codes>|hang|nostart
+//   run       <prefix> <codes>|hang|nostart|task
 //                                    a system program whose "<name> <arguments>"
 //                                    (name without directory and ".exe") starts
 //                                    with <prefix> ends so; codes is one exit
 //                                    code or a comma list taken by successive
 //                                    runs, the last one repeating; hang: it is
 //                                    stopped at the time limit (at once here);
-//                                    first rule wins; a program without a rule
-//                                    exits 1
+//                                    task: 0 while the machine's task stands
+//                                    (below), 1 otherwise, as "schtasks /Query"
+//                                    answers; first rule wins; a program
+//                                    without a rule exits 1
 //   dev       <1|0> <friendly> <description> <class> <instance id> [flags [hardware ids [compatible ids [parent]]]]
 //                                    one device record, in enumeration order;
 //                                    the id lists are ids separated by ';'
@@ -90,8 +92,49 @@
 //                                    several lines may stand
 //   pause     <function> <N> <file>  the Nth call of the seam function waits
 //                                    until <file> exists, then goes on as usual
-//                                    (counted as for fail), so that tests can
-//                                    order processes exactly
+//                                    (counted as for fail; "*" counts them all),
+//                                    so that tests can order processes exactly
+//   program   <path> <host program>  a program that stands at <path> besides the
+//                                    system directory's: sys_run starts <host
+//                                    program> for real, with the command line's
+//                                    arguments, the caller's working directory,
+//                                    this machine file (its fail and pause lines
+//                                    left out: they are the starter's) and <path>
+//                                    as its executable's path, and hands back its
+//                                    exit code; stopped at the time limit
+//   swdev     yes|no                 software devices can be made (default yes)
+//   install-policy yes|no            Windows applies the device installation
+//                                    restrictions to them (default yes)
+// Software devices, the scheduled task and the audit setting are the machine's,
+// shared by every process of it: with a registry file they are kept in
+// "<registry>.state" (locked by "<registry>.state.lock"), one per line:
+//   swdev <pid> <installed 0|1> <instance id> <name> <hardware ids, ';'>
+//                                    a software device's record; pid: the process
+//                                    whose slot holds it (0: not present; it is
+//                                    not present either once that process ended)
+//   task  <command> <arguments>      the task a "schtasks /Create ... /XML" that
+//                                    exited 0 was handed; "/Delete" that exits 0
+//                                    drops it
+//   audit-pnp <0-3>                  "Plug and Play Events" auditing: 1 success,
+//                                    2 failure, 3 both
+//   arrival                          the task's trigger fired; its run is due
+// What Windows does with them here: a new record, or one that was never
+// installed, is installed unless the restrictions under
+// SOFTWARE\Policies\Microsoft\Windows\DeviceInstall\Restrictions refuse it
+// ("Manage Device Installation with Group Policy"): DenyInstanceIDs (with its
+// DWORD switch 1) by instance id, DenyDeviceIDs by hardware or compatible id;
+// where AllowDenyLayered is 1, AllowInstanceIDs (with its switch) outranks
+// every layer below the instance ids, otherwise every prevention wins. A
+// record that was installed is not installed again when it returns: it
+// starts. An installed device that starts is an arrival: the task, when
+// there is one and its command is a program line's, runs at the next
+// sys_sleep of any process (a few seconds later, as its trigger's delay
+// makes it), as the system account and to its end. A refusal is event 6423 (with "events yes") while
+// success auditing is on. "pnputil /scan-devices" that exits 0 installs again
+// the present devices that were refused, where nothing refuses them now.
+// "auditpol /backup /file:<path>" that exits 0 writes the audit policy's CSV
+// with the Plug and Play Events row; "auditpol /set /subcategory:{GUID}
+// /success:enable|disable /failure:enable|disable" sets it.
 // The functions that fail on request, each checked once at its top:
 //   sys_dev_open                     no set, error 8 (ERROR_NOT_ENOUGH_MEMORY)
 //   sys_dev_open_id                  no set, as for an id no device has (the
@@ -117,6 +160,10 @@
 //   sys_mutex_take                   no lock
 //   sys_reg_kind, sys_reg_key_time   SYS_REG_FAILED
 //   sys_dev_ids                      the list cannot be read (an empty list)
+//   sys_swdev_create                 SYS_SWDEV_FAILED: nothing is made
+//   sys_dev_wait_installs            the time runs out
+//   sys_reg_subkey_at                SYS_REG_FAILED
+//   sys_run counts sys_run_output's calls too.
 // Record lines, one per event: "enum\tall|present" for every device-set open
 // (failed ones too), "open\t<id>" for every lookup of one device,
 // "run\t<command line>" for every program start (also one that cannot
@@ -127,7 +174,9 @@
 // name>" for every wait for a lock that timed out, "event\t<id>\t<type>[\t<string>]..."
 // for every event written (with "events yes"), "fail\t<function>" for every
 // failure made on request (in place of the call's own line), and
-// "pause\t<function>" when a pause begins.
+// "pause\t<function>" when a pause begins, "swdev\t<instance id>\tinstalled|refused|returned" for every
+// software device made, "unplug\t<instance id>" for every one closed, and
+// "task\t<command line>" for every time the task runs.
 #pragma once
 
 #include <cstddef>
@@ -152,7 +201,7 @@ constexpr int SIM_MAX_TIMES = 64;
 constexpr size_t SIM_REG_KEY = 512, SIM_REG_NAME = 640, SIM_REG_DATA = 4200;
 
 enum { SIM_FRIENDLY = 0, SIM_DESC = 1, SIM_CLASS = 2, SIM_INST = 3, SIM_FIELDS = 4 };
-enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART };
+enum { SIM_RUN_CODE, SIM_RUN_HANG, SIM_RUN_NOSTART, SIM_RUN_TASK };
 
 struct SimDev {
     const char16_t* text[SIM_FIELDS];  // nullptr: the property is missing
@@ -164,7 +213,16 @@ struct SimDev {
     uint8_t ci_fail;
     uint8_t restart;
     uint8_t stays;
+    uint8_t sw;         // a software device of the state file
+    uint8_t installed;  // software device: its record was installed
+    int pid;            // software device: the process holding it, 0 for none
 };
+
+struct SimProgram {
+    char path[512];  // as the machine's programs name it
+    char host[SIM_PATH_BYTES];
+};
+constexpr int SIM_MAX_PROGRAMS = 4;
 
 struct SimRule {
     char prefix[512];
@@ -208,7 +266,7 @@ enum sim_fn {
     SIM_FILE_DELETE, SIM_FILE_DELETE_WAIT, SIM_FILE_ACCESS, SIM_LOCK_TAKE, SIM_DIR_OPEN,
     SIM_REG_DWORD, SIM_REG_TEXT, SIM_REG_VALUE_AT, SIM_REG_SET_DWORD, SIM_REG_SET_TEXT,
     SIM_REG_DELETE_VALUE, SIM_REG_DELETE_KEY, SIM_EVENT, SIM_MUTEX_TAKE, SIM_REG_KIND, SIM_REG_KEY_TIME, SIM_DEV_IDS,
-    SIM_DEV_PARENT, SIM_RESCAN,
+    SIM_DEV_PARENT, SIM_SWDEV_CREATE, SIM_DEV_WAIT, SIM_REG_SUBKEY_AT, SIM_RESCAN,
     SIM_FN_COUNT,
     SIM_FN_ANY = SIM_FN_COUNT,  // "*": every call of the functions above
 };
@@ -259,6 +317,14 @@ struct SimMachine {
     SimFault pauses[SIM_MAX_FAULTS];
     int npauses;
     uint32_t calls[SIM_FN_COUNT + 1];  // calls so far, per function and of all
+    SimProgram programs[SIM_MAX_PROGRAMS];
+    int nprograms;
+    int swdev_unavailable;
+    int policy_ignored;  // "install-policy no"
+    int nstatic;         // devices of the machine file; software devices follow
+    char task[SIM_PATH_BYTES];  // "<command>\t<arguments>"; empty: no task
+    int arrival;                // the task's trigger fired and its run is due
+    int audit_pnp;
     int nreg;
     // Last: a load leaves the rows past nreg as they are (each is written
     // whole when it is added), so that rows never used cost no memory.
@@ -280,3 +346,23 @@ int sim_fails(sim_fn fn);
 // times) again, and rewrites the files from g_sim.
 int sim_reload_registry(void);
 void sim_save_registry(void);
+
+// The machine's shared state ("<registry>.state"), under its lock while one
+// of these is in scope; without a registry file it lives in this process.
+struct SimStateLock {
+    int fd;
+    SimStateLock();
+    ~SimStateLock();
+};
+// Reads the software devices (after the machine file's), the task and the
+// audit setting again; no device set may be open.
+void sim_state_load(void);
+void sim_state_save(void);
+// A software device record in g_sim.devs, made or found by instance id (UTF-8).
+SimDev* sim_swdev_find(const char* inst);
+SimDev* sim_swdev_add(const char* inst, const char* name, const char* hardware_ids);
+// Drops a software device's record from the state file, whatever this
+// process loaded of it.
+void sim_state_forget(const char* inst);
+// Whether the process holding a software device still runs.
+int sim_alive(int pid);

@@ -70,6 +70,37 @@ void sys_dev_close(sys_devset* s);
 // now. 1 when it was asked.
 int sys_rescan(void);
 
+// What the current member's record says of its installation: not attached,
+// started with its driver, or attached without one running (a problem
+// code, such as 28 for "the drivers for this device are not installed", in
+// *problem, or none yet).
+enum sys_dev_state { SYS_DEV_NOT_PRESENT, SYS_DEV_STARTED, SYS_DEV_PROBLEM, SYS_DEV_NOT_STARTED };
+sys_dev_state sys_dev_state_of(sys_devset* s, uint32_t* problem);
+// Waits at most timeout_ms until the system has no device installation
+// pending. 1 when none was pending at that moment (a new one may start at
+// once after), 0 when the time ran out or it cannot be told.
+int sys_dev_wait_installs(uint32_t timeout_ms);
+
+// ---- software devices -------------------------------------------------------
+// Devices the self-test makes and unplugs: "SWD\<enumerator>\<instance>"
+// under the root of the device tree, present while their slot is open (and
+// while the process lives). The record they leave when closed is a device
+// record like any other: sys_dev_open_id and sys_dev_remove uninstall it.
+constexpr int SYS_SWDEV_SLOTS = 16;
+// 1 when this system can make software devices at all; nothing is made.
+int sys_swdev_available(void);
+enum sys_swdev_made { SYS_SWDEV_MADE, SYS_SWDEV_UNAVAILABLE, SYS_SWDEV_FAILED };
+// Makes one with these hardware ids (a multi-string; the system adds its own
+// generic compatible ids) and `name` as its description and friendly name,
+// and waits at most timeout_ms until the system has enumerated it. MADE puts
+// its slot in *slot and the instance id the system gave it in id: the
+// system may decorate the name, so the id is never built by the caller.
+sys_swdev_made sys_swdev_create(const char16_t* enumerator, const char16_t* instance, const char16_t* hardware_ids,
+                                const char16_t* name, uint32_t timeout_ms, int* slot, char16_t* id, uint32_t units);
+// Unplugs the device of the slot and frees the slot: "not present", its
+// record left as it was, installed or not.
+void sys_swdev_close(int slot);
+
 // ---- processes --------------------------------------------------------------
 // The system directory, where the system programs live. Returns its length;
 // 0 (buf empty) on failure or when it does not fit.
@@ -82,6 +113,16 @@ uint32_t sys_system_dir(char16_t* buf, uint32_t units);
 enum sys_run_result { SYS_RUN_EXITED, SYS_RUN_TIMEOUT, SYS_RUN_FAILED };
 sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
                        int* code);
+// The same, with the program's standard output and standard error written
+// to the file out_path, made anew (a file standing there is replaced).
+sys_run_result sys_run_output(const char16_t* program, const char16_t* cmdline, const char16_t* cwd,
+                              uint32_t timeout_ms, int* code, const char16_t* out_path);
+// Waits ms milliseconds.
+void sys_sleep(uint32_t ms);
+// From now on Ctrl+C, Ctrl+Break and closing the console only raise a flag,
+// which sys_interrupted reads: the program ends itself, after its cleanup.
+void sys_interrupt_catch(void);
+int sys_interrupted(void);
 
 // ---- process identity -------------------------------------------------------
 // 1 when the process runs with administrator rights; 0 otherwise or on any
@@ -242,6 +283,10 @@ int sys_reg_set_text(const char16_t* key, const char16_t* name, const char16_t* 
 // afterwards, also when it never existed.
 int sys_reg_delete_value(const char16_t* key, const char16_t* name);
 int sys_reg_delete_key(const char16_t* key);
+// The name of the subkey at position `index` of a key, counted from 0.
+// MISSING past the last one or when the key does not exist; FAILED when it
+// cannot be read or the name does not fit.
+sys_reg sys_reg_subkey_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t units);
 
 // ---- event log -----------------------------------------------------------------
 enum sys_event_type { SYS_EVENT_INFO, SYS_EVENT_WARNING, SYS_EVENT_ERROR };
@@ -249,6 +294,12 @@ enum sys_event_type { SYS_EVENT_INFO, SYS_EVENT_WARNING, SYS_EVENT_ERROR };
 // its insertion strings (%1, %2, ...). Failures are ignored. A process
 // writes under one source.
 void sys_event(const char16_t* source, uint16_t id, sys_event_type type, const char16_t* const* strings, int n);
+// Looks in the event log `channel` (u"Application", u"Security") for an
+// event of `provider` with this id, written in the last within_s seconds,
+// whose rendering holds `text` (A-Z taken as a-z). 1 found, 0 not found, -1
+// when the log cannot be read.
+int sys_event_seen(const char16_t* channel, const char16_t* provider, uint16_t id, const char16_t* text,
+                   uint32_t within_s);
 
 // ---- time ---------------------------------------------------------------------
 // Seconds since 1970-01-01 UTC.

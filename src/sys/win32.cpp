@@ -18,6 +18,7 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
+#include <devpropdef.h>
 #include <shellapi.h>
 #include <aclapi.h>
 
@@ -527,6 +528,160 @@ void sys_dev_close(sys_devset* s) {
     s->have = 0;
 }
 
+// "CM_Get_DevNode_Status": a record that is not attached has no devnode.
+sys_dev_state sys_dev_state_of(sys_devset* s, uint32_t* problem) {
+    *problem = 0;
+    ULONG status = 0, code = 0;
+    const CfgMgr* cm = cfg_mgr();
+    if (!s || !s->have || !cm || cm->GetStatus(&status, &code, s->d.DevInst, 0) != CR_SUCCESS)
+        return SYS_DEV_NOT_PRESENT;
+    if (status & DN_HAS_PROBLEM) {
+        *problem = code;
+        return SYS_DEV_PROBLEM;
+    }
+    return (status & DN_STARTED) ? SYS_DEV_STARTED : SYS_DEV_NOT_STARTED;
+}
+
+namespace {
+
+// The software device calls of swdevice.h, whose types Debian's MinGW
+// headers lack (learn.microsoft.com: "SwDeviceCreate function (swdevice.h)",
+// "SW_DEVICE_CREATE_INFO structure (swdevicedef.h)", "DEVPROPERTY
+// structure"). Looked up at run time: Wine 8 does not export them, and a
+// static import would stop the program from starting there at all.
+struct SwDevice;
+using HSwDevice = SwDevice*;
+struct SwCreateInfo {
+    ULONG cbSize;
+    PCWSTR pszInstanceId;
+    PCWSTR pszzHardwareIds;
+    PCWSTR pszzCompatibleIds;
+    const GUID* pContainerId;
+    ULONG CapabilityFlags;
+    PCWSTR pszDeviceDescription;
+    PCWSTR pszDeviceLocation;
+    const SECURITY_DESCRIPTOR* pSecurityDescriptor;
+};
+struct DevPropCompKey {
+    DEVPROPKEY Key;
+    int Store;  // DEVPROPSTORE: DEVPROP_STORE_SYSTEM is 0
+    PCWSTR LocaleName;
+};
+struct DevProperty {
+    DevPropCompKey CompKey;
+    DEVPROPTYPE Type;
+    ULONG BufferSize;
+    PVOID Buffer;
+};
+using SwCreateCallback = void(WINAPI*)(HSwDevice, HRESULT, PVOID, PCWSTR);
+
+// SWDeviceCapabilitiesSilentInstall | SWDeviceCapabilitiesDriverRequired:
+// no installation dialog, and no start without a driver, so that a refused
+// install leaves the device without one running.
+constexpr ULONG SW_CAPABILITIES = 0x2 | 0x8;
+// DEVPKEY_Device_FriendlyName (devpkey.h).
+const DEVPROPKEY FRIENDLY_NAME = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
+
+struct SwApi {
+    HRESULT(WINAPI* Create)(PCWSTR, PCWSTR, const SwCreateInfo*, ULONG, const DevProperty*, SwCreateCallback, PVOID,
+                            HSwDevice*);
+    void(WINAPI* Close)(HSwDevice);
+};
+
+const SwApi* sw_api(void) {
+    static SwApi api;
+    static int state = -1;
+    if (state < 0) {
+        HMODULE m = load_system_dll(L"cfgmgr32.dll");
+        int ok = 1;
+        bind(m, "SwDeviceCreate", &api.Create, &ok);
+        bind(m, "SwDeviceClose", &api.Close, &ok);
+        state = ok;
+    }
+    return state ? &api : nullptr;
+}
+
+// What the creation callback hands back, for the one creation under way.
+struct Created {
+    HANDLE done;
+    HRESULT hr;
+    wchar_t id[600];
+};
+Created g_created;
+HSwDevice g_slots[SYS_SWDEV_SLOTS];
+
+void WINAPI on_created(HSwDevice, HRESULT hr, PVOID context, PCWSTR id) {
+    Created* c = static_cast<Created*>(context);
+    c->hr = hr;
+    c->id[0] = 0;
+    if (id) wcopy(reinterpret_cast<char16_t*>(c->id), countof(c->id), reinterpret_cast<const char16_t*>(id));
+    SetEvent(c->done);
+}
+
+}  // namespace
+
+int sys_swdev_available(void) { return sw_api() != nullptr; }
+
+sys_swdev_made sys_swdev_create(const char16_t* enumerator, const char16_t* instance, const char16_t* hardware_ids,
+                                const char16_t* name, uint32_t timeout_ms, int* slot, char16_t* id, uint32_t units) {
+    if (units) id[0] = 0;
+    const SwApi* api = sw_api();
+    if (!api) return SYS_SWDEV_UNAVAILABLE;
+    int free_slot = -1;
+    for (int i = SYS_SWDEV_SLOTS - 1; i >= 0; i--)
+        if (!g_slots[i]) free_slot = i;
+    if (free_slot < 0) return SYS_SWDEV_FAILED;
+    if (!g_created.done) g_created.done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!g_created.done) return SYS_SWDEV_FAILED;
+    ResetEvent(g_created.done);
+    SwCreateInfo info;
+    memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    info.pszInstanceId = W(instance);
+    info.pszzHardwareIds = W(hardware_ids);
+    info.CapabilityFlags = SW_CAPABILITIES;
+    info.pszDeviceDescription = W(name);
+    DevProperty friendly;
+    memset(&friendly, 0, sizeof friendly);
+    friendly.CompKey.Key = FRIENDLY_NAME;
+    friendly.Type = DEVPROP_TYPE_STRING;
+    friendly.BufferSize = (ULONG)((wlen(name) + 1) * sizeof(char16_t));
+    friendly.Buffer = const_cast<char16_t*>(name);
+    HSwDevice h = nullptr;
+    // The parent is the root of the tree: the device extends no real one.
+    HRESULT hr = api->Create(W(enumerator), L"HTREE\\ROOT\\0", &info, 1, &friendly, on_created, &g_created, &h);
+    if (FAILED(hr)) return hr == E_NOTIMPL ? SYS_SWDEV_UNAVAILABLE : SYS_SWDEV_FAILED;
+    // S_OK only starts the enumeration; the callback says how it went.
+    if (WaitForSingleObject(g_created.done, timeout_ms) != WAIT_OBJECT_0 || FAILED(g_created.hr) ||
+        wlen(reinterpret_cast<char16_t*>(g_created.id)) + 1 > units) {
+        api->Close(h);  // after it returns the callback is never called
+        return SYS_SWDEV_FAILED;
+    }
+    wcopy(id, units, reinterpret_cast<char16_t*>(g_created.id));
+    g_slots[free_slot] = h;
+    *slot = free_slot;
+    return SYS_SWDEV_MADE;
+}
+
+void sys_swdev_close(int slot) {
+    const SwApi* api = sw_api();
+    if (!api || slot < 0 || slot >= SYS_SWDEV_SLOTS || !g_slots[slot]) return;
+    api->Close(g_slots[slot]);
+    g_slots[slot] = nullptr;
+}
+
+// "CM_WaitNoPendingInstallEvents" is a macro: the export is
+// CMP_WaitNoPendingInstallEvents. Its answer is true when it is given.
+int sys_dev_wait_installs(uint32_t timeout_ms) {
+    static DWORD(WINAPI * wait)(DWORD) = nullptr;
+    static int state = -1;
+    if (state < 0) {
+        state = 1;
+        bind(load_system_dll(L"cfgmgr32.dll"), "CMP_WaitNoPendingInstallEvents", &wait, &state);
+    }
+    return state && wait(timeout_ms) == WAIT_OBJECT_0;
+}
+
 // ---- processes --------------------------------------------------------------
 
 uint32_t sys_system_dir(char16_t* buf, uint32_t units) {
@@ -557,25 +712,42 @@ HANDLE kill_on_close_job(void) {
     return job;
 }
 
-}  // namespace
-
-sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
-                       int* code) {
+// Starts the program, its standard output and error going to `out` when it
+// is given: that one handle alone is inherited ("UpdateProcThreadAttribute
+// function", PROC_THREAD_ATTRIBUTE_HANDLE_LIST), never another of ours.
+sys_run_result run_program(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                           int* code, HANDLE out) {
     // CreateProcessW may write into the command line, so it gets a copy.
     static wchar_t line[32768];
     size_t n = 0;
     for (; cmdline[n] && n < 32767; n++) line[n] = (wchar_t)cmdline[n];
     line[n] = 0;
 
-    STARTUPINFOW si;
+    STARTUPINFOEXW si;
     memset(&si, 0, sizeof si);
-    si.cb = (DWORD)sizeof si;
+    si.StartupInfo.cb = (DWORD)sizeof si.StartupInfo;
+    DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
+    alignas(8) static unsigned char attrs[256];
+    if (out) {
+        SIZE_T size = sizeof attrs;
+        si.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attrs);
+        if (!InitializeProcThreadAttributeList(si.lpAttributeList, 1, 0, &size) ||
+            !UpdateProcThreadAttribute(si.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &out, sizeof out,
+                                       nullptr, nullptr))
+            return SYS_RUN_FAILED;
+        si.StartupInfo.cb = (DWORD)sizeof si;
+        si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        si.StartupInfo.hStdOutput = out;
+        si.StartupInfo.hStdError = out;
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
     PROCESS_INFORMATION pi;
     memset(&pi, 0, sizeof pi);
     // Suspended until it is in the job: nothing it starts may escape it.
-    if (!CreateProcessW(W(program), line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, W(cwd),
-                        &si, &pi))
-        return SYS_RUN_FAILED;
+    BOOL started = CreateProcessW(W(program), line, nullptr, nullptr, out ? TRUE : FALSE, flags, nullptr, W(cwd),
+                                  &si.StartupInfo, &pi);
+    if (out) DeleteProcThreadAttributeList(si.lpAttributeList);
+    if (!started) return SYS_RUN_FAILED;
     // Windows 7 cannot nest jobs, and the Task Scheduler runs the task in one
     // (learn.microsoft.com: "AssignProcessToJobObject function"): then the
     // program alone is stopped.
@@ -602,6 +774,48 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
     CloseHandle(pi.hThread);
     return r;
 }
+
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI on_interrupt(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+    InterlockedExchange(&g_interrupted, 1);
+    return TRUE;
+}
+
+}  // namespace
+
+sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const char16_t* cwd, uint32_t timeout_ms,
+                       int* code) {
+    return run_program(program, cmdline, cwd, timeout_ms, code, nullptr);
+}
+
+sys_run_result sys_run_output(const char16_t* program, const char16_t* cmdline, const char16_t* cwd,
+                              uint32_t timeout_ms, int* code, const char16_t* out_path) {
+    static wchar_t lp[LONG_UNITS];
+    SECURITY_ATTRIBUTES sa = *file_sa(1);
+    sa.bInheritHandle = TRUE;  // the child writes to it, through the one handle it inherits
+    HANDLE h = CreateFileW(long_path(out_path, lp), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_OWNER) {
+        sa = *file_sa(0);
+        sa.bInheritHandle = TRUE;
+        h = CreateFileW(long_path(out_path, lp), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (h == INVALID_HANDLE_VALUE) return SYS_RUN_FAILED;
+    sys_run_result r = run_program(program, cmdline, cwd, timeout_ms, code, h);
+    CloseHandle(h);
+    return r;
+}
+
+void sys_sleep(uint32_t ms) { Sleep(ms); }
+
+// Handlers run last registered first: this one answers before the one of
+// sys_console_init, which would let the process end.
+void sys_interrupt_catch(void) { SetConsoleCtrlHandler(on_interrupt, TRUE); }
+
+int sys_interrupted(void) { return g_interrupted != 0; }
 
 // ---- process identity -------------------------------------------------------
 
@@ -1463,6 +1677,29 @@ int sys_reg_delete_key(const char16_t* key) {
     return e == ERROR_SUCCESS || e == ERROR_FILE_NOT_FOUND;
 }
 
+// "RegEnumKeyExW", with the key opened for this one call.
+sys_reg sys_reg_subkey_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t units) {
+    if (!name || units == 0) return SYS_REG_FAILED;
+    name[0] = 0;
+    static decltype(&::RegEnumKeyExW) enum_key = nullptr;
+    static int state = -1;
+    if (state < 0) {
+        state = 1;
+        bind(load_system_dll(L"advapi32.dll"), "RegEnumKeyExW", &enum_key, &state);
+    }
+    HKEY h;
+    sys_reg r = state ? open_key(key, KEY_ENUMERATE_SUB_KEYS, &h) : SYS_REG_FAILED;
+    if (r != SYS_REG_OK) return r;
+    static wchar_t got[256];
+    DWORD n = countof(got);
+    LSTATUS e = enum_key(h, index, got, &n, nullptr, nullptr, nullptr, nullptr);
+    reg_read_api()->Close(h);
+    if (e == ERROR_NO_MORE_ITEMS) return SYS_REG_MISSING;
+    if (e != ERROR_SUCCESS || n + 1 > units) return SYS_REG_FAILED;
+    for (DWORD i = 0; i <= n; i++) name[i] = (char16_t)got[i];
+    return SYS_REG_OK;
+}
+
 // ---- event log ----------------------------------------------------------------------
 
 // "RegisterEventSourceW" and "ReportEventW" (Event Logging). A source whose
@@ -1487,6 +1724,71 @@ void sys_event(const char16_t* source_name, uint16_t id, sys_event_type type, co
     // The id is the message's whole number: the message table sets no
     // severity, customer or facility bits above it.
     (void)reg_api()->Report(source, t, 0, id, nullptr, (WORD)n, 0, n ? w : nullptr, nullptr);
+}
+
+namespace {
+
+// The event log's query calls (learn.microsoft.com: "EvtQuery function",
+// "EvtNext function", "EvtRender function"), from wevtapi.dll on first use.
+struct EvtApi {
+    HANDLE(WINAPI* Query)(HANDLE, LPCWSTR, LPCWSTR, DWORD);
+    BOOL(WINAPI* Next)(HANDLE, DWORD, HANDLE*, DWORD, DWORD, PDWORD);
+    BOOL(WINAPI* Render)(HANDLE, HANDLE, DWORD, DWORD, PVOID, PDWORD, PDWORD);
+    BOOL(WINAPI* Close)(HANDLE);
+};
+
+const EvtApi* evt_api(void) {
+    static EvtApi api;
+    static int state = -1;
+    if (state < 0) {
+        HMODULE m = load_system_dll(L"wevtapi.dll");
+        int ok = 1;
+        bind(m, "EvtQuery", &api.Query, &ok);
+        bind(m, "EvtNext", &api.Next, &ok);
+        bind(m, "EvtRender", &api.Render, &ok);
+        bind(m, "EvtClose", &api.Close, &ok);
+        state = ok;
+    }
+    return state ? &api : nullptr;
+}
+
+constexpr DWORD EVT_QUERY_CHANNEL_REVERSE = 0x1 | 0x200;  // EvtQueryChannelPath | EvtQueryReverseDirection
+constexpr DWORD EVT_RENDER_XML = 1;                         // EvtRenderEventXml
+
+}  // namespace
+
+// The newest events first, each rendered as XML and searched whole: the
+// text may stand in any of the event's data fields.
+int sys_event_seen(const char16_t* channel, const char16_t* provider, uint16_t id, const char16_t* text,
+                   uint32_t within_s) {
+    const EvtApi* api = evt_api();
+    if (!api) return -1;
+    char p8[128], q8[512];
+    utf8(provider, p8, sizeof p8);
+    fmt(q8, sizeof q8, "*[System[Provider[@Name='%s'] and EventID=%u and TimeCreated[timediff(@SystemTime) <= %llu]]]",
+        p8, (unsigned)id, (unsigned long long)within_s * 1000);
+    static char16_t query[512], want[1024];
+    utf16(q8, query, countof(query));
+    wcopy(want, countof(want), text);
+    lowerw(want);
+    HANDLE results = api->Query(nullptr, W(channel), W(query), EVT_QUERY_CHANNEL_REVERSE);
+    if (!results) return -1;
+    static char16_t xml[32768];
+    int found = 0;
+    for (int seen = 0; !found && seen < 500; seen++) {
+        HANDLE ev = nullptr;
+        DWORD got = 0;
+        if (!api->Next(results, 1, &ev, 1000, 0, &got) || got == 0) break;
+        DWORD used = 0, props = 0;
+        if (api->Render(nullptr, ev, EVT_RENDER_XML, sizeof xml - sizeof(char16_t), xml, &used, &props)) {
+            xml[used / sizeof(char16_t) < countof(xml) ? used / sizeof(char16_t) : countof(xml) - 1] = 0;
+            lowerw(xml);
+            found = wcontains(xml, want);
+        }
+        api->Close(ev);
+    }
+    api->Close(results);
+    return found;
 }
 
 // ---- time --------------------------------------------------------------------

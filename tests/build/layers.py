@@ -15,7 +15,7 @@ import re
 import sys
 
 # Highest first; a file may include its own layer and any below it.
-ORDER = ["main", "app", "pass", "store", "policy", "local", "rules", "block", "task", "device", "proc", "log", "files", "sys", "base"]
+ORDER = ["main", "app", "pass", "store", "policy", "local", "rules", "selftest", "block", "task", "device", "proc", "log", "files", "sys", "base"]
 
 src = pathlib.Path(sys.argv[1]).resolve()
 layout = pathlib.Path(sys.argv[2]).read_text(encoding="utf-8")

@@ -588,7 +588,8 @@ def run_case(binary, path, keep, update=False):
                 problems.append("  stray files beside the executable: %s" % ", ".join(stray))
         # Nor anywhere else: a data file must never move to another folder.
         for root, _, files in os.walk(tmp):
-            seam = (record, mfile, registry, registry + ".lock", registry + ".mutex", registry + ".times")
+            seam = (record, mfile, registry) + tuple(registry + ext for ext in (".lock", ".mutex", ".times", ".state",
+                                                                                 ".state.lock"))
             elsewhere = [f for f in files if os.path.join(root, f) not in seam and os.path.join(root, "") != ctx.datadir]
             if elsewhere:
                 problems.append("  files outside the data directory: %s" % ", ".join(

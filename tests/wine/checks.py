@@ -1029,6 +1029,7 @@ def console_code_pages_restored(m):
 
 import event_checks  # noqa: E402,F401  (its checks register themselves)
 import msi_checks  # noqa: E402,F401
+import selftest_checks  # noqa: E402,F401
 import sign_checks  # noqa: E402,F401
 
 if __name__ == "__main__":
