@@ -130,7 +130,7 @@ int check_mode(int json) {
         if (absent.ok) f.absent = absent.n;
     }
     reach_reset();
-    ReachList present{0, 0, nullptr, 0, nullptr, 0};
+    ReachList present{0, 0, nullptr, 0, nullptr, 0, nullptr, 0};
     if (f.blacklist_read) present = reach_collect(b, now);
     f.devices_read = present.ok;
     Reached* left;

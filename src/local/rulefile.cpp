@@ -164,12 +164,12 @@ int rules_remove(rule_kind kind, const char* id, Rule* gone) {
     return n;
 }
 
-int rules_drop_expired(int64_t now) {
+int rules_drop_expired(int64_t now, Rule* ended) {
     if (!side_may_write(&g_file)) return 0;
-    int w = 0;
+    int w = 0, gone = 0;
     for (int i = 0; i < g_nwork; i++)
         if (rule_in_force(g_work[i].until, now)) g_work[w++] = g_work[i];
-    int gone = g_nwork - w;
+        else ended[gone++] = g_work[i];
     g_nwork = w;
     g_file.changed |= gone > 0;
     return gone;

@@ -46,9 +46,9 @@ int rules_put(const Rule& r, int* what, Rule* after, int* full);
 // of the kind when id is null, copying each into `gone` (room for
 // RULES_MAX); how many. -1 when the file cannot be written over.
 int rules_remove(rule_kind kind, const char* id, Rule* gone);
-// Drops the rules that ended by `now`; how many (0 when the file cannot be
-// written over).
-int rules_drop_expired(int64_t now);
+// Drops the rules that ended by `now`, copying each into `gone` (room for
+// RULES_MAX); how many (0 when the file cannot be written over).
+int rules_drop_expired(int64_t now, Rule* gone);
 // Writes the file when a put, a remove or a drop changed it; 0 when it could not
 // be written (the step then goes on with what the file holds).
 int rules_save(void);

@@ -44,13 +44,13 @@ int table_remove(BlacklistEntry* t, int* n, const BlacklistEntry& e) {
     return 1;
 }
 
-int table_drop_expired(BlacklistEntry* t, int* n, int64_t now) {
-    int w = 0;
+int table_drop_expired(BlacklistEntry* t, int* n, int64_t now, BlacklistEntry* gone) {
+    int w = 0, g = 0;
     for (int i = 0; i < *n; i++)
         if (rule_in_force(t[i].until, now)) t[w++] = t[i];
-    int gone = *n - w;
+        else gone[g++] = t[i];
     *n = w;
-    return gone;
+    return g;
 }
 
 int rule_table_put(Rule* t, int* n, const Rule& r, int* what, Rule* after) {

@@ -23,8 +23,9 @@ enum bl_put_result { BL_PUT_ADDED, BL_PUT_EXTENDED, BL_PUT_UNCHANGED };
 int table_put(BlacklistEntry* t, int* n, const BlacklistEntry& e, bl_put_result* what, BlacklistEntry* after);
 // Removes the first entry equal to e; 0 when there is none.
 int table_remove(BlacklistEntry* t, int* n, const BlacklistEntry& e);
-// Drops the entries that ended by `now`; how many went.
-int table_drop_expired(BlacklistEntry* t, int* n, int64_t now);
+// Drops the entries that ended by `now`, copying each into `gone` (room
+// for BL_MAX); how many went.
+int table_drop_expired(BlacklistEntry* t, int* n, int64_t now, BlacklistEntry* gone);
 // A model rule or an approval put into t[0..*n) as a run that must change
 // nothing shows it: one of the same kind and id stays the one rule, its
 // end the later of the two. 0 when the table holds RULES_MAX; *what: 0

@@ -22,5 +22,13 @@ void audit_rule_text(const RuleBook& b, const Reached& h, char* out, size_t size
 // Returns how many were said.
 int audit_say(const RuleBook& b, const Reached* t, int n, int64_t now, log_event ev);
 
-// Forgets what was said, with the task's other state.
+// Each device a rule reached today (UTC), for the auditor's count per rule:
+// noted by the pass at each removal and each audit line, under our own key,
+// one value per device and rule holding the rule's key (book_rule_key).
+void reached_note(const RuleBook& b, const Reached& h, int64_t now);
+// How many devices the rule with key `key` reached today; the first call
+// of a process reads the key, which nothing here writes.
+int reached_today(uint64_t key, int64_t now);
+
+// Forgets what was said and reached, with the task's other state.
 int audit_forget(void);

@@ -43,8 +43,19 @@ int group_of(const Reached& h) {
     }
 }
 
+// The rule that reached a device, as the log names it: its id or name,
+// ASCII lower-cased as the log shows ids.
+void rule_text(const RuleBook& b, const Reached& h, char* out, size_t size) {
+    if (h.rule.index < 0) {
+        scopy(out, size, "管理员的允许安装列表");  // only an approval lacks a rule: the administrator's allow
+        return;
+    }
+    scopy(out, size, book_rule_id(b, h.rule, h.how));
+    lower_ascii(out);
+}
+
 // Removes the round's devices, grouped by the rule that keeps each off.
-Outcome remove_reached(const ReachList& round) {
+Outcome remove_reached(const RuleBook& b, const ReachList& round, int64_t now) {
     Outcome o{0, 0, 0};
     for (int group = 0, next; group != INT32_MAX; group = next) {
         next = INT32_MAX;
@@ -53,9 +64,12 @@ Outcome remove_reached(const ReachList& round) {
             int g = group_of(h);
             if (g > group && g < next) next = g;
             if (g != group) continue;
-            char inst[DEV_TEXT_BYTES];
+            char inst[DEV_TEXT_BYTES], rule[DEV_TEXT_BYTES];
             dev_lower(h.inst, inst, sizeof inst);
-            logline(EV_HIT, "后台命中拉黑 | %s | %s", h.lower_name, inst);
+            rule_text(b, h, rule, sizeof rule);
+            logline(EV_HIT, "后台命中拉黑 | %s | %s | %s | %s | %s", h.lower_name, inst, book_how_text(h.how),
+                    book_source_text(h.source), rule);
+            reached_note(b, h, now);
             sys_removal r = remove_dev(h.inst);
             if (r == SYS_REMOVED_RESTART) {
                 logline(EV_ENFORCED_RESTART, "后台已删除（需重启） | %s", h.lower_name);
@@ -73,9 +87,40 @@ Outcome remove_reached(const ReachList& round) {
     return o;
 }
 
-// Under PRODUCT_KEY: the fingerprint of the model blocks last said to be
-// given up for an approved unit.
+// Under PRODUCT_KEY: the fingerprints of the model blocks last said to be
+// given up for an approved unit, and of the devices last said spared.
 const char16_t GIVEN_UP_SAID[] = u"GivenUpSaid";
+const char16_t SPARED_SAID[] = u"SparedSaid";
+
+// Whether n lines of fingerprint h are to be said: they differ from what
+// was last said under `name`. Noted before they are said: were it not,
+// they would be said again at every pass while it cannot be noted.
+int to_say(const char16_t* name, int n, uint64_t h) {
+    char now[32];
+    char16_t now16[32], was[32];
+    fmt(now, sizeof now, "%d %llu", n, (unsigned long long)h);
+    utf16(now, now16, countof(now16));
+    sys_reg got = sys_reg_text(PRODUCT_KEY, name, was, countof(was));
+    if (got == SYS_REG_OK ? wicmp(was, now16) == 0 : got == SYS_REG_MISSING && n == 0) return 0;
+    return n ? sys_reg_set_text(PRODUCT_KEY, name, now16, SYS_REG_SZ) : (sys_reg_delete_value(PRODUCT_KEY, name), 0);
+}
+
+// The present devices an approval spares from a block that reaches them,
+// said once per change of them: why a device is still there.
+void say_spared(const RuleBook& b, const ReachList& found) {
+    uint64_t h = FNV_START;
+    int n = found.nspared < REACH_SPARED_KEPT ? found.nspared : REACH_SPARED_KEPT;
+    for (int i = 0; i < n; i++) h = fnv_step(fnv_folded16(h, found.spared[i].inst), (uint32_t)book_rule_key(b, found.spared[i].rule));
+    if (!to_say(SPARED_SAID, n, h)) return;
+    for (int i = 0; i < n; i++) {
+        const Reached& s = found.spared[i];
+        char inst[DEV_TEXT_BYTES], rule[DEV_TEXT_BYTES];
+        dev_lower(s.inst, inst, sizeof inst);
+        rule_text(b, s, rule, sizeof rule);
+        logline(EV_SPARED, "放行保留 | %s | %s | %s | %s | %s", s.lower_name, inst,
+                book_how_text(s.rule.index < 0 ? BL_BY_ID : s.how), book_source_text(s.source), rule);
+    }
+}
 
 // A model block given up for an approved unit, as layered evaluation cannot
 // be used here, is said once per change of them (the deny list's own line
@@ -90,15 +135,7 @@ void say_given_up(const PassStep& step) {
         n++;
     }
     if (!n && !step.models_wanted) return;  // the idle pass reads nothing for it
-    char now[32];
-    char16_t now16[32], was[32];
-    fmt(now, sizeof now, "%d %llu", n, (unsigned long long)h);
-    utf16(now, now16, countof(now16));
-    sys_reg got = sys_reg_text(PRODUCT_KEY, GIVEN_UP_SAID, was, countof(was));
-    if (got == SYS_REG_OK ? wicmp(was, now16) == 0 : got == SYS_REG_MISSING && n == 0) return;
-    if (!(n ? sys_reg_set_text(PRODUCT_KEY, GIVEN_UP_SAID, now16, SYS_REG_SZ)
-            : sys_reg_delete_value(PRODUCT_KEY, GIVEN_UP_SAID)))
-        return;  // said again next time
+    if (!to_say(GIVEN_UP_SAID, n, h)) return;
     for (int i = 0; i < g.n; i++) {
         if (g.t[i].why < GIVEN_UP_LAYERING_NEVER) continue;
         char id[DEV_TEXT_BYTES];
@@ -186,11 +223,12 @@ enforce_result enforce_pass(void) {
             logline(EV_IDS_UNREADABLE, "读取设备的 ID 列表失败，未能判断 | %s | %s", found.unread[i].lower_name, inst);
         }
         failed |= found.nunread > 0;
+        if (round == 0) say_spared(b, found);
         if (audit) {
             (void)audit_say(b, found.t, found.n, now, EV_AUDIT_WOULD_REMOVE);
             break;
         }
-        Outcome o = remove_reached(found);
+        Outcome o = remove_reached(b, found, now);
         failed |= o.failed;
         restart |= o.restart;
         if (o.removed == 0) break;

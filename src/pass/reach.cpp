@@ -35,6 +35,10 @@ HardwareIds g_ids, g_compat_ids;  // of a device looked up by id
 Reached g_unread[REACH_UNREAD_KEPT];
 int g_nunread;
 
+// Present devices an approval spares from a block that reaches them.
+Reached g_spared[REACH_SPARED_KEPT];
+int g_nspared;
+
 // Records left on the PC that a collection of present devices looked up by
 // id: the pass removes them without a walk of its own.
 Reached g_left[BL_MAX];
@@ -97,6 +101,10 @@ void consider(const Judge& judging, const WalkedDevice& w, DevWalk* walk, reach_
         if (g_nunread < REACH_UNREAD_KEPT) fill(g_unread[g_nunread], w, j);
         g_nunread++;
     }
+    if (j.approved && scope == REACH_PRESENT && !focus) {
+        if (g_nspared < REACH_SPARED_KEPT) fill(g_spared[g_nspared], w, j);
+        g_nspared++;
+    }
     if (!j.blocked || (focus && !j.focus)) return;
     // Nobody loses a built-in device's record: only a composite device is
     // reached, by its id alone.
@@ -151,10 +159,11 @@ int reach_left(Reached** left) {
 }
 
 ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const RuleRef* focus) {
-    ReachList r{1, 0, g_reached, 0, g_unread, 0};
+    ReachList r{1, 0, g_reached, 0, g_unread, 0, g_spared, 0};
     g_nreached = 0;
     g_nparents = 0;
     g_nunread = 0;
+    g_nspared = 0;
     const Judge& judging = judge_prepare(b, now);
     if (!judge_needs_walk(judging)) {
         const char* const* ids;
@@ -166,6 +175,7 @@ ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const
         collect_parents(judging);
         r.n = g_nreached;
         r.nunread = g_nunread;
+        r.nspared = g_nspared;
         return r;
     }
     DevWalk w;
@@ -179,6 +189,7 @@ ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const
     collect_parents(judging);
     r.n = g_nreached;
     r.nunread = g_nunread;
+    r.nspared = g_nspared;
     return r;
 }
 

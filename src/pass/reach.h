@@ -43,8 +43,11 @@ struct ReachList {
     int n;
     const Reached* unread;  // devices whose id lists a model rule needed could not be
     int nunread;            // read: not judged whole (the first REACH_UNREAD_KEPT of them)
+    const Reached* spared;  // present devices a block reaches and an approval spares, under
+    int nspared;            // the approval (rule -1: the administrator's allow); the first REACH_SPARED_KEPT
 };
 constexpr int REACH_UNREAD_KEPT = 16;
+constexpr int REACH_SPARED_KEPT = 64;
 // Collects the devices of the scope that the rules of the book in force at
 // `now` keep off (judge.h: entries, rules, policy, in Windows' layered
 // order; with a focus, only those that rule reaches), leaving out every device

@@ -115,6 +115,42 @@ int book_blocks_in_force(const RuleBook& b, int64_t now) {
     return n;
 }
 
+namespace {
+
+// Within 63 bits, to be written and read back as a decimal number.
+uint64_t key_bits(uint64_t h) { return (h >> 1) | 1; }
+
+}  // namespace
+
+uint64_t book_rule_key(const RuleBook& b, RuleRef r) {
+    if (r.index < 0) return 0;
+    switch (r.from) {
+    case FROM_ENTRY: {
+        if (r.index >= b.nentries) return 0;
+        const BlacklistEntry& e = b.entries[r.index];
+        return key_bits(fnv_text(fnv_step(fnv_folded(fnv_step(FNV_START, 'e'), e.inst), 0xFF), e.name));
+    }
+    case FROM_RULE: {
+        if (r.index >= b.nrules) return 0;
+        const Rule& x = b.rules[r.index];
+        return key_bits(fnv_folded(fnv_step(fnv_step(FNV_START, 'r'), (uint32_t)x.kind), x.id));
+    }
+    default: {
+        const PolicyRule* p = r.from == FROM_POLICY ? (r.index < b.npolicy ? &b.policy[r.index] : nullptr)
+                                                   : (r.index < b.nheld ? &b.held[r.index] : nullptr);
+        if (!p) return 0;
+        uint32_t kind = (uint32_t)p->kind * 2 + (uint32_t)p->approves;
+        return key_bits(fnv_folded(fnv_step(fnv_step(FNV_START, 'p'), kind), p->id));
+    }
+    }
+}
+
+const char* book_how_text(bl_hit how) {
+    return how == BL_BY_ID ? "按实例 ID" : how == BL_BY_NAME ? "按名称" : "按型号";
+}
+
+const char* book_source_text(int source) { return source == SOURCE_POLICY ? "策略" : "本机"; }
+
 const char* book_rule_id(const RuleBook& b, RuleRef r, bl_hit how) {
     if (r.index < 0) return "";
     switch (r.from) {

@@ -102,3 +102,10 @@ int book_blocks_in_force(const RuleBook& b, int64_t now);
 // device (`how`): an entry's instance id, name or model; another rule's id
 // or name. "" for a reference the book does not hold.
 const char* book_rule_id(const RuleBook& b, RuleRef r, bl_hit how);
+// The same rule under one key whichever way it reached a device, and held
+// or not: an entry by its id and name, another rule by its kind and id
+// (letter case aside). 0 for a reference the book does not hold.
+uint64_t book_rule_key(const RuleBook& b, RuleRef r);
+// How a rule reached a device, and whose it is, as the log words them.
+const char* book_how_text(bl_hit how);
+const char* book_source_text(int source);

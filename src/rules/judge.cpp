@@ -215,13 +215,16 @@ struct Block {
     RuleRef rule;
 };
 
-void note(RuleHits* h, Block (*first)[LAYERS], int source, int layer, int approves, bl_hit how, RuleRef rule) {
-    if (approves) {
-        h->approve[source][layer] = 1;
-        return;
-    }
-    h->block[source][layer] = 1;
-    Block& b = first[source][layer];
+// The first block, and the first approval, of each source and layer: the
+// rule that decides is named by where the decision fell.
+struct Firsts {
+    Block block[SOURCES][LAYERS];
+    Block approve[SOURCES][LAYERS];
+};
+
+void note(RuleHits* h, Firsts* first, int source, int layer, int approves, bl_hit how, RuleRef rule) {
+    (approves ? h->approve : h->block)[source][layer] = 1;
+    Block& b = (approves ? first->approve : first->block)[source][layer];
     if (!b.set) b = Block{1, how, rule};
 }
 
@@ -347,7 +350,7 @@ int function_spared(const Judge& j, const JudgeDevice& d, const char16_t* compos
 
 Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
     RuleHits h{}, through{};
-    Block first[SOURCES][LAYERS] = {}, first_through[SOURCES][LAYERS] = {};
+    Firsts first{}, first_through{};
     Lists l{&d, 0, 0, nullptr, nullptr, &g_room[depth], 0};
     int focus = 0;
     const char16_t* composite = nullptr;
@@ -361,7 +364,7 @@ Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
         for (int i = 0; i < j.nids; i++) {
             const TextTarget& t = j.ids[i];
             if (t.approves != approving || t.hash != inst_hash || !match_id(t.text, d.inst)) continue;
-            note(&h, first, t.source, LAYER_INSTANCE, t.approves, BL_BY_ID, t.rule);
+            note(&h, &first, t.source, LAYER_INSTANCE, t.approves, BL_BY_ID, t.rule);
             focus |= !t.approves && is_focus(d, t.rule);
         }
         for (int i = 0; i < j.nmodels; i++) {
@@ -369,7 +372,7 @@ Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
             // A function's approval reaches its composite device only as
             // one of the functions it is the sum of (function_spared).
             if (t.approves != approving || (t.composite && t.approves) || !model_reaches(t, d, &l)) continue;
-            note(t.composite ? &through : &h, t.composite ? first_through : first, t.source, t.layer, t.approves,
+            note(t.composite ? &through : &h, t.composite ? &first_through : &first, t.source, t.layer, t.approves,
                  BL_BY_MODEL, t.rule);
             focus |= !t.approves && is_focus(d, t.rule);
             if (t.composite) composite = t.id;
@@ -377,7 +380,7 @@ Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
         for (int i = 0; i < j.nnames && !approving; i++) {
             const TextTarget& t = j.names[i];
             if (!bytes_within(t.bytes, name_bytes) || !match_name(t.text, d.name, d.builtin)) continue;
-            note(&h, first, t.source, LAYER_NAME, 0, BL_BY_NAME, t.rule);
+            note(&h, &first, t.source, LAYER_NAME, 0, BL_BY_NAME, t.rule);
             focus |= is_focus(d, t.rule);
         }
     }
@@ -388,17 +391,21 @@ Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
             for (int k = 0; k < LAYERS; k++) {
                 if (!through.block[s][k]) continue;
                 h.block[s][k] = 1;
-                if (!first[s][k].set) first[s][k] = first_through[s][k];
+                if (!first.block[s][k].set) first.block[s][k] = first_through.block[s][k];
             }
     h.windows_allow = any_block(h) && allowed(*j.book, d.inst);
     RuleDecision dec = rule_decide(h);
     Judged out{dec.blocked, dec.decided && !dec.blocked, dec.source, dec.layer, BL_NO_HIT, RuleRef{FROM_ENTRY, -1},
                focus, l.failed};
-    if (dec.blocked) {
-        const Block& b = first[dec.source][dec.layer];
+    // An approval is named too: why a device a block reaches stays. The
+    // administrator's allow, and a composite device spared for a function,
+    // name none.
+    const Block& b = (dec.blocked ? first.block : first.approve)[dec.source][dec.layer];
+    if (dec.decided && b.set && !dec.by_windows_allow) {
         out.how = b.how;
         out.rule = b.rule;
     }
+    out.by_windows_allow = dec.by_windows_allow;
     return out;
 }
 

@@ -34,9 +34,10 @@ struct Judged {
     rule_source source;
     rule_layer layer;
     bl_hit how;    // the deciding block: by id, name or model
-    RuleRef rule;  // the deciding block, when blocked
+    RuleRef rule;  // the deciding block, when blocked; the deciding approval, when approved
     int focus;     // the device's focus is among the blocks that reach it
     int unread;    // an id list a model rule needed could not be read: not judged whole
+    int by_windows_allow = 0;  // approved by the administrator's allow (no rule of the book)
 };
 
 // The rules in force gathered for judging devices: their ids, names and

@@ -7,9 +7,34 @@
 #include "local/modelfile.h"
 #include "local/models.h"
 #include "local/rulefile.h"
+#include "log/log.h"
 #include "store/step.h"
 
 namespace {
+
+// The rules a step found ended, said once their drop is written: the
+// entries and the rules file's. Static, as together they are 100 KB.
+BlacklistEntry g_ended_entries[BL_MAX];
+Rule g_ended_rules[RULES_MAX];
+int g_nended_rules;
+
+void say_ended(const char* what, const char* kind, const char* id, const char* name) {
+    char lower[sizeof(BlacklistEntry::inst)];
+    scopy(lower, sizeof lower, id);
+    lower_ascii(lower);
+    logline(EV_RULE_ENDED, "到期解除 | %s | %s | %s | %s", what, kind, lower, name[0] ? name : "(无名)");
+}
+
+// The rules file's ended rules, once the file no longer holds them.
+void say_ended_rules(void) {
+    for (int i = 0; i < g_nended_rules; i++) {
+        const Rule& r = g_ended_rules[i];
+        say_ended(r.kind == RULE_MODEL ? "拉黑" : "放行", r.kind == RULE_APPROVE_ID ? "按实例 ID" : "按型号", r.id, r.name);
+    }
+    g_nended_rules = 0;
+}
+
+void drop_ended_rules(void) { g_nended_rules = rules_drop_expired(sys_now(), g_ended_rules); }
 
 enum Op { OP_ADD, OP_PUT, OP_REMOVE, OP_CLEAR, OP_RULE_PUT, OP_RULE_REMOVE };
 
@@ -54,7 +79,7 @@ int apply(Step* s, bl_status* st) {
     // A rule changes its own file; blacklist.tsv stands as it is. Rules
     // that ended go first, so that they neither fill the file nor are
     // lifted again.
-    if (s->op == OP_RULE_PUT || s->op == OP_RULE_REMOVE) (void)rules_drop_expired(sys_now());
+    if (s->op == OP_RULE_PUT || s->op == OP_RULE_REMOVE) drop_ended_rules();
     if (s->op == OP_RULE_PUT) {
         int full;
         if (!rules_put(*s->rule, &s->rule_what, s->rule_after, &full)) *st = full ? BL_FULL : BL_RULES_REFUSED;
@@ -88,6 +113,7 @@ bl_status change(Step* s) {
             // The entry stood already, or a rule changed: the file stays as it is.
             s->models_lost |= !models_save_puts() && s->model;
             if (!rules_save()) st = BL_FAILED;
+            else say_ended_rules();
             publish_and_sync();
         } else if (st == BL_OK) {
             if (step_write()) {
@@ -121,15 +147,24 @@ bl_status change_adding(Step* s) {
 // models follow it). FAILED when it could not be.
 bl_status prune_work(sys_lock* lock, bl_status st, int* dropped) {
     // The rules file's ended rules go too, when it may be written.
-    int rules_gone = lock ? rules_drop_expired(sys_now()) : 0;
-    if (rules_gone && rules_save()) *dropped += rules_gone;
+    if (lock) drop_ended_rules();
+    else g_nended_rules = 0;
+    if (g_nended_rules && rules_save()) {
+        *dropped += g_nended_rules;
+        say_ended_rules();
+    }
+    g_nended_rules = 0;
     int* n;
     BlacklistEntry* t = step_entries(&n);
-    int gone = table_drop_expired(t, n, sys_now());
+    int gone = table_drop_expired(t, n, sys_now(), g_ended_entries);
     if (gone == 0) return st;
     if (!lock || !step_write()) return BL_FAILED;
     (void)models_save(t, *n);  // a model left over costs nothing: it is read only for its entry
     *dropped += gone;
+    for (int i = 0; i < gone; i++) {
+        const BlacklistEntry& e = g_ended_entries[i];
+        say_ended("拉黑", e.byname ? "按名称" : "按实例 ID", e.inst, e.name);
+    }
     return st;
 }
 

@@ -67,7 +67,8 @@ TEST_F(Enforce, AllExpiredMeansNoEnumerationOneLogLineAndARewrite) {
     EXPECT_TRUE(removals(m).empty());
     EXPECT_EQ(qt::slurp(m.path("blacklist.tsv")), HEADER);
     std::string l = log();
-    EXPECT_EQ(std::count(l.begin(), l.end(), '\n'), 1) << l;
+    EXPECT_EQ(std::count(l.begin(), l.end(), '\n'), 4) << "each ended entry, then the count: " << l;
+    EXPECT_NE(l.find("] 到期解除 | 拉黑 | 按实例 ID | y | (无名)\r\n"), std::string::npos) << l;
     EXPECT_NE(l.find("] 到期自动解除 3 条\r\n"), std::string::npos) << l;
 }
 
@@ -102,9 +103,9 @@ TEST_F(Enforce, GroupedByEntryEachDeviceOnceUnderItsFirstEntry) {
     for (size_t at = l.find("后台命中拉黑 | "); at != std::string::npos; at = l.find("后台命中拉黑 | ", at + 1))
         hits.push_back(l.substr(at, l.find("\r\n", at) - at));
     EXPECT_EQ(hits, (std::vector<std::string>{
-                        "后台命中拉黑 | usb camera | usb\\vid_0001\\1",
-                        "后台命中拉黑 | usb camera (2) | usb\\vid_0001\\2",
-                        "后台命中拉黑 | smart camera | usb\\vid_0000&pid_0000\\1",
+                        "后台命中拉黑 | usb camera | usb\\vid_0001\\1 | 按名称 | 本机 | usb camera",
+                        "后台命中拉黑 | usb camera (2) | usb\\vid_0001\\2 | 按名称 | 本机 | usb camera",
+                        "后台命中拉黑 | smart camera | usb\\vid_0000&pid_0000\\1 | 按实例 ID | 本机 | usb\\vid_0000&pid_0000\\1",
                     }))
         << l;
     // Each hit is followed by its outcome.

@@ -488,7 +488,8 @@ def enforce_pnputil_stopped_at_time_limit(m):
     expect("pnputil was stopped: it runs no more", os.path.getsize(m.standin_path("pnputil.beat")) == beats,
            "%d beats, then more" % beats)
     expect("after the 30 s limit, not before and not after pnputil's own end", 29 <= took < 44, "%.1f s" % took)
-    same("hit, timeout, failure", ["后台命中拉黑 | smart camera alpha | " + ALPHA[0].lower(), "系统程序超时 | pnputil.exe",
+    same("hit, timeout, failure", ["后台命中拉黑 | smart camera alpha | %s | 按实例 ID | 本机 | %s" % (ALPHA[0].lower(), ALPHA[0].lower()),
+                                   "系统程序超时 | pnputil.exe",
                                    "后台删除失败 | smart camera alpha"], m.log())
     expect("--enforce exits 1: the device could not be removed", r.rc == 1, "exit %s" % r.rc)
 
@@ -602,11 +603,11 @@ def enforce_removes_blacklisted(m):
     r = m.run("--enforce")
     expect("--enforce exits 1: the device with a quote in its id could not be removed", r.rc == 1, r.err)
     expect("--enforce prints nothing", r.out == "", r.out)
-    want = ["后台命中拉黑 | smart camera alpha | usb\\vid_0c45&pid_64ab\\road&01",
+    want = ["后台命中拉黑 | smart camera alpha | usb\\vid_0c45&pid_64ab\\road&01 | 按实例 ID | 本机 | usb\\vid_0c45&pid_64ab\\road&01",
             "后台已删除 | smart camera alpha",
-            '后台命中拉黑 | smart camera alpha 2 | usb\\vid_0c45&pid_64ad\\"&evil&"',
+            '后台命中拉黑 | smart camera alpha 2 | usb\\vid_0c45&pid_64ad\\"&evil&" | 按名称 | 本机 | smart camera alpha',
             "后台删除失败 | smart camera alpha 2",
-            "后台命中拉黑 | smartcam beta | usb\\vid_0c45&pid_64ac\\road&02",
+            "后台命中拉黑 | smartcam beta | usb\\vid_0c45&pid_64ac\\road&02 | 按实例 ID | 本机 | usb\\vid_0c45&pid_64ac\\road&02",
             "后台已删除 | smartcam beta"]
     same("the enforcement log lines, CR LF", "".join(l + "\r\n" for l in want),
          TIMESTAMP.sub("", m.log_raw().decode("utf-8", "replace")))
@@ -830,9 +831,16 @@ def policy_rules_applied_by_the_pass(m):
     expect("--enforce exits 0", r.rc == 0, r.err)
     same("pnputil is asked for the three blocked, in the lists' order",
          pnputil_lines(by_id[0], by_model[0], by_name[0]), m.calls("pnputil"))
-    same("the log: the two blocks written, each blocked device's hit and removal, nothing of the approved",
-         ["已禁止系统安装 | " + by_id[0].lower(), "已禁止系统安装 | " + model.lower()]
-         + [l for d in (by_id, by_model, by_name) for l in ("后台命中拉黑 | %s | %s" % (d[1].lower(), d[0].lower()),
+    seen = ["策略规则生效 | %s | %s | %s" % (key, name.lower() if key == "BlockedNames" else name, until)
+            for key, name, until in sorted(rules, key=lambda r: ["BlockedInstanceIDs", "BlockedModels", "BlockedNames",
+                                                                  "ApprovedInstanceIDs", "ApprovedModels"].index(r[0]))]
+    spared = ["放行保留 | lens spy four | %s | 按型号 | 策略 | %s" % (by_approved_model[0].lower(), approved.lower()),
+              "放行保留 | lens spy five | %s | 按实例 ID | 策略 | %s" % ((by_approved_id[0].lower(),) * 2)]
+    same("the log: each rule seen, the two blocks written, the approved said once, each blocked device's hit and removal",
+         seen + ["已禁止系统安装 | " + by_id[0].lower(), "已禁止系统安装 | " + model.lower()] + spared
+         + [l for d, how in ((by_id, "按实例 ID | 策略 | " + by_id[0].lower()), (by_model, "按型号 | 策略 | " + model.lower()),
+                             (by_name, "按名称 | 策略 | lens spy"))
+            for l in ("后台命中拉黑 | %s | %s | %s" % (d[1].lower(), d[0].lower(), how),
                                                              "后台已删除 | " + d[1].lower())], m.log())
     same("DenyInstanceIDs holds the blocked instance id", {"1": by_id[0]}, m.reg_get(DENY_LIST))
     same("DenyDeviceIDs holds the blocked model", {"1": model}, m.reg_get(DENY_DEVICE_LIST))

@@ -74,10 +74,11 @@ def event_pass_reports_removal_with_the_name(m):
     m.plant([(r"USB\VID_0C45&PID_64AD\EV01", "智能摄像头 EV", "x", "Camera")])
     m.blacklist([(int(time.time()) + 3600, 1, "智能摄像头 ev", r"USB\VID_0000\NONE", "Camera")])
     r = m.run("--enforce", env={"WINEDEBUG": "+eventlog"})
-    same("log lines", ["后台命中拉黑 | 智能摄像头 ev | usb\\vid_0c45&pid_64ad\\ev01", "后台已删除 | 智能摄像头 ev"],
-         m.log())
-    same("events", [(1007, INFO, ["智能摄像头 ev", r"usb\vid_0c45&pid_64ad\ev01"]), (1008, INFO, ["智能摄像头 ev"])],
-         events(r.err))
+    same("log lines", ["后台命中拉黑 | 智能摄像头 ev | usb\\vid_0c45&pid_64ad\\ev01 | 按名称 | 本机 | 智能摄像头 ev",
+                       "后台已删除 | 智能摄像头 ev"], m.log())
+    same("events: 1007 names the rule, how it reached the device and whose it is",
+         [(1007, INFO, ["智能摄像头 ev", r"usb\vid_0c45&pid_64ad\ev01", "按名称", "本机", "智能摄像头 ev"]),
+          (1008, INFO, ["智能摄像头 ev"])], events(r.err))
     install_msgtable(m)
     shown = m.wine(MSGTABLE, QF_EXE, "0x804", "1008", "智能摄像头 ev")
     same("1008 as Event Viewer shows it", "后台已删除 | 智能摄像头 ev\n", shown.out)
