@@ -20,6 +20,7 @@ enum check_problem {
     CHECK_DEVICE_IDS_UNREADABLE,
     CHECK_BLACKLIST_OVERFULL,
     CHECK_RULES_OVERFULL,
+    CHECK_BLOCKS_UNTOLD,
 };
 
 struct CheckFacts {
@@ -36,17 +37,28 @@ struct CheckFacts {
                            // counted against the PC (the pass removes them), only reported
     int unread = 0;        // present devices a model rule may reach whose id lists could not be read
     int overfull = 0;      // 1: the blacklist holds more than 64 entries, 2: the rules file more than 64 rules
+    int policy_errors = 0;   // policy's values that are no rule: what policy says is not done
+    int blocks_missing = 0;  // blocks the rules want, on a build and edition that holds them, not in force
+    int blocks_untold = 0;   // blocks whose standing cannot be told
+    int blocks_by_design = 0;  // blocks not written by design: unsupported here, given up, shared, built-in
 };
+
+// What makes a PC not compliant, each said by the line and the document.
+enum check_cause { CAUSE_POLICY_ERRORS, CAUSE_BLOCKS_MISSING, CAUSE_DEVICES_PRESENT, CAUSE_TASK_MISSING, CAUSES };
+// The causes of the facts, into out (room for CAUSES); how many.
+int check_causes(const CheckFacts& f, check_cause* out);
 
 struct CheckAnswer {
     check_verdict verdict;
     check_problem problem;  // why it cannot tell
 };
 
-// Compliant: no present device is reached by an entry in force and, when an
-// entry is in force, the task exists. The task and the devices count only
-// when an entry is in force; what cannot be had then makes it "cannot tell",
-// and so does a blacklist that cannot be read, whole or in part.
+// Compliant: no present device is reached by an entry in force, every
+// value of policy is a rule, every block the rules want where Windows can
+// hold it is in force and, when an entry is in force, the task exists. The
+// task and the devices count only when an entry is in force; what cannot
+// be had then makes it "cannot tell", and so does a rules source that
+// cannot be read whole, whatever else is missing.
 CheckAnswer check_rule(const CheckFacts& f);
 
 // --check: gathers the facts, prints the answer (text or JSON) and returns

@@ -71,13 +71,17 @@ int scan_json(const Args& a) {
         json_bool(d.builtin);
         json_key("blacklisted");
         int approved, policy;
-        bl_hit h = judge_mark(b, d, now, &approved, &policy);
+        const char* rule;
+        bl_hit h = judge_mark(b, d, now, &approved, &policy, &rule);
         if (h == BL_NO_HIT) json_null();
         else json_text(h == BL_BY_ID ? "id" : h == BL_BY_NAME ? "name" : "model");
         json_key("approved");
         json_bool(approved);
         json_key("source");
         json_text(h == BL_NO_HIT && !approved ? nullptr : policy ? "policy" : "local");
+        // The rule that keeps it off, or spares it: its id or name.
+        json_key("rule");
+        json_text(h == BL_NO_HIT && !approved ? nullptr : rule);
         json_key("model_id");
         json_text(device_model(d));
         json_close();

@@ -27,10 +27,10 @@ int today(const char16_t* key, uint32_t day) {
     return sys_reg_set_dword(key, DAY, day);
 }
 
-// Today's values, read once per process: the rule key of each.
+// Today's values as last loaded: the rule key of each.
 constexpr int REACHED_KEPT = 1024;
 uint64_t g_reached_keys[REACHED_KEPT];
-int g_nreached_keys = -1;
+int g_nreached_keys;
 
 }  // namespace
 
@@ -79,22 +79,23 @@ void reached_note(const RuleBook& b, const Reached& h, int64_t now) {
     (void)sys_reg_set_text(REACHED_KEY, name16, data16, SYS_REG_SZ);
 }
 
-int reached_today(uint64_t key, int64_t now) {
-    if (g_nreached_keys < 0) {
-        g_nreached_keys = 0;
-        uint32_t kept = 0;
-        if (sys_reg_dword(REACHED_KEY, DAY, &kept) != SYS_REG_OK || kept != (uint32_t)(now / 86400)) return 0;
-        char16_t name[64], data[24];
-        char a[24];
-        sys_reg_type type;
-        for (uint32_t i = 0; g_nreached_keys < REACHED_KEPT; i++) {
-            sys_reg r = sys_reg_value_at(REACHED_KEY, i, name, countof(name), &type, data, countof(data));
-            if (r == SYS_REG_MISSING) break;
-            if (r != SYS_REG_OK || type != SYS_REG_SZ) continue;
-            utf8(data, a, sizeof a);
-            g_reached_keys[g_nreached_keys++] = (uint64_t)parse_int(a, 0, INT64_MAX);
-        }
+void reached_load(int64_t now) {
+    g_nreached_keys = 0;
+    uint32_t kept = 0;
+    if (sys_reg_dword(REACHED_KEY, DAY, &kept) != SYS_REG_OK || kept != (uint32_t)(now / 86400)) return;
+    char16_t name[64], data[24];
+    char a[24];
+    sys_reg_type type;
+    for (uint32_t i = 0; g_nreached_keys < REACHED_KEPT; i++) {
+        sys_reg r = sys_reg_value_at(REACHED_KEY, i, name, countof(name), &type, data, countof(data));
+        if (r == SYS_REG_MISSING) break;
+        if (r != SYS_REG_OK || type != SYS_REG_SZ) continue;
+        utf8(data, a, sizeof a);
+        g_reached_keys[g_nreached_keys++] = (uint64_t)parse_int(a, 0, INT64_MAX);
     }
+}
+
+int reached_today(uint64_t key) {
     int n = 0;
     for (int i = 0; i < g_nreached_keys; i++) n += g_reached_keys[i] == key;
     return n;

@@ -26,9 +26,10 @@ int audit_say(const RuleBook& b, const Reached* t, int n, int64_t now, log_event
 // noted by the pass at each removal and each audit line, under our own key,
 // one value per device and rule holding the rule's key (book_rule_key).
 void reached_note(const RuleBook& b, const Reached& h, int64_t now);
-// How many devices the rule with key `key` reached today; the first call
-// of a process reads the key, which nothing here writes.
-int reached_today(uint64_t key, int64_t now);
+// Reads what was noted today, for reached_today; writes nothing.
+void reached_load(int64_t now);
+// How many devices the rule with key `key` reached today, as last loaded.
+int reached_today(uint64_t key);
 
 // Forgets what was said and reached, with the task's other state.
 int audit_forget(void);

@@ -48,6 +48,7 @@ policy_layering g_layering;
 uint64_t g_error_sum;
 uint64_t g_expired[POLICY_RULES_MAX];
 int g_nexpired;
+PolicyRule g_ended[POLICY_ENDED_KEPT];
 // A value's name may have 16,383 characters: too large for the stack.
 char16_t g_name[16384];
 
@@ -129,7 +130,10 @@ void take_value(int list, sys_reg_type type, const char16_t* data, int64_t now, 
     }
     (*good)++;  // room below: each list adds at most POLICY_LIST_MAX to either table
     if (rule_in_force(rule.until, now)) g_policy[g_npolicy++] = rule;
-    else g_expired[g_nexpired++] = policy_rule_hash(list, rule.id);
+    else {
+        if (g_nexpired < POLICY_ENDED_KEPT) g_ended[g_nexpired] = rule;
+        g_expired[g_nexpired++] = policy_rule_hash(list, rule.id);
+    }
 }
 
 // The key's own values, each one of a few texts: Mode and Layering, as
@@ -356,7 +360,7 @@ int read_choice(const Choice& c) {
 
 PolicyRead result(void) {
     return PolicyRead{g_outcome, g_mode,    g_layering,  g_policy,    g_npolicy,
-                      g_errors,  g_nerrors, g_error_sum, g_expired, g_nexpired};
+                      g_errors,  g_nerrors, g_error_sum, g_expired, g_nexpired, g_ended};
 }
 
 }  // namespace

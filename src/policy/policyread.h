@@ -23,7 +23,10 @@ struct PolicyRead {
     uint64_t error_sum;        // the errors as a set: the sum of each one's hash
     const uint64_t* expired;   // the hashes (policy_rule_hash) of expired rules:
     int nexpired;              // no rule, yet not vanished either
+    const PolicyRule* ended;   // the first POLICY_ENDED_KEPT of them, to be shown: a
+                               // date typed into the past is no error, but must be seen
 };
+constexpr int POLICY_ENDED_KEPT = 16;
 
 // Where a read of the policy is kept, to be taken again while no key of
 // the policy has changed (and a file that is not whole is never taken);

@@ -41,6 +41,8 @@ struct RuleBook {
     const PolicyError* errors;  // the first POLICY_ERRORS_KEPT of nerrors
     int nerrors;
     uint64_t error_sum;  // the errors as a set, to tell a change of them
+    const PolicyRule* ended;  // policy's values past their date: the first 16 (POLICY_ENDED_KEPT)
+    int nended;               // of nended, shown so that a date typed into the past is seen
     policy_outcome policy_read;
     policy_mode mode;
     int layering_never;  // policy forbids Windows' allow list

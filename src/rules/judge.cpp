@@ -435,11 +435,16 @@ WalkedDevice g_whole;
 
 }  // namespace
 
-bl_hit judge_mark(const RuleBook& b, const DeviceEntry& d, int64_t now, int* approved, int* policy) {
+bl_hit judge_mark(const RuleBook& b, const DeviceEntry& d, int64_t now, int* approved, int* policy,
+                  const char** rule) {
     *approved = *policy = 0;
+    const char* unused;
+    if (!rule) rule = &unused;
+    *rule = "";
     dev_lower(d.inst, g_inst, sizeof g_inst);
-    int named = 0;
-    for (int i = 0; i < b.nentries && !named; i++) named = match_id(b.entries[i].inst, g_inst);
+    int named = -1;
+    for (int i = 0; i < b.nentries && named < 0; i++)
+        if (match_id(b.entries[i].inst, g_inst)) named = i;
     const Judge& judging = judge_prepare(b, now);
     // A name the table holds cut is matched whole, as the pass matches it,
     // when a name may reach a device at all.
@@ -450,8 +455,12 @@ bl_hit judge_mark(const RuleBook& b, const DeviceEntry& d, int64_t now, int* app
     jd.marks = 1;  // the table marks approved devices, blocked or not
     Judged j = judge(judging, jd);
     // An entry names it, in force or not, unless policy spares it.
-    if (named && !(j.approved && j.source == SOURCE_POLICY)) return BL_BY_ID;
+    if (named >= 0 && !(j.approved && j.source == SOURCE_POLICY)) {
+        *rule = b.entries[named].inst;
+        return BL_BY_ID;
+    }
     *approved = j.approved;
     *policy = (j.blocked || j.approved) && j.source == SOURCE_POLICY;
+    if (j.blocked || j.approved) *rule = book_rule_id(b, j.rule, j.how);
     return j.blocked ? j.how : BL_NO_HIT;
 }

@@ -207,6 +207,8 @@ void step_publish(const PolicyRule* held, int nheld) {
     b.errors = g_policy.errors;
     b.nerrors = g_policy.nerrors;
     b.error_sum = g_policy.error_sum;
+    b.ended = g_policy.ended;
+    b.nended = g_policy.nexpired;
     b.policy_read = g_policy.outcome;
     b.mode = g_policy.mode;
     b.layering_never = g_policy.layering == LAYERING_NEVER;

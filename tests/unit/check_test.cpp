@@ -37,4 +37,27 @@ TEST(CheckRule, WhatCannotBeHadCountsOnlyWhenItMatters) {
     expect(check_rule(rules), CHECK_CANNOT_TELL, CHECK_RULES_UNREADABLE);
 }
 
+// What policy says and the blocks the rules want count too: a value that
+// cannot be applied, or a wanted block missing, is not compliant; a block
+// not written by design is; a source that cannot be read whole cannot be
+// judged, even with blocks missing.
+TEST(CheckRule, PolicyErrorsAndMissingBlocksAreNotCompliant) {
+    CheckFacts f{1, 1, 1, 0, TASK_PRESENT};
+    f.blocks_by_design = 1;
+    expect(check_rule(f), CHECK_COMPLIANT);
+    f.policy_errors = 1;
+    expect(check_rule(f), CHECK_NOT_COMPLIANT);
+    f.policy_errors = 0;
+    f.blocks_missing = 1;
+    expect(check_rule(f), CHECK_NOT_COMPLIANT);
+    check_cause causes[CAUSES];
+    ASSERT_EQ(check_causes(f, causes), 1);
+    EXPECT_EQ(causes[0], CAUSE_BLOCKS_MISSING);
+    f.overfull = 2;
+    expect(check_rule(f), CHECK_CANNOT_TELL, CHECK_RULES_OVERFULL);
+    f.overfull = 0;
+    f.blocks_untold = 1;
+    expect(check_rule(f), CHECK_CANNOT_TELL, CHECK_BLOCKS_UNTOLD);
+}
+
 }  // namespace

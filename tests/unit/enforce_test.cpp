@@ -142,6 +142,24 @@ TEST_F(Enforce, SweepIsDueAgainWhenTheRulesInForceChange) {
     EXPECT_TRUE(sweep_due(b, qt::T0 + 60));
 }
 
+// The auditor's count: each device a rule reaches counts once a UTC day,
+// however often it comes back.
+TEST_F(Enforce, EachDeviceARuleReachesCountsOnceADay) {
+    m.load();
+    qt::spit(m.path("blacklist.tsv"), HEADER + line(qt::T0 + 3 * 86400, 1, "usb camera", "NOPE"));
+    EXPECT_EQ(enforce_pass(), ENFORCE_OK);
+    const RuleBook& b = bl_book();
+    const uint64_t key = book_rule_key(b, RuleRef{FROM_ENTRY, 0});
+    Reached again{};
+    again.rule = RuleRef{FROM_ENTRY, 0};
+    utf16("USB\\VID_0001\\1", again.inst, INST_UNITS);
+    reached_note(b, again, qt::T0 + 60);
+    reached_load(qt::T0);
+    EXPECT_EQ(reached_today(key), 2) << "the two USB cameras, the first once";
+    reached_load(qt::T0 + 86400);
+    EXPECT_EQ(reached_today(key), 0) << "another day";
+}
+
 // The timer runs the pass 288 times a day: a device that audit mode would
 // have removed is said once a UTC day per rule.
 TEST_F(Enforce, AuditSaysEachDeviceOnceADay) {

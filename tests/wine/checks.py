@@ -633,19 +633,25 @@ def enforce_exit_codes(m):
 
 @check
 def check_asks_schtasks_for_the_task(m):
-    """--check: an entry in force and its device absent; compliant only while
-    schtasks /Query finds the task."""
+    """--check: an entry in force, its block written by a pass of this copy's
+    task and its device absent; compliant only while schtasks /Query finds
+    the task."""
     m.plant([ALPHA])
     m.blacklist([(int(time.time()) + 3600, 0, "x", r"USB\VID_DEAD&PID_0000\GONE", "Camera")])
+    m.wine("reg", "add", QUILLFEN_KEY, "/v", "TaskCommand", "/t", "REG_SZ", "/d", QF_EXE, "/f")
+    m.standin_exit(schtasks=0)
+    m.run("--enforce")
+    log = m.log_raw()
+    asked = len(m.calls("schtasks"))
     for code, word in ((0, "合规：拉黑 1 条在用，在场的拉黑设备 0 个，后台任务已安装"),
                        (1, "不合规：拉黑 1 条在用，在场的拉黑设备 0 个，后台任务未安装")):
         m.standin_exit(schtasks=code)
         r = m.run("--check")
-        expect("schtasks /Query exiting %d: --check exits %d" % (code, code), r.rc == code, r.err)
-        same("schtasks /Query exiting %d: the answer" % code, word + "\n", r.out)
+        expect("schtasks /Query exiting %d: --check exits %d" % (code, code), r.rc == code, r.out + r.err)
+        same("schtasks /Query exiting %d: the verdict" % code, word, r.out.split("；")[0])
     same("schtasks was asked by name, twice", [SYS32 + 'schtasks.exe" /Query /TN "Quillfen-Enforce"'] * 2,
-         m.calls("schtasks"))
-    expect("--check logs nothing", m.log_raw() == b"", m.log_raw())
+         m.calls("schtasks")[asked:])
+    expect("--check logs nothing", m.log_raw() == log, m.log_raw())
 
 
 RESTRICTIONS = r"HKLM\SOFTWARE\Policies\Microsoft\Windows\DeviceInstall\Restrictions"
