@@ -60,6 +60,15 @@ constexpr int MAX_RULES = BL_MAX + RULES_MAX + 2 * POLICY_RULES_MAX + 2;
 constexpr int MAX_MODELS = 2 * MAX_RULES;
 constexpr int MAX_TEXTS = MAX_RULES;
 
+// The model targets by their prefix: a device's instance id is hashed once
+// per prefix length instead of compared with every target. Few lengths
+// occur (a bus and its vendor, with or without the product); past
+// MAX_LENS the targets are compared one by one.
+constexpr int BUCKETS = 4096;
+constexpr int MAX_LENS = 8;
+// The targets one device's prefixes find; past this, one by one.
+constexpr int MAX_CANDIDATES = 64;
+
 }  // namespace
 
 // The targets' texts are packed one after another, from the start at each
@@ -84,6 +93,10 @@ struct Judge {
     const char* spared_parent[MAX_TEXTS];
     const char16_t* spared_composite[MAX_TEXTS];
     int nspared;
+    int16_t head[BUCKETS];  // the first target of each prefix hash, -1 for none
+    int16_t next[MAX_MODELS];
+    size_t lens[MAX_LENS];  // the prefix lengths; nlens -1: too many to index
+    int nlens;
 };
 
 namespace {
@@ -198,15 +211,62 @@ const char16_t* compat_list(Lists* l) {
 // among its hardware ids, built-ins aside; or a composite device, built-in
 // as it counts, holding a composite id; a function never by its composite
 // device's id, which is another string.
-int model_reaches(const ModelTarget& t, const JudgeDevice& d, Lists* l) {
-    if (d.inst[t.len - 1] != t.prefix[t.len - 1] || d.inst[t.len - 2] != t.prefix[t.len - 2] ||
-        strncmp(d.inst, t.prefix, t.len) != 0)
-        return 0;
+// The same for a target whose prefix the device's instance id starts with.
+int prefix_reaches(const ModelTarget& t, const JudgeDevice& d, Lists* l) {
     if (t.product && d.inst[t.len] != '&' && d.inst[t.len] != '\\') return 0;
     if (!l->read_hw) read_lists(l);
     if (!ids_hold(l->hw, t.id)) return 0;
     if (!d.builtin) return 1;
     return composite_parent(l->hw, compat_list(l));
+}
+
+int model_reaches(const ModelTarget& t, const JudgeDevice& d, Lists* l) {
+    return strncmp(d.inst, t.prefix, t.len) == 0 && prefix_reaches(t, d, l);
+}
+
+uint32_t bucket_of(const char* s, size_t n) { return (uint32_t)fnv_bytes(FNV_START, s, n) & (BUCKETS - 1); }
+
+void index_models(Judge& j) {
+    for (int i = 0; i < BUCKETS; i++) j.head[i] = -1;
+    j.nlens = 0;
+    for (int i = j.nmodels - 1; i >= 0; i--) {
+        const ModelTarget& t = j.models[i];
+        int k = 0;
+        while (k < j.nlens && j.lens[k] != t.len) k++;
+        if (k == j.nlens) {
+            if (j.nlens == MAX_LENS) {
+                j.nlens = -1;
+                return;
+            }
+            j.lens[j.nlens++] = t.len;
+        }
+        uint32_t b = bucket_of(t.prefix, t.len);
+        j.next[i] = j.head[b];
+        j.head[b] = (int16_t)i;
+    }
+}
+
+// The targets whose prefix the instance id starts with, in table order,
+// into out; -1 when they are not indexed, or too many.
+int candidates(const Judge& j, const char* inst, int* out) {
+    if (j.nlens < 0) return -1;
+    size_t len = strlen(inst);
+    int n = 0;
+    for (int k = 0; k < j.nlens; k++) {
+        if (len < j.lens[k]) continue;
+        for (int i = j.head[bucket_of(inst, j.lens[k])]; i >= 0; i = j.next[i]) {
+            if (j.models[i].len != j.lens[k] || memcmp(j.models[i].prefix, inst, j.lens[k]) != 0) continue;
+            if (n == MAX_CANDIDATES) return -1;
+            // Kept in table order: the first rule that reaches is the one named.
+            int at = n++;
+            while (at > 0 && out[at - 1] > i) {
+                out[at] = out[at - 1];
+                at--;
+            }
+            out[at] = i;
+        }
+    }
+    return n;
 }
 
 struct Block {
@@ -304,6 +364,7 @@ const Judge& judge_prepare(const RuleBook& b, int64_t now) {
     j.walk |= j.nnames > 0;
     for (int i = 0; i < j.nids; i++)
         if (!j.ids[i].approves) j.id_ptrs[j.nid_ptrs++] = j.ids[i].text;
+    index_models(j);
     j.nspared = 0;
     for (int i = 0; i < j.nmodels; i++)
         if (j.models[i].composite && !j.models[i].approves) {
@@ -357,6 +418,9 @@ Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
     uint64_t inst_hash = j.nids ? folded_hash(d.inst) : 0;
     Bytes name_bytes{};
     if (j.nnames && !d.builtin) bytes_of(d.name, &name_bytes);
+    int cand[MAX_CANDIDATES];
+    int ncand = j.nmodels ? candidates(j, d.inst, cand) : 0;
+    int nmodels = ncand < 0 ? j.nmodels : ncand;
     // Blocks first: an approval changes nothing for a device no block
     // reaches, and looking for one costs the device's id lists.
     for (int approving = 0; approving < 2; approving++) {
@@ -367,11 +431,12 @@ Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
             note(&h, &first, t.source, LAYER_INSTANCE, t.approves, BL_BY_ID, t.rule);
             focus |= !t.approves && is_focus(d, t.rule);
         }
-        for (int i = 0; i < j.nmodels; i++) {
-            const ModelTarget& t = j.models[i];
+        for (int c = 0; c < nmodels; c++) {
+            const ModelTarget& t = j.models[ncand < 0 ? c : cand[c]];
             // A function's approval reaches its composite device only as
             // one of the functions it is the sum of (function_spared).
-            if (t.approves != approving || (t.composite && t.approves) || !model_reaches(t, d, &l)) continue;
+            if (t.approves != approving || (t.composite && t.approves)) continue;
+            if (ncand < 0 ? !model_reaches(t, d, &l) : !prefix_reaches(t, d, &l)) continue;
             note(t.composite ? &through : &h, t.composite ? &first_through : &first, t.source, t.layer, t.approves,
                  BL_BY_MODEL, t.rule);
             focus |= !t.approves && is_focus(d, t.rule);

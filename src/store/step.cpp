@@ -224,6 +224,7 @@ void step_hold_policy(void) {
     PolicyHeld held = policy_hold(g_policy);
     g_book.held = held.rules;
     g_book.nheld = held.n;
+    g_book.generation++;  // what is worked out of the book counts the held rules too
 }
 
 const RuleBook& bl_book(void) { return g_book; }
