@@ -132,7 +132,7 @@ def exe_embeds_manifest_and_version(m):
               "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"):
         expect("manifest holds " + t, t in narrow)
     wide = subprocess.run(["strings", "-n", "7", "-el", m.p.exe], capture_output=True, text=True).stdout
-    for t in ("Quillfen", "2.1.0.0", "Quillfen - scan and remove a named device with manual confirmation"):
+    for t in ("Quillfen", "2.2.0.0", "Quillfen - scan and remove a named device with manual confirmation"):
         expect("version block holds " + t, t in wide.split("\n"))
     lines = wide.split("\n")
     same("CompanyName is the MSI's Manufacturer", ["Quillfen"],
