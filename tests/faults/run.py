@@ -170,12 +170,12 @@ def consistent(box, r):
     return problems
 
 
-def loop(binary, op):
+def loop(binary, op, every=1):
     box = Box(binary, op)
-    problems, n, hits = [], 0, {}
+    problems, n, hits, points = [], 1 - every, {}, 0
     try:
         while True:
-            n += 1
+            n += every
             box.reset()
             r = box.run(op.args, op.stdin, fail=n)
             for fn in r.failed:
@@ -201,10 +201,11 @@ def loop(binary, op):
                 problems.append("fail * %d (%s): %s" % (n, ", ".join(r.failed) or "none", p))
             if not r.failed:
                 break
+            points += 1
     finally:
         box.close()
-    print("%s: %d failure points (%s)" % (op.__name__, n - 1,
-                                          ", ".join("%s %d" % kv for kv in sorted(hits.items()))))
+    print("%s: %d failure points%s (%s)" % (op.__name__, points, "" if every == 1 else ", one in %d" % every,
+                                            ", ".join("%s %d" % kv for kv in sorted(hits.items()))))
     for p in problems[:40]:
         print("  " + p)
     return not problems
@@ -515,11 +516,14 @@ def main(argv):
         print(__doc__)
         return 2
     binary = os.path.abspath(argv[1])
-    ops = [s for s in LOOPS if s.__name__ in argv[2:]]
-    if len(ops) != len(argv) - 2:
+    names, every = argv[2:], 1
+    if names[:1] == ["--every"]:
+        every, names = int(names[1]), names[2:]
+    ops = [s for s in LOOPS if s.__name__ in names]
+    if len(ops) != len(names):
         print("unknown loop; known: %s" % ", ".join(s.__name__ for s in LOOPS))
         return 2
-    return 0 if all([loop(binary, s) for s in ops]) else 1
+    return 0 if all([loop(binary, s, every) for s in ops]) else 1
 
 
 if __name__ == "__main__":
