@@ -132,19 +132,6 @@ void record_text(const char16_t* id, int unsure) {
     if (unsure) wcat8(g_read.text, countof(g_read.text), "\t?");
 }
 
-// The list's values as a set, each one's name and id: a change within the
-// clock tick of ours leaves the key's time as it was, never this. 0 while
-// the list is not read whole.
-uint64_t list_print(const BlockRead& br) {
-    if (br.list_failed) return 0;
-    uint64_t sum = 0;
-    for (int i = 0; i < br.nvalues; i++) {
-        const ListValue& v = br.values[i];
-        sum += fnv_step(fnv_step(fnv_folded16(FNV_START, v.name), (uint32_t)v.hash), (uint32_t)(v.hash >> 32));
-    }
-    return sum | 1;
-}
-
 // The list key's time after a change of ours and the values it left, so
 // that the next step can tell another's change from ours. The list must be
 // read, and kept true by the change.
@@ -158,21 +145,6 @@ void note_written(const RestrictList& L) {
     else fmt(a, sizeof a, "%llu", (unsigned long long)t);
     wcat8(num, countof(num), a);
     (void)sys_reg_set_text(PRODUCT_KEY, L.written, num, SYS_REG_SZ);
-}
-
-// Whether the list is as our last change left it: the key's time, and the
-// values where they were noted (versions before 2.2 noted the time alone).
-int as_we_left_it(const char* noted, uint64_t now) {
-    const char* tab = strchr(noted, '\t');
-    char time[24];
-    scopy(time, sizeof time, noted);
-    if (tab && (size_t)(tab - noted) < sizeof time) time[tab - noted] = 0;
-    if ((uint64_t)parse_int(time, 0, INT64_MAX) != now) return 0;
-    if (!tab) return 1;
-    uint64_t print = list_print(g_read);
-    char a[24];
-    fmt(a, sizeof a, "%llu", (unsigned long long)print);
-    return print && strcmp(tab + 1, a) == 0;
 }
 
 // Someone else wrote the list since our last change: every value of ours
@@ -194,7 +166,7 @@ int mark_unsure(const RestrictList& L) {
     }
     // A list that could not be read whole cannot be compared: asked again next step.
     if (strchr(a, '\t') && g_read.list_failed) return 0;
-    if (as_we_left_it(a, now)) return 1;
+    if (list_as_noted(g_read, a, now)) return 1;
     // Every copy's records: the mark goes after each one's own data.
     for (int i = 0; i < g_read.nrec; i++) {
         ListRecord& rec = g_read.rec[i];

@@ -3,6 +3,8 @@
 // machine-wide lock.
 #include "block/registry.h"
 
+#include <cstring>
+
 #include "base/text.h"
 #include "files/datafile.h"
 #include "log/log.h"
@@ -271,4 +273,32 @@ int block_record_parse(const char16_t* data, char16_t* id, char16_t* path, size_
     for (size_t i = 0; i < n; i++) path[i] = p[i];
     path[n] = 0;
     return 1;
+}
+
+// The list's values as a set, each one's name and id: a change within the
+// clock tick of ours leaves the key's time as it was, never this. 0 while
+// the list is not read whole.
+uint64_t list_print(const BlockRead& br) {
+    if (br.list_failed) return 0;
+    uint64_t sum = 0;
+    for (int i = 0; i < br.nvalues; i++) {
+        const ListValue& v = br.values[i];
+        sum += fnv_step(fnv_step(fnv_folded16(FNV_START, v.name), (uint32_t)v.hash), (uint32_t)(v.hash >> 32));
+    }
+    return sum | 1;
+}
+
+// Whether the list is as our last change left it: the key's time, and the
+// values where they were noted (versions before 2.2 noted the time alone).
+int list_as_noted(const BlockRead& br, const char* noted, uint64_t now) {
+    const char* tab = strchr(noted, '\t');
+    char time[24];
+    scopy(time, sizeof time, noted);
+    if (tab && (size_t)(tab - noted) < sizeof time) time[tab - noted] = 0;
+    if ((uint64_t)parse_int(time, 0, INT64_MAX) != now) return 0;
+    if (!tab) return 1;
+    uint64_t print = list_print(br);
+    char a[24];
+    fmt(a, sizeof a, "%llu", (unsigned long long)print);
+    return print && strcmp(tab + 1, a) == 0;
 }

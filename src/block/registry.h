@@ -140,3 +140,11 @@ int block_record_parse(const char16_t* data, char16_t* id, char16_t* path, size_
 // The number a list value's name stands for: plain decimal digits, 1 to
 // 4294967295; 0 for any other name.
 uint32_t block_value_number(const char16_t* name);
+
+// The list's values as a set, each one's name and id, from the list read
+// into br; 0 while it is not read whole.
+uint64_t list_print(const BlockRead& br);
+// Whether the list read into br is as our last change left it, by what was
+// noted then: "<key time>\t<list_print>", or by versions before 2.2 the
+// time alone.
+int list_as_noted(const BlockRead& br, const char* noted, uint64_t key_time);

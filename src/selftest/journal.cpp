@@ -103,10 +103,11 @@ int journal_begin(const char16_t* path, const char* nonce, int audit) {
     (void)line_of(head + n, sizeof head - n, {"audit", audit < 0 ? "-" : setting});
     // Created, never opened where one stands: that one's run is not undone yet.
     if (!sys_file_create(path, head, (uint32_t)strlen(head))) return 0;
-    for (int i = 0; i < g_saved.nkeys; i++)
-        if (!append(path, {"key", g_saved.keys[i]})) return 0;
-    for (int i = 0; i < g_saved.n; i++) {
-        const TreeValue& v = g_saved.v[i];
+    const Tree& saved = trees_saved();
+    for (int i = 0; i < saved.nkeys; i++)
+        if (!append(path, {"key", saved.keys[i]})) return 0;
+    for (int i = 0; i < saved.n; i++) {
+        const TreeValue& v = saved.v[i];
         if (!append(path, {"value", v.key, v.name, TYPES[v.type], v.data})) return 0;
     }
     return append(path, {"saved"});
@@ -121,7 +122,7 @@ int journal_lifted(const char16_t* path, const char* kind, const char* text) {
 int journal_read(const char16_t* path, Journal* j) {
     *j = Journal{};
     j->audit = -1;
-    g_saved.n = g_saved.nkeys = 0;
+    trees_forget();
     sys_read r;
     sys_file* f = sys_file_open(path, &r);
     if (!f) return r == SYS_READ_MISSING ? 0 : -1;

@@ -10,9 +10,10 @@
 
 const char16_t* const TREE_ROOTS[2] = {RESTRICTIONS_KEY, PRODUCT_KEY};
 
-Tree g_saved;
-
 namespace {
+
+// The trees as they were before the run's first change: this file's own.
+Tree g_saved;
 
 Tree g_now;
 
@@ -114,6 +115,10 @@ tree_read read_both(Tree* t) {
 }  // namespace
 
 tree_read trees_save(void) { return read_both(&g_saved); }
+
+const Tree& trees_saved(void) { return g_saved; }
+
+void trees_forget(void) { g_saved.n = g_saved.nkeys = 0; }
 
 int saved_value(const char* key, const char* name, sys_reg_type type, const char* data) {
     return add_value(&g_saved, key, name, type, data);

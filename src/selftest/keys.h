@@ -24,8 +24,10 @@ struct Tree {
     char keys[TREE_KEYS][256];  // every key that stood, parents before children
     int nkeys;
 };
-// The trees as they were before the run's first change.
-extern Tree g_saved;
+// The trees as they were before the run's first change (g_saved below).
+const Tree& trees_saved(void);
+// Empties them, for a journal to fill value by value.
+void trees_forget(void);
 
 enum tree_read { TREE_OK, TREE_FAILED, TREE_TOO_BIG, TREE_ODD_VALUE };
 // Both trees into g_saved, emptied first.

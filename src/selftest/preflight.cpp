@@ -114,8 +114,9 @@ int preflight(const Tested& t) {
     char root[256];
     utf8(RESTRICTIONS_KEY, root, sizeof root);
     size_t rn = strlen(root);
-    for (int i = 0; i < g_saved.n; i++) {
-        const TreeValue& v = g_saved.v[i];
+    const Tree& saved = trees_saved();
+    for (int i = 0; i < saved.n; i++) {
+        const TreeValue& v = saved.v[i];
         // The tree was read from the root as spelled here.
         if (strncmp(v.key, root, rn) != 0 || quillfen_wrote(v)) continue;
         say("REFUSED: %s\\%s is a setting Quillfen did not write", v.key, v.name);

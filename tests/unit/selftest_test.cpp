@@ -26,7 +26,7 @@ struct JournalFile : ::testing::Test {
     void SetUp() override {
         m.load();
         path = u16(m.dir + "quillfen-selftest.journal");
-        g_saved.n = g_saved.nkeys = 0;
+        trees_forget();
     }
 };
 
@@ -37,14 +37,14 @@ TEST_F(JournalFile, SavedValuesComeBackAsTheyWere) {
     ASSERT_TRUE(saved_value("SOFTWARE\\Quillfen", "EnabledByQuillfen", SYS_REG_DWORD, "4294967295"));
     ASSERT_TRUE(saved_value("SOFTWARE\\Quillfen", "Path", SYS_REG_EXPAND_SZ, "%SystemRoot%\\x"));
     static Tree was;  // megabytes: not on the stack
-    was = g_saved;
+    was = trees_saved();
     ASSERT_TRUE(journal_begin(path.c_str(), "0A1B2C3D", 2));
     ASSERT_TRUE(journal_note(path.c_str(), "id", "SWD\\QFST0A1B2C3D\\canary"));
     ASSERT_TRUE(journal_note(path.c_str(), "device", "SWD\\QFST0A1B2C3D\\canary"));
     ASSERT_TRUE(journal_note(path.c_str(), "task", "ours"));
     ASSERT_TRUE(journal_note(path.c_str(), "name", "qfst0a1b2c3d task"));
     ASSERT_TRUE(journal_lifted(path.c_str(), "id", "SWD\\QFST0A1B2C3D\\canary"));
-    g_saved.n = g_saved.nkeys = 0;
+    trees_forget();
     Journal j;
     ASSERT_EQ(1, journal_read(path.c_str(), &j));
     EXPECT_STREQ("0A1B2C3D", j.nonce);
@@ -52,13 +52,13 @@ TEST_F(JournalFile, SavedValuesComeBackAsTheyWere) {
     EXPECT_TRUE(j.whole && j.task_ours);
     ASSERT_EQ(1, j.nrules) << "the lifted rule is not lifted again; a device is no rule";
     EXPECT_STREQ("name", j.rules[0].kind);
-    ASSERT_EQ(was.n, g_saved.n);
-    ASSERT_EQ(1, g_saved.nkeys);
+    ASSERT_EQ(was.n, trees_saved().n);
+    ASSERT_EQ(1, trees_saved().nkeys);
     for (int i = 0; i < was.n; i++) {
-        EXPECT_STREQ(was.v[i].key, g_saved.v[i].key);
-        EXPECT_STREQ(was.v[i].name, g_saved.v[i].name);
-        EXPECT_EQ(was.v[i].type, g_saved.v[i].type);
-        EXPECT_STREQ(was.v[i].data, g_saved.v[i].data);
+        EXPECT_STREQ(was.v[i].key, trees_saved().v[i].key);
+        EXPECT_STREQ(was.v[i].name, trees_saved().v[i].name);
+        EXPECT_EQ(was.v[i].type, trees_saved().v[i].type);
+        EXPECT_STREQ(was.v[i].data, trees_saved().v[i].data);
     }
 }
 
@@ -67,7 +67,7 @@ TEST_F(JournalFile, OneCutBeforeTheSavedTreesEndsChangedNothing) {
     Journal j;
     ASSERT_EQ(1, journal_read(path.c_str(), &j));
     EXPECT_FALSE(j.whole);
-    EXPECT_EQ(0, g_saved.n) << "a line cut short is no line";
+    EXPECT_EQ(0, trees_saved().n) << "a line cut short is no line";
     qt::spit(m.dir + "quillfen-selftest.journal", "something else\n");
     EXPECT_EQ(-1, journal_read(path.c_str(), &j)) << "a file that is no journal is not undone";
     ASSERT_TRUE(journal_begin(u16(m.dir + "other").c_str(), "X", -1));
