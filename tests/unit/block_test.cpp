@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "block/block.h"
+#include "block/layering.h"
 #include "block/view.h"
 #include "support.h"
 #include "sys/sys.h"
@@ -151,3 +152,16 @@ TEST_F(BlockRules, BothListsAreKeptAlikeEachWithItsOwnSwitchAndMark) {
 }
 
 }  // namespace
+
+// An allow value written on a build that ignores layering would not spare
+// the approved unit, and a build wrongly refused keeps an approval from ever
+// sparing it: the thresholds are the update revisions that brought it.
+TEST(Layering, OnlyTheBuildsAndRevisionsThatHonourIt) {
+    struct { int64_t build, ubr; int ok; } cases[] = {
+        {17763, 2144, 0}, {17763, 2145, 1}, {18362, 1713, 0}, {18362, 1714, 1}, {18363, 5000, 0},
+        {19041, 1150, 0}, {19041, 1151, 1}, {19045, 1151, 1}, {19046, 9999, 0}, {20348, 255, 0},
+        {20348, 256, 1},  {22000, 0, 1},    {26100, 0, 1},    {17134, 9999, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(layering_build_ok(c.build, c.ubr), c.ok) << c.build << "." << c.ubr;
+}
