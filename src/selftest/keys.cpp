@@ -55,12 +55,13 @@ tree_read read_values(const char16_t* key, const char* key8, Tree* t) {
     RegWalk w;
     reg_walk_open(&w, key, name, countof(name), text, countof(text));
     while (reg_walk_next(&w)) {
-        utf8(name, name8, sizeof name8);
+        // A name or text cut short would be restored as another one.
+        if (utf8(name, name8, sizeof name8) + 4 >= sizeof name8) return TREE_TOO_BIG;
         uint32_t dw = 0;
         if (w.type == SYS_REG_SZ || w.type == SYS_REG_EXPAND_SZ) {
             // An empty text may be one that did not fit: asked for alone.
             if (!text[0] && sys_reg_text(key, name, text, countof(text)) != SYS_REG_OK) return TREE_FAILED;
-            utf8(text, data, sizeof data);
+            if (utf8(text, data, sizeof data) + 4 >= sizeof data) return TREE_TOO_BIG;
         } else if (w.type == SYS_REG_DWORD) {
             if (sys_reg_dword(key, name, &dw) != SYS_REG_OK) return TREE_FAILED;
             fmt(data, sizeof data, "%u", (unsigned)dw);

@@ -291,23 +291,33 @@ run_end spared(Context& c) {
     return RUN_DONE;
 }
 
-// Whether a line of Quillfen's log holds the text (lower-cased, as it logs ids).
+// Whether Quillfen's log holds the text (lower-cased, as it logs ids). The
+// log has no size bound: it is searched a chunk at a time, each chunk
+// behind the tail of the one before, so that a line across two is found.
 int logged(const Context& c, const char* text) {
     char16_t path[PATH_UNITS];
     if (!tested_file(c.qf, data_file_name(DATA_LOG), path, countof(path))) return 0;
-    static char all[1 << 20];
-    sys_read r;
-    sys_file* f = sys_file_open(path, &r);
-    if (!f) return 0;
-    size_t n = 0;
-    uint32_t got;
-    while (n + 1 < sizeof all && sys_file_next(f, all + n, (uint32_t)(sizeof all - 1 - n), &got) && got) n += got;
-    sys_file_close(f);
-    all[n] = 0;
     char want[INST_UNITS * 3];
     scopy(want, sizeof want, text);
     lower_ascii(want);
-    return strstr(all, want) != nullptr;
+    if (!want[0]) return 0;
+    size_t keep_max = strlen(want) - 1;
+    static char buf[(64 << 10) + sizeof want];
+    sys_read r;
+    sys_file* f = sys_file_open(path, &r);
+    if (!f) return 0;
+    size_t keep = 0;
+    uint32_t got;
+    int found = 0;
+    while (!found && sys_file_next(f, buf + keep, 64 << 10, &got) && got) {
+        size_t n = keep + got;
+        buf[n] = 0;
+        found = strstr(buf, want) != nullptr;
+        keep = n < keep_max ? n : keep_max;
+        memmove(buf, buf + n - keep, keep);
+    }
+    sys_file_close(f);
+    return found;
 }
 
 run_end task(Context& c) {
@@ -340,12 +350,7 @@ run_end task(Context& c) {
     }
     say("%s was removed %d s after its arrival", gone.id8, s);
     int log = logged(c, gone.id8);
-    char lower[sizeof gone.id8];
-    scopy(lower, sizeof lower, gone.id8);
-    lower_ascii(lower);
-    char16_t lower16[INST_UNITS];
-    utf16(lower, lower16, countof(lower16));
-    int event = sys_event_seen(u"Application", EVENT_SOURCE, EV_HIT, lower16, 3600);
+    int event = sys_event_seen(u"Application", EVENT_SOURCE, EV_HIT, gone.id, 3600);
     say("Quillfen's log: %s; its event %d: %s", log ? "logged" : "not logged", (int)EV_HIT,
         event > 0 ? "written" : event == 0 ? "not found" : "the Application log cannot be read");
     int stays = device_seen(c.dev[DEV_TASK_SPARED].id, &problem) == SEEN_STARTED;

@@ -62,6 +62,15 @@ TEST_F(JournalFile, SavedValuesComeBackAsTheyWere) {
     }
 }
 
+TEST_F(JournalFile, AValueThatCannotBeSavedWholeStopsTheRun) {
+    std::u16string path16(1200, u'\u6444');  // 1,200 CJK units: 3,600 bytes of UTF-8
+    ASSERT_TRUE(sys_reg_set_text(u"SOFTWARE\\Quillfen", u"InstallPath", path16.c_str(), SYS_REG_SZ));
+    EXPECT_EQ(TREE_TOO_BIG, trees_save()) << "cut short, it would be put back as another value";
+    path16.resize(900);
+    ASSERT_TRUE(sys_reg_set_text(u"SOFTWARE\\Quillfen", u"InstallPath", path16.c_str(), SYS_REG_SZ));
+    EXPECT_EQ(TREE_OK, trees_save());
+}
+
 TEST_F(JournalFile, OneCutBeforeTheSavedTreesEndsChangedNothing) {
     qt::spit(m.dir + "quillfen-selftest.journal", "quillfen-selftest journal 1\nnonce\t0A1B2C3D\nvalue\tSOFTWARE\\Quillfen\tx");
     Journal j;
