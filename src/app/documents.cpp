@@ -49,7 +49,7 @@ int scan_json(const Args& a) {
     const char* bl_error = blacklist_error(bl_read_status(b));
     uint32_t err;
     if (!scan(a.scan_all ? SCAN_ALL : SCAN_PRESENT, &err)) return error_document("device_list_unavailable");
-    int64_t now = sys_now();
+    const Judge& j = judge_prepare(b, sys_now());
     json_begin_document();
     json_key("keyword");
     if (g_key[0]) json_text16(g_key);
@@ -72,7 +72,7 @@ int scan_json(const Args& a) {
         json_key("blacklisted");
         int approved, policy;
         const char* rule;
-        bl_hit h = judge_mark(b, d, now, &approved, &policy, &rule);
+        bl_hit h = judge_mark(j, d, &approved, &policy, &rule);
         if (h == BL_NO_HIT) json_null();
         else json_text(h == BL_BY_ID ? "id" : h == BL_BY_NAME ? "name" : "model");
         json_key("approved");

@@ -19,9 +19,9 @@ namespace {
 const char RULE[] = "  ============================================================\n";
 
 // The 已拉黑 column: 是 by id, 名 by name only, 型 by model, 准 approved.
-const char* blacklisted(const RuleBook& b, const DeviceEntry& d) {
+const char* blacklisted(const Judge& j, const DeviceEntry& d) {
     int approved, policy;
-    bl_hit h = judge_mark(b, d, sys_now(), &approved, &policy);
+    bl_hit h = judge_mark(j, d, &approved, &policy);
     return h == BL_BY_ID ? "是" : h == BL_BY_NAME ? "名" : h == BL_BY_MODEL ? "型" : approved ? "准" : "—";
 }
 
@@ -86,7 +86,7 @@ void loop_head(const Args& a) {
     } else {
         out("  序号  状态   保护  已拉黑  %-32s %-14s %s\n", "设备名", "类别", "实例ID");
         int nb = 0;
-        const RuleBook& b = bl_book();
+        const Judge& j = judge_prepare(bl_book(), sys_now());
         for (int i = 0; i < g_n; i++) {
             const DeviceEntry& d = g_dev[i];
             char name[512], cls[128], inst[512];
@@ -94,7 +94,7 @@ void loop_head(const Args& a) {
             shown_text(d.cls, cls, sizeof cls);
             shown_text(d.inst, inst, sizeof inst);
             out("  %-4d  %-4s  %-4s  %-6s  %-32s %-14s %s\n", i + 1, d.present ? "在场" : "离场",
-                d.builtin ? "锁" : "—", blacklisted(b, d), name, cls, inst);
+                d.builtin ? "锁" : "—", blacklisted(j, d), name, cls, inst);
             if (d.builtin) nb++;
         }
         if (nb > 0)

@@ -500,8 +500,8 @@ WalkedDevice g_whole;
 
 }  // namespace
 
-bl_hit judge_mark(const RuleBook& b, const DeviceEntry& d, int64_t now, int* approved, int* policy,
-                  const char** rule) {
+bl_hit judge_mark(const Judge& judging, const DeviceEntry& d, int* approved, int* policy, const char** rule) {
+    const RuleBook& b = *judging.book;
     *approved = *policy = 0;
     const char* unused;
     if (!rule) rule = &unused;
@@ -510,7 +510,6 @@ bl_hit judge_mark(const RuleBook& b, const DeviceEntry& d, int64_t now, int* app
     int named = -1;
     for (int i = 0; i < b.nentries && named < 0; i++)
         if (match_id(b.entries[i].inst, g_inst)) named = i;
-    const Judge& judging = judge_prepare(b, now);
     // A name the table holds cut is matched whole, as the pass matches it,
     // when a name may reach a device at all.
     const char* name = g_name;

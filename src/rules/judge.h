@@ -69,6 +69,6 @@ int judge_approved_above_name(const Judge& j, const JudgeDevice& d);
 // force keep it off (by name or by model), and *approved when an approval
 // spares it; *policy when the deciding rule (block or approval) is
 // policy's; *rule (when given) names that rule: its instance id, name or
-// model id, or "" where none does (the administrator's allow).
-bl_hit judge_mark(const RuleBook& b, const DeviceEntry& d, int64_t now, int* approved, int* policy,
-                  const char** rule = nullptr);
+// model id, or "" where none does (the administrator's allow). A table
+// prepares the judge once for all its rows.
+bl_hit judge_mark(const Judge& j, const DeviceEntry& d, int* approved, int* policy, const char** rule = nullptr);
