@@ -22,7 +22,9 @@ void work_out(const RuleBook& b) {
     bl_wanted_all(b, sys_now(), &g_want, &g_given_up);
     g_of = &b;
     g_generation = b.generation;
-    g_worked = 1;
+    // A book with a change coming is a caller's copy, made again in the same
+    // place for the next change: its address and generation tell nothing.
+    g_worked = !b.coming && !b.coming_model && !b.coming_rule;
 }
 
 // Why a block that is wanted does not stand: the build, audit mode, the task.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "rules/judge.h"
+#include "rules/standing.h"
 #include "rules/wanted.h"
 #include "support.h"
 
@@ -222,6 +223,25 @@ TEST(Wanted, TheAdministratorsAllowLeavesAnInstanceBlock) {
     k.entry(0, "", CAM);
     k.allow(CAM);
     EXPECT_TRUE(wanted(k, BLOCK_INSTANCE_IDS, CAM));
+}
+
+// A book with a change coming is the caller's copy, made again in the same
+// place for each change: what it wants is worked out for each one.
+TEST(Wanted, EachChangeComingIsWorkedOutAfresh) {
+    Book k;
+    k.policy_rule(POLICY_MODEL, 1, MODEL);
+    static RuleBook with;  // the same address and generation for both changes
+    BlacklistEntry e = qt::entry(END, 1, "cam", CAM, "Camera");
+    BlacklistModel m{};
+    strcpy(m.inst, CAM);
+    m.verdict = MODEL_OK;
+    with = k.b;
+    with.coming = &e;
+    with.coming_model = &m;
+    strcpy(m.model, "USB\\VID_1111&PID_2222");
+    (void)model_standing(with, m.model, MODEL_OK);
+    strcpy(m.model, MODEL);
+    EXPECT_EQ(WHY_GIVEN_UP, model_standing(with, MODEL, MODEL_OK).state) << "policy's approval outranks it";
 }
 
 }  // namespace
