@@ -228,6 +228,8 @@ TEST(Wanted, TheAdministratorsAllowLeavesAnInstanceBlock) {
 // A book with a change coming is the caller's copy, made again in the same
 // place for each change: what it wants is worked out for each one.
 TEST(Wanted, EachChangeComingIsWorkedOutAfresh) {
+    qt::Machine m0;  // a build that holds the block
+    m0.load();
     Book k;
     k.policy_rule(POLICY_MODEL, 1, MODEL);
     static RuleBook with;  // the same address and generation for both changes
