@@ -261,6 +261,11 @@ int needs_write(const RestrictList& L, const char16_t* id) {
     return !list_has_id(g_read, L, id);
 }
 
+// After the allow list's step: the layered switch we turned on goes once no
+// copy has an allow value left. The records as the step left them: a lift
+// marks its record gone, a write reads them again. 0 when it could not.
+int settle_layering(const RestrictList& L) { return !L.allows || layering_switch_settle(g_read); }
+
 // 0 when a block or a record may still stand.
 int lift_all(const RestrictList& L) {
     read_records(g_read, L);
@@ -269,26 +274,16 @@ int lift_all(const RestrictList& L) {
     int all = !g_read.rec_failed && (g_read.nrec == 0 || mark_unsure(L));
     for (int i = 0; i < g_read.nrec; i++) all &= lift(L, g_read.rec[i]);
     read_kept(g_read, L, 1);
-    if (L.allows) {
-        read_records(g_read, L);
-        all &= layering_switch_settle(g_read);
-    }
-    return all;
-}
-
-// After the allow list's step: the layered switch we turned on goes once no
-// copy has an allow value left.
-void settle_layering(const RestrictList& L) {
-    if (!L.allows) return;
-    read_records(g_read, L);
-    if (!layering_switch_settle(g_read)) g_cache.left = 1;
+    return all & settle_layering(L);
 }
 
 // One list brought in line with the ids wanted of it.
 void sync_list(const RestrictList& L, BlockIds* want, block_caller who, task_runs runs) {
-    // Checked again under the lock: an allow of ours never stands where
-    // layered evaluation may not be used, whatever was wanted before.
-    if (L.allows && want->n > 0 && applies_here(L) == 0) want->n = 0;
+    // Checked again under the lock, once: an allow of ours never stands
+    // where layered evaluation may not be used, whatever was wanted before;
+    // the step's own writes do not change the answer.
+    int applies = want->n > 0 ? applies_here(L) : 1;
+    if (L.allows && applies == 0) want->n = 0;
     read_records(g_read, L);
     int recorded = 0;
     for (int i = 0; i < g_read.nrec; i++) recorded += g_read.rec[i].ours;
@@ -297,7 +292,7 @@ void sync_list(const RestrictList& L, BlockIds* want, block_caller who, task_run
         // The usual idle pass: two registry reads. A switch an earlier step
         // could not settle is settled here.
         if (!settle_switch(L)) g_cache.left = 1;
-        settle_layering(L);
+        if (!settle_layering(L)) g_cache.left = 1;
         return;
     }
     read_list(g_read, L);
@@ -325,7 +320,6 @@ void sync_list(const RestrictList& L, BlockIds* want, block_caller who, task_run
         }
         if (held != HOLDS && !r && list_has_id(g_read, L, id)) continue;  // an administrator's value holds it
         if (!owner_read) owner = task_owner_now(who == BLOCK_UNATTENDED, runs), owner_read = 1;
-        int applies = applies_here(L);
         if (applies == 0) {
             if (owner == OWNER_THIS_COPY && !g_cache.said_unsupported && who != BLOCK_UNATTENDED) {
                 logline(EV_BLOCK_UNSUPPORTED, "系统安装禁止不适用（Windows 版本或版本类型）");
@@ -394,7 +388,7 @@ void sync_list(const RestrictList& L, BlockIds* want, block_caller who, task_run
     }
     if (!settle_switch(L)) g_cache.left = 1;
     read_kept(g_read, L, 1);
-    settle_layering(L);
+    if (!settle_layering(L)) g_cache.left = 1;
 }
 
 }  // namespace
@@ -411,8 +405,11 @@ int block_list_applies(block_list l) {
 int block_left(void) { return g_cache.left; }
 
 int block_would_write(const BlockWant* want) {
-    int any = 0;
-    for (int l = 0; l < BLOCK_LISTS; l++) any |= want->list[l].n > 0 && applies_here(LISTS[l]) != 0;
+    int any = 0, applies[BLOCK_LISTS];
+    for (int l = 0; l < BLOCK_LISTS; l++) {
+        applies[l] = want->list[l].n > 0 ? applies_here(LISTS[l]) : 0;
+        any |= applies[l] != 0;
+    }
     if (!any) return 0;
     // A look without the machine's lock, so that a step holds it once: a
     // read torn by another copy's step costs at most a question asked for
@@ -422,7 +419,7 @@ int block_would_write(const BlockWant* want) {
     int ask = 0;
     for (int l = 0; l < BLOCK_LISTS && !ask; l++) {
         const BlockIds& ids = want->list[l];
-        if (ids.n == 0 || applies_here(LISTS[l]) == 0) continue;
+        if (ids.n == 0 || applies[l] == 0) continue;
         read_list(g_read, LISTS[l]);
         read_records(g_read, LISTS[l]);
         ask = read_switch(LISTS[l]) != SW_ON;
