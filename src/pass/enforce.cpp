@@ -7,6 +7,7 @@
 #include "pass/sweep.h"
 #include "policy/allows.h"
 #include "policy/policyread.h"
+#include "policy/seen.h"
 #include "rules/judge.h"
 #include "rules/wanted.h"
 #include "store/store.h"
@@ -93,16 +94,11 @@ const char16_t GIVEN_UP_SAID[] = u"GivenUpSaid";
 const char16_t SPARED_SAID[] = u"SparedSaid";
 
 // Whether n lines of fingerprint h are to be said: they differ from what
-// was last said under `name`. Noted before they are said: were it not,
-// they would be said again at every pass while it cannot be noted.
+// was last said under `name`.
 int to_say(const char16_t* name, int n, uint64_t h) {
-    char now[32];
-    char16_t now16[32], was[32];
-    fmt(now, sizeof now, "%d %llu", n, (unsigned long long)h);
-    utf16(now, now16, countof(now16));
-    sys_reg got = sys_reg_text(PRODUCT_KEY, name, was, countof(was));
-    if (got == SYS_REG_OK ? wicmp(was, now16) == 0 : got == SYS_REG_MISSING && n == 0) return 0;
-    return n ? sys_reg_set_text(PRODUCT_KEY, name, now16, SYS_REG_SZ) : (sys_reg_delete_value(PRODUCT_KEY, name), 0);
+    char16_t now[48];
+    seen_sum_text(n, h, now, countof(now));
+    return seen_changed(PRODUCT_KEY, name, now, n == 0) && n;
 }
 
 // The present devices an approval spares from a block that reaches them,

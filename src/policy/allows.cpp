@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "block/layering.h"
 #include "block/registry.h"
+#include "policy/seen.h"
 #include "sys/sys.h"
 #include "task/owner.h"
 
@@ -59,12 +60,10 @@ AdminAllows allows_load(void) {
 
 int allows_say(const RuleBook& b, log_event ev) {
     char now[32];
-    char16_t now16[32], was[32];
+    char16_t now16[32];
     fmt(now, sizeof now, "%llu", (unsigned long long)fingerprint(b));
     utf16(now, now16, countof(now16));
-    sys_reg got = sys_reg_text(PRODUCT_KEY, SAID, was, countof(was));
-    if (got == SYS_REG_OK ? wicmp(was, now16) == 0 : got == SYS_REG_MISSING && b.nallows == 0) return 0;
-    if (!sys_reg_set_text(PRODUCT_KEY, SAID, now16, SYS_REG_SZ)) return 0;  // said again next time
+    if (!seen_changed(PRODUCT_KEY, SAID, now16, b.nallows == 0)) return 0;
     for (int i = 0; i < b.nallows; i++) logline(ev, "管理员策略允许安装，按放行对待 | %s", b.allows[i].inst);
     return 1;
 }

@@ -407,12 +407,8 @@ const char* policy_reason_text(policy_reason r) { return r >= 0 && r < POLICY_RE
 int policy_say_errors(const RuleBook& b, log_event ev) {
     char16_t now[48];
     seen_sum_text(b.nerrors, b.error_sum, now, countof(now));
-    if (seen_is(SEEN_ERRORS, now, b.nerrors == 0)) return 0;
-    // Written before the lines: were it not, they would be said again at
-    // every pass while it cannot be written.
+    if (!seen_changed(SEEN_KEY, SEEN_ERRORS, now, b.nerrors == 0)) return 0;
     int said = b.nerrors > 0;
-    if (said ? !sys_reg_set_text(SEEN_KEY, SEEN_ERRORS, now, SYS_REG_SZ) : !sys_reg_delete_value(SEEN_KEY, SEEN_ERRORS))
-        return 0;
     static char where[1024];  // a list's name and a value's: static, as the log's own buffers are
     int kept = b.nerrors < POLICY_ERRORS_KEPT ? b.nerrors : POLICY_ERRORS_KEPT;
     for (int i = 0; i < kept; i++) {

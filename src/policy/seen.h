@@ -15,3 +15,8 @@ extern const char16_t SEEN_RULES[];
 void seen_sum_text(int n, uint64_t sum, char16_t* out, size_t units);
 // 1 when our fingerprint `name` is `want`, or is absent and `none` is 1.
 int seen_is(const char16_t* name, const char16_t* want, int none);
+// For lines said once per change: 1 when key\name does not hold `now`
+// (absent stands for `none`) and now does, deleted when none. Noted before
+// the lines are said: were it not, they would be said again at every pass
+// while it cannot be noted.
+int seen_changed(const char16_t* key, const char16_t* name, const char16_t* now, int none);
