@@ -5,6 +5,7 @@
 #include "app/console.h"
 #include "app/show.h"
 #include "base/calendar.h"
+#include "base/text.h"
 #include "pass/audit.h"
 #include "policy/policyread.h"
 #include "rules/standing.h"
@@ -162,13 +163,6 @@ void line_text(const RuleLine& l, char* out, size_t size) {
     fmt(out + n, size - n, "，%s，今日 %d 个", l.has_block ? standing_text(l.block) : "不写安装禁止", l.reached);
 }
 
-// Characters, as Intune counts a line's length.
-int chars(const char* s) {
-    int n = 0;
-    for (; *s; s++) n += ((unsigned char)*s & 0xC0) != 0x80;
-    return n;
-}
-
 // One line in all: the verdict, its causes, and each rule while they fit
 // within what Intune keeps, the rest counted.
 void print_text(const RuleBook& b, const CheckFacts& f, CheckAnswer a) {
@@ -188,16 +182,16 @@ void print_text(const RuleBook& b, const CheckFacts& f, CheckAnswer a) {
     if (f.absent) n += fmt(line + n, sizeof line - n, "；离场设备的遗留记录 %d 个%s", f.absent, audit ? "" : "，后台任务会删除");
     if (audit) n += fmt(line + n, sizeof line - n, "；策略为审核模式，后台任务不删除");
     if (b.nended) n += fmt(line + n, sizeof line - n, "；策略有 %d 条已过期", b.nended);
-    int used = chars(line);
+    int used = utf8_chars(line);  // characters, as Intune counts a line's length
     for (int i = 0; i < g_nlines; i++) {
         line_text(g_lines[i], item, sizeof item);
         // Room is kept for the count of what does not fit.
-        if (used + 1 + chars(item) > LINE_CHARS - 16) {
+        if (used + 1 + utf8_chars(item) > LINE_CHARS - 16) {
             fmt(line + n, sizeof line - n, "；另有 %d 条规则", g_nlines - i);
             break;
         }
         n += fmt(line + n, sizeof line - n, "；%s", item);
-        used += 1 + chars(item);
+        used += 1 + utf8_chars(item);
     }
     out("%s\n", line);
 }

@@ -109,6 +109,12 @@ size_t utf16(const char* s, char16_t* out, size_t units) {
     return utf16n(s, n, out, units);
 }
 
+int utf8_chars(const char* s) {
+    int n = 0;
+    for (; *s; s++) n += ((unsigned char)*s & 0xC0) != 0x80;
+    return n;
+}
+
 size_t utf8_whole(const char* s, size_t n) {
     // Walk back over continuation bytes to the lead byte of the last character.
     size_t i = n;

@@ -39,6 +39,8 @@ size_t utf16n(const char* s, size_t n, char16_t* out, size_t units);
 uint32_t utf8_decode(const char* s, size_t n, int* used);
 // Length of a complete UTF-8 prefix of s[0..n): drops a torn last character.
 size_t utf8_whole(const char* s, size_t n);
+// How many characters a UTF-8 text has (continuation bytes aside).
+int utf8_chars(const char* s);
 
 // Lower-cases A-Z in place, unit by unit (what towlower does with no locale).
 void lowerw(char16_t* w);

@@ -161,9 +161,7 @@ enforce_result enforce_pass(void) {
     // Expired entries that stay in the file are a failure too: the drop
     // could not be written, or the file is too full, or holds lines nobody
     // can read, which a rewrite would lose.
-    int in_force = 0;
-    for (int i = 0; i < b.nentries; i++) in_force += rule_in_force(b.entries[i].until, now);
-    int refused = (step.read == BL_OVERFULL || step.read == BL_BAD_LINES) && in_force < b.nentries;
+    int refused = (step.read == BL_OVERFULL || step.read == BL_BAD_LINES) && book_entries_in_force(b, now) < b.nentries;
     if (refused && step.read == BL_BAD_LINES)
         logline(EV_BLACKLIST_BAD_LINES, "拉黑名单有无法识别的行，未修改 | 第 %d 行", b.blacklist.first_bad);
     // Entries past the first 64 are never enforced: every pass says so.

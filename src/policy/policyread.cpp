@@ -104,7 +104,7 @@ int check(int list, sys_reg_type type, const char16_t* data, PolicyRule* r, int*
     if (L.kind == POLICY_NAME) {
         if (!bl_storable(text, NAME_BYTES)) return POLICY_CONTROL;
         if (rule_name_blank(text)) return POLICY_BLANK;
-        if (rule_chars(text) < MIN_CHARS) return POLICY_SHORT;
+        if (!rule_long_enough(text, 0)) return POLICY_SHORT;
         lower_ascii(text);
     } else if (L.kind == POLICY_MODEL ? (*detail = rule_model_refusal(text)) != REFUSED_NONE : !rule_instance_ok(text)) {
         return POLICY_BAD_ID;

@@ -17,13 +17,7 @@ int64_t rule_hours(const char* text) {
     return text[0] && h >= HOURS_MIN ? h : 0;
 }
 
-int rule_chars(const char* text) {
-    int n = 0;
-    for (; *text; text++) n += ((unsigned char)*text & 0xC0) != 0x80;
-    return n;
-}
-
-int rule_long_enough(const char* text, int force) { return force || rule_chars(text) >= MIN_CHARS; }
+int rule_long_enough(const char* text, int force) { return force || utf8_chars(text) >= MIN_CHARS; }
 
 int rule_name_blank(const char* text) {
     for (; *text; text++)

@@ -14,8 +14,6 @@ constexpr int MIN_CHARS = 3;
 // --hours as whole hours, HOURS_MIN to HOURS_MAX; 0 when it is not that
 // (digits only: no sign, blank or unit).
 int64_t rule_hours(const char* text);
-// How many characters a UTF-8 text has.
-int rule_chars(const char* text);
 // 1 when a name or keyword may be used to reach devices.
 int rule_long_enough(const char* text, int force);
 // 1 when a name holds nothing but blanks (or nothing): it would reach every
