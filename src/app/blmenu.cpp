@@ -67,8 +67,7 @@ void policy_lines(const RuleBook& b, const char* indent, int64_t now) {
             const char* kind = p.kind == POLICY_INSTANCE_ID ? "设备" : p.kind == POLICY_MODEL ? "型号" : "名字";
             const char* state = approves                ? nullptr
                               : p.kind == POLICY_NAME   ? "按名字匹配"
-                              : p.kind == POLICY_MODEL  ? standing_text(model_standing(b, p.id, MODEL_OK))
-                                                        : standing_text(instance_standing(b, p.id, ""));
+                                                        : standing_text(policy_standing(b, p));
             out("%s  [策略] %s %s  %s", indent, kind, shown_text8(p.id, id, sizeof id), left);
             if (state) out("（%s）", state);
             out("\n");
@@ -240,11 +239,9 @@ void still_reached_json(const RuleBook& b, const Judged& by) {
         return;
     }
     json_open();
-    if (by.rule.from == FROM_ENTRY) entry_keys(b, b.entries[by.rule.index]);
-    else if (by.rule.from == FROM_RULE) rule_keys(b.rules[by.rule.index]);
-    else policy_rule_keys(by.rule.from == FROM_POLICY ? b.policy[by.rule.index] : b.held[by.rule.index]);
+    rule_ref_keys(b, by.rule);
     json_key("how");
-    json_text(by.how == BL_BY_ID ? "id" : by.how == BL_BY_NAME ? "name" : "model");
+    json_text(hit_key(by.how));
     json_close();
 }
 

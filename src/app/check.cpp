@@ -126,8 +126,7 @@ void gather_lines(const RuleBook& b, int64_t now) {
             int unit = p.kind == POLICY_INSTANCE_ID, block = !p.approves && p.kind != POLICY_NAME;
             const char* what = p.approves ? (unit ? "放行设备" : "放行型号")
                                           : unit ? "按实例 ID" : p.kind == POLICY_MODEL ? "按型号" : "按名称";
-            Standing s = !block ? Standing{STANDS, GIVEN_UP_APPROVED}
-                                : unit ? instance_standing(b, p.id, "") : model_standing(b, p.id, MODEL_OK);
+            Standing s = !block ? Standing{STANDS, GIVEN_UP_APPROVED} : policy_standing(b, p);
             add_line(b, RuleRef{held ? FROM_HELD : FROM_POLICY, i}, SOURCE_POLICY, what, p.id, p.until, p.approves,
                      block, s);
         }
@@ -222,7 +221,7 @@ void print_json(const RuleBook& b, const CheckFacts& f, const ReachList& present
             json_key("instance_id");
             json_text16(h.inst);
             json_key("blacklisted");
-            json_text(h.how == BL_BY_ID ? "id" : h.how == BL_BY_NAME ? "name" : "model");
+            json_text(hit_key(h.how));
             json_key("source");
             json_text(h.source == SOURCE_POLICY ? "policy" : "local");
             json_key("rule");
@@ -245,9 +244,7 @@ void print_json(const RuleBook& b, const CheckFacts& f, const ReachList& present
         for (int i = 0; i < g_nlines; i++) {
             const RuleLine& l = g_lines[i];
             json_open();
-            if (l.ref.from == FROM_ENTRY) entry_keys(b, b.entries[l.ref.index]);
-            else if (l.ref.from == FROM_RULE) rule_keys(b.rules[l.ref.index]);
-            else policy_rule_keys(l.ref.from == FROM_POLICY ? b.policy[l.ref.index] : b.held[l.ref.index]);
+            rule_ref_keys(b, l.ref);
             json_key("reached_today");
             if (l.reached < 0) json_null();
             else json_int(l.reached);

@@ -74,7 +74,7 @@ int scan_json(const Args& a) {
         const char* rule;
         bl_hit h = judge_mark(j, d, &approved, &policy, &rule);
         if (h == BL_NO_HIT) json_null();
-        else json_text(h == BL_BY_ID ? "id" : h == BL_BY_NAME ? "name" : "model");
+        else json_text(hit_key(h));
         json_key("approved");
         json_bool(approved);
         json_key("source");
@@ -98,6 +98,14 @@ int scan_json(const Args& a) {
     logline(LOG_FILE_ONLY, "扫描完成，命中 %d 个设备", g_n);
     return bl_error ? EXIT_FAILED : EXIT_OK;
 }
+
+void rule_ref_keys(const RuleBook& b, RuleRef r) {
+    if (r.from == FROM_ENTRY) entry_keys(b, b.entries[r.index]);
+    else if (r.from == FROM_RULE) rule_keys(b.rules[r.index]);
+    else policy_rule_keys(r.from == FROM_POLICY ? b.policy[r.index] : b.held[r.index]);
+}
+
+const char* hit_key(bl_hit h) { return h == BL_BY_ID ? "id" : h == BL_BY_NAME ? "name" : "model"; }
 
 void entry_json(const RuleBook& b, const BlacklistEntry& e) {
     json_open();
@@ -201,7 +209,7 @@ void policy_rule_keys(const PolicyRule& p) {
     if (!p.approves && p.kind != POLICY_NAME) {
         const RuleBook& b = bl_book();
         int unit = p.kind == POLICY_INSTANCE_ID;
-        Standing s = unit ? instance_standing(b, p.id, "") : model_standing(b, p.id, MODEL_OK);
+        Standing s = policy_standing(b, p);
         json_key(unit ? "install_blocked" : "model_blocked");
         json_bool(s.state == STANDS);
         json_key(unit ? "install_block_reason" : "model_block_reason");

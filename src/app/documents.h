@@ -23,6 +23,10 @@ void rule_keys(const Rule& r);
 // "until": null while the policy stands).
 void policy_rule_json(const PolicyRule& p);
 void policy_rule_keys(const PolicyRule& p);
+// The keys of the rule a reference of the book points at, whichever its table.
+void rule_ref_keys(const RuleBook& b, RuleRef r);
+// How a rule reached a device, as the documents spell it.
+const char* hit_key(bl_hit h);
 // What every document that judges says of the book's policy: "mode",
 // "policy_errors" (values that are no rule) and "policy_error" (a key that
 // could not be read whole, else null).

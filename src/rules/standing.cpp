@@ -67,6 +67,10 @@ Standing model_standing(const RuleBook& b, const char* model, model_verdict verd
     return missing(b, BLOCK_DEVICE_IDS);
 }
 
+Standing policy_standing(const RuleBook& b, const PolicyRule& p) {
+    return p.kind == POLICY_INSTANCE_ID ? instance_standing(b, p.id, "") : model_standing(b, p.id, MODEL_OK);
+}
+
 Standing instance_standing(const RuleBook& b, const char* inst, const char* cls) {
     char16_t id[INST_UNITS], c[CLASS_UNITS];
     utf16(inst, id, countof(id));

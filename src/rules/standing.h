@@ -28,6 +28,9 @@ struct Standing {
 // class `cls`, or policy's).
 Standing model_standing(const RuleBook& b, const char* model, model_verdict verdict);
 Standing instance_standing(const RuleBook& b, const char* inst, const char* cls);
+// A policy rule's block: by its instance id or its model (a rule by name
+// or an approval has none).
+Standing policy_standing(const RuleBook& b, const PolicyRule& p);
 // What the rules of the book want of the lists, worked out once per book.
 const BlockWant& book_wanted(const RuleBook& b);
 const GivenUpList& book_given_up(const RuleBook& b);
