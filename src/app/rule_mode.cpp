@@ -128,7 +128,7 @@ int concerns(const Rule& r, const char16_t* id) {
 int refused_now(const char16_t* unit) {
     char id[DEV_TEXT_BYTES], inst[DEV_TEXT_BYTES];
     utf8(unit, inst, sizeof inst);
-    if (bl_id_allowed(inst)) return 0;
+    if (bl_id_blocked_in(BLOCK_ALLOW_IDS, inst)) return 0;
     for (const char16_t* p = g_unit_ids.ids; *p; p += wlen(p) + 1) {
         utf8(p, id, sizeof id);
         if (bl_id_blocked_in(BLOCK_DEVICE_IDS, id)) return 1;

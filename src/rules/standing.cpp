@@ -3,7 +3,6 @@
 
 #include "base/text.h"
 #include "block/block.h"
-#include "device/device.h"
 #include "sys/sys.h"
 #include "task/owner.h"
 
@@ -72,13 +71,10 @@ Standing policy_standing(const RuleBook& b, const PolicyRule& p) {
 }
 
 Standing instance_standing(const RuleBook& b, const char* inst, const char* cls) {
-    char16_t id[INST_UNITS], c[CLASS_UNITS];
-    utf16(inst, id, countof(id));
-    utf16(cls, c, countof(c));
-    if (is_builtin(c, id)) return {WHY_BUILTIN, GIVEN_UP_APPROVED};
+    if (!bl_may_block(inst, cls)) return {WHY_BUILTIN, GIVEN_UP_APPROVED};
     work_out(b);
     int why = given_up_why(g_given_up, BLOCK_INSTANCE_IDS, inst);
     if (why >= 0) return {WHY_GIVEN_UP, (given_up_reason)why};
-    if (bl_id_blocked(inst)) return {STANDS, GIVEN_UP_APPROVED};
+    if (bl_id_blocked_in(BLOCK_INSTANCE_IDS, inst)) return {STANDS, GIVEN_UP_APPROVED};
     return missing(b, BLOCK_INSTANCE_IDS);
 }

@@ -22,9 +22,10 @@ char16_t g_cls[CLASS_UNITS];
 
 }  // namespace
 
-int bl_id_blocked(const char* inst) {
+int bl_may_block(const char* inst, const char* cls) {
     utf16(inst, g_id, countof(g_id));
-    return block_holds(BLOCK_INSTANCE_IDS, g_id);
+    utf16(cls, g_cls, countof(g_cls));
+    return !is_builtin(g_cls, g_id);
 }
 
 int bl_id_model_blocked(const char* model) {
@@ -32,8 +33,6 @@ int bl_id_model_blocked(const char* model) {
     if (!block_holds(BLOCK_DEVICE_IDS, g_id)) return 0;
     return !model_parent_id(g_id, g_parent, countof(g_parent)) || block_holds(BLOCK_DEVICE_IDS, g_parent);
 }
-
-int bl_id_allowed(const char* inst) { return bl_id_blocked_in(BLOCK_ALLOW_IDS, inst); }
 
 int bl_id_blocked_in(block_list l, const char* id) {
     utf16(id, g_id, countof(g_id));
@@ -224,14 +223,6 @@ void protect_policy_models(void) {
     }
 }
 
-// Whether an entry's or a policy block's instance id may be written: a
-// built-in device's never is, nobody may lose the use of it.
-int may_block(const char* inst, const char* cls) {
-    utf16(inst, g_id, countof(g_id));
-    utf16(cls, g_cls, countof(g_cls));
-    return !is_builtin(g_cls, g_id);
-}
-
 // Each id once, letter case aside.
 void add_once(BlockIds* out, const char16_t* id) {
     for (int k = 0; k < out->n; k++)
@@ -341,7 +332,7 @@ void bl_wanted_all(const RuleBook& b, int64_t now, BlockWant* out, GivenUpList* 
             say(g_protect[BLOCK_DEVICE_IDS], &g_nprotect[BLOCK_DEVICE_IDS], g_model, r->source, LAYER_MODEL);
             protect_composite(g_model, nullptr, r->source, LAYER_MODEL, 0);
         } else if (!r->approves) {
-            int unit_ok = r->inst && may_block(r->inst, r->cls);
+            int unit_ok = r->inst && bl_may_block(r->inst, r->cls);
             if (unit_ok) want8(BLOCK_INSTANCE_IDS, r->inst, r->source, LAYER_INSTANCE, 0);
             // A by-name entry's model goes with its unit's block.
             int entry = r->ref.from == FROM_ENTRY;

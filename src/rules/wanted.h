@@ -51,13 +51,12 @@ const char* given_up_text(given_up_reason why);
 // administrator's allows among them). Each id once. Audit mode wants
 // nothing. What is given up, and why, goes to *given_up when given.
 void bl_wanted_all(const RuleBook& b, int64_t now, BlockWant* out, GivenUpList* given_up = nullptr);
-// 1 when this copy's block holds an instance id now.
-int bl_id_blocked(const char* inst);
+// Whether an entry's or a policy block's instance id may be written: a
+// built-in device's never is, nobody may lose the use of it.
+int bl_may_block(const char* inst, const char* cls);
 // 1 when this copy's block holds a model's id (with its composite device's,
 // for a USB function's model).
 int bl_id_model_blocked(const char* model);
-// 1 when this copy's allow list holds an instance id now.
-int bl_id_allowed(const char* inst);
 // 1 when this copy's list l holds the id now, alone.
 int bl_id_blocked_in(block_list l, const char* id);
 // A USB function's model's composite device id, blocked with it, into out;
