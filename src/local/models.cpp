@@ -64,7 +64,7 @@ void bl_model_check(const RuleBook& b, const DeviceEntry& d, const HardwareIds& 
         out->others++;
         // Another unit's composite device is this model's, not another's.
         if (!own && composite_parent(g_hw, g_compat)) continue;
-        JudgeDevice other{g_other.inst, g_other.name, g_other.d.builtin, &w, g_other.d.inst};
+        JudgeDevice other = judge_device(g_other, &w);
         if (g_other.d.builtin || !judge(judging, other).blocked) out->unreached++;
     }
     dev_walk_close(&w);

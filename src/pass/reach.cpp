@@ -84,7 +84,7 @@ int g_nparents;
 // walk: the walk the device came from, for its id lists and its parent;
 // null when it was looked up by id. focus: see reach_collect.
 void consider(const Judge& judging, const WalkedDevice& w, DevWalk* walk, reach_scope scope, const RuleRef* focus) {
-    JudgeDevice jd{w.inst, w.name, w.d.builtin, walk, w.d.inst};
+    JudgeDevice jd = judge_device(w, walk);
     if (focus) jd.has_focus = 1, jd.focus = *focus;
     if (!walk && scope == REACH_PRESENT && w.presence == SYS_ABSENT && !w.d.builtin && g_nleft < BL_MAX) {
         for (int i = 0; i < g_nleft; i++)
@@ -119,15 +119,6 @@ void consider(const Judge& judging, const WalkedDevice& w, DevWalk* walk, reach_
     }
 }
 
-// Whether one of the composite device's functions is spared: then its
-// record stays, and the reached function's alone goes.
-int function_spared(const Judge& judging, const WalkedDevice& parent, const char16_t* hardware) {
-    JudgeDevice d{parent.inst, parent.name, parent.d.builtin, nullptr, parent.d.inst};
-    for (const char16_t* p = hardware; *p; p += wlen(p) + 1)
-        if (judge_function_spared(judging, d, p)) return 1;
-    return 0;
-}
-
 // The composite devices of the absent functions collected, where their own
 // records are absent too.
 void collect_parents(const Judge& judging) {
@@ -136,7 +127,7 @@ void collect_parents(const Judge& judging) {
         uint64_t key = key_of(g_dev_seen.inst, g_dev_seen.name);
         if (collected(key)) continue;
         if (!dev_lookup_ids(g_parents[i], &g_ids, &g_compat_ids) || !composite_parent(g_ids.ids, g_compat_ids.ids) ||
-            function_spared(judging, g_dev_seen, g_ids.ids))
+            judge_function_spared(judging, judge_device(g_dev_seen, nullptr), g_ids.ids))
             continue;
         Judged j = g_parent_judged[i];
         j.how = BL_BY_MODEL;
@@ -172,20 +163,16 @@ ReachList reach_collect(const RuleBook& b, int64_t now, reach_scope scope, const
             utf16(ids[i], g_id, countof(g_id));
             if (dev_lookup(g_id, &g_dev_seen)) consider(judging, g_dev_seen, nullptr, scope, focus);
         }
-        collect_parents(judging);
-        r.n = g_nreached;
-        r.nunread = g_nunread;
-        r.nspared = g_nspared;
-        return r;
+    } else {
+        DevWalk w;
+        if (!dev_walk_open(&w, (scope == REACH_PRESENT ? WALK_PRESENT : WALK_ALL) | WALK_LOWER)) {
+            r.ok = 0;
+            r.err = w.err;
+            return r;
+        }
+        while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(judging, g_dev_seen, &w, scope, focus);
+        dev_walk_close(&w);  // a removal opens a set of its own
     }
-    DevWalk w;
-    if (!dev_walk_open(&w, (scope == REACH_PRESENT ? WALK_PRESENT : WALK_ALL) | WALK_LOWER)) {
-        r.ok = 0;
-        r.err = w.err;
-        return r;
-    }
-    while (g_nreached < DEV_MAX && dev_walk_next(&w, &g_dev_seen)) consider(judging, g_dev_seen, &w, scope, focus);
-    dev_walk_close(&w);  // a removal opens a set of its own
     collect_parents(judging);
     r.n = g_nreached;
     r.nunread = g_nunread;
@@ -201,16 +188,12 @@ Judged bl_reaching(const RuleBook& b, const char16_t* id, int64_t now) {
     dev_lower(id, lower, sizeof lower);
     Judged j{};
     if (judge_needs_walk(judging) && dev_lookup(id, &g_dev_seen))
-        j = judge(judging, JudgeDevice{g_dev_seen.inst, g_dev_seen.name, g_dev_seen.d.builtin, nullptr, id});
+        j = judge(judging, judge_device(g_dev_seen, nullptr));
     else
         j = judge(judging, JudgeDevice{lower, "", 0, nullptr, id});
     if (j.rule.index < 0) j.blocked = 0;  // only a rule being put has no place yet
     return j;
 }
-
-namespace {
-
-}  // namespace
 
 int bl_name_reach(const RuleBook& b, const char* lower_name, const char16_t* own) {
     // An approved device is one the name would not reach.
@@ -221,7 +204,7 @@ int bl_name_reach(const RuleBook& b, const char* lower_name, const char16_t* own
     while (dev_walk_next(&w, &g_dev_seen))
         if (wicmp(g_dev_seen.d.inst, own) != 0 && match_name(lower_name, g_dev_seen.name, g_dev_seen.d.builtin) &&
             !judge_approved_above_name(
-                judging, JudgeDevice{g_dev_seen.inst, g_dev_seen.name, g_dev_seen.d.builtin, &w, g_dev_seen.d.inst}))
+                judging, judge_device(g_dev_seen, &w)))
             n++;
     dev_walk_close(&w);
     return n;

@@ -478,8 +478,10 @@ Judged judge_at(const Judge& j, const JudgeDevice& d, int depth) {
 
 Judged judge(const Judge& j, const JudgeDevice& d) { return judge_at(j, d, 0); }
 
-int judge_function_spared(const Judge& j, const JudgeDevice& d, const char16_t* composite) {
-    return function_spared(j, d, composite);
+int judge_function_spared(const Judge& j, const JudgeDevice& d, const char16_t* hardware) {
+    for (const char16_t* p = hardware; *p; p += wlen(p) + 1)
+        if (function_spared(j, d, p)) return 1;
+    return 0;
 }
 
 int judge_approved_above_name(const Judge& j, const JudgeDevice& d) {

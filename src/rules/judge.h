@@ -27,6 +27,11 @@ struct JudgeDevice {
     const char16_t* compat = nullptr;  // and its compatible ids
 };
 
+// A device of a walk or a lookup, as the judge sees it.
+inline JudgeDevice judge_device(const WalkedDevice& w, DevWalk* walk) {
+    return JudgeDevice{w.inst, w.name, w.d.builtin, walk, w.d.inst};
+}
+
 // What decided it.
 struct Judged {
     int blocked;   // kept off
@@ -55,10 +60,10 @@ int judge_blocks(const Judge& j);
 // lowered, as the walk gives them; how many.
 int judge_instance_blocks(const Judge& j, const char* const** ids);
 Judged judge(const Judge& j, const JudgeDevice& d);
-// A composite device d whose hardware ids hold `composite` (a function
-// model's composite id): 1 when one of its functions is spared, so that it
-// stays while a blocked function alone goes.
-int judge_function_spared(const Judge& j, const JudgeDevice& d, const char16_t* composite);
+// A composite device d with these hardware ids (a multi-string), one of
+// which may be a function model's composite id: 1 when one of its functions
+// is spared, so that it stays while a blocked function alone goes.
+int judge_function_spared(const Judge& j, const JudgeDevice& d, const char16_t* hardware);
 // 1 when an approval in force (of any source, the administrator's allows
 // among them) outranks a name rule on this device: one by its instance id
 // or its model.
