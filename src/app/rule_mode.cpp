@@ -140,9 +140,7 @@ void approval_effects(const RuleBook& b, const Rule& r, block_outcome allowed, i
     char16_t unit[INST_UNITS];
     utf16(r.id, unit, countof(unit));
     g_unit_ids.ids[0] = g_unit_ids.ids[1] = 0;
-    if (r.kind == RULE_APPROVE_ID && !dev_lookup_ids(unit, &g_unit_ids) &&
-        instance_device_id(unit, g_unit_ids.ids, countof(g_unit_ids.ids)))
-        g_unit_ids.ids[wlen(g_unit_ids.ids) + 1] = 0;
+    if (r.kind == RULE_APPROVE_ID) (void)dev_unit_ids(unit, &g_unit_ids, 1);
     const GivenUpList& g = book_given_up(b);
     const BlockIds& allow = book_wanted(b).list[BLOCK_ALLOW_IDS];
     int wanted = 0;

@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "device/devset.h"
+#include "device/model.h"
 
 int dev_read(sys_devset* s, WalkedDevice* w) {
     char16_t* name = w->whole;
@@ -91,6 +92,14 @@ int dev_lookup_ids(const char16_t* id, HardwareIds* hw, HardwareIds* compatible)
     hw->read = sys_dev_ids(set.s, SYS_IDS_HARDWARE, hw->ids, IDS_UNITS);
     (void)sys_dev_parent(set.s, hw->parent, INST_UNITS);
     if (compatible) compatible->read = sys_dev_ids(set.s, SYS_IDS_COMPATIBLE, compatible->ids, IDS_UNITS);
+    return 1;
+}
+
+int dev_unit_ids(const char16_t* inst, HardwareIds* hw, int look_up) {
+    if (look_up && dev_lookup_ids(inst, hw)) return 1;
+    hw->ids[0] = hw->ids[1] = 0;
+    if (!instance_device_id(inst, hw->ids, countof(hw->ids))) return 0;
+    hw->ids[wlen(hw->ids) + 1] = 0;
     return 1;
 }
 

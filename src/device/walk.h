@@ -63,6 +63,10 @@ struct HardwareIds {
 // The hardware ids of the device with this instance id, and its compatible
 // ids when `compatible` is given; 0 when the system knows no such device.
 int dev_lookup_ids(const char16_t* id, HardwareIds* hw, HardwareIds* compatible = nullptr);
+// The ids a unit is known by: its hardware ids (looked up where look_up is
+// 1), or else the device id its instance id starts with, which the bus
+// makes of them. 0 when neither: hw is then empty.
+int dev_unit_ids(const char16_t* inst, HardwareIds* hw, int look_up);
 // The instance id of the parent of the device the walk is on, into buf
 // (INST_UNITS); 0 when it has none.
 int dev_walk_parent(DevWalk* w, char16_t* buf);

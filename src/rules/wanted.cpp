@@ -158,9 +158,7 @@ void protect_unit(const char* inst, int source, int windows) {
     if (!windows) say(g_protect[BLOCK_INSTANCE_IDS], &g_nprotect[BLOCK_INSTANCE_IDS], unit, source, LAYER_INSTANCE);
     // The administrator's allows are many and matter only as functions:
     // the bus reports a function's id in its instance id.
-    int known = !windows && dev_lookup_ids(unit, &g_unit);
-    if (!known && !instance_device_id(unit, g_unit.ids, countof(g_unit.ids))) return;
-    if (!known) g_unit.ids[wlen(g_unit.ids) + 1] = 0;
+    if (!dev_unit_ids(unit, &g_unit, !windows)) return;
     for (const char16_t* p = g_unit.ids; *p; p += wlen(p) + 1) {
         // Windows installs the administrator's allowed unit over a model
         // block by itself: only its composite device is ours to spare.
