@@ -3,6 +3,7 @@
 // and 0 or 4 none ([MS-GPAC] 2.2.1.3.1).
 #include "selftest/audit.h"
 
+#include "files/wholefile.h"
 #include "proc/run.h"
 #include "sys/sys.h"
 
@@ -14,17 +15,11 @@ const char BACKUP_FILE[] = "quillfen-selftest-audit.csv";
 // The Setting Value of the row naming the subcategory; -1 when none does.
 // NUL bytes are dropped, so that a UTF-16 file reads as its ASCII.
 int setting_in(const char16_t* path) {
-    static char text[1 << 18];
-    sys_read r;
-    sys_file* f = sys_file_open(path, &r);
-    if (!f) return -1;
-    size_t n = 0;
-    static char chunk[4096];
-    uint32_t got;
-    while (sys_file_next(f, chunk, sizeof chunk, &got) && got)
-        for (uint32_t i = 0; i < got && n + 1 < sizeof text; i++)
-            if (chunk[i]) text[n++] = chunk[i];
-    sys_file_close(f);
+    static char text[1 << 19];
+    size_t got, n = 0;
+    (void)whole_file_read(path, text, sizeof text - 1, &got);  // none read: no row, -1
+    for (size_t i = 0; i < got; i++)
+        if (text[i]) text[n++] = text[i];
     text[n] = 0;
     lower_ascii(text);
     char guid[sizeof PNP_GUID];

@@ -1,6 +1,7 @@
 // Running the tested copy and reading its documents.
 #include "selftest/quillfen.h"
 
+#include "files/wholefile.h"
 #include "proc/run.h"
 #include "selftest/report.h"
 #include "sys/sys.h"
@@ -16,15 +17,8 @@ constexpr uint32_t RUN_TIMEOUT_MS = 180000;
 char g_output[1 << 20];
 
 void read_output(const char16_t* path) {
-    g_output[0] = 0;
-    sys_read r;
-    sys_file* f = sys_file_open(path, &r);
-    if (!f) return;
-    size_t n = 0;
-    uint32_t got = 0;
-    while (n + 1 < sizeof g_output && sys_file_next(f, g_output + n, (uint32_t)(sizeof g_output - 1 - n), &got) && got)
-        n += got;
-    sys_file_close(f);
+    size_t n;
+    (void)whole_file_read(path, g_output, sizeof g_output - 1, &n);  // what was read, even of one too long
     g_output[n] = 0;
 }
 
@@ -102,9 +96,8 @@ int qf_lift(const Tested& t, const char* kind, const char* text) {
 
 int qf_task_installed(const Tested& t) {
     int code = qf_run(t, {"--check", "--json"});
-    const char* installed = strstr(g_output, "\"task_installed\":");
-    if (code < 0 || !installed) return -1;
-    return strncmp(installed + 17, "true", 4) == 0;
+    int installed = peek_bool(g_output, g_output + strlen(g_output), "task_installed");
+    return code < 0 ? -1 : installed;
 }
 
 void qf_forget_output(const Tested& t) {

@@ -4,6 +4,7 @@
 // this PC cannot demonstrate it.
 #include "selftest/steps.h"
 
+#include "block/layering.h"
 #include "block/registry.h"
 #include "files/datafile.h"
 #include "log/log.h"
@@ -23,7 +24,6 @@ constexpr int RESCAN_WAIT_S = 15;
 constexpr int SETTLE_S = 10;
 
 const char* const INSTANCE[RUN_DEVICES] = {"canary", "model1", "model2", "model3", "task2", "task1"};
-const char16_t ALLOW_LIST[] = u"SOFTWARE\\Policies\\Microsoft\\Windows\\DeviceInstall\\Restrictions\\AllowInstanceIDs";
 
 // The id the system gives when it decorates nothing, as the canary showed.
 void plain_id(const Context& c, int which, char* out, size_t size) {
@@ -132,9 +132,11 @@ int listed(const char16_t* list, const char* id8) {
     return 0;
 }
 
-int switch_on(const char16_t* name) {
+int switch_on(block_list l) { return read_switch(LISTS[l]) == SW_ON; }
+
+int layered_on(void) {
     uint32_t v = 0;
-    return sys_reg_dword(RESTRICTIONS_KEY, name, &v) == SYS_REG_OK && v == 1;
+    return sys_reg_dword(RESTRICTIONS_KEY, LAYERED, &v) == SYS_REG_OK && v == 1;
 }
 
 // What --blist --json says of the object holding "key":"value": a boolean
@@ -181,7 +183,7 @@ run_end canary(Context& c) {
     if (blocked == 0)
         return cannot_at_all("Quillfen writes no install block on this PC (a Home edition, or a build before Windows 10 2004)");
     if (blocked < 0) return stopped("quillfen --blist --json does not list the entry");
-    if (!listed(LISTS[BLOCK_INSTANCE_IDS].key, d.id8) || !switch_on(LISTS[BLOCK_INSTANCE_IDS].switch_name))
+    if (!listed(LISTS[BLOCK_INSTANCE_IDS].key, d.id8) || !switch_on(BLOCK_INSTANCE_IDS))
         return stopped("DenyInstanceIDs does not hold the id under its switch, though Quillfen says it is blocked");
     say("DenyInstanceIDs holds it, its switch on");
     // A record that was installed is not installed again when it returns:
@@ -236,7 +238,7 @@ run_end by_model(Context& c) {
     if (!note_rule(c, "model", c.model)) return stopped("the journal cannot be written");
     if (qf_run(c.qf, {"--blacklist", "--model", c.model, "--hours", "1", "--name", name}) != 0)
         return stopped("quillfen --blacklist --model failed");
-    if (!listed(LISTS[BLOCK_DEVICE_IDS].key, c.model) || !switch_on(LISTS[BLOCK_DEVICE_IDS].switch_name))
+    if (!listed(LISTS[BLOCK_DEVICE_IDS].key, c.model) || !switch_on(BLOCK_DEVICE_IDS))
         return stopped("DenyDeviceIDs does not hold the model under its switch");
     say("DenyDeviceIDs holds it, its switch on");
     if (plug(c, DEV_MODEL_REFUSED) != SYS_SWDEV_MADE) return cannot("Windows did not make the software device");
@@ -272,8 +274,8 @@ run_end spared(Context& c) {
         judge(VERDICT_FAIL, "approving one unit gave up its model's block without a reason");
         return RUN_DONE;
     }
-    int layered = qf_run(c.qf, {"--check", "--json"}) >= 0 && strstr(qf_output(), "\"layering_set\":true") != nullptr;
-    if (!listed(ALLOW_LIST, unit) || !switch_on(u"AllowDenyLayered") || !switch_on(u"AllowInstanceIDs") ||
+    int layered = qf_run(c.qf, {"--check", "--json"}) >= 0 && peek_bool(qf_output(), qf_output() + strlen(qf_output()), "layering_set") == 1;
+    if (!listed(LISTS[BLOCK_ALLOW_IDS].key, unit) || !layered_on() || !switch_on(BLOCK_ALLOW_IDS) ||
         !listed(LISTS[BLOCK_DEVICE_IDS].key, c.model) || !layered) {
         judge(VERDICT_FAIL, "the allow list, its switches or the model's block are not as Quillfen says");
         return RUN_DONE;
