@@ -143,6 +143,7 @@ struct RegApi {
     decltype(&::RegCreateKeyExW) Create;
     decltype(&::RegQueryValueExW) Query;
     decltype(&::RegEnumValueW) EnumValue;
+    decltype(&::RegEnumKeyExW) EnumKey;
     decltype(&::RegSetValueExW) Set;
     decltype(&::RegDeleteValueW) DeleteValue;
     decltype(&::RegDeleteKeyExW) DeleteKey;
@@ -162,6 +163,7 @@ const RegApi* reg_api(void) {
         bind(m, "RegCreateKeyExW", &api.Create, &ok);
         bind(m, "RegQueryValueExW", &api.Query, &ok);
         bind(m, "RegEnumValueW", &api.EnumValue, &ok);
+        bind(m, "RegEnumKeyExW", &api.EnumKey, &ok);
         bind(m, "RegSetValueExW", &api.Set, &ok);
         bind(m, "RegDeleteValueW", &api.DeleteValue, &ok);
         bind(m, "RegDeleteKeyExW", &api.DeleteKey, &ok);
@@ -793,17 +795,13 @@ sys_run_result sys_run(const char16_t* program, const char16_t* cmdline, const c
 sys_run_result sys_run_output(const char16_t* program, const char16_t* cmdline, const char16_t* cwd,
                               uint32_t timeout_ms, int* code, const char16_t* out_path) {
     static wchar_t lp[LONG_UNITS];
-    SECURITY_ATTRIBUTES sa = *file_sa(1);
-    sa.bInheritHandle = TRUE;  // the child writes to it, through the one handle it inherits
-    HANDLE h = CreateFileW(long_path(out_path, lp), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_OWNER) {
-        sa = *file_sa(0);
-        sa.bInheritHandle = TRUE;
-        h = CreateFileW(long_path(out_path, lp), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
+    HANDLE h = create_file(long_path(out_path, lp), GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return SYS_RUN_FAILED;
+    // The child writes to it, through the one handle it inherits.
+    if (!SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+        CloseHandle(h);
+        return SYS_RUN_FAILED;
+    }
     sys_run_result r = run_program(program, cmdline, cwd, timeout_ms, code, h);
     CloseHandle(h);
     return r;
@@ -1681,22 +1679,18 @@ int sys_reg_delete_key(const char16_t* key) {
 sys_reg sys_reg_subkey_at(const char16_t* key, uint32_t index, char16_t* name, uint32_t units) {
     if (!name || units == 0) return SYS_REG_FAILED;
     name[0] = 0;
-    static decltype(&::RegEnumKeyExW) enum_key = nullptr;
-    static int state = -1;
-    if (state < 0) {
-        state = 1;
-        bind(load_system_dll(L"advapi32.dll"), "RegEnumKeyExW", &enum_key, &state);
-    }
+    const RegApi* api = reg_api();
     HKEY h;
-    sys_reg r = state ? open_key(key, KEY_ENUMERATE_SUB_KEYS, &h) : SYS_REG_FAILED;
+    sys_reg r = api ? open_key(key, KEY_ENUMERATE_SUB_KEYS, &h) : SYS_REG_FAILED;
     if (r != SYS_REG_OK) return r;
-    static wchar_t got[256];
-    DWORD n = countof(got);
-    LSTATUS e = enum_key(h, index, got, &n, nullptr, nullptr, nullptr, nullptr);
+    DWORD n = units;  // ERROR_MORE_DATA where the name does not fit
+    LSTATUS e = api->EnumKey(h, index, W(name), &n, nullptr, nullptr, nullptr, nullptr);
     reg_read_api()->Close(h);
     if (e == ERROR_NO_MORE_ITEMS) return SYS_REG_MISSING;
-    if (e != ERROR_SUCCESS || n + 1 > units) return SYS_REG_FAILED;
-    for (DWORD i = 0; i <= n; i++) name[i] = (char16_t)got[i];
+    if (e != ERROR_SUCCESS) {
+        name[0] = 0;
+        return SYS_REG_FAILED;
+    }
     return SYS_REG_OK;
 }
 
