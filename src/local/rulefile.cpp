@@ -8,6 +8,7 @@
 #include "device/device.h"
 #include "device/model.h"
 #include "local/sidefile.h"
+#include "local/table.h"
 #include "rules/rules.h"
 #include "sys/sys.h"
 
@@ -130,15 +131,10 @@ int rules_put(const Rule& r, int* what, Rule* after, int* full) {
     for (int i = 0; i < g_nwork; i++) {
         Rule& old = g_work[i];
         if (old.kind != r.kind || !ieq_ascii(old.id, r.id)) continue;
-        // A name given again replaces the one it had; none keeps it.
-        int renamed = r.name[0] && strcmp(r.name, old.name) != 0;
-        int changed = r.until > old.until || (r.kind == RULE_MODEL && r.verdict != old.verdict);
-        if (r.until > old.until) old.until = r.until;
-        if (renamed) scopy(old.name, sizeof old.name, r.name);
-        old.verdict = r.verdict;
-        *what = changed ? 1 : 0;
+        int renamed;
+        *what = rule_merge(old, r, &renamed);
         *after = old;
-        g_file.changed |= changed || renamed;
+        g_file.changed |= *what || renamed;
         return 1;
     }
     if (g_nwork == RULES_MAX) {

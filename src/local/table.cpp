@@ -53,12 +53,22 @@ int table_drop_expired(BlacklistEntry* t, int* n, int64_t now, BlacklistEntry* g
     return g;
 }
 
+int rule_merge(Rule& old, const Rule& r, int* renamed) {
+    // A name given again replaces the one it had; none keeps it.
+    *renamed = r.name[0] && strcmp(r.name, old.name) != 0;
+    int changed = r.until > old.until || (r.kind == RULE_MODEL && r.verdict != old.verdict);
+    if (r.until > old.until) old.until = r.until;
+    if (*renamed) scopy(old.name, sizeof old.name, r.name);
+    old.verdict = r.verdict;
+    return changed;
+}
+
 int rule_table_put(Rule* t, int* n, const Rule& r, int* what, Rule* after) {
     for (int i = 0; i < *n; i++) {
         Rule& old = t[i];
         if (old.kind != r.kind || !ieq_ascii(old.id, r.id)) continue;
-        *what = r.until > old.until;
-        if (r.until > old.until) old.until = r.until;
+        int renamed;
+        *what = rule_merge(old, r, &renamed);
         *after = old;
         return 1;
     }

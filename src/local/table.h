@@ -26,10 +26,14 @@ int table_remove(BlacklistEntry* t, int* n, const BlacklistEntry& e);
 // Drops the entries that ended by `now`, copying each into `gone` (room
 // for BL_MAX); how many went.
 int table_drop_expired(BlacklistEntry* t, int* n, int64_t now, BlacklistEntry* gone);
+// r given again over old, the same rule (kind and id, letter case aside):
+// its end becomes the later of the two, r's verdict replaces the kept one,
+// and so does a name given. 1 when it was extended or a model rule's
+// verdict changed, else 0 (a rename alone counts as unchanged); *renamed.
+int rule_merge(Rule& old, const Rule& r, int* renamed);
 // A model rule or an approval put into t[0..*n) as a run that must change
-// nothing shows it: one of the same kind and id stays the one rule, its
-// end the later of the two. 0 when the table holds RULES_MAX; *what: 0
-// unchanged, 1 extended, 2 added.
+// nothing shows it, merged as the rules file merges it. 0 when the table
+// holds RULES_MAX; *what: 0 unchanged, 1 extended, 2 added.
 int rule_table_put(Rule* t, int* n, const Rule& r, int* what, Rule* after);
 // Keeps model m in t[0..*n), replacing the one of its instance id; 1 when
 // that changed the table.

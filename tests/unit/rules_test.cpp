@@ -2,6 +2,7 @@
 // admission once, with the callers' present ways, and the limits.
 #include <gtest/gtest.h>
 
+#include "local/table.h"
 #include "rules/rules.h"
 
 namespace {
@@ -122,6 +123,23 @@ TEST(Decide, InstanceOverModelOverNameABlockWinsPolicyAbove) {
         }
         i++;
     }
+}
+
+// --what-if says what a real run would: a rule given again is merged as the
+// rules file merges it, a new verdict counting as a change, a rename not.
+TEST(Rules, ARuleGivenAgainIsMergedAsTheFileMergesIt) {
+    Rule t[2] = {{RULE_MODEL, "USB\\VID_1&PID_2", "cam", 100, MODEL_SHARED}};
+    int n = 1, what;
+    Rule after;
+    ASSERT_TRUE(rule_table_put(t, &n, Rule{RULE_MODEL, "usb\\vid_1&pid_2", "", 50, MODEL_OK}, &what, &after));
+    EXPECT_EQ(1, what) << "the verdict changed";
+    EXPECT_EQ(MODEL_OK, after.verdict);
+    EXPECT_EQ(100, after.until);
+    EXPECT_STREQ("cam", after.name) << "no name given keeps it";
+    ASSERT_TRUE(rule_table_put(t, &n, Rule{RULE_MODEL, "USB\\VID_1&PID_2", "desk cam", 100, MODEL_OK}, &what, &after));
+    EXPECT_EQ(0, what);
+    EXPECT_STREQ("desk cam", after.name);
+    EXPECT_EQ(1, n);
 }
 
 }  // namespace
