@@ -493,11 +493,7 @@ int block_give_up(void) {
 namespace {
 
 // 1 when the key holds no value (or is not there).
-int key_empty(const char16_t* key) {
-    char16_t name[8], text[8];
-    sys_reg_type type;
-    return sys_reg_value_at(key, 0, name, countof(name), &type, text, countof(text)) == SYS_REG_MISSING;
-}
+int key_empty(const char16_t* key) { return key_has_values(key) == 0; }
 
 // Once the task is gone: our keys that hold nothing go, so that an
 // uninstall leaves no empty key behind. A key with another copy's record

@@ -22,30 +22,22 @@ WindowsVersion g_version;
 // What the check reads of the lists: its own, apart from a step's.
 BlockRead g_check;
 
-// A DWORD of the restrictions key: 1 when it holds `want`, 0 when not or
-// absent, -1 when it cannot be read.
+// A switch of the restrictions key: 1 when it holds DWORD `want` (1 or 0),
+// 0 when not, absent or of another type (an administrator's, and no
+// switch), -1 when it cannot be read.
 int dword_is(const char16_t* name, uint32_t want) {
-    uint32_t v = 0;
-    sys_reg r = sys_reg_dword(RESTRICTIONS_KEY, name, &v);
-    if (r == SYS_REG_MISSING) return 0;
-    if (r == SYS_REG_FAILED) {
-        sys_reg_type type;
-        // A value of another type is an administrator's, and no DWORD.
-        return sys_reg_kind(RESTRICTIONS_KEY, name, &type) == SYS_REG_OK && type != SYS_REG_DWORD ? 0 : -1;
-    }
-    return v == want;
+    switch_state s = read_switch_named(name);
+    return s == SW_UNTOLD ? -1 : s == (want ? SW_ON : SW_OFF);
 }
 
 // A list key under the restrictions key holds a value: -1 when it cannot be read.
 int key_holds_values(const char16_t* list) {
-    char16_t key[160], name[16], text[8];
+    char16_t key[160];
     key[0] = 0;
     wcat(key, countof(key), RESTRICTIONS_KEY);
     wcat(key, countof(key), u"\\");
     wcat(key, countof(key), list);
-    sys_reg_type type;
-    sys_reg r = sys_reg_value_at(key, 0, name, countof(name), &type, text, countof(text));
-    return r == SYS_REG_FAILED ? -1 : r == SYS_REG_OK;
+    return key_has_values(key);
 }
 
 // A list of ours holds values of no copy of Quillfen: -1 when it cannot be told.

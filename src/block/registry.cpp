@@ -236,15 +236,27 @@ void read_kept(BlockRead& br, const RestrictList& L, int may_write) {
     }
 }
 
-switch_state read_switch(const RestrictList& L) {
+switch_state read_switch(const RestrictList& L) { return read_switch_named(L.switch_name); }
+
+switch_state read_switch_named(const char16_t* name) {
     sys_reg_type type;
-    sys_reg r = sys_reg_kind(RESTRICTIONS_KEY, L.switch_name, &type);
+    sys_reg r = sys_reg_kind(RESTRICTIONS_KEY, name, &type);
     if (r == SYS_REG_MISSING) return SW_ABSENT;
     if (r != SYS_REG_OK) return SW_UNTOLD;
     if (type != SYS_REG_DWORD) return SW_OTHER;
     uint32_t v = 0;
-    if (sys_reg_dword(RESTRICTIONS_KEY, L.switch_name, &v) != SYS_REG_OK) return SW_UNTOLD;
+    if (sys_reg_dword(RESTRICTIONS_KEY, name, &v) != SYS_REG_OK) return SW_UNTOLD;
     return v == 1 ? SW_ON : v == 0 ? SW_OFF : SW_OTHER;
+}
+
+int key_has_values(const char16_t* key) {
+    // Room for any value's name: one too long for the buffer would read as
+    // a failure. The text is not wanted.
+    static char16_t name[16384];
+    char16_t text[2];
+    sys_reg_type type;
+    sys_reg r = sys_reg_value_at(key, 0, name, countof(name), &type, text, countof(text));
+    return r == SYS_REG_MISSING ? 0 : r == SYS_REG_OK ? 1 : -1;
 }
 
 uint32_t block_value_number(const char16_t* name) {

@@ -131,6 +131,11 @@ enum switch_state { SW_ON, SW_OFF, SW_OTHER, SW_ABSENT, SW_UNTOLD };
 // DWORD 1 is on, DWORD 0 an administrator's "Disabled"; anything else is an
 // administrator's too, and nothing we would read as on.
 switch_state read_switch(const RestrictList& L);
+// Any DWORD switch of the restrictions key, read alike.
+switch_state read_switch_named(const char16_t* name);
+// 1 when the key holds a value, 0 when none (or there is no key), -1 when
+// it cannot be read.
+int key_has_values(const char16_t* key);
 
 // The registry texts the block reads back. A record's data as we write it,
 // "<instance id>\t<path of the blacklist>" with "\t?" after it when the

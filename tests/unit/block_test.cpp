@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "block/block.h"
 #include "block/layering.h"
+#include "block/registry.h"
 #include "block/view.h"
 #include "support.h"
 #include "sys/sys.h"
@@ -136,6 +137,15 @@ TEST_F(BlockRules, AValueCountsOnlyWhileTheSwitchIsOn) {
     EXPECT_FALSE(block_holds(BLOCK_INSTANCE_IDS, u"USB\\A"));
     sync({"USB\\A"});
     EXPECT_EQ(want.list[0].outcome[0], BLOCK_NONE) << "the step says so too";
+}
+
+// An administrator's value of any name counts: one whose name is long is
+// no failure to read the key, which would leave layering untold.
+TEST_F(BlockRules, AKeyHoldsAValueWhateverItsNameIs) {
+    const std::string allow = RESTR + "\\AllowDeviceIDs";
+    EXPECT_EQ(0, key_has_values(u(allow).c_str()));
+    set(allow, "Camera approved by the security team", "USB\\VID_1&PID_2");
+    EXPECT_EQ(1, key_has_values(u(allow).c_str()));
 }
 
 TEST_F(BlockRules, BothListsAreKeptAlikeEachWithItsOwnSwitchAndMark) {
