@@ -99,7 +99,7 @@ struct MachineLock {
 // An id's hash: A-Z lower-cased, never 0.
 uint64_t hash_of(const char16_t* s);
 
-// The whole list in one pass, into g_read.values: every value counts, also
+// The whole list in one pass, into br.values: every value counts, also
 // one whose name or data could not be read, for "is the list empty" and for
 // the highest number.
 void read_list(BlockRead& br, const RestrictList& L);
@@ -115,7 +115,7 @@ held_state held_by(BlockRead& br, const RestrictList& L, const char16_t* name, c
 // Whether any value of the list holds the id.
 int list_has_id(BlockRead& br, const RestrictList& L, const char16_t* id);
 
-// Every copy's records, into g_read.rec.
+// Every copy's records, into br.rec.
 void read_records(BlockRead& br, const RestrictList& L);
 const ListRecord* our_record_of(BlockRead& br, const char16_t* id);
 int records_left(BlockRead& br);
@@ -123,7 +123,7 @@ int records_left(BlockRead& br);
 int list_is_ours(BlockRead& br);
 
 // The values left standing that still stand as they were are counted into
-// g_read.kept; the rest are forgotten when the step may write. The list
+// br.kept; the rest are forgotten when the step may write. The list
 // must be read.
 void read_kept(BlockRead& br, const RestrictList& L, int may_write);
 

@@ -37,3 +37,4 @@ const RuleBook& bl_book(void);
 // The blacklist's read as a step's status: OK, UNREADABLE, OVERFULL or
 // BAD_LINES (which wins when both hold).
 bl_status bl_read_status(const RuleBook& b);
+bl_status bl_read_status(const SourceRead& r);

@@ -161,7 +161,7 @@ bl_status step_read(int locked) {
     int by_name = 0;
     for (int i = 0; i < g_nwork; i++) by_name |= g_work[i].byname;
     if (by_name) models_read();
-    return g_read.state == SOURCE_BAD_LINES ? BL_BAD_LINES : g_read.state == SOURCE_OVERFULL ? BL_OVERFULL : BL_OK;
+    return bl_read_status(g_read);
 }
 
 BlacklistEntry* step_entries(int** n) {
@@ -183,7 +183,7 @@ int step_write(void) {
     return 1;
 }
 
-void step_publish(const PolicyRule* held, int nheld) {
+void step_publish(int keep_held) {
     for (int i = 0; i < g_nwork; i++) g_entries[i] = g_work[i];
     g_nentries = g_nwork;
     int n;
@@ -202,8 +202,10 @@ void step_publish(const PolicyRule* held, int nheld) {
     b.rules_file = rules_source();
     b.policy = g_policy.rules;
     b.npolicy = g_policy.n;
-    b.held = held;
-    b.nheld = nheld;
+    if (!keep_held) {
+        b.held = nullptr;
+        b.nheld = 0;
+    }
     b.errors = g_policy.errors;
     b.nerrors = g_policy.nerrors;
     b.error_sum = g_policy.error_sum;
@@ -282,8 +284,10 @@ BlockResult step_outcome_of(const BlacklistEntry& e, int model_lost) {
     return r;
 }
 
-bl_status bl_read_status(const RuleBook& b) {
-    switch (b.blacklist.state) {
+bl_status bl_read_status(const RuleBook& b) { return bl_read_status(b.blacklist); }
+
+bl_status bl_read_status(const SourceRead& r) {
+    switch (r.state) {
     case SOURCE_UNREADABLE: return BL_UNREADABLE;
     case SOURCE_BAD_LINES: return BL_BAD_LINES;
     case SOURCE_OVERFULL: return BL_OVERFULL;

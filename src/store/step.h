@@ -30,9 +30,9 @@ bl_status step_read(int locked);
 BlacklistEntry* step_entries(int** n);
 // Writes the work table: a fresh temporary, then one replace step.
 int step_write(void);
-// The step's work becomes the book; `held` (may be null) are the policy
-// rules held for this pass.
-void step_publish(const PolicyRule* held, int nheld);
+// The step's work becomes the book; the policy rules held for this pass
+// stay in it with keep_held, else it holds none.
+void step_publish(int keep_held);
 // Once per pass, after publishing: the policy rules a refresh hid since
 // the last pass are held in the book for this one (policy_hold).
 void step_hold_policy(void);

@@ -95,7 +95,7 @@ int apply(Step* s, bl_status* st) {
 }
 
 void publish_and_sync(void) {
-    step_publish(nullptr, 0);
+    step_publish(0);
     step_sync_blocks(BLOCK_AT_CONSOLE, 0);
 }
 
@@ -105,7 +105,7 @@ bl_status change(Step* s) {
     if (!lock) return BL_FAILED;
     bl_status st = step_read(1);
     if (st == BL_OVERFULL || st == BL_BAD_LINES) {
-        step_publish(nullptr, 0);  // the book shows the file's entries; nothing is written
+        step_publish(0);  // the book shows the file's entries; nothing is written
     } else if (st == BL_OK) {
         int write = apply(s, &st);
         if (st == BL_OK && s->model) s->models_lost = !models_put(*s->model);
@@ -125,7 +125,7 @@ bl_status change(Step* s) {
                 st = BL_FAILED;
             }
         } else {
-            step_publish(nullptr, 0);  // nothing to write, but the book now shows the file
+            step_publish(0);  // nothing to write, but the book now shows the file
         }
     }
     step_close(lock);
@@ -174,7 +174,7 @@ bl_status nothing_there(void) {
     int* n;
     (void)step_entries(&n);
     *n = 0;
-    step_publish(nullptr, 0);
+    step_publish(0);
     return BL_OK;
 }
 
@@ -271,7 +271,7 @@ bl_status bl_prune(int* dropped) {
     if (!step_open(&lock)) return nothing_there();
     bl_status st = step_read(lock != nullptr);
     // Until the drop is written, the book shows the file as it stands.
-    step_publish(nullptr, 0);
+    step_publish(0);
     if (st == BL_OK) {
         st = prune_work(lock, st, dropped);
         if (*dropped) publish_and_sync();
@@ -284,7 +284,7 @@ bl_status bl_read(void) {
     sys_lock* lock;
     if (!step_open(&lock)) return nothing_there();
     bl_status st = step_read(lock != nullptr);
-    step_publish(nullptr, 0);
+    step_publish(0);
     if (lock) sys_lock_drop(lock);
     return st;
 }
@@ -300,7 +300,7 @@ PassStep bl_pass_step(void) {
         return r;
     }
     r.read = step_read(lock != nullptr);
-    step_publish(nullptr, 0);
+    step_publish(0);
     // A policy rule that vanished in this read stays wanted for this pass:
     // a refresh empties a list before it writes it again.
     if (r.read != BL_UNREADABLE) step_hold_policy();
@@ -314,10 +314,7 @@ PassStep bl_pass_step(void) {
             (void)rules_save();
             (void)models_save_puts();  // else the next pass decides again
         }
-        if (r.dropped || decided) {
-            const RuleBook& b = bl_book();
-            step_publish(b.held, b.nheld);
-        }
+        if (r.dropped || decided) step_publish(1);
     }
     if (lock && r.read != BL_UNREADABLE) {
         // Whether the task runs this copy is asked here, after the one read,
