@@ -27,6 +27,15 @@ int today(const char16_t* key, uint32_t day) {
     return sys_reg_set_dword(key, DAY, day);
 }
 
+uint32_t utc_day(int64_t now) { return (uint32_t)(now / 86400); }
+
+// The rule that reached a device, as the log words it: its kind, its id or
+// name, and (策略) when policy's; into out.
+void rule_text(const RuleBook& b, const Reached& h, char* out, size_t size) {
+    const char* kind = h.how == BL_BY_ID ? "设备" : h.how == BL_BY_NAME ? "名字" : "型号";
+    fmt(out, size, "%s %s%s", kind, book_rule_id(b, h.rule, h.how), h.source == SOURCE_POLICY ? "（策略）" : "");
+}
+
 // Today's values as last loaded: the rule key of each.
 constexpr int REACHED_KEPT = 1024;
 uint64_t g_reached_keys[REACHED_KEPT];
@@ -36,14 +45,9 @@ int g_nreached_keys;
 
 int audit_on(const RuleBook& b) { return b.mode == POLICY_AUDIT; }
 
-void audit_rule_text(const RuleBook& b, const Reached& h, char* out, size_t size) {
-    const char* kind = h.how == BL_BY_ID ? "设备" : h.how == BL_BY_NAME ? "名字" : "型号";
-    fmt(out, size, "%s %s%s", kind, book_rule_id(b, h.rule, h.how), h.source == SOURCE_POLICY ? "（策略）" : "");
-}
-
 int audit_say(const RuleBook& b, const Reached* t, int n, int64_t now, log_event ev) {
     if (n == 0) return 0;
-    uint32_t day = (uint32_t)(now / 86400);
+    uint32_t day = utc_day(now);
     // Yesterday's are forgotten; a key that cannot be emptied or dated
     // leaves each device said at every pass, never unsaid.
     (void)today(SAID_KEY, day);
@@ -53,7 +57,7 @@ int audit_say(const RuleBook& b, const Reached* t, int n, int64_t now, log_event
         char inst[DEV_TEXT_BYTES], rule[DEV_TEXT_BYTES + 32], name[24];
         char16_t name16[24];
         dev_lower(h.inst, inst, sizeof inst);
-        audit_rule_text(b, h, rule, sizeof rule);
+        rule_text(b, h, rule, sizeof rule);
         fmt(name, sizeof name, "%llu", (unsigned long long)fingerprint(inst, rule));
         utf16(name, name16, countof(name16));
         uint32_t v;
@@ -68,7 +72,7 @@ int audit_say(const RuleBook& b, const Reached* t, int n, int64_t now, log_event
 
 void reached_note(const RuleBook& b, const Reached& h, int64_t now) {
     uint64_t key = book_rule_key(b, h.rule);
-    if (!key || !today(REACHED_KEY, (uint32_t)(now / 86400))) return;  // a count short, never a removal undone
+    if (!key || !today(REACHED_KEY, utc_day(now))) return;  // a count short, never a removal undone
     char inst[DEV_TEXT_BYTES], name[24], data[24];
     char16_t name16[24], data16[24];
     dev_lower(h.inst, inst, sizeof inst);
@@ -82,7 +86,7 @@ void reached_note(const RuleBook& b, const Reached& h, int64_t now) {
 void reached_load(int64_t now) {
     g_nreached_keys = 0;
     uint32_t kept = 0;
-    if (sys_reg_dword(REACHED_KEY, DAY, &kept) != SYS_REG_OK || kept != (uint32_t)(now / 86400)) return;
+    if (sys_reg_dword(REACHED_KEY, DAY, &kept) != SYS_REG_OK || kept != utc_day(now)) return;
     char16_t name[64], data[24];
     char a[24];
     sys_reg_type type;

@@ -12,10 +12,6 @@
 // 1 while policy's Mode is Audit.
 int audit_on(const RuleBook& b);
 
-// The rule that reached a device, as the log words it: its kind, its id or
-// name, and (策略) when policy's; into out.
-void audit_rule_text(const RuleBook& b, const Reached& h, char* out, size_t size);
-
 // Logs under `ev` each of the n devices, with the rule of the book that reached it,
 // unless said already today (UTC); what was said is kept under our own key,
 // one value per device and rule, and forgotten when the day changes.

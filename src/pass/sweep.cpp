@@ -30,10 +30,6 @@ uint64_t fingerprint(const RuleBook& b, int64_t now) {
     return h;
 }
 
-}  // namespace
-
-namespace {
-
 // Removes each record of t, logging and eventing every outcome.
 void remove_each(Reached* t, int n, SweepResult* r) {
     for (int k = 0; k < n; k++) {
