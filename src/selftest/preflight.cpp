@@ -43,22 +43,21 @@ int quillfen_wrote(const TreeValue& v) {
         utf8(L.records, records, sizeof records);
         if (ieq_ascii(v.key, root) && ieq_ascii(v.name, name)) return marked_on(v, L.mark);
         if (ieq_ascii(v.key, key)) {
-            // The record reads "<id>\t<path of the blacklist>".
             const TreeValue* r = saved_find(records, v.name);
-            size_t n = strlen(v.data);
-            char head[3200];
-            scopy(head, n + 1 < sizeof head ? n + 1 : sizeof head, r ? r->data : "");
-            return r && ieq_ascii(head, v.data) && r->data[n] == '\t';
+            if (!r) return 0;
+            static char16_t rec[sizeof r->data], val[sizeof v.data], id[INST_UNITS], path[PATH_UNITS];
+            int unsure;
+            utf16(r->data, rec, countof(rec));
+            utf16(v.data, val, countof(val));
+            return block_record_parse(rec, id, path, countof(path), &unsure) && wicmp(id, val) == 0;
         }
     }
     return 0;
 }
 
 int key_holds_anything(const char16_t* key) {
-    char16_t name[256], text[8];
-    sys_reg_type type;
-    return sys_reg_value_at(key, 0, name, countof(name), &type, text, countof(text)) != SYS_REG_MISSING ||
-           sys_reg_subkey_at(key, 0, name, countof(name)) != SYS_REG_MISSING;
+    char16_t name[256];
+    return key_has_values(key) != 0 || sys_reg_subkey_at(key, 0, name, countof(name)) != SYS_REG_MISSING;
 }
 
 // Whether the local Group Policy's machine settings name the restrictions:
