@@ -1301,12 +1301,7 @@ sys_swdev_made sys_swdev_create(const char16_t* enumerator, const char16_t* inst
     utf8(instance, i8, sizeof i8);
     utf8(name, name8, sizeof name8);
     fmt(inst, sizeof inst, "SWD\\%s\\%s", e8, i8);
-    size_t n = 0;
-    for (const char16_t* h = hardware_ids; *h && n + 1 < sizeof ids; h += wlen(h) + 1) {
-        if (n) ids[n++] = ';';
-        n += utf8(h, ids + n, sizeof ids - n);
-    }
-    ids[n] = 0;
+    sim_ids_text(hardware_ids, ids, sizeof ids);
     int returned, started;
     {
         SimStateLock lock;

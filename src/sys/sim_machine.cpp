@@ -537,6 +537,9 @@ namespace {
 void state_path(char* out, size_t size, const char* ext) { fmt(out, size, "%s.state%s", g_sim.registry, ext); }
 
 // One state line's fields, split in place at TABs.
+// Whether the process holding a software device still runs.
+int sim_alive(int pid) { return pid > 0 && (pid == getpid() || kill(pid, 0) == 0); }
+
 int split_tabs(char* line, char** field, int max) {
     int nf = 0;
     field[nf++] = line;
@@ -559,7 +562,15 @@ SimStateLock::~SimStateLock() {
     if (fd >= 0) close(fd);
 }
 
-int sim_alive(int pid) { return pid > 0 && (pid == getpid() || kill(pid, 0) == 0); }
+size_t sim_ids_text(const char16_t* multi, char* out, size_t size) {
+    size_t n = 0;
+    for (const char16_t* id = multi; *id && n + 1 < size; id += wlen(id) + 1) {
+        if (n) out[n++] = ';';
+        n += utf8(id, out + n, size - n);
+    }
+    out[n] = 0;
+    return n;
+}
 
 SimDev* sim_swdev_find(const char* inst) {
     static char have[2048];
@@ -622,18 +633,17 @@ void sim_state_load(void) {
 
 void sim_state_forget(const char* inst) {
     if (!g_sim.registry[0]) return;
-    static char path[SIM_PATH_BYTES + 16], tmp[SIM_PATH_BYTES + 16], field[2048];
+    static char path[SIM_PATH_BYTES + 16], tmp[SIM_PATH_BYTES + 16], split[sizeof g_line];
     state_path(path, sizeof path, "");
     state_path(tmp, sizeof tmp, ".tmp");
     FILE* in = fopen(path, "rb");
     FILE* out = in ? fopen(tmp, "wb") : nullptr;
     while (out && fgets(g_line, sizeof g_line, in)) {
         // "swdev\t<pid>\t<installed>\t<instance id>\t...": the fourth field.
-        const char* p = g_line;
-        for (int tabs = 0; tabs < 3 && p; tabs++) p = strchr(p, '\t') ? strchr(p, '\t') + 1 : nullptr;
-        size_t n = p ? strcspn(p, "\t") : 0;
-        scopy(field, n + 1 < sizeof field ? n + 1 : sizeof field, p ? p : "");
-        if (!(strncmp(g_line, "swdev\t", 6) == 0 && ieq_ascii(field, inst))) fputs(g_line, out);
+        scopy(split, sizeof split, g_line);
+        char* field[6];
+        int nf = split_tabs(split, field, 6);
+        if (!(nf >= 4 && strcmp(field[0], "swdev") == 0 && ieq_ascii(field[3], inst))) fputs(g_line, out);
     }
     if (in) fclose(in);
     if (out && (fclose(out) != 0 || rename(tmp, path) != 0)) remove(tmp);
@@ -652,12 +662,7 @@ void sim_state_save(void) {
         if (d.gone) continue;
         utf8(d.text[SIM_INST], inst, sizeof inst);
         utf8(d.text[SIM_FRIENDLY], name, sizeof name);
-        size_t k = 0;
-        for (const char16_t* id = d.ids[0]; *id && k + 1 < sizeof ids; id += wlen(id) + 1) {
-            if (k) ids[k++] = ';';
-            k += utf8(id, ids + k, sizeof ids - k);
-        }
-        ids[k] = 0;
+        sim_ids_text(d.ids[0], ids, sizeof ids);
         fprintf(f, "swdev\t%d\t%d\t%s\t%s\t%s\n", d.present ? d.pid : 0, d.installed, inst, name, ids);
     }
     if (g_sim.task[0]) fprintf(f, "task\t%s\n", g_sim.task);

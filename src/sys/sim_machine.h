@@ -364,5 +364,6 @@ SimDev* sim_swdev_add(const char* inst, const char* name, const char* hardware_i
 // Drops a software device's record from the state file, whatever this
 // process loaded of it.
 void sim_state_forget(const char* inst);
-// Whether the process holding a software device still runs.
-int sim_alive(int pid);
+// Ids of a multi-string joined by ';', as the state file and the machine
+// file write them, into out.
+size_t sim_ids_text(const char16_t* multi, char* out, size_t size);
