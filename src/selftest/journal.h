@@ -7,17 +7,19 @@
 
 #include "base/text.h"
 
-// What a journal holds besides the saved trees, which go into g_saved.
-struct JournalRule {
+// A rule a run made, as its journal names it.
+struct RunRule {
     char kind[16];  // id, model, name or approve
     char text[1600];
 };
+
+// What a journal holds besides the saved trees, which go into g_saved.
 struct Journal {
     char nonce[16];
     int audit;      // the Plug and Play Events setting before the run; -1 unknown
     int task_ours;  // the run installed the task
     int whole;      // the saved part was written to its end
-    JournalRule rules[16];  // in force, as far as the journal knows: "lifted" lines take theirs out
+    RunRule rules[16];  // in force, as far as the journal knows: "lifted" lines take theirs out
     int nrules;
 };
 

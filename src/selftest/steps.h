@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device/device.h"
+#include "selftest/journal.h"
 #include "selftest/quillfen.h"
 
 // The devices a run makes, each under its own instance name.
@@ -21,12 +22,6 @@ struct Made {
     char16_t id[INST_UNITS];  // as the system gave it
     char id8[INST_UNITS * 3];
     int slot;                 // -1 while unplugged
-};
-
-// A rule the run made, as its journal names it.
-struct RunRule {
-    char kind[16];  // id, model, name or approve
-    char text[INST_UNITS * 3];
 };
 
 struct Context {
